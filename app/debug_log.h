@@ -1,0 +1,20 @@
+#pragma once
+// The program-wide diagnostic log "C:/tavelo/system/debug_log.txt": UTF-8, CRLF, append only,
+// every line opened by a local time stamp "[hh:mm:ss.mmm] ".
+#include <string>
+#include <string_view>
+
+std::wstring LogTimestamp();
+
+// Writes one finished line (stamp included) at once, under the process-wide file lock.
+void AppendLogLine(std::wstring_view line);
+
+// Stamp + text, written at once.
+void DebugLog(std::wstring_view text);
+
+// Stamp + text, queued for the background writer (at most 20,000 lines wait); for threads with
+// timing duties. Never throws; a line that cannot be queued is lost.
+void DebugLogAsync(std::wstring_view text);
+
+// Writes what the queue holds now (for shutdown and tests).
+void FlushDebugLogQueue();

@@ -1,0 +1,40 @@
+#include "app/text.h"
+
+#include "platform/codepage.h"
+
+std::wstring Utf8ToWide(std::string_view s) {
+  if (auto nul = s.find('\0'); nul != std::string_view::npos) s = s.substr(0, nul);
+  if (s.empty()) return {};
+  std::wstring out;
+  if (auto w = plat::DecodeUtf8Strict(s)) out = std::move(*w);
+  else out = plat::AnsiToWide(s);
+  while (!out.empty() && out.back() == L'\0') out.pop_back();
+  return out;
+}
+
+std::string WideToUtf8(std::wstring_view w) { return plat::WideToUtf8Bytes(w); }
+
+std::vector<std::wstring> SplitWide(std::wstring_view text, wchar_t separator) {
+  std::vector<std::wstring> pieces;
+  size_t start = 0;
+  for (;;) {
+    size_t sep = text.find(separator, start);
+    if (sep == std::wstring_view::npos) {
+      pieces.emplace_back(text.substr(start));
+      return pieces;
+    }
+    pieces.emplace_back(text.substr(start, sep - start));
+    start = sep + 1;
+  }
+}
+
+std::wstring EscapeForScript(std::wstring_view text) {
+  std::wstring out;
+  out.reserve(text.size() + 8);
+  for (wchar_t c : text) {
+    if (static_cast<unsigned long>(c) < 0x20) continue;
+    if (c == L'"' || c == L'\'' || c == L'\\') out.push_back(L'\\');
+    out.push_back(c);
+  }
+  return out;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// The program's one set of text conversions: wide text in memory and on the page, UTF-8 in files
+// and on the wire, and the escaping of every text that goes inside a quoted page-script literal.
+#include <string>
+#include <string_view>
+#include <vector>
+
+// UTF-8 up to the first NUL byte; when that is not valid UTF-8 the whole input is read through
+// the ANSI code page instead (no mixing). Trailing NUL characters are removed.
+std::wstring Utf8ToWide(std::string_view s);
+
+// Every character to UTF-8, NULs included; an unpaired surrogate becomes U+FFFD.
+std::string WideToUtf8(std::wstring_view w);
+
+// Every separator divides: "a,,b," gives "a", "", "b", "". An empty text gives one empty piece.
+std::vector<std::wstring> SplitWide(std::wstring_view text, wchar_t separator);
+
+// Drops every character below U+0020 and puts a backslash before ", ' and \, so the result can
+// stand inside a single- or double-quoted script literal.
+std::wstring EscapeForScript(std::wstring_view text);

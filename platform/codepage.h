@@ -1,0 +1,27 @@
+#pragma once
+// Byte encodings at the edge of the program: UTF-8 and the ANSI code page, which is the Korean
+// code page 949 here (iconv "CP949"). Wide text is UTF-32 on this platform, holding the same code
+// points as UTF-16 on Windows.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// Strict UTF-8: any invalid, overlong or surrogate sequence fails the whole conversion.
+std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes);
+
+// UTF-8 of every character; a lone surrogate or a value beyond U+10FFFF becomes U+FFFD.
+std::string WideToUtf8Bytes(std::wstring_view text);
+
+// Strict UTF-8, else each invalid byte as U+FFFD (for names of files, never for content).
+std::wstring Utf8BytesToWide(std::string_view bytes);
+
+// The ANSI code page (949). Undecodable bytes become U+FFFD; unencodable characters become '?'.
+std::wstring AnsiToWide(std::string_view bytes);
+std::string WideToAnsi(std::wstring_view text);
+
+// UTF-16 bytes (little or big endian) to wide text; unpaired surrogates become U+FFFD.
+std::wstring Utf16BytesToWide(std::string_view bytes, bool bigEndian);
+
+}  // namespace plat

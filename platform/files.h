@@ -1,0 +1,33 @@
+#pragma once
+// Whole-file reads and safe rewrites. Settings, catalogue and state files are rewritten whole
+// through a temporary file beside the target and a rename, so a crash or a full disk never leaves
+// half a file.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// The whole file, or nothing when it cannot be opened or read.
+std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
+
+// Writes `bytes` to a temporary file beside `path`, flushes it to disk and renames it over
+// `path`. Creates missing parent folders. False (and the old file untouched) on any failure.
+bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
+
+// Appends `bytes` in one write, creating the file when missing. False on failure.
+bool AppendFileBytes(const std::filesystem::path& path, std::string_view bytes);
+
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
+  bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> StatFile(const std::filesystem::path& path);
+
+// Restricts a file to its owner (for files holding a secret such as the page token).
+bool MakeOwnerOnly(const std::filesystem::path& path);
+
+}  // namespace plat

@@ -1,0 +1,105 @@
+#include "platform/paths.h"
+
+#include <cstdlib>
+#include <cwctype>
+#include <mutex>
+#include <system_error>
+#include <unistd.h>
+
+#include "platform/codepage.h"
+
+namespace fs = std::filesystem;
+
+namespace plat {
+namespace {
+
+std::mutex rootMutex;
+fs::path rootDir;
+
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+  return true;
+}
+
+// Finds the entry of `dir` whose name equals `name` without regard to case.
+fs::path MatchComponent(const fs::path& dir, const std::string& name) {
+  std::error_code ec;
+  fs::path exact = dir / name;
+  if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
+  const std::wstring want = Utf8BytesToWide(name);
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (EqualsNoCase(Utf8BytesToWide(entry), want)) return it->path();
+  }
+  return exact;
+}
+
+}  // namespace
+
+fs::path RootDir() {
+  std::lock_guard lock(rootMutex);
+  if (rootDir.empty()) {
+    if (const char* env = std::getenv("TAVELO_ROOT"); env && *env) {
+      rootDir = env;
+    } else {
+      const char* home = std::getenv("HOME");
+      rootDir = fs::path(home && *home ? home : "/tmp") / "tavelo";
+    }
+    std::error_code ec;
+    fs::path abs = fs::absolute(rootDir, ec);
+    if (!ec) rootDir = abs.lexically_normal();
+  }
+  return rootDir;
+}
+
+void SetRootDir(const fs::path& root) {
+  std::lock_guard lock(rootMutex);
+  rootDir = root;
+}
+
+fs::path RealPath(std::wstring_view installPath) {
+  std::wstring p(installPath);
+  for (auto& c : p)
+    if (c == L'\\') c = L'/';
+  fs::path result;
+  std::wstring rest;
+  const std::wstring root(kInstallRoot);
+  if (p.size() >= root.size() && EqualsNoCase(p.substr(0, root.size()), root) &&
+      (p.size() == root.size() || p[root.size()] == L'/')) {
+    result = RootDir();
+    rest = p.substr(root.size());
+  } else if (!p.empty() && p[0] == L'/') {
+    result = "/";
+    rest = p;
+  } else {
+    return {};
+  }
+  size_t pos = 0;
+  while (pos <= rest.size()) {
+    size_t next = rest.find(L'/', pos);
+    if (next == std::wstring::npos) next = rest.size();
+    std::wstring part = rest.substr(pos, next - pos);
+    pos = next + 1;
+    if (part.empty() || part == L".") continue;
+    if (part == L"..") return {};
+    result = MatchComponent(result, WideToUtf8Bytes(part));
+  }
+  return result;
+}
+
+std::wstring InstallPath(std::wstring_view relative) {
+  std::wstring out(kInstallRoot);
+  if (!relative.empty() && relative.front() != L'/' && relative.front() != L'\\') out += L'/';
+  out += relative;
+  return out;
+}
+
+fs::path ExecutablePath() {
+  std::error_code ec;
+  fs::path p = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : p;
+}
+
+}  // namespace plat

@@ -1,0 +1,29 @@
+#pragma once
+// Install paths. The program names every file by its install path ("C:/tavelo/system/x.cfg");
+// RealPath is the one place that turns such a name into a file of this machine, under the root
+// given by TAVELO_ROOT (else $HOME/tavelo).
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+inline constexpr std::wstring_view kInstallRoot = L"C:/tavelo";
+
+// The real install root. Read from the environment on first use; tests may set it.
+std::filesystem::path RootDir();
+void SetRootDir(const std::filesystem::path& root);
+
+// Maps an install path ("C:/tavelo/..." or "C:\tavelo\...", any case) to a real path below the
+// root. Windows names are case-blind, so each existing component is matched without regard to
+// case ("p0012.mid" finds "P0012.MID"). A path with a ".." component, or one that is neither an
+// install path nor an absolute path of this machine, gives an empty path.
+std::filesystem::path RealPath(std::wstring_view installPath);
+
+// Joins a relative name to the install root: InstallPath(L"system/x") == L"C:/tavelo/system/x".
+std::wstring InstallPath(std::wstring_view relative);
+
+// The running program's own file.
+std::filesystem::path ExecutablePath();
+
+}  // namespace plat

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test. Ends with CTest's summary.
+set -euo pipefail
+cd "$(dirname "$0")"
+. tools/setup-deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+
+# A second build with AddressSanitizer and UndefinedBehaviorSanitizer runs the unit tests again.
+if [ "${TAVELO_SKIP_ASAN:-0}" != 1 ]; then
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVELO_SANITIZE=ON -DTAVELO_BENCH=OFF >/dev/null
+  cmake --build build-asan -j "$jobs"
+  (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest -j "$jobs" --output-on-failure -E '^(page|e2e)$')
+fi
+
+[ -x tools/run-extra-checks.sh ] && tools/run-extra-checks.sh
+
+cd build && ctest -j "$jobs" --output-on-failure

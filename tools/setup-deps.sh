@@ -1,0 +1,24 @@
+# Sourced by ./test.sh and ./run.sh: installs the Debian packages and npm modules that the build,
+# the program and the tests need, skipping what is already there.
+apt_packages=(
+  build-essential cmake ninja-build pkg-config git
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  libcivetweb-dev librtmidi-dev libfluidsynth3 libfltk1.3-dev nlohmann-json3-dev
+  libcurl4-openssl-dev libssl-dev libx11-dev libxtst-dev libxext-dev libturbojpeg0-dev libpng-dev
+  timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk nodejs
+)
+missing=()
+for p in "${apt_packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+command -v npm >/dev/null || { DEBIAN_FRONTEND=noninteractive ${sudo_cmd:-} apt-get install -y -qq npm; }
+if [ -f package.json ] && [ ! -d node_modules/playwright-core ]; then
+  npm ci --no-audit --no-fund --loglevel=error
+fi
