@@ -15,6 +15,6 @@ if [ "${TAVELO_SKIP_ASAN:-0}" != 1 ]; then
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest -j "$jobs" --output-on-failure -E '^(page|e2e)$')
 fi
 
-[ -x tools/run-extra-checks.sh ] && tools/run-extra-checks.sh
+tools/run-extra-checks.sh
 
 cd build && ctest -j "$jobs" --output-on-failure
