@@ -1,0 +1,72 @@
+#pragma once
+// The main window: the one place where worker threads meet the user interface. Worker threads of
+// every subsystem post the program messages below to the window thread (plat::PostWindowMessage);
+// a posted text is owned by the message and freed after handling on every path, also when no page
+// exists. WndProc runs on the window thread and handles them one at a time.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/message_loop.h"
+
+// Program messages. The text column says what the message carries in its owned payload.
+inline constexpr uint32_t WM_RUN_PAGE_SCRIPT = plat::kWmUser + 3;         // text: a script
+inline constexpr uint32_t WM_UPDATE_TICK = plat::kWmUser + 4;             // wParam: song tick (u32)
+inline constexpr uint32_t WM_PAGE_ALERT = plat::kWmUser + 5;              // text: plain text
+inline constexpr uint32_t WM_DEBUG_CHORD_INFO = plat::kWmUser + 6;        // text: may be empty
+inline constexpr uint32_t WM_OPEN_CUSTOMER_WINDOW = plat::kWmUser + 7;    // wParam: monitor (<=0 close)
+inline constexpr uint32_t WM_REFRESH_SONG_LIST = plat::kWmUser + 8;
+inline constexpr uint32_t WM_DEFERRED_CUSTOMER_INIT = plat::kWmUser + 9;  // text: script; lParam: generation
+inline constexpr uint32_t WM_CVT_BAR_HOME = plat::kWmUser + 10;           // wParam: 0 bar reached, 1 timed out
+inline constexpr uint32_t WM_RESTORE_FOCUS = plat::kWmUser + 11;
+
+// The global hotkey (PrintScreen) that toggles the tempo lock.
+inline constexpr int kTempoLockHotkeyId = 45313;  // 0xB101
+
+// Scripts longer than this are timed, logged, and their customer copy may be deferred.
+inline constexpr size_t kLongScriptChars = 200000;
+
+// Window title and class, kept for the logs and for the browser window's title.
+inline constexpr const wchar_t* kMainWindowClass = L"KaraokeAppClass";
+inline constexpr const wchar_t* kMainWindowTitle = L"Karaoke Sheet Music System - V12.9 Ultimate Core";
+
+// Set once the main window exists (before any worker thread starts); worker threads post to it.
+extern std::atomic<bool> MainWindowHandle;
+
+// Tick pacing. The tick poster sets MainTickInFlight before posting WM_UPDATE_TICK and posts no
+// further tick while it is set (until 500 ms have passed); the window clears it when the main page
+// has run the tick script, or at once when there is no main page.
+extern std::atomic<uint8_t> MainTickInFlight;
+extern std::atomic<uint8_t> CustomerTickInFlight;   // window thread
+extern std::atomic<uint32_t> LastCustomerTickTime;  // window thread, TimeGetTime ms
+
+// Long scripts: every script over kLongScriptChars takes a new generation; a deferred customer
+// copy in flight records its generation in PendingCustomerInitGeneration (0 = none).
+extern std::atomic<int> CustomerInitGeneration;
+extern std::atomic<int> PendingCustomerInitGeneration;
+
+// Borderless fullscreen of the main window (the flag is also read by the fullscreen command).
+struct FullscreenStateData {
+  std::atomic<uint8_t> on{0};
+  int savedStyle = 0;                        // 0 when none was saved
+  int savedX = 0, savedY = 0, savedW = 0, savedH = 0;
+  bool hookInstalled = false;                // the keyboard hook exists exactly while fullscreen
+};
+extern FullscreenStateData FullscreenState;
+
+// The window procedure of the main window (window thread).
+void WndProc(plat::WindowMessage& msg);
+
+// Makes the page cover the main window's client area.
+void FitWebViewToWindow();
+
+// Enters or leaves fullscreen; nothing when the window does not exist or the state is current.
+void SetFullscreen(bool on);
+
+// Completion handlers of the tick scripts: each clears its in-flight flag.
+void OnMainTickScriptDone();
+void OnCustomerTickScriptDone();
+
+// Thread body of a deferred customer copy of a long script (owns its copy).
+void DeferredCustomerInitThread(std::unique_ptr<std::wstring> script, int generation);
