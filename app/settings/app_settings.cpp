@@ -1,0 +1,197 @@
+#include "app/settings/app_settings.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "app/text.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "sound/services.h"
+
+AppSettings Settings;
+std::mutex AppSettingsMutex;
+
+namespace {
+
+constexpr std::wstring_view kAppSettingsFile = L"C:/tavelo/system/app_settings.cfg";
+
+std::wstring DropControlChars(std::wstring_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text)
+    if (static_cast<unsigned long>(c) >= 0x20) out.push_back(c);
+  return out;
+}
+
+// cvtVolCh: all 16 first -1, then up to 16 comma-separated numbers from the start of the text;
+// a number outside 0..127 becomes -1.
+void ParseIntList16(std::wstring_view text, std::array<int, 16>& out) {
+  out.fill(-1);
+  size_t pos = 0;
+  for (int i = 0; i < 16 && pos < text.size(); ++i) {
+    int v = LeadingInt(text.substr(pos));
+    out[i] = (v >= 0 && v <= 127) ? v : -1;
+    size_t comma = text.find(L',', pos);
+    if (comma == std::wstring_view::npos) break;
+    pos = comma + 1;
+  }
+}
+
+std::wstring FormatIntList16(const std::array<int, 16>& values) {
+  std::wstring out;
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i) out += L',';
+    out += std::to_wstring(values[i]);
+  }
+  return out;
+}
+
+// Stores one value by its key's rule. Called with AppSettingsMutex held.
+void ApplySettingValue(const AppSettingKey& key, const std::wstring& value) {
+  AppSettings& s = Settings;
+  switch (key.rule) {
+    case SettingRule::Any:
+      s.*key.intMember = LeadingInt(value);
+      break;
+    case SettingRule::Range:
+    case SettingRule::MixerMax: {
+      int v = LeadingInt(value);
+      if (v >= key.lo && v <= key.hi) s.*key.intMember = v;
+      break;
+    }
+    case SettingRule::Flag:
+      s.*key.intMember = LeadingInt(value) != 0 ? 1 : 0;
+      break;
+    case SettingRule::ByteFlag:
+      s.*key.byteMember = LeadingInt(value) != 0 ? 1 : 0;
+      break;
+    case SettingRule::NonNegative:
+      s.*key.intMember = std::max(0, LeadingInt(value));
+      break;
+    case SettingRule::MinusOneOr01: {
+      int v = LeadingInt(value);
+      s.*key.intMember = (v == 0 || v == 1) ? v : -1;
+      break;
+    }
+    case SettingRule::OneElseZero:
+      s.*key.intMember = LeadingInt(value) == 1 ? 1 : 0;
+      break;
+    case SettingRule::AlwaysZero:
+      s.*key.intMember = 0;
+      break;
+    case SettingRule::Text:
+      s.*key.textMember = DropControlChars(value);
+      break;
+    case SettingRule::DeviceText:
+      s.*key.textMember = StripControlAndTrim(value);
+      break;
+    case SettingRule::Color:
+      if (value.size() == 7 && value[0] == L'#') s.*key.textMember = value;
+      break;
+    case SettingRule::IntList16:
+      ParseIntList16(value, s.cvtVolCh);
+      break;
+    case SettingRule::ExtRoute:
+      ParseExtRouting(value);
+      break;
+    case SettingRule::ExtNoteMap:
+      ParseExtNoteMap(value);
+      break;
+  }
+}
+
+}  // namespace
+
+int LeadingInt(std::wstring_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
+  long long v = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    v = v * 10 + (text[i] - L'0');
+    if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (negative) v = -v;
+  return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+const AppSettingKey* FindAppSettingKey(std::string_view name) {
+  for (const AppSettingKey& key : AppSettingKeys)
+    if (name == key.name) return &key;
+  return nullptr;
+}
+
+void LoadAppSettings() {
+  auto bytes = plat::ReadFileBytes(plat::RealPath(kAppSettingsFile));
+  if (!bytes) return;
+  std::lock_guard lock(AppSettingsMutex);
+  std::string_view rest(*bytes);
+  while (!rest.empty()) {
+    size_t lf = rest.find('\n');
+    std::string_view line = rest.substr(0, lf);
+    rest = lf == std::string_view::npos ? std::string_view{} : rest.substr(lf + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t eq = line.find('=');
+    if (line.empty() || eq == std::string_view::npos) continue;
+    const AppSettingKey* key = FindAppSettingKey(line.substr(0, eq));
+    if (!key) continue;
+    ApplySettingValue(*key, Utf8ToWide(line.substr(eq + 1)));
+  }
+  // The mixer ceiling never lies below what the output trim takes away, nor above 150.
+  int trim = Settings.outTrim;
+  int floor = (trim >= 1 && trim <= 99) ? 10000 / trim : 100;
+  Settings.mixerMaxPct = std::min(std::max(Settings.mixerMaxPct, floor), 150);
+}
+
+std::wstring AppSettingValueText(const AppSettingKey& key) {
+  const AppSettings& s = Settings;
+  switch (key.rule) {
+    case SettingRule::ByteFlag:
+      return s.*key.byteMember ? L"1" : L"0";
+    case SettingRule::Text:
+    case SettingRule::DeviceText:
+    case SettingRule::Color:
+      return DropControlChars(s.*key.textMember);
+    case SettingRule::IntList16:
+      return FormatIntList16(s.cvtVolCh);
+    case SettingRule::ExtRoute:
+      return DropControlChars(FormatExtRouting());
+    case SettingRule::ExtNoteMap:
+      return DropControlChars(FormatExtNoteMap());
+    default:
+      return std::to_wstring(s.*key.intMember);
+  }
+}
+
+// One "key=value" line, UTF-8, LF.
+static void WriteSettingLine(std::string& out, const char* key, std::wstring_view value) {
+  out += key;
+  out += '=';
+  out += WideToUtf8(value);
+  out += '\n';
+}
+
+bool SaveAppSettings() {
+  std::lock_guard lock(AppSettingsMutex);
+  std::string out;
+  out.reserve(4096);
+  for (const AppSettingKey& key : AppSettingKeys) WriteSettingLine(out, key.name, AppSettingValueText(key));
+  return plat::WriteFileAtomic(plat::RealPath(kAppSettingsFile), out);
+}
+
+void SetSettingText(std::wstring AppSettings::*member, std::wstring_view value) {
+  std::wstring clean = DropControlChars(value);
+  std::lock_guard lock(AppSettingsMutex);
+  Settings.*member = std::move(clean);
+}
+
+std::wstring GetSettingText(std::wstring AppSettings::*member) {
+  std::lock_guard lock(AppSettingsMutex);
+  return Settings.*member;
+}
+
+bool IsDryDrumBassChannel(int port, int channel) {
+  return Settings.rawSound == 0 && Settings.dryDrumBass != 0 && port == 0 &&
+         (channel == 8 || channel == 9 || channel == 11 || channel == 12);
+}

@@ -1,0 +1,53 @@
+// Text forms of the external module's routing flags and note map, as the settings file keeps them.
+#include "sound/services.h"
+
+#include "app/settings/app_settings.h"
+
+std::array<std::array<int, 16>, 2> ExtRouteFlags{};
+std::array<int, 128> ExtNoteMap = [] {
+  std::array<int, 128> map;
+  map.fill(-1);
+  return map;
+}();
+
+void ParseExtRouting(std::wstring_view text) {
+  for (size_t port = 0; port < 2; ++port)
+    for (size_t ch = 0; ch < 16; ++ch) {
+      size_t pos = port * 16 + ch;
+      ExtRouteFlags[port][ch] = pos < text.size() && text[pos] == L'1' ? 1 : 0;
+    }
+}
+
+std::wstring FormatExtRouting() {
+  std::wstring out;
+  for (const auto& port : ExtRouteFlags)
+    for (int flag : port) out += flag ? L'1' : L'0';
+  return out;
+}
+
+void ParseExtNoteMap(std::wstring_view text) {
+  ExtNoteMap.fill(-1);
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(L',', start);
+    std::wstring_view piece =
+        text.substr(start, comma == std::wstring_view::npos ? std::wstring_view::npos : comma - start);
+    if (size_t gt = piece.find(L'>'); gt != std::wstring_view::npos) {
+      int in = LeadingInt(piece.substr(0, gt));
+      int out = LeadingInt(piece.substr(gt + 1));
+      if (in >= 0 && in <= 127 && out >= 0 && out <= 127) ExtNoteMap[in] = out;
+    }
+    if (comma == std::wstring_view::npos) break;
+    start = comma + 1;
+  }
+}
+
+std::wstring FormatExtNoteMap() {
+  std::wstring out;
+  for (int in = 0; in < 128; ++in) {
+    if (ExtNoteMap[in] < 0) continue;
+    if (!out.empty()) out += L',';
+    out += std::to_wstring(in) + L'>' + std::to_wstring(ExtNoteMap[in]);
+  }
+  return out;
+}
