@@ -19,6 +19,7 @@ std::mutex DebugLogFileMutex;
 std::mutex DebugLogQueueMutex;
 std::vector<std::wstring> DebugLogQueue;
 std::atomic<int> DebugLogWriterStarted{0};
+std::atomic<bool> DebugLogWriterHeld{false};
 
 void WriteQueuedLines() {
   std::vector<std::wstring> taken;
@@ -33,7 +34,7 @@ void DebugLogWriterThread() {
   plat::LowerThreadPriority();
   plat::SleepMs(100);
   for (;;) {
-    WriteQueuedLines();
+    if (!DebugLogWriterHeld.load()) WriteQueuedLines();
     plat::SleepMs(100);
   }
 }
@@ -70,3 +71,5 @@ void DebugLogAsync(std::wstring_view text) {
 }
 
 void FlushDebugLogQueue() { WriteQueuedLines(); }
+
+void HoldDebugLogWriter(bool hold) { DebugLogWriterHeld.store(hold); }

@@ -18,3 +18,6 @@ void DebugLogAsync(std::wstring_view text);
 
 // Writes what the queue holds now (for shutdown and tests).
 void FlushDebugLogQueue();
+
+// While held, the background writer skips its passes (tests fill the queue within one pause).
+void HoldDebugLogWriter(bool hold);
