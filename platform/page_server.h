@@ -1,0 +1,89 @@
+#pragma once
+// The local page server that stands in for the embedded browser runtime: an HTTP + WebSocket
+// server on 127.0.0.1 that serves each page view's document and the mapped media folders, and a
+// browser window (Chromium in app mode) that shows a view.
+//
+// Safety: only 127.0.0.1 is bound; every request needs the run's random token (first in the
+// address, then in a cookie the server sets); the Host header must name 127.0.0.1 or localhost
+// with our port; a WebSocket upgrade from another origin is refused; media paths stay inside
+// their folder; incoming WebSocket messages have a size limit.
+//
+// Every handler given here runs on the window thread (through PostWindowTask), in the order the
+// page sent its messages.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// Largest message the page may send over the WebSocket; a bigger one closes the connection.
+inline constexpr size_t kMaxPageMessageBytes = 8u << 20;
+
+// Starts the server once per process (later calls return its state). False when it cannot
+// listen.
+bool StartPageServer();
+bool PageServerRunning();
+uint16_t PageServerPort();
+std::string PageServerToken();
+// Stops serving and closes every connection (tests; the process otherwise ends with it).
+void StopPageServer();
+
+// Files below `folder` are served at "/<prefix>/<file name>" with Range support.
+void MapPageMediaFolder(std::string_view prefix, const std::filesystem::path& folder);
+
+struct PageViewHandlers {
+  // One message from the page: a text, or (isText false) the JSON of a value that is not one.
+  std::function<void(std::string&& message, bool isText)> message;
+  std::function<void()> navigationCompleted;        // the page (re)loaded and connected
+};
+
+// A view is one page address ("/" for the main page, "/customer" and so on). Creating a view
+// that exists returns it again with its handlers replaced.
+using PageViewId = int;
+PageViewId CreatePageView(std::string_view path, PageViewHandlers handlers);
+
+// Replaces the document served at the view's address (the page's end of the channel must be in
+// it, see ui/page/webview-shim.js); a connected page reloads it.
+void SetPageViewDocument(PageViewId view, std::string html);
+// Tells a connected page to go to another address.
+void NavigatePageView(PageViewId view, std::string_view address);
+
+// Queues a script for the view's page. Scripts of one view run in call order at global scope;
+// one that throws does not stop the next. `done(true)` when the page ran it, `done(false)` when
+// no page was connected or the page went away first; always on the window thread.
+void RunPageViewScript(PageViewId view, std::string script,
+                       std::function<void(bool ran)> done = nullptr);
+
+// Whether a page is connected to the view now.
+bool PageViewConnected(PageViewId view);
+
+// Address of the view with the token: "http://127.0.0.1:<port><path>?t=<token>".
+std::string PageViewAddress(PageViewId view);
+
+// --- The browser window ---
+
+// The browser to start: "" when TAVELO_BROWSER is "none", the value of TAVELO_BROWSER when it is
+// another path, else /usr/bin/chromium (or chromium on PATH). Empty path too when none is found.
+struct BrowserChoice {
+  bool none = false;             // TAVELO_BROWSER=none: start no browser
+  std::filesystem::path program; // empty when none was found
+  std::string version;           // the browser's version text, empty when unknown
+};
+BrowserChoice FindBrowser();
+
+// Starts the browser in app mode on `address`, maximised, with the profile folder `profileDir`
+// and the extra switches `extraArgs` (space separated). `exited` runs on the window thread when
+// the browser process ends by itself. False when it cannot be started.
+bool LaunchBrowser(const std::filesystem::path& program, const std::string& address,
+                   const std::filesystem::path& profileDir, const std::string& extraArgs,
+                   std::function<void()> exited);
+
+// Ends every browser process this program started (and their children).
+void EndBrowserProcesses();
+
+// Writes `text` to `path` readable by its owner only (created 0600, then renamed into place).
+bool WriteOwnerOnlyFile(const std::filesystem::path& path, std::string_view text);
+
+}  // namespace plat

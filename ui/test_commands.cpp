@@ -1,0 +1,39 @@
+#include "ui/test_commands.h"
+
+#include <cstdlib>
+#include <string_view>
+#include <thread>
+
+#include "ui/script_channel.h"
+
+namespace {
+
+bool TestCommandsOn() {
+  static const bool on = [] {
+    const char* v = std::getenv("TAVELO_TEST_COMMANDS");
+    return v && std::string_view(v) == "1";
+  }();
+  return on;
+}
+
+bool Take(const std::wstring& message, std::wstring_view name, std::wstring& argument) {
+  if (message.compare(0, name.size(), name) != 0) return false;
+  argument = message.substr(name.size());
+  return true;
+}
+
+}  // namespace
+
+bool RunTestPageCommand(const std::wstring& message) {
+  if (!TestCommandsOn()) return false;
+  std::wstring argument;
+  if (Take(message, L"TEST_SCRIPT_FROM_THREAD:", argument)) {
+    std::thread([argument] { PostScriptToPage(argument); }).detach();
+    return true;
+  }
+  if (Take(message, L"TEST_ALERT_FROM_THREAD:", argument)) {
+    std::thread([argument] { PostAlertToPage(argument); }).detach();
+    return true;
+  }
+  return false;
+}
