@@ -31,10 +31,14 @@ std::vector<std::wstring> SplitWide(std::wstring_view text, wchar_t separator) {
 std::wstring EscapeForScript(std::wstring_view text) {
   std::wstring out;
   out.reserve(text.size() + 8);
+  AppendEscapedForScript(out, text);
+  return out;
+}
+
+void AppendEscapedForScript(std::wstring& out, std::wstring_view text) {
   for (wchar_t c : text) {
     if (static_cast<unsigned long>(c) < 0x20) continue;
     if (c == L'"' || c == L'\'' || c == L'\\') out.push_back(L'\\');
     out.push_back(c);
   }
-  return out;
 }

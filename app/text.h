@@ -18,3 +18,5 @@ std::vector<std::wstring> SplitWide(std::wstring_view text, wchar_t separator);
 // Drops every character below U+0020 and puts a backslash before ", ' and \, so the result can
 // stand inside a single- or double-quoted script literal.
 std::wstring EscapeForScript(std::wstring_view text);
+// The same, appended to `out` (for builders of large scripts).
+void AppendEscapedForScript(std::wstring& out, std::wstring_view text);

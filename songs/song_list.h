@@ -1,0 +1,59 @@
+#pragma once
+// The in-memory song catalogue: one SongRecord per row of songs.csv whose MIDI file is present,
+// in file order, and the page payloads built from it.
+#include <cstddef>
+#include <set>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+struct SongRecord {
+  int id = 0;
+  std::wstring nat;  // origin code; "p" marks a foreign pop song
+  std::wstring keys;
+  std::wstring genre;
+  std::wstring title;
+  std::wstring subtitle;
+  std::wstring singer;
+  std::wstring line1;  // first lyric line
+  int tempo = 0;       // beats per minute, 0 when none
+  std::wstring chosung;
+  std::wstring singerChosung;
+  std::wstring koTitle;   // Korean title and singer of a pop song (pop-song index)
+  std::wstring koSinger;
+  bool operator==(const SongRecord&) const = default;
+};
+
+// The song list. LoadSongDb replaces it whole under an exclusive lock of SongListMutex; every
+// reader holds a shared lock while it walks the list, and the index passes that change fields of
+// its records hold an exclusive lock.
+extern std::vector<SongRecord> SongList;
+extern std::shared_mutex SongListMutex;
+
+// Refills the song list from songs.csv, keeping the rows whose MIDI file is present; one log line.
+void LoadSongDb();
+
+int GetSongCount();
+
+// Song numbers of the files "C:/tavelo/system/P*.MID".
+std::unordered_set<int> CollectMidiSongNumbers();
+
+// Adds to `numbers` the first digit run of the name of every file matching `installPattern`
+// ("C:/tavelo/system/P*.MID"); names without digits, or whose digits overflow, add nothing.
+void CollectFileNumbers(std::wstring_view installPattern, std::unordered_set<int>& numbers);
+
+// Ascending song numbers that have a MIDI file but no record (empty while the list is empty).
+std::vector<int> FindUnlistedSongNumbers();
+
+// The page's song array ("[{id:12,title:'...',...},...]") of every record, in list order.
+std::wstring BuildSongListPayload();
+// The same for the records whose id is in `numbers`, in list order.
+std::wstring BuildSongListPayloadFor(const std::vector<int>& numbers);
+// One song object of the array.
+void AppendSongObject(std::wstring& out, const SongRecord& song);
+
+// The script that refreshes the page's song list after songs were added: a partial merge of up
+// to 3000 songs, else the whole list. The caller posts it to the page.
+std::wstring PostSongListUpdate(const std::vector<int>& addedNumbers);
