@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "app/settings/settings_files.h"
 #include "app/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -12,8 +13,6 @@ AppSettings Settings;
 std::mutex AppSettingsMutex;
 
 namespace {
-
-constexpr std::wstring_view kAppSettingsFile = L"C:/tavelo/system/app_settings.cfg";
 
 std::wstring DropControlChars(std::wstring_view text) {
   std::wstring out;
@@ -123,7 +122,7 @@ const AppSettingKey* FindAppSettingKey(std::string_view name) {
 }
 
 void LoadAppSettings() {
-  auto bytes = plat::ReadFileBytes(plat::RealPath(kAppSettingsFile));
+  auto bytes = plat::ReadFileBytes(plat::RealPath(AppSettingsFilePath));
   if (!bytes) return;
   std::lock_guard lock(AppSettingsMutex);
   std::string_view rest(*bytes);
@@ -173,11 +172,17 @@ static void WriteSettingLine(std::string& out, const char* key, std::wstring_vie
 }
 
 bool SaveAppSettings() {
-  std::lock_guard lock(AppSettingsMutex);
+  // The file lock spans building and writing, so saves from two threads land in the order their
+  // values were taken.
+  std::lock_guard fileLock(SettingsFileLock(AppSettingsFilePath));
   std::string out;
   out.reserve(4096);
-  for (const AppSettingKey& key : AppSettingKeys) WriteSettingLine(out, key.name, AppSettingValueText(key));
-  return plat::WriteFileAtomic(plat::RealPath(kAppSettingsFile), out);
+  {
+    std::lock_guard lock(AppSettingsMutex);
+    for (const AppSettingKey& key : AppSettingKeys)
+      WriteSettingLine(out, key.name, AppSettingValueText(key));
+  }
+  return WriteFileTextLocked(AppSettingsFilePath, out);
 }
 
 void SetSettingText(std::wstring AppSettings::*member, std::wstring_view value) {

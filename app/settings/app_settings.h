@@ -118,6 +118,8 @@ struct AppSettings {
   int lyricFontScale = 100;
 };
 
+inline constexpr std::wstring_view AppSettingsFilePath = L"C:/tavelo/system/app_settings.cfg";
+
 // The one set of values of the running program.
 extern AppSettings Settings;
 

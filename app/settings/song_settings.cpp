@@ -1,0 +1,160 @@
+#include "app/settings/song_settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "app/debug_log.h"
+#include "app/settings/app_settings.h"
+#include "app/settings/settings_files.h"
+#include "app/text.h"
+#include "platform/codepage.h"
+
+std::map<int, UserKey> UserKeyMap;
+std::map<int, int> SongGainMap;
+std::map<int, int> SongTempoMap;
+int SongGainPercent = 100;
+uint8_t SongGainManual = 0;
+
+namespace {
+
+constexpr std::wstring_view kGainHeader[] = {
+    L"# 곡별 음량 - 한 줄에 \"곡번호 게인%\" (100 = 곡 그대로, 141 = 약 +6dB, 71 = 약 -6dB)",
+    L"# 여기 적힌 곡은 자동 계산을 무시하고 이 값을 씁니다. 직접 고쳐도 됩니다.",
+    L"# 지우면 그 곡은 다시 자동 계산으로 돌아갑니다. ALT+V = 지금 들리는 크기를 이 곡 값으로 저장.",
+};
+constexpr std::wstring_view kTempoHeader[] = {
+    L"# 곡별 연주 템포 - 한 줄에 \"곡번호 오프셋BPM\" (0 = 원곡 그대로, +5 = 원곡보다 5bpm 빠르게)",
+    L"# F10 템포판에서 S 를 누르면 지금 곡의 값이 여기 적힙니다. 직접 고쳐도 됩니다.",
+    L"# 줄을 지우면 그 곡은 다시 원곡 템포로 시작합니다.",
+};
+
+template <typename Fn>
+void ForEachLine(const std::string& text, Fn fn) {
+  std::string_view rest(text);
+  while (!rest.empty()) {
+    size_t lf = rest.find('\n');
+    fn(rest.substr(0, lf));
+    if (lf == std::string_view::npos) break;
+    rest.remove_prefix(lf + 1);
+  }
+}
+
+// Leading integer of a narrow text, as the settings file reads numbers.
+int LeadingIntNarrow(std::string_view text) {
+  return LeadingInt(std::wstring(text.begin(), text.end()));
+}
+
+// One whitespace-separated decimal integer (optional sign) at `pos`; false when there is none
+// or it does not fit an int.
+bool ReadWord(std::string_view line, size_t& pos, int& value) {
+  while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t' || line[pos] == '\r')) ++pos;
+  size_t start = pos;
+  if (pos < line.size() && (line[pos] == '-' || line[pos] == '+')) ++pos;
+  size_t digits = pos;
+  long long v = 0;
+  while (pos < line.size() && line[pos] >= '0' && line[pos] <= '9') {
+    v = v * 10 + (line[pos++] - '0');
+    if (v > 0x7fffffffLL) return false;
+  }
+  if (pos == digits) return false;
+  value = static_cast<int>(line[start] == '-' ? -v : v);
+  return true;
+}
+
+// Gains and tempos: "#" comments, then "song value"; the value clamped to lo..hi.
+void LoadNumberPairs(std::wstring_view path, std::map<int, int>& map, int lo, int hi) {
+  map.clear();
+  ForEachLine(ReadFileText(path), [&](std::string_view line) {
+    if (!line.empty() && line[0] == '#') return;
+    size_t pos = 0;
+    int song = 0, value = 0;
+    if (!ReadWord(line, pos, song) || !ReadWord(line, pos, value) || song <= 0) return;
+    map[song] = std::clamp(value, lo, hi);
+  });
+}
+
+bool SaveNumberPairs(std::wstring_view path, const std::map<int, int>& map,
+                     const std::wstring_view (&header)[3]) {
+  std::string out;
+  for (std::wstring_view line : header) out += plat::WideToAnsi(line) + "\n";
+  for (const auto& [song, value] : map) out += std::to_string(song) + " " + std::to_string(value) + "\n";
+  return WriteFileText(path, out);
+}
+
+}  // namespace
+
+void LoadUserKeys() {
+  UserKeyMap.clear();
+  ForEachLine(ReadFileText(UserKeyFilePath), [](std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t c1 = line.find(',');
+    if (c1 == std::string_view::npos) return;
+    size_t c2 = line.find(',', c1 + 1);
+    if (c2 == std::string_view::npos) return;
+    int song = LeadingIntNarrow(line.substr(0, c1));
+    if (song <= 0) return;
+    UserKeyMap[song] = {LeadingIntNarrow(line.substr(c1 + 1, c2 - c1 - 1)),
+                        LeadingIntNarrow(line.substr(c2 + 1))};
+  });
+}
+
+bool SaveUserKeys() {
+  std::string out;
+  for (const auto& [song, key] : UserKeyMap)
+    out += std::to_string(song) + "," + std::to_string(key.male) + "," + std::to_string(key.female) + "\n";
+  return WriteFileText(UserKeyFilePath, out);
+}
+
+void LoadSongGains() { LoadNumberPairs(SongGainFilePath, SongGainMap, 25, 400); }
+void LoadSongTempos() { LoadNumberPairs(SongTempoFilePath, SongTempoMap, -80, 80); }
+bool SaveSongGains() { return SaveNumberPairs(SongGainFilePath, SongGainMap, kGainHeader); }
+bool SaveSongTempos() { return SaveNumberPairs(SongTempoFilePath, SongTempoMap, kTempoHeader); }
+
+int GainPercentToLevel(int percent) {
+  if (percent <= 0) return 0;
+  return static_cast<int>(std::lround(400.0 * std::log10(percent / 100.0)));
+}
+
+void UpdateCurrentSongGain(int songNumber, int songLoudness) {
+  SongGainPercent = 100;
+  SongGainManual = 0;
+  if (Settings.songGainOn == 0) return;
+  if (songNumber >= 1) {
+    if (auto it = SongGainMap.find(songNumber); it != SongGainMap.end()) {
+      SongGainPercent = it->second;
+      SongGainManual = 1;
+      return;
+    }
+  }
+  if (songLoudness == kUnknownSongLoudness) return;
+  int limit = std::max(Settings.songGainLimit, 0);
+  long long correction = static_cast<long long>(Settings.songGainTarget) - songLoudness;
+  correction = std::clamp<long long>(correction, -limit, limit);
+  long percent = std::lround(100.0 * std::pow(10.0, correction / 400.0));
+  SongGainPercent = static_cast<int>(std::clamp(percent, 25L, 400L));
+}
+
+std::string ReadEnvSettingsText() { return ReadFileText(EnvSettingsFilePath); }
+
+std::wstring EnvSettingsScriptArgument() {
+  std::string text = ReadEnvSettingsText();
+  if (text.empty()) return {};
+  // The text goes into page script as code, so it must be exactly one JSON object.
+  auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!parsed.is_object()) {
+    DebugLog(L"env_settings.cfg: JSON 객체가 아니어서 무시함 (" + std::to_wstring(text.size()) + L" 바이트)");
+    return {};
+  }
+  // Re-serialised, so nothing but the parsed object reaches the page (no trailing script, and
+  // U+2028/U+2029 escaped).
+  return Utf8ToWide(parsed.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace));
+}
+
+void HandleSaveEnv(const std::wstring& message) {
+  size_t colon = message.find(L':');
+  std::wstring_view json = colon == std::wstring::npos ? std::wstring_view{}
+                                                       : std::wstring_view(message).substr(colon + 1);
+  if (!WriteFileText(EnvSettingsFilePath, WideToUtf8(json)))
+    DebugLog(L"env_settings.cfg 저장 실패");
+}
