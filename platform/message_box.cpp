@@ -1,0 +1,51 @@
+#include "platform/message_box.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Widget.H>
+#include <FL/fl_ask.H>
+#include <X11/Xlib.h>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "platform/codepage.h"
+
+namespace plat {
+
+bool DisplayAvailable() {
+  const char* d = std::getenv("DISPLAY");
+  if (!d || !*d) return false;
+  static std::mutex m;
+  static int known = -1;  // probed once: opening a display is slow and the answer stays
+  std::lock_guard lock(m);
+  if (known < 0) {
+    Display* dpy = XOpenDisplay(nullptr);
+    known = dpy != nullptr;
+    if (dpy) XCloseDisplay(dpy);
+  }
+  return known == 1;
+}
+
+BoxResult ShowMessageBox(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
+                         BoxIcon icon, BoxAnswer defaultAnswer) {
+  if (!DisplayAvailable()) return {defaultAnswer, false};
+  static std::mutex boxMutex;
+  std::lock_guard lock(boxMutex);
+  const std::string title = WideToUtf8Bytes(caption);
+  const std::string body = WideToUtf8Bytes(text);
+  fl_message_title(title.c_str());
+  const char* mark = icon == BoxIcon::kQuestion ? "?" : icon == BoxIcon::kWarning ? "!"
+                     : icon == BoxIcon::kError  ? "X" : "i";
+  fl_message_icon()->label(mark);
+  fl_message_hotspot(1);
+  if (buttons == BoxButtons::kOk) {
+    fl_choice("%s", nullptr, "확인", nullptr, body.c_str());
+    return {BoxAnswer::kOk, true};
+  }
+  // fl_choice numbers its buttons right to left: 0 is the leftmost ("아니오"), 1 "예". Closing the
+  // box with Escape answers 0, as closing a Windows Yes/No box answers No.
+  int r = fl_choice("%s", "아니오", "예", nullptr, body.c_str());
+  return {r == 1 ? BoxAnswer::kYes : BoxAnswer::kNo, true};
+}
+
+}  // namespace plat

@@ -1,0 +1,25 @@
+#pragma once
+// Modal message boxes, in place of MessageBoxW: an FLTK dialog when a display is there; without
+// one nobody can answer, so the box is not shown and the caller's default answer is returned.
+#include <string_view>
+
+namespace plat {
+
+enum class BoxButtons { kOk, kYesNo };
+enum class BoxIcon { kNone, kInformation, kWarning, kQuestion, kError };
+enum class BoxAnswer { kOk, kYes, kNo };
+
+struct BoxResult {
+  BoxAnswer answer;
+  bool shown;  // false: no display, the default answer was taken
+};
+
+// True when an X display can be opened (DISPLAY set and reachable).
+bool DisplayAvailable();
+
+// Shows the box on top of other windows and waits for the answer. Call from one thread at a time
+// (the window thread, or the main thread before it).
+BoxResult ShowMessageBox(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
+                         BoxIcon icon, BoxAnswer defaultAnswer);
+
+}  // namespace plat

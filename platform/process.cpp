@@ -1,0 +1,136 @@
+#include "platform/process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+
+extern char** environ;
+
+namespace plat {
+namespace {
+
+int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+// Waits for the child up to the deadline; true with its status when it ended.
+bool WaitWithLimit(pid_t pid, unsigned timeoutMs, int& status) {
+  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  const double deadline = NowMs() + timeoutMs;
+  for (;;) {
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno != EINTR)) {
+      if (pidfd >= 0) ::close(pidfd);
+      return r == pid;
+    }
+    double left = deadline - NowMs();
+    if (left <= 0) break;
+    if (pidfd >= 0) {
+      pollfd p{pidfd, POLLIN, 0};
+      ::poll(&p, 1, static_cast<int>(left) + 1);
+    } else {
+      SleepMs(static_cast<unsigned>(left < 5 ? left + 1 : 5));
+    }
+  }
+  if (pidfd >= 0) ::close(pidfd);
+  return false;
+}
+
+}  // namespace
+
+int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs) {
+  if (argv.empty() || argv[0].empty()) return -1;
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  for (int fd = 0; fd <= 2; ++fd)
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  // The child starts with no blocked signals and default handlers, in a session of its own, so
+  // it has no terminal and a Ctrl+C meant for us does not reach it.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int s : {SIGINT, SIGTERM, SIGPIPE, SIGHUP, SIGCHLD}) sigaddset(&defaults, s);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+  pid_t pid = 0;
+  int err = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (err != 0) return -1;
+
+  int status = 0;
+  if (WaitWithLimit(pid, timeoutMs, status)) return ExitCodeOf(status);
+  // Still running: leave it, but reap it when it ends so it never lingers as a zombie.
+  try {
+    std::thread([pid] {
+      int st = 0;
+      while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (...) {
+  }
+  return kStillActive;
+}
+
+std::vector<std::string> SplitCommandLine(std::wstring_view line) {
+  std::vector<std::string> out;
+  std::wstring cur;
+  bool inArg = false, quoted = false;
+  for (size_t i = 0; i < line.size();) {
+    wchar_t c = line[i];
+    if (c == L'\\') {
+      size_t n = 0;
+      while (i < line.size() && line[i] == L'\\') ++n, ++i;
+      if (i < line.size() && line[i] == L'"') {
+        cur.append(n / 2, L'\\');
+        if (n % 2) cur.push_back(L'"'), ++i;
+      } else {
+        cur.append(n, L'\\');
+      }
+      inArg = true;
+      continue;
+    }
+    if (c == L'"') {
+      quoted = !quoted;
+      inArg = true;
+      ++i;
+      continue;
+    }
+    if ((c == L' ' || c == L'\t') && !quoted) {
+      if (inArg) out.push_back(WideToUtf8Bytes(cur));
+      cur.clear();
+      inArg = false;
+      ++i;
+      continue;
+    }
+    cur.push_back(c);
+    inArg = true;
+    ++i;
+  }
+  if (inArg) out.push_back(WideToUtf8Bytes(cur));
+  return out;
+}
+
+int RunHiddenAndWait(std::wstring_view commandLine, unsigned timeoutMs) {
+  return RunHiddenAndWait(SplitCommandLine(commandLine), timeoutMs);
+}
+
+}  // namespace plat

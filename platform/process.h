@@ -1,0 +1,23 @@
+#pragma once
+// Runs a command without a window (no terminal, standard streams on /dev/null) and waits for it
+// with a time limit, in place of CreateProcess + WaitForSingleObject.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace plat {
+
+// The exit code reported for a process still running when the wait ends (STILL_ACTIVE).
+inline constexpr int kStillActive = 259;
+
+// Starts argv[0] (looked up in PATH when it has no slash) and waits at most timeoutMs. Returns its
+// exit code, 128 + the signal number when a signal ended it, kStillActive when it is still running
+// (it is left running and reaped in the background), or -1 when it cannot be started.
+int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs);
+
+// The same for a command line, split as Windows splits one: blanks separate arguments, double
+// quotes group, backslashes before a double quote escape it.
+int RunHiddenAndWait(std::wstring_view commandLine, unsigned timeoutMs);
+std::vector<std::string> SplitCommandLine(std::wstring_view commandLine);
+
+}  // namespace plat
