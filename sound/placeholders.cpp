@@ -1,5 +1,35 @@
 // Stand-ins for sound functions that are not built yet. Each logs once that it is not available.
+#include <atomic>
+
+#include "app/debug_log.h"
 #include "sound/services.h"
+
+namespace {
+void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
+  if (!done.exchange(true)) DebugLog(std::wstring(name) + L": 아직 지원되지 않음");
+}
+}  // namespace
+
+#define SOUND_PLACEHOLDER(name)         \
+  static std::atomic<bool> logged{false}; \
+  LogOnce(logged, name)
+
+void ApplyCvtTones() { SOUND_PLACEHOLDER(L"ApplyCvtTones"); }
+std::wstring BuildMixerInitScript() {
+  SOUND_PLACEHOLDER(L"BuildMixerInitScript");
+  return {};
+}
+void FlushDeferredSoundSaves() { SOUND_PLACEHOLDER(L"FlushDeferredSoundSaves"); }
+void LoadEqConfig() { SOUND_PLACEHOLDER(L"LoadEqConfig"); }
+void LoadMixerConfig() { SOUND_PLACEHOLDER(L"LoadMixerConfig"); }
+void LoadSoundSel() { SOUND_PLACEHOLDER(L"LoadSoundSel"); }
+void ResendChannelVolumes(const std::vector<int>&, bool) { SOUND_PLACEHOLDER(L"ResendChannelVolumes"); }
+void ResendSendOffsets() { SOUND_PLACEHOLDER(L"ResendSendOffsets"); }
+void SaveMixerConfig() { SOUND_PLACEHOLDER(L"SaveMixerConfig"); }
+void SendChorusSetup(int, std::wstring_view) { SOUND_PLACEHOLDER(L"SendChorusSetup"); }
+void SendDryDrumBassSends() { SOUND_PLACEHOLDER(L"SendDryDrumBassSends"); }
+void SendEqSetup(bool) { SOUND_PLACEHOLDER(L"SendEqSetup"); }
+void SendReverbSetup() { SOUND_PLACEHOLDER(L"SendReverbSetup"); }
 
 // A plain text rule, so it works already; the device layer keeps it once it lands.
 std::wstring StripControlAndTrim(std::wstring_view text) {

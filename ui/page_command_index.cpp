@@ -3,6 +3,9 @@
 // that "RHYTHM_OFF:1" reaches it too. A handler is set here when its subsystem provides it.
 #include "ui/page_commands.h"
 
+#include "app/settings/presets.h"
+#include "app/settings/song_settings.h"
+
 #include <iterator>
 
 namespace {
@@ -158,7 +161,7 @@ const PageCommand kStageTwo[] = {
 
 const PageCommand kStageThree[] = {
     // settings, display and page assets
-    {L"SAVE_ENV:", nullptr, kPrefix},
+    {L"SAVE_ENV:", HandleSaveEnv, kPrefix},
     {L"LIST_AUDIO", nullptr, kWhole},
     {L"PICK_MAIN_IMAGE", nullptr, kWhole},
     {L"PICK_HEADER_IMAGE", nullptr, kWhole},
@@ -170,10 +173,10 @@ const PageCommand kStageThree[] = {
     {L"LOAD_CUSTOM_FONT:", nullptr, kPrefix},
     {L"HISTORY_SAVE:", nullptr, kPrefix},
     {L"FAV_SAVE:", nullptr, kPrefix},
-    {L"PRESET_SAVE_SLOT:", nullptr, kPrefix},
-    {L"PRESET_SAVE_BASE", nullptr, kWhole},
-    {L"PRESET_LOAD:", nullptr, kPrefix},
-    {L"PRESET_INFO", nullptr, kWhole},
+    {L"PRESET_SAVE_SLOT:", HandlePresetSaveSlot, kPrefix},
+    {L"PRESET_SAVE_BASE", HandlePresetSaveBase, kWhole},
+    {L"PRESET_LOAD:", HandlePresetLoad, kPrefix},
+    {L"PRESET_INFO", HandlePresetInfo, kWhole},
     {L"IMPORT_OLDCFG", nullptr, kWhole},
     {L"SET_AUTOKEY:", nullptr, kPrefix},
     {L"OPEN_HELP", nullptr, kWhole},

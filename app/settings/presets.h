@@ -1,0 +1,62 @@
+#pragma once
+// Presets: snapshots of the five settings files in six slots. Slot 1 is the base, restored over the
+// working files at every start; slots 2 to 6 are saved and loaded by hand.
+#include <array>
+#include <string>
+#include <string_view>
+
+struct PresetSection {
+  const char* name;
+  std::wstring_view file;
+};
+
+// The sections of a preset, in the order of saving and loading.
+inline constexpr std::array<PresetSection, 5> PresetSections{{
+    {"app", L"C:/tavelo/system/app_settings.cfg"},
+    {"env", L"C:/tavelo/system/env_settings.cfg"},
+    {"mixer", L"C:/tavelo/system/mixer.cfg"},
+    {"eq", L"C:/tavelo/system/eq.cfg"},
+    {"sound", L"C:/tavelo/system/soundsel.cfg"},
+}};
+
+// "C:/tavelo/presets/p" + N + ".cfg".
+std::wstring PresetPath(int slot);
+
+// Lines split at LF, one trailing CR removed, empty lines dropped; keeps only the output-device
+// lines ("port1Device=", "port2Device=") when keepDeviceLines, else every other line. Each kept
+// line ends with LF.
+std::string StripPortDeviceLines(std::string_view text, bool keepDeviceLines);
+
+// Snapshot of the current settings into slot 1..6. Pending sound saves are written first. False
+// for a slot outside 1..6 or when the preset file could not be written.
+bool SavePreset(int slot);
+// Copies the slot's sections over the working files, keeping this computer's device lines.
+// False when the slot's file is missing or empty.
+bool LoadPreset(int slot);
+// LoadPreset, then SendEnvSettingsToPage.
+bool LoadPresetAndApply(int slot);
+
+// Replaces one key of the base preset's "app" section (nothing when there is no base preset or no
+// such section). Read and write hold the preset file's lock, so concurrent patches are both kept.
+// False when nothing was written.
+bool SetPresetAppKey(std::string_view key, std::string_view value);
+
+// The saved time of a slot ("" when none), as written after "saved=".
+std::wstring ReadPresetSavedTime(int slot);
+// The page array of the six slots: [{s:1,w:'...'},...].
+std::wstring BuildPresetInfoList();
+void PostPresetInfo();
+void PostPresetModal(std::wstring_view kind, int slot);
+
+// The scripts that bring the page up to date with the working settings (settings blob, mixer,
+// settings values), in the order they are posted.
+std::wstring BuildAppSettingsInitScript();
+
+// Re-reads the working files, re-sends the sound state and refreshes the page.
+void SendEnvSettingsToPage();
+
+// Page commands.
+void HandlePresetInfo(const std::wstring& message);       // "PRESET_INFO"
+void HandlePresetSaveBase(const std::wstring& message);   // "PRESET_SAVE_BASE"
+void HandlePresetSaveSlot(const std::wstring& message);   // "PRESET_SAVE_SLOT:" N
+void HandlePresetLoad(const std::wstring& message);       // "PRESET_LOAD:" N

@@ -1,0 +1,7 @@
+#pragma once
+// Page assets handed to the page as data: the list of the custom fonts folder.
+#include <string>
+
+// "['a.ttf','b.otf']": the files of "C:/tavelo/fonts/" (created when missing), each name escaped,
+// in folder order.
+std::wstring ListFontFiles();
