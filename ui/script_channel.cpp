@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/debug_log.h"
+#include "app/window.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "ui/page_host.h"
@@ -15,9 +16,9 @@ std::wstring RandomBgScript;
 
 namespace {
 
-constexpr uint32_t kRunPageScript = plat::kWmUser + 3;
-constexpr uint32_t kPageAlert = plat::kWmUser + 5;
-constexpr size_t kLargeScriptChars = 200000;
+constexpr uint32_t kRunPageScript = WM_RUN_PAGE_SCRIPT;
+constexpr uint32_t kPageAlert = WM_PAGE_ALERT;
+constexpr size_t kLargeScriptChars = kLongScriptChars;
 
 void PostText(uint32_t id, std::wstring_view text) {
   plat::PostWindowMessage(id, 0, 0, std::make_unique<std::wstring>(text));

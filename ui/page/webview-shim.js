@@ -1,1 +1,112 @@
-// page channel
+// The page's end of the channel to the program, put in front of the page's own markup by the
+// page host. window.chrome.webview.postMessage sends a command to the program; scripts from the
+// program run here in arrival order at global scope, and one that throws does not stop the next.
+// Frames (first character = kind): program -> page "S<seq> <script>", "R" (reload),
+// "G<address>"; page -> program "M<text>", "J<json>", "N" (loaded), "D<seq>" (script done).
+(function (global) {
+  'use strict';
+  var settings = global.__tvSettings || {};
+  var waiting = [];  // frames posted before the channel opened, sent in order once it does
+  var socket = null;
+  var loaded = false;
+  var announced = false;
+
+  function open() { return socket !== null && socket.readyState === 1; }
+
+  function send(frame) {
+    if (open()) socket.send(frame);
+    else waiting.push(frame);
+  }
+
+  function announce() {
+    if (loaded && open() && !announced) {
+      announced = true;
+      socket.send('N');
+    }
+  }
+
+  // Indirect eval: the script runs at global scope, its var and function declarations become
+  // globals, as with the embedded browser's ExecuteScript.
+  function runScript(seq, source) {
+    try {
+      (0, eval)(source);
+    } catch (e) {
+      try { console.error(e); } catch (ignored) { /* no console */ }
+    }
+    send('D' + seq);
+  }
+
+  function onFrame(event) {
+    var data = event.data;
+    if (typeof data !== 'string' || data.length === 0) return;
+    var kind = data.charAt(0);
+    if (kind === 'S') {
+      var space = data.indexOf(' ');
+      if (space < 0) space = data.length;
+      runScript(data.substring(1, space), data.substring(space + 1));
+    } else if (kind === 'R') {
+      global.location.reload();
+    } else if (kind === 'G') {
+      global.location.href = data.substring(1);
+    }
+  }
+
+  function connect() {
+    var scheme = global.location.protocol === 'https:' ? 'wss://' : 'ws://';
+    socket = new global.WebSocket(scheme + global.location.host + '/__tavelo/ws?v=' +
+                                  encodeURIComponent(global.location.pathname));
+    socket.onopen = function () {
+      while (waiting.length) socket.send(waiting.shift());
+      announce();
+    };
+    socket.onmessage = onFrame;
+    socket.onclose = function () { socket = null; };
+  }
+
+  function postMessage(message) {
+    if (typeof message === 'string') {
+      send('M' + message);
+      return;
+    }
+    var json;
+    try { json = JSON.stringify(message); } catch (e) { json = 'null'; }
+    send('J' + (json === undefined ? 'null' : json));
+  }
+
+  global.chrome = global.chrome || {};
+  global.chrome.webview = {
+    postMessage: postMessage,
+    addEventListener: function () {},
+    removeEventListener: function () {}
+  };
+
+  // Page settings the program chose: zoom and the browser's own keys off for the main page, so
+  // F5, Ctrl+F, Ctrl+P and the like reach the page's key handling instead of the browser.
+  function isZoomKey(e) {
+    return (e.ctrlKey || e.metaKey) &&
+        (e.key === '+' || e.key === '-' || e.key === '=' || e.key === '0');
+  }
+  function isBrowserKey(e) {
+    var k = (e.key || '').toLowerCase();
+    if (k === 'f3' || k === 'f5' || k === 'f7' || k === 'f12') return true;
+    if (e.altKey && (k === 'arrowleft' || k === 'arrowright' || k === 'home')) return true;
+    if (!(e.ctrlKey || e.metaKey)) return false;
+    return 'fgpsorudhjlbe'.indexOf(k) >= 0 && k.length === 1;
+  }
+  global.addEventListener('keydown', function (e) {
+    if (settings.zoom === false && isZoomKey(e)) e.preventDefault();
+    if (settings.acceleratorKeys === false && isBrowserKey(e)) e.preventDefault();
+  }, true);
+  global.addEventListener('wheel', function (e) {
+    if (settings.zoom === false && e.ctrlKey) e.preventDefault();
+  }, { capture: true, passive: false });
+  global.addEventListener('contextmenu', function (e) {
+    if (settings.contextMenus === false) e.preventDefault();
+  }, true);
+
+  global.addEventListener('load', function () {
+    loaded = true;
+    announce();
+  });
+  connect();
+})(this);
