@@ -5,8 +5,10 @@
 // exists. WndProc runs on the window thread and handles them one at a time.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/message_loop.h"
 
@@ -70,3 +72,15 @@ void OnCustomerTickScriptDone();
 
 // Thread body of a deferred customer copy of a long script (owns its copy).
 void DeferredCustomerInitThread(std::unique_ptr<std::wstring> script, int generation);
+
+// How the window reaches the two pages: the main page's and the customer page's browser controls
+// of the page host. Tests give their own targets; SetPageTargets({}) restores the real ones.
+struct PageTargets {
+  std::function<bool()> mainExists;
+  std::function<void(std::wstring_view, std::function<void(bool)>)> runOnMain;
+  std::function<bool()> customerExists;
+  std::function<void(std::wstring_view)> runCustomerScript;  // the script channel's customer run
+  std::function<void(std::wstring_view, std::function<void(bool)>)> runOnCustomer;
+  std::function<void()> moveFocusIntoPage;
+};
+void SetPageTargets(PageTargets targets);

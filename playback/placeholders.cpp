@@ -1,4 +1,24 @@
 // Stand-ins for the player until it is built.
+#include <atomic>
+#include <string>
+
+#include "app/debug_log.h"
 #include "playback/services.h"
 
+namespace {
+void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
+  if (!done.exchange(true)) DebugLog(std::wstring(name) + L": 아직 지원되지 않음");
+}
+}  // namespace
+
+#define PLAYBACK_PLACEHOLDER(name)      \
+  static std::atomic<bool> logged{false}; \
+  LogOnce(logged, name)
+
 PlaybackStateValues PlaybackState;
+CvtStateValues CvtState;
+std::atomic<uint8_t> FillPlaying{0};
+std::atomic<uint8_t> waitingGo{0};
+
+void EndOriginalKeepRhythm() { PLAYBACK_PLACEHOLDER(L"EndOriginalKeepRhythm"); }
+void ToggleTempoLock() { PLAYBACK_PLACEHOLDER(L"ToggleTempoLock"); }

@@ -8,3 +8,17 @@ struct PlaybackStateValues {
   std::atomic<uint8_t> isPlaying{0};  // set while the player's event loop runs
 };
 extern PlaybackStateValues PlaybackState;
+
+// The rhythm engine's shared values (the fields read outside it so far).
+struct CvtStateValues {
+  std::atomic<uint8_t> rhythm{0};  // non-zero while the rhythm engine plays
+};
+extern CvtStateValues CvtState;
+
+// Transition flags polled by the window: a fill plays; a started song waits for its downbeat.
+extern std::atomic<uint8_t> FillPlaying;
+extern std::atomic<uint8_t> waitingGo;
+
+// Not built yet (placeholders.cpp).
+void EndOriginalKeepRhythm();
+void ToggleTempoLock();

@@ -14,10 +14,19 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   static std::atomic<bool> logged{false}; \
   LogOnce(logged, name)
 
+std::atomic<MidiOutHandle> MidiOutPort1{0};
+std::atomic<MidiOutHandle> MidiOutPort2{0};
+MidiSendStatsValues MidiSendStats;
+
 void ApplyCvtTones() { SOUND_PLACEHOLDER(L"ApplyCvtTones"); }
 std::wstring BuildMixerInitScript() {
   SOUND_PLACEHOLDER(L"BuildMixerInitScript");
   return {};
+}
+void CloseExternalModule() { SOUND_PLACEHOLDER(L"CloseExternalModule"); }
+int CloseMidiOut(MidiOutHandle) {
+  SOUND_PLACEHOLDER(L"CloseMidiOut");
+  return -1;
 }
 void FlushDeferredSoundSaves() { SOUND_PLACEHOLDER(L"FlushDeferredSoundSaves"); }
 void LoadEqConfig() { SOUND_PLACEHOLDER(L"LoadEqConfig"); }
@@ -30,6 +39,7 @@ void SendChorusSetup(int, std::wstring_view) { SOUND_PLACEHOLDER(L"SendChorusSet
 void SendDryDrumBassSends() { SOUND_PLACEHOLDER(L"SendDryDrumBassSends"); }
 void SendEqSetup(bool) { SOUND_PLACEHOLDER(L"SendEqSetup"); }
 void SendReverbSetup() { SOUND_PLACEHOLDER(L"SendReverbSetup"); }
+void StartStopExternalClock() { SOUND_PLACEHOLDER(L"StartStopExternalClock"); }
 
 // A plain text rule, so it works already; the device layer keeps it once it lands.
 std::wstring StripControlAndTrim(std::wstring_view text) {

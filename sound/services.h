@@ -2,6 +2,8 @@
 // What the rest of the program calls in the MIDI output and sound control. Functions that are not
 // built yet have a body in placeholders.cpp that logs once and returns the failure value.
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +21,21 @@ void ParseExtRouting(std::wstring_view text);
 std::wstring StripControlAndTrim(std::wstring_view text);
 
 // Not built yet (placeholders.cpp).
+using MidiOutHandle = std::uintptr_t;
+// Output handles of ports 1 and 2: 0 closed, an open device, or a built-in synthesizer marker.
+extern std::atomic<MidiOutHandle> MidiOutPort1;
+extern std::atomic<MidiOutHandle> MidiOutPort2;
+// Counters of the MIDI senders, read and reset by exchange with 0 by the performance monitor.
+struct MidiSendStatsValues {
+  std::atomic<long> messages{0}, rhythmThreadMessages{0}, playerThreadMessages{0}, otherMessages{0};
+  std::atomic<long> bytes{0}, busyUs{0}, longestUs{0}, sysexUs{0}, rhythmJitterUs{0}, duplicatesDropped{0};
+};
+extern MidiSendStatsValues MidiSendStats;
+
 void ApplyCvtTones();
 std::wstring BuildMixerInitScript();
+void CloseExternalModule();
+int CloseMidiOut(MidiOutHandle handle);  // a real handle is closed; a synthesizer marker is left
 // Writes at once a debounced save of "soundsel.cfg" or of the rhythm volumes that is requested or
 // running.
 void FlushDeferredSoundSaves();
@@ -34,3 +49,4 @@ void SendChorusSetup(int port, std::wstring_view moduleModel);
 void SendDryDrumBassSends();
 void SendEqSetup(bool force);
 void SendReverbSetup();
+void StartStopExternalClock();
