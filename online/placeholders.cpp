@@ -17,8 +17,14 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
 
 std::atomic<uint8_t> RemoteSupportActive{0};
 
+bool CheckAndApplyProgramUpdate(bool) {
+  ONLINE_PLACEHOLDER(L"CheckAndApplyProgramUpdate");
+  return false;
+}
+void CheckAndApplySongUpdate(bool) { ONLINE_PLACEHOLDER(L"CheckAndApplySongUpdate"); }
 void NetStatusThread() { ONLINE_PLACEHOLDER(L"NetStatusThread"); }
 void RefreshKeysigTableThread() { ONLINE_PLACEHOLDER(L"RefreshKeysigTableThread"); }
+void RestartSelf() { ONLINE_PLACEHOLDER(L"RestartSelf"); }
 // The resume never happens: the flag its starter set goes back to 0.
 void ResumeSupportThread() {
   ONLINE_PLACEHOLDER(L"ResumeSupportThread");

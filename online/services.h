@@ -4,6 +4,13 @@
 #include <atomic>
 #include <cstdint>
 
+// Looks for a program update and applies it; true when it installed the base package.
+bool CheckAndApplyProgramUpdate(bool silent);
+// The song update of a start (automatic: the page's dialog opens only when new songs are found).
+void CheckAndApplySongUpdate(bool automatic);
+// Starts a new instance of the program and closes this one.
+void RestartSelf();
+
 // Set while a remote-support session runs (the window asks before closing while it is set).
 extern std::atomic<uint8_t> RemoteSupportActive;
 

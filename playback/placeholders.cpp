@@ -20,5 +20,16 @@ CvtStateValues CvtState;
 std::atomic<uint8_t> FillPlaying{0};
 std::atomic<uint8_t> waitingGo{0};
 
+std::wstring BuildInitMedleyScript() {
+  PLAYBACK_PLACEHOLDER(L"BuildInitMedleyScript");
+  return {};
+}
+void CaptureStyleInitialPrograms() { PLAYBACK_PLACEHOLDER(L"CaptureStyleInitialPrograms"); }
+void CommitPendingStyle() { PLAYBACK_PLACEHOLDER(L"CommitPendingStyle"); }
 void EndOriginalKeepRhythm() { PLAYBACK_PLACEHOLDER(L"EndOriginalKeepRhythm"); }
+bool LoadStyleSet(std::wstring_view, int) {
+  PLAYBACK_PLACEHOLDER(L"LoadStyleSet");
+  return false;
+}
+void PushRhythmUi() { PLAYBACK_PLACEHOLDER(L"PushRhythmUi"); }
 void ToggleTempoLock() { PLAYBACK_PLACEHOLDER(L"ToggleTempoLock"); }

@@ -2,6 +2,8 @@
 // What other subsystems call of the player and the rhythm engine.
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // The player's shared values (the fields read outside the player so far).
 struct PlaybackStateValues {
@@ -20,5 +22,10 @@ extern std::atomic<uint8_t> FillPlaying;
 extern std::atomic<uint8_t> waitingGo;
 
 // Not built yet (placeholders.cpp).
+std::wstring BuildInitMedleyScript();
+void CaptureStyleInitialPrograms();
+void CommitPendingStyle();
 void EndOriginalKeepRhythm();
+bool LoadStyleSet(std::wstring_view styleName, int variation);
+void PushRhythmUi();
 void ToggleTempoLock();

@@ -17,11 +17,20 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
 std::atomic<MidiOutHandle> MidiOutPort1{0};
 std::atomic<MidiOutHandle> MidiOutPort2{0};
 MidiSendStatsValues MidiSendStats;
+EqSettingsValues EqSettings;
 
 void ApplyCvtTones() { SOUND_PLACEHOLDER(L"ApplyCvtTones"); }
+std::wstring BuildInitSoundStateScript() {
+  SOUND_PLACEHOLDER(L"BuildInitSoundStateScript");
+  return {};
+}
 std::wstring BuildMixerInitScript() {
   SOUND_PLACEHOLDER(L"BuildMixerInitScript");
   return {};
+}
+std::wstring BuildSoundTablePayload() {
+  SOUND_PLACEHOLDER(L"BuildSoundTablePayload");
+  return L"[]";
 }
 void CloseExternalModule() { SOUND_PLACEHOLDER(L"CloseExternalModule"); }
 int CloseMidiOut(MidiOutHandle) {
@@ -31,14 +40,21 @@ int CloseMidiOut(MidiOutHandle) {
 void FlushDeferredSoundSaves() { SOUND_PLACEHOLDER(L"FlushDeferredSoundSaves"); }
 void LoadEqConfig() { SOUND_PLACEHOLDER(L"LoadEqConfig"); }
 void LoadMixerConfig() { SOUND_PLACEHOLDER(L"LoadMixerConfig"); }
+void LoadPatchTable() { SOUND_PLACEHOLDER(L"LoadPatchTable"); }
 void LoadSoundSel() { SOUND_PLACEHOLDER(L"LoadSoundSel"); }
+void LoadSoundTable() { SOUND_PLACEHOLDER(L"LoadSoundTable"); }
 void ResendChannelVolumes(const std::vector<int>&, bool) { SOUND_PLACEHOLDER(L"ResendChannelVolumes"); }
 void ResendSendOffsets() { SOUND_PLACEHOLDER(L"ResendSendOffsets"); }
+void ResetMixerDefaults() { SOUND_PLACEHOLDER(L"ResetMixerDefaults"); }
 void SaveMixerConfig() { SOUND_PLACEHOLDER(L"SaveMixerConfig"); }
 void SendChorusSetup(int, std::wstring_view) { SOUND_PLACEHOLDER(L"SendChorusSetup"); }
 void SendDryDrumBassSends() { SOUND_PLACEHOLDER(L"SendDryDrumBassSends"); }
 void SendEqSetup(bool) { SOUND_PLACEHOLDER(L"SendEqSetup"); }
 void SendReverbSetup() { SOUND_PLACEHOLDER(L"SendReverbSetup"); }
+bool SoundTableIsEmpty() {
+  SOUND_PLACEHOLDER(L"SoundTableIsEmpty");
+  return true;
+}
 void StartStopExternalClock() { SOUND_PLACEHOLDER(L"StartStopExternalClock"); }
 
 // A plain text rule, so it works already; the device layer keeps it once it lands.

@@ -20,7 +20,16 @@ void ParseExtRouting(std::wstring_view text);
 // Up to the first NUL, characters below U+0020 dropped, then blanks, tabs, CR and LF trimmed.
 std::wstring StripControlAndTrim(std::wstring_view text);
 
+// The equalizer values of "eq.cfg": frequency choices 0/1, gains 52..76 (64 = 0 dB).
+struct EqSettingsValues {
+  int lowFreq = 0;
+  int lowGain = 64;
+  int highFreq = 0;
+  int highGain = 64;
+};
+
 // Not built yet (placeholders.cpp).
+extern EqSettingsValues EqSettings;
 using MidiOutHandle = std::uintptr_t;
 // Output handles of ports 1 and 2: 0 closed, an open device, or a built-in synthesizer marker.
 extern std::atomic<MidiOutHandle> MidiOutPort1;
@@ -33,7 +42,11 @@ struct MidiSendStatsValues {
 extern MidiSendStatsValues MidiSendStats;
 
 void ApplyCvtTones();
+// "initSoundState(...)" without a try block.
+std::wstring BuildInitSoundStateScript();
 std::wstring BuildMixerInitScript();
+// The page array literal of the tone table.
+std::wstring BuildSoundTablePayload();
 void CloseExternalModule();
 int CloseMidiOut(MidiOutHandle handle);  // a real handle is closed; a synthesizer marker is left
 // Writes at once a debounced save of "soundsel.cfg" or of the rhythm volumes that is requested or
@@ -41,12 +54,16 @@ int CloseMidiOut(MidiOutHandle handle);  // a real handle is closed; a synthesiz
 void FlushDeferredSoundSaves();
 void LoadEqConfig();
 void LoadMixerConfig();
+void LoadPatchTable();
 void LoadSoundSel();
+void LoadSoundTable();
 void ResendChannelVolumes(const std::vector<int>& channels, bool keepRhythm);
 void ResendSendOffsets();
+void ResetMixerDefaults();
 void SaveMixerConfig();
 void SendChorusSetup(int port, std::wstring_view moduleModel);
 void SendDryDrumBassSends();
 void SendEqSetup(bool force);
 void SendReverbSetup();
+bool SoundTableIsEmpty();
 void StartStopExternalClock();

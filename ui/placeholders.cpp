@@ -5,7 +5,55 @@
 #include "ui/page_boot.h"
 #include "ui/services.h"
 
+namespace {
+void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
+  if (!done.exchange(true)) DebugLog(std::wstring(name) + L": 아직 지원되지 않음");
+}
+}  // namespace
+
+#define UI_PLACEHOLDER(name)            \
+  static std::atomic<bool> logged{false}; \
+  LogOnce(logged, name)
+
 std::atomic<uint8_t> LiteModeActive{0};
+
+std::wstring BuildBgImagesScript() {
+  UI_PLACEHOLDER(L"BuildBgImagesScript");
+  return {};
+}
+std::wstring BuildCamListScript() {
+  UI_PLACEHOLDER(L"BuildCamListScript");
+  return {};
+}
+std::wstring BuildHelpPayload() {
+  UI_PLACEHOLDER(L"BuildHelpPayload");
+  return L"[]";
+}
+std::wstring BuildLiteModeScript() {
+  UI_PLACEHOLDER(L"BuildLiteModeScript");
+  return {};
+}
+std::wstring BuildMonitorListJson() {
+  UI_PLACEHOLDER(L"BuildMonitorListJson");
+  return L"[]";
+}
+std::wstring BuildPcVideoInfoScript() {
+  UI_PLACEHOLDER(L"BuildPcVideoInfoScript");
+  return {};
+}
+void EnumerateMonitors() { UI_PLACEHOLDER(L"EnumerateMonitors"); }
+int FindMainMonitorIndex() {
+  UI_PLACEHOLDER(L"FindMainMonitorIndex");
+  return 0;
+}
+bool HasBattery() {
+  UI_PLACEHOLDER(L"HasBattery");
+  return false;
+}
+std::vector<std::wstring> ListPlayableVideos() {
+  UI_PLACEHOLDER(L"ListPlayableVideos");
+  return {};
+}
 
 void ApplyNumLockOff() {
   static std::atomic<bool> logged{false};

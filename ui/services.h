@@ -3,10 +3,32 @@
 // placeholders.cpp that logs once and returns the failure value.
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The effective lite mode (weak PC or the operator's choice).
 extern std::atomic<uint8_t> LiteModeActive;
 
+// "initBgImages(...)" for the main and header pictures, inside its try block.
+std::wstring BuildBgImagesScript();
+// "try{ initCamList(...); }catch(e){}".
+std::wstring BuildCamListScript();
+// The help text as a page array literal.
+std::wstring BuildHelpPayload();
+// The lite-mode script of the page.
+std::wstring BuildLiteModeScript();
+// The monitor list as a JSON array.
+std::wstring BuildMonitorListJson();
+// "try{ initPcVideoInfo(...); }catch(e){}".
+std::wstring BuildPcVideoInfoScript();
+// Refreshes the list of monitors.
+void EnumerateMonitors();
+// Index of the main window's monitor in the monitor list.
+int FindMainMonitorIndex();
+// True when the PC reports a system battery.
+bool HasBattery();
+// The playable videos of the video folder, sorted.
+std::vector<std::wstring> ListPlayableVideos();
 // Switches NumLock off when the "numLockOff" setting asks for it.
 void ApplyNumLockOff();
 // Opens the customer window on monitor n (0 or less closes it).

@@ -106,6 +106,15 @@ bool SaveUserKeys() {
   return WriteFileText(UserKeyFilePath, out);
 }
 
+std::wstring BuildUserKeyIdList() {
+  std::wstring out = L"[";
+  for (const auto& [song, key] : UserKeyMap) {
+    if (out.size() > 1) out += L',';
+    out += std::to_wstring(song);
+  }
+  return out + L"]";
+}
+
 void LoadSongGains() { LoadNumberPairs(SongGainFilePath, SongGainMap, 25, 400); }
 void LoadSongTempos() { LoadNumberPairs(SongTempoFilePath, SongTempoMap, -80, 80); }
 bool SaveSongGains() { return SaveNumberPairs(SongGainFilePath, SongGainMap, kGainHeader); }

@@ -38,6 +38,9 @@ bool SaveUserKeys();
 bool SaveSongGains();
 bool SaveSongTempos();
 
+// "[" + the song numbers of UserKeyMap in ascending order, joined by "," + "]".
+std::wstring BuildUserKeyIdList();
+
 // Tenths of a decibel for a gain percent (40·log10 law): 141 -> 60, 71 -> -59; 0 for percent <= 0.
 int GainPercentToLevel(int percent);
 

@@ -1,0 +1,117 @@
+#include "app/startup_load.h"
+
+#include <atomic>
+#include <filesystem>
+#include <system_error>
+
+#include "app/debug_log.h"
+#include "app/settings/app_settings.h"
+#include "app/settings/presets.h"
+#include "app/settings/song_settings.h"
+#include "online/services.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "playback/services.h"
+#include "songs/services.h"
+#include "songs/song_catalog.h"
+#include "songs/song_list.h"
+#include "sound/services.h"
+
+std::thread StartupLoadThread;
+
+namespace {
+
+constexpr int kReloadTries = 25;
+constexpr unsigned kReloadPauseMs = 200;
+
+bool InstallFileExists(std::wstring_view installPath) {
+  std::filesystem::path path = plat::RealPath(installPath);
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+std::atomic<bool> StyleSetLoaded{false};
+
+}  // namespace
+
+void RunStartupLoad() {
+  ResetMixerDefaults();
+  LoadPatchTable();
+  LoadUserMarks();
+
+  if (!StyleSetLoaded.exchange(true)) {
+    if (LoadStyleSet(L"DS1", 1)) {
+      CommitPendingStyle();
+      PushRhythmUi();
+    }
+    CaptureStyleInitialPrograms();
+  }
+  DebugLog(L"[BOOT] 스타일 파일 로드 완료 - songs.csv 읽기 시작");
+
+  LoadSongDb();
+  DebugLog(L"[BOOT] songs.csv 읽음 - 곡 " + std::to_wstring(GetSongCount()) + L"개");
+  for (int i = 0; i < kReloadTries && GetSongCount() == 0 && InstallFileExists(kSongsCsvPath); ++i) {
+    plat::SleepMs(kReloadPauseMs);
+    LoadSongDb();
+  }
+
+  LoadGenreIndex();
+  DebugLog(L"[BOOT] 장르 인덱스 읽음");
+  StartGenreIndexBuild();
+  DebugLog(L"[BOOT] 장르 인덱스 준비 끝");
+
+  LoadPopKoIndex();
+  DebugLog(L"[BOOT] 팝송 한글검색 인덱스 읽음 - E####.txt " +
+           std::to_wstring(CollectPopTextSongNumbers().size()) + L"개 보유");
+  StartPopKoIndexBuild();
+  DebugLog(L"[BOOT] 팝송 한글검색 준비 끝");
+
+  if (GetSongCount() == 0 && (InstallFileExists(L"C:/tavelo/pxr/DS1-P1.MID") ||
+                              InstallFileExists(L"C:/tavelo/system/DS1-P1.MID"))) {
+    DebugLog(L"[BOOT] songs.csv 비어 있음 - txt 전체 스캔으로 재생성(오래 걸릴 수 있음)");
+    RegenerateSongsCsv({}, true);
+    LoadSongDb();
+  }
+
+  DebugLog(L"[BOOT] 수동 추가곡 동기화는 백그라운드로 미룸 - SOUNDTBL 읽기");
+  LoadSoundTable();
+  LoadScoreOctConfig();
+  for (int i = 0; i < kReloadTries && SoundTableIsEmpty() &&
+                  InstallFileExists(L"C:/tavelo/system/SOUNDTBL.CFG");
+       ++i) {
+    plat::SleepMs(kReloadPauseMs);
+    LoadSoundTable();
+  }
+  DebugLog(L"[BOOT] SOUNDTBL 읽음");
+
+  LoadPlayHistory();
+  LoadFavorites();
+  DebugLog(L"[BOOT] 히스토리/애창곡 읽음 - 프리셋 복원");
+
+  LoadPreset(1);
+  DebugLog(L"[BOOT] 프리셋 복원 끝 - 프리셋 반영본 읽기(mixer/eq/sound)");
+
+  LoadMixerConfig();
+  LoadEqConfig();
+  LoadSoundSel();
+  DebugLog(L"[BOOT] mixer/eq/sound 읽음 - app_settings 읽기");
+
+  LoadAppSettings();
+  DebugLog(L"[BOOT] app_settings 읽음(customerMonitor=" + std::to_wstring(Settings.customerMonitor) + L")");
+
+  LoadUserKeys();
+  LoadSongGains();
+  LoadSongTempos();
+  DebugLog(L"[BOOT] *** 시작 로드 스레드 정상 종료 ***");
+}
+
+void RunStartupUpdates() {
+  bool firstInstall = InstallFileExists(L"C:/tavelo/system/firstinstall.flag");
+  // After a base package install the page boot starts the full song update instead.
+  if (firstInstall) return;
+  if (CheckAndApplyProgramUpdate(false)) {
+    RestartSelf();
+    return;
+  }
+  CheckAndApplySongUpdate(true);
+}

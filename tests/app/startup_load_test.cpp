@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "app/debug_log.h"
+#include "app/settings/app_settings.h"
+#include "app/settings/presets.h"
+#include "app/settings/settings_files.h"
+#include "app/settings/song_settings.h"
+#include "app/startup_load.h"
+#include "app/text.h"
+#include "songs/song_list.h"
+#include "temp_root.h"
+
+namespace {
+
+std::vector<std::wstring> BootLines() {
+  FlushDebugLogQueue();
+  std::vector<std::wstring> lines;
+  for (auto& line : SplitWide(Utf8ToWide(ReadFileText(L"C:/tavelo/system/debug_log.txt")), L'\n')) {
+    size_t at = line.find(L"[BOOT] ");
+    if (at == std::wstring::npos) continue;
+    std::wstring text = line.substr(at);
+    if (!text.empty() && text.back() == L'\r') text.pop_back();
+    lines.push_back(text);
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(RunStartupLoad, RestoresTheBasePresetBeforeReadingTheSettingsAndEndsWithItsLine) {
+  TempRoot root;
+  Settings = AppSettings{};
+  // The working file of the last run, and a base preset that the start restores over it.
+  ASSERT_TRUE(WriteFileText(AppSettingsFilePath, "helpFontPx=30\ncustomerMonitor=0\nport1Device=Mine\n"));
+  ASSERT_TRUE(WriteFileText(PresetPath(1), "[meta]\nsaved=2024-01-01 00:00\n[app]\nhelpFontPx=44\ncustomerMonitor=2\n"));
+  ASSERT_TRUE(WriteFileText(UserKeyFilePath, "12,3,-2\n"));
+  ASSERT_TRUE(WriteFileText(SongGainFilePath, "12 150\n"));
+  ASSERT_TRUE(WriteFileText(SongTempoFilePath, "12 -5\n"));
+
+  RunStartupLoad();
+
+  EXPECT_EQ(Settings.helpFontPx, 44);
+  EXPECT_EQ(Settings.customerMonitor, 2);
+  EXPECT_EQ(Settings.port1Device, L"Mine");  // this computer's device survives the restore
+  EXPECT_EQ(UserKeyMap.at(12), (UserKey{3, -2}));
+  EXPECT_EQ(SongGainMap.at(12), 150);
+  EXPECT_EQ(SongTempoMap.at(12), -5);
+  EXPECT_EQ(GetSongCount(), 0);
+
+  std::vector<std::wstring> expected = {
+      L"[BOOT] 스타일 파일 로드 완료 - songs.csv 읽기 시작",
+      L"[BOOT] songs.csv 읽음 - 곡 0개",
+      L"[BOOT] 장르 인덱스 읽음",
+      L"[BOOT] 장르 인덱스 준비 끝",
+      L"[BOOT] 팝송 한글검색 인덱스 읽음 - E####.txt 0개 보유",
+      L"[BOOT] 팝송 한글검색 준비 끝",
+      L"[BOOT] 수동 추가곡 동기화는 백그라운드로 미룸 - SOUNDTBL 읽기",
+      L"[BOOT] SOUNDTBL 읽음",
+      L"[BOOT] 히스토리/애창곡 읽음 - 프리셋 복원",
+      L"[BOOT] 프리셋 복원 끝 - 프리셋 반영본 읽기(mixer/eq/sound)",
+      L"[BOOT] mixer/eq/sound 읽음 - app_settings 읽기",
+      L"[BOOT] app_settings 읽음(customerMonitor=2)",
+      L"[BOOT] *** 시작 로드 스레드 정상 종료 ***",
+  };
+  EXPECT_EQ(BootLines(), expected);
+}
