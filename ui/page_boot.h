@@ -1,3 +1,18 @@
 #pragma once
-// The page boot: run on the window thread after every completed navigation of the main page.
+// The page boot: run on the window thread after every completed navigation of the main page. It
+// waits for the start-up load thread and then sends the page everything it shows.
+#include <string>
+
 void OnMainNavigationCompleted();
+
+// The first boot script: song list, tone table, history, favourites, singer keys, help text and
+// every display value of the settings.
+std::wstring BuildBootFirstScript();
+// The environment blob script ("" when there is no valid page settings object).
+std::wstring BuildBootEnvScript();
+// The second boot script: monitors, customer window values, PC/video info, medley list.
+std::wstring BuildBootSecondScript();
+
+// Thread bodies started by the boot.
+void ReopenCustomerAfterBoot(int monitor);
+void ReportMissingSongsLater();

@@ -2,7 +2,6 @@
 #include <atomic>
 
 #include "app/debug_log.h"
-#include "ui/page_boot.h"
 #include "ui/services.h"
 
 namespace {
@@ -58,11 +57,6 @@ std::vector<std::wstring> ListPlayableVideos() {
 void ApplyNumLockOff() {
   static std::atomic<bool> logged{false};
   if (!logged.exchange(true)) DebugLog(L"ApplyNumLockOff: 아직 지원되지 않음");
-}
-
-void OnMainNavigationCompleted() {
-  static std::atomic<bool> logged{false};
-  if (!logged.exchange(true)) DebugLog(L"OnMainNavigationCompleted: 아직 지원되지 않음");
 }
 
 void OpenCustomerWindow(int) {

@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include "app/settings/app_settings.h"
+#include "app/settings/settings_files.h"
+#include "app/settings/song_settings.h"
+#include "sound/services.h"
+#include "ui/page_boot.h"
+#include "../app/temp_root.h"
+
+namespace {
+
+// Every name in `calls` appears in `script` as a call, in this order.
+void ExpectCallOrder(const std::wstring& script, const std::vector<std::wstring>& calls) {
+  size_t at = 0;
+  for (const std::wstring& name : calls) {
+    size_t found = script.find(name + L"(", at);
+    ASSERT_NE(found, std::wstring::npos) << "missing or out of order: " << std::string(name.begin(), name.end());
+    at = found + name.size();
+  }
+}
+
+class PageBootTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings = AppSettings{};
+    UserKeyMap.clear();
+    ParseExtRouting(L"");
+    ParseExtNoteMap(L"");
+  }
+  TempRoot root;
+};
+
+}  // namespace
+
+TEST_F(PageBootTest, FirstScriptCallsThePageInItsOrder) {
+  std::wstring js = BuildBootFirstScript();
+  ExpectCallOrder(js, {L"initSongDb", L"renderReservedQueue", L"renderSearchResults", L"initSoundTable",
+                       L"initPlayedHistory", L"initFavorites", L"initUserKeys", L"initHelpText",
+                       L"initAppSettings", L"initScoreText", L"setNumLockOffDisplay", L"initExtRouting",
+                       L"updateGlobalVolDisplay", L"setMixerMaxPct", L"setCcDedupDisplay",
+                       L"setRawSoundDisplay", L"setSaxExprDisplay", L"setSaxLayerDisplay",
+                       L"setSaxBoostDisplay", L"setSaxInsFxDisplay", L"setSaxPlayDisplay",
+                       L"setBuiltinSynthDisplay", L"setPcIsLaptop", L"setBgRandomDisplay",
+                       L"setLyricFontDisplay", L"setLyricWaitColorDisplay", L"setLyricSungColorDisplay",
+                       L"setLyricFontScaleDisplay", L"initCustomFonts", L"initEqFromApp"});
+  // The first calls stand outside any try block; the empty catalogue gives an empty array.
+  EXPECT_EQ(js.rfind(L"initSongDb([]); renderReservedQueue(); renderSearchResults(); initSoundTable(", 0), 0u);
+  EXPECT_NE(js.find(L"); }catch(e){} initAppSettings(0, 'SC8850', 'SC8850', 2, 0, 0, -1, 0, 0, 0, 100, "
+                    L"{on:1, macro:4, time:56, preLpf:0}, 0, {macro:-1, level:-1, depth:-1}); try{ initScoreText("
+                    L"100,0,1,0,100,4,1,0); }catch(e){}"),
+            std::wstring::npos);
+  EXPECT_NE(js.find(L"try{ initExtRouting(0,-1,0,0,0,'00000000000000000000000000000000','',''); }catch(e){}"),
+            std::wstring::npos);
+  EXPECT_NE(js.find(L"try{ initHelpText([],20,9); }catch(e){}"), std::wstring::npos);
+  EXPECT_TRUE(js.ends_with(L"try{ initCustomFonts([]); }catch(e){} try{ initEqFromApp(0,64,0,64); }catch(e){}"));
+}
+
+TEST_F(PageBootTest, FirstScriptEscapesTextsAndCarriesValues) {
+  Settings.port1Module = L"SC'88";
+  Settings.extDevice = L"dev\\ice";
+  Settings.lyricFont = L"file:'x'.ttf";
+  Settings.builtinSynth = 1;
+  Settings.helpFontPx = 33;
+  Settings.numLockOff = 2;
+  UserKeyMap = {{30, {1, 1}}, {7, {0, 2}}};
+  ParseExtRouting(L"1");
+  ParseExtNoteMap(L"36>35");
+  std::wstring js = BuildBootFirstScript();
+  EXPECT_NE(js.find(L"initAppSettings(0, 'SC\\'88', 'SC8850', "), std::wstring::npos);
+  EXPECT_NE(js.find(L"'10000000000000000000000000000000','36>35','dev\\\\ice'); }catch(e){}"), std::wstring::npos);
+  EXPECT_NE(js.find(L"setLyricFontDisplay('file:\\'x\\'.ttf')"), std::wstring::npos);
+  EXPECT_NE(js.find(L"setBuiltinSynthDisplay(1)"), std::wstring::npos);
+  EXPECT_NE(js.find(L"initUserKeys([7,30]); try{ initHelpText([],33,9"), std::wstring::npos);
+  EXPECT_NE(js.find(L"setNumLockOffDisplay(2)"), std::wstring::npos);
+}
+
+TEST_F(PageBootTest, EnvScriptOnlyForAJsonObject) {
+  EXPECT_EQ(BuildBootEnvScript(), L"");
+  ASSERT_TRUE(WriteFileText(EnvSettingsFilePath, "{\"listFontPx\":20}"));
+  EXPECT_EQ(BuildBootEnvScript(), L"try{ applyEnvSettings({\"listFontPx\":20}); }catch(e){ console.log(e); }");
+  ASSERT_TRUE(WriteFileText(EnvSettingsFilePath, "1); alert(1); (2"));
+  EXPECT_EQ(BuildBootEnvScript(), L"");
+}
+
+TEST_F(PageBootTest, SecondScriptOrder) {
+  Settings.customerMonitor = 2;
+  Settings.customerBright = 120;
+  Settings.keepAdjust = 0;
+  std::wstring js = BuildBootSecondScript();
+  EXPECT_EQ(js,
+            L"try{ initMonitorList([],2,0); initCustomerBright(120); initCwLyricsPct(53); initCwScoreFill(100); "
+            L"initCustomerVideo(0, '', 0); }catch(e){}try{ initKeepAdjust(0); }catch(e){}");
+}
