@@ -58,10 +58,18 @@ void OnMainWebMessage(const std::wstring* message) {
   }
 
   if (RunTestPageCommand(text)) return;
-  if (DispatchExtraPageMessage(text)) return;
-  if (DroppedMessage(text)) return;
-  if (RunFrom(StageTwoCommands(), text)) return;
-  DispatchSettingsPageMessage(text);
+  DispatchPageCommand(text, MainPageCommandStages());
+}
+
+PageCommandStages MainPageCommandStages() {
+  return {StageOneCommands(), StageTwoCommands(), StageThreeCommands()};
+}
+
+void DispatchPageCommand(const std::wstring& message, const PageCommandStages& stages) {
+  if (RunFrom(stages.one, message)) return;
+  if (DroppedMessage(message)) return;
+  if (RunFrom(stages.two, message)) return;
+  RunFrom(stages.three, message);
 }
 
 bool DispatchExtraPageMessage(const std::wstring& message) {

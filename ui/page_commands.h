@@ -35,6 +35,14 @@ PageCommandTable StageOneCommands();
 PageCommandTable StageTwoCommands();
 PageCommandTable StageThreeCommands();
 
+struct PageCommandStages {
+  PageCommandTable one, two, three;
+};
+PageCommandStages MainPageCommandStages();
+
+// Everything after the log line: stage one, the drop rules, stage two, stage three.
+void DispatchPageCommand(const std::wstring& message, const PageCommandStages& stages);
+
 // The entry in the table that takes `message`, or null.
 const PageCommand* FindPageCommand(PageCommandTable table, std::wstring_view message);
 
