@@ -1,7 +1,261 @@
-#include "app/debug_log.h"
+#include "app/startup.h"
 
-// Placeholder start-up until the shell lands.
-int RunTavelo(int, char**) {
-  DebugLog(L"start");
-  return 0;
+#include <cstdio>
+#include <cstdlib>
+#include <cwctype>
+
+#include "app/debug_log.h"
+#include "app/install.h"
+#include "app/settings/app_settings.h"
+#include "app/text.h"
+#include "app/trace_log.h"
+#include "app/window.h"
+#include "online/services.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/hotkey.h"
+#include "platform/message_box.h"
+#include "platform/message_loop.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/signals.h"
+#include "platform/single_instance.h"
+#include "platform/browser_window.h"
+#include "ui/browser_control.h"
+#include "ui/page_host.h"
+#include "ui/services.h"
+
+namespace fs = std::filesystem;
+
+std::atomic<int> GpuAccelerationOn{0};
+std::thread StartupLoadThread;
+
+namespace {
+
+constexpr const char* kSingleInstanceName = "Tavelo_SingleInstance";
+constexpr int kInstanceAttempts = 41;
+constexpr unsigned kInstanceRetryMs = 500;
+constexpr unsigned kDelayedStartMs = 60000;
+// Where the operator gets the browser the page needs.
+constexpr const wchar_t* kBrowserDownloadPage = L"https://packages.debian.org/stable/chromium";
+
+std::atomic<int> NetStatusStarted{0};
+
+std::wstring Lower(std::wstring_view s) {
+  std::wstring out(s);
+  for (auto& c : out) c = static_cast<wchar_t>(std::towlower(c));
+  return out;
+}
+
+bool EndsWith(std::wstring_view s, std::wstring_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+// The decimal integer at the start of a settings value: leading blanks skipped, an optional sign,
+// digits up to the first non-digit; no digits read as 0.
+long long LeadingInteger(std::string_view v) {
+  size_t i = 0;
+  while (i < v.size() && (v[i] == ' ' || v[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
+  long long n = 0;
+  for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
+    if (n < 1000000000LL) n = n * 10 + (v[i] - '0');  // larger values only need to stay large
+  return negative ? -n : n;
+}
+
+// Asks for the browser; false when there is none (the message box has then been answered).
+bool BrowserRuntimePresent() {
+  std::wstring version;
+  if (GetAvailableCoreWebView2BrowserVersionString(version) && !version.empty()) return true;
+  plat::BoxResult r = plat::ShowMessageBox(
+      L"WebView2 런타임 필요",
+      L"이 프로그램을 실행하려면 'Microsoft Edge WebView2 런타임'이 필요합니다.\n"
+      L"이 PC에는 설치되어 있지 않습니다.\n\n지금 설치 페이지를 여시겠습니까?\n"
+      L"(설치가 끝난 뒤 프로그램을 다시 실행해주세요.)",
+      plat::BoxButtons::kYesNo, plat::BoxIcon::kWarning, plat::BoxAnswer::kNo);
+  if (!r.shown) DebugLog(L"[BOOT] 브라우저가 없어 시작하지 않음 (WebView2 런타임 필요)");
+  if (r.answer == plat::BoxAnswer::kYes)
+    plat::RunHiddenAndWait(std::vector<std::string>{"xdg-open", WideToUtf8(kBrowserDownloadPage)}, 10000);
+  return false;
+}
+
+// A later start asked us to come forward: done on the window thread, in order with the rest.
+bool ComeForwardForLaterStart() {
+  return plat::PostWindowTask([] {
+    DebugLog(L"[WM] 다른 Tavelo 실행 요청 - 기존 창을 앞으로 불러옴");
+    plat::BringOwnWindowsForward();
+  });
+}
+
+// True when this process may go on as the one instance.
+bool TakeSingleInstance() {
+  for (int attempt = 0; attempt < kInstanceAttempts; ++attempt) {
+    switch (plat::ClaimSingleInstance(kSingleInstanceName)) {
+      case plat::InstanceClaim::kOwner:
+        plat::ListenForLaterStarts(ComeForwardForLaterStart);
+        return true;
+      case plat::InstanceClaim::kForwarded:
+        // The running instance answered and comes forward: nothing to wait for.
+        DebugLog(L"이미 실행 중인 Tavelo가 있어 새 인스턴스를 띄우지 않고 기존 창을 앞으로 불러옴");
+        return false;
+      case plat::InstanceClaim::kHeld:
+        break;  // held by an instance that does not answer (it may be ending): try again
+    }
+    plat::SleepMs(kInstanceRetryMs);
+  }
+  DebugLog(L"이미 실행 중인 Tavelo가 있어 새 인스턴스를 띄우지 않고 기존 창을 앞으로 불러옴");
+  return false;
+}
+
+void StartWorkerThreads() {
+  int expected = 0;
+  if (NetStatusStarted.compare_exchange_strong(expected, 1)) std::thread(NetStatusThread).detach();
+  std::error_code ec;
+  uint8_t idle = 0;
+  if (fs::exists(plat::RealPath(L"C:/tavelo/system/rs_resume.cfg"), ec) &&
+      RemoteSupportActive.compare_exchange_strong(idle, 1))
+    std::thread(ResumeSupportThread).detach();
+  StartupLoadThread = std::thread(RunStartupLoad);
+  std::thread(RefreshKeysigTableThread).detach();
+  std::thread(RunStartupUpdates).detach();
+}
+
+void ApplyGpuDecision(const GpuDecision& gpu) {
+  GpuAccelerationOn.store(gpu.on ? 1 : 0);
+  if (gpu.on) {
+    plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
+                                 "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");
+    DebugLog(L"[BOOT] 그래픽 가속 켬 - GPU 차단 목록 무시 (" + gpu.reason + L")");
+  } else {
+    DebugLog(L"[BOOT] 그래픽 가속 끔 (" + gpu.reason + L")");
+  }
+}
+
+}  // namespace
+
+GpuDecision DecideGpuAcceleration(std::string_view text) {
+  GpuDecision d;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    auto value = [&](std::string_view key, int& out) {
+      if (line.substr(0, key.size()) != key) return;
+      long long n = LeadingInteger(line.substr(key.size()));
+      out = static_cast<int>(n < -1000000000LL ? -1000000000LL : n > 1000000000LL ? 1000000000LL : n);
+    };
+    value("gpuForce=", d.gpuForce);
+    value("pcScore=", d.pcScore);
+    value("customerMonitor=", d.customerMonitor);
+    value("customerVideo=", d.customerVideo);
+  }
+  if (d.gpuForce != 0 && d.gpuForce != 1) d.gpuForce = -1;
+  const bool video = d.customerMonitor > 0 && d.customerVideo != 0;
+  const bool lowScore = d.pcScore >= 0 && d.pcScore <= 69;
+  const std::wstring scoreReason = L"자동 - PC 점수 " + std::to_wstring(d.pcScore) + L"점";
+  if (d.gpuForce == 1 || d.gpuForce == 0) {
+    d.on = d.gpuForce == 1;
+    d.reason = L"사용자 지정";
+  } else if (lowScore || video) {
+    d.on = true;
+    d.reason = video && !lowScore ? L"자동 - 손님 화면 + 배경 동영상" : scoreReason;
+  } else {
+    d.on = false;
+    d.reason = d.pcScore < 0 ? L"자동 - 아직 ALT+F12 진단 전" : scoreReason;
+  }
+  return d;
+}
+
+bool IsStrayBuildFile(std::wstring_view name) {
+  const std::wstring n = Lower(name);
+  if (n.size() < 5) return false;
+  const bool cpp = EndsWith(n, L".cpp");
+  if ((cpp || EndsWith(n, L".exe")) && n.rfind(L"pelmora", 0) == 0) return true;
+  return cpp && (n == L"enc_recover.cpp" || n == L"remote_viewer.cpp");
+}
+
+int DeleteStrayFiles(const fs::path& folder, int depth) {
+  if (depth > 5) return 0;
+  int count = 0;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec), end;
+  if (ec) return 0;
+  const std::wstring self = Lower(Utf8ToWide(plat::ExecutablePath().string()));
+  for (; it != end; it.increment(ec)) {
+    if (ec) break;
+    const fs::path path = it->path();
+    const std::wstring name = Utf8ToWide(path.filename().string());
+    std::error_code sec;
+    // Links are not followed: a link to a folder above could make the walk leave the root.
+    const fs::file_status st = it->symlink_status(sec);
+    if (fs::is_directory(st)) {
+      if (Lower(name) != L"song") count += DeleteStrayFiles(path, depth + 1);
+      continue;
+    }
+    if (!IsStrayBuildFile(name)) continue;
+    const std::wstring text = Utf8ToWide(path.string());
+    if (Lower(text) == self) continue;
+    std::error_code rec;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, rec);
+    if (fs::remove(path, rec)) {
+      DebugLog(L"[정리] 잘못 배포된 파일 삭제 - " + text);
+      ++count;
+    } else {
+      DebugLog(L"[정리] 삭제 실패(권한/사용중?) - " + text);
+    }
+  }
+  return count;
+}
+
+int RunTavelo(int argc, char** argv) {
+  CreateInstallFolders();
+  DebugLog(L"########## Tavelo 시작 - 빌드표식 B-RSFILE-72 (원격 중 앱을 닫아도 안 끊김 + 관리자가 파일 보내기) / Ver 12.9 ##########");
+  DeleteStrayFiles(plat::RootDir(), 0);
+
+  bool delayed = false;
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]).find("/delayedstart") != std::string_view::npos) delayed = true;
+  if (delayed) {
+    DebugLog(std::wstring(L"부팅 자동실행(Run키 방식) - ") + L"1" + L"분 대기 후 시작");
+    plat::SleepMs(kDelayedStartMs);
+  }
+
+  if (!TakeSingleInstance()) return 0;
+
+  // (The 1 ms timer resolution and the COM apartment have no counterpart here.)
+  if (!BrowserRuntimePresent()) return 0;
+
+  plat::SetWindowProcedure(WndProc);
+  MainWindowHandle.store(true);
+  // SIGINT and SIGTERM close the main window as the close button does.
+  plat::OnTerminationSignals([] { plat::PostWindowMessage(plat::kWmClose); });
+
+  ApplyNumLockOff();
+  if (plat::RegisterPrintScreenHotkey(kTempoLockHotkeyId))
+    DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 완료");
+  else
+    DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 실패 - 화면 쪽 키 처리로 대체합니다(다른 프로그램이 이미 잡고 있는 경우).");
+  // (Keeping the display awake is left to the desktop's own settings.)
+
+  // The four graphics values are read before the load thread may rewrite the settings file.
+  const GpuDecision gpu = DecideGpuAcceleration(
+      plat::ReadFileBytes(plat::RealPath(AppSettingsFilePath)).value_or(std::string()));
+  Settings.gpuForce = gpu.gpuForce;
+
+  StartWorkerThreads();
+  ApplyGpuDecision(gpu);
+  CreateCoreWebView2EnvironmentWithOptions(OnMainEnvironmentCreated);
+
+  plat::RunMessageLoop();
+
+  if (StartupLoadThread.joinable()) StartupLoadThread.join();
+  FlushDebugLogQueue();
+  FlushTraceLog();
+  // Detached workers may still run; the process ends here without tearing down what they use.
+  std::fflush(nullptr);
+  std::_Exit(0);
 }

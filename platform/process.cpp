@@ -134,3 +134,9 @@ int RunHiddenAndWait(std::wstring_view commandLine, unsigned timeoutMs) {
 }
 
 }  // namespace plat
+
+namespace plat {
+void SetEnvironmentVariable(const std::string& name, const std::string& value) {
+  ::setenv(name.c_str(), value.c_str(), 1);
+}
+}  // namespace plat

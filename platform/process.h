@@ -21,3 +21,8 @@ int RunHiddenAndWait(std::wstring_view commandLine, unsigned timeoutMs);
 std::vector<std::string> SplitCommandLine(std::wstring_view commandLine);
 
 }  // namespace plat
+
+namespace plat {
+// Sets a variable of this process's environment (inherited by processes started later).
+void SetEnvironmentVariable(const std::string& name, const std::string& value);
+}  // namespace plat

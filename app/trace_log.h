@@ -1,0 +1,58 @@
+#pragma once
+// The technical trace log "C:/tavelo/system/altz_log.txt" for timing questions of the player, the
+// rhythm engine and the MIDI senders: printf-style lines without a time stamp, queued from any
+// thread (at most 40,000 wait) and written every 200 ms by a background thread, also to an
+// attached debugger. On it sit a stopwatch for song changes, the report of the module loading a
+// song start sends, a watch over the rhythm channels' volume messages, and a performance monitor.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "sound/services.h"
+
+// Queues one finished line (its own line feeds included); starts the writer on first use.
+void QueueTraceLine(std::wstring line);
+
+// Formats a line of at most 255 characters (longer output is cut) and queues it. The format is
+// a wide printf format: wide text arguments are passed with %ls.
+void TraceLog(const wchar_t* format, ...);
+
+void TraceStopwatchStart(std::wstring_view label);
+void TraceStopwatchLap(std::wstring_view label);
+
+// The module-loading report of a song start: what the senders recorded while it was armed.
+struct LoadTraceRecord {
+  double timeMs = 0;  // since arming
+  MidiOutHandle port = 0;
+  uint8_t channel = 0;
+  uint8_t kind = 0;   // 0 bank MSB, 1 bank LSB, 2 program, 3 CC121, 4 CC7, 5 CC120, 6 CC123, 7 CC11, 8 CC10
+  uint8_t value = 0;
+};
+struct LoadTraceState {
+  static constexpr int kCapacity = 1024;
+  std::atomic<uint8_t> armed{0};
+  double armedAtMs = 0;       // NowMs at arming
+  std::atomic<int> count{0};  // records claimed; only indexes below kCapacity are stored
+  LoadTraceRecord records[kCapacity];
+};
+extern LoadTraceState LoadTraceRecords;
+
+// Reports and disarms the load trace (the player calls it when the song's first note is due).
+void ReportChannelLoad();
+
+// The volume watch over the rhythm engine's channels.
+extern std::atomic<uint32_t> VolumeTraceUntil;  // TimeGetTime ms; 0 closed
+void OpenVolumeTrace(uint32_t ms);
+void TraceVolumeCc(int port, int channel, int controller, int value);  // controller 128: program
+void TraceVolumeSysEx(const uint8_t* bytes, size_t length, std::wstring_view label);
+
+// 150 samples, 100 ms apart, of processor load, memory and the MIDI send counters.
+extern std::atomic<uint8_t> PerfMonitorRunning;
+void StartPerfMonitor();
+
+// Writes what the queue holds now (at shutdown and in tests); while held, the background writer
+// skips its passes.
+void FlushTraceLog();
+void HoldTraceWriter(bool hold);

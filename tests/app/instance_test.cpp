@@ -1,0 +1,97 @@
+// The real program, started twice on one root without a browser: the second start exits at once
+// and the first logs that it was asked to come forward; SIGTERM then runs the shutdown order and
+// the first exits with 0.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "temp_root.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+pid_t StartTavelo(const fs::path& root) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("TAVELO_ROOT", root.c_str(), 1);
+    setenv("TAVELO_BROWSER", "none", 1);
+    setenv("XDG_CONFIG_HOME", (root / "cfg").c_str(), 1);
+    setenv("XDG_DESKTOP_DIR", (root / "desk").c_str(), 1);
+    unsetenv("DISPLAY");
+    freopen("/dev/null", "w", stdout);
+    const std::string bin = std::string(TAVELO_BINARY_DIR) + "/tavelo";
+    execl(bin.c_str(), bin.c_str(), nullptr);
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits for the child; -1 when it has not ended within the wait.
+int WaitExit(pid_t pid, unsigned ms) {
+  for (unsigned waited = 0; waited <= ms; waited += 10) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    plat::SleepMs(10);
+  }
+  return -1;
+}
+
+std::string Log(const fs::path& root) {
+  return plat::ReadFileBytes(root / "system" / "debug_log.txt").value_or("");
+}
+
+bool WaitFor(const std::function<bool()>& ready) {
+  for (int i = 0; i < 1000; ++i, plat::SleepMs(10))
+    if (ready()) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(SingleInstance, SecondStartExitsAtOnceAndTheFirstComesForwardThenSigtermEndsIt) {
+  TempRoot root;
+  pid_t first = StartTavelo(root.path());
+  ASSERT_GT(first, 0);
+  // The first is ready to answer once the address of its page is published.
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(root.path() / "system" / "page_url.txt"); }));
+
+  const double before = plat::NowMs();
+  pid_t second = StartTavelo(root.path());
+  EXPECT_EQ(WaitExit(second, 10000), 0);
+  EXPECT_LT(plat::NowMs() - before, 10000.0);  // not the 20 seconds of an instance that never answers
+  EXPECT_EQ(kill(first, 0), 0) << "the first instance must still run";
+
+  const std::string forward = "[WM] \xEB\x8B\xA4\xEB\xA5\xB8 Tavelo \xEC\x8B\xA4\xED\x96\x89 \xEC\x9A\x94\xEC\xB2\xAD";
+  EXPECT_TRUE(WaitFor([&] { return Log(root.path()).find(forward) != std::string::npos; }));
+  const std::string banner = "########## Tavelo";
+  const std::string log = Log(root.path());
+  EXPECT_NE(log.find(banner), log.rfind(banner)) << "both starts write the banner";
+
+  ASSERT_EQ(kill(first, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(first, 20000), 0);
+  EXPECT_NE(Log(root.path()).find("[WM] \xEC\xB0\xBD \xEB\x8B\xAB\xEA\xB8\xB0"), std::string::npos);  // shutdown order ran
+}
+
+TEST(SingleInstance, SigintClosesTheWindowToo) {
+  TempRoot root;
+  pid_t pid = StartTavelo(root.path());
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(root.path() / "system" / "page_url.txt"); }));
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  EXPECT_EQ(WaitExit(pid, 20000), 0);
+  // A new start on the same root is then the one instance again.
+  pid_t again = StartTavelo(root.path());
+  ASSERT_TRUE(WaitFor([&] {
+    const std::string log = Log(root.path());
+    size_t shutdown = log.find("[WM] \xEC\xB0\xBD \xEB\x8B\xAB\xEA\xB8\xB0");
+    return shutdown != std::string::npos && log.find("[BOOT]", shutdown) != std::string::npos;
+  }));
+  kill(again, SIGTERM);
+  EXPECT_EQ(WaitExit(again, 20000), 0);
+}

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/trace_log.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "playback/services.h"
+#include "temp_root.h"
+
+namespace {
+
+class TraceLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HoldTraceWriter(true);
+    FlushTraceLog();
+    std::filesystem::remove(root.path() / "system" / "altz_log.txt");
+  }
+  void TearDown() override { HoldTraceWriter(false); }
+  // The lines written so far, split at CR LF.
+  std::vector<std::string> Lines() {
+    FlushTraceLog();
+    std::string bytes = plat::ReadFileBytes(root.path() / "system" / "altz_log.txt").value_or("");
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t crlf; (crlf = bytes.find("\r\n", start)) != std::string::npos; start = crlf + 2)
+      lines.push_back(bytes.substr(start, crlf - start));
+    EXPECT_EQ(start, bytes.size());
+    return lines;
+  }
+  static void Arm(std::vector<LoadTraceRecord> records) {
+    LoadTraceRecords.count = static_cast<int>(records.size());
+    for (size_t i = 0; i < records.size() && i < LoadTraceState::kCapacity; ++i)
+      LoadTraceRecords.records[i] = records[i];
+    LoadTraceRecords.armed = 1;
+  }
+  TempRoot root;
+};
+
+}  // namespace
+
+TEST_F(TraceLogTest, LinesAreCutTo255CharactersAndLineFeedsBecomeCrLf) {
+  TraceLog(L"%ls\n", std::wstring(300, L'가').c_str());
+  TraceLog(L"\n[ALTZ] x %d\n", 5);
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  std::string cut;
+  for (int i = 0; i < 255; ++i) cut += "\xEA\xB0\x80";
+  EXPECT_EQ(lines[0], cut);  // cut before its own line feed; the next line's opening one ends it
+  EXPECT_EQ(lines[1], "[ALTZ] x 5");
+}
+
+TEST_F(TraceLogTest, TheQueueHoldsAtMost40000Lines) {
+  for (int i = 0; i < 40010; ++i) QueueTraceLine(L"l" + std::to_wstring(i) + L"\n");
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 40000u);
+  EXPECT_EQ(lines.back(), "l39999");
+}
+
+TEST_F(TraceLogTest, StopwatchLines) {
+  TraceStopwatchStart(L"곡 변경");
+  TraceStopwatchLap(L"prepare");
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "[ALTZ] ===== start (\xEA\xB3\xA1 \xEB\xB3\x80\xEA\xB2\xBD) =====");
+  EXPECT_EQ(lines[2].substr(0, 32), "[ALTZ] prepare           +   0 m");
+}
+
+TEST_F(TraceLogTest, LoadReportGroupsRecordsAtMost4MsApart) {
+  LoadTraceRecords.armed = 0;
+  ReportChannelLoad();  // not armed: nothing
+  EXPECT_TRUE(Lines().empty());
+
+  Arm({});
+  ReportChannelLoad();
+  auto none = Lines();
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_NE(none[0].find("\xED\x95\x98\xEB\x82\x98\xEB\x8F\x84 \xEC\x97\x86\xEC\x9D\x8C"), std::string::npos);  // 하나도 없음
+  EXPECT_EQ(LoadTraceRecords.armed.load(), 0);
+
+  std::filesystem::remove(root.path() / "system" / "altz_log.txt");
+  Arm({{0.0, 1, 9, 2, 5}, {4.0, 1, 10, 0, 0}, {8.1, 1, 6, 4, 100}, {8.5, 1, 0, 1, 3}});
+  ReportChannelLoad();
+  auto lines = Lines();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_NE(lines[0].find("- \xEA\xB8\xB0\xEB\xA1\x9D 4\xEA\xB0\x9C"), std::string::npos);  // 기록 4개
+  EXPECT_EQ(lines[1], "[LOAD]  \xEB\xAC\xB6\xEC\x9D\x8C" "1  +    0.0 ~    4.0ms  PC  1\xEA\xB0\x9C \xEB\xB1\x85\xED\x81\xAC  1\xEA\xB0\x9C   p0:ch9,10");
+  EXPECT_EQ(lines[2], "[LOAD]  \xEB\xAC\xB6\xEC\x9D\x8C" "2  +    8.1 ~    8.5ms  PC  0\xEA\xB0\x9C \xEB\xB1\x85\xED\x81\xAC  1\xEA\xB0\x9C   p0:ch0,6");
+  EXPECT_EQ(lines[3].substr(0, 12), "[LOAD] \xEC\xB4\x9D 2");
+  // Rhythm channels 9, 10 and 6 (not 0): three hits, two of them sound changes.
+  EXPECT_NE(lines.back().find(" 3 ("), std::string::npos) << lines.back();
+  EXPECT_NE(lines.back().find(" 2)"), std::string::npos) << lines.back();
+}
+
+TEST_F(TraceLogTest, VolumeWatchTracesRhythmChannelsOfPortOneWhileOpen) {
+  CvtState.rhythm = 1;
+  TraceVolumeCc(0, 9, 7, 100);  // closed: nothing
+  OpenVolumeTrace(15000);
+  TraceVolumeCc(0, 9, 7, 100);
+  TraceVolumeCc(0, 8, 128, 33);
+  TraceVolumeCc(1, 9, 7, 100);  // port 2
+  TraceVolumeCc(0, 7, 7, 100);  // not a rhythm channel
+  const uint8_t master[] = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x04, 0x64, 0x58, 0xF7};
+  const uint8_t part0[] = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x19, 0x50, 0x00, 0xF7};
+  const uint8_t part12[] = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x50, 0x1C, 0x19, 0x50, 0x00, 0xF7};
+  TraceVolumeSysEx(master, sizeof master, L"song");
+  TraceVolumeSysEx(part0, sizeof part0, L"song");
+  TraceVolumeSysEx(part12, sizeof part12, L"rhythm");
+  TraceVolumeSysEx(part0, 9, L"short");
+  CvtState.rhythm = 0;
+  VolumeTraceUntil = 0;
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_NE(lines[1].find("p0:ch9  CC7   = 100  (tid "), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("p0:ch8  PROG 33"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[3].find("SysEx = 100  (song, tid"), std::string::npos) << lines[3];
+  EXPECT_NE(lines[4].find("40 10 = 80 (ch9)  (song"), std::string::npos) << lines[4];
+  EXPECT_NE(lines[5].find("50 1C = 80 (ch12)  (rhythm"), std::string::npos) << lines[5];
+}
+
+TEST_F(TraceLogTest, PerformanceMonitorRunsOnceAtATime) {
+  StartPerfMonitor();
+  EXPECT_EQ(PerfMonitorRunning.load(), 1);
+  StartPerfMonitor();  // running: nothing more starts
+  plat::SleepMs(350);
+  auto lines = Lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_LE(lines.size(), 4u);
+  EXPECT_EQ(lines[0].substr(0, 7), "[PRF] +");
+  EXPECT_NE(lines[0].find("| [BN] msg="), std::string::npos);
+}
