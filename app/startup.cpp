@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+#include <thread>
 
 #include "app/debug_log.h"
 #include "app/install.h"
 #include "app/settings/app_settings.h"
+#include "app/startup_load.h"
 #include "app/text.h"
 #include "app/trace_log.h"
 #include "app/window.h"
@@ -28,7 +30,6 @@
 namespace fs = std::filesystem;
 
 std::atomic<int> GpuAccelerationOn{0};
-std::thread StartupLoadThread;
 
 namespace {
 

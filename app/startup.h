@@ -6,20 +6,12 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <thread>
 
 // The program's entry: returns the exit code, always 0.
 int RunTavelo(int argc, char** argv);
 
 // Whether the browser was started with the graphics switches (0 or 1).
 extern std::atomic<int> GpuAccelerationOn;
-
-// The start-up load thread: the one worker kept joinable; the page boot joins it.
-extern std::thread StartupLoadThread;
-
-// Start-up worker bodies (start-up load and update threads).
-void RunStartupLoad();
-void RunStartupUpdates();
 
 // The graphics decision from the text of app_settings.cfg (four keys, a later line wins).
 struct GpuDecision {

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/debug_log.h"
+#include "app/install.h"
 #include "app/settings/app_settings.h"
 #include "app/settings/presets.h"
 #include "app/settings/song_settings.h"
@@ -107,6 +108,8 @@ void RunStartupLoad() {
 
 void RunStartupUpdates() {
   bool firstInstall = InstallFileExists(L"C:/tavelo/system/firstinstall.flag");
+  InstallCopyAndShortcut();
+  ConfigureAutostart();
   // After a base package install the page boot starts the full song update instead.
   if (firstInstall) return;
   if (CheckAndApplyProgramUpdate(false)) {
