@@ -4,6 +4,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/text.h"
 #include "ui/script_channel.h"
 
 namespace {
@@ -27,8 +28,11 @@ bool Take(const std::wstring& message, std::wstring_view name, std::wstring& arg
 bool RunTestPageCommand(const std::wstring& message) {
   if (!TestCommandsOn()) return false;
   std::wstring argument;
+  // Scripts separated by U+001F, posted one after another by one worker thread.
   if (Take(message, L"TEST_SCRIPT_FROM_THREAD:", argument)) {
-    std::thread([argument] { PostScriptToPage(argument); }).detach();
+    std::thread([argument] {
+      for (const std::wstring& script : SplitWide(argument, L'\x1f')) PostScriptToPage(script);
+    }).detach();
     return true;
   }
   if (Take(message, L"TEST_ALERT_FROM_THREAD:", argument)) {
