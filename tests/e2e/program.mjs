@@ -1,0 +1,97 @@
+// Helpers of the end-to-end tests: the real program on a temporary root, headless Chromium on its
+// page, and the scripts the program sends to the page.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const bin = process.env.TAVELO_BIN;
+export const sourceDir = process.env.TAVELO_SOURCE_DIR;
+
+// Starts the program without a browser on `root`; resolves with the page address.
+export function startProgram(root) {
+  const child = spawn(bin, [], {
+    env: { ...process.env, TAVELO_ROOT: root, TAVELO_BROWSER: 'none' },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  const address = new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('no page address: ' + out)), 60000);
+    child.stdout.on('data', (d) => {
+      out += d;
+      const m = /page: (\S+)/.exec(out);
+      if (m) {
+        clearTimeout(timer);
+        resolve(m[1]);
+      }
+    });
+    child.on('exit', (code) => reject(new Error('program ended early: ' + code + ' ' + out)));
+  });
+  return { child, address };
+}
+
+export async function stopProgram(child) {
+  if (child.exitCode !== null) return;
+  const ended = new Promise((resolve) => child.once('exit', resolve));
+  child.kill('SIGTERM');
+  const timer = setTimeout(() => child.kill('SIGKILL'), 15000);
+  await ended;
+  clearTimeout(timer);
+}
+
+export async function openBrowser() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-profile-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync'],
+  });
+  return {
+    context,
+    close: async () => {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// Scripts the program sends to the page, in arrival order.
+export function collectScripts(page) {
+  const scripts = [];
+  page.on('websocket', (ws) => {
+    ws.on('framereceived', (frame) => {
+      const data = typeof frame.payload === 'string' ? frame.payload : frame.payload.toString();
+      if (data.startsWith('S')) scripts.push(data.substring(data.indexOf(' ') + 1));
+    });
+  });
+  return scripts;
+}
+
+export async function waitFor(fn, what, ms = 30000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const value = fn();
+    if (value) return value;
+    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
+
+export function readLog(root) {
+  try {
+    return fs.readFileSync(path.join(root, 'system', 'debug_log.txt'), 'utf8');
+  } catch {
+    return '';
+  }
+}
+
+// Song numbers of the demo library: its MIDI files.
+export function demoSongNumbers(root) {
+  return fs.readdirSync(path.join(root, 'system'))
+    .map((name) => /^P(\d+)\.MID$/i.exec(name))
+    .filter(Boolean)
+    .map((m) => Number(m[1]))
+    .sort((a, b) => a - b);
+}
