@@ -1,11 +1,15 @@
 // The main page host: the main window's browser control and the delivery of the embedded page.
 #include "ui/page_host.h"
 
+#include <algorithm>
 #include <map>
+#include <mutex>
+#include <shared_mutex>
 #include <string_view>
 
 #include "app/debug_log.h"
 #include "app/text.h"
+#include "songs/song_list.h"
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
 
@@ -40,8 +44,14 @@ const std::wstring& PageScript() {
 std::wstring BuildPageText() {
   const std::wstring& markup = PageMarkup();
   const std::wstring& script = PageScript();
+  size_t songs = 0;
+  {
+    std::shared_lock lock(SongListMutex);
+    songs = SongList.size();
+  }
+  // A size hint: the page text grows as needed.
   std::wstring text;
-  text.reserve(40000 + markup.size() + script.size());
+  text.reserve(std::max(200 * songs + 40000, markup.size() + script.size()));
   text += markup;
   text += script;
   return text;

@@ -4,10 +4,12 @@
 #include <memory>
 
 #include "app/debug_log.h"
+#include "app/settings/app_settings.h"
 #include "app/window.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "ui/page_host.h"
+#include "ui/services.h"
 
 std::mutex PageScriptCacheMutex;
 std::wstring BgImagesScript;
@@ -29,6 +31,16 @@ void PostText(uint32_t id, std::wstring_view text) {
 void PostScriptToPage(std::wstring_view script) { PostText(kRunPageScript, script); }
 
 void PostAlertToPage(std::wstring_view text) { PostText(kPageAlert, text); }
+
+void PostPlayingState(bool playing) {
+  const wchar_t* flag = playing ? L"1" : L"0";
+  PostScriptToPage(std::wstring(L"try{ setPlayingState(") + flag + L"); }catch(e){}");
+  if (Settings.customerVideo != 0) {
+    PostScriptToPage(std::wstring(L"try{ cwVideoPlayState(") + flag + L"); }catch(e){}");
+  }
+}
+
+void PostLiteModeScript() { PostScriptToPage(BuildLiteModeScript()); }
 
 void ShowPageBadge(std::wstring_view text) {
   std::wstring script =

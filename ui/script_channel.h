@@ -11,6 +11,11 @@
 void PostScriptToPage(std::wstring_view script);
 // WM_USER+5: the page's alert on the main page only (escaped by the window).
 void PostAlertToPage(std::wstring_view text);
+// "setPlayingState(1 or 0)", and with the customer video on also "cwVideoPlayState(1 or 0)",
+// each as its own posted script (both reach both pages). Called when a song starts and ends.
+void PostPlayingState(bool playing);
+// Posts the page's lite-mode script.
+void PostLiteModeScript();
 // The text shows for 4 seconds in the badge at the top of the main stage. The text goes in
 // unchanged: callers pass no apostrophe, backslash or line break, or escape it first.
 void ShowPageBadge(std::wstring_view text);
