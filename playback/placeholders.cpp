@@ -32,4 +32,6 @@ bool LoadStyleSet(std::wstring_view, int) {
   return false;
 }
 void PushRhythmUi() { PLAYBACK_PLACEHOLDER(L"PushRhythmUi"); }
+void SendCvtToneSetup() { PLAYBACK_PLACEHOLDER(L"SendCvtToneSetup"); }
+void SendRhythmPartMaps() { PLAYBACK_PLACEHOLDER(L"SendRhythmPartMaps"); }
 void ToggleTempoLock() { PLAYBACK_PLACEHOLDER(L"ToggleTempoLock"); }

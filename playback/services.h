@@ -8,6 +8,10 @@
 // The player's shared values (the fields read outside the player so far).
 struct PlaybackStateValues {
   std::atomic<uint8_t> isPlaying{0};  // set while the player's event loop runs
+  std::atomic<uint8_t> paused{0};
+  std::atomic<uint32_t> startAt{0};   // TimeGetTime of the scheduled downbeat, 0 none
+  std::atomic<uint8_t> SetupSpreadOn{0};     // spread the song setup's SysEx until the downbeat
+  std::atomic<uint8_t> SetupUnderRhythm{0};  // a transition sets up the next song under the rhythm
 };
 extern PlaybackStateValues PlaybackState;
 
@@ -28,4 +32,7 @@ void CommitPendingStyle();
 void EndOriginalKeepRhythm();
 bool LoadStyleSet(std::wstring_view styleName, int variation);
 void PushRhythmUi();
+// Resend the rhythm engine's rhythm-part assignments and style tones after a module reset.
+void SendCvtToneSetup();
+void SendRhythmPartMaps();
 void ToggleTempoLock();

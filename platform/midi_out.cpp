@@ -1,0 +1,309 @@
+// MIDI output over RtMidi (ALSA sequencer) plus the scripted recording devices.
+#include "platform/midi_out.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+
+namespace plat {
+
+class MidiOutDevice {
+ public:
+  virtual ~MidiOutDevice() = default;
+  virtual int Short(const uint8_t* bytes, size_t n) = 0;
+  virtual int Long(const uint8_t* bytes, size_t n) = 0;
+  virtual bool LongDone() = 0;
+  virtual int Reset() = 0;
+};
+
+namespace {
+
+size_t ShortLength(uint8_t status) {
+  if (status < 0x80) return 0;
+  if (status < 0xC0 || (status >= 0xE0 && status < 0xF0)) return 3;
+  if (status < 0xE0) return 2;
+  if (status == 0xF1 || status == 0xF3) return 2;
+  if (status == 0xF2) return 3;
+  return 1;
+}
+
+// ---- real devices -------------------------------------------------------------------------
+
+class RtMidiDevice final : public MidiOutDevice {
+ public:
+  explicit RtMidiDevice(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {}
+  int Short(const uint8_t* bytes, size_t n) override { return Send(bytes, n); }
+  int Long(const uint8_t* bytes, size_t n) override { return Send(bytes, n); }
+  bool LongDone() override { return true; }  // RtMidi hands the bytes over before returning
+  int Reset() override { return kMidiOk; }
+
+ private:
+  int Send(const uint8_t* bytes, size_t n) {
+    std::lock_guard lock(mu_);
+    try {
+      out_->sendMessage(bytes, n);
+      return kMidiOk;
+    } catch (const RtMidiError&) {
+      return kMidiInvalidHandle;
+    }
+  }
+  std::mutex mu_;
+  std::unique_ptr<RtMidiOut> out_;
+};
+
+void QuietRtMidiErrors(RtMidiError::Type, const std::string&, void*) {}
+
+std::unique_ptr<RtMidiOut> NewRtMidiOut() {
+  try {
+    auto out = std::make_unique<RtMidiOut>(RtMidi::LINUX_ALSA, "Tavelo");
+    out->setErrorCallback(&QuietRtMidiErrors, nullptr);
+    return out;
+  } catch (const RtMidiError&) {
+    return nullptr;
+  }
+}
+
+// ---- scripted devices ---------------------------------------------------------------------
+
+class RecordingDevice final : public MidiOutDevice {
+ public:
+  RecordingDevice(const FakeMidiOutDevice& spec, std::string tag)
+      : tag_(std::move(tag)), holdsSysEx_(spec.holdsSysEx) {
+    if (!spec.recordFile.empty()) file_ = std::fopen(spec.recordFile.c_str(), "ab");
+  }
+  ~RecordingDevice() override {
+    if (file_) std::fclose(file_);
+  }
+  int Short(const uint8_t* bytes, size_t n) override {
+    Record(bytes, n, nullptr);
+    return kMidiOk;
+  }
+  int Long(const uint8_t* bytes, size_t n) override {
+    Record(bytes, n, nullptr);
+    if (holdsSysEx_) {
+      std::lock_guard lock(mu_);
+      busy_ = true;
+    }
+    return kMidiOk;
+  }
+  bool LongDone() override {
+    std::lock_guard lock(mu_);
+    return !busy_;
+  }
+  int Reset() override {
+    Record(nullptr, 0, "reset");
+    std::lock_guard lock(mu_);
+    busy_ = false;
+    return kMidiOk;
+  }
+
+ private:
+  void Record(const uint8_t* bytes, size_t n, const char* word) {
+    if (!file_) return;
+    static const char kHex[] = "0123456789ABCDEF";
+    char head[64];
+    int len = std::snprintf(head, sizeof head, "%llu %s",
+                            static_cast<unsigned long long>(NowUs()), tag_.c_str());
+    std::string line(head, len > 0 ? static_cast<size_t>(len) : 0);
+    line.reserve(line.size() + n * 3 + 8);
+    if (word) {
+      line += ' ';
+      line += word;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      line += ' ';
+      line += kHex[bytes[i] >> 4];
+      line += kHex[bytes[i] & 15];
+    }
+    line += '\n';
+    std::lock_guard lock(mu_);
+    std::fwrite(line.data(), 1, line.size(), file_);
+    std::fflush(file_);
+  }
+
+  std::mutex mu_;
+  std::FILE* file_ = nullptr;
+  std::string tag_;
+  bool holdsSysEx_;
+  bool busy_ = false;
+};
+
+std::vector<FakeMidiOutDevice> ParseFakeDevices(const char* text) {
+  std::vector<FakeMidiOutDevice> out;
+  if (!text) return out;
+  std::wstring all = Utf8BytesToWide(text);
+  size_t pos = 0;
+  while (pos <= all.size()) {
+    size_t end = all.find(L';', pos);
+    if (end == std::wstring::npos) end = all.size();
+    std::wstring entry = all.substr(pos, end - pos);
+    pos = end + 1;
+    if (entry.empty()) continue;
+    FakeMidiOutDevice dev;
+    if (size_t bang = entry.rfind(L'!'); bang != std::wstring::npos) {
+      dev.openError = static_cast<int>(std::wcstol(entry.c_str() + bang + 1, nullptr, 10));
+      entry.resize(bang);
+    }
+    if (size_t eq = entry.find(L'='); eq != std::wstring::npos) {
+      dev.recordFile = std::filesystem::path(WideToUtf8Bytes(entry.substr(eq + 1)));
+      entry.resize(eq);
+    }
+    dev.name = entry;
+    out.push_back(std::move(dev));
+  }
+  return out;
+}
+
+struct ListedDevice {
+  bool fake = false;
+  unsigned realIndex = 0;
+  FakeMidiOutDevice spec;  // the fake device, or the real device's name in spec.name
+};
+
+struct DeviceRegistry {
+  std::mutex mu;
+  bool fakesLoaded = false;
+  std::vector<FakeMidiOutDevice> fakes;
+  bool enumeratorTried = false;
+  std::unique_ptr<RtMidiOut> enumerator;
+  std::vector<ListedDevice> look;
+
+  void LoadFakesOnce() {
+    if (fakesLoaded) return;
+    fakesLoaded = true;
+    fakes = ParseFakeDevices(std::getenv("TAVELO_MIDI_OUT"));
+  }
+};
+
+DeviceRegistry& Registry() {
+  static DeviceRegistry* r = new DeviceRegistry;  // lives to the end of the process
+  return *r;
+}
+
+std::filesystem::path RecordFileOf(const FakeMidiOutDevice& d) {
+  if (!d.recordFile.empty()) return d.recordFile;
+  constexpr std::wstring_view kPrefix = L"record:";
+  if (d.name.size() > kPrefix.size() && d.name.compare(0, kPrefix.size(), kPrefix) == 0)
+    return std::filesystem::path(WideToUtf8Bytes(std::wstring_view(d.name).substr(kPrefix.size())));
+  return {};
+}
+
+}  // namespace
+
+unsigned MidiOutDeviceCount() {
+  DeviceRegistry& r = Registry();
+  std::lock_guard lock(r.mu);
+  r.LoadFakesOnce();
+  if (!r.enumeratorTried) {
+    r.enumeratorTried = true;
+    r.enumerator = NewRtMidiOut();
+  }
+  r.look.clear();
+  if (r.enumerator) {
+    unsigned n = 0;
+    try {
+      n = r.enumerator->getPortCount();
+    } catch (const RtMidiError&) {
+      n = 0;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+      ListedDevice d;
+      d.realIndex = i;
+      try {
+        d.spec.name = Utf8BytesToWide(r.enumerator->getPortName(i));
+      } catch (const RtMidiError&) {
+        d.spec.namesUnreadable = true;
+      }
+      r.look.push_back(std::move(d));
+    }
+  }
+  for (const auto& f : r.fakes) {
+    ListedDevice d;
+    d.fake = true;
+    d.spec = f;
+    r.look.push_back(std::move(d));
+  }
+  return static_cast<unsigned>(r.look.size());
+}
+
+bool MidiOutDeviceName(unsigned index, std::wstring* name) {
+  DeviceRegistry& r = Registry();
+  std::lock_guard lock(r.mu);
+  if (index >= r.look.size() || r.look[index].spec.namesUnreadable) return false;
+  if (name) *name = r.look[index].spec.name;
+  return true;
+}
+
+int MidiOutOpen(unsigned index, std::string_view tag, MidiOutDevice** out) {
+  if (!out) return kMidiInvalidParam;
+  *out = nullptr;
+  ListedDevice d;
+  {
+    DeviceRegistry& r = Registry();
+    std::lock_guard lock(r.mu);
+    if (index >= r.look.size()) return kMidiBadDeviceId;
+    d = r.look[index];
+  }
+  if (d.fake) {
+    if (d.spec.openError != kMidiOk) return d.spec.openError;
+    FakeMidiOutDevice spec = d.spec;
+    spec.recordFile = RecordFileOf(d.spec);
+    *out = new (std::nothrow) RecordingDevice(spec, std::string(tag));
+    return *out ? kMidiOk : kMidiNoMemory;
+  }
+  std::unique_ptr<RtMidiOut> port = NewRtMidiOut();
+  if (!port) return kMidiNoDriver;
+  try {
+    if (d.realIndex >= port->getPortCount()) return kMidiBadDeviceId;
+    port->openPort(d.realIndex, "Tavelo " + std::string(tag));
+  } catch (const RtMidiError& e) {
+    return e.getType() == RtMidiError::INVALID_PARAMETER ? kMidiBadDeviceId : kMidiAllocated;
+  }
+  if (!port->isPortOpen()) return kMidiAllocated;
+  *out = new (std::nothrow) RtMidiDevice(std::move(port));
+  return *out ? kMidiOk : kMidiNoMemory;
+}
+
+int MidiOutClose(MidiOutDevice* dev) {
+  if (!dev) return kMidiInvalidHandle;
+  delete dev;
+  return kMidiOk;
+}
+
+int MidiOutShortMsg(MidiOutDevice* dev, uint32_t message) {
+  if (!dev) return kMidiInvalidHandle;
+  const uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
+                            static_cast<uint8_t>(message >> 16)};
+  size_t n = ShortLength(bytes[0]);
+  if (n == 0) return kMidiInvalidParam;
+  return dev->Short(bytes, n);
+}
+
+int MidiOutLongMsg(MidiOutDevice* dev, const uint8_t* bytes, size_t length) {
+  if (!dev) return kMidiInvalidHandle;
+  if (!bytes || length == 0) return kMidiInvalidParam;
+  return dev->Long(bytes, length);
+}
+
+bool MidiOutLongDone(MidiOutDevice* dev) { return !dev || dev->LongDone(); }
+
+int MidiOutReset(MidiOutDevice* dev) {
+  if (!dev) return kMidiInvalidHandle;
+  return dev->Reset();
+}
+
+void SetFakeMidiOutDevices(std::vector<FakeMidiOutDevice> devices) {
+  DeviceRegistry& r = Registry();
+  std::lock_guard lock(r.mu);
+  r.fakesLoaded = true;
+  r.fakes = std::move(devices);
+}
+
+}  // namespace plat

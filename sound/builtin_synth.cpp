@@ -1,0 +1,478 @@
+// FluidSynth bound at run time, standing in for the MIDI ports as a GS-like module.
+#include "sound/builtin_synth.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+#include "app/debug_log.h"
+#include "app/settings/app_settings.h"
+#include "app/text.h"
+#include "platform/paths.h"
+#include "platform/synth_library.h"
+
+std::atomic<int> BuiltInSynthState{0};
+
+namespace {
+
+// The library's types stay opaque; only the calls we make are declared here.
+struct FluidSettings;
+struct FluidSynth;
+struct FluidDriver;
+
+struct FluidApi {
+  // required
+  FluidSettings* (*new_settings)() = nullptr;
+  int (*settings_setstr)(FluidSettings*, const char*, const char*) = nullptr;
+  int (*settings_setint)(FluidSettings*, const char*, int) = nullptr;
+  FluidSynth* (*new_synth)(FluidSettings*) = nullptr;
+  FluidDriver* (*new_audio_driver)(FluidSettings*, FluidSynth*) = nullptr;
+  int (*sfload)(FluidSynth*, const char*, int) = nullptr;
+  int (*noteon)(FluidSynth*, int, int, int) = nullptr;
+  int (*noteoff)(FluidSynth*, int, int) = nullptr;
+  int (*cc)(FluidSynth*, int, int, int) = nullptr;
+  int (*program_change)(FluidSynth*, int, int) = nullptr;
+  // optional
+  int (*settings_setnum)(FluidSettings*, const char*, double) = nullptr;
+  int (*pitch_bend)(FluidSynth*, int, int) = nullptr;
+  int (*sysex)(FluidSynth*, const char*, int, char*, int*, int*, int) = nullptr;
+  int (*system_reset)(FluidSynth*) = nullptr;
+  int (*set_channel_type)(FluidSynth*, int, int) = nullptr;
+  int (*reverb_on)(FluidSynth*, int, int) = nullptr;
+  int (*chorus_on)(FluidSynth*, int, int) = nullptr;
+  int (*reverb_roomsize)(FluidSynth*, int, double) = nullptr;
+  int (*reverb_damp)(FluidSynth*, int, double) = nullptr;
+  int (*reverb_width)(FluidSynth*, int, double) = nullptr;
+  int (*reverb_level)(FluidSynth*, int, double) = nullptr;
+  int (*chorus_nr)(FluidSynth*, int, int) = nullptr;
+  int (*chorus_level)(FluidSynth*, int, double) = nullptr;
+  int (*chorus_speed)(FluidSynth*, int, double) = nullptr;
+  int (*chorus_depth)(FluidSynth*, int, double) = nullptr;
+  int (*set_reverb)(FluidSynth*, double, double, double, double) = nullptr;
+  int (*set_chorus)(FluidSynth*, int, double, double, double, int) = nullptr;
+  int (*sfunload)(FluidSynth*, int, int) = nullptr;
+  // for freeing a failed start and for offline rendering
+  void (*delete_settings)(FluidSettings*) = nullptr;
+  void (*delete_synth)(FluidSynth*) = nullptr;
+  void (*delete_audio_driver)(FluidDriver*) = nullptr;
+  int (*write_s16)(FluidSynth*, int, void*, int, int, void*, int, int) = nullptr;
+};
+
+constexpr int kDrumChannelType = 1;
+constexpr int kMelodicChannelType = 0;
+
+std::mutex g_startMu;   // one start or swap at a time
+void* g_library = nullptr;  // FluidSynthDll, kept for the run once loaded
+FluidApi g_api;         // bound once with the library; read-only afterwards
+FluidSettings* g_settings = nullptr;
+std::atomic<FluidSynth*> g_synth{nullptr};
+FluidDriver* g_driver = nullptr;
+std::wstring g_renderFile;  // tests: the "file" driver into this file
+
+std::mutex g_textMu;
+std::wstring g_status;       // SynthStatusText
+std::wstring g_loadedName;   // LoadedSoundFont file name
+int g_loadedId = -1;         // under g_startMu
+
+std::mutex g_fxMu;
+SynthGsEffects g_fx;         // SynthGsEffectState
+
+void SetStatus(const std::wstring& text) {
+  std::lock_guard lock(g_textMu);
+  g_status = text;
+}
+
+template <class F>
+void Bind(F& fn, const char* name) {
+  fn = reinterpret_cast<F>(plat::LibrarySymbol(g_library, name));
+}
+
+bool BindApi() {
+  FluidApi a;
+  g_api = a;
+  Bind(g_api.new_settings, "new_fluid_settings");
+  Bind(g_api.settings_setstr, "fluid_settings_setstr");
+  Bind(g_api.settings_setint, "fluid_settings_setint");
+  Bind(g_api.new_synth, "new_fluid_synth");
+  Bind(g_api.new_audio_driver, "new_fluid_audio_driver");
+  Bind(g_api.sfload, "fluid_synth_sfload");
+  Bind(g_api.noteon, "fluid_synth_noteon");
+  Bind(g_api.noteoff, "fluid_synth_noteoff");
+  Bind(g_api.cc, "fluid_synth_cc");
+  Bind(g_api.program_change, "fluid_synth_program_change");
+  Bind(g_api.settings_setnum, "fluid_settings_setnum");
+  Bind(g_api.pitch_bend, "fluid_synth_pitch_bend");
+  Bind(g_api.sysex, "fluid_synth_sysex");
+  Bind(g_api.system_reset, "fluid_synth_system_reset");
+  Bind(g_api.set_channel_type, "fluid_synth_set_channel_type");
+  Bind(g_api.reverb_on, "fluid_synth_reverb_on");
+  Bind(g_api.chorus_on, "fluid_synth_chorus_on");
+  Bind(g_api.reverb_roomsize, "fluid_synth_set_reverb_group_roomsize");
+  Bind(g_api.reverb_damp, "fluid_synth_set_reverb_group_damp");
+  Bind(g_api.reverb_width, "fluid_synth_set_reverb_group_width");
+  Bind(g_api.reverb_level, "fluid_synth_set_reverb_group_level");
+  Bind(g_api.chorus_nr, "fluid_synth_set_chorus_group_nr");
+  Bind(g_api.chorus_level, "fluid_synth_set_chorus_group_level");
+  Bind(g_api.chorus_speed, "fluid_synth_set_chorus_group_speed");
+  Bind(g_api.chorus_depth, "fluid_synth_set_chorus_group_depth");
+  Bind(g_api.set_reverb, "fluid_synth_set_reverb");
+  Bind(g_api.set_chorus, "fluid_synth_set_chorus");
+  Bind(g_api.sfunload, "fluid_synth_sfunload");
+  Bind(g_api.delete_settings, "delete_fluid_settings");
+  Bind(g_api.delete_synth, "delete_fluid_synth");
+  Bind(g_api.delete_audio_driver, "delete_fluid_audio_driver");
+  Bind(g_api.write_s16, "fluid_synth_write_s16");
+  const FluidApi& f = g_api;
+  return f.new_settings && f.settings_setstr && f.settings_setint && f.new_synth &&
+         f.new_audio_driver && f.sfload && f.noteon && f.noteoff && f.cc && f.program_change;
+}
+
+std::filesystem::path SynthDir() { return plat::RealPath(L"C:/tavelo/synth"); }
+
+// Loads the library once: the synth folder's candidates in order, then the system's.
+bool LoadLibraryOnce() {
+  if (g_library) return true;
+  std::vector<std::filesystem::path> files = plat::SynthLibraryFiles(SynthDir());
+  plat::LibraryLoadError last;
+  bool triedAny = false;
+  for (const auto& file : files) {
+    triedAny = true;
+    plat::LibraryLoadError err;
+    std::wstring name = Utf8ToWide(file.filename().string());
+    if (void* lib = plat::LoadLibraryFile(file.string(), &err)) {
+      g_library = lib;
+      DebugLog(L"내장음원: DLL 로드 성공 - " + name);
+      return true;
+    }
+    DebugLog(L"내장음원: DLL 로드 실패 - " + name + L" (에러 " + std::to_wstring(err.code) + L")");
+    last = err;
+  }
+  plat::LibraryLoadError sysErr;
+  if (void* lib = plat::LoadLibraryFile(plat::kSystemSynthLibrary, &sysErr)) {
+    g_library = lib;
+    DebugLog(L"내장음원: DLL 로드 성공 - " + Utf8ToWide(plat::kSystemSynthLibrary));
+    return true;
+  }
+  if (!triedAny) {
+    SetStatus(L"C:/tavelo/synth 폴더에 fluidsynth DLL이 없습니다");
+  } else if (last.code == 193) {
+    SetStatus(L"DLL 비트수 불일치(에러 193) - 앱이 32비트(x86) 빌드면 fluidsynth도 x86용이, "
+              L"64비트(x64) 빌드면 x64용이 필요합니다");
+  } else if (last.code == 126) {
+    SetStatus(L"의존 DLL 누락(에러 126) - 배포판 bin 폴더의 DLL \"전부\"를 synth 폴더에 복사해야 합니다");
+  } else {
+    SetStatus(L"DLL 로드 실패(에러 " + std::to_wstring(last.code) + L")");
+  }
+  return false;
+}
+
+// A SoundFont setting must be a bare file name of the synth folder.
+bool IsBareFileName(std::wstring_view name) {
+  return !name.empty() && name.find_first_of(L"/\\:") == std::wstring_view::npos && name != L"." &&
+         name != L"..";
+}
+
+std::filesystem::path FirstSoundFont() {
+  std::vector<std::filesystem::path> found = SoundFontFiles();
+  return found.empty() ? std::filesystem::path() : found.front();
+}
+
+std::filesystem::path SoundFontPath(std::wstring_view name) {
+  if (!IsBareFileName(name)) return {};
+  std::filesystem::path p = plat::RealPath(L"C:/tavelo/synth/" + std::wstring(name));
+  std::error_code ec;
+  if (p.empty() || !std::filesystem::is_regular_file(p, ec)) return {};
+  return p;
+}
+
+void FreeFailedStart(FluidSynth* synth) {
+  if (g_driver && g_api.delete_audio_driver) g_api.delete_audio_driver(g_driver);
+  g_driver = nullptr;
+  if (synth && g_api.delete_synth) g_api.delete_synth(synth);
+  if (g_settings && g_api.delete_settings) g_api.delete_settings(g_settings);
+  g_settings = nullptr;
+}
+
+bool Fail(const std::wstring& text, FluidSynth* synth) {
+  SetStatus(text);
+  DebugLog(L"내장음원: " + text);
+  FreeFailedStart(synth);
+  return false;
+}
+
+void SetDrumChannelsOn(FluidSynth* s) {
+  if (!s || !g_api.set_channel_type) return;
+  for (int ch : {9, 10, 11, 12, 25, 26, 27, 28}) {
+    g_api.set_channel_type(s, ch, kDrumChannelType);
+    g_api.program_change(s, ch, 0);
+  }
+}
+
+}  // namespace
+
+std::vector<std::filesystem::path> SoundFontFiles() {
+  std::vector<std::filesystem::path> found;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(SynthDir(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::error_code fec;
+    if (it->is_directory(fec)) continue;
+    std::string ext = it->path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext == ".sf2") found.push_back(it->path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::wstring GetSynthStatusText() {
+  std::lock_guard lock(g_textMu);
+  return g_status;
+}
+
+std::wstring LoadedSoundFontName() {
+  std::lock_guard lock(g_textMu);
+  return g_loadedName;
+}
+
+SynthGsEffects GetSynthGsEffects() {
+  std::lock_guard lock(g_fxMu);
+  return g_fx;
+}
+
+void SetSynthRenderFile(std::wstring_view path) {
+  std::lock_guard lock(g_startMu);
+  g_renderFile = path;
+}
+
+void ResetBuiltInSynthFailure() {
+  int failed = -1;
+  BuiltInSynthState.compare_exchange_strong(failed, 0);
+}
+
+bool StartBuiltInSynth() {
+  int state = BuiltInSynthState.load();
+  if (state == 1) return true;
+  if (state == -1) return false;
+  std::lock_guard lock(g_startMu);
+  state = BuiltInSynthState.load();
+  if (state != 0) return state == 1;
+  BuiltInSynthState.store(-1);
+  SetStatus(L"");
+
+  if (!LoadLibraryOnce()) {
+    DebugLog(L"내장음원: " + GetSynthStatusText());
+    return false;
+  }
+  if (!BindApi())
+    return Fail(L"fluidsynth 함수 해석 실패 - DLL이 fluidsynth 본체가 아니거나 버전이 너무 다릅니다",
+                nullptr);
+
+  g_settings = g_api.new_settings();
+  if (!g_settings) return Fail(L"설정 객체 생성 실패", nullptr);
+  g_api.settings_setint(g_settings, "synth.midi-channels", 32);
+  g_api.settings_setstr(g_settings, "synth.midi-bank-select", "gs");
+  g_api.settings_setint(g_settings, "synth.polyphony", 256);
+  int gain = Settings.synthGain;
+  if (g_api.settings_setnum) g_api.settings_setnum(g_settings, "synth.gain", gain / 100.0);
+  if (Settings.synthPeriodSize > 0)
+    g_api.settings_setint(g_settings, "audio.period-size", Settings.synthPeriodSize);
+  if (Settings.synthPeriods > 0)
+    g_api.settings_setint(g_settings, "audio.periods", Settings.synthPeriods);
+
+  FluidSynth* synth = g_api.new_synth(g_settings);
+  if (!synth) return Fail(L"신스 생성 실패", nullptr);
+
+  std::wstring wanted = GetSettingText(&AppSettings::synthSf2);
+  std::filesystem::path sf;
+  if (!wanted.empty()) {
+    sf = SoundFontPath(wanted);
+    if (sf.empty()) DebugLog(L"내장음원: 지정한 사운드폰트가 없어 첫 파일로 대체 - " + wanted);
+  }
+  if (sf.empty()) sf = FirstSoundFont();
+  if (sf.empty()) return Fail(L"사운드폰트(.sf2) 파일이 C:/tavelo/synth 폴더에 없습니다", synth);
+  std::wstring sfText = Utf8ToWide(sf.string());
+  int id = g_api.sfload(synth, sf.string().c_str(), 1);
+  if (id < 0) return Fail(L"사운드폰트 로드 실패 - " + sfText, synth);
+
+  std::vector<std::string> drivers = {"pipewire", "pulseaudio", "alsa"};
+  if (!g_renderFile.empty()) {
+    drivers = {"file"};
+    g_api.settings_setstr(g_settings, "audio.file.name", WideToUtf8(g_renderFile).c_str());
+    g_api.settings_setstr(g_settings, "audio.file.type", "raw");
+  }
+  for (const auto& d : drivers) {
+    g_api.settings_setstr(g_settings, "audio.driver", d.c_str());
+    g_driver = g_api.new_audio_driver(g_settings, synth);
+    if (g_driver) break;
+  }
+  if (!g_driver) return Fail(L"오디오 드라이버(pipewire/pulseaudio/alsa) 열기 실패", synth);
+
+  g_loadedId = id;
+  {
+    std::lock_guard t(g_textMu);
+    g_loadedName = Utf8ToWide(sf.filename().string());
+  }
+  SetDrumChannelsOn(synth);
+  {
+    std::lock_guard fx(g_fxMu);
+    g_fx.reverbMacro = Settings.reverbMacro;
+    g_fx.reverbTime = Settings.reverbTime;
+    g_fx.reverbPreLpf = Settings.reverbPreLpf;
+    if (Settings.reverbLevel >= 0) g_fx.reverbLevel = Settings.reverbLevel;
+  }
+  g_synth.store(synth);
+  ApplySynthEffects();
+  BuiltInSynthState.store(1);
+  bool reverbControl = (g_api.reverb_roomsize && g_api.reverb_damp && g_api.reverb_width &&
+                        g_api.reverb_level) ||
+                       g_api.set_reverb;
+  DebugLog(L"내장음원(FluidSynth) 가동 - 사운드폰트: " + sfText + L" | gain " + std::to_wstring(gain) +
+           L"% | GS이펙트번역 " + (Settings.synthGsFx ? L"켬" : L"끔") + L" | 리버브 " +
+           (reverbControl ? L"제어가능" : L"제어불가(DLL에 함수 없음)"));
+  return true;
+}
+
+bool SwapSoundfont(std::wstring_view fileName) {
+  std::lock_guard lock(g_startMu);
+  FluidSynth* synth = g_synth.load();
+  if (BuiltInSynthState.load() != 1 || !synth) return true;
+  if (fileName == LoadedSoundFontName()) return true;
+  if (!g_api.sfload) return false;
+  std::filesystem::path path = SoundFontPath(fileName);
+  if (path.empty()) return false;
+  if (g_api.system_reset) g_api.system_reset(synth);
+  int id = g_api.sfload(synth, path.string().c_str(), 1);
+  if (id < 0) {
+    DebugLog(L"내장음원: 사운드폰트 교체 실패 - " + std::wstring(fileName));
+    return false;
+  }
+  if (g_api.sfunload && g_loadedId >= 0) g_api.sfunload(synth, g_loadedId, 1);
+  g_loadedId = id;
+  {
+    std::lock_guard t(g_textMu);
+    g_loadedName = std::wstring(fileName);
+  }
+  SetDrumChannelsOn(synth);
+  ApplySynthEffects();
+  DebugLog(L"내장음원: 사운드폰트 교체 완료 - " + std::wstring(fileName));
+  return true;
+}
+
+void SetSynthDrumChannels() { SetDrumChannelsOn(g_synth.load()); }
+
+void ApplySynthEffects() {
+  FluidSynth* s = g_synth.load();
+  if (!s || !Settings.synthGsFx) return;
+  SynthGsEffects fx = GetSynthGsEffects();
+  static const double kRoomFactor[8] = {0.62, 0.72, 0.82, 0.95, 1.0, 0.88, 0.7, 0.7};
+  static const double kWidth[8] = {0.5, 0.5, 0.6, 1.0, 1.0, 0.8, 0.7, 1.0};
+  int macro = fx.reverbMacro & 7;
+  double room = std::clamp(((fx.reverbTime & 127) / 127.0 * 0.77 + 0.15) * kRoomFactor[macro], 0.05, 0.98);
+  double width = kWidth[macro];
+  double damp = (fx.reverbPreLpf & 7) / 7.0 * 0.8;
+  double level = (fx.reverbLevel & 127) / 127.0 * 0.85;
+  const FluidApi& f = g_api;
+  if (f.reverb_roomsize && f.reverb_damp && f.reverb_width && f.reverb_level) {
+    f.reverb_roomsize(s, -1, room);
+    f.reverb_damp(s, -1, damp);
+    f.reverb_width(s, -1, width);
+    f.reverb_level(s, -1, level);
+  } else if (f.set_reverb) {
+    f.set_reverb(s, room, damp, width, level);
+  }
+  if (f.reverb_on) f.reverb_on(s, -1, (fx.reverbLevel & 127) > 0 ? 1 : 0);
+  double cLevel = (fx.chorusLevel & 127) / 127.0 * 3.0;
+  double speed = (fx.chorusRate & 127) / 127.0 * 4.7 + 0.29;
+  double depth = std::max(0.3, (fx.chorusDepth & 127) / 127.0 * 20.0);
+  if (f.chorus_nr && f.chorus_level && f.chorus_speed && f.chorus_depth) {
+    f.chorus_nr(s, -1, 3);
+    f.chorus_level(s, -1, cLevel);
+    f.chorus_speed(s, -1, speed);
+    f.chorus_depth(s, -1, depth);
+  } else if (f.set_chorus) {
+    f.set_chorus(s, 3, cLevel, speed, depth, 0);
+  }
+  if (f.chorus_on) f.chorus_on(s, -1, (fx.chorusLevel & 127) > 0 ? 1 : 0);
+}
+
+void SendSysExToSynth(int port, const uint8_t* bytes, size_t length) {
+  FluidSynth* s = g_synth.load();
+  if (!s || BuiltInSynthState.load() != 1 || !bytes || length < 2) return;
+  bool gsDt1 = length > 9 && bytes[0] == 0xF0 && bytes[1] == 0x41 && bytes[3] == 0x42 &&
+               bytes[4] == 0x12 && bytes[5] == 0x40;
+  if (gsDt1) {
+    uint8_t a2 = bytes[6], a3 = bytes[7];
+    int value = bytes[8] & 0x7F;
+    bool fxChange = true;
+    bool handled = true;
+    if (a2 == 0x01 && length > 10) {
+      std::lock_guard lock(g_fxMu);
+      switch (a3) {
+        case 0x30: g_fx.reverbMacro = value & 7; break;
+        case 0x32: g_fx.reverbPreLpf = value & 7; break;
+        case 0x33: g_fx.reverbLevel = value; break;
+        case 0x34: g_fx.reverbTime = value; break;
+        case 0x38: g_fx.chorusDepth = 19; g_fx.chorusRate = 3; break;
+        case 0x3A: g_fx.chorusLevel = value; break;
+        case 0x3B: g_fx.chorusRate = value; break;
+        case 0x3C: g_fx.chorusDepth = value; break;
+        default: handled = false; break;
+      }
+    } else if ((a2 & 0xF0) == 0x10 && a3 == 0x15 && length > 10) {
+      fxChange = false;
+      if (g_api.set_channel_type) {
+        int block = a2 & 0x0F;
+        int part = block == 0 ? 9 : block <= 9 ? block - 1 : block;
+        int channel = part + 16 * (port == 1 ? 1 : 0);
+        if (channel <= 31) {
+          g_api.set_channel_type(s, channel, value != 0 ? kDrumChannelType : kMelodicChannelType);
+          g_api.program_change(s, channel, 0);
+        }
+      }
+    } else if (a2 == 0x00 && a3 == 0x7F) {
+      if (g_api.system_reset) g_api.system_reset(s);
+      SetDrumChannelsOn(s);
+      std::lock_guard lock(g_fxMu);
+      g_fx = SynthGsEffects{};
+    } else {
+      handled = false;
+    }
+    if (handled) {
+      if (fxChange) ApplySynthEffects();
+      return;
+    }
+  }
+  if (g_api.sysex && bytes[0] == 0xF0 && length > 2)
+    g_api.sysex(s, reinterpret_cast<const char*>(bytes + 1), static_cast<int>(length - 2), nullptr,
+                nullptr, nullptr, 0);
+}
+
+void SendShortToSynth(int ch, uint8_t status, uint8_t d1, uint8_t d2) {
+  FluidSynth* s = g_synth.load(std::memory_order_acquire);
+  if (!s || BuiltInSynthState.load(std::memory_order_acquire) != 1) return;
+  switch (status & 0xF0) {
+    case 0x90:
+      if (d2 > 0)
+        g_api.noteon(s, ch, d1, d2);
+      else
+        g_api.noteoff(s, ch, d1);
+      break;
+    case 0x80: g_api.noteoff(s, ch, d1); break;
+    case 0xB0: g_api.cc(s, ch, d1, d2); break;
+    case 0xC0: g_api.program_change(s, ch, d1); break;
+    case 0xE0:
+      if (g_api.pitch_bend) g_api.pitch_bend(s, ch, d2 * 128 + d1);
+      break;
+    default: break;
+  }
+}
+
+bool RenderSynthFrames(int16_t* interleavedStereo, int frames) {
+  FluidSynth* s = g_synth.load();
+  if (!s || !g_api.write_s16 || frames <= 0) return false;
+  return g_api.write_s16(s, frames, interleavedStereo, 0, 2, interleavedStereo, 1, 2) == 0;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The built-in software synthesizer: FluidSynth bound at run time from the synth folder (or the
+// system), 32 channels (port 1 = 0-15, port 2 = 16-31), made to behave like a GS module where the
+// songs rely on it: drum channels, rhythm-part assignment, GS reset, reverb and chorus.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <filesystem>
+#include <vector>
+
+// 0 not started, 1 running, -1 the last start failed (not retried until reset to 0).
+extern std::atomic<int> BuiltInSynthState;
+std::wstring GetSynthStatusText();
+// The loaded SoundFont's file name (empty when none).
+std::wstring LoadedSoundFontName();
+
+struct SynthGsEffects {
+  int reverbMacro = 4, reverbTime = 64, reverbPreLpf = 0, reverbLevel = 64;
+  int chorusLevel = 0, chorusRate = 3, chorusDepth = 19;
+};
+SynthGsEffects GetSynthGsEffects();
+
+bool StartBuiltInSynth();
+// A selection command allows a new attempt after a failure.
+void ResetBuiltInSynthFailure();
+bool SwapSoundfont(std::wstring_view fileName);
+void SetSynthDrumChannels();
+void ApplySynthEffects();
+// The synthesizer's SysEx entry (port 0 or 1).
+void SendSysExToSynth(int port, const uint8_t* bytes, size_t length);
+// Short message to synthesizer channel (0-31). Nothing when the synthesizer is not running.
+void SendShortToSynth(int synthChannel, uint8_t status, uint8_t data1, uint8_t data2);
+
+// The ".sf2" files of the synth folder, sorted.
+std::vector<std::filesystem::path> SoundFontFiles();
+
+// For tests: the synthesizer renders into this buffer instead of an audio device when set
+// before the start ("file" driver with this output file).
+void SetSynthRenderFile(std::wstring_view path);
+// Renders frames of stereo 16-bit audio directly (no driver needed); false without synthesizer.
+bool RenderSynthFrames(int16_t* interleavedStereo, int frames);

@@ -1,0 +1,361 @@
+// Output slots, device search and opening with the fallbacks of the three MIDI outputs.
+#include "sound/midi_ports.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <filesystem>
+#include <system_error>
+
+#include "app/debug_log.h"
+#include "app/settings/app_settings.h"
+#include "app/text.h"
+#include "platform/paths.h"
+#include "sound/builtin_synth.h"
+#include "sound/midi_send.h"
+#include "sound/midi_slots.h"
+
+std::atomic<MidiOutHandle> MidiOutPort1{0};
+std::atomic<MidiOutHandle> MidiOutPort2{0};
+std::atomic<MidiOutHandle> ExtModuleOut{0};
+std::atomic<uint8_t> Port2OpenTried{0};
+std::atomic<uint8_t> ExtModuleOpenTried{0};
+
+namespace {
+
+MidiSlot g_slots[3] = {{{}, &MidiOutPort1, nullptr, 0, "1"},
+                       {{}, &MidiOutPort2, nullptr, 1, "2"},
+                       {{}, &ExtModuleOut, nullptr, 2, "E"}};
+MidiSlot& Port1Slot() { return g_slots[0]; }
+MidiSlot& Port2Slot() { return g_slots[1]; }
+MidiSlot& ExtSlot() { return g_slots[2]; }
+
+std::mutex g_statusMu;
+std::wstring g_portStatus;  // MidiPortStatusText
+std::wstring g_extStatus;   // ExtModuleStatusText
+bool g_port1MissingLogged = false;  // under port 1's slot lock
+int g_port1LastOpenError = -1;      // under port 1's slot lock
+
+void SetPortStatus(std::wstring text) {
+  std::lock_guard lock(g_statusMu);
+  g_portStatus = std::move(text);
+}
+void SetExtStatus(std::wstring text) {
+  std::lock_guard lock(g_statusMu);
+  g_extStatus = std::move(text);
+}
+
+// Device handles carry their slot in the low two bits (1..3) and an open counter above, so a
+// reopened slot never gets the handle of an earlier open back.
+MidiOutHandle NewHandle(const MidiSlot& slot) {
+  static std::atomic<MidiOutHandle> counter{0};
+  for (;;) {
+    MidiOutHandle h = (++counter << 2) | static_cast<MidiOutHandle>(slot.row + 1);
+    if (!IsSynthMarker(h)) return h;
+  }
+}
+
+// Opens device `index` into an empty slot; caller holds the slot lock.
+int OpenIntoSlot(MidiSlot& slot, unsigned index) {
+  plat::MidiOutDevice* dev = nullptr;
+  int err = plat::MidiOutOpen(index, slot.tag, &dev);
+  if (err != plat::kMidiOk) return err;
+  slot.dev = dev;
+  slot.value->store(NewHandle(slot));
+  return plat::kMidiOk;
+}
+
+// All notes and sounds off, then the device closed and the slot emptied; caller holds the lock.
+// A synthesizer marker is only silenced and removed.
+void SilenceAndEmpty(MidiSlot& slot) {
+  MidiOutHandle h = slot.value->exchange(0);
+  if (slot.dev) {
+    for (unsigned ch = 0; ch < 16; ++ch) {
+      plat::MidiOutShortMsg(slot.dev, PackMidi(0xB0 | ch, 123, 0));
+      plat::MidiOutShortMsg(slot.dev, PackMidi(0xB0 | ch, 120, 0));
+    }
+    plat::MidiOutClose(slot.dev);
+    slot.dev = nullptr;
+  } else if (IsSynthMarker(h)) {
+    int base = h == BUILTIN_SYNTH_PORT2 ? 16 : 0;
+    for (int ch = 0; ch < 16; ++ch) {
+      SendShortToSynth(base + ch, 0xB0, 123, 0);
+      SendShortToSynth(base + ch, 0xB0, 120, 0);
+    }
+  }
+}
+
+std::wstring TrimBlanks(std::wstring_view text) {
+  size_t b = text.find_first_not_of(L" \t\r\n");
+  if (b == std::wstring_view::npos) return {};
+  size_t e = text.find_last_not_of(L" \t\r\n");
+  return std::wstring(text.substr(b, e - b + 1));
+}
+
+const std::vector<std::wstring>& Port1FallbackNames() {
+  static const std::vector<std::wstring> names = {L"loopMIDI Port", L"SC-88Pro", L"SC-88",
+                                                  L"SC-8850",       L"SC-8820",  L"Roland",
+                                                  L"UM-ONE",        L"USB MIDI"};
+  return names;
+}
+
+}  // namespace
+
+MidiSlot* SlotOfHandle(MidiOutHandle handle) {
+  if (handle == 0 || IsSynthMarker(handle)) return nullptr;
+  unsigned idx = static_cast<unsigned>(handle & 3);
+  return idx == 0 ? nullptr : &g_slots[idx - 1];
+}
+
+std::wstring GetMidiPortStatusText() {
+  std::lock_guard lock(g_statusMu);
+  return g_portStatus;
+}
+std::wstring GetExtModuleStatusText() {
+  std::lock_guard lock(g_statusMu);
+  return g_extStatus;
+}
+
+std::wstring StripControlAndTrim(std::wstring_view text) {
+  if (size_t nul = text.find(L'\0'); nul != std::wstring_view::npos) text = text.substr(0, nul);
+  std::wstring kept;
+  kept.reserve(text.size());
+  for (wchar_t c : text)
+    if (static_cast<unsigned long>(c) >= 0x20) kept.push_back(c);
+  return TrimBlanks(kept);
+}
+
+std::wstring NormalizeDeviceName(std::wstring_view name) {
+  std::wstring s = StripControlAndTrim(name);
+  size_t digits = 0;
+  while (digits < s.size() && s[digits] >= L'0' && s[digits] <= L'9') ++digits;
+  if (digits > 0 && digits < s.size() && s[digits] == L'-') {
+    size_t rest = digits + 1;
+    while (rest < s.size() && s[rest] == L' ') ++rest;
+    s.erase(0, rest);
+  }
+  return TrimBlanks(s);
+}
+
+bool FindMidiOutDevice(const std::vector<std::wstring>& wanted, unsigned* index) {
+  if (index) *index = 0;
+  unsigned count = plat::MidiOutDeviceCount();
+  std::vector<std::wstring> names(count);
+  std::vector<bool> readable(count, false);
+  for (unsigned i = 0; i < count; ++i) {
+    std::wstring raw;
+    if (plat::MidiOutDeviceName(i, &raw)) {
+      readable[i] = true;
+      names[i] = NormalizeDeviceName(raw);
+    }
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const auto& w : wanted) {
+      std::wstring want = NormalizeDeviceName(w);
+      if (want.empty()) continue;
+      for (unsigned i = 0; i < count; ++i) {
+        if (!readable[i]) continue;
+        bool hit = pass == 0 ? names[i] == want : names[i].find(want) != std::wstring::npos;
+        if (hit) {
+          if (index) *index = i;
+          return true;
+        }
+      }
+    }
+  }
+  return false;
+}
+
+std::wstring MidiOutErrorText(int error) {
+  switch (error) {
+    case 0: return L"정상";
+    case 2: return L"장치 번호가 잘못됨";
+    case 4: return L"다른 프로그램이 이미 사용 중";
+    case 5: return L"핸들이 잘못됨";
+    case 6: return L"드라이버 없음";
+    case 7: return L"메모리 부족";
+    case 11: return L"인자가 잘못됨";
+    default: return L"알 수 없는 오류";
+  }
+}
+
+bool OpenMidiPort1() {
+  if (MidiOutPort1.load()) return true;
+  MidiSlot& slot = Port1Slot();
+  if (Settings.builtinSynth && StartBuiltInSynth()) {
+    std::lock_guard lock(slot.mu);
+    if (!slot.value->load()) slot.value->store(BUILTIN_SYNTH_PORT1);
+    return true;
+  }
+  std::lock_guard lock(slot.mu);
+  if (slot.value->load()) return true;
+  std::wstring configured = GetSettingText(&AppSettings::port1Device);
+  unsigned index = 0;
+  bool found = !configured.empty() && FindMidiOutDevice({configured}, &index);
+  if (!found) found = FindMidiOutDevice(Port1FallbackNames(), &index);
+  if (!found) {
+    if (!g_port1MissingLogged) {
+      g_port1MissingLogged = true;
+      SetPortStatus(L"1포트: MIDI 출력 장치를 찾지 못했습니다 (무음 상태)");
+      DebugLog(L"[MIDI] 1포트 열기 실패 - 출력 장치 없음. 무음 모드로 재생합니다 (가상음원/loopMIDI 가 "
+               L"실행 중인지, ALT+0 옵션의 1포트 지정이 맞는지 확인)");
+    }
+    return false;
+  }
+  int err = OpenIntoSlot(slot, index);
+  if (err == plat::kMidiOk) {
+    SetPortStatus(L"");
+    ClearCcCache();
+    return true;
+  }
+  if (err != g_port1LastOpenError) {
+    g_port1LastOpenError = err;
+    std::wstring text = MidiOutErrorText(err);
+    SetPortStatus(L"1포트: 장치를 열지 못했습니다 - " + text + L" (무음 상태)");
+    DebugLog(L"[MIDI] 1포트 열기 실패 - 장치는 찾았으나 열리지 않음. 오류 " + std::to_wstring(err) +
+             L" (" + text + L"), 장치번호 " + std::to_wstring(index) + L", 지정이름 [" +
+             (configured.empty() ? std::wstring(L"자동탐색") : configured) + L"]" +
+             L" - 화면은 정상 진행하지만 소리는 나지 않습니다");
+  }
+  return false;
+}
+
+bool OpenMidiPort2() {
+  if (MidiOutPort2.load()) return true;
+  MidiSlot& slot = Port2Slot();
+  if (Settings.builtinSynth && StartBuiltInSynth()) {
+    std::lock_guard lock(slot.mu);
+    if (!slot.value->load()) slot.value->store(BUILTIN_SYNTH_PORT2);
+    return true;
+  }
+  if (Port2OpenTried.load()) return false;
+  std::lock_guard lock(slot.mu);
+  if (slot.value->load()) return true;
+  if (Port2OpenTried.load()) return false;
+  std::wstring configured = GetSettingText(&AppSettings::port2Device);
+  unsigned index = 0;
+  bool found = !configured.empty() && FindMidiOutDevice({configured}, &index);
+  if (!found) found = FindMidiOutDevice({L"loopMIDI Port 1"}, &index);
+  if (!found) {
+    DebugLog(L"[MIDI] 2포트 장치 없음 - 트랙 17~32 를 쓰는 곡은 그 파트가 소리나지 않습니다 (32채널 곡을 "
+             L"쓰려면 loopMIDI 에 포트를 하나 더 만들고 ALT+0 옵션에서 2포트로 지정)");
+    Port2OpenTried.store(1);
+    return false;
+  }
+  int err = OpenIntoSlot(slot, index);
+  if (err == plat::kMidiOk) {
+    ClearCcCache();
+    return true;
+  }
+  std::wstring text = MidiOutErrorText(err);
+  {
+    std::lock_guard status(g_statusMu);
+    if (g_portStatus.empty())
+      g_portStatus = L"2포트: 장치를 열지 못했습니다 - " + text + L" (트랙 17~32 무음)";
+  }
+  DebugLog(L"[MIDI] 2포트 열기 실패 - 오류 " + std::to_wstring(err) + L" (" + text + L"), 장치번호 " +
+           std::to_wstring(index) + L", 지정이름 [" +
+           (configured.empty() ? std::wstring(L"loopMIDI Port 1") : configured) + L"]" +
+           L" - 트랙 17~32 파트가 소리나지 않습니다");
+  Port2OpenTried.store(1);
+  return false;
+}
+
+MidiOutHandle GetPortHandle(int port) {
+  if (port == 1 && OpenMidiPort2()) return MidiOutPort2.load();
+  return MidiOutPort1.load();
+}
+
+int CloseMidiOut(MidiOutHandle handle) {
+  if (IsSynthMarker(handle)) return 0;
+  MidiSlot* slot = SlotOfHandle(handle);
+  if (!slot) return plat::kMidiInvalidHandle;
+  std::lock_guard lock(slot->mu);
+  if (slot->value->load() != handle || !slot->dev) return plat::kMidiInvalidHandle;
+  slot->value->store(0);
+  int result = plat::MidiOutClose(slot->dev);
+  slot->dev = nullptr;
+  return result;
+}
+
+void CloseMidiPorts() {
+  for (MidiSlot* slot : {&Port1Slot(), &Port2Slot()}) {
+    std::lock_guard lock(slot->mu);
+    SilenceAndEmpty(*slot);
+  }
+  Port2OpenTried.store(0);
+}
+
+void ApplyMidiDeviceSelection(std::wstring_view port1Name, std::wstring_view port2Name) {
+  SetSettingText(&AppSettings::port1Device, StripControlAndTrim(port1Name));
+  SetSettingText(&AppSettings::port2Device, StripControlAndTrim(port2Name));
+  SaveAppSettings();
+  CloseMidiPorts();
+  DebugLog(L"MIDI 장치 선택 적용: 포트1=" + std::wstring(port1Name) + L", 포트2=" +
+           std::wstring(port2Name));
+}
+
+bool OpenExternalModule() {
+  if (ExtModuleOut.load()) return true;
+  if (ExtModuleOpenTried.load()) return false;
+  MidiSlot& slot = ExtSlot();
+  std::lock_guard lock(slot.mu);
+  if (slot.value->load()) return true;
+  if (ExtModuleOpenTried.load()) return false;
+  std::wstring name = GetSettingText(&AppSettings::extDevice);
+  if (name.empty()) {
+    ExtModuleOpenTried.store(1);
+    SetExtStatus(L"외부 모듈 장치가 지정되지 않았습니다");
+    return false;
+  }
+  unsigned index = 0;
+  if (!FindMidiOutDevice({name}, &index)) {
+    std::wstring text = L"장치를 찾지 못했습니다 - [" + name + L"]";
+    SetExtStatus(text);
+    DebugLog(L"[외부모듈] " + text);
+    ExtModuleOpenTried.store(1);
+    return false;
+  }
+  int err = OpenIntoSlot(slot, index);
+  if (err == plat::kMidiOk) {
+    SetExtStatus(L"");
+    DebugLog(L"[외부모듈] 연결 완료 - [" + name + L"]");
+    return true;
+  }
+  std::wstring text = L"장치를 열지 못했습니다 - " + MidiOutErrorText(err) + L" [" + name + L"]";
+  SetExtStatus(text);
+  DebugLog(L"[외부모듈] " + text + L" (다른 프로그램이 먼저 잡고 있을 수 있습니다)");
+  ExtModuleOpenTried.store(1);
+  return false;
+}
+
+void CloseExternalModule() {
+  MidiOutHandle h = ExtModuleOut.load();
+  if (h) {
+    for (unsigned ch = 0; ch < 16; ++ch) SendShortMidi(h, PackMidi(0xB0 | ch, 123, 0));
+    CloseMidiOut(h);
+  }
+  SetExtStatus(L"");
+  ExtModuleOpenTried.store(0);
+}
+
+std::wstring BuildMidiDeviceList() {
+  std::wstring out = L"['" + std::wstring(kBuiltInSynthDeviceName) + L"'";
+  unsigned count = plat::MidiOutDeviceCount();
+  for (unsigned i = 0; i < count; ++i) {
+    std::wstring name;
+    if (!plat::MidiOutDeviceName(i, &name)) continue;
+    out += L",'" + EscapeForScript(TrimBlanks(name)) + L"'";
+  }
+  return out + L"]";
+}
+
+std::wstring BuildSoundFontList() {
+  std::wstring out = L"[";
+  bool first = true;
+  for (const auto& file : SoundFontFiles()) {
+    if (!first) out += L',';
+    first = false;
+    out += L"'" + EscapeForScript(Utf8ToWide(file.filename().string())) + L"'";
+  }
+  return out + L"]";
+}

@@ -1,0 +1,344 @@
+// The short-message and SysEx senders and their output policy.
+#include "sound/midi_send.h"
+
+#include <algorithm>
+
+#include "app/settings/app_settings.h"
+#include "app/trace_log.h"
+#include "platform/clock.h"
+#include "playback/services.h"
+#include "sound/builtin_synth.h"
+#include "sound/midi_slots.h"
+#include "sound/services.h"
+
+MidiSendStatsValues MidiSendStats;
+std::atomic<uint32_t> PlayerThreadId{0};
+std::atomic<uint32_t> RhythmThreadId{0};
+std::atomic<uint64_t> ClockSample{0};
+std::atomic<int> ActiveNoteCounts[2][16];
+std::atomic<uint8_t> SustainPedalOn[2][16];
+
+namespace {
+
+// Last controller value sent + 1 per [row][channel][controller]; 0 = nothing sent yet.
+std::atomic<uint8_t> g_ccCache[3][16][128];
+std::atomic<uint32_t> g_ccDropped{0};
+
+struct Pacing {
+  uint32_t deadline = 0;
+  int programs = 0;
+  int others = 0;
+};
+thread_local Pacing t_pacing;
+
+uint32_t ThisThreadId() {
+  thread_local uint32_t id = plat::CurrentThreadId();
+  return id;
+}
+
+void ClearCcRow(int row, int channel) {
+  for (auto& entry : g_ccCache[row][channel]) entry.store(0, std::memory_order_relaxed);
+}
+
+bool NeverDropped(unsigned controller) {
+  return controller == 0 || controller == 6 || controller == 32 || controller == 38 ||
+         (controller >= 96 && controller <= 101);
+}
+
+// De-duplication of controllers on one cache row: true when the message must be dropped.
+bool DropAsDuplicate(int row, unsigned channel, unsigned controller, unsigned value) {
+  if (controller >= 120) {
+    ClearCcRow(row, static_cast<int>(channel));
+    return false;
+  }
+  if (NeverDropped(controller)) return false;
+  auto& entry = g_ccCache[row][channel][controller];
+  uint8_t want = static_cast<uint8_t>(value + 1);
+  if (entry.load(std::memory_order_relaxed) == want) {
+    g_ccDropped.fetch_add(1, std::memory_order_relaxed);
+    MidiSendStats.duplicatesDropped.fetch_add(1, std::memory_order_relaxed);
+    return true;
+  }
+  entry.store(want, std::memory_order_relaxed);
+  return false;
+}
+
+// Sends on a device slot under its lock. The handle must still be the slot's: a message for a
+// slot that was closed or reopened meanwhile is dropped.
+int SendOnDevice(MidiOutHandle handle, uint32_t message, bool dedup) {
+  MidiSlot* slot = SlotOfHandle(handle);
+  if (!slot) return plat::kMidiInvalidHandle;
+  std::lock_guard lock(slot->mu);
+  if (slot->value->load(std::memory_order_relaxed) != handle || !slot->dev)
+    return plat::kMidiInvalidHandle;
+  if (dedup && (message & 0xF0) == 0xB0 &&
+      DropAsDuplicate(slot->row, message & 0x0F, (message >> 8) & 0x7F, (message >> 16) & 0x7F))
+    return 0;
+  double t0 = plat::NowMs();
+  int result = plat::MidiOutShortMsg(slot->dev, message);
+  AccountMidiSend(plat::NowMs() - t0, 3);
+  return result;
+}
+
+void SendToSynth(MidiOutHandle marker, uint32_t message) {
+  if (BuiltInSynthState.load(std::memory_order_relaxed) != 1) return;
+  uint8_t status = static_cast<uint8_t>(message);
+  int channel = (status & 0x0F) + (marker == BUILTIN_SYNTH_PORT2 ? 16 : 0);
+  SendShortToSynth(channel, status & 0xF0, (message >> 8) & 0x7F, (message >> 16) & 0x7F);
+}
+
+// External-module routing. True when the message was taken (sent to the module or dropped).
+bool RouteToExternalModule(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d2) {
+  unsigned kind = status & 0xF0;
+  unsigned channel = status & 0x0F;
+  bool port2 = (handle != 0 && handle == MidiOutPort2.load(std::memory_order_relaxed)) ||
+               handle == BUILTIN_SYNTH_PORT2;
+  if (!ExtRouteFlags[port2 ? 1 : 0][channel]) return false;
+  if (!OpenExternalModule()) return false;
+  bool pass = true;
+  if (kind == 0xC0) {
+    pass = Settings.extPc != 0;
+  } else if (kind == 0xB0) {
+    if (d1 == 0 || d1 == 32)
+      pass = Settings.extPc != 0;
+    else if (d1 == 120 || d1 == 123)
+      pass = true;
+    else
+      pass = Settings.extCc != 0;
+  } else if (kind == 0x90 || kind == 0x80) {
+    if (ExtNoteMap[d1] >= 0) d1 = static_cast<uint8_t>(ExtNoteMap[d1]);
+  }
+  if (!pass) return true;
+  int toCh = Settings.extToCh;
+  if (toCh >= 0 && channel >= 9 && channel <= 12) channel = static_cast<unsigned>(toCh) & 0x0F;
+  uint32_t rebuilt = PackMidi(kind | channel, d1, d2);
+  if (rebuilt != 0) SendOnDevice(ExtModuleOut.load(), rebuilt, false);
+  return true;
+}
+
+void RecordLoadTrace(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d2) {
+  unsigned kind = status & 0xF0;
+  unsigned channel = status & 0x0F;
+  int traceKind = -1;
+  uint8_t value = d2;
+  if (kind == 0xC0) {
+    traceKind = 2;
+    value = d1;
+  } else if (kind == 0xB0 && d1 == 0) {
+    traceKind = 0;
+  } else if (kind == 0xB0 && d1 == 32) {
+    traceKind = 1;
+  } else if (kind == 0xB0 && handle != 0 && handle == MidiOutPort1.load() &&
+             (channel == 6 || (channel >= 8 && channel <= 14))) {
+    switch (d1) {
+      case 7: traceKind = 4; break;
+      case 10: traceKind = 8; break;
+      case 11: traceKind = 7; break;
+      case 120: traceKind = 5; break;
+      case 121: traceKind = 3; break;
+      case 123: traceKind = 6; break;
+      default: break;
+    }
+  }
+  if (traceKind < 0) return;
+  int n = LoadTraceRecords.count.fetch_add(1);
+  if (n < 0 || n >= LoadTraceState::kCapacity) return;
+  LoadTraceRecords.records[n] = {plat::NowMs() - LoadTraceRecords.armedAtMs, handle,
+                                 static_cast<uint8_t>(channel), static_cast<uint8_t>(traceKind),
+                                 static_cast<uint8_t>(value & 0x7F)};
+}
+
+// The volume watch over the rhythm engine's channels (it checks its own window).
+void TraceVolume(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d2) {
+  unsigned kind = status & 0xF0;
+  if (kind != 0xB0 && kind != 0xC0) return;
+  bool port2 = (handle != 0 && handle == MidiOutPort2.load()) || handle == BUILTIN_SYNTH_PORT2;
+  TraceVolumeCc(port2 ? 1 : 0, status & 0x0F, kind == 0xC0 ? 128 : d1, kind == 0xC0 ? d1 : d2);
+}
+
+void PaceShortMessage(bool programChange) {
+  Pacing& p = t_pacing;
+  if (p.deadline == 0) return;
+  int32_t remaining = static_cast<int32_t>(p.deadline - plat::TimeGetTime());
+  if (remaining <= 0) {
+    p.deadline = 0;
+    return;
+  }
+  if (programChange) {
+    if (++p.programs >= 4) {
+      p.programs = 0;
+      int pause = std::clamp(remaining / 8, 8, 60);
+      if (remaining > pause + 20) plat::SleepMs(static_cast<unsigned>(pause));
+    }
+  } else if (++p.others % 16 == 0) {
+    plat::SleepMs(1);
+  }
+}
+
+// Hands one SysEx message to a slot value (device or marker), waiting until the device no longer
+// holds the bytes. Caller has checked raw sound mode. False when nothing was sent.
+bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uint8_t>& message) {
+  if (handle == 0) return false;
+  if (IsSynthMarker(handle)) {
+    ClearCcCache();
+    if (message.size() >= 2) SendSysExToSynth(portIndex, message.data(), message.size());
+    return true;
+  }
+  MidiSlot* slot = SlotOfHandle(handle);
+  if (!slot) return false;
+  std::lock_guard lock(slot->mu);
+  if (slot->value->load() != handle || !slot->dev) return false;
+  ClearCcCache();
+  double t0 = plat::NowMs();
+  int result = plat::MidiOutLongMsg(slot->dev, message.data(), message.size());
+  AccountMidiSend(plat::NowMs() - t0, message.size());
+  if (result != plat::kMidiOk) return false;
+  // The device may still read the bytes: wait (longer for longer messages, about three times the
+  // wire time of a 31250-baud port), and when it does not let go, reset it so that it gives the
+  // buffer back before the caller frees it.
+  double limitMs = 200.0 + static_cast<double>(message.size());
+  double start = plat::NowMs();
+  while (!plat::MidiOutLongDone(slot->dev)) {
+    if (plat::NowMs() - start > limitMs) {
+      plat::MidiOutReset(slot->dev);
+      break;
+    }
+    plat::SleepMs(1);
+  }
+  return true;
+}
+
+}  // namespace
+
+double NowMs() { return plat::NowMs(); }
+
+void ClearCcCache() {
+  for (int row = 0; row < 3; ++row)
+    for (int ch = 0; ch < 16; ++ch) ClearCcRow(row, ch);
+}
+
+std::atomic<uint32_t>& CcDedupDropCount() { return g_ccDropped; }
+
+void OpenSendPacing(uint32_t deadline) { t_pacing = Pacing{deadline, 0, 0}; }
+
+void AccountMidiSend(double elapsedMs, size_t bytes) {
+  long us = static_cast<long>(elapsedMs * 1000.0 + 0.5);
+  MidiSendStats.messages.fetch_add(1, std::memory_order_relaxed);
+  MidiSendStats.bytes.fetch_add(static_cast<long>(bytes), std::memory_order_relaxed);
+  MidiSendStats.busyUs.fetch_add(us, std::memory_order_relaxed);
+  long longest = MidiSendStats.longestUs.load(std::memory_order_relaxed);
+  while (us > longest &&
+         !MidiSendStats.longestUs.compare_exchange_weak(longest, us, std::memory_order_relaxed)) {
+  }
+  uint32_t me = ThisThreadId();
+  if (me == RhythmThreadId.load(std::memory_order_relaxed))
+    MidiSendStats.rhythmThreadMessages.fetch_add(1, std::memory_order_relaxed);
+  else if (me == PlayerThreadId.load(std::memory_order_relaxed))
+    MidiSendStats.playerThreadMessages.fetch_add(1, std::memory_order_relaxed);
+  else
+    MidiSendStats.otherMessages.fetch_add(1, std::memory_order_relaxed);
+}
+
+int SendShortMidi(MidiOutHandle handle, uint32_t message) {
+  uint8_t status = static_cast<uint8_t>(message);
+  uint8_t d1 = (message >> 8) & 0x7F;
+  uint8_t d2 = (message >> 16) & 0x7F;
+  unsigned kind = status & 0xF0;
+
+  if (Settings.extOn && status < 0xF0) {
+    MidiOutHandle ext = ExtModuleOut.load(std::memory_order_relaxed);
+    if ((handle == 0 || handle != ext) && RouteToExternalModule(handle, status, d1, d2)) return 0;
+  }
+  if (kind == 0xB0 && d1 == 7 && d2 > 0) d2 = static_cast<uint8_t>(std::clamp(std::min<int>(d2, Settings.volCeil), 1, 127));
+  message = PackMidi(status, d1, d2);
+
+  if (VolumeTraceUntil.load(std::memory_order_relaxed) != 0) TraceVolume(handle, status, d1, d2);
+
+  if (LoadTraceRecords.armed.load(std::memory_order_relaxed)) RecordLoadTrace(handle, status, d1, d2);
+  if (t_pacing.deadline != 0) PaceShortMessage(kind == 0xC0);
+
+  if (IsSynthMarker(handle)) {
+    SendToSynth(handle, message);
+    return 0;
+  }
+  return SendOnDevice(handle, message, Settings.ccDedupOn != 0);
+}
+
+void SendSysExBothPorts(const std::vector<uint8_t>& message) {
+  if (Settings.rawSound || message.empty()) return;
+  TraceVolumeSysEx(message.data(), message.size(), L".syx 셋업");
+  double t0 = plat::NowMs();
+  SendLongToHandle(MidiOutPort1.load(), 0, message);
+  SendLongToHandle(MidiOutPort2.load(), 1, message);
+  MidiSendStats.sysexUs.fetch_add(static_cast<long>((plat::NowMs() - t0) * 1000.0 + 0.5),
+                                  std::memory_order_relaxed);
+  if (PlaybackState.SetupSpreadOn.load()) {
+    uint32_t at = PlaybackState.startAt.load();
+    if (at != 0 && static_cast<int32_t>(at - plat::TimeGetTime()) > 600) plat::SleepMs(1);
+  }
+  Pacing& p = t_pacing;
+  if (p.deadline != 0) {
+    int32_t remaining = static_cast<int32_t>(p.deadline - plat::TimeGetTime());
+    if (remaining <= 0)
+      p.deadline = 0;
+    else if (remaining > 40)
+      plat::SleepMs(2);
+  }
+}
+
+bool SendSysExToPort(int port, const std::vector<uint8_t>& message) {
+  if (Settings.rawSound || message.empty()) return false;
+  MidiOutHandle handle = 0;
+  if (port == 1) {
+    if (!OpenMidiPort2()) return false;
+    handle = MidiOutPort2.load();
+  } else {
+    if (!OpenMidiPort1()) return false;
+    handle = MidiOutPort1.load();
+  }
+  return SendLongToHandle(handle, port == 1 ? 1 : 0, message);
+}
+
+std::vector<std::vector<uint8_t>> SplitSysEx(std::string_view bytes) {
+  std::vector<std::vector<uint8_t>> out;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    if (static_cast<uint8_t>(bytes[i]) != 0xF0) {
+      ++i;
+      continue;
+    }
+    size_t end = bytes.find('\xF7', i + 1);
+    if (end == std::string_view::npos) break;
+    out.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(i),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(end + 1));
+    i = end + 1;
+  }
+  return out;
+}
+
+uint32_t StampTickPosition(long long tick) {
+  uint64_t fixed = tick <= 0 ? 0 : static_cast<uint64_t>(tick) * 256;
+  if (fixed > 4294967040ull) fixed = 4294967040ull;
+  uint32_t now = plat::TimeGetTime();
+  ClockSample.store((fixed << 32) | now);
+  return now;
+}
+
+double InterpolateTickFraction(uint32_t currentTick, double msPerTick, bool paused) {
+  uint64_t sample = ClockSample.load();
+  if (sample == 0 || !(msPerTick > 0) || paused) return 0;
+  double elapsed = static_cast<int32_t>(plat::TimeGetTime() - static_cast<uint32_t>(sample));
+  elapsed = std::clamp(elapsed, 0.0, 20.0);
+  double result = elapsed / msPerTick + static_cast<double>(sample >> 32) / 256.0 -
+                  static_cast<double>(currentTick);
+  if (result > -1.5 && result <= 20.0 / msPerTick + 1.5) return result;
+  return 0;
+}
+
+void ResetActiveNoteCounts() {
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c) {
+      ActiveNoteCounts[p][c].store(0);
+      SustainPedalOn[p][c].store(0);
+    }
+}

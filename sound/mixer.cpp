@@ -1,0 +1,402 @@
+// Mixer levels, output volume computation and "mixer.cfg".
+#include "sound/mixer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "app/settings/app_settings.h"
+#include "app/settings/song_settings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "playback/services.h"
+#include "sound/insertion_effect.h"
+#include "sound/midi_ports.h"
+#include "sound/midi_send.h"
+
+std::atomic<int> MixerChannelPercent[2][16];
+std::atomic<int> RhythmChannelPercent[16];
+std::atomic<int> MixerGroupMaster[3];
+std::atomic<int> ReverbSendOffset[2][16];
+std::atomic<int> ChorusSendOffset[2][16];
+std::atomic<int> EffectiveChannelPercent[2][16];
+std::atomic<int> EffectiveRhythmPercent[16];
+std::atomic<uint8_t> SongChannelVolume[2][16];
+std::atomic<uint8_t> ChannelVolumeOverride[2][16];
+std::atomic<uint8_t> SongReverbSend[2][16];
+std::atomic<uint8_t> SongChorusSend[2][16];
+std::atomic<int> PatchVolumePercent[2][16];
+std::atomic<uint32_t> LastNoteOnTime[2][16];
+
+namespace {
+
+std::atomic<bool> g_defaultsSet{false};
+
+void FillDefaults() {
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c) {
+      MixerChannelPercent[p][c] = 100;
+      EffectiveChannelPercent[p][c] = 100;
+      SongChannelVolume[p][c] = 100;
+      SongReverbSend[p][c] = 40;
+    }
+  for (int c = 0; c < 16; ++c) {
+    RhythmChannelPercent[c] = 100;
+    EffectiveRhythmPercent[c] = 100;
+  }
+  for (auto& m : MixerGroupMaster) m = 100;
+}
+
+// The defaults hold before the first ResetMixerDefaults too.
+struct InitialValues {
+  InitialValues() {
+    FillDefaults();
+    for (auto& port : PatchVolumePercent)
+      for (auto& v : port) v = 100;
+  }
+} g_initialValues;
+
+bool ValidPort(int port) { return port == 0 || port == 1; }
+bool ValidChannel(int channel) { return channel >= 0 && channel < 16; }
+
+int LevelCap() {
+  int cap = Settings.mixerMaxPct > 0 ? Settings.mixerMaxPct : 125;
+  return std::min(cap, 150);
+}
+
+int CappedLevel(int master, int percent) {
+  int m = master * percent / 100;
+  return m < 0 ? 0 : std::min(m, LevelCap());
+}
+
+int MixedVolume(int port, int channel) {
+  return std::min(127, SongChannelVolume[port][channel] * EffectiveChannelPercent[port][channel] / 100);
+}
+
+// Recompute, store and send one song channel after its level changed.
+void ApplyChannelLevel(int port, int channel) {
+  UpdateChannelLevel(port, channel);
+  ChannelVolumeOverride[port][channel] = static_cast<uint8_t>(MixedVolume(port, channel));
+  if (IsRhythmOwnedChannel(port, channel)) return;
+  MidiOutHandle h = GetPortHandle(port);
+  if (h)
+    SendShortMidi(h, PackMidi(0xB0 | channel, 7,
+                              ComputeOutputVolume(port, channel, ChannelVolumeOverride[port][channel])));
+}
+
+void ResendEfxLevel() {
+  int level = ScaledEfxLevel();
+  if (level >= 0) SendEfxLevel(level);
+}
+
+// Whole decimal integer words only.
+bool ReadInts(std::istringstream& in, int* out, int n) {
+  for (int i = 0; i < n; ++i) {
+    std::string word;
+    if (!(in >> word)) return false;
+    char* end = nullptr;
+    long v = std::strtol(word.c_str(), &end, 10);
+    if (end == word.c_str() || *end != '\0' || v < -1000000 || v > 1000000) return false;
+    out[i] = static_cast<int>(v);
+  }
+  return true;
+}
+
+}  // namespace
+
+void ResetMixerDefaults() {
+  if (g_defaultsSet.exchange(true)) return;
+  FillDefaults();
+}
+
+bool IsDrumGroupChannel(int port, int channel) {
+  return (port == 0 && channel == 8) || (channel >= 9 && channel <= 12);
+}
+
+bool IsRhythmOwnedChannel(int port, int channel) {
+  return port == 0 && CvtState.rhythm.load() && (channel == 6 || (channel >= 8 && channel <= 14));
+}
+
+bool IsCvtOwnedChannel(int port, int channel) { return IsRhythmOwnedChannel(port, channel); }
+
+bool IsRhythmOwnedChannelDuringSetup(int port, int channel) {
+  if (!waitingGo.load() && !PlaybackState.SetupUnderRhythm.load()) return false;
+  return IsRhythmOwnedChannel(port, channel);
+}
+
+void UpdateChannelLevel(int port, int channel) {
+  if (!ValidPort(port) || !ValidChannel(channel)) return;
+  int group = IsDrumGroupChannel(port, channel) ? 1 : 0;
+  EffectiveChannelPercent[port][channel] =
+      CappedLevel(MixerGroupMaster[group], MixerChannelPercent[port][channel]);
+}
+
+void UpdateRhythmChannelLevel(int channel) {
+  if (!ValidChannel(channel)) return;
+  EffectiveRhythmPercent[channel] = CappedLevel(MixerGroupMaster[2], RhythmChannelPercent[channel]);
+}
+
+void RecomputeAllLevels() {
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c) UpdateChannelLevel(p, c);
+  for (int c = 0; c < 16; ++c) UpdateRhythmChannelLevel(c);
+}
+
+int AddSendOffset(int value, int offset) {
+  if (Settings.rawSound) return value;
+  return std::clamp(value + offset, 0, 127);
+}
+
+bool AnySendOffsetSet() {
+  if (Settings.rawSound) return false;
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c)
+      if (ReverbSendOffset[p][c] != 0 || ChorusSendOffset[p][c] != 0) return true;
+  return false;
+}
+
+uint32_t HashSendTables() {
+  uint32_t h = 0;
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c)
+      h = h * 31u + static_cast<uint32_t>(7 * ReverbSendOffset[p][c] + ChorusSendOffset[p][c]);
+  return h;
+}
+
+int ComputeOutputVolume(int port, int channel, int base) {
+  bool inRange = ValidPort(port) && ValidChannel(channel);
+  int v = base;
+  if (inRange && PatchVolumePercent[port][channel] != 100) v = v * PatchVolumePercent[port][channel] / 100;
+  v = v * Settings.volAllUser / 64;
+  if (!IsDrumGroupChannel(port, channel)) v = v * Settings.volOrchUser / 64;
+  if (base > 0) {
+    bool rhythmOwned = IsRhythmOwnedChannel(port, channel);
+    int g = SongGainPercent;
+    if (rhythmOwned && !PlaybackState.isPlaying.load()) g = 100;
+    if (g != 100) v = v * g / 100;
+    if (Settings.outTrim != 100) v = v * Settings.outTrim / 100;
+    int boost = Settings.saxBoost;
+    if (!rhythmOwned && Settings.saxExpr && boost != 100) {
+      bool melody = (port == 0 && channel == 0) ||
+                    (Settings.saxLayer && port == 1 && (channel == 4 || channel == 6 || channel == 15));
+      if (melody) {
+        v = v * boost / 100;
+      } else if (boost > 100) {
+        int d = (100 - boost) * 35 / 100;
+        int factor = d < -50 ? 50 : 100 + d;
+        v = v * factor / 100;
+      }
+    }
+  }
+  v = std::clamp(v, 0, 127);
+  if (base > 0 && v < 1) v = 1;
+  return v;
+}
+
+int DefaultRhythmVolume(int channel) {
+  if (ValidChannel(channel) && Settings.cvtVolCh[static_cast<size_t>(channel)] >= 0)
+    return Settings.cvtVolCh[static_cast<size_t>(channel)];
+  if (channel == 8) return Settings.cvtVolBass;
+  if (channel == 6) return Settings.cvtVolGuitar;
+  if (channel >= 9 && channel <= 12) return Settings.cvtVolDrum;
+  return Settings.cvtVolFx;
+}
+
+void ResendChannelVolumes(const std::vector<int>& channels, bool skipRhythmOwned) {
+  if (!OpenMidiPort1()) return;
+  for (int c : channels) {
+    if (!ValidChannel(c)) continue;
+    bool owned = IsRhythmOwnedChannel(0, c);
+    MidiOutHandle p1 = MidiOutPort1.load();
+    if (!(skipRhythmOwned && owned) && p1) {
+      int base;
+      if (CvtState.rhythm.load() && (c == 6 || (c >= 8 && c <= 14)))
+        base = DefaultRhythmVolume(c);
+      else if (ChannelVolumeOverride[0][c] != 0)
+        base = static_cast<int>(ChannelVolumeOverride[0][c]);
+      else
+        base = SongChannelVolume[0][c] * EffectiveChannelPercent[0][c] / 100;
+      SendShortMidi(p1, PackMidi(0xB0 | c, 7, ComputeOutputVolume(0, c, base)));
+    }
+    if (MidiOutHandle p2 = MidiOutPort2.load()) {
+      int base = ChannelVolumeOverride[1][c] != 0
+                     ? static_cast<int>(ChannelVolumeOverride[1][c])
+                     : SongChannelVolume[1][c] * EffectiveChannelPercent[1][c] / 100;
+      SendShortMidi(p2, PackMidi(0xB0 | c, 7, ComputeOutputVolume(1, c, base)));
+    }
+  }
+}
+
+void FadeOutVolumes() {
+  for (int i = 1; i <= 6; ++i) {
+    double factor = 1.0 - i / 6.0;
+    for (int c = 0; c < 16; ++c) {
+      int b0 = static_cast<int>(ChannelVolumeOverride[0][c] * factor);
+      int b1 = static_cast<int>(ChannelVolumeOverride[1][c] * factor);
+      if (MidiOutHandle p1 = MidiOutPort1.load())
+        SendShortMidi(p1, PackMidi(0xB0 | c, 7, ComputeOutputVolume(0, c, b0)));
+      if (MidiOutHandle p2 = MidiOutPort2.load())
+        SendShortMidi(p2, PackMidi(0xB0 | c, 7, ComputeOutputVolume(1, c, b1)));
+    }
+    plat::SleepMs(26);
+  }
+}
+
+void LoadMixerConfig() {
+  ResetMixerDefaults();
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c) {
+      MixerChannelPercent[p][c] = 100;
+      ReverbSendOffset[p][c] = 0;
+      ChorusSendOffset[p][c] = 0;
+    }
+  for (auto& r : RhythmChannelPercent) r = 100;
+  for (auto& m : MixerGroupMaster) m = 100;
+  if (auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/mixer.cfg"))) {
+    int maxPct = Settings.mixerMaxPct;
+    std::istringstream file(*bytes);
+    std::string line;
+    while (std::getline(file, line)) {
+      std::istringstream in(line);
+      std::string kind;
+      if (!(in >> kind)) continue;
+      int v[3];
+      if (kind == "M" && ReadInts(in, v, 3) && ValidPort(v[0]) && ValidChannel(v[1])) {
+        MixerChannelPercent[v[0]][v[1]] = std::clamp(v[2], 0, std::max(0, maxPct));
+      } else if (kind == "CV" && ReadInts(in, v, 2) && ValidChannel(v[0])) {
+        RhythmChannelPercent[v[0]] = std::clamp(v[1], 0, std::max(0, maxPct));
+      } else if (kind == "MM" && ReadInts(in, v, 2) && v[0] >= 0 && v[0] <= 2) {
+        MixerGroupMaster[v[0]] = std::clamp(v[1], 0, 150);
+      } else if ((kind == "RV" || kind == "CH") && ReadInts(in, v, 3) && ValidPort(v[0]) &&
+                 ValidChannel(v[1])) {
+        (kind == "RV" ? ReverbSendOffset : ChorusSendOffset)[v[0]][v[1]] = std::clamp(v[2], -40, 40);
+      }
+    }
+  }
+  RecomputeAllLevels();
+}
+
+void SaveMixerConfig() {
+  std::string out;
+  auto line = [&out](const char* kind, std::initializer_list<int> values) {
+    out += kind;
+    for (int v : values) out += ' ' + std::to_string(v);
+    out += '\n';
+  };
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c)
+      if (MixerChannelPercent[p][c] != 100) line("M", {p, c, MixerChannelPercent[p][c]});
+  for (int c = 0; c < 16; ++c)
+    if (RhythmChannelPercent[c] != 100) line("CV", {c, RhythmChannelPercent[c]});
+  for (int g = 0; g < 3; ++g)
+    if (MixerGroupMaster[g] != 100) line("MM", {g, MixerGroupMaster[g]});
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c)
+      if (ReverbSendOffset[p][c] != 0) line("RV", {p, c, ReverbSendOffset[p][c]});
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c)
+      if (ChorusSendOffset[p][c] != 0) line("CH", {p, c, ChorusSendOffset[p][c]});
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/mixer.cfg"), out);
+}
+
+std::wstring BuildMixerInitScript() {
+  auto list = [](auto&& get, int n) {
+    std::wstring s = L"[";
+    for (int i = 0; i < n; ++i) {
+      if (i) s += L',';
+      s += std::to_wstring(get(i));
+    }
+    return s + L"]";
+  };
+  return L"initMixerFromApp(" +
+         list([](int i) { return MixerChannelPercent[i / 16][i % 16].load(); }, 32) + L"," +
+         list([](int i) { return RhythmChannelPercent[i].load(); }, 16) + L"," +
+         list([](int i) { return ReverbSendOffset[i / 16][i % 16].load(); }, 32) + L"," +
+         list([](int i) { return ChorusSendOffset[i / 16][i % 16].load(); }, 32) + L"," +
+         list([](int i) { return MixerGroupMaster[i].load(); }, 3) + L")";
+}
+
+void SetMixerChannelPercent(int port, int channel, int percent) {
+  if (!ValidPort(port) || !ValidChannel(channel)) return;
+  ResetMixerDefaults();
+  MixerChannelPercent[port][channel] = std::clamp(percent, 0, 150);
+  ApplyChannelLevel(port, channel);
+  if (port == 0 && channel == 15) ResendEfxLevel();
+  SaveMixerConfig();
+}
+
+void SetRhythmChannelPercent(int channel, int percent) {
+  if (!ValidChannel(channel)) return;
+  ResetMixerDefaults();
+  RhythmChannelPercent[channel] = std::clamp(percent, 0, 150);
+  UpdateRhythmChannelLevel(channel);
+  SaveMixerConfig();
+}
+
+void SetMixerGroupMaster(int group, int percent) {
+  if (group < 0 || group > 2) return;
+  ResetMixerDefaults();
+  MixerGroupMaster[group] = std::clamp(percent, 0, 150);
+  if (group == 2) {
+    for (int c = 0; c < 16; ++c) UpdateRhythmChannelLevel(c);
+  } else {
+    for (int p = 0; p < 2; ++p)
+      for (int c = 0; c < 16; ++c)
+        if ((IsDrumGroupChannel(p, c) ? 1 : 0) == group) ApplyChannelLevel(p, c);
+    if (group == 0) ResendEfxLevel();
+  }
+  SaveMixerConfig();
+}
+
+void SetChannelSendOffset(bool chorus, int port, int channel, int offset) {
+  if (!ValidPort(port) || !ValidChannel(channel)) return;
+  (chorus ? ChorusSendOffset : ReverbSendOffset)[port][channel] = std::clamp(offset, -40, 40);
+  SendChannelEffectSends(port, channel);
+}
+
+std::wstring AdjustUserVolume(int which, int delta) {
+  int& target = which == 1 ? Settings.volOrchUser : Settings.volAllUser;
+  target = std::clamp(target + delta, 0, 127);
+  std::vector<int> all(16);
+  for (int c = 0; c < 16; ++c) all[static_cast<size_t>(c)] = c;
+  ResendChannelVolumes(all, false);
+  return L"try{updateGlobalVolDisplay(" + std::to_wstring(Settings.volAllUser) + L"," +
+         std::to_wstring(Settings.volOrchUser) + L");}catch(e){}";
+}
+
+std::wstring BuildMixerVolumesScript() {
+  std::wstring s = L"try{setMixerVolsFromApp([";
+  for (int i = 0; i < 32; ++i) s += std::to_wstring(ChannelVolumeOverride[i / 16][i % 16].load()) + L",";
+  return s + L"]);}catch(e){console.log(e);}";
+}
+
+std::wstring BuildChannelActivityScript() {
+  bool rhythm = CvtState.rhythm.load() != 0;
+  bool active = (PlaybackState.isPlaying.load() && !PlaybackState.paused.load()) || rhythm;
+  uint32_t now = plat::TimeGetTime();
+  std::wstring s = L"try{setMixerActFromApp([";
+  for (int i = 0; i < 32; ++i) {
+    uint32_t t = LastNoteOnTime[i / 16][i % 16].load();
+    bool on = active && t != 0 && now - t < 250;
+    s += on ? L"1," : L"0,";
+  }
+  return s + L"], " + (rhythm ? L"1" : L"0") + L");}catch(e){console.log(e);}";
+}
+
+void SendChannelEffectSends(int port, int channel) {
+  if (!ValidPort(port) || !ValidChannel(channel)) return;
+  if (IsRhythmOwnedChannel(port, channel)) return;
+  MidiOutHandle h = (port == 0 ? MidiOutPort1 : MidiOutPort2).load();
+  if (!h) return;
+  bool raw = Settings.rawSound != 0;
+  int rev = AddSendOffset(SongReverbSend[port][channel], ReverbSendOffset[port][channel]);
+  int cho = AddSendOffset(SongChorusSend[port][channel], ChorusSendOffset[port][channel]);
+  if (!raw && Settings.dryDrumBass && port == 0 &&
+      (channel == 8 || channel == 9 || channel == 11 || channel == 12)) {
+    rev = 0;
+    cho = 0;
+  }
+  SendShortMidi(h, PackMidi(0xB0 | channel, 91, rev));
+  SendShortMidi(h, PackMidi(0xB0 | channel, 93, cho));
+}

@@ -1,0 +1,262 @@
+// GS module setups: SysEx files, parameter messages and the per-song setup.
+#include "sound/module_setup.h"
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "app/debug_log.h"
+#include "app/settings/app_settings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "playback/services.h"
+#include "sound/midi_ports.h"
+#include "sound/midi_send.h"
+#include "sound/services.h"
+
+EqSettingsValues EqSettings;
+ModuleReplay ModuleReplayList;
+std::atomic<uint8_t> SnareSubKitOn{0};
+
+namespace {
+
+std::mutex g_syxMu;
+std::map<std::wstring, std::vector<SysExMessage>> g_syxCache;  // entries are never removed
+std::atomic<bool> g_proSetSent{false};
+
+std::vector<SysExMessage> ReadSyxFile(std::wstring_view fileName) {
+  if (fileName.find_first_of(L"/\\") != std::wstring_view::npos) return {};
+  auto bytes = plat::ReadFileBytes(
+      plat::RealPath(L"C:/tavelo/system/system-exclive/" + std::wstring(fileName)));
+  if (!bytes) return {};
+  return SplitSysEx(*bytes);
+}
+
+void SendAllBothPorts(const std::vector<SysExMessage>& messages) {
+  for (const auto& m : messages) SendSysExBothPorts(m);
+}
+
+std::wstring ModelOfPort(int port) {
+  return GetSettingText(port == 1 ? &AppSettings::port2Module : &AppSettings::port1Module);
+}
+
+}  // namespace
+
+bool IsKnownModuleModel(std::wstring_view model) {
+  return std::find(kModuleModels.begin(), kModuleModels.end(), model) != kModuleModels.end();
+}
+
+SysExMessage BuildGsDt1(uint8_t a1, uint8_t a2, uint8_t a3, const std::vector<uint8_t>& data) {
+  SysExMessage m = {0xF0, 0x41, 0x10, 0x42, 0x12, static_cast<uint8_t>(a1 & 0x7F),
+                    static_cast<uint8_t>(a2 & 0x7F), static_cast<uint8_t>(a3 & 0x7F)};
+  unsigned sum = m[5] + m[6] + m[7];
+  for (uint8_t d : data) {
+    m.push_back(d & 0x7F);
+    sum += d & 0x7F;
+  }
+  m.push_back(static_cast<uint8_t>((128 - sum % 128) % 128));
+  m.push_back(0xF7);
+  return m;
+}
+
+const std::vector<SysExMessage>& GetSyxMessages(std::wstring_view fileName) {
+  std::lock_guard lock(g_syxMu);
+  auto it = g_syxCache.find(std::wstring(fileName));
+  if (it == g_syxCache.end()) it = g_syxCache.emplace(std::wstring(fileName), ReadSyxFile(fileName)).first;
+  return it->second;
+}
+
+void SendSyxFileToPort(std::wstring_view fileName, int port) {
+  if (Settings.rawSound) return;
+  for (const auto& m : ReadSyxFile(fileName))
+    if (!SendSysExToPort(port, m)) return;
+}
+
+void SendModulePreset(int port, std::wstring_view model) {
+  if (!IsKnownModuleModel(model)) {
+    DebugLog(L"[모듈] 알 수 없는 모듈 모델이라 프리셋을 보내지 않습니다 - [" + std::wstring(model) + L"]");
+    return;
+  }
+  SendSyxFileToPort(L"Module_Port" + std::to_wstring(port + 1) + L"_" + std::wstring(model) + L".syx",
+                    port);
+  if (Settings.moduleTonePreset) SendChorusSetup(port, model);
+  if (Settings.use8850NativeMap) SendNativeMapBank();
+}
+
+void SendGsParam(uint8_t a2, uint8_t a3, const std::vector<uint8_t>& data) {
+  SendSysExBothPorts(BuildGsDt1(0x40, a2, a3, data));
+}
+
+void SendGsParamToPort(int port, uint8_t a2, uint8_t a3, const std::vector<uint8_t>& data) {
+  if (Settings.rawSound) return;
+  SendSysExToPort(port, BuildGsDt1(0x40, a2, a3, data));
+}
+
+void SendReverbSetup() {
+  if (Settings.reverbShapeOn) {
+    SendGsParam(0x01, 0x30, {static_cast<uint8_t>(std::clamp(Settings.reverbMacro, 0, 7))});
+    SendGsParam(0x01, 0x32, {static_cast<uint8_t>(std::clamp(Settings.reverbPreLpf, 0, 7))});
+    SendGsParam(0x01, 0x34, {static_cast<uint8_t>(std::clamp(Settings.reverbTime, 0, 127))});
+  }
+  if (Settings.reverbLevel >= 0)
+    SendGsParam(0x01, 0x33, {static_cast<uint8_t>(std::min(Settings.reverbLevel, 127))});
+}
+
+void SendChorusSetup(int port, std::wstring_view model) {
+  int defLevel = 30, defDepth = 64;
+  if (model == L"CS88Pro") {
+    defLevel = 40;
+    defDepth = 72;
+  } else if (model == L"SC8820") {
+    defLevel = 32;
+  }
+  int macro = Settings.chorusMacro, level = Settings.chorusLevel, depth = Settings.chorusDepth;
+  SendGsParamToPort(port, 0x01, 0x38, {static_cast<uint8_t>(macro >= 0 ? macro : 2)});
+  SendGsParamToPort(port, 0x01, 0x3A, {static_cast<uint8_t>(level >= 0 ? level : defLevel)});
+  SendGsParamToPort(port, 0x01, 0x3C, {static_cast<uint8_t>(depth >= 0 ? depth : defDepth)});
+}
+
+void SendChorusSetupAllPorts() {
+  if (!Settings.moduleTonePreset) return;
+  SendChorusSetup(0, ModelOfPort(0));
+  if (MidiOutPort2.load()) SendChorusSetup(1, ModelOfPort(1));
+}
+
+bool IsSc8850Port(int port, int channel) {
+  if (Settings.rawSound || !Settings.use8850NativeMap) return false;
+  if (ModelOfPort(port) != L"SC8850") return false;
+  return port == 1 || channel < 9 || channel > 12;
+}
+
+void SendNativeMapBank() {
+  if (Settings.rawSound || !Settings.use8850NativeMap) return;
+  for (int port = 0; port < 2; ++port) {
+    if (ModelOfPort(port) != L"SC8850") continue;
+    if (!(port == 0 ? OpenMidiPort1() : OpenMidiPort2())) continue;
+    MidiOutHandle h = (port == 0 ? MidiOutPort1 : MidiOutPort2).load();
+    bool rhythm = CvtState.rhythm.load() != 0;
+    for (int ch = 0; ch < 16; ++ch) {
+      if (port == 0 && ch >= 9 && ch <= 12) continue;
+      if (port == 0 && rhythm && (ch == 6 || (ch >= 8 && ch <= 14))) continue;
+      SendShortMidi(h, PackMidi(0xB0 | ch, 32, 4));
+    }
+  }
+}
+
+void ApplyOutputMode() {
+  int mode = Settings.outputMode;
+  SendAllBothPorts(GetSyxMessages(L"Output_" + std::to_wstring(mode) + L"out.syx"));
+  if (mode == 4) {
+    SendGsParamToPort(0, 0x49, 0x21, {2});
+    SendGsParamToPort(0, 0x40, 0x21, {3});
+    SendGsParamToPort(1, 0x49, 0x21, {0});
+    SendGsParamToPort(1, 0x40, 0x21, {0});
+    DebugLog(L"4OUT 적용: 1포트 베이스기타->OUTPUT-2L, 베이스드럼->OUTPUT-2R (40 4x 21, 1포트만)");
+  } else {
+    SendGsParam(0x49, 0x21, {0});
+    SendGsParam(0x40, 0x21, {0});
+    DebugLog(L"2OUT 적용: 베이스기타/베이스드럼 OUTPUT-1 원복 전송(40 4x 21, 양 포트)");
+  }
+}
+
+void SendEqSetup(bool force) {
+  EqSettingsValues eq = EqSettings;
+  if (!force && eq.lowGain == 64 && eq.highGain == 64) return;
+  SendGsParam(0x02, 0x00, {static_cast<uint8_t>(eq.lowFreq)});
+  SendGsParam(0x02, 0x01, {static_cast<uint8_t>(eq.lowGain)});
+  SendGsParam(0x02, 0x02, {static_cast<uint8_t>(eq.highFreq)});
+  SendGsParam(0x02, 0x03, {static_cast<uint8_t>(eq.highGain)});
+}
+
+void SaveEqConfig() {
+  EqSettingsValues eq = EqSettings;
+  std::string line = "EQ " + std::to_string(eq.lowFreq) + " " + std::to_string(eq.lowGain) + " " +
+                     std::to_string(eq.highFreq) + " " + std::to_string(eq.highGain) + "\n";
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/eq.cfg"), line);
+}
+
+void LoadEqConfig() {
+  auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/eq.cfg"));
+  if (!bytes) return;
+  std::istringstream in(bytes->substr(0, bytes->find('\n')));
+  std::string word;
+  int v[4];
+  if (!(in >> word) || word != "EQ" || !(in >> v[0] >> v[1] >> v[2] >> v[3])) return;
+  EqSettings = EqSettingsValues{v[0] != 0 ? 1 : 0, std::clamp(v[1], 52, 76), v[2] != 0 ? 1 : 0,
+                           std::clamp(v[3], 52, 76)};
+}
+
+void SetEqFromPage(int lowFreq, int lowGain, int highFreq, int highGain) {
+  EqSettings = EqSettingsValues{lowFreq != 0 ? 1 : 0, std::clamp(lowGain, 52, 76), highFreq != 0 ? 1 : 0,
+                           std::clamp(highGain, 52, 76)};
+  SendEqSetup(true);
+  SaveEqConfig();
+}
+
+void SendProSetOnce(bool applyTones) {
+  if (Settings.rawSound || g_proSetSent.load() || !OpenMidiPort1()) return;
+  SendAllBothPorts(GetSyxMessages(L"A-ProSet.syx"));
+  g_proSetSent.store(true);
+  if (applyTones) {
+    plat::SleepMs(60);
+    ApplyCvtTones();
+  }
+}
+
+void SendSongModuleSetupFor(const SongEfxScan& song) {
+  if (Settings.rawSound) {
+    {
+      std::lock_guard lock(ModuleReplayList.mu);
+      ModuleReplayList.list.clear();
+      ModuleReplayList.base = 0;
+      ModuleReplayList.songEfxActive = false;
+    }
+    SongEfxLevel.store(-1);
+    DebugLogAsync(L"[생소리] 곡 셋업을 보내지 않습니다 - 곡 파일 SysEx 만 모듈로 갑니다(앱 이펙트/음색 보정 "
+                  L"전부 끔, 볼륨 계열과 음정/템포는 평소대로)");
+    return;
+  }
+  if (!g_proSetSent.load()) {
+    SendProSetOnce(false);
+    if (g_proSetSent.load() && (CvtState.rhythm.load() || FillPlaying.load())) {
+      plat::SleepMs(60);
+      SendRhythmPartMaps();
+      SendCvtToneSetup();
+    }
+  }
+  {
+    std::lock_guard lock(ModuleReplayList.mu);
+    ModuleReplayList.list.clear();
+    ModuleReplayList.base = 0;
+    ModuleReplayList.songEfxActive = false;
+  }
+  const auto& insSet = GetSyxMessages(L"C-InsSet.syx");
+  SendAllBothPorts(insSet);
+  {
+    std::lock_guard lock(ModuleReplayList.mu);
+    ModuleReplayList.list.insert(ModuleReplayList.list.end(), insSet.begin(), insSet.end());
+  }
+  ChooseSongInsertionEffect(song);
+  ApplyCvtTones();
+  MidiOutHandle p1 = MidiOutPort1.load();
+  bool underRhythm = CvtState.rhythm.load() &&
+                     (waitingGo.load() || PlaybackState.SetupUnderRhythm.load());
+  if (SnareSubKitOn.load() && p1 && !underRhythm) {
+    SendShortMidi(p1, PackMidi(0xBA, 0, 0));
+    SendShortMidi(p1, PackMidi(0xBA, 32, 2));
+    SendShortMidi(p1, PackMidi(0xCA, 24));
+    SendShortMidi(p1, PackMidi(0xBA, 91, 95));
+  }
+  SendReverbSetup();
+  if (Settings.outputMode == 4) {
+    SendGsParamToPort(0, 0x49, 0x21, {2});
+    SendGsParamToPort(0, 0x40, 0x21, {3});
+  }
+  SendEqSetup(false);
+  if (Settings.moduleTonePreset) {
+    SendChorusSetup(0, ModelOfPort(0));
+    if (MidiOutPort2.load()) SendChorusSetup(1, ModelOfPort(1));
+  }
+  SendNativeMapBank();
+}

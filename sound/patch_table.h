@@ -1,0 +1,72 @@
+#pragma once
+// The patch substitution table "PATCHTBL.CFG": named tones and rules that turn one tone (bank
+// LSB, bank MSB, program) into another with a volume correction, applied to each newly loaded
+// song's program changes and their bank selects.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct PatchTone {
+  int lsb = 0, msb = 0, program = 0, volume = 100;
+};
+constexpr uint32_t PatchToneKey(int lsb, int msb, int program) {
+  return static_cast<uint32_t>(lsb) * 65536u + static_cast<uint32_t>(msb) * 256u +
+         static_cast<uint32_t>(program & 127);
+}
+
+// Source tone key -> destination tone. Filled by LoadPatchTable only.
+extern std::map<uint32_t, PatchTone> PatchSubstitutions;
+// One byte per event of the loaded song: 0 none, 1..200 the volume percent of that program change.
+extern std::vector<uint8_t> PatchEventVolume;
+
+void LoadPatchTable();
+// Rewrites the loaded song's events.
+void ApplyPatchTable();
+
+// The rewrite itself, for any event list whose events have kind, status, data1, data2 and port.
+// Returns the number of substitutions and fills `volumes` (one byte per event) and `summary`.
+template <class Events>
+int ApplyPatchTableTo(Events& events, std::vector<uint8_t>& volumes, std::wstring& summary) {
+  volumes.assign(events.size(), 0);
+  summary.clear();
+  if (PatchSubstitutions.empty() || events.empty()) return 0;
+  int msb[2][16] = {}, lsb[2][16] = {};
+  long long msbAt[2][16], lsbAt[2][16];
+  for (int p = 0; p < 2; ++p)
+    for (int c = 0; c < 16; ++c) msbAt[p][c] = lsbAt[p][c] = -1;
+  int count = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    auto& e = events[i];
+    if (e.kind != 0) continue;
+    int port = e.port == 1 ? 1 : 0;
+    int ch = e.status & 0x0F;
+    unsigned kind = e.status & 0xF0;
+    if (kind == 0xB0 && e.data1 == 0) {
+      msb[port][ch] = e.data2;
+      msbAt[port][ch] = static_cast<long long>(i);
+    } else if (kind == 0xB0 && e.data1 == 32) {
+      lsb[port][ch] = e.data2;
+      lsbAt[port][ch] = static_cast<long long>(i);
+    } else if (kind == 0xC0) {
+      if (ch == 9 || (port == 0 && ch >= 10 && ch <= 12)) continue;
+      auto it = PatchSubstitutions.find(PatchToneKey(lsb[port][ch], msb[port][ch], e.data1));
+      if (it == PatchSubstitutions.end()) continue;
+      const PatchTone& to = it->second;
+      int oldLsb = lsb[port][ch], oldMsb = msb[port][ch], oldProgram = e.data1;
+      e.data1 = static_cast<uint8_t>(to.program & 127);
+      if (msbAt[port][ch] >= 0) events[static_cast<size_t>(msbAt[port][ch])].data2 = static_cast<uint8_t>(to.msb & 127);
+      if (lsbAt[port][ch] >= 0) events[static_cast<size_t>(lsbAt[port][ch])].data2 = static_cast<uint8_t>(to.lsb & 127);
+      msb[port][ch] = to.msb & 127;
+      lsb[port][ch] = to.lsb & 127;
+      if (to.volume != 100) volumes[i] = static_cast<uint8_t>(to.volume < 1 ? 1 : to.volume > 200 ? 200 : to.volume);
+      if (count++) summary += L" | ";
+      summary += std::to_wstring(port + 1) + L"포트ch" + std::to_wstring(ch + 1) + L" (" +
+                 std::to_wstring(oldLsb) + L"," + std::to_wstring(oldMsb) + L"," +
+                 std::to_wstring(oldProgram) + L")->(" + std::to_wstring(to.lsb & 127) + L"," +
+                 std::to_wstring(to.msb & 127) + L"," + std::to_wstring(to.program & 127) + L")";
+      if (to.volume != 100) summary += L" vol" + std::to_wstring(to.volume);
+    }
+  }
+  return count;
+}
