@@ -82,6 +82,7 @@ struct State {
   std::string token;
   bool stopping = false;
   std::map<std::string, fs::path> media;  // prefix -> folder
+  std::vector<std::string> oneTimeKeys;   // unused keys of PageViewOneTimeAddress
   std::vector<std::unique_ptr<View>> views;
 };
 State g;
@@ -221,6 +222,23 @@ bool CookieTokenOk(const mg_connection* conn) {
   return n > 0 && SameSecret(std::string_view(buf, static_cast<size_t>(n)), g.token);
 }
 
+// A one-time key opens the page once; it is used up by this request.
+bool TakeOneTimeKey(const mg_request_info* ri) {
+  if (!ri->query_string) return false;
+  char buf[160];
+  int n = mg_get_var(ri->query_string, std::strlen(ri->query_string), "k", buf, sizeof buf);
+  if (n <= 0) return false;
+  std::string_view key(buf, static_cast<size_t>(n));
+  std::lock_guard lock(g.mu);
+  for (auto it = g.oneTimeKeys.begin(); it != g.oneTimeKeys.end(); ++it) {
+    if (SameSecret(key, *it)) {
+      g.oneTimeKeys.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
 bool FromLoopback(const mg_request_info* ri) {
   return std::string_view(ri->remote_addr) == "127.0.0.1";
 }
@@ -283,7 +301,9 @@ int ServeDocument(mg_connection* conn, const std::string& doc, bool head) {
 int BeginRequest(mg_connection* conn) {
   const mg_request_info* ri = mg_get_request_info(conn);
   if (!FromLoopback(ri) || !HostAllowed(conn)) return Refuse(conn, 403);
-  if (!QueryTokenOk(ri) && !CookieTokenOk(conn)) return Refuse(conn, 403);
+  if (!QueryTokenOk(ri) && !CookieTokenOk(conn) && !TakeOneTimeKey(ri)) {
+    return Refuse(conn, 403);
+  }
 
   // The decoded path as it came, before civetweb tidies dot segments away: an encoded ".."
   // must be refused, not silently resolved.
@@ -557,6 +577,7 @@ void StopPageServer() {
     g.port = 0;
     g.token.clear();
     g.media.clear();
+    g.oneTimeKeys.clear();
     g.stopping = false;
   }
 }
@@ -624,6 +645,15 @@ std::string PageViewAddress(PageViewId view) {
   View* v = FindViewLocked(view);
   if (!v || !g.ctx) return {};
   return "http://127.0.0.1:" + std::to_string(g.port) + v->path + "?t=" + g.token;
+}
+
+std::string PageViewOneTimeAddress(PageViewId view) {
+  std::string key = RandomToken();
+  std::lock_guard lock(g.mu);
+  View* v = FindViewLocked(view);
+  if (!v || !g.ctx || key.empty()) return {};
+  g.oneTimeKeys.push_back(key);
+  return "http://127.0.0.1:" + std::to_string(g.port) + v->path + "?k=" + key;
 }
 
 BrowserChoice FindBrowser() {

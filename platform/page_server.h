@@ -61,6 +61,9 @@ bool PageViewConnected(PageViewId view);
 
 // Address of the view with the token: "http://127.0.0.1:<port><path>?t=<token>".
 std::string PageViewAddress(PageViewId view);
+// Address of the view with a key that opens it once (the server then sets the token cookie).
+// For a browser's command line, which other users of the machine can read.
+std::string PageViewOneTimeAddress(PageViewId view);
 
 // --- The browser window ---
 

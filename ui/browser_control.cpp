@@ -79,10 +79,10 @@ void PublishPageAddress(const std::string& address) {
   std::cout << "page: " << address << std::endl;
 }
 
-void OpenBrowserWindow(const std::string& windowName, const std::string& address) {
+void OpenBrowserWindow(const std::string& windowName, int view) {
   plat::BrowserChoice browser = plat::FindBrowser();
   if (browser.none) {
-    if (windowName == "main") PublishPageAddress(address);
+    if (windowName == "main") PublishPageAddress(plat::PageViewAddress(view));
     return;
   }
   if (browser.program.empty()) {
@@ -95,6 +95,8 @@ void OpenBrowserWindow(const std::string& windowName, const std::string& address
   std::filesystem::path profile =
       plat::RealPath(L"C:/tavelo/system/browser/" + Utf8ToWide(windowName));
   bool isMain = windowName == "main";
+  // Other users can read a command line: the browser gets a key that opens the page once.
+  std::string address = plat::PageViewOneTimeAddress(view);
   bool started = plat::LaunchBrowser(browser.program, address, profile, args, [isMain] {
     // The main window's browser was closed: close the program as its window would.
     if (isMain) plat::PostWindowMessage(plat::kWmClose);
@@ -172,7 +174,7 @@ void CoreWebView2::NavigateToString(std::wstring_view html) {
   plat::SetPageViewDocument(view_, WithPrelude(WideToUtf8(html), ChannelPrelude(settings_)));
   if (!navigated_) {
     navigated_ = true;
-    OpenBrowserWindow(windowName_, plat::PageViewAddress(view_));
+    OpenBrowserWindow(windowName_, view_);
   }
 }
 

@@ -271,6 +271,19 @@ TEST_F(PageServerTest, EveryRequestNeedsTheTokenAndOurHostName) {
   EXPECT_EQ(page.body, "<html><head></head><body>page</body></html>");
 }
 
+TEST_F(PageServerTest, AOneTimeAddressOpensThePageOnce) {
+  std::string address = plat::PageViewOneTimeAddress(view_);
+  size_t at = address.find("/?k=");
+  ASSERT_NE(at, std::string::npos);
+  std::string target = address.substr(at);
+  EXPECT_EQ(address.find(Token()), std::string::npos);
+  HttpReply first = RawGet(target, Host());
+  EXPECT_EQ(first.status, 200);
+  EXPECT_NE(first.headers.find("Set-Cookie: tavelo_"), std::string::npos);
+  EXPECT_EQ(RawGet(target, Host()).status, 403);
+  EXPECT_EQ(RawGet("/?k=", Host()).status, 403);
+}
+
 TEST_F(PageServerTest, MediaFilesStayInsideTheirFolder) {
   TempRoot root;
   fs::path audio = root.path() / "audio";
