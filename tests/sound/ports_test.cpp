@@ -1,0 +1,179 @@
+#include "sound_fixture.h"
+
+#include "app/debug_log.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace {
+
+std::string DebugLogText() {
+  FlushDebugLogQueue();
+  return plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/debug_log.txt")).value_or("");
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(DeviceNames, NormalizeAndStrip) {
+  struct Case {
+    std::wstring in, stripped, normalized;
+  } cases[] = {
+      {L"  SC-8850 \r\n", L"SC-8850", L"SC-8850"},
+      {L"2- SC-88Pro", L"2- SC-88Pro", L"SC-88Pro"},
+      {L"12-  loopMIDI Port 1", L"12-  loopMIDI Port 1", L"loopMIDI Port 1"},
+      {L"2-", L"2-", L""},
+      {L"123", L"123", L"123"},
+      {L"SC\x01-88\t", L"SC-88", L"SC-88"},
+      {std::wstring(L"UM-ONE\0junk", 11), L"UM-ONE", L"UM-ONE"},
+      {L" \t\r\n", L"", L""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StripControlAndTrim(c.in), c.stripped);
+    EXPECT_EQ(NormalizeDeviceName(c.in), c.normalized);
+  }
+}
+
+TEST_F(SoundTest, DeviceSearchExactBeforeSubstringAndCaseMatters) {
+  struct Case {
+    std::vector<std::wstring> devices;
+    std::vector<std::wstring> wanted;
+    bool found;
+    unsigned index;
+  } cases[] = {
+      {{L"loopMIDI Port 1", L"SC-8850"}, {L"loopMIDI Port", L"SC-88Pro", L"SC-88", L"SC-8850"}, true, 1},
+      {{L"loopMIDI Port", L"SC-8850"}, {L"loopMIDI Port", L"SC-8850"}, true, 0},
+      {{L"Roland SC-8850"}, {L"loopMIDI Port", L"SC-88Pro", L"SC-88"}, true, 0},
+      {{L"x", L"2- SC-88Pro"}, {L"SC-88Pro"}, true, 1},
+      {{L"usb midi"}, {L"USB MIDI"}, false, 0},
+      {{}, {L"SC-8850"}, false, 0},
+      {{L"SC-8850"}, {L"", L"  "}, false, 0},
+  };
+  for (const auto& c : cases) {
+    Devices(c.devices);
+    unsigned index = 99;
+    EXPECT_EQ(FindMidiOutDevice(c.wanted, &index), c.found) << c.wanted.front();
+    EXPECT_EQ(index, c.index) << c.wanted.front();
+  }
+}
+
+TEST_F(SoundTest, PortsOpenTheFallbacksAndPortTwoUsesOnlyItsDefault) {
+  Devices({L"loopMIDI Port 1", L"SC-8850"});
+  ASSERT_TRUE(OpenMidiPort1());
+  ASSERT_TRUE(OpenMidiPort2());
+  SendShortMidi(MidiOutPort1, PackMidi(0x90, 60, 100));
+  SendShortMidi(MidiOutPort2, PackMidi(0x91, 61, 100));
+  EXPECT_EQ(Lines("1"), std::vector<std::string>{"1 90 3C 64"});  // SC-8850 on port 1
+  EXPECT_EQ(Lines("0"), std::vector<std::string>{"2 91 3D 64"});  // loopMIDI Port 1 on port 2
+  EXPECT_EQ(GetPortHandle(1), MidiOutPort2.load());
+  EXPECT_EQ(GetPortHandle(0), MidiOutPort1.load());
+
+  // Configured names that are missing: port 1 falls back to the list, port 2 to its default only.
+  CloseMidiPorts();
+  Devices({L"SC-88Pro", L"USB MIDI"}, "b");
+  Settings.port1Device = L"Nothing here";
+  Settings.port2Device = L"Nothing either";
+  EXPECT_TRUE(OpenMidiPort1());
+  EXPECT_FALSE(OpenMidiPort2());
+  EXPECT_EQ(Port2OpenTried.load(), 1);
+  EXPECT_EQ(GetPortHandle(1), MidiOutPort1.load());  // port-2 events go to port 1
+  SendShortMidi(GetPortHandle(1), PackMidi(0x92, 1, 2));
+  EXPECT_EQ(Lines("b0"), std::vector<std::string>{"1 92 01 02"});
+
+  // Port 2 stays tried until a device change clears it.
+  Devices({L"SC-88Pro", L"loopMIDI Port 1"}, "c");
+  EXPECT_FALSE(OpenMidiPort2());
+  ApplyMidiDeviceSelection(L"  SC-88Pro \t", L"\x01loopMIDI Port 1\r\n");
+  EXPECT_EQ(Settings.port1Device, L"SC-88Pro");
+  EXPECT_EQ(Settings.port2Device, L"loopMIDI Port 1");
+  EXPECT_EQ(Port2OpenTried.load(), 0);
+  EXPECT_EQ(MidiOutPort1.load(), 0u);
+  EXPECT_TRUE(OpenMidiPort2());
+}
+
+TEST_F(SoundTest, MissingDeviceIsReportedOncePerRunAndOpenErrorsOncePerNumber) {
+  Devices({});
+  EXPECT_FALSE(OpenMidiPort1());
+  EXPECT_FALSE(OpenMidiPort1());
+  EXPECT_EQ(GetMidiPortStatusText(), L"1포트: MIDI 출력 장치를 찾지 못했습니다 (무음 상태)");
+  EXPECT_EQ(Count(DebugLogText(), "[MIDI] 1포트 열기 실패 - 출력 장치 없음"), 1u);
+  EXPECT_EQ(BuildMidiDeviceList(), L"['내장음원(FluidSynth)']");
+
+  plat::SetFakeMidiOutDevices({{L"SC-8850", {}, plat::kMidiAllocated, false, false},
+                               {L"Bad caps", {}, 0, true, false}});
+  EXPECT_FALSE(OpenMidiPort1());
+  EXPECT_FALSE(OpenMidiPort1());
+  EXPECT_EQ(GetMidiPortStatusText(), L"1포트: 장치를 열지 못했습니다 - 다른 프로그램이 이미 사용 중 (무음 상태)");
+  std::string log = DebugLogText();
+  EXPECT_EQ(Count(log, "오류 4 (다른 프로그램이 이미 사용 중), 장치번호 0, 지정이름 [자동탐색]"), 1u);
+  EXPECT_EQ(BuildMidiDeviceList(), L"['내장음원(FluidSynth)','SC-8850']");
+
+  // A device that appears later is found by the next call.
+  Devices({L"UM-ONE"});
+  EXPECT_TRUE(OpenMidiPort1());
+  EXPECT_EQ(GetMidiPortStatusText(), L"");
+}
+
+TEST_F(SoundTest, PortTwoOpenFailureSetsTheStatusOnlyWhenEmpty) {
+  plat::SetFakeMidiOutDevices({{L"loopMIDI Port 1", {}, plat::kMidiNoDriver, false, false}});
+  EXPECT_FALSE(OpenMidiPort2());
+  EXPECT_EQ(GetMidiPortStatusText(), L"2포트: 장치를 열지 못했습니다 - 드라이버 없음 (트랙 17~32 무음)");
+  EXPECT_NE(DebugLogText().find("[MIDI] 2포트 열기 실패 - 오류 6 (드라이버 없음), 장치번호 0, 지정이름 [loopMIDI Port 1]"),
+            std::string::npos);
+}
+
+TEST_F(SoundTest, ExternalModuleTexts) {
+  Devices({L"SC-8850"});
+  EXPECT_FALSE(OpenExternalModule());
+  EXPECT_EQ(GetExtModuleStatusText(), L"외부 모듈 장치가 지정되지 않았습니다");
+  Settings.extDevice = L"SD-90";
+  EXPECT_FALSE(OpenExternalModule());  // tried; no retry until closed
+  CloseExternalModule();
+  EXPECT_FALSE(OpenExternalModule());
+  EXPECT_EQ(GetExtModuleStatusText(), L"장치를 찾지 못했습니다 - [SD-90]");
+  CloseExternalModule();
+  plat::SetFakeMidiOutDevices({{L"SD-90", {}, plat::kMidiAllocated, false, false}});
+  EXPECT_FALSE(OpenExternalModule());
+  EXPECT_EQ(GetExtModuleStatusText(), L"장치를 열지 못했습니다 - 다른 프로그램이 이미 사용 중 [SD-90]");
+  CloseExternalModule();
+  plat::SetFakeMidiOutDevices({{L"SD-90", Rec("ext"), 0, false, false}});
+  EXPECT_TRUE(OpenExternalModule());
+  EXPECT_EQ(GetExtModuleStatusText(), L"");
+  CloseExternalModule();
+  std::vector<std::string> lines = Lines("ext");
+  ASSERT_EQ(lines.size(), 16u);
+  EXPECT_EQ(lines[0], "E B0 7B 00");
+  EXPECT_EQ(lines[15], "E BF 7B 00");
+}
+
+TEST_F(SoundTest, DeviceChangeSilencesOpenPortsAndOldHandlesSendNothing) {
+  Devices({L"SC-8850"});
+  ASSERT_TRUE(OpenMidiPort1());
+  MidiOutHandle old = MidiOutPort1;
+  CloseMidiPorts();
+  std::vector<std::string> lines = Lines("0");
+  ASSERT_EQ(lines.size(), 32u);
+  EXPECT_EQ(lines[0], "1 B0 7B 00");
+  EXPECT_EQ(lines[1], "1 B0 78 00");
+  EXPECT_EQ(SendShortMidi(old, PackMidi(0x90, 60, 1)), plat::kMidiInvalidHandle);
+  ASSERT_TRUE(OpenMidiPort1());
+  EXPECT_NE(MidiOutPort1.load(), old);  // a reopened slot never gets an old handle back
+  EXPECT_EQ(SendShortMidi(old, PackMidi(0x90, 60, 1)), plat::kMidiInvalidHandle);
+  EXPECT_EQ(Lines("0").size(), 32u);
+  EXPECT_EQ(CloseMidiOut(BUILTIN_SYNTH_PORT1), 0);
+  EXPECT_EQ(CloseMidiOut(MidiOutPort1), 0);
+  EXPECT_EQ(MidiOutPort1.load(), 0u);
+}
+
+TEST_F(SoundTest, SoundFontListHoldsTheSf2FilesOfTheSynthFolder) {
+  EXPECT_EQ(BuildSoundFontList(), L"[]");
+  std::filesystem::create_directories(root_.path() / "synth" / "dir.sf2");
+  plat::WriteFileAtomic(root_.path() / "synth" / "b.SF2", "x");
+  plat::WriteFileAtomic(root_.path() / "synth" / "a'1.sf2", "x");
+  plat::WriteFileAtomic(root_.path() / "synth" / "readme.txt", "x");
+  EXPECT_EQ(BuildSoundFontList(), L"['a\\'1.sf2','b.SF2']");
+}

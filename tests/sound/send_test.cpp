@@ -1,0 +1,177 @@
+#include "sound_fixture.h"
+
+#include "platform/clock.h"
+
+TEST_F(SoundTest, VolumeCeilingAndSevenBitPacking) {
+  Devices({L"SC-8850"});
+  ASSERT_TRUE(OpenMidiPort1());
+  struct Case {
+    int ceiling;
+    unsigned value;
+    const char* sent;
+  } cases[] = {{100, 127, "1 B3 07 64"}, {100, 0, "1 B3 07 00"}, {127, 127, "1 B3 07 7F"}, {60, 61, "1 B3 07 3C"}};
+  std::vector<std::string> want;
+  for (const auto& c : cases) {
+    Settings.volCeil = c.ceiling;
+    SendShortMidi(MidiOutPort1, PackMidi(0xB3, 7, c.value));
+    want.push_back(c.sent);
+  }
+  // Data bytes above 127 never reach the device.
+  SendShortMidi(MidiOutPort1, 0x00FFFF90u);
+  want.push_back("1 90 7F 7F");
+  EXPECT_EQ(Lines("0"), want);
+  EXPECT_EQ(PackMidi(0x90, 0x80 | 60, 0x80 | 100), PackMidi(0x90, 60, 100));
+}
+
+TEST_F(SoundTest, ControllerDeDuplicationPerPortAndRow) {
+  Devices({L"SC-8850", L"loopMIDI Port 1", L"SD-90"});
+  Settings.ccDedupOn = 1;
+  Settings.extDevice = L"SD-90";
+  ASSERT_TRUE(OpenMidiPort1());
+  ASSERT_TRUE(OpenMidiPort2());
+  ASSERT_TRUE(OpenExternalModule());
+  MidiOutHandle p1 = MidiOutPort1, p2 = MidiOutPort2, ext = ExtModuleOut;
+  uint32_t dropped = CcDedupDropCount().load();
+  struct Step {
+    MidiOutHandle h;
+    uint32_t msg;
+    bool sent;
+  } steps[] = {
+      {p1, PackMidi(0xB3, 10, 64), true},   {p1, PackMidi(0xB3, 10, 64), false},
+      {p2, PackMidi(0xB3, 10, 64), true},   {ext, PackMidi(0xB3, 10, 64), true},
+      {p1, PackMidi(0xB3, 121, 0), true},   {p1, PackMidi(0xB3, 10, 64), true},
+      {p1, PackMidi(0xB3, 0, 1), true},     {p1, PackMidi(0xB3, 0, 1), true},
+      {p1, PackMidi(0xB3, 101, 0), true},   {p1, PackMidi(0xB3, 101, 0), true},
+      {p1, PackMidi(0xB4, 10, 64), true},   {p1, PackMidi(0xB3, 10, 65), true},
+  };
+  size_t expected[3] = {0, 0, 0};
+  for (const auto& s : steps) {
+    SendShortMidi(s.h, s.msg);
+    int row = s.h == p1 ? 0 : s.h == p2 ? 1 : 2;
+    if (s.sent) ++expected[row];
+  }
+  EXPECT_EQ(Lines("0").size(), expected[0]);
+  EXPECT_EQ(Lines("1").size(), expected[1]);
+  EXPECT_EQ(Lines("2").size(), expected[2]);
+  EXPECT_EQ(CcDedupDropCount().load() - dropped, 1u);
+
+  // A SysEx between two equal values lets the second through.
+  SendShortMidi(p1, PackMidi(0xB5, 11, 90));
+  SendSysExBothPorts({0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});
+  SendShortMidi(p1, PackMidi(0xB5, 11, 90));
+  std::vector<std::string> lines = Lines("0");
+  EXPECT_EQ(lines[lines.size() - 1], "1 B5 0B 5A");
+  EXPECT_EQ(lines[lines.size() - 3], "1 B5 0B 5A");
+}
+
+TEST_F(SoundTest, ExternalModuleRouting) {
+  Devices({L"SC-8850", L"SD-90"});
+  Settings.extOn = 1;
+  Settings.extDevice = L"SD-90";
+  Settings.extToCh = 5;
+  ParseExtRouting(L"0000000001");  // port 1 channel 9 (0-based)
+  ParseExtNoteMap(L"36>35");
+  ASSERT_TRUE(OpenMidiPort1());
+  MidiOutHandle p1 = MidiOutPort1;
+  SendShortMidi(p1, PackMidi(0x99, 36, 100));  // note, mapped and moved to channel 5
+  SendShortMidi(p1, PackMidi(0xC9, 3));         // program: dropped without extPc
+  SendShortMidi(p1, PackMidi(0xB9, 0, 1));      // bank: dropped without extPc
+  SendShortMidi(p1, PackMidi(0xB9, 7, 100));    // other controller: dropped without extCc
+  SendShortMidi(p1, PackMidi(0xB9, 123, 0));    // all notes off: always
+  SendShortMidi(p1, PackMidi(0x98, 36, 100));   // channel 8 is not routed
+  Settings.extPc = 1;
+  SendShortMidi(p1, PackMidi(0xC9, 3));
+  EXPECT_EQ(Lines("1"), (std::vector<std::string>{"E 95 23 64", "E B5 7B 00", "E C5 03"}));
+  EXPECT_EQ(Lines("0"), std::vector<std::string>{"1 98 24 64"});
+  ParseExtRouting(L"");
+  ParseExtNoteMap(L"");
+}
+
+TEST_F(SoundTest, RoutedMessagesPlayOnTheirOwnPortWithoutAModule) {
+  Devices({L"SC-8850"});
+  Settings.extOn = 1;
+  Settings.extDevice = L"SD-90";
+  ParseExtRouting(L"1");
+  ASSERT_TRUE(OpenMidiPort1());
+  SendShortMidi(MidiOutPort1, PackMidi(0x90, 60, 1));
+  EXPECT_EQ(Lines("0"), std::vector<std::string>{"1 90 3C 01"});
+  ParseExtRouting(L"");
+}
+
+TEST_F(SoundTest, PacingSleepsByTheTimeLeft) {
+  Devices({L"SC-8850"});
+  ASSERT_TRUE(OpenMidiPort1());
+  struct Case {
+    uint32_t left;
+    double minMs, maxMs;
+  } cases[] = {{400, 45, 200}, {600, 55, 250}, {60, 7, 40}, {25, 0, 5}};
+  for (const auto& c : cases) {
+    OpenSendPacing(plat::TimeGetTime() + c.left);
+    for (int i = 0; i < 3; ++i) SendShortMidi(MidiOutPort1, PackMidi(0xC0, 1));
+    double t0 = plat::NowMs();
+    SendShortMidi(MidiOutPort1, PackMidi(0xC0, 1));  // the 4th program change
+    double slept = plat::NowMs() - t0;
+    EXPECT_GE(slept, c.minMs) << c.left;
+    EXPECT_LE(slept, c.maxMs) << c.left;
+  }
+  // Every 16th other message sleeps 1 ms; a passed deadline ends the window.
+  OpenSendPacing(plat::TimeGetTime() + 5000);
+  for (int i = 0; i < 15; ++i) SendShortMidi(MidiOutPort1, PackMidi(0x90, 1, 1));
+  double t0 = plat::NowMs();
+  SendShortMidi(MidiOutPort1, PackMidi(0x90, 1, 1));
+  EXPECT_GE(plat::NowMs() - t0, 0.9);
+  OpenSendPacing(plat::TimeGetTime() - 1);
+  for (int i = 0; i < 8; ++i) SendShortMidi(MidiOutPort1, PackMidi(0xC0, 1));
+  OpenSendPacing(0);
+}
+
+TEST_F(SoundTest, SplitSysExAndRawMode) {
+  auto parts = SplitSysEx(std::string("\xF0\x41\xF7\x00\xF0\x7E", 6));
+  ASSERT_EQ(parts.size(), 1u);
+  EXPECT_EQ(Hex(parts[0]), "F0 41 F7");
+  EXPECT_EQ(SplitSysEx(std::string("\x01\xF0\x01\xF0\x02\xF7\xF0\x03\xF7", 9)).size(), 2u);
+
+  Devices({L"SC-8850", L"loopMIDI Port 1"});
+  ASSERT_TRUE(OpenMidiPort1());
+  ASSERT_TRUE(OpenMidiPort2());
+  Settings.rawSound = 1;
+  SendSysExBothPorts({0xF0, 0x01, 0xF7});
+  EXPECT_FALSE(SendSysExToPort(0, {0xF0, 0x01, 0xF7}));
+  SendShortMidi(MidiOutPort1, PackMidi(0x90, 1, 1));
+  EXPECT_EQ(Lines("0"), std::vector<std::string>{"1 90 01 01"});
+  Settings.rawSound = 0;
+  SendSysExBothPorts({0xF0, 0x01, 0xF7});
+  EXPECT_EQ(Lines("0").back(), "1 F0 01 F7");
+  EXPECT_EQ(Lines("1"), std::vector<std::string>{"2 F0 01 F7"});
+}
+
+TEST_F(SoundTest, ABusySysExBufferIsReleasedOnlyAfterAReset) {
+  plat::SetFakeMidiOutDevices({{L"SC-8850", Rec("0"), 0, false, true}});
+  ASSERT_TRUE(OpenMidiPort1());
+  std::vector<uint8_t> message(100, 0x11);
+  message.front() = 0xF0;
+  message.back() = 0xF7;
+  double t0 = plat::NowMs();
+  SendSysExBothPorts(message);
+  double waited = plat::NowMs() - t0;
+  EXPECT_GE(waited, 200.0 + message.size() - 1);  // the limit grows with the length
+  std::vector<std::string> lines = Lines("0");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], "1 reset");
+}
+
+TEST_F(SoundTest, TickStampInterpolation) {
+  ClockSample = 0;
+  EXPECT_EQ(InterpolateTickFraction(10, 2.0, false), 0.0);
+  StampTickPosition(100);
+  double f = InterpolateTickFraction(100, 2.0, false);
+  EXPECT_GE(f, 0.0);
+  EXPECT_LE(f, 11.5);
+  EXPECT_EQ(InterpolateTickFraction(100, 2.0, true), 0.0);
+  EXPECT_EQ(InterpolateTickFraction(100, 0.0, false), 0.0);
+  EXPECT_EQ(InterpolateTickFraction(0, 2.0, false), 0.0);  // too far away
+  StampTickPosition(-5);
+  EXPECT_EQ(ClockSample.load() >> 32, 0u);
+  StampTickPosition(1LL << 40);
+  EXPECT_EQ(ClockSample.load() >> 32, 4294967040ull);
+}
