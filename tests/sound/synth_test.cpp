@@ -1,0 +1,87 @@
+#include "sound_fixture.h"
+
+#include <thread>
+
+#include "app/text.h"
+#include "platform/clock.h"
+#include "platform/synth_library.h"
+
+namespace {
+const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+}
+
+TEST_F(SoundTest, SynthPlaysANoteFromSendShortMidiIntoTheFileDriver) {
+  if (!std::filesystem::exists(kSoundFont)) GTEST_SKIP() << "TimGM6mb SoundFont not installed";
+  std::filesystem::create_directories(root_.path() / "synth");
+  std::filesystem::create_symlink(kSoundFont, root_.path() / "synth" / "TimGM6mb.sf2");
+  auto out = root_.path() / "render.raw";
+  SetSynthRenderFile(out.wstring());
+  Settings.builtinSynth = 1;
+  Settings.synthSf2 = L"../escape.sf2";  // not a bare name: the first SoundFont is taken
+  ASSERT_TRUE(OpenMidiPort1()) << WideToUtf8(GetSynthStatusText());
+  ASSERT_TRUE(OpenMidiPort2());
+  EXPECT_EQ(MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
+  EXPECT_EQ(MidiOutPort2.load(), BUILTIN_SYNTH_PORT2);
+  EXPECT_EQ(BuiltInSynthState.load(), 1);
+  EXPECT_EQ(LoadedSoundFontName(), L"TimGM6mb.sf2");
+  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xC0, 0)), 0);
+  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0x90, 60, 120)), 0);
+  plat::SleepMs(400);
+  SendShortMidi(MidiOutPort1, PackMidi(0x80, 60, 0));
+  plat::SleepMs(100);
+  std::ifstream in(out, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(bytes.size(), 4000u);
+  size_t loud = 0;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    int16_t v = static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
+    if (v > 300 || v < -300) ++loud;
+  }
+  EXPECT_GT(loud, 100u);
+
+  // GS messages: reverb values, reset, rhythm part on port 2; markers are never closed.
+  SendSysExBothPorts(BuildGsDt1(0x40, 0x01, 0x33, {100}));
+  EXPECT_EQ(GetSynthGsEffects().reverbLevel, 100);
+  SendSysExBothPorts(BuildGsDt1(0x40, 0x01, 0x3A, {50}));
+  EXPECT_EQ(GetSynthGsEffects().chorusLevel, 50);
+  SendSysExBothPorts(BuildGsDt1(0x40, 0x00, 0x7F, {0}));
+  SynthGsEffects fx = GetSynthGsEffects();
+  EXPECT_EQ(fx.reverbLevel, 64);
+  EXPECT_EQ(fx.chorusLevel, 0);
+  EXPECT_EQ(fx.reverbMacro, 4);
+  EXPECT_TRUE(SendSysExToPort(1, BuildGsDt1(0x40, 0x11, 0x15, {1})));
+  EXPECT_EQ(CloseMidiOut(MidiOutPort1), 0);
+  EXPECT_EQ(MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
+  EXPECT_TRUE(SwapSoundfont(L"TimGM6mb.sf2"));
+  EXPECT_FALSE(SwapSoundfont(L"missing.sf2"));
+  CloseMidiPorts();
+}
+
+TEST_F(SoundTest, ALibraryMissingARequiredFunctionFailsTheStartAndFallsBack) {
+  std::filesystem::create_directories(root_.path() / "synth");
+  std::filesystem::copy_file(TAVELO_FAKE_SYNTH_LIB, root_.path() / "synth" / "libfakefluidsynth.so");
+  Settings.builtinSynth = 1;
+  Devices({L"SC-8850"});
+  EXPECT_FALSE(StartBuiltInSynth());
+  EXPECT_EQ(BuiltInSynthState.load(), -1);
+  EXPECT_EQ(GetSynthStatusText(),
+            L"fluidsynth 함수 해석 실패 - DLL이 fluidsynth 본체가 아니거나 버전이 너무 다릅니다");
+  EXPECT_FALSE(StartBuiltInSynth());  // not retried while failed
+  ASSERT_TRUE(OpenMidiPort1());       // the real device instead
+  EXPECT_FALSE(IsSynthMarker(MidiOutPort1.load()));
+  ResetBuiltInSynthFailure();
+  EXPECT_EQ(BuiltInSynthState.load(), 0);
+}
+
+TEST(SynthLibraryFiles, NamesWithFluidsynthInAnyCaseInSortedOrder) {
+  TempRoot root;
+  auto dir = root.path() / "synth";
+  std::filesystem::create_directories(dir / "fluidsynth-dir.so");
+  for (const char* name : {"libFluidSynth-3.so", "afluidsynth.so", "fluidsynth", "other.so"})
+    std::ofstream(dir / name) << "x";
+  auto files = plat::SynthLibraryFiles(dir);
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[0].filename(), "afluidsynth.so");
+  EXPECT_EQ(files[1].filename(), "fluidsynth");
+  EXPECT_EQ(files[2].filename(), "libFluidSynth-3.so");
+}

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# ThreadSanitizer run of the MIDI output stress test: one thread closes and reopens the ports
+# while others send. Builds only test_sound in its own build-tsan folder.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
+cmake --build build-tsan --target test_sound -j "$(nproc)"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build-tsan/tests/test_sound --gtest_filter='SoundTest.StressReopenWhileSending'
