@@ -9,10 +9,11 @@ import { chromium } from 'playwright-core';
 export const bin = process.env.TAVELO_BIN;
 export const sourceDir = process.env.TAVELO_SOURCE_DIR;
 
-// Starts the program without a browser on `root`; resolves with the page address.
-export function startProgram(root) {
+// Starts the program without a browser on `root`; resolves with the page address. `env` adds to
+// or replaces the environment (with another TAVELO_BROWSER no address is printed).
+export function startProgram(root, env = {}) {
   const child = spawn(bin, [], {
-    env: { ...process.env, TAVELO_ROOT: root, TAVELO_BROWSER: 'none' },
+    env: { ...process.env, TAVELO_ROOT: root, TAVELO_BROWSER: 'none', ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   const address = new Promise((resolve, reject) => {
@@ -72,7 +73,7 @@ export function collectScripts(page) {
 export async function waitFor(fn, what, ms = 30000) {
   const end = Date.now() + ms;
   for (;;) {
-    const value = fn();
+    const value = await fn();
     if (value) return value;
     if (Date.now() > end) throw new Error('timed out waiting for ' + what);
     await new Promise((r) => setTimeout(r, 100));
