@@ -1,0 +1,76 @@
+#include "songs/song_model.h"
+
+#include <mutex>
+
+#include "songs/keysig.h"
+#include "songs/midi_parser.h"
+#include "songs/song_text.h"
+#include "sound/services.h"
+
+namespace {
+
+std::mutex LoadedSongMutex;
+std::shared_ptr<const SongModel> LoadedSongModel = std::make_shared<SongModel>();  // guarded
+
+// One rebuild at a time: two song starts that overlap must not interleave their analyses.
+std::mutex SongRebuildMutex;
+
+}  // namespace
+
+std::shared_ptr<const SongModel> LoadedSong() {
+  std::lock_guard lock(LoadedSongMutex);
+  return LoadedSongModel;
+}
+
+void PublishSongModel(std::shared_ptr<const SongModel> model) {
+  if (!model) model = std::make_shared<SongModel>();
+  std::shared_ptr<const SongModel> previous;
+  {
+    std::lock_guard lock(LoadedSongMutex);
+    previous = std::exchange(LoadedSongModel, std::move(model));
+  }
+  // The previous song is freed here (or by its last reader), outside the lock.
+}
+
+void FillBassPartNotes(SongModel& model) {
+  model.BassPartNotes.clear();
+  int open[128];
+  std::fill(std::begin(open), std::end(open), -1);
+  for (const auto& e : model.SongEventList) {
+    if (e.kind != kSongEventChannel || e.port != 0 || (e.status & 0x0F) != 8 || e.data1 > 127) continue;
+    const int type = e.status & 0xF0;
+    if (type == 0x90 && e.data2 > 0) {
+      open[e.data1] = static_cast<int>(model.BassPartNotes.size());
+      model.BassPartNotes.push_back({e.data1, static_cast<int>(e.tick), 0});
+    } else if (type == 0x80 || type == 0x90) {
+      int& slot = open[e.data1];
+      if (slot >= 0) {
+        auto& n = model.BassPartNotes[slot];
+        n.length = static_cast<int>(e.tick - static_cast<uint32_t>(n.start));
+        slot = -1;
+      }
+    }
+  }
+}
+
+std::shared_ptr<const SongModel> RebuildSongModel(const std::wstring& midiPath, const std::wstring& textPath) {
+  std::lock_guard rebuild(SongRebuildMutex);
+  auto model = std::make_shared<SongModel>();
+  {
+    // What a song without a readable MIDI file keeps of the previous song.
+    auto previous = LoadedSong();
+    model->SongPpq = previous->SongPpq;
+    model->BarTicks = previous->BarTicks;
+    model->SongLoudness = previous->SongLoudness;
+    model->MelodyArticulation = previous->MelodyArticulation;
+    model->SongBaseBpm = previous->SongBaseBpm;
+  }
+  ParseSongText(*model, textPath);
+  ParseSongMidi(*model, midiPath);
+  ApplyPatchTable(model->SongEventList);
+  ComputeSingerKeys(*model);
+  LoadSongExtraText(*model, textPath);
+  FillBassPartNotes(*model);
+  PublishSongModel(model);
+  return model;
+}

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include "midi_writer.h"
+#include "songs/lyric_timing.h"
+#include "songs/midi_parser.h"
+#include "songs/song_model.h"
+
+namespace {
+
+SongModel Parse(const std::string& bytes) {
+  SongModel m;
+  ParseSongMidiBytes(m, bytes);
+  return m;
+}
+
+TestTrack Conductor() { return TestTrack().Tempo(0, 500000); }
+
+}  // namespace
+
+TEST(BarTicks, TablesOfTimeSignatures) {
+  struct Case {
+    const char* name;
+    std::vector<TimeSignature> sigs;
+    int division;
+    std::vector<uint32_t> firstBars;
+    size_t count;
+    uint32_t last;
+  } cases[] = {
+      {"none, 4/4 of 1920", {}, 480, {0, 1920, 3840}, 1042, 1998720},
+      {"division 0 gives 480-tick bars", {}, 0, {0, 480, 960}, 4167, 1999680},
+      {"3/4 then 4/4 at 1000", {{0, 3, 2}, {1000, 4, 2}}, 480, {0, 1440, 3360, 5280}, 0, 0},
+      {"6/8 only", {{0, 6, 3}}, 480, {0, 1440, 2880}, 0, 0},
+      {"first signature late: 4/4 bars before it", {{3840, 3, 2}}, 480, {0, 1920, 3840, 5280}, 0, 0},
+      {"power above 30 counts as 4/4", {{0, 3, 31}}, 480, {0, 1920}, 0, 0},
+      {"numerator 0 counts as 4/4", {{0, 0, 2}}, 480, {0, 1920}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    auto bars = BuildBarTicks(c.sigs, c.division);
+    ASSERT_GE(bars.size(), c.firstBars.size()) << c.name;
+    for (size_t i = 0; i < c.firstBars.size(); ++i) EXPECT_EQ(bars[i], c.firstBars[i]) << c.name << " bar " << i;
+    if (c.count) {
+      EXPECT_EQ(bars.size(), c.count) << c.name;
+      EXPECT_EQ(bars.back(), c.last) << c.name;
+    }
+    EXPECT_LT(bars.back(), kBarTickLimit) << c.name;
+  }
+}
+
+TEST(BarTicks, CraftedSignaturesCanNeitherWrapNorFillMemory) {
+  // A signature far beyond the song, one of a single tick per bar, and one near 2^32.
+  auto bars = BuildBarTicks({{0, 1, 2}, {0xFFFFFF00u, 255, 0}}, 1);
+  EXPECT_LE(bars.size(), kMaxBars);
+  for (size_t i = 1; i < bars.size(); ++i) ASSERT_GT(bars[i], bars[i - 1]);
+  auto wide = BuildBarTicks({{0, 255, 0}}, 65535);  // bars of 67 million ticks
+  EXPECT_EQ(wide, std::vector<uint32_t>{0});
+}
+
+TEST(ParseSongMidi, EventsPortsAndKinds) {
+  TestTrack a = Conductor();
+  a.Port(0, 1).Program(0, 0, 5).On(10, 0, 60, 100).Off(20, 0, 60);
+  TestTrack b;
+  b.Port(0, 1).Cc(5, 3, 7, 90);
+  TestTrack c;
+  c.Port(0, 2).On(0, 0, 60, 100).SysEx(3, std::string("\x41\x10\xF7", 3)).Tempo(4, 400000);
+  SongModel m = Parse(MakeMidiFile(480, {a, b, c}));
+  ASSERT_EQ(m.SongPpq, 480);
+  // Tempo 500000 (port 0), program, cc (both port 1), sysex and tempo of port 2, note on, note off.
+  std::vector<std::tuple<uint32_t, int, int, int>> got;  // tick, kind, status, port
+  for (const auto& e : m.SongEventList) got.emplace_back(e.tick, e.kind, e.status, e.port);
+  std::vector<std::tuple<uint32_t, int, int, int>> want = {
+      {0, kSongEventTempo, 0, 0},  {0, kSongEventChannel, 0xC0, 1}, {3, kSongEventSysEx, 0, 2},
+      {4, kSongEventTempo, 0, 2},  {5, kSongEventChannel, 0xB3, 1}, {10, kSongEventChannel, 0x90, 1},
+      {20, kSongEventChannel, 0x80, 1}};
+  EXPECT_EQ(got, want);
+  const auto& sysex = m.SongEventList[2].sysex;
+  EXPECT_EQ(sysex, (std::vector<uint8_t>{0xF0, 0x41, 0x10, 0xF7}));
+  EXPECT_EQ(m.SongEventList[0].tempo, 500000u);
+  EXPECT_EQ(m.SongEventList[1].data1, 5);
+  EXPECT_EQ(m.SongEventList[1].data2, 0);
+  EXPECT_EQ(m.SongBaseBpm, 120);
+}
+
+TEST(ParseSongMidi, EventsOfOneTickKeepFileOrderTrackAfterTrack) {
+  TestTrack a, b;
+  a.Cc(100, 0, 1, 1).Cc(100, 0, 1, 2);
+  b.Cc(50, 1, 1, 3).Cc(100, 1, 1, 4);
+  SongModel m = Parse(MakeMidiFile(96, {a, b}));
+  std::vector<int> values;
+  for (const auto& e : m.SongEventList) values.push_back(e.data2);
+  EXPECT_EQ(values, (std::vector<int>{3, 1, 2, 4}));
+}
+
+TEST(ParseSongMidi, BaseTempoSkipsZeroTempos) {
+  TestTrack t;
+  t.Tempo(0, 0).Tempo(10, 400000);
+  EXPECT_EQ(Parse(MakeMidiFile(480, {t})).SongBaseBpm, 150);
+  TestTrack none;
+  none.On(0, 0, 60, 1);
+  EXPECT_EQ(Parse(MakeMidiFile(480, {none})).SongBaseBpm, 0);
+}
+
+TEST(ParseSongMidi, KeySignaturesCollapse) {
+  TestTrack t;
+  t.KeySig(0, 1, 0).KeySig(0, 2, 0)    // same tick: the later wins
+      .KeySig(100, 2, 1)                 // only the minor flag changes: dropped
+      .KeySig(200, -3, 0)
+      .KeySig(300, 9, 0)                 // out of range: dropped
+      .KeySig(400, -3, 0);               // repeats: dropped
+  SongModel m = Parse(MakeMidiFile(480, {t}));
+  EXPECT_EQ(m.SongKeySignatures, (std::vector<KeySignature>{{0, 2, 0}, {200, -3, 0}}));
+}
+
+TEST(ParseSongMidi, HeaderLengthIsHonoured) {
+  TestTrack t;
+  t.On(0, 0, 60, 100);
+  std::string longer = std::string("MThd\0\0\0\x08\0\x01\0\x01\x01\xE0\xAA\xBB", 16) + t.Chunk();
+  SongModel m = Parse(longer);
+  EXPECT_EQ(m.SongPpq, 480);
+  EXPECT_EQ(m.SongEventList.size(), 1u);
+
+  SongModel previous;
+  previous.SongPpq = 96;
+  previous.BarTicks = {0, 384};
+  previous.SongLoudness = 12;
+  std::string shorter = std::string("MThd\0\0\0\x04\0\x01\0\x01\x01\xE0", 14) + t.Chunk();
+  ParseSongMidiBytes(previous, shorter);
+  EXPECT_TRUE(previous.SongEventList.empty());
+  EXPECT_EQ(previous.SongPpq, 96);  // the previous song's values stay
+  EXPECT_EQ(previous.BarTicks, (std::vector<uint32_t>{0, 384}));
+  EXPECT_EQ(previous.SongLoudness, 12);
+
+  ParseSongMidiBytes(previous, "RIFF....");
+  EXPECT_TRUE(previous.SongEventList.empty());
+  EXPECT_EQ(previous.SongPpq, 96);
+}
+
+TEST(ParseSongMidi, StatusBytesThePlayerMustNeverSendAreDropped) {
+  TestTrack t;
+  t.Raw(0, {0x3C, 0x40})               // data bytes before any status
+      .Raw(1, {0xF8, 0x01, 0x02})       // real-time status
+      .Raw(2, {0xFE, 0x01, 0x02})
+      .On(3, 0, 60, 100);
+  SongModel m = Parse(MakeMidiFile(480, {t}));
+  ASSERT_EQ(m.SongEventList.size(), 1u);
+  EXPECT_EQ(m.SongEventList[0].status, 0x90);
+}
+
+TEST(ParseSongMidi, RunningStatusAndTruncatedData) {
+  TestTrack t;
+  t.On(0, 0, 60, 100).Raw(10, {62, 100}).Raw(20, {64, 0});
+  SongModel m = Parse(MakeMidiFile(480, {t}));
+  ASSERT_EQ(m.SongEventList.size(), 3u);
+  EXPECT_EQ(m.SongEventList[2].data1, 64);
+
+  // A chunk that claims more bytes than the file holds keeps the events read so far.
+  std::string file = MidiHeader(480, 1) + TestTrack::ChunkOf("MTrk", "") ;
+  file.resize(file.size() - 8);
+  std::string body("\x00\x90\x3C\x64\x10\x80\x3C", 7);  // the note-off is cut in the middle
+  std::string chunk = TestTrack::ChunkOf("MTrk", body);
+  chunk[7] = 100;  // length 100, only 7 bytes follow
+  m = Parse(file + chunk);
+  ASSERT_EQ(m.SongEventList.size(), 1u);
+
+  // A meta event whose length runs past the chunk ends that track; the next track still counts.
+  TestTrack bad;
+  bad.On(0, 0, 60, 100).Raw(1, {0xFF, 0x01, 0x8F, 0xFF, 0xFF, 0x7F});
+  TestTrack good;
+  good.On(5, 1, 61, 100);
+  m = Parse(MakeMidiFile(480, {bad, good}));
+  EXPECT_EQ(m.SongEventList.size(), 2u);
+
+  // Non-track chunks are skipped by their length and counted.
+  std::string withJunk = MidiHeader(480, 2) + TestTrack::ChunkOf("XFIH", "abc") + good.Chunk();
+  EXPECT_EQ(Parse(withJunk).SongEventList.size(), 1u);
+}
+
+TEST(ParseSongMidi, CompanionTracks) {
+  TestTrack conductor = Conductor();
+  TestTrack music;
+  music.Note(0, 0, 72, 100, 480);
+  TestTrack gasa;
+  gasa.Name("gasa").On(0, 0, 60, 1).Cc(0, 0, 10, 10).On(480, 0, 60, 1).Cc(960, 0, 10, 10).On(960, 0, 60, 1);
+  TestTrack staff1;
+  staff1.Name(" Staff1 ").Note(0, 0, 60, 100, 240).On(480, 15, 64, 100).On(960, 0, 67, 100);
+  TestTrack staff2;
+  staff2.Name("staff2").On(0, 0, 48, 100).On(0, 0, 52, 100).On(0, 0, 55, 100).On(5, 0, 36, 100).On(10, 0, 60, 100);
+  SongModel m = Parse(MakeMidiFile(480, {conductor, music, gasa, staff1, staff2}));
+
+  EXPECT_EQ(m.LyricSyncTicks, (std::vector<uint32_t>{0, 480, 960}));
+  EXPECT_EQ(m.JumpMarks, (std::vector<JumpMark>{{0, 10}, {960, 10}}));
+  EXPECT_EQ(FindJumpMarkTick(m, 10), 0);
+  EXPECT_EQ(FindJumpMarkTick(m, 30), -1);
+  // Channel 16's open note lasts a quarter; channel 1's stays 0.
+  EXPECT_EQ(m.MelodyNotes, (std::vector<NoteSpan>{{60, 0, 240}, {64, 480, 480}, {67, 960, 0}}));
+  // Chord C3 E3 G3 on 0 keeps its lowest note, the note 5 ticks later goes, the one on 10 stays.
+  EXPECT_EQ(m.SecondStaffNotes, (std::vector<NoteSpan>{{48, 0, 0}, {60, 10, 0}}));
+  // Every channel message of the named tracks also plays (they are silent by their velocity).
+  EXPECT_EQ(m.SongEventList.size(), 1u + 2 + 5 + 4 + 5);
+}
+
+TEST(ParseSongMidi, SecondStaffKeepsTheLowestNoteOfAChord) {
+  std::vector<NoteSpan> notes = {{55, 0, 0}, {48, 0, 0}, {52, 0, 0}, {60, 5, 0}, {62, 10, 0}};
+  ThinSecondStaffNotes(notes);
+  EXPECT_EQ(notes, (std::vector<NoteSpan>{{48, 0, 0}, {62, 10, 0}}));
+}
+
+TEST(ParseSongMidi, UnnamedCompanionTracksDefaultToChunks34To36) {
+  std::vector<TestTrack> tracks(36);
+  tracks[33].On(100, 0, 60, 1);
+  tracks[34].Note(0, 0, 67, 90, 100);
+  SongModel m = Parse(MakeMidiFile(480, tracks));
+  EXPECT_EQ(m.LyricSyncTicks, std::vector<uint32_t>{100});
+  EXPECT_EQ(m.MelodyNotes, (std::vector<NoteSpan>{{67, 0, 100}}));
+}
