@@ -12,6 +12,8 @@ struct PlaybackStateValues {
   std::atomic<uint32_t> startAt{0};   // TimeGetTime of the scheduled downbeat, 0 none
   std::atomic<uint8_t> SetupSpreadOn{0};     // spread the song setup's SysEx until the downbeat
   std::atomic<uint8_t> SetupUnderRhythm{0};  // a transition sets up the next song under the rhythm
+  std::atomic<uint32_t> SongTick{0};  // current tick of the loaded song
+  std::atomic<int> CurrentKey{0};     // semitones of transposition in effect
 };
 extern PlaybackStateValues PlaybackState;
 
@@ -24,6 +26,14 @@ extern CvtStateValues CvtState;
 // Transition flags polled by the window: a fill plays; a started song waits for its downbeat.
 extern std::atomic<uint8_t> FillPlaying;
 extern std::atomic<uint8_t> waitingGo;
+
+// The player's marker that the current song's module setup has been sent (flag and value); a new
+// song analysis clears it so that the next start sends the whole setup.
+struct SongSetupMarker {
+  std::atomic<uint8_t> sent{0};
+  std::atomic<int> value{0};
+};
+extern SongSetupMarker SongSetupSentMarker;
 
 // Not built yet (placeholders.cpp).
 std::wstring BuildInitMedleyScript();

@@ -28,7 +28,7 @@ uint32_t BarToTick(const SongModel& song, int bar) {
 uint32_t BarToTick(int bar) { return BarToTick(*LoadedSong(), bar); }
 
 int CurrentBarIndex() {
-  const int bar = TickToBar(Playback.SongTick.load());
+  const int bar = TickToBar(PlaybackState.SongTick.load());
   const int target = JumpTargetBar.load();
   if (target >= 0 && (target == bar || target == bar + 1)) return target;
   return bar;

@@ -163,19 +163,19 @@ void SetPageActiveChord(std::wstring_view name) {
 
 CurrentChordValue CurrentChord() {
   std::lock_guard lock(ChordTimelineMutex);
-  if (!Playback.isPlaying || Playback.waitingGo)
+  if (!PlaybackState.isPlaying || waitingGo)
     return HasLastComputedChord ? LastComputedChord : CurrentChordValue{};
   CurrentChordValue chord;
   if (ChordTimeline.empty()) {
     chord = PageActiveChord;
   } else {
-    const uint32_t tick = Playback.SongTick.load();
+    const uint32_t tick = PlaybackState.SongTick.load();
     auto it = std::upper_bound(ChordTimeline.begin(), ChordTimeline.end(), tick,
                                [](uint32_t t, const ChordEntry& e) { return t < e.tick; });
     const ChordEntry& e = it == ChordTimeline.begin() ? ChordTimeline.front() : *(it - 1);
     chord = {e.root, e.bass, e.minor != 0, e.noChord != 0};
   }
-  const int key = Playback.CurrentKey.load();
+  const int key = PlaybackState.CurrentKey.load();
   if (!chord.noChord && key != 0) {
     chord.root = ((chord.root + key) % 12 + 12) % 12;
     chord.bass = ((chord.bass + key) % 12 + 12) % 12;

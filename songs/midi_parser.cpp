@@ -228,7 +228,7 @@ void ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   for (const auto& e : events) {
     if (e.kind == kSongEventTempo && e.tempo > 0) {
       int bpm = static_cast<int>(60000000.0 / e.tempo + 0.5);
-      if (Playback.isPlaying && previousBpm > 0 && previousBpm != bpm)
+      if (PlaybackState.isPlaying && previousBpm > 0 && previousBpm != bpm)
         DebugLog(L"[CVT] *** 재생 중 기준템포 전역 교체 " + std::to_wstring(previousBpm) + L" -> " +
                  std::to_wstring(bpm) + L" bpm (다음 곡 파싱) ***");
       model.SongBaseBpm = bpm;

@@ -112,3 +112,9 @@ void LoadPatchTable() {
   if (perTrack) log += L" / 트랙별 규칙 " + std::to_wstring(perTrack) + L"개(지금은 안 씀)";
   DebugLog(log);
 }
+
+void ApplyPatchTable(std::vector<SongEvent>& events) {
+  std::wstring summary;
+  int count = ApplyPatchTableTo(events, PatchEventVolume, summary);
+  if (count > 0) DebugLog(L"[음색표] 이 곡에서 바꾼 음색 " + std::to_wstring(count) + L"곳: " + summary);
+}

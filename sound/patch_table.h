@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "songs/song_model.h"
+
 struct PatchTone {
   int lsb = 0, msb = 0, program = 0, volume = 100;
 };
@@ -21,8 +23,9 @@ extern std::map<uint32_t, PatchTone> PatchSubstitutions;
 extern std::vector<uint8_t> PatchEventVolume;
 
 void LoadPatchTable();
-// Rewrites the loaded song's events.
-void ApplyPatchTable();
+// Rewrites the events of a newly analysed song, before its model is published, and logs what
+// it changed.
+void ApplyPatchTable(std::vector<SongEvent>& events);
 
 // The rewrite itself, for any event list whose events have kind, status, data1, data2 and port.
 // Returns the number of substitutions and fills `volumes` (one byte per event) and `summary`.

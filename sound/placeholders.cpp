@@ -16,8 +16,6 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
 
 
 void ApplyCvtTones() { SOUND_PLACEHOLDER(L"ApplyCvtTones"); }
-// Works on the loaded song model; until it exists there is no song to rewrite.
-void ApplyPatchTable() { SOUND_PLACEHOLDER(L"ApplyPatchTable"); }
 std::wstring BuildInitSoundStateScript() {
   SOUND_PLACEHOLDER(L"BuildInitSoundStateScript");
   return {};

@@ -60,10 +60,10 @@ TEST(ChordTimeline, BarsAndBeats) {
 class CurrentChordTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    Playback.isPlaying = 0;
-    Playback.waitingGo = 0;
-    Playback.SongTick = 0;
-    Playback.CurrentKey = 0;
+    PlaybackState.isPlaying = 0;
+    waitingGo = 0;
+    PlaybackState.SongTick = 0;
+    PlaybackState.CurrentKey = 0;
     std::lock_guard lock(ChordTimelineMutex);
     ChordTimeline.clear();
   }
@@ -78,29 +78,29 @@ class CurrentChordTest : public ::testing::Test {
 
 TEST_F(CurrentChordTest, FollowsThePlayerAndTheKey) {
   SetTimeline({L"C . Am . | NC"});
-  Playback.isPlaying = 1;
-  Playback.SongTick = 0;  // before the first chord: the first chord
+  PlaybackState.isPlaying = 1;
+  PlaybackState.SongTick = 0;  // before the first chord: the first chord
   EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, false}));
-  Playback.SongTick = 1920 + 960;
-  Playback.CurrentKey = 3;  // A minor up three semitones: C minor
+  PlaybackState.SongTick = 1920 + 960;
+  PlaybackState.CurrentKey = 3;  // A minor up three semitones: C minor
   EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, true, false}));
-  Playback.CurrentKey = -10;
+  PlaybackState.CurrentKey = -10;
   EXPECT_EQ(CurrentChord(), (CurrentChordValue{11, 11, true, false}));
-  Playback.SongTick = 3840;  // no chord is never transposed
+  PlaybackState.SongTick = 3840;  // no chord is never transposed
   EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, true}));
   // Stopped or waiting for the downbeat: the last chord computed.
-  Playback.SongTick = 0;
-  Playback.waitingGo = 1;
+  PlaybackState.SongTick = 0;
+  waitingGo = 1;
   EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, true}));
-  Playback.waitingGo = 0;
-  Playback.isPlaying = 0;
+  waitingGo = 0;
+  PlaybackState.isPlaying = 0;
   EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, true}));
 }
 
 TEST_F(CurrentChordTest, WithoutChordLinesThePageChordCounts) {
   SetTimeline({});
   SetPageActiveChord(L"Em/B");
-  Playback.isPlaying = 1;
-  Playback.CurrentKey = 1;
+  PlaybackState.isPlaying = 1;
+  PlaybackState.CurrentKey = 1;
   EXPECT_EQ(CurrentChord(), (CurrentChordValue{5, 0, true, false}));
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "songs/song_model.h"
+
 class TestTrack {
  public:
   // Any bytes after the delta time (status included, or left out for running status).
@@ -98,4 +100,22 @@ inline std::string MakeMidiFile(int division, const std::vector<TestTrack>& trac
   std::string out = MidiHeader(division, static_cast<int>(tracks.size()));
   for (const auto& t : tracks) out += t.Chunk();
   return out;
+}
+
+// A song event made directly, for tests of the analyses over an event list.
+inline SongEvent ChannelEvent(uint32_t tick, int status, int d1, int d2, int port = 0) {
+  SongEvent e;
+  e.tick = tick;
+  e.status = static_cast<uint8_t>(status);
+  e.data1 = static_cast<uint8_t>(d1);
+  e.data2 = static_cast<uint8_t>(d2);
+  e.port = static_cast<uint8_t>(port);
+  return e;
+}
+inline SongEvent TempoEvent(uint32_t tick, uint32_t tempo) {
+  SongEvent e;
+  e.tick = tick;
+  e.kind = kSongEventTempo;
+  e.tempo = tempo;
+  return e;
 }
