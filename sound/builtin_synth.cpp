@@ -54,11 +54,10 @@ struct FluidApi {
   int (*set_reverb)(FluidSynth*, double, double, double, double) = nullptr;
   int (*set_chorus)(FluidSynth*, int, double, double, double, int) = nullptr;
   int (*sfunload)(FluidSynth*, int, int) = nullptr;
-  // for freeing a failed start and for offline rendering
+  // for freeing a failed start
   void (*delete_settings)(FluidSettings*) = nullptr;
   void (*delete_synth)(FluidSynth*) = nullptr;
   void (*delete_audio_driver)(FluidDriver*) = nullptr;
-  int (*write_s16)(FluidSynth*, int, void*, int, int, void*, int, int) = nullptr;
 };
 
 constexpr int kDrumChannelType = 1;
@@ -124,7 +123,6 @@ bool BindApi() {
   Bind(g_api.delete_settings, "delete_fluid_settings");
   Bind(g_api.delete_synth, "delete_fluid_synth");
   Bind(g_api.delete_audio_driver, "delete_fluid_audio_driver");
-  Bind(g_api.write_s16, "fluid_synth_write_s16");
   const FluidApi& f = g_api;
   return f.new_settings && f.settings_setstr && f.settings_setint && f.new_synth &&
          f.new_audio_driver && f.sfload && f.noteon && f.noteoff && f.cc && f.program_change;
@@ -469,10 +467,4 @@ void SendShortToSynth(int ch, uint8_t status, uint8_t d1, uint8_t d2) {
       break;
     default: break;
   }
-}
-
-bool RenderSynthFrames(int16_t* interleavedStereo, int frames) {
-  FluidSynth* s = g_synth.load();
-  if (!s || !g_api.write_s16 || frames <= 0) return false;
-  return g_api.write_s16(s, frames, interleavedStereo, 0, 2, interleavedStereo, 1, 2) == 0;
 }

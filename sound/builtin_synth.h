@@ -36,8 +36,6 @@ void SendShortToSynth(int synthChannel, uint8_t status, uint8_t data1, uint8_t d
 // The ".sf2" files of the synth folder, sorted.
 std::vector<std::filesystem::path> SoundFontFiles();
 
-// For tests: the synthesizer renders into this buffer instead of an audio device when set
-// before the start ("file" driver with this output file).
+// For tests: set before the start, the synthesizer writes raw 16-bit stereo into this file
+// (FluidSynth's "file" driver) instead of playing on an audio device.
 void SetSynthRenderFile(std::wstring_view path);
-// Renders frames of stereo 16-bit audio directly (no driver needed); false without synthesizer.
-bool RenderSynthFrames(int16_t* interleavedStereo, int frames);

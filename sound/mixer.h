@@ -55,6 +55,8 @@ std::wstring BuildMixerVolumesScript();
 // Flags of the channels that sounded in the last 250 ms (LastNoteOnTime, TimeGetTime values).
 std::wstring BuildChannelActivityScript();
 extern std::atomic<uint32_t> LastNoteOnTime[2][16];
+// The same table under the name the page commands use.
+inline auto& ChannelLastNoteTime = LastNoteOnTime;
 
 // Resends controller 91 and 93 of one channel with its offsets.
 void SendChannelEffectSends(int port, int channel);
