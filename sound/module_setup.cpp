@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "playback/services.h"
+#include "songs/song_model.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
 #include "sound/services.h"
@@ -259,4 +260,9 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
     if (MidiOutPort2.load()) SendChorusSetup(1, ModelOfPort(1));
   }
   SendNativeMapBank();
+}
+
+void SendSongModuleSetup() {
+  std::shared_ptr<const SongModel> song = LoadedSong();
+  SendSongModuleSetupFor(ScanSongForEfx(song->SongEventList));
 }

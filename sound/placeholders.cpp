@@ -29,8 +29,6 @@ void LoadSoundSel() { SOUND_PLACEHOLDER(L"LoadSoundSel"); }
 void LoadSoundTable() { SOUND_PLACEHOLDER(L"LoadSoundTable"); }
 void ResendSendOffsets() { SOUND_PLACEHOLDER(L"ResendSendOffsets"); }
 void SendDryDrumBassSends() { SOUND_PLACEHOLDER(L"SendDryDrumBassSends"); }
-// Works on the loaded song model; until it exists there is no song to set up.
-void SendSongModuleSetup() { SOUND_PLACEHOLDER(L"SendSongModuleSetup"); }
 bool SoundTableIsEmpty() {
   SOUND_PLACEHOLDER(L"SoundTableIsEmpty");
   return true;

@@ -1,7 +1,11 @@
 #include "sound_fixture.h"
 
+#include <algorithm>
+#include <tuple>
+
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "songs/song_model.h"
 
 namespace {
 
@@ -190,4 +194,27 @@ TEST(InsertionEffectScan, Rules) {
     EXPECT_EQ(s.bank3, c.bank3);
     EXPECT_EQ(s.notes16, c.notes16);
   }
+}
+
+TEST_F(SoundTest, SongModuleSetupLooksAtTheLoadedSong) {
+  Devices({L"SC-8850"});
+  std::vector<uint8_t> rhodes = BuildGsDt1(0x40, 0x03, 0x00, {0x01, 0x40});
+  WriteSyx("B-Rhodes.syx", {rhodes});
+  ASSERT_TRUE(OpenMidiPort1());
+  auto model = std::make_shared<SongModel>();
+  for (auto [status, d1, d2] : {std::tuple{0xB5, 0, 0}, {0xC5, 4, 0}, {0x95, 60, 90}}) {
+    SongEvent e;
+    e.status = static_cast<uint8_t>(status);
+    e.data1 = static_cast<uint8_t>(d1);
+    e.data2 = static_cast<uint8_t>(d2);
+    model->SongEventList.push_back(e);
+  }
+  PublishSongModel(model);
+  SendSongModuleSetup();
+  std::vector<std::string> lines = Lines("0");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "1 " + Hex(rhodes)), lines.end());
+  EXPECT_EQ(SongEfxLevel.load(), 70);  // no level in the file: the Rhodes default
+  EXPECT_TRUE(SongHasNoteOn(0, 5));
+  EXPECT_FALSE(SongHasNoteOn(0, 6));
+  PublishSongModel(std::make_shared<SongModel>());
 }
