@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "app/settings/app_settings.h"
 #include "app/text.h"
@@ -222,4 +225,27 @@ TEST_F(AppSettingsTest, DryDrumBassChannels) {
   Settings.rawSound = 0;
   Settings.dryDrumBass = 0;
   EXPECT_FALSE(IsDryDrumBassChannel(0, 9));
+}
+
+TEST_F(AppSettingsTest, ConcurrentSavesAlwaysLeaveAWholeFile) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> partial{0};
+  std::thread reader([&] {
+    while (!stop) {
+      std::string text = ReadSettings();
+      if (!text.empty() && std::count(text.begin(), text.end(), '\n') != 99) ++partial;
+    }
+  });
+  std::vector<std::thread> savers;
+  for (int t = 0; t < 3; ++t)
+    savers.emplace_back([] {
+      for (int i = 0; i < 40; ++i) EXPECT_TRUE(SaveAppSettings());
+    });
+  for (int i = 0; i < 200; ++i) SetSettingText(&AppSettings::lyricFont, std::wstring(i % 50, L'가'));
+  for (auto& t : savers) t.join();
+  stop = true;
+  reader.join();
+  EXPECT_EQ(partial.load(), 0);
+  std::string text = ReadSettings();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 99);
 }
