@@ -372,17 +372,20 @@ void WsReady(mg_connection* conn, void*) {
     v = FindViewByPathLocked(path);
   }
   if (!v) return;
+  // Holding writeMu keeps a replaced connection alive (its close handler waits for it).
   std::lock_guard write(v->writeMu);
-  std::lock_guard lock(g.mu);
-  if (v->conn) {
-    // A newer page of the same view takes over; the older one is told to close.
-    mg_websocket_write(v->conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
-  }
-  FailPendingLocked(*v);
-  v->conn = conn;
+  mg_connection* older = nullptr;
   auto* info = new ConnInfo;
-  info->view = v->id;
-  info->serial = ++v->serial;
+  {
+    std::lock_guard lock(g.mu);
+    older = v->conn;
+    FailPendingLocked(*v);
+    v->conn = conn;
+    info->view = v->id;
+    info->serial = ++v->serial;
+  }
+  // A newer page of the same view takes over; the older one is told to close.
+  if (older) mg_websocket_write(older, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, "", 0);
   mg_set_user_connection_data(conn, info);
 }
 
