@@ -15,9 +15,10 @@ namespace {
 
 constexpr size_t kMaxQueuedLines = 20000;
 
-std::mutex DebugLogFileMutex;
-std::mutex DebugLogQueueMutex;
-std::vector<std::wstring> DebugLogQueue;
+// Never destroyed: the detached writer and other threads may still log while the process ends.
+std::mutex& DebugLogFileMutex = *new std::mutex;
+std::mutex& DebugLogQueueMutex = *new std::mutex;
+std::vector<std::wstring>& DebugLogQueue = *new std::vector<std::wstring>;
 std::atomic<int> DebugLogWriterStarted{0};
 std::atomic<bool> DebugLogWriterHeld{false};
 

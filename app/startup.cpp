@@ -7,6 +7,7 @@
 
 #include "app/debug_log.h"
 #include "app/install.h"
+#include "app/message_box.h"
 #include "app/settings/app_settings.h"
 #include "app/startup_load.h"
 #include "app/text.h"
@@ -16,7 +17,6 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/hotkey.h"
-#include "platform/message_box.h"
 #include "platform/message_loop.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -69,14 +69,13 @@ long long LeadingInteger(std::string_view v) {
 bool BrowserRuntimePresent() {
   std::wstring version;
   if (GetAvailableCoreWebView2BrowserVersionString(version) && !version.empty()) return true;
-  plat::BoxResult r = plat::ShowMessageBox(
+  const plat::BoxAnswer answer = ShowMessageBoxOrLog(
       L"WebView2 런타임 필요",
       L"이 프로그램을 실행하려면 'Microsoft Edge WebView2 런타임'이 필요합니다.\n"
       L"이 PC에는 설치되어 있지 않습니다.\n\n지금 설치 페이지를 여시겠습니까?\n"
       L"(설치가 끝난 뒤 프로그램을 다시 실행해주세요.)",
       plat::BoxButtons::kYesNo, plat::BoxIcon::kWarning, plat::BoxAnswer::kNo);
-  if (!r.shown) DebugLog(L"[BOOT] 브라우저가 없어 시작하지 않음 (WebView2 런타임 필요)");
-  if (r.answer == plat::BoxAnswer::kYes)
+  if (answer == plat::BoxAnswer::kYes)
     plat::RunHiddenAndWait(std::vector<std::string>{"xdg-open", WideToUtf8(kBrowserDownloadPage)}, 10000);
   return false;
 }

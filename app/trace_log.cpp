@@ -22,11 +22,12 @@ namespace {
 constexpr size_t kMaxQueuedTraceLines = 40000;
 constexpr size_t kMaxTraceLineChars = 255;
 
-std::mutex TraceLogQueueMutex;
-std::vector<std::wstring> TraceLogQueue;
+// Never destroyed: the detached writer may still run while the process ends.
+std::mutex& TraceLogQueueMutex = *new std::mutex;
+std::vector<std::wstring>& TraceLogQueue = *new std::vector<std::wstring>;
 std::atomic<int> TraceWriterStarted{0};
 std::atomic<bool> TraceWriterHeld{false};
-std::mutex TraceFileMutex;
+std::mutex& TraceFileMutex = *new std::mutex;
 
 std::atomic<uint32_t> StopwatchStart{0}, StopwatchLast{0};
 std::atomic<uint32_t> VolumeTraceOpened{0};

@@ -3,13 +3,13 @@
 #include <thread>
 
 #include "app/debug_log.h"
+#include "app/message_box.h"
 #include "app/settings/app_settings.h"
 #include "app/text.h"
 #include "online/services.h"
 #include "platform/browser_window.h"
 #include "platform/clock.h"
 #include "platform/hotkey.h"
-#include "platform/message_box.h"
 #include "playback/services.h"
 #include "songs/services.h"
 #include "songs/song_list.h"
@@ -152,14 +152,14 @@ void HandleDestroy();
 void HandleClose() {
   if (RemoteSupportActive.load()) {
     // Without a display nobody can choose to keep the program laid down: it closes.
-    plat::BoxResult r = plat::ShowMessageBox(
+    const plat::BoxAnswer answer = ShowMessageBoxOrLog(
         L"원격지원 중입니다",
         L"지금 원격지원이 연결되어 있습니다.\n\n프로그램을 끄면 원격지원도 함께 끊어집니다.\n"
         L"폴더를 보시려는 거라면 끄지 말고 내려놓기만 하세요 -\n"
         L"원격은 그대로 이어지고, 화면은 작업표시줄에서 다시 열 수 있습니다.\n\n"
         L"[예]   프로그램을 내려놓고 원격지원을 계속합니다\n[아니오] 프로그램을 끄고 원격지원도 끝냅니다",
         plat::BoxButtons::kYesNo, plat::BoxIcon::kQuestion, plat::BoxAnswer::kNo);
-    if (r.answer != plat::BoxAnswer::kNo) {
+    if (answer != plat::BoxAnswer::kNo) {
       plat::MinimizeOwnWindows();
       DebugLog(L"[RS] 지원 중 닫기 요청 - 프로그램을 내려놓고 원격을 계속합니다");
       return;

@@ -13,8 +13,9 @@ namespace fs = std::filesystem;
 namespace plat {
 namespace {
 
-std::mutex rootMutex;
-fs::path rootDir;
+// Never destroyed: detached threads may still resolve paths while the process ends.
+std::mutex& rootMutex = *new std::mutex;
+fs::path& rootDir = *new fs::path;
 
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;

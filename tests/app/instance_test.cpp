@@ -17,11 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-pid_t StartTavelo(const fs::path& root) {
+pid_t StartTavelo(const fs::path& root, const char* browser = "none") {
   pid_t pid = fork();
   if (pid == 0) {
     setenv("TAVELO_ROOT", root.c_str(), 1);
-    setenv("TAVELO_BROWSER", "none", 1);
+    setenv("TAVELO_BROWSER", browser, 1);
     setenv("XDG_CONFIG_HOME", (root / "cfg").c_str(), 1);
     setenv("XDG_DESKTOP_DIR", (root / "desk").c_str(), 1);
     unsetenv("DISPLAY");
@@ -94,4 +94,13 @@ TEST(SingleInstance, SigintClosesTheWindowToo) {
   }));
   kill(again, SIGTERM);
   EXPECT_EQ(WaitExit(again, 20000), 0);
+}
+
+TEST(StartUp, WithoutABrowserTheBoxIsLoggedAndTheProgramEnds) {
+  TempRoot root;
+  pid_t pid = StartTavelo(root.path(), "/no/such/browser");
+  EXPECT_EQ(WaitExit(pid, 20000), 0);
+  EXPECT_NE(Log(root.path()).find("[WebView2 "), std::string::npos);
+  EXPECT_FALSE(fs::exists(root.path() / "system" / "page_url.txt"));
+  EXPECT_TRUE(fs::is_directory(root.path() / "images" / "random"));  // the folders came first
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "app/window.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "online/services.h"
 #include "playback/services.h"
 #include "temp_root.h"
 #include "ui/services.h"
@@ -274,6 +276,19 @@ TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
   const std::string done = "[WM] \xEC\xB0\xBD \xEB\x8B\xAB\xEA\xB8\xB0";  // "[WM] 창 닫기"
   ASSERT_NE(log.find(done), std::string::npos);
   EXPECT_EQ(log.find(done), log.rfind(done));
+}
+
+TEST_F(WindowTest, CloseDuringRemoteSupportWithoutADisplayEndsTheProgramAndTheSession) {
+  unsetenv("DISPLAY");  // nobody to answer the box
+  RemoteSupportActive = 1;
+  Post(plat::kWmClose);
+  EXPECT_EQ(plat::RunMessageLoop(), 0);
+  plat::ResetMessageLoop();
+  RemoteSupportActive = 0;
+  const std::string log = Log();
+  EXPECT_NE(log.find("[\xEC\xB0\xBD] "), std::string::npos);  // the box, logged: "[창] "
+  EXPECT_NE(log.find("[RS] "), std::string::npos);
+  EXPECT_FALSE(MainWindowHandle.load());
 }
 
 }  // namespace
