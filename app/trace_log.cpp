@@ -44,10 +44,12 @@ void WriteTraceLines() {
     if (TraceLogQueue.empty()) return;
     taken.swap(TraceLogQueue);
   }
+  // Like debugger output on Windows: seen only when a debugger is attached (asked once a pass).
+  const bool debugger = plat::DebuggerAttached();
   std::string bytes;
   for (const auto& line : taken) {
     std::string utf8 = WideToUtf8(line);
-    plat::DebuggerOutput(utf8);
+    if (debugger) plat::DebuggerOutput(utf8);
     for (char c : utf8) {  // text mode: a line feed is written as CR LF
       if (c == '\n') bytes += '\r';
       bytes += c;

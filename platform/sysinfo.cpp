@@ -47,17 +47,16 @@ uint64_t WorkingSetBytes() {
   return resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
-void DebuggerOutput(std::string_view line) {
-  // A tracer (gdb, strace) shows what the program writes to standard error; without one the
-  // output goes nowhere, as debugger output does. Checked each time: a debugger may attach later.
+bool DebuggerAttached() {
   auto status = ReadFileBytes("/proc/self/status");
-  if (!status) return;
+  if (!status) return false;
   size_t p = status->find("TracerPid:");
-  if (p == std::string::npos) return;
+  if (p == std::string::npos) return false;
   int tracer = 0;
   std::sscanf(status->c_str() + p + 10, "%d", &tracer);
-  if (tracer == 0) return;
-  (void)!::write(2, line.data(), line.size());
+  return tracer != 0;
 }
+
+void DebuggerOutput(std::string_view text) { (void)!::write(2, text.data(), text.size()); }
 
 }  // namespace plat

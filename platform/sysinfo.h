@@ -20,7 +20,9 @@ bool GetProcessTimes(ProcessTimes& out);
 unsigned ProcessorCount();
 uint64_t WorkingSetBytes();  // resident memory of this process
 
-// Sends a line to an attached debugger's output; nothing when no debugger is attached.
-void DebuggerOutput(std::string_view utf8Line);
+// Whether a debugger (any tracer) is attached to the process now.
+bool DebuggerAttached();
+// Sends text to the debugger's view of the process (standard error, which a tracer shows).
+void DebuggerOutput(std::string_view utf8Text);
 
 }  // namespace plat
