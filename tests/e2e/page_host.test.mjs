@@ -80,8 +80,23 @@ test('the page shell shows its top bar and stage with every overlay hidden', asy
   for (const id of hidden) {
     assert.equal(await page.$eval('#' + id, (e) => getComputedStyle(e).display), 'none', id);
   }
-  // At a window height of 800 px the top bar keeps its minimum of 138 px.
-  assert.equal(await page.$eval('#top-bar', (e) => e.getBoundingClientRect().height), 138);
+  // At a window height of 800 px the top bar keeps its minimum of 138 px; at 1080 px it is 15 %.
+  const topBarHeight = () => page.$eval('#top-bar', (e) => e.getBoundingClientRect().height);
+  assert.equal(await topBarHeight(), 138);
+  await page.setViewportSize({ width: 1920, height: 1080 });
+  assert.equal(await topBarHeight(), 162);
+  await page.setViewportSize({ width: 1280, height: 800 });
+
+  // The corner buttons stand above the main screen but below an open overlay.
+  const onTop = () => page.evaluate(() => {
+    const r = document.querySelector('#corner-buttons button').getBoundingClientRect();
+    const hit = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
+    return hit.closest('[id]').id;
+  });
+  assert.equal(await onTop(), 'corner-buttons');
+  await page.evaluate(() => { document.getElementById('settings-overlay').style.display = 'block'; });
+  assert.equal(await onTop(), 'settings-overlay');
+  await page.evaluate(() => { document.getElementById('settings-overlay').style.display = 'none'; });
 });
 
 test('a posted command reaches the program and is logged', async () => {
