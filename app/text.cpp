@@ -36,9 +36,18 @@ std::wstring EscapeForScript(std::wstring_view text) {
 }
 
 void AppendEscapedForScript(std::wstring& out, std::wstring_view text) {
-  for (wchar_t c : text) {
-    if (static_cast<unsigned long>(c) < 0x20) continue;
-    if (c == L'"' || c == L'\'' || c == L'\\') out.push_back(L'\\');
-    out.push_back(c);
+  // Runs without a character to drop or escape are appended whole.
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    const bool control = static_cast<unsigned long>(c) < 0x20;
+    if (!control && c != L'"' && c != L'\'' && c != L'\\') continue;
+    out.append(text.data() + run, i - run);
+    if (!control) {
+      out.push_back(L'\\');
+      out.push_back(c);
+    }
+    run = i + 1;
   }
+  out.append(text.data() + run, text.size() - run);
 }

@@ -8,14 +8,23 @@ namespace plat {
 
 std::optional<std::wstring> DecodeUtf8Strict(std::string_view s) {
   std::wstring out;
-  out.reserve(s.size());
+  if (!DecodeUtf8StrictInto(s, out)) return std::nullopt;
+  return out;
+}
+
+bool DecodeUtf8StrictInto(std::string_view s, std::wstring& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const size_t n = s.size();
-  size_t i = 0;
+  // Every byte that is not a continuation byte starts one character.
+  size_t count = 0;
+  for (size_t i = 0; i < n; ++i) count += (p[i] & 0xC0) != 0x80;
+  out.resize(count);
+  size_t i = 0, k = 0;
   while (i < n) {
     unsigned c = p[i];
     if (c < 0x80) {
-      out.push_back(static_cast<wchar_t>(c));
+      if (k == count) return false;
+      out[k++] = static_cast<wchar_t>(c);
       ++i;
       continue;
     }
@@ -24,17 +33,17 @@ std::optional<std::wstring> DecodeUtf8Strict(std::string_view s) {
     if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; min = 0x80; }
     else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; min = 0x800; }
     else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; min = 0x10000; }
-    else return std::nullopt;
-    if (i + len > n) return std::nullopt;
-    for (size_t k = 1; k < len; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return std::nullopt;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
+    else return false;
+    if (i + len > n || k == count) return false;
+    for (size_t j = 1; j < len; ++j) {
+      if ((p[i + j] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + j] & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-    out.push_back(static_cast<wchar_t>(cp));
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    out[k++] = static_cast<wchar_t>(cp);
     i += len;
   }
-  return out;
+  return k == count;
 }
 
 std::string WideToUtf8Bytes(std::wstring_view w) {

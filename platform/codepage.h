@@ -10,6 +10,8 @@ namespace plat {
 
 // Strict UTF-8: any invalid, overlong or surrogate sequence fails the whole conversion.
 std::optional<std::wstring> DecodeUtf8Strict(std::string_view bytes);
+// The same into `out` (sized exactly, reusing its storage); false, `out` unspecified, on failure.
+bool DecodeUtf8StrictInto(std::string_view bytes, std::wstring& out);
 
 // UTF-8 of every character; a lone surrogate or a value beyond U+10FFFF becomes U+FFFD.
 std::string WideToUtf8Bytes(std::wstring_view text);

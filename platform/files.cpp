@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,6 +84,24 @@ std::optional<FileStamp> StatFile(const fs::path& path) {
   s.size = static_cast<uint64_t>(st.st_size);
   s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
   return s;
+}
+
+std::vector<std::string> ListFileNames(const fs::path& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return names;
+  const int dfd = ::dirfd(d);
+  while (const dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) continue;
+    bool folder = e->d_type == DT_DIR;
+    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+      struct stat st {};
+      folder = ::fstatat(dfd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    }
+    if (!folder) names.emplace_back(e->d_name);
+  }
+  ::closedir(d);
+  return names;
 }
 
 bool MakeOwnerOnly(const fs::path& path) { return ::chmod(path.c_str(), 0600) == 0; }

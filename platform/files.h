@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plat {
 
@@ -26,6 +27,11 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 std::optional<FileStamp> StatFile(const std::filesystem::path& path);
+
+// Names (as stored, UTF-8 on this system) of the entries of `dir` that are not folders. Empty when
+// the folder cannot be read. Meant for large folders: no per-entry path objects or stat calls
+// where the directory entry already tells the type.
+std::vector<std::string> ListFileNames(const std::filesystem::path& dir);
 
 // Restricts a file to its owner (for files holding a secret such as the page token).
 bool MakeOwnerOnly(const std::filesystem::path& path);

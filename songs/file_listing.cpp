@@ -1,8 +1,7 @@
 #include "songs/file_listing.h"
 
-#include <filesystem>
-
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace {
@@ -39,14 +38,8 @@ std::vector<std::string> ListMatchingFiles(std::wstring_view installPattern) {
   const std::filesystem::path dir = plat::RealPath(installPattern.substr(0, slash));
   if (dir.empty()) return names;
   const std::string pattern = plat::WideToUtf8Bytes(installPattern.substr(slash + 1));
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (!MatchFileNamePattern(pattern, name)) continue;
-    std::error_code typeEc;
-    if (it->is_directory(typeEc) || typeEc) continue;
-    names.push_back(std::move(name));
-  }
+  for (std::string& name : plat::ListFileNames(dir))
+    if (MatchFileNamePattern(pattern, name)) names.push_back(std::move(name));
   return names;
 }
 

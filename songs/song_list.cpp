@@ -5,6 +5,7 @@
 
 #include "app/debug_log.h"
 #include "app/text.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "songs/file_listing.h"
@@ -27,6 +28,32 @@ int LeadingInt(std::string_view s) {
     if (value > 0x7fffffff) return 0;
   }
   return int(negative ? -value : value);
+}
+
+// A text column into its field: strict UTF-8 decoded in place, anything else as Utf8ToWide reads it.
+void AssignTextColumn(std::wstring& field, std::string_view utf8) {
+  if (utf8.find('\0') != std::string_view::npos || !plat::DecodeUtf8StrictInto(utf8, field))
+    field = Utf8ToWide(utf8);
+}
+
+// The columns of one row. Most rows hold no quote and are cut at their commas as views; a row
+// with quotes goes through the full CSV splitter.
+void SplitRow(std::string_view line, std::vector<std::string>& owned, std::vector<std::string_view>& columns) {
+  columns.clear();
+  if (line.find('"') == std::string_view::npos) {
+    size_t start = 0;
+    for (;;) {
+      const size_t comma = line.find(',', start);
+      if (comma == std::string_view::npos) {
+        columns.push_back(line.substr(start));
+        return;
+      }
+      columns.push_back(line.substr(start, comma - start));
+      start = comma + 1;
+    }
+  }
+  SplitCsvLineInto(line, owned);
+  for (const std::string& f : owned) columns.emplace_back(f);
 }
 
 void AppendTextKey(std::wstring& out, std::wstring_view key, std::wstring_view value) {
@@ -67,7 +94,8 @@ void LoadSongDb() {
   std::string_view text = *bytes;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   list.reserve(std::count(text.begin(), text.end(), '\n') + 1);
-  std::vector<std::string> fields;
+  std::vector<std::string> owned;
+  std::vector<std::string_view> fields;
   bool header = true;
   size_t rows = 0, excluded = 0, pos = 0;
   while (pos < text.size()) {
@@ -81,7 +109,7 @@ void LoadSongDb() {
       header = false;
       continue;
     }
-    SplitCsvLineInto(line, fields);
+    SplitRow(line, owned, fields);
     if (fields.size() < size_t(kSongsCsvColumns)) continue;
     ++rows;
     const int id = LeadingInt(fields[0]);
@@ -91,16 +119,16 @@ void LoadSongDb() {
     }
     SongRecord& song = list.emplace_back();
     song.id = id;
-    song.nat = Utf8ToWide(fields[1]);
-    song.keys = Utf8ToWide(fields[3]);
-    song.genre = Utf8ToWide(fields[6]);
-    song.title = Utf8ToWide(fields[7]);
-    song.subtitle = Utf8ToWide(fields[9]);
-    song.singer = Utf8ToWide(fields[12]);
-    song.line1 = Utf8ToWide(fields[13]);
+    AssignTextColumn(song.nat, fields[1]);
+    AssignTextColumn(song.keys, fields[3]);
+    AssignTextColumn(song.genre, fields[6]);
+    AssignTextColumn(song.title, fields[7]);
+    AssignTextColumn(song.subtitle, fields[9]);
+    AssignTextColumn(song.singer, fields[12]);
+    AssignTextColumn(song.line1, fields[13]);
     song.tempo = LeadingInt(fields[5]);
-    song.chosung = Utf8ToWide(fields[19]);
-    song.singerChosung = Utf8ToWide(fields[20]);
+    AssignTextColumn(song.chosung, fields[19]);
+    AssignTextColumn(song.singerChosung, fields[20]);
   }
   const size_t listed = list.size();
   {
