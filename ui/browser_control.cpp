@@ -90,8 +90,6 @@ void OpenBrowserWindow(const std::string& windowName, int view) {
     return;
   }
   std::string args = EnvText("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS");
-  std::string more = EnvText("TAVELO_BROWSER_ARGS");
-  if (!more.empty()) args += (args.empty() ? "" : " ") + more;
   std::filesystem::path profile =
       plat::RealPath(L"C:/tavelo/system/browser/" + Utf8ToWide(windowName));
   bool isMain = windowName == "main";
