@@ -109,16 +109,4 @@ bool WriteDesktopEntry(const fs::path& file, const DesktopEntry& entry) {
 
 bool ProcessIsElevated() { return ::geteuid() == 0; }
 
-std::wstring CurrentUserName() {
-  if (passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return Utf8BytesToWide(pw->pw_name);
-  if (const char* u = std::getenv("USER"); u && *u) return Utf8BytesToWide(u);
-  return {};
-}
-
-std::wstring ComputerName() {
-  char buf[256] = {};
-  if (::gethostname(buf, sizeof buf - 1) != 0) return {};
-  return Utf8BytesToWide(buf);
-}
-
 }  // namespace plat

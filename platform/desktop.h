@@ -1,7 +1,7 @@
 #pragma once
 // The user's desktop and session start, in place of the shell link, the Task Scheduler task and
 // the Run key: freedesktop.org desktop entries in the desktop folder and in the XDG autostart
-// folder. Also the account facts the install code asks for.
+// folder, and whether the process runs with administrator rights.
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -32,9 +32,5 @@ bool WriteDesktopEntry(const std::filesystem::path& file, const DesktopEntry& en
 
 // True when the process runs with the rights of the administrator (effective user root).
 bool ProcessIsElevated();
-
-// The login name of the user, or empty; the host name, or empty.
-std::wstring CurrentUserName();
-std::wstring ComputerName();
 
 }  // namespace plat
