@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 #include "app/debug_log.h"
 #include "playback/services.h"
@@ -26,45 +27,62 @@ struct OpenNotes {
   int& at(int channel, int note) { return slot[channel * 128 + note]; }
 };
 
-// Merges the per-track runs of `events` (each already in tick order) into one tick order; events
-// on the same tick keep file order, track after track.
-void SortEventsByTick(std::vector<SongEvent>& events) {
-  auto byTick = [](const SongEvent& a, const SongEvent& b) { return a.tick < b.tick; };
-  if (std::is_sorted(events.begin(), events.end(), byTick)) return;
-  std::stable_sort(events.begin(), events.end(), byTick);
+// An event as the walk finds it, before the events are put in tick order: small, so that the
+// ordering moves little memory; SysEx bytes wait in a list of their own.
+struct WalkedEvent {
+  uint32_t tick;
+  uint8_t kind, status, data1, data2, port;
+  uint32_t extra;  // tempo, or the index of the SysEx bytes
+};
+static_assert(sizeof(WalkedEvent) == 16);
+
+// The song's events in tick order; events on the same tick keep file order, track after track.
+// Each track is already in tick order, so the order is found by a stable radix sort of the ticks
+// (11 bits per pass, only as many passes as the last tick needs), and every event is built once.
+void BuildSortedEvents(const std::vector<WalkedEvent>& walked, std::vector<std::vector<uint8_t>>& sysex,
+                       std::vector<SongEvent>& events) {
+  const size_t n = walked.size();
+  uint32_t maxTick = 0;
+  bool sorted = true;
+  for (size_t i = 0; i < n; ++i) {
+    if (i && walked[i].tick < walked[i - 1].tick) sorted = false;
+    maxTick = std::max(maxTick, walked[i].tick);
+  }
+  std::vector<uint64_t> keys(n);  // tick above, position below
+  for (size_t i = 0; i < n; ++i) keys[i] = (uint64_t{walked[i].tick} << 32) | i;
+  if (!sorted) {
+    constexpr int kBits = 11;
+    constexpr uint32_t kBuckets = 1u << kBits;
+    std::vector<uint64_t> scratch(n);
+    std::vector<uint32_t> count(kBuckets);
+    for (int shift = 32; shift < 64 && (shift == 32 || (maxTick >> (shift - 32)) != 0); shift += kBits) {
+      std::fill(count.begin(), count.end(), 0);
+      for (uint64_t k : keys) ++count[(k >> shift) & (kBuckets - 1)];
+      uint32_t sum = 0;
+      for (auto& c : count) sum += std::exchange(c, sum);
+      for (uint64_t k : keys) scratch[count[(k >> shift) & (kBuckets - 1)]++] = k;
+      keys.swap(scratch);
+    }
+  }
+  events.clear();
+  events.reserve(n);
+  for (uint64_t k : keys) {
+    const WalkedEvent& w = walked[static_cast<uint32_t>(k)];
+    SongEvent& e = events.emplace_back();
+    e.tick = w.tick;
+    e.kind = w.kind;
+    e.status = w.status;
+    e.data1 = w.data1;
+    e.data2 = w.data2;
+    e.port = w.port;
+    if (w.kind == kSongEventTempo) e.tempo = w.extra;
+    else if (w.kind == kSongEventSysEx) e.sysex = std::move(sysex[w.extra]);
+  }
 }
 
-}  // namespace
-
-std::vector<TimeSignature> ReadTimeSignaturesFromBytes(std::string_view bytes) {
-  std::vector<TimeSignature> out;
-  midi::WalkFile(
-      bytes, [](unsigned, bool) { return true; },
-      [&](unsigned, const midi::Event& ev) {
-        if (ev.status == 0xFF && ev.metaType == 0x58 && ev.length > 1)
-          out.push_back({ev.tick, ev.data[0], ev.data[1]});
-        return midi::Step::kNext;
-      });
-  std::stable_sort(out.begin(), out.end(),
-                   [](const TimeSignature& a, const TimeSignature& b) { return a.tick < b.tick; });
-  return out;
-}
-
-std::vector<TimeSignature> ReadTimeSignatures(const std::wstring& midiPath) {
-  return ReadTimeSignaturesFromBytes(ReadSongBytesCached(midiPath));
-}
-
-std::vector<KeySignature> ReadKeySignaturesFromBytes(std::string_view bytes) {
-  std::vector<KeySignature> found;
-  midi::WalkFile(
-      bytes, [](unsigned, bool) { return true; },
-      [&](unsigned, const midi::Event& ev) {
-        if (ev.status == 0xFF && ev.metaType == 0x59 && ev.length > 1) {
-          int sf = static_cast<int8_t>(ev.data[0]);
-          if (sf >= -7 && sf <= 7) found.push_back({ev.tick, sf, ev.data[1]});
-        }
-        return midi::Step::kNext;
-      });
+// The key signatures as the song keeps them: sorted by tick; a later one on the same tick
+// replaces the earlier, one that repeats the previous key is dropped.
+std::vector<KeySignature> CollapseKeySignatures(std::vector<KeySignature> found) {
   std::stable_sort(found.begin(), found.end(),
                    [](const KeySignature& a, const KeySignature& b) { return a.tick < b.tick; });
   std::vector<KeySignature> kept;
@@ -74,6 +92,52 @@ std::vector<KeySignature> ReadKeySignaturesFromBytes(std::string_view bytes) {
     else kept.push_back(k);
   }
   return kept;
+}
+
+void SortTimeSignatures(std::vector<TimeSignature>& sigs) {
+  std::stable_sort(sigs.begin(), sigs.end(),
+                   [](const TimeSignature& a, const TimeSignature& b) { return a.tick < b.tick; });
+}
+
+// FF 58 and FF 59 events as the song keeps them.
+void TakeSignature(const midi::Event& ev, std::vector<TimeSignature>& time, std::vector<KeySignature>& key) {
+  if (ev.metaType == 0x58 && ev.length > 1) {
+    time.push_back({ev.tick, ev.data[0], ev.data[1]});
+  } else if (ev.metaType == 0x59 && ev.length > 1) {
+    int sf = static_cast<int8_t>(ev.data[0]);
+    if (sf >= -7 && sf <= 7) key.push_back({ev.tick, sf, ev.data[1]});
+  }
+}
+
+}  // namespace
+
+std::vector<TimeSignature> ReadTimeSignaturesFromBytes(std::string_view bytes) {
+  std::vector<TimeSignature> time;
+  std::vector<KeySignature> key;
+  midi::WalkFile(
+      bytes, [](unsigned, bool) { return true; },
+      [&](unsigned, const midi::Event& ev) {
+        if (ev.status == 0xFF && ev.metaType == 0x58) TakeSignature(ev, time, key);
+        return midi::Step::kNext;
+      });
+  SortTimeSignatures(time);
+  return time;
+}
+
+std::vector<TimeSignature> ReadTimeSignatures(const std::wstring& midiPath) {
+  return ReadTimeSignaturesFromBytes(ReadSongBytesCached(midiPath));
+}
+
+std::vector<KeySignature> ReadKeySignaturesFromBytes(std::string_view bytes) {
+  std::vector<TimeSignature> time;
+  std::vector<KeySignature> key;
+  midi::WalkFile(
+      bytes, [](unsigned, bool) { return true; },
+      [&](unsigned, const midi::Event& ev) {
+        if (ev.status == 0xFF && ev.metaType == 0x59) TakeSignature(ev, time, key);
+        return midi::Step::kNext;
+      });
+  return CollapseKeySignatures(std::move(key));
 }
 
 std::vector<KeySignature> ReadKeySignatures(const std::wstring& midiPath) {
@@ -112,7 +176,7 @@ std::vector<uint32_t> BuildBarTicks(const std::vector<TimeSignature>& signatures
   return bars;
 }
 
-void ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
+bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   model.SongEventList.clear();
   model.MelodyNotes.clear();
   model.BassPartNotes.clear();
@@ -124,21 +188,22 @@ void ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   SongSetupSentMarker.sent = 0;
   SongSetupSentMarker.value = 0;
 
-  const std::vector<TimeSignature> timeSignatures = ReadTimeSignaturesFromBytes(bytes);
-  model.SongKeySignatures = ReadKeySignaturesFromBytes(bytes);
+  model.SongKeySignatures.clear();
 
   midi::FileHeader header;
-  if (!midi::ReadFileHeader(bytes, &header)) return;
+  if (!midi::ReadFileHeader(bytes, &header)) return false;
   model.SongPpq = static_cast<int>(header.division);
-  model.BarTicks = BuildBarTicks(timeSignatures, model.SongPpq);
+  std::vector<TimeSignature> timeSignatures;
+  std::vector<KeySignature> keySignatures;
 
   NamedTracks named = FindNamedTracks(bytes);
   const unsigned gasa = named.gasa > 0 ? named.gasa : kDefaultGasaTrack;
   const unsigned staff1 = named.staff1 > 0 ? named.staff1 : kDefaultStaff1Track;
   const unsigned staff2 = named.staff2 > 0 ? named.staff2 : kDefaultStaff2Track;
 
-  auto& events = model.SongEventList;
-  events.reserve(bytes.size() / 3);
+  std::vector<WalkedEvent> walked;
+  walked.reserve(bytes.size() / 3);
+  std::vector<std::vector<uint8_t>> sysexBytes;
   OpenNotes openMelody, openSecond;
   uint8_t port = 0;
 
@@ -152,40 +217,28 @@ void ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
         const uint8_t status = ev.status;
         if (status == 0xFF) {
           if (ev.metaType == 0x51 && ev.length == 3) {
-            SongEvent e;
-            e.tick = ev.tick;
-            e.kind = kSongEventTempo;
-            e.tempo = (uint32_t{ev.data[0]} << 16) | (uint32_t{ev.data[1]} << 8) | ev.data[2];
-            e.port = port;
-            events.push_back(std::move(e));
+            uint32_t tempo = (uint32_t{ev.data[0]} << 16) | (uint32_t{ev.data[1]} << 8) | ev.data[2];
+            walked.push_back({ev.tick, kSongEventTempo, 0, 0, 0, port, tempo});
           } else if (ev.metaType == 0x21 && ev.length >= 1) {
             port = ev.data[0];
+          } else {
+            TakeSignature(ev, timeSignatures, keySignatures);
           }
           return midi::Step::kNext;
         }
         if (status >= 0xF0 && status <= 0xF7) {
-          SongEvent e;
-          e.tick = ev.tick;
-          e.kind = kSongEventSysEx;
-          e.port = port;
-          e.sysex.reserve(ev.length + 1);
-          if (status == 0xF0) e.sysex.push_back(0xF0);
-          e.sysex.insert(e.sysex.end(), ev.data, ev.data + ev.length);
-          events.push_back(std::move(e));
+          auto& bytesOut = sysexBytes.emplace_back();
+          bytesOut.reserve(ev.length + 1);
+          if (status == 0xF0) bytesOut.push_back(0xF0);
+          bytesOut.insert(bytesOut.end(), ev.data, ev.data + ev.length);
+          walked.push_back({ev.tick, kSongEventSysEx, 0, 0, 0, port, static_cast<uint32_t>(sysexBytes.size() - 1)});
           return midi::Step::kNext;
         }
         // No status yet at the start of a track, or a real-time byte: nothing the player may send.
         if (status < 0x80 || status >= 0xF8) return midi::Step::kNext;
 
         if (port <= 1) {
-          SongEvent e;
-          e.tick = ev.tick;
-          e.kind = kSongEventChannel;
-          e.status = status;
-          e.data1 = ev.data1;
-          e.data2 = ev.data2;
-          e.port = port;
-          events.push_back(std::move(e));
+          walked.push_back({ev.tick, kSongEventChannel, status, ev.data1, ev.data2, port, 0});
         }
         // Companion tracks, whatever their port.
         const int type = status & 0xF0;
@@ -214,6 +267,10 @@ void ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
         return midi::Step::kNext;
       });
 
+  SortTimeSignatures(timeSignatures);
+  model.BarTicks = BuildBarTicks(timeSignatures, model.SongPpq);
+  model.SongKeySignatures = CollapseKeySignatures(std::move(keySignatures));
+
   // Melody notes of channel 16 left open last one quarter note.
   for (int note = 0; note < 128; ++note) {
     int slot = openMelody.at(15, note);
@@ -221,7 +278,9 @@ void ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   }
   ThinSecondStaffNotes(model.SecondStaffNotes);
 
-  SortEventsByTick(events);
+  auto& events = model.SongEventList;
+  BuildSortedEvents(walked, sysexBytes, events);
+  std::vector<WalkedEvent>().swap(walked);
   BuildMelodyArticulation(model);
   model.SongLoudness = EstimateSongLoudness(model);
 
@@ -238,8 +297,9 @@ void ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
 
   DeduplicateLyricTicks(model.LyricSyncTicks, CountLyricSyllables(model.LyricLines));
   SnapLyricTicksToMelody(model.LyricSyncTicks, model.MelodyNotes);
+  return true;
 }
 
-void ParseSongMidi(SongModel& model, const std::wstring& midiPath) {
-  ParseSongMidiBytes(model, ReadSongBytesCached(midiPath));
+bool ParseSongMidi(SongModel& model, const std::wstring& midiPath) {
+  return ParseSongMidiBytes(model, ReadSongBytesCached(midiPath));
 }

@@ -20,8 +20,9 @@ struct TimeSignature {
 // file, or one without a readable "MThd" header, leaves an empty event list and keeps the
 // model's division, bars, loudness and articulation as they were. The lyric lines of the model
 // must already be read (they decide the lyric tick de-duplication).
-void ParseSongMidi(SongModel& model, const std::wstring& midiPath);
-void ParseSongMidiBytes(SongModel& model, std::string_view bytes);
+// Returns whether the file had a readable header.
+bool ParseSongMidi(SongModel& model, const std::wstring& midiPath);
+bool ParseSongMidiBytes(SongModel& model, std::string_view bytes);
 
 // Every time signature (FF 58) of every track, stable-sorted by tick.
 std::vector<TimeSignature> ReadTimeSignatures(const std::wstring& midiPath);

@@ -56,17 +56,17 @@ void FillBassPartNotes(SongModel& model) {
 std::shared_ptr<const SongModel> RebuildSongModel(const std::wstring& midiPath, const std::wstring& textPath) {
   std::lock_guard rebuild(SongRebuildMutex);
   auto model = std::make_shared<SongModel>();
-  {
+  auto previous = LoadedSong();
+  model->SongBaseBpm = previous->SongBaseBpm;  // for the log of a base tempo change
+  ParseSongText(*model, textPath);
+  if (!ParseSongMidi(*model, midiPath)) {
     // What a song without a readable MIDI file keeps of the previous song.
-    auto previous = LoadedSong();
     model->SongPpq = previous->SongPpq;
     model->BarTicks = previous->BarTicks;
     model->SongLoudness = previous->SongLoudness;
     model->MelodyArticulation = previous->MelodyArticulation;
-    model->SongBaseBpm = previous->SongBaseBpm;
   }
-  ParseSongText(*model, textPath);
-  ParseSongMidi(*model, midiPath);
+  previous.reset();
   ApplyPatchTable(model->SongEventList);
   ComputeSingerKeys(*model);
   LoadSongExtraText(*model, textPath);
