@@ -260,8 +260,9 @@ int Refuse(mg_connection* conn, int status) {
   return status;
 }
 
-// The file of a media folder that `rest` names, or empty when it leaves the folder.
-fs::path ResolveMediaFile(const fs::path& folder, std::string_view rest) {
+}  // namespace
+
+fs::path ResolvePageMediaFile(const fs::path& folder, std::string_view rest) {
   if (rest.empty() || rest.find('\0') != std::string_view::npos) return {};
   // Every separator, and the backslash a Windows path would use, divides a component.
   size_t pos = 0;
@@ -286,6 +287,8 @@ fs::path ResolveMediaFile(const fs::path& folder, std::string_view rest) {
   if (f != realFolder.end()) return {};
   return realFile;
 }
+
+namespace {
 
 int ServeDocument(mg_connection* conn, const std::string& doc, bool head) {
   mg_printf(conn,
@@ -340,7 +343,7 @@ int BeginRequest(mg_connection* conn) {
         if (auto it = g.media.find(prefix); it != g.media.end()) folder = it->second;
       }
       if (!folder.empty()) {
-        fs::path file = ResolveMediaFile(folder, std::string_view(path).substr(slash + 1));
+        fs::path file = ResolvePageMediaFile(folder, std::string_view(path).substr(slash + 1));
         if (file.empty()) return Refuse(conn, 403);
         mg_send_mime_file2(conn, file.c_str(), nullptr,
                            "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n");

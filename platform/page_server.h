@@ -30,6 +30,11 @@ std::string PageServerToken();
 // Stops serving and closes every connection (tests; the process otherwise ends with it).
 void StopPageServer();
 
+// The file of `folder` that the decoded request path `rest` names (case-blind, like Windows
+// names), or empty when there is none or the path would leave the folder ("..", a link out).
+std::filesystem::path ResolvePageMediaFile(const std::filesystem::path& folder,
+                                           std::string_view rest);
+
 // Files below `folder` are served at "/<prefix>/<file name>" with Range support.
 void MapPageMediaFolder(std::string_view prefix, const std::filesystem::path& folder);
 
