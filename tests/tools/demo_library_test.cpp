@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <shared_mutex>
+
+#include <unistd.h>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "songs/chords.h"
+#include "songs/midi_parser.h"
+#include "songs/song_catalog.h"
+#include "songs/song_file_cache.h"
+#include "songs/song_list.h"
+#include "songs/song_model.h"
+#include "songs/song_text.h"
+#include "tools/demo_songs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class DemoLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("tavelo_demo_" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    std::string error;
+    ASSERT_TRUE(MakeDemoRoot(root_, &error)) << error;
+    plat::SetRootDir(root_);
+    ClearSongByteCache();
+  }
+  void TearDown() override {
+    ClearSongByteCache();
+    fs::remove_all(root_);
+  }
+  fs::path root_;
+};
+
+size_t SyllableCount(const std::vector<std::wstring>& lines) {
+  size_t n = 0;
+  for (const auto& line : lines)
+    for (wchar_t c : line) n += c != L' ' && c != L'\t' && c != L'-' && c != L'_' && c != L'~';
+  return n;
+}
+
+}  // namespace
+
+TEST_F(DemoLibraryTest, EverySongLoadsWithLyricsMarksStavesAndChords) {
+  ASSERT_GE(DemoSongs().size(), 10u);
+  bool cp949 = false, utf16 = false, pop = false;
+  for (const DemoSong& song : DemoSongs()) {
+    SCOPED_TRACE(song.number);
+    cp949 |= song.encoding == DemoTextEncoding::Cp949;
+    utf16 |= song.encoding == DemoTextEncoding::Utf16Le;
+    pop |= song.pop;
+    SongModel model;
+    ParseSongText(model, SongFilePath(L'P', song.number, L".txt"));
+    ASSERT_TRUE(ParseSongMidi(model, SongFilePath(L'P', song.number, L".MID")));
+    EXPECT_EQ(model.SongTitle, song.title);
+    EXPECT_EQ(model.SongSinger, song.singer);
+    EXPECT_EQ(model.LyricLines.size(), song.verses.size() * song.phrases.size());
+    EXPECT_EQ(model.LyricLines.front(), song.verses[0][0]);
+    EXPECT_EQ(model.ChordLines.size(), (song.phrases.size() + 1) * song.verses.size() + 1);
+    EXPECT_EQ(model.LyricSyncTicks.size(), SyllableCount(model.LyricLines));
+    EXPECT_TRUE(std::is_sorted(model.LyricSyncTicks.begin(), model.LyricSyncTicks.end()));
+    EXPECT_EQ(model.SongBaseBpm, song.bpm);
+    EXPECT_EQ(model.SongPpq, 480);
+    EXPECT_FALSE(model.MelodyNotes.empty());
+    EXPECT_FALSE(model.SecondStaffNotes.empty());
+    std::vector<uint32_t> marks;
+    for (const auto& m : model.JumpMarks) marks.push_back(m.id);
+    std::vector<uint32_t> want{0, 10};
+    if (song.verses.size() > 1) want.insert(want.end(), {20, 30});
+    want.push_back(40);
+    EXPECT_EQ(marks, want);
+    ASSERT_GT(model.BarTicks.size(), 2u);
+    EXPECT_EQ(model.BarTicks[1], uint32_t(song.beatsPerBar) * 480);
+    FillBassPartNotes(model);
+    EXPECT_FALSE(model.BassPartNotes.empty());
+    // The chords of the text start at bar 1 with the intro's first chord.
+    const auto timeline = MakeChordTimeline(model.ChordLines, model.BarTicks, model.SongPpq);
+    ASSERT_FALSE(timeline.empty());
+    EXPECT_EQ(timeline.front().tick, model.BarTicks[1]);
+    EXPECT_EQ(timeline.front().root, ParseChordName(std::wstring(1, wchar_t(song.introChords[0]))).root);
+    // Every lyric tick falls on a melody note start.
+    for (uint32_t t : model.LyricSyncTicks)
+      EXPECT_TRUE(std::any_of(model.MelodyNotes.begin(), model.MelodyNotes.end(),
+                              [&](const NoteSpan& n) { return uint32_t(n.start) <= t && t < uint32_t(n.start + n.length); }))
+          << t;
+  }
+  EXPECT_TRUE(cp949);
+  EXPECT_TRUE(utf16);
+  EXPECT_TRUE(pop);
+}
+
+TEST_F(DemoLibraryTest, CatalogueListsEverySongAndRegeneratesTheSame) {
+  LoadSongDb();
+  EXPECT_EQ(GetSongCount(), int(DemoSongs().size()));
+  {
+    std::shared_lock lock(SongListMutex);
+    for (const SongRecord& r : SongList) {
+      EXPECT_FALSE(r.title.empty());
+      EXPECT_FALSE(r.line1.empty());
+      EXPECT_FALSE(r.chosung.empty()) << r.id;
+      EXPECT_GT(r.tempo, 0);
+    }
+  }
+  const std::string first = plat::ReadFileBytes(root_ / "system" / "songs.csv").value_or("");
+  fs::remove(root_ / "system" / "songs.csv");
+  ClearSongByteCache();
+  ASSERT_TRUE(RegenerateSongsCsv({}, true));
+  EXPECT_EQ(plat::ReadFileBytes(root_ / "system" / "songs.csv").value_or("x"), first);
+}
+
+TEST_F(DemoLibraryTest, ExistingFilesAreKept) {
+  plat::WriteFileAtomic(root_ / "system" / "P1001.txt", "mine");
+  std::string error;
+  ASSERT_TRUE(MakeDemoRoot(root_, &error)) << error;
+  EXPECT_EQ(plat::ReadFileBytes(root_ / "system" / "P1001.txt").value_or(""), "mine");
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The demo song library: traditional Korean folk songs and public-domain melodies in our own
+// arrangements, written as the program's real song files (MIDI file, song text, pop-song Korean
+// text). Used by tools/make-demo-root and by the tests that check the files load.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+enum class DemoTextEncoding { Utf8, Utf8Bom, Cp949, Utf16Le };
+
+// One phrase: a melody and the chords of its bars. Melody tokens are separated by spaces:
+// note name, optional sharp '#' or flat 'b', octave, then ':' and the length in eighth notes
+// (default 2): "G4:3". A leading '~' marks a note sung on the previous syllable; "R:2" is a rest.
+// Chords: one entry per bar separated by '/'; inside a bar, names and '.' beats as in a song text
+// ("C . G .").
+struct DemoPhrase {
+  std::string melody;
+  std::string chords;
+};
+
+struct DemoSong {
+  int number = 0;
+  bool pop = false;
+  std::wstring title, lyricist, composer, singer, sex, keys, genre;
+  int bpm = 100;
+  int beatsPerBar = 4;  // quarter-note beats
+  int keySharps = 0;    // key signature: -7..7
+  bool minor = false;
+  int melodyProgram = 73;
+  std::vector<DemoPhrase> phrases;
+  std::vector<std::vector<std::wstring>> verses;  // per verse, one lyric line per phrase
+  std::string introChords, interludeChords, endingChords;
+  DemoTextEncoding encoding = DemoTextEncoding::Utf8;
+  // Pop songs: the Korean title, singer and first line of the "E" file.
+  std::wstring koTitle, koSinger, koFirstLine;
+};
+
+const std::vector<DemoSong>& DemoSongs();
+
+// The song's files as bytes. An empty string and a message in `error` when the melody and the
+// lyrics of a verse do not match.
+std::string BuildDemoMidi(const DemoSong& song, std::string* error);
+std::string BuildDemoText(const DemoSong& song);
+std::string BuildDemoPopText(const DemoSong& song);
+
+// Writes every demo song into "<root>/system" (existing files are kept) and rebuilds songs.csv.
+// False with a message when a song could not be made or written.
+bool MakeDemoRoot(const std::filesystem::path& root, std::string* error);
