@@ -608,6 +608,11 @@ PageViewId CreatePageView(std::string_view path, PageViewHandlers handlers) {
   return v->id;
 }
 
+void ReleasePageView(PageViewId view) {
+  std::lock_guard lock(g.mu);
+  if (View* v = FindViewLocked(view)) v->handlers = std::make_shared<PageViewHandlers>();
+}
+
 void SetPageViewDocument(PageViewId view, std::string html) {
   {
     std::lock_guard lock(g.mu);

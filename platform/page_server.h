@@ -49,6 +49,9 @@ struct PageViewHandlers {
 using PageViewId = int;
 PageViewId CreatePageView(std::string_view path, PageViewHandlers handlers);
 
+// Drops the view's handlers: what its page sends from now on goes nowhere.
+void ReleasePageView(PageViewId view);
+
 // Replaces the document served at the view's address (the page's end of the channel must be in
 // it, see ui/page/webview-shim.js); a connected page reloads it.
 void SetPageViewDocument(PageViewId view, std::string html);

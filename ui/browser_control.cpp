@@ -143,7 +143,7 @@ CoreWebView2::CoreWebView2(std::string windowName) : windowName_(std::move(windo
 
 CoreWebView2::~CoreWebView2() {
   // Messages of a page whose web view is gone go nowhere.
-  plat::CreatePageView(ViewPath(windowName_), {});
+  plat::ReleasePageView(view_);
 }
 
 void CoreWebView2::add_WebMessageReceived(WebMessageReceivedHandler handler) {
