@@ -56,6 +56,19 @@ void SplitRow(std::string_view line, std::vector<std::string>& owned, std::vecto
   for (const std::string& f : owned) columns.emplace_back(f);
 }
 
+// Decimal digits of `value` (std::to_wstring goes through swprintf: too slow for every song).
+void AppendInt(std::wstring& out, int value) {
+  wchar_t digits[12];
+  int n = 0;
+  unsigned magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
+  do {
+    digits[n++] = wchar_t(L'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) out += L'-';
+  while (n) out += digits[--n];
+}
+
 void AppendTextKey(std::wstring& out, std::wstring_view key, std::wstring_view value) {
   out += key;
   AppendEscapedForScript(out, value);
@@ -160,12 +173,12 @@ std::vector<int> FindUnlistedSongNumbers() {
 
 void AppendSongObject(std::wstring& out, const SongRecord& song) {
   out += L"{id:";
-  out += std::to_wstring(song.id);
+  AppendInt(out, song.id);
   AppendTextKey(out, L",title:'", song.title);
   AppendTextKey(out, L",subtitle:'", song.subtitle);
   AppendTextKey(out, L",singer:'", song.singer);
   out += L",tempo:";
-  out += std::to_wstring(song.tempo);
+  AppendInt(out, song.tempo);
   AppendTextKey(out, L",genre:'", song.genre);
   AppendTextKey(out, L",keys:'", song.keys);
   AppendTextKey(out, L",chosung:'", song.chosung);
