@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "songs/bars.h"
 #include "songs/chords.h"
 #include "songs/midi_parser.h"
 #include "songs/song_catalog.h"
@@ -120,4 +121,29 @@ TEST_F(DemoLibraryTest, ExistingFilesAreKept) {
   std::string error;
   ASSERT_TRUE(MakeDemoRoot(root_, &error)) << error;
   EXPECT_EQ(plat::ReadFileBytes(root_ / "system" / "P1001.txt").value_or(""), "mine");
+}
+
+// The whole song model of each demo song, as a song start builds and publishes it.
+TEST_F(DemoLibraryTest, EverySongRebuildsAConsistentSongModel) {
+  for (const DemoSong& song : DemoSongs()) {
+    SCOPED_TRACE(song.number);
+    auto model = RebuildSongModel(SongFilePath(L'P', song.number, L".MID"), SongFilePath(L'P', song.number, L".txt"));
+    ASSERT_EQ(LoadedSong(), model);
+    const auto& events = model->SongEventList;
+    ASSERT_FALSE(events.empty());
+    EXPECT_TRUE(std::is_sorted(events.begin(), events.end(),
+                               [](const SongEvent& a, const SongEvent& b) { return a.tick < b.tick; }));
+    EXPECT_EQ(model->MelodyArticulation.size(), events.size());
+    EXPECT_TRUE(std::any_of(model->MelodyArticulation.begin(), model->MelodyArticulation.end(),
+                            [](const MelodyArticulationEntry& a) { return a.velocity != 0; }));
+    EXPECT_NE(model->SongLoudness, kUnknownLoudness);
+    const SongLength length = ComputeSongLength(*model);
+    EXPECT_GT(length.ms, 10000);
+    EXPECT_LE(model->LyricSyncTicks.back(), length.lastTick);
+    for (const auto& mark : model->JumpMarks) EXPECT_LE(mark.tick, length.lastTick);
+    EXPECT_LT(TickToBar(*model, length.lastTick), static_cast<int>(model->BarTicks.size()));
+    EXPECT_GE(model->SongKeyRoots.originalRoot, 0);
+    EXPECT_EQ(model->SongKeyRoots.originalMinor, song.minor);
+    for (const auto& k : model->SongKeySignatures) EXPECT_EQ(k.sharpsOrFlats, song.keySharps);
+  }
 }
