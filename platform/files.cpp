@@ -83,6 +83,8 @@ std::optional<FileStamp> StatFile(const fs::path& path) {
   FileStamp s;
   s.size = static_cast<uint64_t>(st.st_size);
   s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  s.ctimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+  s.fileId = static_cast<uint64_t>(st.st_ino);
   return s;
 }
 

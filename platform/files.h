@@ -24,6 +24,8 @@ bool AppendFileBytes(const std::filesystem::path& path, std::string_view bytes);
 struct FileStamp {
   uint64_t size = 0;
   int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
+  int64_t ctimeNs = 0;  // status change time: also moves when a file is put in place by a rename
+  uint64_t fileId = 0;  // inode: a file replaced through a rename is another file
   bool operator==(const FileStamp&) const = default;
 };
 std::optional<FileStamp> StatFile(const std::filesystem::path& path);

@@ -2,7 +2,7 @@
 // The song files ("C:/tavelo/system/P0012.MID", "P0012.txt", "E0012.txt", ...) and the small
 // process-wide cache through which every reader gets their bytes. A song is read several times in
 // a row when it starts (catalogue row, probes, text and MIDI analysis), so the last six files stay
-// in memory. A cached file is checked against its size and modification time on every hit, so a
+// in memory. A cached file is checked against its size, times and identity on every hit, so a
 // file replaced on disk is read again rather than served stale.
 #include <string>
 #include <string_view>

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "app/text.h"
 #include "midi_bytes.h"
@@ -265,4 +267,21 @@ TEST_F(CatalogTest, RegenerateWithoutSongTextsChangesNothing) {
   EXPECT_TRUE(RegenerateSongsCsv({5}, true));
   EXPECT_EQ(root.Read("songs.csv"), std::string(kSongsCsvHeader) + "\n");
   EXPECT_FALSE(std::filesystem::exists(root.system("song_new.csv")));
+}
+
+TEST_F(CatalogTest, MergesFromSeveralThreadsLoseNoRow) {
+  root.Write("songs.csv", "h\n");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < 20; ++i) {
+        int count = 0;
+        MergeSongsCsvRows({"h", std::to_string(t * 100 + i) + ",x"}, count);
+      }
+    });
+  for (auto& th : threads) th.join();
+  const std::string csv = root.Read("songs.csv");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 161);
+  for (int t = 0; t < 8; ++t)
+    for (int i = 0; i < 20; ++i) EXPECT_NE(csv.find("\n" + std::to_string(t * 100 + i) + ",x\n"), std::string::npos);
 }

@@ -75,6 +75,11 @@ TEST_F(SongFileCacheTest, AReplacedFileIsReadAgain) {
   std::filesystem::last_write_time(root.system("P0001.txt"),
                                    std::filesystem::file_time_type::clock::now() + std::chrono::seconds(5));
   EXPECT_EQ(ReadSongBytesCached(SysPath(L"P0001.txt")), "new!");
+  // Same size and the old modification time again: a file put in place by a rename is another file.
+  const auto oldTime = std::filesystem::last_write_time(root.system("P0001.txt"));
+  root.Write("P0001.txt", "NEW!");
+  std::filesystem::last_write_time(root.system("P0001.txt"), oldTime);
+  EXPECT_EQ(ReadSongBytesCached(SysPath(L"P0001.txt")), "NEW!");
   // Another size.
   root.Write("P0001.txt", "newer");
   EXPECT_EQ(ReadSongBytesCached(SysPath(L"P0001.txt")), "newer");
