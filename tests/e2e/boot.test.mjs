@@ -8,13 +8,15 @@ import os from 'node:os';
 import path from 'node:path';
 import vm from 'node:vm';
 import {
-  collectScripts, demoSongNumbers, openBrowser, readLog, sourceDir, startProgram, stopProgram, waitFor,
+  bin, collectScripts, demoSongNumbers, openBrowser, readLog, sourceDir, startProgram, stopProgram, waitFor,
 } from './program.mjs';
 
-const demoTool = path.join(sourceDir, 'tools', 'make-demo-root');
+// The demo library generator: the command of the source tree, else the program it runs.
+const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
+                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 test('start on a demo library: boot log and initSongDb with every demo song',
-     { skip: !fs.existsSync(demoTool) && 'no demo library generator yet' }, async (t) => {
+     { skip: !demoTool && 'no demo library generator yet' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-boot-'));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
   execFileSync(demoTool, [root], { stdio: 'inherit' });
