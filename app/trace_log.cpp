@@ -226,6 +226,8 @@ void OpenVolumeTrace(uint32_t ms) {
   TraceLog(L"[VOL2] ===== 창 열림 - 첫 음부터 %ums 동안 CVT 채널 볼륨 추적 =====\n", ms);
 }
 
+uint32_t VolumeTraceOpenedAt() { return VolumeTraceOpened.load(); }
+
 void TraceVolumeCc(int port, int channel, int controller, int value) {
   const uint32_t now = plat::TimeGetTime();
   if (!VolumeTraceOpen(now) || port != 0 || !CvtState.rhythm.load() || !IsRhythmChannel(channel)) return;

@@ -54,6 +54,8 @@ struct FluidApi {
   int (*set_reverb)(FluidSynth*, double, double, double, double) = nullptr;
   int (*set_chorus)(FluidSynth*, int, double, double, double, int) = nullptr;
   int (*sfunload)(FluidSynth*, int, int) = nullptr;
+  void* (*channel_preset)(FluidSynth*, int) = nullptr;
+  int (*preset_banknum)(void*) = nullptr;
   // for freeing a failed start
   void (*delete_settings)(FluidSettings*) = nullptr;
   void (*delete_synth)(FluidSynth*) = nullptr;
@@ -120,6 +122,8 @@ bool BindApi() {
   Bind(g_api.set_reverb, "fluid_synth_set_reverb");
   Bind(g_api.set_chorus, "fluid_synth_set_chorus");
   Bind(g_api.sfunload, "fluid_synth_sfunload");
+  Bind(g_api.channel_preset, "fluid_synth_get_channel_preset");
+  Bind(g_api.preset_banknum, "fluid_preset_get_banknum");
   Bind(g_api.delete_settings, "delete_fluid_settings");
   Bind(g_api.delete_synth, "delete_fluid_synth");
   Bind(g_api.delete_audio_driver, "delete_fluid_audio_driver");
@@ -467,4 +471,13 @@ void SendShortToSynth(int ch, uint8_t status, uint8_t d1, uint8_t d2) {
       break;
     default: break;
   }
+}
+
+int SynthChannelBank(int channel) {
+  FluidSynth* s = g_synth.load();
+  if (!s || BuiltInSynthState.load() != 1 || !g_api.channel_preset || !g_api.preset_banknum ||
+      channel < 0 || channel > 31)
+    return -1;
+  void* preset = g_api.channel_preset(s, channel);
+  return preset ? g_api.preset_banknum(preset) : -1;
 }

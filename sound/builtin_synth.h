@@ -33,6 +33,9 @@ void SendSysExToSynth(int port, const uint8_t* bytes, size_t length);
 // Short message to synthesizer channel (0-31). Nothing when the synthesizer is not running.
 void SendShortToSynth(int synthChannel, uint8_t status, uint8_t data1, uint8_t data2);
 
+// The bank a synthesizer channel plays from (128 on drum channels), -1 when unknown.
+int SynthChannelBank(int channel);
+
 // The ".sf2" files of the synth folder, sorted.
 std::vector<std::filesystem::path> SoundFontFiles();
 

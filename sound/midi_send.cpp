@@ -148,12 +148,24 @@ void RecordLoadTrace(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d
                                  static_cast<uint8_t>(value & 0x7F)};
 }
 
-// The volume watch over the rhythm engine's channels (it checks its own window).
-void TraceVolume(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d2) {
+// The volume watch over the rhythm engine's channels. A volume sent to port 1's side is traced
+// with its value before and after the ceiling; other controllers and programs go to the watch.
+void TraceVolume(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t before, uint8_t after) {
   unsigned kind = status & 0xF0;
   if (kind != 0xB0 && kind != 0xC0) return;
+  int channel = status & 0x0F;
   bool port2 = (handle != 0 && handle == MidiOutPort2.load()) || handle == BUILTIN_SYNTH_PORT2;
-  TraceVolumeCc(port2 ? 1 : 0, status & 0x0F, kind == 0xC0 ? 128 : d1, kind == 0xC0 ? d1 : d2);
+  if (kind == 0xB0 && d1 == 7) {
+    uint32_t now = plat::TimeGetTime();
+    uint32_t until = VolumeTraceUntil.load();
+    if (port2 || until == 0 || static_cast<int32_t>(until - now) <= 0 || !CvtState.rhythm.load() ||
+        !(channel == 6 || (channel >= 8 && channel <= 14)))
+      return;
+    TraceLog(L"[VOL2] +%5ums  p0:ch%-2d CC7 %3d -> 실제 %3d  (tid %u)\n", now - VolumeTraceOpenedAt(), channel,
+             before, after, ThisThreadId());
+    return;
+  }
+  TraceVolumeCc(port2 ? 1 : 0, channel, kind == 0xC0 ? 128 : d1, kind == 0xC0 ? d1 : after);
 }
 
 void PaceShortMessage(bool programChange) {
@@ -249,10 +261,11 @@ int SendShortMidi(MidiOutHandle handle, uint32_t message) {
     MidiOutHandle ext = ExtModuleOut.load(std::memory_order_relaxed);
     if ((handle == 0 || handle != ext) && RouteToExternalModule(handle, status, d1, d2)) return 0;
   }
+  uint8_t requested = d2;
   if (kind == 0xB0 && d1 == 7 && d2 > 0) d2 = static_cast<uint8_t>(std::clamp(std::min<int>(d2, Settings.volCeil), 1, 127));
   message = PackMidi(status, d1, d2);
 
-  if (VolumeTraceUntil.load(std::memory_order_relaxed) != 0) TraceVolume(handle, status, d1, d2);
+  if (VolumeTraceUntil.load(std::memory_order_relaxed) != 0) TraceVolume(handle, status, d1, requested, d2);
 
   if (LoadTraceRecords.armed.load(std::memory_order_relaxed)) RecordLoadTrace(handle, status, d1, d2);
   if (t_pacing.deadline != 0) PaceShortMessage(kind == 0xC0);

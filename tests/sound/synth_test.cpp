@@ -44,12 +44,26 @@ TEST_F(SoundTest, SynthPlaysANoteFromSendShortMidiIntoTheFileDriver) {
   EXPECT_EQ(GetSynthGsEffects().reverbLevel, 100);
   SendSysExBothPorts(BuildGsDt1(0x40, 0x01, 0x3A, {50}));
   EXPECT_EQ(GetSynthGsEffects().chorusLevel, 50);
+  SendSysExBothPorts(BuildGsDt1(0x40, 0x01, 0x34, {100}));
   SendSysExBothPorts(BuildGsDt1(0x40, 0x00, 0x7F, {0}));
   SynthGsEffects fx = GetSynthGsEffects();
+  EXPECT_EQ(fx.reverbTime, 64);
   EXPECT_EQ(fx.reverbLevel, 64);
   EXPECT_EQ(fx.chorusLevel, 0);
   EXPECT_EQ(fx.reverbMacro, 4);
+  for (int ch : {9, 10, 11, 12, 25, 26, 27, 28}) EXPECT_EQ(SynthChannelBank(ch), 128) << ch;
+  EXPECT_EQ(SynthChannelBank(0), 0);
+  EXPECT_EQ(SynthChannelBank(16), 0);
+  // Block 1 (part 1) as a rhythm part on port 2: synthesizer channel 16 becomes a drum channel.
   EXPECT_TRUE(SendSysExToPort(1, BuildGsDt1(0x40, 0x11, 0x15, {1})));
+  EXPECT_EQ(SynthChannelBank(16), 128);
+  EXPECT_TRUE(SendSysExToPort(0, BuildGsDt1(0x40, 0x1A, 0x15, {1})));  // block A: channel 10
+  EXPECT_EQ(SynthChannelBank(10), 128);
+  EXPECT_TRUE(SendSysExToPort(0, BuildGsDt1(0x40, 0x12, 0x15, {0})));  // block 2: channel 1 melodic
+  EXPECT_EQ(SynthChannelBank(1), 0);
+  SendSysExBothPorts(BuildGsDt1(0x40, 0x00, 0x7F, {0}));  // GS reset: the standard drum channels again
+  EXPECT_EQ(SynthChannelBank(16), 0);
+  EXPECT_EQ(SynthChannelBank(25), 128);
   EXPECT_EQ(CloseMidiOut(MidiOutPort1), 0);
   EXPECT_EQ(MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
   EXPECT_TRUE(SwapSoundfont(L"TimGM6mb.sf2"));
