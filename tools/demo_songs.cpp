@@ -414,6 +414,40 @@ std::string BuildDemoPopText(const DemoSong& song) {
   return WideToUtf8(t);
 }
 
+// The demo rhythm style "DS1": a plain 8-beat main pattern, a tom fill and an ending, on the
+// rhythm engine's drum (0-based 9) and bass (8) channels. Its main pattern is also the file whose
+// presence lets the start-up load rebuild a missing songs.csv from the song texts.
+std::string BuildDemoStyleMidi(const std::string& part) {
+  Track conductor, drums, bass;
+  conductor.Meta(0, 0x03, "DS1-" + part);
+  conductor.Meta(0, 0x58, std::string{4, 2, 24, 8});
+  conductor.Meta(0, 0x51, std::string{0x07, char(0xA1), 0x20});  // 120 bpm
+  drums.Channel(0, 0xC9, 0);
+  bass.Channel(0, 0xC8, 33);
+  const uint32_t beat = kPpq;
+  if (part == "P1") {
+    for (uint32_t e = 0; e < 8; ++e) drums.Note(e * kEighth, kEighth / 2, 9, 42, e % 2 ? 70 : 90);
+    for (uint32_t b : {0u, 2u}) drums.Note(b * beat, kEighth, 9, 36, 110);
+    for (uint32_t b : {1u, 3u}) drums.Note(b * beat, kEighth, 9, 38, 105);
+    for (uint32_t b = 0; b < 4; ++b) bass.Note(b * beat, beat - 20, 8, b % 2 ? 43 : 36, 100);
+  } else if (part == "F1") {
+    const int toms[] = {50, 50, 48, 48, 45, 45, 43, 43};
+    for (uint32_t e = 0; e < 8; ++e) drums.Note(e * kEighth, kEighth / 2, 9, toms[e], 100);
+    drums.Note(0, kEighth, 9, 36, 110);
+    bass.Note(0, 2 * beat, 8, 36, 100);
+    bass.Note(2 * beat, 2 * beat - 20, 8, 43, 100);
+  } else {  // "ED"
+    drums.Note(0, beat, 9, 49, 115);
+    drums.Note(0, beat, 9, 36, 115);
+    bass.Note(0, 3 * beat, 8, 36, 100);
+  }
+  conductor.Meta(4 * beat, 0x01, "end");
+  std::string file = "MThd" + Track::Be32(6) + std::string{0, 1, 0, 3} +
+                     std::string{char(kPpq >> 8), char(kPpq & 0xFF)};
+  for (Track* t : {&conductor, &drums, &bass}) file += t->Chunk();
+  return file;
+}
+
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
   namespace fs = std::filesystem;
   const fs::path system = root / "system";
@@ -432,6 +466,16 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
     if (midi.empty()) return false;
     if (!write("P" + number + ".MID", midi) || !write("P" + number + ".txt", BuildDemoText(song))) return false;
     if (song.pop && !write("E" + number + ".txt", BuildDemoPopText(song))) return false;
+  }
+  const fs::path pxr = root / "pxr";
+  fs::create_directories(pxr, ec);
+  for (const std::string part : {"P1", "F1", "ED"}) {
+    const fs::path path = pxr / ("DS1-" + part + ".MID");
+    if (fs::exists(path, ec)) continue;
+    if (!plat::WriteFileAtomic(path, BuildDemoStyleMidi(part))) {
+      *error = "cannot write " + path.string();
+      return false;
+    }
   }
   plat::SetRootDir(root);
   ClearSongByteCache();

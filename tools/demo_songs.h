@@ -43,6 +43,10 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error);
 std::string BuildDemoText(const DemoSong& song);
 std::string BuildDemoPopText(const DemoSong& song);
 
-// Writes every demo song into "<root>/system" (existing files are kept) and rebuilds songs.csv.
+// One part ("P1", "F1" or "ED") of the demo rhythm style DS1, written to "<root>/pxr".
+std::string BuildDemoStyleMidi(const std::string& part);
+
+// Writes every demo song into "<root>/system" and the demo rhythm style into "<root>/pxr"
+// (existing files are kept), and rebuilds songs.csv.
 // False with a message when a song could not be made or written.
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error);
