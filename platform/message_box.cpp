@@ -16,14 +16,14 @@ bool DisplayAvailable() {
   const char* d = std::getenv("DISPLAY");
   if (!d || !*d) return false;
   static std::mutex m;
-  static int known = -1;  // probed once: opening a display is slow and the answer stays
+  static bool reached = false;  // once reached, the display stays; a failed probe is tried again
   std::lock_guard lock(m);
-  if (known < 0) {
+  if (!reached) {
     Display* dpy = XOpenDisplay(nullptr);
-    known = dpy != nullptr;
+    reached = dpy != nullptr;
     if (dpy) XCloseDisplay(dpy);
   }
-  return known == 1;
+  return reached;
 }
 
 BoxResult ShowMessageBox(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
