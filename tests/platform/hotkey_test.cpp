@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -35,7 +36,7 @@ TEST(Hotkey, PrintScreenPressReachesTheWindowLoopOnce) {
   Xvfb& x = *server;
   EXPECT_FALSE(plat::RegisterPrintScreenHotkey(45313));  // one registration at a time
 
-  int presses = 0;
+  std::atomic<int> presses{0};
   plat::ResetMessageLoop();
   plat::SetWindowProcedure([&](plat::WindowMessage& m) {
     if (m.id == plat::kWmHotkey && m.wParam == 45313) ++presses;
@@ -57,7 +58,7 @@ TEST(Hotkey, PrintScreenPressReachesTheWindowLoopOnce) {
   plat::RunMessageLoop();
   typist.join();
   plat::ResetMessageLoop();
-  EXPECT_EQ(presses, 2);
+  EXPECT_EQ(presses.load(), 2);
   plat::UnregisterHotkey(45313);
   EXPECT_TRUE(plat::RegisterPrintScreenHotkey(45313));  // free again after unregistering
   plat::UnregisterHotkey(45313);

@@ -21,7 +21,7 @@ class Xvfb {
       close(fds[0]);
       if (!freopen("/dev/null", "w", stderr)) _exit(126);
       const std::string fd = std::to_string(fds[1]);
-      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", nullptr);
+      execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", nullptr);
       _exit(127);
     }
     close(fds[1]);
