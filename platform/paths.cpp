@@ -37,6 +37,17 @@ fs::path MatchComponent(const fs::path& dir, const std::string& name) {
   return exact;
 }
 
+// A Windows program file ("Tavelo.exe") is the program of the same name here ("tavelo").
+std::wstring NativeProgramName(std::wstring name) {
+  constexpr std::wstring_view kExe = L".exe";
+  if (name.size() <= kExe.size() ||
+      !EqualsNoCase(name.substr(name.size() - kExe.size()), std::wstring(kExe)))
+    return name;
+  name.resize(name.size() - kExe.size());
+  for (auto& c : name) c = static_cast<wchar_t>(std::towlower(c));
+  return name;
+}
+
 }  // namespace
 
 fs::path RootDir() {
@@ -85,6 +96,7 @@ fs::path RealPath(std::wstring_view installPath) {
     pos = next + 1;
     if (part.empty() || part == L".") continue;
     if (part == L"..") return {};
+    if (next == rest.size()) part = NativeProgramName(part);
     result = MatchComponent(result, WideToUtf8Bytes(part));
   }
   return result;

@@ -17,7 +17,8 @@ void SetRootDir(const std::filesystem::path& root);
 // Maps an install path ("C:/tavelo/..." or "C:\tavelo\...", any case) to a real path below the
 // root. Windows names are case-blind, so each existing component is matched without regard to
 // case ("p0012.mid" finds "P0012.MID"). A path with a ".." component, or one that is neither an
-// install path nor an absolute path of this machine, gives an empty path.
+// install path nor an absolute path of this machine, gives an empty path. A program file named
+// with ".exe" maps to the program of that name in lower case ("C:/tavelo/Tavelo.exe" -> "tavelo").
 std::filesystem::path RealPath(std::wstring_view installPath);
 
 // Joins a relative name to the install root: InstallPath(L"system/x") == L"C:/tavelo/system/x".
