@@ -52,19 +52,6 @@ bool EndsWith(std::wstring_view s, std::wstring_view tail) {
   return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-// The decimal integer at the start of a settings value: leading blanks skipped, an optional sign,
-// digits up to the first non-digit; no digits read as 0.
-long long LeadingInteger(std::string_view v) {
-  size_t i = 0;
-  while (i < v.size() && (v[i] == ' ' || v[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
-  long long n = 0;
-  for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
-    if (n < 1000000000LL) n = n * 10 + (v[i] - '0');  // larger values only need to stay large
-  return negative ? -n : n;
-}
-
 // Asks for the browser; false when there is none (the message box has then been answered).
 bool BrowserRuntimePresent() {
   std::wstring version;
@@ -145,8 +132,7 @@ GpuDecision DecideGpuAcceleration(std::string_view text) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     auto value = [&](std::string_view key, int& out) {
       if (line.substr(0, key.size()) != key) return;
-      long long n = LeadingInteger(line.substr(key.size()));
-      out = static_cast<int>(n < -1000000000LL ? -1000000000LL : n > 1000000000LL ? 1000000000LL : n);
+      out = LeadingInt(line.substr(key.size()));
     };
     value("gpuForce=", d.gpuForce);
     value("pcScore=", d.pcScore);

@@ -1,5 +1,7 @@
 #include "app/text.h"
 
+#include <climits>
+
 #include "platform/codepage.h"
 
 std::wstring Utf8ToWide(std::string_view s) {
@@ -27,6 +29,30 @@ std::vector<std::wstring> SplitWide(std::wstring_view text, wchar_t separator) {
     start = sep + 1;
   }
 }
+
+namespace {
+
+template <typename Char>
+int ReadLeadingInt(std::basic_string_view<Char> s, bool overflowIsZero) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  constexpr long long kLimit = static_cast<long long>(INT_MAX) + 1;
+  long long value = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    value = value * 10 + (s[i] - '0');
+    if (value > kLimit) value = kLimit;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX || value < INT_MIN) return overflowIsZero ? 0 : (negative ? INT_MIN : INT_MAX);
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+int LeadingInt(std::wstring_view text, bool overflowIsZero) { return ReadLeadingInt(text, overflowIsZero); }
+int LeadingInt(std::string_view text, bool overflowIsZero) { return ReadLeadingInt(text, overflowIsZero); }
 
 std::wstring EscapeForScript(std::wstring_view text) {
   std::wstring out;

@@ -15,6 +15,13 @@ std::string WideToUtf8(std::wstring_view w);
 // Every separator divides: "a,,b," gives "a", "", "b", "". An empty text gives one empty piece.
 std::vector<std::wstring> SplitWide(std::wstring_view text, wchar_t separator);
 
+// The decimal integer at the start of a text, read the way the C runtime reads numbers: white
+// space skipped, an optional sign, digits up to the first non-digit; no digits give 0. A value
+// beyond the int range saturates, or gives 0 when `overflowIsZero` is set (for numbers that
+// name things, where a clipped value would name another one).
+int LeadingInt(std::wstring_view text, bool overflowIsZero = false);
+int LeadingInt(std::string_view text, bool overflowIsZero = false);
+
 // Drops every character below U+0020 and puts a backslash before ", ' and \, so the result can
 // stand inside a single- or double-quoted script literal.
 std::wstring EscapeForScript(std::wstring_view text);

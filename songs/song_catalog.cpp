@@ -37,20 +37,6 @@ std::wstring WithoutStretchMarks(std::wstring_view s) {
   return Trim(out);
 }
 
-// Leading decimal integer: white space skipped, optional sign, 0 without digits or on overflow.
-int LeadingInt(std::wstring_view s) {
-  size_t i = 0;
-  while (i < s.size() && (IsBlankChar(s[i]) || s[i] == L'\r' || s[i] == L'\n')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == L'+' || s[i] == L'-')) negative = s[i++] == L'-';
-  long long value = 0;
-  for (; i < s.size() && s[i] >= L'0' && s[i] <= L'9'; ++i) {
-    value = value * 10 + (s[i] - L'0');
-    if (value > 0x7fffffff) return 0;
-  }
-  return int(negative ? -value : value);
-}
-
 std::vector<std::wstring> ReadSongTextFile(wchar_t kind, int number) {
   const std::string bytes = ReadSongBytesCached(SongFilePath(kind, number, L".txt"));
   if (bytes.empty()) return {};
@@ -266,7 +252,7 @@ std::string BuildSongsCsvRow(int number) {
       case 7: {
         const size_t slash = line.find(L'/');
         tempoFallback = LeadingInt(slash == std::wstring::npos ? std::wstring_view(line)
-                                                               : std::wstring_view(line).substr(slash + 1));
+                                                               : std::wstring_view(line).substr(slash + 1), true);
         break;
       }
       case 8: genre = Trim(line); break;

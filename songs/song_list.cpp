@@ -16,20 +16,6 @@ std::shared_mutex SongListMutex;
 
 namespace {
 
-// Leading decimal integer: white space skipped, optional sign, 0 without digits or on overflow.
-int LeadingInt(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\r' || s[i] == '\n' || s[i] == '\v' || s[i] == '\f')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  long long value = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    value = value * 10 + (s[i] - '0');
-    if (value > 0x7fffffff) return 0;
-  }
-  return int(negative ? -value : value);
-}
-
 // A text column into its field: strict UTF-8 decoded in place, anything else as Utf8ToWide reads it.
 void AssignTextColumn(std::wstring& field, std::string_view utf8) {
   if (utf8.find('\0') != std::string_view::npos || !plat::DecodeUtf8StrictInto(utf8, field))
@@ -125,7 +111,7 @@ void LoadSongDb() {
     SplitRow(line, owned, fields);
     if (fields.size() < size_t(kSongsCsvColumns)) continue;
     ++rows;
-    const int id = LeadingInt(fields[0]);
+    const int id = LeadingInt(fields[0], true);
     if (!midi.contains(id)) {
       ++excluded;
       continue;
@@ -139,7 +125,7 @@ void LoadSongDb() {
     AssignTextColumn(song.subtitle, fields[9]);
     AssignTextColumn(song.singer, fields[12]);
     AssignTextColumn(song.line1, fields[13]);
-    song.tempo = LeadingInt(fields[5]);
+    song.tempo = LeadingInt(fields[5], true);
     AssignTextColumn(song.chosung, fields[19]);
     AssignTextColumn(song.singerChosung, fields[20]);
   }

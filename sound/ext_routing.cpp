@@ -2,6 +2,7 @@
 #include "sound/services.h"
 
 #include "app/settings/app_settings.h"
+#include "app/text.h"
 
 std::array<std::array<int, 16>, 2> ExtRouteFlags{};
 std::array<int, 128> ExtNoteMap = [] {

@@ -47,8 +47,5 @@ void DispatchPageCommand(const std::wstring& message, const PageCommandStages& s
 const PageCommand* FindPageCommand(PageCommandTable table, std::wstring_view message);
 
 // Argument conventions of the handlers.
-// Leading decimal integer: blanks skipped, optional sign, digits to the first non-digit; 0 when
-// there are none; saturates at the int range.
-int WToI(std::wstring_view text);
 // low when value < low, else high when value > high, else value.
 int ClampInt(int value, int low, int high);

@@ -101,20 +101,6 @@ void ApplySettingValue(const AppSettingKey& key, const std::wstring& value) {
 
 }  // namespace
 
-int LeadingInt(std::wstring_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == L' ' || text[i] == L'\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) negative = text[i++] == L'-';
-  long long v = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    v = v * 10 + (text[i] - L'0');
-    if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (negative) v = -v;
-  return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
-}
-
 const AppSettingKey* FindAppSettingKey(std::string_view name) {
   for (const AppSettingKey& key : AppSettingKeys)
     if (name == key.name) return &key;

@@ -301,6 +301,3 @@ std::wstring GetSettingText(std::wstring AppSettings::*member);
 // (port 0 = output port 1, 0-based channel).
 bool IsDryDrumBassChannel(int port, int channel);
 
-// Leading decimal integer of a value text: blanks skipped, optional sign, stops at the first
-// non-digit, no digits gives 0; saturates instead of overflowing.
-int LeadingInt(std::wstring_view text);

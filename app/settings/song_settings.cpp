@@ -40,11 +40,6 @@ void ForEachLine(const std::string& text, Fn fn) {
   }
 }
 
-// Leading integer of a narrow text, as the settings file reads numbers.
-int LeadingIntNarrow(std::string_view text) {
-  return LeadingInt(std::wstring(text.begin(), text.end()));
-}
-
 // One whitespace-separated decimal integer (optional sign) at `pos`; false when there is none
 // or it does not fit an int.
 bool ReadWord(std::string_view line, size_t& pos, int& value) {
@@ -92,10 +87,10 @@ void LoadUserKeys() {
     if (c1 == std::string_view::npos) return;
     size_t c2 = line.find(',', c1 + 1);
     if (c2 == std::string_view::npos) return;
-    int song = LeadingIntNarrow(line.substr(0, c1));
+    int song = LeadingInt(line.substr(0, c1));
     if (song <= 0) return;
-    UserKeyMap[song] = {LeadingIntNarrow(line.substr(c1 + 1, c2 - c1 - 1)),
-                        LeadingIntNarrow(line.substr(c2 + 1))};
+    UserKeyMap[song] = {LeadingInt(line.substr(c1 + 1, c2 - c1 - 1)),
+                        LeadingInt(line.substr(c2 + 1))};
   });
 }
 

@@ -37,3 +37,12 @@ TEST(EscapeForScript, QuotesAndControlCharacters) {
   EXPECT_EQ(EscapeForScript(L"\"\\\t"), L"\\\"\\\\");
   EXPECT_EQ(EscapeForScript(L"가\u2028"), L"가\u2028");
 }
+
+TEST(LeadingInt, NarrowTextAndNumbersThatMustNotBeClipped) {
+  EXPECT_EQ(LeadingInt(std::string_view(" \t-12ab")), -12);
+  EXPECT_EQ(LeadingInt(std::string_view("99999999999")), 2147483647);
+  EXPECT_EQ(LeadingInt(std::string_view("99999999999"), true), 0);   // a song number that overflows
+  EXPECT_EQ(LeadingInt(L"-99999999999", true), 0);
+  EXPECT_EQ(LeadingInt(L"2147483647", true), 2147483647);
+  EXPECT_EQ(LeadingInt(L"-2147483648", true), -2147483647 - 1);
+}

@@ -169,7 +169,7 @@ TEST(PageCommandEntry, ArgumentHelpers) {
   } cases[] = {{L"1234", 1234},      {L"  -7x", -7},          {L"+5", 5},
                {L"", 0},             {L"abc", 0},             {L"12:34", 12},
                {L"99999999999", 2147483647}, {L"-99999999999", -2147483647 - 1}};
-  for (const auto& c : cases) EXPECT_EQ(WToI(c.text), c.value) << WideToUtf8(c.text);
+  for (const auto& c : cases) EXPECT_EQ(LeadingInt(c.text), c.value) << WideToUtf8(c.text);
   EXPECT_EQ(ClampInt(-3, 0, 10), 0);
   EXPECT_EQ(ClampInt(11, 0, 10), 10);
   EXPECT_EQ(ClampInt(4, 0, 10), 4);
