@@ -38,11 +38,12 @@ int ReadLeadingInt(std::basic_string_view<Char> s, bool overflowIsZero) {
   while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  constexpr long long kLimit = static_cast<long long>(INT_MAX) + 1;
+  // Past this the value is out of range either way; stopping there keeps it from wrapping.
+  constexpr long long kBeyond = static_cast<long long>(INT_MAX) + 2;
   long long value = 0;
   for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
     value = value * 10 + (s[i] - '0');
-    if (value > kLimit) value = kLimit;
+    if (value > kBeyond) value = kBeyond;
   }
   if (negative) value = -value;
   if (value > INT_MAX || value < INT_MIN) return overflowIsZero ? 0 : (negative ? INT_MIN : INT_MAX);
