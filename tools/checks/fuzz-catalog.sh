@@ -2,10 +2,10 @@
 # Fuzzes the catalogue's readers (song text decoding, catalogue lines, MIDI track names, file-name
 # patterns) with libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer for a bounded
 # time. Shares the build-fuzz folder of the song model check; FUZZ_SECONDS overrides the time
-# (default 60).
+# (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds="${FUZZ_SECONDS:-60}"
+seconds="${FUZZ_SECONDS:-20}"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DTAVELO_FUZZ=ON -DTAVELO_TESTS=OFF -DTAVELO_BENCH=OFF >/dev/null
 cmake --build build-fuzz --target fuzz_catalog -j "$(nproc)"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# libFuzzer run of the page server's media path check for 60 seconds: a request path must never
+# libFuzzer run of the page server's media path check for 20 seconds (FUZZ_SECONDS overrides): a request path must never
 # name a file outside its media folder.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -12,4 +12,4 @@ clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
   tools/fuzz/page_media_path_fuzz.cpp platform/page_server.cpp platform/paths.cpp \
   platform/codepage.cpp platform/message_loop.cpp -lcivetweb -lpthread \
   -o "$out/page_media_path_fuzz"
-"$out/page_media_path_fuzz" -max_total_time=60 -max_len=256 "$out/corpus-media-path"
+"$out/page_media_path_fuzz" -max_total_time="${FUZZ_SECONDS:-20}" -max_len=256 "$out/corpus-media-path"
