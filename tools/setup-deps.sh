@@ -6,7 +6,7 @@ apt_packages=(
   clang libclang-rt-14-dev
   libcivetweb-dev librtmidi-dev libfluidsynth3 libfltk1.3-dev nlohmann-json3-dev
   libcurl4-openssl-dev libssl-dev libx11-dev libxtst-dev libxext-dev libturbojpeg0-dev libpng-dev
-  timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk nodejs
+  timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk fonts-noto-color-emoji nodejs
 )
 missing=()
 for p in "${apt_packages[@]}"; do
