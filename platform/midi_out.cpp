@@ -74,9 +74,9 @@ std::unique_ptr<RtMidiOut> NewRtMidiOut() {
 
 class RecordingDevice final : public MidiOutDevice {
  public:
-  RecordingDevice(const FakeMidiOutDevice& spec, std::string tag)
-      : tag_(std::move(tag)), holdsSysEx_(spec.holdsSysEx) {
-    if (!spec.recordFile.empty()) file_ = std::fopen(spec.recordFile.c_str(), "ab");
+  RecordingDevice(const FakeMidiOutDevice& device, std::string tag)
+      : tag_(std::move(tag)), holdsSysEx_(device.holdsSysEx) {
+    if (!device.recordFile.empty()) file_ = std::fopen(device.recordFile.c_str(), "ab");
   }
   ~RecordingDevice() override {
     if (file_) std::fclose(file_);
@@ -164,7 +164,7 @@ std::vector<FakeMidiOutDevice> ParseFakeDevices(const char* text) {
 struct ListedDevice {
   bool fake = false;
   unsigned realIndex = 0;
-  FakeMidiOutDevice spec;  // the fake device, or the real device's name in spec.name
+  FakeMidiOutDevice device;  // the fake device, or the real device's name in device.name
 };
 
 struct DeviceRegistry {
@@ -217,9 +217,9 @@ unsigned MidiOutDeviceCount() {
       ListedDevice d;
       d.realIndex = i;
       try {
-        d.spec.name = Utf8BytesToWide(r.enumerator->getPortName(i));
+        d.device.name = Utf8BytesToWide(r.enumerator->getPortName(i));
       } catch (const RtMidiError&) {
-        d.spec.namesUnreadable = true;
+        d.device.namesUnreadable = true;
       }
       r.look.push_back(std::move(d));
     }
@@ -227,7 +227,7 @@ unsigned MidiOutDeviceCount() {
   for (const auto& f : r.fakes) {
     ListedDevice d;
     d.fake = true;
-    d.spec = f;
+    d.device = f;
     r.look.push_back(std::move(d));
   }
   return static_cast<unsigned>(r.look.size());
@@ -236,8 +236,8 @@ unsigned MidiOutDeviceCount() {
 bool MidiOutDeviceName(unsigned index, std::wstring* name) {
   DeviceRegistry& r = Registry();
   std::lock_guard lock(r.mu);
-  if (index >= r.look.size() || r.look[index].spec.namesUnreadable) return false;
-  if (name) *name = r.look[index].spec.name;
+  if (index >= r.look.size() || r.look[index].device.namesUnreadable) return false;
+  if (name) *name = r.look[index].device.name;
   return true;
 }
 
@@ -252,10 +252,10 @@ int MidiOutOpen(unsigned index, std::string_view tag, MidiOutDevice** out) {
     d = r.look[index];
   }
   if (d.fake) {
-    if (d.spec.openError != kMidiOk) return d.spec.openError;
-    FakeMidiOutDevice spec = d.spec;
-    spec.recordFile = RecordFileOf(d.spec);
-    *out = new (std::nothrow) RecordingDevice(spec, std::string(tag));
+    if (d.device.openError != kMidiOk) return d.device.openError;
+    FakeMidiOutDevice device = d.device;
+    device.recordFile = RecordFileOf(d.device);
+    *out = new (std::nothrow) RecordingDevice(device, std::string(tag));
     return *out ? kMidiOk : kMidiNoMemory;
   }
   std::unique_ptr<RtMidiOut> port = NewRtMidiOut();
