@@ -8,7 +8,7 @@ import os from 'node:os';
 import path from 'node:path';
 import vm from 'node:vm';
 import {
-  bin, collectScripts, demoSongNumbers, openBrowser, readLog, sourceDir, startProgram, stopProgram, waitFor,
+  bin, demoSongNumbers, openProgramPage, readLog, sourceDir, waitFor,
 } from './program.mjs';
 
 // The demo library generator: the command of the source tree, else the program it runs.
@@ -26,13 +26,7 @@ test('start on a demo library: boot log and initSongDb with every demo song',
   fs.writeFileSync(path.join(root, 'system', 'env_settings.cfg'), '{"listFontPx":19}');
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'helpFontPx=31\nport1Module=SC8820\n');
 
-  const { child, address } = startProgram(root);
-  t.after(() => stopProgram(child));
-  const browser = await openBrowser();
-  t.after(() => browser.close());
-  const page = await browser.context.newPage();
-  const scripts = collectScripts(page);
-  await page.goto(await address);
+  const { page, scripts } = await openProgramPage(t, root);
 
   const first = await waitFor(() => scripts.find((s) => s.startsWith('initSongDb(')), 'initSongDb');
   const payload = first.substring('initSongDb('.length, first.indexOf('); renderReservedQueue();'));

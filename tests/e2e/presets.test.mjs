@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { collectScripts, openBrowser, startProgram, stopProgram, waitFor } from './program.mjs';
+import { openProgramPage, waitFor } from './program.mjs';
 
 test('preset dialogs: an empty slot, then saving the base and loading it back', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-preset-'));
@@ -13,13 +13,7 @@ test('preset dialogs: an empty slot, then saving the base and loading it back', 
   fs.mkdirSync(path.join(root, 'system'), { recursive: true });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'saxGate=93\nport1Device=Here\n');
 
-  const { child, address } = startProgram(root);
-  t.after(() => stopProgram(child));
-  const browser = await openBrowser();
-  t.after(() => browser.close());
-  const page = await browser.context.newPage();
-  const scripts = collectScripts(page);
-  await page.goto(await address);
+  const { page, scripts } = await openProgramPage(t, root);
   await waitFor(() => scripts.some((s) => s.startsWith('try{ initMonitorList(')), 'the end of the boot');
 
   // Slot info from the program: all six empty.

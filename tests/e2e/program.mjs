@@ -70,6 +70,19 @@ export function collectScripts(page) {
   return scripts;
 }
 
+// The program on `root` and its page open in headless Chromium, collecting the scripts it is
+// sent; both are closed when test `t` ends.
+export async function openProgramPage(t, root, env = {}) {
+  const { child, address } = startProgram(root, env);
+  t.after(() => stopProgram(child));
+  const browser = await openBrowser();
+  t.after(() => browser.close());
+  const page = await browser.context.newPage();
+  const scripts = collectScripts(page);
+  await page.goto(await address);
+  return { child, page, scripts };
+}
+
 export async function waitFor(fn, what, ms = 30000) {
   const end = Date.now() + ms;
   for (;;) {
