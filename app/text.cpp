@@ -78,3 +78,19 @@ void AppendEscapedForScript(std::wstring& out, std::wstring_view text) {
   }
   out.append(text.data() + run, text.size() - run);
 }
+
+void AppendEscapedForScript(std::string& out, std::wstring_view text) {
+  // Encoded through a stack buffer: one append per field, not per character.
+  char buf[1024];
+  char* end = buf;
+  for (wchar_t c : text) {
+    if (end > buf + sizeof buf - 4) {
+      out.append(buf, end);
+      end = buf;
+    }
+    if (static_cast<unsigned long>(c) < 0x20) continue;
+    if (c == L'"' || c == L'\'' || c == L'\\') *end++ = '\\';
+    end = plat::EncodeUtf8(end, c);
+  }
+  out.append(buf, end);
+}

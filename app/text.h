@@ -27,3 +27,6 @@ int LeadingInt(std::string_view text, bool overflowIsZero = false);
 std::wstring EscapeForScript(std::wstring_view text);
 // The same, appended to `out` (for builders of large scripts).
 void AppendEscapedForScript(std::wstring& out, std::wstring_view text);
+// The same, appended to UTF-8 script text (a lone surrogate or a value beyond U+10FFFF becomes
+// U+FFFD, as in WideToUtf8).
+void AppendEscapedForScript(std::string& out, std::wstring_view text);

@@ -136,7 +136,7 @@ void HandleRefreshSongList() {
   const int count = LoadPopKoIndex();
   if (count <= 0 || !Pages().mainExists()) return;
   plat::PostWindowMessage(WM_RUN_PAGE_SCRIPT, 0, 0,
-                          std::make_unique<std::wstring>(L"try{ initSongDb(" + BuildSongListPayload() +
+                          std::make_unique<std::wstring>(L"try{ initSongDb(" + Utf8ToWide(BuildSongListPayload()) +
                                                          L"); }catch(e){}"));
   DebugLog(L"팝송 한글검색: 화면 곡목록 갱신 " + std::to_wstring(count) + L"곡");
 }

@@ -49,25 +49,16 @@ bool DecodeUtf8StrictInto(std::string_view s, std::wstring& out) {
 std::string WideToUtf8Bytes(std::wstring_view w) {
   std::string out;
   out.reserve(w.size() + w.size() / 2);
+  char buf[1024];
+  char* end = buf;
   for (wchar_t wc : w) {
-    auto cp = static_cast<unsigned long>(static_cast<std::make_unsigned_t<wchar_t>>(wc));
-    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    if (end > buf + sizeof buf - 4) {
+      out.append(buf, end);
+      end = buf;
     }
+    end = EncodeUtf8(end, wc);
   }
+  out.append(buf, end);
   return out;
 }
 

@@ -54,6 +54,41 @@ std::optional<std::string> ReadFileBytes(const fs::path& path) {
   return out;
 }
 
+bool ReadFileLines(const fs::path& path, const std::function<void(std::string_view line)>& line) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  std::vector<char> block(size_t{1} << 18);
+  std::string partial;  // the start of a line that continues in the next block
+  for (;;) {
+    const ssize_t r = ::read(fd, block.data(), block.size());
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    if (r == 0) break;
+    std::string_view rest(block.data(), static_cast<size_t>(r));
+    for (size_t lf; (lf = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(lf + 1)) {
+      if (partial.empty()) {
+        line(rest.substr(0, lf));
+      } else {
+        partial.append(rest.data(), lf);
+        line(partial);
+        partial.clear();
+      }
+    }
+    partial.append(rest);
+  }
+  ::close(fd);
+  if (!partial.empty()) line(partial);
+  return true;
+}
+
 bool WriteFileAtomic(const fs::path& path, std::string_view bytes) {
   if (path.empty()) return false;
   std::error_code ec;

@@ -4,6 +4,7 @@
 // half a file.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,11 @@ namespace plat {
 
 // The whole file, or nothing when it cannot be opened or read.
 std::optional<std::string> ReadFileBytes(const std::filesystem::path& path);
+
+// Calls `line` for every line of the file in order, without its "\n" (a last line without one
+// too), reading in blocks so a large file never sits in memory whole. False when the file cannot
+// be opened or a read fails (the lines before stay delivered).
+bool ReadFileLines(const std::filesystem::path& path, const std::function<void(std::string_view line)>& line);
 
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and renames it over
 // `path`. Creates missing parent folders. False (and the old file untouched) on any failure.

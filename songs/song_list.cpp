@@ -1,6 +1,10 @@
 #include "songs/song_list.h"
 
 #include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <future>
+#include <system_error>
 #include <mutex>
 
 #include "app/debug_log.h"
@@ -42,23 +46,15 @@ void SplitRow(std::string_view line, std::vector<std::string>& owned, std::vecto
   for (const std::string& f : owned) columns.emplace_back(f);
 }
 
-// Decimal digits of `value` (std::to_wstring goes through swprintf: too slow for every song).
-void AppendInt(std::wstring& out, int value) {
-  wchar_t digits[12];
-  int n = 0;
-  unsigned magnitude = value < 0 ? 0u - unsigned(value) : unsigned(value);
-  do {
-    digits[n++] = wchar_t(L'0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) out += L'-';
-  while (n) out += digits[--n];
+void AppendInt(std::string& out, int value) {
+  char digits[12];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
-void AppendTextKey(std::wstring& out, std::wstring_view key, std::wstring_view value) {
+void AppendTextKey(std::string& out, std::string_view key, std::wstring_view value) {
   out += key;
   AppendEscapedForScript(out, value);
-  out += L'\'';
+  out += '\'';
 }
 
 }  // namespace
@@ -81,43 +77,39 @@ std::unordered_set<int> CollectMidiSongNumbers() {
 }
 
 void LoadSongDb() {
-  std::vector<SongRecord> list;
-  const std::optional<std::string> bytes = plat::ReadFileBytes(plat::RealPath(kSongsCsvPath));
-  if (!bytes) {
-    std::unique_lock lock(SongListMutex);
-    SongList.clear();
-    return;
+  // The MIDI folder is listed on its own thread while songs.csv is read; both take about as long.
+  std::future<std::unordered_set<int>> midiListing;
+  try {
+    midiListing = std::async(std::launch::async, CollectMidiSongNumbers);
+  } catch (const std::system_error&) {
+    midiListing = std::async(std::launch::deferred, CollectMidiSongNumbers);
   }
-  const std::unordered_set<int> midi = CollectMidiSongNumbers();
 
-  std::string_view text = *bytes;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  list.reserve(std::count(text.begin(), text.end(), '\n') + 1);
+  const std::filesystem::path csvPath = plat::RealPath(kSongsCsvPath);
+  std::vector<SongRecord> list;
+  // A first quick pass counts the lines, so the list is allocated once at its size (a list of
+  // tens of thousands of records is costly to grow and to over-allocate).
+  size_t lines = 0;
+  if (!csvPath.empty()) plat::ReadFileLines(csvPath, [&](std::string_view) { ++lines; });
+  list.reserve(lines);
   std::vector<std::string> owned;
   std::vector<std::string_view> fields;
-  bool header = true;
-  size_t rows = 0, excluded = 0, pos = 0;
-  while (pos < text.size()) {
-    size_t lf = text.find('\n', pos);
-    if (lf == std::string_view::npos) lf = text.size();
-    std::string_view line = text.substr(pos, lf - pos);
-    pos = lf + 1;
+  bool first = true, header = true;
+  size_t rows = 0;
+  const bool read = !csvPath.empty() && plat::ReadFileLines(csvPath, [&](std::string_view line) {
+    if (first && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+    first = false;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) continue;
+    if (line.empty()) return;
     if (header) {
       header = false;
-      continue;
+      return;
     }
     SplitRow(line, owned, fields);
-    if (fields.size() < size_t(kSongsCsvColumns)) continue;
+    if (fields.size() < size_t(kSongsCsvColumns)) return;
     ++rows;
-    const int id = LeadingInt(fields[0], true);
-    if (!midi.contains(id)) {
-      ++excluded;
-      continue;
-    }
     SongRecord& song = list.emplace_back();
-    song.id = id;
+    song.id = LeadingInt(fields[0], true);
     AssignTextColumn(song.nat, fields[1]);
     AssignTextColumn(song.keys, fields[3]);
     AssignTextColumn(song.genre, fields[6]);
@@ -128,7 +120,15 @@ void LoadSongDb() {
     song.tempo = LeadingInt(fields[5], true);
     AssignTextColumn(song.chosung, fields[19]);
     AssignTextColumn(song.singerChosung, fields[20]);
+  });
+  const std::unordered_set<int> midi = midiListing.get();
+  if (!read) {
+    std::unique_lock lock(SongListMutex);
+    SongList.clear();
+    return;
   }
+  // Only songs that can play are offered.
+  const size_t excluded = std::erase_if(list, [&](const SongRecord& song) { return !midi.contains(song.id); });
   const size_t listed = list.size();
   {
     std::unique_lock lock(SongListMutex);
@@ -157,71 +157,73 @@ std::vector<int> FindUnlistedSongNumbers() {
   return result;
 }
 
-void AppendSongObject(std::wstring& out, const SongRecord& song) {
-  out += L"{id:";
+void AppendSongObject(std::string& out, const SongRecord& song) {
+  out += "{id:";
   AppendInt(out, song.id);
-  AppendTextKey(out, L",title:'", song.title);
-  AppendTextKey(out, L",subtitle:'", song.subtitle);
-  AppendTextKey(out, L",singer:'", song.singer);
-  out += L",tempo:";
+  AppendTextKey(out, ",title:'", song.title);
+  AppendTextKey(out, ",subtitle:'", song.subtitle);
+  AppendTextKey(out, ",singer:'", song.singer);
+  out += ",tempo:";
   AppendInt(out, song.tempo);
-  AppendTextKey(out, L",genre:'", song.genre);
-  AppendTextKey(out, L",keys:'", song.keys);
-  AppendTextKey(out, L",chosung:'", song.chosung);
-  AppendTextKey(out, L",singerChosung:'", song.singerChosung);
-  AppendTextKey(out, L",line1:'", song.line1);
-  if (!song.koTitle.empty()) AppendTextKey(out, L",koTitle:'", song.koTitle);
-  if (!song.koSinger.empty()) AppendTextKey(out, L",koSinger:'", song.koSinger);
-  out += L'}';
+  AppendTextKey(out, ",genre:'", song.genre);
+  AppendTextKey(out, ",keys:'", song.keys);
+  AppendTextKey(out, ",chosung:'", song.chosung);
+  AppendTextKey(out, ",singerChosung:'", song.singerChosung);
+  AppendTextKey(out, ",line1:'", song.line1);
+  if (!song.koTitle.empty()) AppendTextKey(out, ",koTitle:'", song.koTitle);
+  if (!song.koSinger.empty()) AppendTextKey(out, ",koSinger:'", song.koSinger);
+  out += '}';
 }
 
 namespace {
 
 template <typename Keep>
-std::wstring BuildPayload(bool whole, Keep keep) {
+std::string BuildPayload(bool whole, Keep keep) {
   std::shared_lock lock(SongListMutex);
-  std::wstring out;
+  std::string out;
   if (whole) {
-    // One allocation for the whole array: it holds every song of the catalogue.
+    // One allocation for the whole array: it holds every song of the catalogue. Three bytes per
+    // character covers Hangul; only the pages written are ever touched.
     size_t estimate = 2;
     for (const SongRecord& s : SongList)
-      estimate += 120 + s.title.size() + s.subtitle.size() + s.singer.size() + s.genre.size() + s.keys.size() +
-                  s.chosung.size() + s.singerChosung.size() + s.line1.size() + s.koTitle.size() + s.koSinger.size();
+      estimate += 120 + 3 * (s.title.size() + s.subtitle.size() + s.singer.size() + s.genre.size() +
+                             s.keys.size() + s.chosung.size() + s.singerChosung.size() + s.line1.size() +
+                             s.koTitle.size() + s.koSinger.size());
     out.reserve(estimate);
   }
-  out += L'[';
+  out += '[';
   bool first = true;
   for (const SongRecord& song : SongList) {
     if (!keep(song)) continue;
-    if (!first) out += L',';
+    if (!first) out += ',';
     first = false;
     AppendSongObject(out, song);
   }
-  out += L']';
+  out += ']';
   return out;
 }
 
 }  // namespace
 
-std::wstring BuildSongListPayload() {
+std::string BuildSongListPayload() {
   return BuildPayload(true, [](const SongRecord&) { return true; });
 }
 
-std::wstring BuildSongListPayloadFor(const std::vector<int>& numbers) {
+std::string BuildSongListPayloadFor(const std::vector<int>& numbers) {
   const std::unordered_set<int> wanted(numbers.begin(), numbers.end());
   return BuildPayload(false, [&](const SongRecord& song) { return wanted.contains(song.id); });
 }
 
-std::wstring PostSongListUpdate(const std::vector<int>& addedNumbers) {
+std::string PostSongListUpdate(const std::vector<int>& addedNumbers) {
   std::vector<int> numbers = addedNumbers;
   std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
   if (numbers.empty() || numbers.size() > 3000) {
     DebugLog(L"화면 곡목록 갱신: 전체 " + std::to_wstring(GetSongCount()) + L"곡 다시 심음");
-    return L"try { initSongDb(" + BuildSongListPayload() +
-           L"); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }";
+    return "try { initSongDb(" + BuildSongListPayload() +
+           "); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }";
   }
   DebugLog(L"화면 곡목록 갱신: 새 곡 " + std::to_wstring(numbers.size()) + L"곡만 반영(부분 갱신 - 빠름)");
-  return L"try { mergeSongDb(" + BuildSongListPayloadFor(numbers) +
-         L"); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }";
+  return "try { mergeSongDb(" + BuildSongListPayloadFor(numbers) +
+         "); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }";
 }

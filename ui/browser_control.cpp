@@ -184,6 +184,10 @@ void CoreWebView2::ExecuteScript(std::wstring_view script, ExecuteScriptComplete
   plat::RunPageViewScript(view_, WideToUtf8(script), std::move(done));
 }
 
+void CoreWebView2::ExecuteScriptUtf8(std::string script, ExecuteScriptCompletedHandler done) {
+  plat::RunPageViewScript(view_, std::move(script), std::move(done));
+}
+
 void CoreWebView2::SetVirtualHostNameToFolderMapping(std::wstring_view hostName,
                                                      std::wstring_view folder,
                                                      WebViewAccess access) {

@@ -72,6 +72,8 @@ class CoreWebView2 {
   // Runs the script in the page asynchronously; scripts run in the order of the calls, each at
   // global scope, and one that throws does not stop the next.
   void ExecuteScript(std::wstring_view script, ExecuteScriptCompletedHandler done = nullptr);
+  // The same for script text that is already valid UTF-8 (the large song-list scripts).
+  void ExecuteScriptUtf8(std::string script, ExecuteScriptCompletedHandler done = nullptr);
 
   // https addresses on `hostName` load files of `folder` (an install path).
   void SetVirtualHostNameToFolderMapping(std::wstring_view hostName, std::wstring_view folder,

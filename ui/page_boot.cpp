@@ -38,6 +38,10 @@ void RunOnMainPage(const std::wstring& script) {
   if (MainWebView && !script.empty()) MainWebView->ExecuteScript(script);
 }
 
+void RunOnMainPage(std::string utf8Script) {
+  if (MainWebView && !utf8Script.empty()) MainWebView->ExecuteScriptUtf8(std::move(utf8Script));
+}
+
 // Removes the first-install flag; true when it was there.
 bool TakeFirstInstallFlag() {
   std::filesystem::path path = plat::RealPath(kFirstInstallFlag);
@@ -47,7 +51,7 @@ bool TakeFirstInstallFlag() {
 
 }  // namespace
 
-std::wstring BuildBootFirstScript() {
+std::string BuildBootFirstScript() {
   const AppSettings& s = Settings;
   std::wstring port1Module, port2Module, extDevice, lyricFont, waitColor, sungColor;
   {
@@ -59,10 +63,7 @@ std::wstring BuildBootFirstScript() {
     waitColor = EscapeForScript(s.lyricWaitColor);
     sungColor = EscapeForScript(s.lyricSungColor);
   }
-  std::wstring js = BuildSongListPayload();
-  js.reserve(js.size() + 4096);
-  js.insert(0, L"initSongDb(");
-  js += L"); renderReservedQueue(); renderSearchResults(); initSoundTable(" + BuildSoundTablePayload();
+  std::wstring js = L"); renderReservedQueue(); renderSearchResults(); initSoundTable(" + BuildSoundTablePayload();
   js += L"); initPlayedHistory(" + BuildHistoryPayload() + L"); initFavorites(" + BuildFavoritesPayload() +
         L"); initUserKeys(" + BuildUserKeyIdList();
   js += L"); try{ initHelpText(" + BuildHelpPayload() + L"," + N(s.helpFontPx) + L"," + N(s.helpPageSec);
@@ -97,7 +98,14 @@ std::wstring BuildBootFirstScript() {
         L"); }catch(e){} try{ initCustomFonts(" + ListFontFiles() + L"); }catch(e){}";
   js += L" try{ initEqFromApp(" + N(EqSettings.lowFreq) + L"," + N(EqSettings.lowGain) + L"," +
         N(EqSettings.highFreq) + L"," + N(EqSettings.highGain) + L"); }catch(e){}";
-  return js;
+  // The song array is already UTF-8; the rest joins it once converted.
+  const std::string rest = WideToUtf8(js);
+  std::string script = "initSongDb(";
+  const std::string songs = BuildSongListPayload();
+  script.reserve(script.size() + songs.size() + rest.size());
+  script += songs;
+  script += rest;
+  return script;
 }
 
 std::wstring BuildBootEnvScript() {

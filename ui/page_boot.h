@@ -6,8 +6,9 @@
 void OnMainNavigationCompleted();
 
 // The first boot script: song list, tone table, history, favourites, singer keys, help text and
-// every display value of the settings.
-std::wstring BuildBootFirstScript();
+// every display value of the settings. UTF-8, as the page channel carries it (it holds the whole
+// song array).
+std::string BuildBootFirstScript();
 // The environment blob script ("" when there is no valid page settings object).
 std::wstring BuildBootEnvScript();
 // The second boot script: monitors, customer window values, PC/video info, medley list.

@@ -38,6 +38,25 @@ TEST(EscapeForScript, QuotesAndControlCharacters) {
   EXPECT_EQ(EscapeForScript(L"가\u2028"), L"가\u2028");
 }
 
+TEST(EscapeForScript, Utf8FormMatchesTheWideFormEncoded) {
+  // The UTF-8 builder must give exactly the bytes of the wide escape converted afterwards,
+  // including replaced surrogates and values beyond U+10FFFF, and across its inner buffer.
+  const std::wstring cases[] = {
+      L"",
+      L"plain",
+      L"Don't \"stop\" \\ me\r\n\x01\x1f end",
+      L"아리랑 ㅇㄹㄹ \U0001F3A4 \u00e9",
+      std::wstring{L'a', static_cast<wchar_t>(0xD800), L'b', static_cast<wchar_t>(0x110000),
+                   static_cast<wchar_t>(-1)},
+      std::wstring(700, L'\'') + std::wstring(400, L'가') + std::wstring(300, L'\U0001F3B5'),
+  };
+  for (const std::wstring& text : cases) {
+    std::string out = "x";
+    AppendEscapedForScript(out, text);
+    EXPECT_EQ(out, "x" + WideToUtf8(EscapeForScript(text))) << text.size();
+  }
+}
+
 TEST(LeadingInt, NarrowTextAndNumbersThatMustNotBeClipped) {
   EXPECT_EQ(LeadingInt(std::string_view(" \t-12ab")), -12);
   EXPECT_EQ(LeadingInt(std::string_view("99999999999")), 2147483647);

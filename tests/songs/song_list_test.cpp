@@ -114,9 +114,9 @@ TEST_F(SongListTest, UnlistedSongs) {
 
 TEST_F(SongListTest, Payloads) {
   SetList({});
-  EXPECT_EQ(BuildSongListPayload(), L"[]");
+  EXPECT_EQ(BuildSongListPayload(), "[]");
   EXPECT_EQ(PostSongListUpdate({}),
-            L"try { initSongDb([]); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }");
+            "try { initSongDb([]); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }");
 
   SongRecord dont{5, L"k", L"C", L"팝", L"Don't", L"", L"A\\B", L"line\tone\n", 0, L"", L"", L"", L""};
   SongRecord nine{9, L"p", L"", L"", L"T", L"s", L"S", L"", 120, L"ㅌ", L"ㅅ", L"", L"가수"};
@@ -124,28 +124,28 @@ TEST_F(SongListTest, Payloads) {
   five2.koTitle = L"제목";
   SetList({nine, dont, five2});
   EXPECT_EQ(BuildSongListPayload(),
-            L"[{id:9,title:'T',subtitle:'s',singer:'S',tempo:120,genre:'',keys:'',chosung:'ㅌ',singerChosung:'ㅅ',"
+            U8(L"[{id:9,title:'T',subtitle:'s',singer:'S',tempo:120,genre:'',keys:'',chosung:'ㅌ',singerChosung:'ㅅ',"
             L"line1:'',koSinger:'가수'},"
             L"{id:5,title:'Don\\'t',subtitle:'',singer:'A\\\\B',tempo:0,genre:'팝',keys:'C',chosung:'',"
             L"singerChosung:'',line1:'lineone'},"
             L"{id:5,title:'Don\\'t',subtitle:'',singer:'A\\\\B',tempo:0,genre:'팝',keys:'C',chosung:'',"
-            L"singerChosung:'',line1:'lineone',koTitle:'제목'}]");
-  const std::wstring justFive = BuildSongListPayloadFor({5, 77});
-  EXPECT_EQ(justFive.find(L"{id:9"), std::wstring::npos);
-  EXPECT_EQ(justFive.substr(0, 6), L"[{id:5");
-  EXPECT_NE(justFive.find(L"},{id:5"), std::wstring::npos);  // both records of 5
+            L"singerChosung:'',line1:'lineone',koTitle:'제목'}]"));
+  const std::string justFive = BuildSongListPayloadFor({5, 77});
+  EXPECT_EQ(justFive.find("{id:9"), std::string::npos);
+  EXPECT_EQ(justFive.substr(0, 6), "[{id:5");
+  EXPECT_NE(justFive.find("},{id:5"), std::string::npos);  // both records of 5
 
-  const std::wstring partial = PostSongListUpdate({5, 5, 9});
-  EXPECT_EQ(partial, L"try { mergeSongDb(" + BuildSongListPayloadFor({9, 5}) +
-                         L"); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }");
-  EXPECT_EQ(partial.find(L"{id:9"), 19u);  // song-list order, not number order
+  const std::string partial = PostSongListUpdate({5, 5, 9});
+  EXPECT_EQ(partial, "try { mergeSongDb(" + BuildSongListPayloadFor({9, 5}) +
+                         "); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }");
+  EXPECT_EQ(partial.find("{id:9"), 19u);  // song-list order, not number order
   EXPECT_NE(root.Read("debug_log.txt").find(U8(L"새 곡 2곡만 반영(부분 갱신 - 빠름)")), std::string::npos);
 
   std::vector<int> many(3000);
   for (int i = 0; i < 3000; ++i) many[i] = i + 1;
-  EXPECT_EQ(PostSongListUpdate(many).substr(0, 18), L"try { mergeSongDb(");
+  EXPECT_EQ(PostSongListUpdate(many).substr(0, 18), "try { mergeSongDb(");
   many.push_back(4000);
-  EXPECT_EQ(PostSongListUpdate(many).substr(0, 17), L"try { initSongDb(");
+  EXPECT_EQ(PostSongListUpdate(many).substr(0, 17), "try { initSongDb(");
   EXPECT_NE(root.Read("debug_log.txt").find(U8(L"화면 곡목록 갱신: 전체 3곡 다시 심음")), std::string::npos);
 }
 

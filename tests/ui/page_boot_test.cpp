@@ -3,6 +3,7 @@
 #include "app/settings/app_settings.h"
 #include "app/settings/settings_files.h"
 #include "app/settings/song_settings.h"
+#include "app/text.h"
 #include "sound/services.h"
 #include "ui/page_boot.h"
 #include "../app/temp_root.h"
@@ -33,7 +34,7 @@ class PageBootTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(PageBootTest, FirstScriptCallsThePageInItsOrder) {
-  std::wstring js = BuildBootFirstScript();
+  const std::wstring js = Utf8ToWide(BuildBootFirstScript());
   ExpectCallOrder(js, {L"initSongDb", L"renderReservedQueue", L"renderSearchResults", L"initSoundTable",
                        L"initPlayedHistory", L"initFavorites", L"initUserKeys", L"initHelpText",
                        L"initAppSettings", L"initScoreText", L"setNumLockOffDisplay", L"initExtRouting",
@@ -65,7 +66,7 @@ TEST_F(PageBootTest, FirstScriptEscapesTextsAndCarriesValues) {
   UserKeyMap = {{30, {1, 1}}, {7, {0, 2}}};
   ParseExtRouting(L"1");
   ParseExtNoteMap(L"36>35");
-  std::wstring js = BuildBootFirstScript();
+  const std::wstring js = Utf8ToWide(BuildBootFirstScript());
   EXPECT_NE(js.find(L"initAppSettings(0, 'SC\\'88', 'SC8850', "), std::wstring::npos);
   EXPECT_NE(js.find(L"'10000000000000000000000000000000','36>35','dev\\\\ice'); }catch(e){}"), std::wstring::npos);
   EXPECT_NE(js.find(L"setLyricFontDisplay('file:\\'x\\'.ttf')"), std::wstring::npos);
