@@ -11,6 +11,7 @@
 #include "app/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "songs/file_listing.h"
 #include "songs/song_catalog.h"
@@ -92,6 +93,7 @@ void LoadSongDb() {
   size_t lines = 0;
   if (!csvPath.empty()) plat::ReadFileLines(csvPath, [&](std::string_view) { ++lines; });
   list.reserve(lines);
+  plat::AdviseLargePages(list.data(), list.capacity() * sizeof(SongRecord));
   std::vector<std::string> owned;
   std::vector<std::string_view> fields;
   bool first = true, header = true;
@@ -190,6 +192,7 @@ std::string BuildPayload(bool whole, Keep keep) {
                              s.keys.size() + s.chosung.size() + s.singerChosung.size() + s.line1.size() +
                              s.koTitle.size() + s.koSinger.size());
     out.reserve(estimate);
+    plat::AdviseLargePages(out.data(), out.capacity());
   }
   out += '[';
   bool first = true;
