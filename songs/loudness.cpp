@@ -38,7 +38,9 @@ int EstimateSongLoudness(const SongModel& model) {
   volume.fill(100);
   expression.fill(127);
   std::vector<int> open(32 * 128, -1);  // open note per port, channel and note
-  std::vector<TimedNote> notes;
+  // Tens of thousands of notes per song: the list keeps its memory from one song to the next.
+  thread_local std::vector<TimedNote> notes;
+  notes.clear();
 
   double tempo = 500000;
   double now = 0;

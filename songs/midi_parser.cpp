@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
+#include <limits>
+#include <queue>
 #include <utility>
 
 #include "app/debug_log.h"
@@ -27,56 +30,66 @@ struct OpenNotes {
   int& at(int channel, int note) { return slot[channel * 128 + note]; }
 };
 
-// An event as the walk finds it, before the events are put in tick order: small, so that the
-// ordering moves little memory; SysEx bytes wait in a list of their own.
-struct WalkedEvent {
-  uint32_t tick;
-  uint8_t kind, status, data1, data2, port;
-  uint32_t extra;  // tempo, or the index of the SysEx bytes
+// One track of the file as the parse reads it: its reader (at the delta time of its next event),
+// the tick of that event, and the output port its events are on.
+struct TrackCursor {
+  midi::TrackReader reader;
+  uint32_t tick = 0;
+  unsigned chunk = 0;
+  uint8_t port = 0;  // every track starts on the first port
+  bool named = false;
 };
-static_assert(sizeof(WalkedEvent) == 16);
 
-// The song's events in tick order; events on the same tick keep file order, track after track.
-// Each track is already in tick order, so the order is found by a stable radix sort of the ticks
-// (11 bits per pass, only as many passes as the last tick needs), and every event is built once.
-void BuildSortedEvents(const std::vector<WalkedEvent>& walked, std::vector<std::vector<uint8_t>>& sysex,
-                       std::vector<SongEvent>& events) {
-  const size_t n = walked.size();
-  uint32_t maxTick = 0;
-  bool sorted = true;
-  for (size_t i = 0; i < n; ++i) {
-    if (i && walked[i].tick < walked[i - 1].tick) sorted = false;
-    maxTick = std::max(maxTick, walked[i].tick);
-  }
-  std::vector<uint64_t> keys(n);  // tick above, position below
-  for (size_t i = 0; i < n; ++i) keys[i] = (uint64_t{walked[i].tick} << 32) | i;
-  if (!sorted) {
-    constexpr int kBits = 11;
-    constexpr uint32_t kBuckets = 1u << kBits;
-    std::vector<uint64_t> scratch(n);
-    std::vector<uint32_t> count(kBuckets);
-    for (int shift = 32; shift < 64 && (shift == 32 || (maxTick >> (shift - 32)) != 0); shift += kBits) {
-      std::fill(count.begin(), count.end(), 0);
-      for (uint64_t k : keys) ++count[(k >> shift) & (kBuckets - 1)];
-      uint32_t sum = 0;
-      for (auto& c : count) sum += std::exchange(c, sum);
-      for (uint64_t k : keys) scratch[count[(k >> shift) & (kBuckets - 1)]++] = k;
-      keys.swap(scratch);
+// Reads all tracks side by side in tick order: the events of one tick come track after track in
+// file order, and each track's in its own order, which is the order of a stable sort by tick of
+// the whole file. `onEvent(cursor, event)` gets every event in that order.
+template <class OnEvent>
+void MergeTracks(std::vector<TrackCursor>& tracks, OnEvent&& onEvent) {
+  // Takes the events of one track on `tick`; false once the track has no more events.
+  auto takeTick = [&](TrackCursor& track, uint32_t tick) {
+    midi::TrackReader reader = track.reader;  // a local copy stays in registers
+    bool more;
+    do {
+      midi::Event ev;
+      if (!reader.Read(ev)) {
+        more = false;
+        break;
+      }
+      onEvent(track, ev);
+      more = reader.Advance();
+    } while (more && reader.Tick() == tick);
+    track.reader = reader;
+    track.tick = reader.Tick();
+    return more;
+  };
+  constexpr size_t kScanLimit = 64;
+  if (tracks.size() <= kScanLimit) {
+    // Few tracks (every real song): one look at each track per tick that has events.
+    uint32_t tick = std::numeric_limits<uint32_t>::max();
+    for (const auto& t : tracks) tick = std::min(tick, t.tick);
+    while (!tracks.empty()) {
+      uint32_t following = std::numeric_limits<uint32_t>::max();
+      for (size_t i = 0; i < tracks.size();) {
+        if (tracks[i].tick == tick && !takeTick(tracks[i], tick)) {
+          tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(i));
+          continue;
+        }
+        following = std::min(following, tracks[i].tick);
+        ++i;
+      }
+      tick = following;
     }
+    return;
   }
-  events.clear();
-  events.reserve(n);
-  for (uint64_t k : keys) {
-    const WalkedEvent& w = walked[static_cast<uint32_t>(k)];
-    SongEvent& e = events.emplace_back();
-    e.tick = w.tick;
-    e.kind = w.kind;
-    e.status = w.status;
-    e.data1 = w.data1;
-    e.data2 = w.data2;
-    e.port = w.port;
-    if (w.kind == kSongEventTempo) e.tempo = w.extra;
-    else if (w.kind == kSongEventSysEx) e.sysex = std::move(sysex[w.extra]);
+  // Many tracks (a crafted file): the track with the earliest next event, the first in file order
+  // among equals, comes from a heap.
+  using Entry = std::pair<uint32_t, size_t>;  // next tick, track
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<>> heap;
+  for (size_t i = 0; i < tracks.size(); ++i) heap.push({tracks[i].tick, i});
+  while (!heap.empty()) {
+    const auto [tick, i] = heap.top();
+    heap.pop();
+    if (takeTick(tracks[i], tick)) heap.push({tracks[i].tick, i});
   }
 }
 
@@ -178,6 +191,8 @@ std::vector<uint32_t> BuildBarTicks(const std::vector<TimeSignature>& signatures
 
 bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   model.SongEventList.clear();
+  model.SongSysExData.clear();
+  model.SongSysExStarts.clear();
   model.MelodyNotes.clear();
   model.BassPartNotes.clear();
   model.SecondStaffNotes.clear();
@@ -196,51 +211,74 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   std::vector<TimeSignature> timeSignatures;
   std::vector<KeySignature> keySignatures;
 
-  NamedTracks named = FindNamedTracks(bytes);
+  // Every track's events in tick order, straight into the event list. What the song keeps:
+  // channel messages of the first two ports, tempo changes and SysEx messages.
+  std::vector<TrackCursor> tracks;
+  midi::ForEachChunk(bytes, [&](unsigned index, bool isTrack, const uint8_t* data, size_t size) {
+    if (!isTrack) return true;
+    TrackCursor& track = tracks.emplace_back();
+    track.reader = midi::TrackReader(data, size);
+    track.chunk = index;
+    if (track.reader.Advance()) track.tick = track.reader.Tick();
+    else tracks.pop_back();  // no events
+    return true;
+  });
+  auto& events = model.SongEventList;
+  events.reserve(bytes.size() / 3);
+  auto& sysexData = model.SongSysExData;
+  auto& sysexStarts = model.SongSysExStarts;
+  sysexStarts.push_back(0);
+  NamedTracks named;
+  MergeTracks(tracks, [&](TrackCursor& track, const midi::Event& ev) {
+    const uint8_t status = ev.status;
+    if (status < 0xF0) {
+      // Below 0x80: no status yet at the start of a track.
+      if (status >= 0x80 && track.port <= 1) {
+        SongEvent& e = events.emplace_back();
+        e.tick = ev.tick;
+        e.status = status;
+        e.data1 = ev.data1;
+        e.data2 = ev.data2;
+        e.port = track.port;
+      }
+    } else if (status == 0xFF) {
+      if (ev.metaType == 0x51 && ev.length == 3) {
+        SongEvent& e = events.emplace_back();
+        e.tick = ev.tick;
+        e.kind = kSongEventTempo;
+        e.port = track.port;
+        e.tempo = (uint32_t{ev.data[0]} << 16) | (uint32_t{ev.data[1]} << 8) | ev.data[2];
+      } else if (ev.metaType == 0x21 && ev.length >= 1) {
+        track.port = ev.data[0];
+      } else if (ev.metaType == 0x03 && ev.length > 0 && !track.named) {
+        track.named = true;  // only a track's first name counts
+        NoteTrackName(named, track.chunk, std::string_view(reinterpret_cast<const char*>(ev.data), ev.length));
+      } else {
+        TakeSignature(ev, timeSignatures, keySignatures);
+      }
+    } else if (status <= 0xF7 && sysexStarts.size() <= std::numeric_limits<uint32_t>::max()) {
+      SongEvent& e = events.emplace_back();
+      e.tick = ev.tick;
+      e.kind = kSongEventSysEx;
+      e.port = track.port;
+      e.sysex = static_cast<uint32_t>(sysexStarts.size() - 1);
+      if (status == 0xF0) sysexData.push_back(0xF0);
+      sysexData.insert(sysexData.end(), ev.data, ev.data + ev.length);
+      sysexStarts.push_back(sysexData.size());
+    }
+    // Real-time bytes (F8-FE): nothing the player may send.
+  });
+
+  // The companion tracks, whatever their port: lyric timing, jump marks and the two staves.
   const unsigned gasa = named.gasa > 0 ? named.gasa : kDefaultGasaTrack;
   const unsigned staff1 = named.staff1 > 0 ? named.staff1 : kDefaultStaff1Track;
   const unsigned staff2 = named.staff2 > 0 ? named.staff2 : kDefaultStaff2Track;
-
-  std::vector<WalkedEvent> walked;
-  walked.reserve(bytes.size() / 3);
-  std::vector<std::vector<uint8_t>> sysexBytes;
   OpenNotes openMelody, openSecond;
-  uint8_t port = 0;
-
   midi::WalkFile(
-      bytes,
-      [&](unsigned, bool) {
-        port = 0;  // every track starts on the first port
-        return true;
-      },
+      bytes, [&](unsigned chunk, bool) { return chunk == gasa || chunk == staff1 || chunk == staff2; },
       [&](unsigned chunk, const midi::Event& ev) {
         const uint8_t status = ev.status;
-        if (status == 0xFF) {
-          if (ev.metaType == 0x51 && ev.length == 3) {
-            uint32_t tempo = (uint32_t{ev.data[0]} << 16) | (uint32_t{ev.data[1]} << 8) | ev.data[2];
-            walked.push_back({ev.tick, kSongEventTempo, 0, 0, 0, port, tempo});
-          } else if (ev.metaType == 0x21 && ev.length >= 1) {
-            port = ev.data[0];
-          } else {
-            TakeSignature(ev, timeSignatures, keySignatures);
-          }
-          return midi::Step::kNext;
-        }
-        if (status >= 0xF0 && status <= 0xF7) {
-          auto& bytesOut = sysexBytes.emplace_back();
-          bytesOut.reserve(ev.length + 1);
-          if (status == 0xF0) bytesOut.push_back(0xF0);
-          bytesOut.insert(bytesOut.end(), ev.data, ev.data + ev.length);
-          walked.push_back({ev.tick, kSongEventSysEx, 0, 0, 0, port, static_cast<uint32_t>(sysexBytes.size() - 1)});
-          return midi::Step::kNext;
-        }
-        // No status yet at the start of a track, or a real-time byte: nothing the player may send.
-        if (status < 0x80 || status >= 0xF8) return midi::Step::kNext;
-
-        if (port <= 1) {
-          walked.push_back({ev.tick, kSongEventChannel, status, ev.data1, ev.data2, port, 0});
-        }
-        // Companion tracks, whatever their port.
+        if (status < 0x80 || status >= 0xF0) return midi::Step::kNext;
         const int type = status & 0xF0;
         const int channel = status & 0x0F;
         const bool noteOn = type == 0x90 && ev.data2 > 0;
@@ -278,9 +316,6 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   }
   ThinSecondStaffNotes(model.SecondStaffNotes);
 
-  auto& events = model.SongEventList;
-  BuildSortedEvents(walked, sysexBytes, events);
-  std::vector<WalkedEvent>().swap(walked);
   BuildMelodyArticulation(model);
   model.SongLoudness = EstimateSongLoudness(model);
 
@@ -301,5 +336,6 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
 }
 
 bool ParseSongMidi(SongModel& model, const std::wstring& midiPath) {
-  return ParseSongMidiBytes(model, ReadSongBytesCached(midiPath));
+  const auto bytes = ReadSongBytesShared(midiPath);
+  return ParseSongMidiBytes(model, *bytes);
 }

@@ -32,19 +32,22 @@ int ReadMidiTempoBpm(int songNumber) {
   return bpm;
 }
 
+void NoteTrackName(NamedTracks& found, unsigned number, std::string_view name) {
+  const std::string normal = NormalizeTrackName(name);
+  int* slot = normal == "gasa"     ? &found.gasa
+              : normal == "staff1" ? &found.staff1
+              : normal == "staff2" ? &found.staff2
+                                   : nullptr;
+  if (slot && (*slot == -1 || int(number) < *slot)) *slot = int(number);  // the first such chunk
+}
+
 NamedTracks FindNamedTracks(std::string_view midiBytes) {
   NamedTracks found;
   midi::WalkFile(
       midiBytes, [](unsigned, bool) { return true; },
       [&](unsigned number, const midi::Event& ev) {
         if (ev.status != 0xFF || ev.metaType != 0x03 || ev.length == 0) return midi::Step::kNext;
-        const std::string name =
-            NormalizeTrackName(std::string_view(reinterpret_cast<const char*>(ev.data), ev.length));
-        int* slot = name == "gasa"     ? &found.gasa
-                    : name == "staff1" ? &found.staff1
-                    : name == "staff2" ? &found.staff2
-                                       : nullptr;
-        if (slot && *slot == -1) *slot = int(number);
+        NoteTrackName(found, number, std::string_view(reinterpret_cast<const char*>(ev.data), ev.length));
         return midi::Step::kEndChunk;  // only a track's first name counts
       });
   return found;

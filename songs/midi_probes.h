@@ -17,7 +17,11 @@ struct NamedTracks {
 int ReadMidiTempoBpm(int songNumber);
 
 // The first chunk named "gasa", "staff1" and "staff2" (names compared after NormalizeTrackName).
+// Only a track's first non-empty name (meta event 03) counts.
 NamedTracks FindNamedTracks(std::string_view midiBytes);
+// Takes the first name of chunk `number` into `found`, for walks that look for the names on the
+// way; the chunks may come in any order.
+void NoteTrackName(NamedTracks& found, unsigned number, std::string_view name);
 
 // Trailing blanks, tabs and NULs and leading blanks and tabs removed; ASCII capitals lowered.
 std::string NormalizeTrackName(std::string_view name);

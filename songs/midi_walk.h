@@ -42,14 +42,91 @@ struct Event {
   uint32_t length = 0;
 };
 
-enum class Step { kNext, kEndChunk, kEndWalk };
+// Reads the events of one track chunk one at a time, so that several tracks can be read side by
+// side. Never reads outside the chunk's bytes. Bytes that cannot be read end the track there.
+// Every step is inlined: the song parse takes it for every event of the file.
+class TrackReader {
+ public:
+  TrackReader() = default;
+  TrackReader(const uint8_t* data, size_t size) : base_(data), end_(size) {}
 
-// Walks the chunks of the file. `onChunk(index, isTrack)` is asked for each chunk (1-based index,
-// every chunk counted) and returns whether to walk its events; `onEvent(index, event)` gets each
-// event of a walked "MTrk" chunk and returns how to go on. Returns false for a file without a
-// readable header.
-template <class OnChunk, class OnEvent>
-bool WalkFile(std::string_view bytes, OnChunk&& onChunk, OnEvent&& onEvent) {
+  // The next event into `ev` (every field set); false at the end of the track.
+  [[gnu::always_inline]] bool Next(Event& ev) { return Advance() && Read(ev); }
+
+  // Reads the next event's delta time, after which Tick() is that event's tick; false at the end
+  // of the track.
+  [[gnu::always_inline]] bool Advance() {
+    uint32_t delta;
+    if (done_ || !ReadVariable(delta) || (tick_ += delta, at_ >= end_)) {
+      done_ = true;
+      return false;
+    }
+    return true;
+  }
+  // Running sum of delta times, held at 0xFFFFFFFF rather than wrapping.
+  uint32_t Tick() const { return tick_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(tick_); }
+
+  // The event whose delta time Advance just read, into `ev` (every field set); false, and the
+  // track ends, when its bytes cannot be read.
+  [[gnu::always_inline]] bool Read(Event& ev) {
+    if (done_ || !ReadBody(ev)) {
+      done_ = true;
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  // Delta times and lengths: at most four bytes of seven bits.
+  [[gnu::always_inline]] bool ReadVariable(uint32_t& value) {
+    value = 0;
+    for (int n = 0; n < 4 && at_ < end_; ++n) {
+      const uint8_t b = base_[at_++];
+      value = (value << 7) | (b & 0x7F);
+      if (!(b & 0x80)) return true;
+    }
+    return false;
+  }
+
+  [[gnu::always_inline]] bool ReadBody(Event& ev) {
+    ev = Event{};
+    ev.tick = Tick();
+    if (base_[at_] >= 0x80) running_ = base_[at_++];
+    ev.status = running_;
+    if (running_ == 0xFF || (running_ >= 0xF0 && running_ <= 0xF7)) {
+      if (running_ == 0xFF) {
+        if (at_ >= end_) return false;
+        ev.metaType = base_[at_++];
+      }
+      uint32_t length;
+      if (!ReadVariable(length) || length > end_ - at_) return false;
+      ev.data = base_ + at_;
+      ev.length = length;
+      at_ += length;
+    } else {
+      const size_t need = (running_ >= 0xC0 && running_ <= 0xDF) ? 1 : 2;
+      if (end_ - at_ < need) return false;
+      ev.data1 = base_[at_];
+      if (need == 2) ev.data2 = base_[at_ + 1];
+      at_ += need;
+    }
+    return true;
+  }
+
+  const uint8_t* base_ = nullptr;
+  size_t at_ = 0;
+  size_t end_ = 0;
+  uint64_t tick_ = 0;    // running sum of delta times
+  uint8_t running_ = 0;  // running status
+  bool done_ = false;
+};
+
+// Goes through the chunks of the file: `onChunk(index, isTrack, data, size)` gets each chunk
+// (1-based index, every chunk counted) with the bytes it has in the file, and returns whether to
+// go on. A chunk longer than the file ends with the file; nothing can follow it. Returns false for
+// a file without a readable header.
+template <class OnChunk>
+bool ForEachChunk(std::string_view bytes, OnChunk&& onChunk) {
   FileHeader header;
   if (!ReadFileHeader(bytes, &header)) return false;
   const auto* base = reinterpret_cast<const uint8_t*>(bytes.data());
@@ -61,72 +138,33 @@ bool WalkFile(std::string_view bytes, OnChunk&& onChunk, OnEvent&& onEvent) {
     uint32_t length = (uint32_t{h[4]} << 24) | (uint32_t{h[5]} << 16) | (uint32_t{h[6]} << 8) | h[7];
     bool isTrack = h[0] == 'M' && h[1] == 'T' && h[2] == 'r' && h[3] == 'k';
     pos += 8;
-    // A chunk longer than the file ends with the file: its events up to there still count.
-    size_t end = length > size - pos ? size : pos + length;
-    if (isTrack && onChunk(index, true)) {
-      size_t at = pos;
-      uint64_t tick = 0;
-      uint8_t running = 0;
-      Step step = Step::kNext;
-      for (;;) {
-        // Delta time: at most four bytes of seven bits.
-        uint32_t delta = 0;
-        int n = 0;
-        bool ok = false;
-        while (at < end && n < 4) {
-          uint8_t b = base[at++];
-          delta = (delta << 7) | (b & 0x7F);
-          ++n;
-          if (!(b & 0x80)) {
-            ok = true;
-            break;
-          }
-        }
-        if (!ok) break;
-        tick += delta;
-        if (at >= end) break;
-        Event ev;
-        ev.tick = tick > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(tick);
-        if (base[at] >= 0x80) running = base[at++];
-        ev.status = running;
-        if (running == 0xFF || (running >= 0xF0 && running <= 0xF7)) {
-          if (running == 0xFF) {
-            if (at >= end) break;
-            ev.metaType = base[at++];
-          }
-          uint32_t len = 0;
-          n = 0;
-          ok = false;
-          while (at < end && n < 4) {
-            uint8_t b = base[at++];
-            len = (len << 7) | (b & 0x7F);
-            ++n;
-            if (!(b & 0x80)) {
-              ok = true;
-              break;
-            }
-          }
-          if (!ok || len > end - at) break;
-          ev.data = base + at;
-          ev.length = len;
-          at += len;
-        } else {
-          size_t need = (running >= 0xC0 && running <= 0xDF) ? 1 : 2;
-          if (end - at < need) break;
-          ev.data1 = base[at];
-          if (need == 2) ev.data2 = base[at + 1];
-          at += need;
-        }
-        step = onEvent(index, ev);
-        if (step != Step::kNext) break;
-      }
-      if (step == Step::kEndWalk) break;
-    } else if (!isTrack && length > size - pos) {
-      break;  // nothing can follow a chunk that runs past the file
-    }
+    const bool cut = length > size - pos;
+    const size_t end = cut ? size : pos + length;
+    if (!onChunk(index, isTrack, base + pos, end - pos) || cut) break;
     pos = end;
   }
   return true;
+}
+
+enum class Step { kNext, kEndChunk, kEndWalk };
+
+// Walks the chunks of the file. `onChunk(index, isTrack)` is asked for each chunk (1-based index,
+// every chunk counted) and returns whether to walk its events; `onEvent(index, event)` gets each
+// event of a walked "MTrk" chunk and returns how to go on. Returns false for a file without a
+// readable header.
+template <class OnChunk, class OnEvent>
+bool WalkFile(std::string_view bytes, OnChunk&& onChunk, OnEvent&& onEvent) {
+  return ForEachChunk(bytes, [&](unsigned index, bool isTrack, const uint8_t* data, size_t size) {
+    if (!isTrack || !onChunk(index, true)) return true;
+    TrackReader reader(data, size);
+    Event ev;
+    while (reader.Next(ev)) {
+      const Step step = onEvent(index, ev);
+      if (step == Step::kEndChunk) break;
+      if (step == Step::kEndWalk) return false;
+    }
+    return true;
+  });
 }
 
 }  // namespace midi

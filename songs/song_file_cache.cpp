@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -15,7 +16,7 @@ namespace {
 constexpr size_t kSongByteCacheMax = 6;
 
 struct CachedSongFile {
-  std::string bytes;
+  std::shared_ptr<const std::string> bytes;  // never null
   plat::FileStamp stamp;
 };
 
@@ -39,7 +40,7 @@ std::optional<CachedSongFile> ReadSongFile(const std::filesystem::path& real) {
   if (!stamp) return std::nullopt;
   auto bytes = plat::ReadFileBytes(real);
   if (!bytes || bytes->empty()) return std::nullopt;
-  return CachedSongFile{std::move(*bytes), *stamp};
+  return CachedSongFile{std::make_shared<const std::string>(std::move(*bytes)), *stamp};
 }
 
 }  // namespace
@@ -58,7 +59,7 @@ std::wstring SongFilePath(wchar_t kind, int number, std::wstring_view extension)
   return path;
 }
 
-std::string ReadSongBytesCached(const std::wstring& path) {
+std::shared_ptr<const std::string> ReadSongBytesShared(const std::wstring& path) {
   SongByteCacheState& cache = SongByteCache();
   const std::filesystem::path real = plat::RealPath(path);
   // The stamp is taken outside the lock: a stat may be slow on a busy disk.
@@ -78,13 +79,14 @@ std::string ReadSongBytesCached(const std::wstring& path) {
       cache.files.erase(it);
       std::erase(cache.order, path);
     }
-    return {};
+    static const auto kNoBytes = std::make_shared<const std::string>();
+    return kNoBytes;
   }
   if (it != cache.files.end()) {
     // Another thread may have stored it meanwhile; keep whichever copy is newer on disk. A
     // replaced file keeps its place in the queue.
     if (it->second.stamp != read->stamp) it->second = *read;
-    return std::move(read->bytes);
+    return read->bytes;
   }
   cache.order.push_back(path);
   cache.files.emplace(path, *read);
@@ -92,8 +94,10 @@ std::string ReadSongBytesCached(const std::wstring& path) {
     cache.files.erase(cache.order.front());
     cache.order.pop_front();
   }
-  return std::move(read->bytes);
+  return read->bytes;
 }
+
+std::string ReadSongBytesCached(const std::wstring& path) { return *ReadSongBytesShared(path); }
 
 void PrewarmSongFilesThread(std::wstring midiPath, std::wstring textPath) {
   ReadSongBytesCached(midiPath);

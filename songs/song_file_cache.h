@@ -4,6 +4,7 @@
 // a row when it starts (catalogue row, probes, text and MIDI analysis), so the last six files stay
 // in memory. A cached file is checked against its size, times and identity on every hit, so a
 // file replaced on disk is read again rather than served stale.
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,8 @@ std::wstring SongFilePath(wchar_t kind, int number, std::wstring_view extension)
 // The whole file at `path` (an install path such as "C:/tavelo/system/P0012.MID"); empty when the
 // file is missing, unreadable or empty. Callable from any thread.
 std::string ReadSongBytesCached(const std::wstring& path);
+// The same bytes shared with the cache instead of copied (never null; empty as above).
+std::shared_ptr<const std::string> ReadSongBytesShared(const std::wstring& path);
 
 // Reads both files into the cache on a detached thread and returns at once.
 void PrewarmSongFiles(const std::wstring& midiPath, const std::wstring& textPath);

@@ -15,6 +15,45 @@ std::shared_ptr<const SongModel> LoadedSongModel = std::make_shared<SongModel>()
 // One rebuild at a time: two song starts that overlap must not interleave their analyses.
 std::mutex SongRebuildMutex;
 
+// The per-event lists of the last song model that was let go, kept for the next rebuild: a song
+// has hundreds of thousands of events, and memory that is already mapped is much cheaper to fill
+// than fresh memory.
+struct SpareEventLists {
+  std::mutex mutex;
+  std::vector<SongEvent> events;                         // guarded by mutex
+  std::vector<MelodyArticulationEntry> articulation;     // guarded by mutex
+};
+SpareEventLists& Spares() {
+  // Never destroyed: the loaded song may be let go during exit, after function statics are gone.
+  static SpareEventLists* spares = new SpareEventLists;
+  return *spares;
+}
+
+// Deleter of the models RebuildSongModel makes. It runs on whichever thread lets go of the model
+// last, which then never waits for the spares: when they are busy the lists are simply freed.
+void RecycleSongModel(SongModel* model) {
+  {
+    SpareEventLists& spares = Spares();
+    std::unique_lock lock(spares.mutex, std::try_to_lock);
+    if (lock) {
+      spares.events.swap(model->SongEventList);
+      spares.articulation.swap(model->MelodyArticulation);
+    }
+  }
+  delete model;  // with the previous spares, if they were swapped out
+}
+
+std::shared_ptr<SongModel> MakeRecyclingSongModel() {
+  std::shared_ptr<SongModel> model(new SongModel, RecycleSongModel);
+  SpareEventLists& spares = Spares();
+  std::lock_guard lock(spares.mutex);
+  model->SongEventList.swap(spares.events);
+  model->MelodyArticulation.swap(spares.articulation);
+  model->SongEventList.clear();
+  model->MelodyArticulation.clear();
+  return model;
+}
+
 }  // namespace
 
 std::shared_ptr<const SongModel> LoadedSong() {
@@ -55,7 +94,7 @@ void FillBassPartNotes(SongModel& model) {
 
 std::shared_ptr<const SongModel> RebuildSongModel(const std::wstring& midiPath, const std::wstring& textPath) {
   std::lock_guard rebuild(SongRebuildMutex);
-  auto model = std::make_shared<SongModel>();
+  auto model = MakeRecyclingSongModel();
   auto previous = LoadedSong();
   model->SongBaseBpm = previous->SongBaseBpm;  // for the log of a base tempo change
   ParseSongText(*model, textPath);

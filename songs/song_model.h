@@ -7,10 +7,14 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
-// One event of the loaded song.
+// One event of the loaded song. Small and trivially copyable: a song has hundreds of thousands of
+// them, and they are sorted and scanned on every song start. A SysEx event's bytes are kept in the
+// model (SongModel::SysExOf).
 struct SongEvent {
   uint32_t tick = 0;
   uint8_t kind = 0;    // kSongEventChannel, kSongEventSysEx or kSongEventTempo
@@ -18,9 +22,12 @@ struct SongEvent {
   uint8_t data1 = 0;
   uint8_t data2 = 0;   // 0 for program change and channel pressure
   uint8_t port = 0;    // 0 = port 1 (channels 1-16), 1 = port 2 (channels 17-32)
-  uint32_t tempo = 0;  // microseconds per quarter note (tempo events)
-  std::vector<uint8_t> sysex;  // F0 first for F0 messages, the stored bytes for F1-F7
+  union {
+    uint32_t tempo = 0;  // tempo events: microseconds per quarter note
+    uint32_t sysex;      // SysEx events: the number of its bytes in the model
+  };
 };
+static_assert(sizeof(SongEvent) == 16 && std::is_trivially_copyable_v<SongEvent>);
 inline constexpr uint8_t kSongEventChannel = 0;
 inline constexpr uint8_t kSongEventSysEx = 1;
 inline constexpr uint8_t kSongEventTempo = 2;
@@ -85,6 +92,10 @@ inline constexpr int kUnknownLoudness = -9999;
 struct SongModel {
   // From the MIDI file.
   std::vector<SongEvent> SongEventList;  // stable-sorted by tick
+  // The bytes of every SysEx event, one after another (F0 first for F0 messages, the stored
+  // bytes for F1-F7); those of SysEx number i are [SongSysExStarts[i], SongSysExStarts[i + 1]).
+  std::vector<uint8_t> SongSysExData;
+  std::vector<size_t> SongSysExStarts;
   int SongPpq = 120;                     // the header's division as stored; 0 allowed
   std::vector<uint32_t> BarTicks;        // start tick of every bar
   std::vector<KeySignature> SongKeySignatures;
@@ -105,6 +116,14 @@ struct SongModel {
   std::vector<std::wstring> ExtraTextLines;
   SongKeyRootSet SongKeyRoots;
   mutable SingerKeyPair SingerTransposition;
+
+  // The bytes of a SysEx event of this model (empty for any other event).
+  std::span<const uint8_t> SysExOf(const SongEvent& e) const {
+    if (e.kind != kSongEventSysEx || size_t{e.sysex} + 1 >= SongSysExStarts.size()) return {};
+    const size_t begin = SongSysExStarts[e.sysex], end = SongSysExStarts[e.sysex + 1];
+    if (begin > end || end > SongSysExData.size()) return {};
+    return {SongSysExData.data() + begin, end - begin};
+  }
 };
 
 // The published song model; never null (an empty model before the first song).

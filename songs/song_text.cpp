@@ -157,7 +157,7 @@ void ParseSongTextBytes(SongModel& model, std::string_view bytes) {
 }
 
 void ParseSongText(SongModel& model, const std::wstring& textPath) {
-  ParseSongTextBytes(model, ReadSongBytesCached(textPath));
+  ParseSongTextBytes(model, *ReadSongBytesShared(textPath));
 }
 
 std::vector<std::wstring> TextLinesFromBytes(std::string_view bytes) {

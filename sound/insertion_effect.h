@@ -15,14 +15,15 @@ struct SongEfxScan {
   bool noteOn[2][16] = {};
 };
 
-// Works on any event list whose events have kind, status, data1, data2, sysex and port.
-template <class Events>
-SongEfxScan ScanSongForEfx(const Events& events) {
+// Works on any event list whose events have kind, status, data1, data2 and port; `sysexOf(e)`
+// gives the bytes of a SysEx event (anything with size() and []).
+template <class Events, class SysExOf>
+SongEfxScan ScanSongForEfx(const Events& events, SysExOf&& sysexOf) {
   SongEfxScan s;
   bool bank3Seen = false, bank6Seen = false;
   for (const auto& e : events) {
     if (e.kind == 1) {
-      const auto& x = e.sysex;
+      const auto& x = sysexOf(e);
       if (x.size() >= 10 && x[0] == 0xF0 && x[1] == 0x41 && x[3] == 0x42 && x[4] == 0x12) {
         if (x[5] == 0x40 && x[6] == 0x03 && x[7] == 0x00) s.ownEfx = true;
         if ((x[5] == 0x40 || x[5] == 0x50) && (x[6] & 0xF0) == 0x10 && x[7] == 0x15)
@@ -52,6 +53,11 @@ SongEfxScan ScanSongForEfx(const Events& events) {
   s.notes6 = s.noteOn[0][5];
   s.notes16 = s.noteOn[0][15];
   return s;
+}
+// For event lists whose events carry their SysEx bytes as `sysex`.
+template <class Events>
+SongEfxScan ScanSongForEfx(const Events& events) {
+  return ScanSongForEfx(events, [](const auto& e) -> const auto& { return e.sysex; });
 }
 
 extern std::atomic<int> SongEfxLevel;

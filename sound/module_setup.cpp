@@ -264,5 +264,5 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
 
 void SendSongModuleSetup() {
   std::shared_ptr<const SongModel> song = LoadedSong();
-  SendSongModuleSetupFor(ScanSongForEfx(song->SongEventList));
+  SendSongModuleSetupFor(ScanSongForEfx(song->SongEventList, [&](const SongEvent& e) { return song->SysExOf(e); }));
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "midi_writer.h"
 #include "songs/lyric_timing.h"
 #include "songs/midi_parser.h"
@@ -72,8 +75,8 @@ TEST(ParseSongMidi, EventsPortsAndKinds) {
       {4, kSongEventTempo, 0, 2},  {5, kSongEventChannel, 0xB3, 1}, {10, kSongEventChannel, 0x90, 1},
       {20, kSongEventChannel, 0x80, 1}};
   EXPECT_EQ(got, want);
-  const auto& sysex = m.SongEventList[2].sysex;
-  EXPECT_EQ(sysex, (std::vector<uint8_t>{0xF0, 0x41, 0x10, 0xF7}));
+  const auto sysex = m.SysExOf(m.SongEventList[2]);
+  EXPECT_EQ(std::vector<uint8_t>(sysex.begin(), sysex.end()), (std::vector<uint8_t>{0xF0, 0x41, 0x10, 0xF7}));
   EXPECT_EQ(m.SongEventList[0].tempo, 500000u);
   EXPECT_EQ(m.SongEventList[1].data1, 5);
   EXPECT_EQ(m.SongEventList[1].data2, 0);
@@ -88,6 +91,98 @@ TEST(ParseSongMidi, EventsOfOneTickKeepFileOrderTrackAfterTrack) {
   std::vector<int> values;
   for (const auto& e : m.SongEventList) values.push_back(e.data2);
   EXPECT_EQ(values, (std::vector<int>{3, 1, 2, 4}));
+}
+
+// Random tracks of controllers, tempos and SysEx messages, parsed and compared with the same
+// events put in order the plain way (a stable sort by tick over file order). The cases cover a
+// file already in order, dense interleaved tracks, and ticks spread far beyond the event count.
+TEST(ParseSongMidi, EventsOfManyTracksComeInTickOrderWithTheirBytes) {
+  struct Want {
+    uint32_t tick;
+    int kind, status, data1, data2, port;
+    uint32_t tempo;
+    std::vector<uint8_t> sysex;
+    bool operator==(const Want&) const = default;
+  };
+  struct Case {
+    const char* name;
+    int tracks;
+    int eventsPerTrack;
+    uint32_t maxStep;      // ticks between a track's events: 0..maxStep
+    bool tracksInSequence;  // each track starts where the previous one ended
+  } cases[] = {
+      {"one track", 1, 300, 7, false},
+      {"tracks one after another", 4, 100, 5, true},
+      {"dense interleaved tracks", 12, 200, 3, false},
+      {"ticks far apart", 6, 50, 5000000, false},
+      {"more tracks than a song has", 80, 20, 30, false},
+  };
+  std::mt19937 random(1234);
+  for (const auto& c : cases) {
+    std::vector<TestTrack> tracks;
+    std::vector<Want> want;
+    uint32_t start = 0;
+    for (int t = 0; t < c.tracks; ++t) {
+      TestTrack track;
+      const int port = t % 3;  // port 3 keeps only its tempos and SysEx
+      track.Port(start, port);
+      uint32_t tick = start;
+      for (int i = 0; i < c.eventsPerTrack; ++i) {
+        tick += static_cast<uint32_t>(random() % (c.maxStep + 1));
+        const int choice = static_cast<int>(random() % 10);
+        if (choice == 0) {
+          const uint32_t tempo = 300000 + static_cast<uint32_t>(random() % 400000);
+          track.Tempo(tick, tempo);
+          want.push_back({tick, kSongEventTempo, 0, 0, 0, port, tempo, {}});
+        } else if (choice == 1) {
+          std::string body = {0x41, 0x10, static_cast<char>(t), static_cast<char>(i & 0x7F), static_cast<char>(0xF7)};
+          body.resize(5 + random() % 4, 0x11);
+          track.SysEx(tick, body);
+          const std::string stored = '\xF0' + body;
+          std::vector<uint8_t> bytes(stored.begin(), stored.end());
+          want.push_back({tick, kSongEventSysEx, 0, 0, 0, port, 0, bytes});
+        } else {
+          const int ch = t % 16, value = static_cast<int>(random() % 128);
+          track.Cc(tick, ch, i % 100, value);
+          if (port <= 1) want.push_back({tick, kSongEventChannel, 0xB0 | ch, i % 100, value, port, 0, {}});
+        }
+      }
+      tracks.push_back(track);
+      if (c.tracksInSequence) start = tick;
+    }
+    std::stable_sort(want.begin(), want.end(), [](const Want& a, const Want& b) { return a.tick < b.tick; });
+
+    SongModel m = Parse(MakeMidiFile(480, tracks));
+    std::vector<Want> got;
+    for (const auto& e : m.SongEventList) {
+      auto bytes = m.SysExOf(e);
+      got.push_back({e.tick, e.kind, e.status, e.data1, e.data2, e.port,
+                     e.kind == kSongEventTempo ? e.tempo : 0u, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    }
+    ASSERT_EQ(got.size(), want.size()) << c.name;
+    for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i], want[i]) << c.name << " event " << i;
+    EXPECT_EQ(m.MelodyArticulation.size(), m.SongEventList.size()) << c.name;
+  }
+}
+
+TEST(SongModel, SysExOfAnythingButAKnownSysExIsEmpty) {
+  SongModel m;
+  m.SongSysExData = {0xF0, 0x7E, 0xF7};
+  m.SongSysExStarts = {0, 3};
+  SongEvent e;
+  e.kind = kSongEventSysEx;
+  e.sysex = 0;
+  EXPECT_EQ(m.SysExOf(e).size(), 3u);
+  e.sysex = 1;  // past the list
+  EXPECT_TRUE(m.SysExOf(e).empty());
+  e.sysex = 0xFFFFFFFFu;
+  EXPECT_TRUE(m.SysExOf(e).empty());
+  e.kind = kSongEventTempo;
+  e.tempo = 0;
+  EXPECT_TRUE(m.SysExOf(e).empty());
+  m.SongSysExStarts = {0, 9};  // a list that claims more bytes than it holds
+  e.kind = kSongEventSysEx;
+  EXPECT_TRUE(m.SysExOf(e).empty());
 }
 
 TEST(ParseSongMidi, BaseTempoSkipsZeroTempos) {
@@ -172,6 +267,15 @@ TEST(ParseSongMidi, RunningStatusAndTruncatedData) {
   // Non-track chunks are skipped by their length and counted.
   std::string withJunk = MidiHeader(480, 2) + TestTrack::ChunkOf("XFIH", "abc") + good.Chunk();
   EXPECT_EQ(Parse(withJunk).SongEventList.size(), 1u);
+}
+
+TEST(ParseSongMidi, CompanionTrackIsTheFirstChunkOfItsNameWhereverTheNameStands) {
+  // Chunk 2 is named late in its track, chunk 3 at its start: chunk 2 is still the lyric track.
+  TestTrack late, early;
+  late.On(0, 0, 60, 1).On(480, 0, 60, 1).Meta(960, 0x03, "gasa").On(960, 0, 60, 1);
+  early.Name("gasa").On(100, 0, 60, 1);
+  SongModel m = Parse(MakeMidiFile(480, {Conductor(), late, early}));
+  EXPECT_EQ(m.LyricSyncTicks, (std::vector<uint32_t>{0, 480, 960}));
 }
 
 TEST(ParseSongMidi, CompanionTracks) {
