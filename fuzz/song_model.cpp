@@ -19,6 +19,9 @@ namespace {
 
 void Analyse(SongModel& model, std::string_view midi) {
   ParseSongMidiBytes(model, midi);
+  size_t sysexBytes = 0;
+  for (const auto& e : model.SongEventList) sysexBytes += model.SysExOf(e).size();
+  if (sysexBytes > model.SongSysExData.size()) __builtin_trap();  // every SysEx event owns its own bytes
   ComputeSingerKeys(model);
   FillBassPartNotes(model);
   MakeChordTimeline(model.ChordLines, model.BarTicks, model.SongPpq);

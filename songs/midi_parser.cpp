@@ -38,6 +38,7 @@ struct TrackCursor {
   unsigned chunk = 0;
   uint8_t port = 0;  // every track starts on the first port
   bool named = false;
+  bool ended = false;
 };
 
 // Reads all tracks side by side in tick order: the events of one tick come track after track in
@@ -46,8 +47,9 @@ struct TrackCursor {
 template <class OnEvent>
 void MergeTracks(std::vector<TrackCursor>& tracks, OnEvent&& onEvent) {
   // Takes the events of one track on `tick`; false once the track has no more events.
-  auto takeTick = [&](TrackCursor& track, uint32_t tick) {
+  auto takeTick = [&](TrackCursor& track, uint32_t tick) __attribute__((always_inline)) {
     midi::TrackReader reader = track.reader;  // a local copy stays in registers
+    reader.PrefetchAhead();
     bool more;
     do {
       midi::Event ev;
@@ -69,14 +71,15 @@ void MergeTracks(std::vector<TrackCursor>& tracks, OnEvent&& onEvent) {
     for (const auto& t : tracks) tick = std::min(tick, t.tick);
     while (!tracks.empty()) {
       uint32_t following = std::numeric_limits<uint32_t>::max();
-      for (size_t i = 0; i < tracks.size();) {
-        if (tracks[i].tick == tick && !takeTick(tracks[i], tick)) {
-          tracks.erase(tracks.begin() + static_cast<std::ptrdiff_t>(i));
+      bool someEnded = false;
+      for (TrackCursor& t : tracks) {
+        if (t.tick == tick && !takeTick(t, tick)) {
+          t.ended = someEnded = true;
           continue;
         }
-        following = std::min(following, tracks[i].tick);
-        ++i;
+        following = std::min(following, t.tick);
       }
+      if (someEnded) std::erase_if(tracks, [](const TrackCursor& t) { return t.ended; });
       tick = following;
     }
     return;
@@ -229,19 +232,10 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   auto& sysexStarts = model.SongSysExStarts;
   sysexStarts.push_back(0);
   NamedTracks named;
-  MergeTracks(tracks, [&](TrackCursor& track, const midi::Event& ev) {
+  // Meta and SysEx events: few, and kept out of the loop that reads the channel messages.
+  auto takeOther = [&](TrackCursor& track, const midi::Event& ev) __attribute__((noinline)) {
     const uint8_t status = ev.status;
-    if (status < 0xF0) {
-      // Below 0x80: no status yet at the start of a track.
-      if (status >= 0x80 && track.port <= 1) {
-        SongEvent& e = events.emplace_back();
-        e.tick = ev.tick;
-        e.status = status;
-        e.data1 = ev.data1;
-        e.data2 = ev.data2;
-        e.port = track.port;
-      }
-    } else if (status == 0xFF) {
+    if (status == 0xFF) {
       if (ev.metaType == 0x51 && ev.length == 3) {
         SongEvent& e = events.emplace_back();
         e.tick = ev.tick;
@@ -267,6 +261,19 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
       sysexStarts.push_back(sysexData.size());
     }
     // Real-time bytes (F8-FE): nothing the player may send.
+  };
+  MergeTracks(tracks, [&](TrackCursor& track, const midi::Event& ev) __attribute__((always_inline)) {
+    const uint8_t status = ev.status;
+    if (status >= 0xF0) {
+      takeOther(track, ev);
+    } else if (status >= 0x80 && track.port <= 1) {  // below 0x80: no status yet at a track's start
+      SongEvent& e = events.emplace_back();
+      e.tick = ev.tick;
+      e.status = status;
+      e.data1 = ev.data1;
+      e.data2 = ev.data2;
+      e.port = track.port;
+    }
   });
 
   // The companion tracks, whatever their port: lyric timing, jump marks and the two staves.
