@@ -17,12 +17,13 @@ std::mutex SongRebuildMutex;
 
 // The per-event lists of the last song model that was let go, kept for the next rebuild: a song
 // has hundreds of thousands of events, and memory that is already mapped is much cheaper to fill
-// than fresh memory.
+// than fresh memory. Lists of a crafted giant file are not kept.
 struct SpareEventLists {
   std::mutex mutex;
-  std::vector<SongEvent> events;                         // guarded by mutex
-  std::vector<MelodyArticulationEntry> articulation;     // guarded by mutex
+  std::vector<SongEvent> events;                      // guarded by mutex
+  std::vector<MelodyArticulationEntry> articulation;  // guarded by mutex
 };
+constexpr size_t kMaxSpareEvents = size_t{1} << 22;  // 64 MB of events, many times a long song
 SpareEventLists& Spares() {
   // Never destroyed: the loaded song may be let go during exit, after function statics are gone.
   static SpareEventLists* spares = new SpareEventLists;
@@ -35,7 +36,8 @@ void RecycleSongModel(SongModel* model) {
   {
     SpareEventLists& spares = Spares();
     std::unique_lock lock(spares.mutex, std::try_to_lock);
-    if (lock) {
+    if (lock && model->SongEventList.capacity() <= kMaxSpareEvents &&
+        model->MelodyArticulation.capacity() <= kMaxSpareEvents) {
       spares.events.swap(model->SongEventList);
       spares.articulation.swap(model->MelodyArticulation);
     }

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 #include "midi_writer.h"
+#include "songs/midi_parser.h"
 #include "songs/song_file_cache.h"
 #include "songs/song_model.h"
 #include "temp_root.h"
@@ -60,6 +62,35 @@ TEST(SongModel, RebuildReadsBothFilesAndPublishesWhole) {
   EXPECT_EQ(song->SongTitle, L"첫 노래");
   PublishSongModel(nullptr);
   EXPECT_TRUE(LoadedSong()->SongEventList.empty());
+}
+
+TEST(SongModel, ASongRebuiltInTheMemoryOfAnEarlierOneHoldsOnlyItsOwnEvents) {
+  TempRoot root;
+  ClearSongByteCache();
+  const std::string big = SongMidi(40, 480), small = SongMidi(6, 96);
+  root.Write("P0001.MID", big);
+  root.Write("P0002.MID", small);
+  SongModel fresh;
+  ParseSongMidiBytes(fresh, small);
+  auto fields = [](const SongModel& m) {
+    std::vector<std::tuple<uint32_t, int, int, int, int, int, uint8_t, uint32_t>> out;
+    for (size_t i = 0; i < m.SongEventList.size(); ++i) {
+      const SongEvent& e = m.SongEventList[i];
+      out.emplace_back(e.tick, e.kind, e.status, e.data1, e.data2, e.port, m.MelodyArticulation[i].velocity,
+                       m.MelodyArticulation[i].length);
+    }
+    return out;
+  };
+  // Each song is let go before the next rebuild, so the later ones reuse the earlier ones' lists.
+  for (int round = 0; round < 3; ++round) {
+    RebuildSongModel(L"C:/tavelo/system/P0001.MID", L"");
+    PublishSongModel(nullptr);
+    auto song = RebuildSongModel(L"C:/tavelo/system/P0002.MID", L"");
+    ASSERT_EQ(song->SongEventList.size(), fresh.SongEventList.size());
+    ASSERT_EQ(song->MelodyArticulation.size(), song->SongEventList.size());
+    EXPECT_EQ(fields(*song), fields(fresh)) << "round " << round;
+    PublishSongModel(nullptr);
+  }
 }
 
 TEST(SongModel, ReadersNeverSeeHalfASong) {
