@@ -13,8 +13,8 @@
 #include <vector>
 
 // One event of the loaded song. Small and trivially copyable: a song has hundreds of thousands of
-// them, and they are sorted and scanned on every song start. A SysEx event's bytes are kept in the
-// model (SongModel::SysExOf).
+// them, and they are put in order and scanned on every song start. A SysEx event's bytes are kept
+// in the model (SongModel::SysExOf).
 struct SongEvent {
   uint32_t tick = 0;
   uint8_t kind = 0;    // kSongEventChannel, kSongEventSysEx or kSongEventTempo
@@ -24,7 +24,7 @@ struct SongEvent {
   uint8_t port = 0;    // 0 = port 1 (channels 1-16), 1 = port 2 (channels 17-32)
   union {
     uint32_t tempo = 0;  // tempo events: microseconds per quarter note
-    uint32_t sysex;      // SysEx events: the number of its bytes in the model
+    uint32_t sysex;      // SysEx events: the index of its bytes in the model's SysEx list
   };
 };
 static_assert(sizeof(SongEvent) == 16 && std::is_trivially_copyable_v<SongEvent>);
