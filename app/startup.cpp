@@ -5,15 +5,17 @@
 #include <cwctype>
 #include <thread>
 
-#include "app/debug_log.h"
-#include "app/install.h"
-#include "app/message_box.h"
-#include "app/settings/app_settings.h"
+#include "base/debug_log.h"
+#include "base/install.h"
+#include "base/message_box.h"
+#include "base/settings/app_settings.h"
 #include "app/startup_load.h"
-#include "app/text.h"
-#include "app/trace_log.h"
+#include "base/text.h"
+#include "base/trace_log.h"
 #include "app/window.h"
 #include "online/services.h"
+#include "playback/services.h"
+#include "ui/page_boot.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/hotkey.h"
@@ -197,7 +199,19 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
   return count;
 }
 
+// Hooks through which the layers below reach up to the start-up and the window.
+static void InstallProgramHooks() {
+  InstallPlaybackSignals();
+  PageBootHooks boot;
+  boot.waitForStartupLoad = [] {
+    if (StartupLoadThread.joinable()) StartupLoadThread.join();
+  };
+  boot.enterFullscreen = [] { SetFullscreen(true); };
+  SetPageBootHooks(boot);
+}
+
 int RunTavelo(int argc, char** argv) {
+  InstallProgramHooks();
   CreateInstallFolders();
   DebugLog(L"########## Tavelo 시작 - 빌드표식 B-RSFILE-72 (원격 중 앱을 닫아도 안 끊김 + 관리자가 파일 보내기) / Ver 12.9 ##########");
   DeleteStrayFiles(plat::RootDir(), 0);

@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/debug_log.h"
-#include "app/install.h"
-#include "app/settings/app_settings.h"
-#include "app/settings/presets.h"
-#include "app/settings/song_settings.h"
+#include "base/debug_log.h"
+#include "base/install.h"
+#include "base/settings/app_settings.h"
+#include "ui/presets.h"
+#include "base/settings/song_settings.h"
 #include "online/services.h"
 #include "platform/clock.h"
 #include "platform/paths.h"

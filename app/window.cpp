@@ -2,10 +2,10 @@
 
 #include <thread>
 
-#include "app/debug_log.h"
-#include "app/message_box.h"
-#include "app/settings/app_settings.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/message_box.h"
+#include "base/settings/app_settings.h"
+#include "base/text.h"
 #include "online/services.h"
 #include "platform/browser_window.h"
 #include "platform/clock.h"

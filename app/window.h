@@ -10,24 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/program_messages.h"
 #include "platform/message_loop.h"
-
-// Program messages. The text column says what the message carries in its owned payload.
-inline constexpr uint32_t WM_RUN_PAGE_SCRIPT = plat::kWmUser + 3;         // text: a script
-inline constexpr uint32_t WM_UPDATE_TICK = plat::kWmUser + 4;             // wParam: song tick (u32)
-inline constexpr uint32_t WM_PAGE_ALERT = plat::kWmUser + 5;              // text: plain text
-inline constexpr uint32_t WM_DEBUG_CHORD_INFO = plat::kWmUser + 6;        // text: may be empty
-inline constexpr uint32_t WM_OPEN_CUSTOMER_WINDOW = plat::kWmUser + 7;    // wParam: monitor (<=0 close)
-inline constexpr uint32_t WM_REFRESH_SONG_LIST = plat::kWmUser + 8;
-inline constexpr uint32_t WM_DEFERRED_CUSTOMER_INIT = plat::kWmUser + 9;  // text: script; lParam: generation
-inline constexpr uint32_t WM_CVT_BAR_HOME = plat::kWmUser + 10;           // wParam: 0 bar reached, 1 timed out
-inline constexpr uint32_t WM_RESTORE_FOCUS = plat::kWmUser + 11;
 
 // The global hotkey (PrintScreen) that toggles the tempo lock.
 inline constexpr int kTempoLockHotkeyId = 45313;  // 0xB101
-
-// Scripts longer than this are timed, logged, and their customer copy may be deferred.
-inline constexpr size_t kLongScriptChars = 200000;
 
 // Window title and class, kept for the logs and for the browser window's title.
 inline constexpr const wchar_t* kMainWindowClass = L"KaraokeAppClass";

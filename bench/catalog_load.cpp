@@ -8,8 +8,8 @@
 
 #include <unistd.h>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/debug_log.h"
-#include "app/trace_log.h"
+#include "base/debug_log.h"
+#include "base/trace_log.h"
 #include "app/window.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/settings/app_settings.h"
+#include "base/settings/app_settings.h"
 #include "platform/clock.h"
 #include "platform/midi_out.h"
 #include "platform/paths.h"

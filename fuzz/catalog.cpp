@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "songs/file_listing.h"
 #include "songs/midi_probes.h"
 #include "songs/song_catalog.h"

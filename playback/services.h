@@ -35,6 +35,10 @@ struct SongSetupMarker {
 };
 extern SongSetupMarker SongSetupSentMarker;
 
+// Lets the song and sound layers read the values above (base/player_signals.h). Called once at
+// start, before the worker threads.
+void InstallPlaybackSignals();
+
 // Not built yet (placeholders.cpp).
 std::wstring BuildInitMedleyScript();
 void CaptureStyleInitialPrograms();

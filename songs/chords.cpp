@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "playback/services.h"
 #include "songs/bars.h"
 
 std::mutex ChordTimelineMutex;
@@ -161,21 +160,21 @@ void SetPageActiveChord(std::wstring_view name) {
   PageActiveChord = {chord.root, chord.bass, chord.minor, name == L"NC"};
 }
 
-CurrentChordValue CurrentChord() {
+CurrentChordValue CurrentChord(const ChordClock& now) {
   std::lock_guard lock(ChordTimelineMutex);
-  if (!PlaybackState.isPlaying || waitingGo)
+  if (!now.playing)
     return HasLastComputedChord ? LastComputedChord : CurrentChordValue{};
   CurrentChordValue chord;
   if (ChordTimeline.empty()) {
     chord = PageActiveChord;
   } else {
-    const uint32_t tick = PlaybackState.SongTick.load();
+    const uint32_t tick = now.tick;
     auto it = std::upper_bound(ChordTimeline.begin(), ChordTimeline.end(), tick,
                                [](uint32_t t, const ChordEntry& e) { return t < e.tick; });
     const ChordEntry& e = it == ChordTimeline.begin() ? ChordTimeline.front() : *(it - 1);
     chord = {e.root, e.bass, e.minor != 0, e.noChord != 0};
   }
-  const int key = PlaybackState.CurrentKey.load();
+  const int key = now.key;
   if (!chord.noChord && key != 0) {
     chord.root = ((chord.root + key) % 12 + 12) % 12;
     chord.bass = ((chord.bass + key) % 12 + 12) % 12;

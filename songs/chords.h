@@ -60,6 +60,12 @@ extern std::vector<ChordEntry> ChordTimeline;  // guarded by ChordTimelineMutex
 // The chord name the page last reported ("ACTIVECHORD:"); used when the song has no chord lines.
 void SetPageActiveChord(std::wstring_view name);
 
-// The chord at the player's current tick, transposed by the current key (a no-chord entry is not
-// transposed). While nothing plays, or the player waits for its downbeat: the last chord computed.
-CurrentChordValue CurrentChord();
+// Where the player stands, as the caller (the player or the rhythm engine) reads it.
+struct ChordClock {
+  bool playing = false;  // the song plays and does not wait for its downbeat
+  uint32_t tick = 0;
+  int key = 0;           // semitones of transposition in effect
+};
+// The chord at `now.tick`, transposed by `now.key` (a no-chord entry is not transposed). While
+// nothing plays, or the player waits for its downbeat: the last chord computed.
+CurrentChordValue CurrentChord(const ChordClock& now);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "songs/bars.h"

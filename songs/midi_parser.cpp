@@ -8,8 +8,8 @@
 #include <queue>
 #include <utility>
 
-#include "app/debug_log.h"
-#include "playback/services.h"
+#include "base/debug_log.h"
+#include "base/player_signals.h"
 #include "songs/loudness.h"
 #include "songs/lyric_timing.h"
 #include "songs/midi_probes.h"
@@ -203,8 +203,6 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   model.JumpMarks.clear();
   const int previousBpm = model.SongBaseBpm;
   model.SongBaseBpm = 0;
-  SongSetupSentMarker.sent = 0;
-  SongSetupSentMarker.value = 0;
 
   model.SongKeySignatures.clear();
 
@@ -329,7 +327,7 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   for (const auto& e : events) {
     if (e.kind == kSongEventTempo && e.tempo > 0) {
       int bpm = static_cast<int>(60000000.0 / e.tempo + 0.5);
-      if (PlaybackState.isPlaying && previousBpm > 0 && previousBpm != bpm)
+      if (Player().songPlaying() && previousBpm > 0 && previousBpm != bpm)
         DebugLog(L"[CVT] *** 재생 중 기준템포 전역 교체 " + std::to_wstring(previousBpm) + L" -> " +
                  std::to_wstring(bpm) + L" bpm (다음 곡 파싱) ***");
       model.SongBaseBpm = bpm;

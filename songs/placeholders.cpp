@@ -2,7 +2,7 @@
 #include <atomic>
 #include <string>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "songs/services.h"
 
 namespace {

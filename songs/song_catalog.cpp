@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <unordered_map>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/paths.h"

@@ -7,8 +7,8 @@
 #include <system_error>
 #include <mutex>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/memory.h"

@@ -5,7 +5,6 @@
 #include "songs/keysig.h"
 #include "songs/midi_parser.h"
 #include "songs/song_text.h"
-#include "sound/services.h"
 
 namespace {
 
@@ -94,7 +93,8 @@ void FillBassPartNotes(SongModel& model) {
   }
 }
 
-std::shared_ptr<const SongModel> RebuildSongModel(const std::wstring& midiPath, const std::wstring& textPath) {
+std::shared_ptr<const SongModel> RebuildSongModel(const std::wstring& midiPath, const std::wstring& textPath,
+                                                  SongEventAdjust adjustEvents) {
   std::lock_guard rebuild(SongRebuildMutex);
   auto model = MakeRecyclingSongModel();
   auto previous = LoadedSong();
@@ -108,7 +108,7 @@ std::shared_ptr<const SongModel> RebuildSongModel(const std::wstring& midiPath, 
     model->MelodyArticulation = previous->MelodyArticulation;
   }
   previous.reset();
-  ApplyPatchTable(model->SongEventList);
+  if (adjustEvents) adjustEvents(model->SongEventList);
   ComputeSingerKeys(*model);
   LoadSongExtraText(*model, textPath);
   FillBassPartNotes(*model);

@@ -1,7 +1,7 @@
 #include "songs/song_text.h"
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 #include "songs/chords.h"
 #include "songs/song_catalog.h"

@@ -8,9 +8,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
+#include "base/text.h"
 #include "platform/paths.h"
 #include "platform/synth_library.h"
 

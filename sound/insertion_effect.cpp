@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "sound/midi_send.h"
 #include "sound/mixer.h"
 #include "sound/module_setup.h"

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
+#include "base/text.h"
 #include "platform/paths.h"
 #include "sound/builtin_synth.h"
 #include "sound/midi_send.h"
@@ -84,12 +84,6 @@ void SilenceAndEmpty(MidiSlot& slot) {
   }
 }
 
-std::wstring TrimBlanks(std::wstring_view text) {
-  size_t b = text.find_first_not_of(L" \t\r\n");
-  if (b == std::wstring_view::npos) return {};
-  size_t e = text.find_last_not_of(L" \t\r\n");
-  return std::wstring(text.substr(b, e - b + 1));
-}
 
 const std::vector<std::wstring>& Port1FallbackNames() {
   static const std::vector<std::wstring> names = {L"loopMIDI Port", L"SC-88Pro", L"SC-88",
@@ -115,14 +109,6 @@ std::wstring GetExtModuleStatusText() {
   return g_extStatus;
 }
 
-std::wstring StripControlAndTrim(std::wstring_view text) {
-  if (size_t nul = text.find(L'\0'); nul != std::wstring_view::npos) text = text.substr(0, nul);
-  std::wstring kept;
-  kept.reserve(text.size());
-  for (wchar_t c : text)
-    if (static_cast<unsigned long>(c) >= 0x20) kept.push_back(c);
-  return TrimBlanks(kept);
-}
 
 std::wstring NormalizeDeviceName(std::wstring_view name) {
   std::wstring s = StripControlAndTrim(name);

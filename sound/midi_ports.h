@@ -31,8 +31,6 @@ extern std::atomic<uint8_t> ExtModuleOpenTried;  // the module failed; no retry 
 std::wstring GetMidiPortStatusText();
 std::wstring GetExtModuleStatusText();
 
-// Up to the first NUL, characters below U+0020 dropped, then blanks, tabs, CR and LF trimmed.
-std::wstring StripControlAndTrim(std::wstring_view text);
 // StripControlAndTrim, then a Windows duplicate prefix ("2- ") is dropped.
 std::wstring NormalizeDeviceName(std::wstring_view name);
 // Exact pass over all wanted names, then substring pass; case matters. False: index 0.

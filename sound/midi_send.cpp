@@ -3,10 +3,11 @@
 
 #include <algorithm>
 
-#include "app/settings/app_settings.h"
-#include "app/trace_log.h"
+#include "base/settings/app_settings.h"
+#include "base/trace_log.h"
+#include "sound/send_trace.h"
 #include "platform/clock.h"
-#include "playback/services.h"
+#include "base/player_signals.h"
 #include "sound/builtin_synth.h"
 #include "sound/midi_slots.h"
 #include "sound/services.h"
@@ -106,7 +107,7 @@ bool RouteToExternalModule(MidiOutHandle handle, uint8_t status, uint8_t d1, uin
     else
       pass = Settings.extCc != 0;
   } else if (kind == 0x90 || kind == 0x80) {
-    if (ExtNoteMap[d1] >= 0) d1 = static_cast<uint8_t>(ExtNoteMap[d1]);
+    if (const int mapped = ExtNoteMap[d1].load(); mapped >= 0) d1 = static_cast<uint8_t>(mapped);
   }
   if (!pass) return true;
   int toCh = Settings.extToCh;
@@ -158,7 +159,7 @@ void TraceVolume(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t befor
   if (kind == 0xB0 && d1 == 7) {
     uint32_t now = plat::TimeGetTime();
     uint32_t until = VolumeTraceUntil.load();
-    if (port2 || until == 0 || static_cast<int32_t>(until - now) <= 0 || !CvtState.rhythm.load() ||
+    if (port2 || until == 0 || static_cast<int32_t>(until - now) <= 0 || !Player().rhythmRunning() ||
         !(channel == 6 || (channel >= 8 && channel <= 14)))
       return;
     TraceLog(L"[VOL2] +%5ums  p0:ch%-2d CC7 %3d -> 실제 %3d  (tid %u)\n", now - VolumeTraceOpenedAt(), channel,
@@ -285,8 +286,8 @@ void SendSysExBothPorts(const std::vector<uint8_t>& message) {
   SendLongToHandle(MidiOutPort2.load(), 1, message);
   MidiSendStats.sysexUs.fetch_add(static_cast<long>((plat::NowMs() - t0) * 1000.0 + 0.5),
                                   std::memory_order_relaxed);
-  if (PlaybackState.SetupSpreadOn.load()) {
-    uint32_t at = PlaybackState.startAt.load();
+  if (Player().setupSpreadOn()) {
+    uint32_t at = Player().downbeatAt();
     if (at != 0 && static_cast<int32_t>(at - plat::TimeGetTime()) > 600) plat::SleepMs(1);
   }
   Pacing& p = t_pacing;

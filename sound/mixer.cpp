@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "app/settings/app_settings.h"
-#include "app/settings/song_settings.h"
+#include "base/settings/app_settings.h"
+#include "base/settings/song_settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "playback/services.h"
+#include "base/player_signals.h"
 #include "sound/insertion_effect.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
@@ -115,13 +115,13 @@ bool IsDrumGroupChannel(int port, int channel) {
 }
 
 bool IsRhythmOwnedChannel(int port, int channel) {
-  return port == 0 && CvtState.rhythm.load() && (channel == 6 || (channel >= 8 && channel <= 14));
+  return port == 0 && Player().rhythmRunning() && (channel == 6 || (channel >= 8 && channel <= 14));
 }
 
 bool IsCvtOwnedChannel(int port, int channel) { return IsRhythmOwnedChannel(port, channel); }
 
 bool IsRhythmOwnedChannelDuringSetup(int port, int channel) {
-  if (!waitingGo.load() && !PlaybackState.SetupUnderRhythm.load()) return false;
+  if (!Player().waitingForDownbeat() && !Player().setupUnderRhythm()) return false;
   return IsRhythmOwnedChannel(port, channel);
 }
 
@@ -173,7 +173,7 @@ int ComputeOutputVolume(int port, int channel, int base) {
   if (base > 0) {
     bool rhythmOwned = IsRhythmOwnedChannel(port, channel);
     int g = SongGainPercent;
-    if (rhythmOwned && !PlaybackState.isPlaying.load()) g = 100;
+    if (rhythmOwned && !Player().songPlaying()) g = 100;
     if (g != 100) v = v * g / 100;
     if (Settings.outTrim != 100) v = v * Settings.outTrim / 100;
     int boost = Settings.saxBoost;
@@ -211,7 +211,7 @@ void ResendChannelVolumes(const std::vector<int>& channels, bool skipRhythmOwned
     MidiOutHandle p1 = MidiOutPort1.load();
     if (!(skipRhythmOwned && owned) && p1) {
       int base;
-      if (CvtState.rhythm.load() && (c == 6 || (c >= 8 && c <= 14)))
+      if (Player().rhythmRunning() && (c == 6 || (c >= 8 && c <= 14)))
         base = DefaultRhythmVolume(c);
       else if (ChannelVolumeOverride[0][c] != 0)
         base = static_cast<int>(ChannelVolumeOverride[0][c]);
@@ -372,8 +372,8 @@ std::wstring BuildMixerVolumesScript() {
 }
 
 std::wstring BuildChannelActivityScript() {
-  bool rhythm = CvtState.rhythm.load() != 0;
-  bool active = (PlaybackState.isPlaying.load() && !PlaybackState.paused.load()) || rhythm;
+  bool rhythm = Player().rhythmRunning() != 0;
+  bool active = (Player().songPlaying() && !Player().songPaused()) || rhythm;
   uint32_t now = plat::TimeGetTime();
   std::wstring s = L"try{setMixerActFromApp([";
   for (int i = 0; i < 32; ++i) {

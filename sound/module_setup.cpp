@@ -5,12 +5,12 @@
 #include <map>
 #include <sstream>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "playback/services.h"
+#include "base/player_signals.h"
 #include "songs/song_model.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
@@ -136,7 +136,7 @@ void SendNativeMapBank() {
     if (ModelOfPort(port) != L"SC8850") continue;
     if (!(port == 0 ? OpenMidiPort1() : OpenMidiPort2())) continue;
     MidiOutHandle h = (port == 0 ? MidiOutPort1 : MidiOutPort2).load();
-    bool rhythm = CvtState.rhythm.load() != 0;
+    bool rhythm = Player().rhythmRunning() != 0;
     for (int ch = 0; ch < 16; ++ch) {
       if (port == 0 && ch >= 9 && ch <= 12) continue;
       if (port == 0 && rhythm && (ch == 6 || (ch >= 8 && ch <= 14))) continue;
@@ -220,10 +220,9 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
   }
   if (!g_proSetSent.load()) {
     SendProSetOnce(false);
-    if (g_proSetSent.load() && (CvtState.rhythm.load() || FillPlaying.load())) {
+    if (g_proSetSent.load() && (Player().rhythmRunning() || Player().fillPlaying())) {
       plat::SleepMs(60);
-      SendRhythmPartMaps();
-      SendCvtToneSetup();
+      Player().resendRhythmSetup();
     }
   }
   {
@@ -241,8 +240,8 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
   ChooseSongInsertionEffect(song);
   ApplyCvtTones();
   MidiOutHandle p1 = MidiOutPort1.load();
-  bool underRhythm = CvtState.rhythm.load() &&
-                     (waitingGo.load() || PlaybackState.SetupUnderRhythm.load());
+  bool underRhythm = Player().rhythmRunning() &&
+                     (Player().waitingForDownbeat() || Player().setupUnderRhythm());
   if (SnareSubKitOn.load() && p1 && !underRhythm) {
     SendShortMidi(p1, PackMidi(0xBA, 0, 0));
     SendShortMidi(p1, PackMidi(0xBA, 32, 2));

@@ -3,8 +3,8 @@
 
 #include <cwchar>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-std::wstring TrimBlanks(std::wstring_view s) {
+std::wstring TrimSpacesAndTabs(std::wstring_view s) {
   size_t b = 0, e = s.size();
   while (b < e && IsBlank(s[b])) ++b;
   while (e > b && IsBlank(s[e - 1])) --e;
@@ -79,8 +79,8 @@ void LoadPatchTable() {
         ++unreadable;
         continue;
       }
-      std::wstring from = TrimBlanks(std::wstring_view(line).substr(1, gt - 1));
-      std::wstring to = TrimBlanks(std::wstring_view(line).substr(gt + 1));
+      std::wstring from = TrimSpacesAndTabs(std::wstring_view(line).substr(1, gt - 1));
+      std::wstring to = TrimSpacesAndTabs(std::wstring_view(line).substr(gt + 1));
       if (from.empty() || to.empty()) {
         ++unreadable;
         continue;

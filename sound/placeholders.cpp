@@ -1,7 +1,7 @@
 // Stand-ins for sound functions that are not built yet. Each logs once that it is not available.
 #include <atomic>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "sound/services.h"
 
 namespace {

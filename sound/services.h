@@ -15,16 +15,7 @@
 #include "sound/mixer.h"
 #include "sound/module_setup.h"
 #include "sound/patch_table.h"
-
-// External module routing: [port][channel] 1 = that channel goes to the external module only.
-extern std::array<std::array<int, 16>, 2> ExtRouteFlags;
-// External module note map: incoming note -> outgoing note, -1 unmapped.
-extern std::array<int, 128> ExtNoteMap;
-
-std::wstring FormatExtNoteMap();
-std::wstring FormatExtRouting();
-void ParseExtNoteMap(std::wstring_view text);
-void ParseExtRouting(std::wstring_view text);
+#include "base/settings/ext_routing.h"
 
 // Not built yet (placeholders.cpp).
 void ApplyCvtTones();

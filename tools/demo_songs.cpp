@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/paths.h"

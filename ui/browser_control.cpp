@@ -7,8 +7,8 @@
 #include <map>
 #include <string_view>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/message_loop.h"
 #include "platform/page_server.h"
 #include "platform/paths.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/paths.h"
 
 std::wstring ListFontFiles() {

@@ -6,12 +6,11 @@
 #include <system_error>
 #include <thread>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
-#include "app/settings/song_settings.h"
-#include "app/startup_load.h"
-#include "app/text.h"
-#include "app/window.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
+#include "base/settings/song_settings.h"
+#include "base/text.h"
+#include "base/program_messages.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "platform/paths.h"
@@ -28,6 +27,7 @@ namespace {
 
 constexpr std::wstring_view kFirstInstallFlag = L"C:/tavelo/system/firstinstall.flag";
 
+PageBootHooks BootHooks;  // set at start, before the page exists
 std::atomic<bool> FullscreenDone{false};
 std::atomic<bool> CustomerWindowDone{false};
 std::atomic<bool> LateReportDone{false};
@@ -50,6 +50,8 @@ bool TakeFirstInstallFlag() {
 }
 
 }  // namespace
+
+void SetPageBootHooks(PageBootHooks hooks) { BootHooks = hooks; }
 
 std::string BuildBootFirstScript() {
   const AppSettings& s = Settings;
@@ -133,7 +135,7 @@ std::wstring BuildBootSecondScript() {
 
 void OnMainNavigationCompleted() {
   DebugLog(L"[BOOT] NavigationCompleted 진입 - 시작 로드 스레드 join 대기");
-  if (StartupLoadThread.joinable()) StartupLoadThread.join();
+  if (BootHooks.waitForStartupLoad) BootHooks.waitForStartupLoad();
   DebugLog(L"[BOOT] join 완료 - 화면 초기 데이터 심기");
 
   RunOnMainPage(BuildBootFirstScript());
@@ -152,7 +154,9 @@ void OnMainNavigationCompleted() {
   if (!bgImages.empty()) RunCustomerScript(bgImages);
 
   if (MainWebViewController) MainWebViewController->MoveFocus();
-  if (Settings.startFullscreen && !FullscreenDone.exchange(true)) SetFullscreen(true);
+  if (Settings.startFullscreen && !FullscreenDone.exchange(true)) {
+    if (BootHooks.enterFullscreen) BootHooks.enterFullscreen();
+  }
 
   EnumerateMonitors();
   RunOnMainPage(BuildBootSecondScript());

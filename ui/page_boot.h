@@ -5,6 +5,15 @@
 
 void OnMainNavigationCompleted();
 
+// What the boot needs of the program's top: waiting for the start-up load thread (which the
+// start-up owns) and entering fullscreen (the main window's). Installed once at start; unset
+// members do nothing.
+struct PageBootHooks {
+  void (*waitForStartupLoad)() = nullptr;
+  void (*enterFullscreen)() = nullptr;
+};
+void SetPageBootHooks(PageBootHooks hooks);
+
 // The first boot script: song list, tone table, history, favourites, singer keys, help text and
 // every display value of the settings. UTF-8, as the page channel carries it (it holds the whole
 // song array).

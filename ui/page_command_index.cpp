@@ -3,8 +3,8 @@
 // that "RHYTHM_OFF:1" reaches it too. A handler is set here when its subsystem provides it.
 #include "ui/page_commands.h"
 
-#include "app/settings/presets.h"
-#include "app/settings/song_settings.h"
+#include "ui/presets.h"
+#include "base/settings/song_settings.h"
 
 #include <iterator>
 

@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "playback/services.h"
 #include "ui/test_commands.h"
 

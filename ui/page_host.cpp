@@ -7,8 +7,8 @@
 #include <shared_mutex>
 #include <string_view>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "songs/song_list.h"
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"

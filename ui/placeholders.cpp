@@ -1,7 +1,7 @@
 // Stand-ins for page-side pieces that are not built yet. Each logs once that it is missing.
 #include <atomic>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "ui/services.h"
 
 namespace {

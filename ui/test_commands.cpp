@@ -4,7 +4,7 @@
 #include <string_view>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "ui/script_channel.h"
 
 namespace {

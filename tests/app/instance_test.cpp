@@ -11,7 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace fs = std::filesystem;
 

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
-#include "app/settings/presets.h"
-#include "app/settings/settings_files.h"
-#include "app/settings/song_settings.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
+#include "ui/presets.h"
+#include "base/settings/settings_files.h"
+#include "base/settings/song_settings.h"
 #include "app/startup_load.h"
-#include "app/text.h"
+#include "base/text.h"
 #include "songs/song_list.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace {
 

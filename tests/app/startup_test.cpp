@@ -3,11 +3,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "app/startup.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace fs = std::filesystem;
 

@@ -5,14 +5,14 @@
 #include <thread>
 #include <vector>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
 #include "app/window.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "online/services.h"
 #include "playback/services.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 #include "ui/services.h"
 
 namespace {

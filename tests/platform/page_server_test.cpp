@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/temp_root.h"
+#include "common/temp_root.h"
 #include "platform/message_loop.h"
 #include "platform/page_server.h"
 

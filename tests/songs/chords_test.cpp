@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "playback/services.h"
 #include "songs/chords.h"
 
 TEST(ParseChordName, Grammar) {
@@ -60,10 +59,6 @@ TEST(ChordTimeline, BarsAndBeats) {
 class CurrentChordTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    PlaybackState.isPlaying = 0;
-    waitingGo = 0;
-    PlaybackState.SongTick = 0;
-    PlaybackState.CurrentKey = 0;
     std::lock_guard lock(ChordTimelineMutex);
     ChordTimeline.clear();
   }
@@ -78,29 +73,19 @@ class CurrentChordTest : public ::testing::Test {
 
 TEST_F(CurrentChordTest, FollowsThePlayerAndTheKey) {
   SetTimeline({L"C . Am . | NC"});
-  PlaybackState.isPlaying = 1;
-  PlaybackState.SongTick = 0;  // before the first chord: the first chord
-  EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, false}));
-  PlaybackState.SongTick = 1920 + 960;
-  PlaybackState.CurrentKey = 3;  // A minor up three semitones: C minor
-  EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, true, false}));
-  PlaybackState.CurrentKey = -10;
-  EXPECT_EQ(CurrentChord(), (CurrentChordValue{11, 11, true, false}));
-  PlaybackState.SongTick = 3840;  // no chord is never transposed
-  EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, true}));
+  // before the first chord: the first chord
+  EXPECT_EQ(CurrentChord({true, 0, 0}), (CurrentChordValue{0, 0, false, false}));
+  // A minor up three semitones: C minor
+  EXPECT_EQ(CurrentChord({true, 1920 + 960, 3}), (CurrentChordValue{0, 0, true, false}));
+  EXPECT_EQ(CurrentChord({true, 1920 + 960, -10}), (CurrentChordValue{11, 11, true, false}));
+  // no chord is never transposed
+  EXPECT_EQ(CurrentChord({true, 3840, -10}), (CurrentChordValue{0, 0, false, true}));
   // Stopped or waiting for the downbeat: the last chord computed.
-  PlaybackState.SongTick = 0;
-  waitingGo = 1;
-  EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, true}));
-  waitingGo = 0;
-  PlaybackState.isPlaying = 0;
-  EXPECT_EQ(CurrentChord(), (CurrentChordValue{0, 0, false, true}));
+  EXPECT_EQ(CurrentChord({false, 0, -10}), (CurrentChordValue{0, 0, false, true}));
 }
 
 TEST_F(CurrentChordTest, WithoutChordLinesThePageChordCounts) {
   SetTimeline({});
   SetPageActiveChord(L"Em/B");
-  PlaybackState.isPlaying = 1;
-  PlaybackState.CurrentKey = 1;
-  EXPECT_EQ(CurrentChord(), (CurrentChordValue{5, 0, true, false}));
+  EXPECT_EQ(CurrentChord({true, 0, 1}), (CurrentChordValue{5, 0, true, false}));
 }

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "songs/keysig.h"
 #include "temp_root.h"
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "midi_bytes.h"
 #include "platform/codepage.h"
 #include "songs/song_catalog.h"

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "songs/song_catalog.h"
 #include "songs/song_list.h"
 #include "temp_root.h"

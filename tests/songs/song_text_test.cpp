@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 #include "songs/song_file_cache.h"
 #include "songs/song_text.h"

@@ -2,7 +2,7 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "app/settings/song_settings.h"
+#include "base/settings/song_settings.h"
 
 TEST_F(SoundTest, ComputeOutputVolumeTable) {
   struct Case {

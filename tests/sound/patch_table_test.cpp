@@ -1,7 +1,7 @@
 #include "sound_fixture.h"
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 

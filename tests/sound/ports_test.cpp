@@ -1,6 +1,8 @@
 #include "sound_fixture.h"
 
-#include "app/debug_log.h"
+#include "base/text.h"
+
+#include "base/debug_log.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 

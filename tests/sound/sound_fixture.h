@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings/app_settings.h"
-#include "app/temp_root.h"
+#include "base/settings/app_settings.h"
+#include "common/temp_root.h"
 #include "platform/midi_out.h"
 #include "sound/services.h"
 

@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/synth_library.h"
 

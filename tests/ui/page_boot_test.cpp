@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "app/settings/app_settings.h"
-#include "app/settings/settings_files.h"
-#include "app/settings/song_settings.h"
-#include "app/text.h"
+#include "base/settings/app_settings.h"
+#include "base/settings/settings_files.h"
+#include "base/settings/song_settings.h"
+#include "base/text.h"
 #include "sound/services.h"
 #include "ui/page_boot.h"
-#include "../app/temp_root.h"
+#include "common/temp_root.h"
 
 namespace {
 

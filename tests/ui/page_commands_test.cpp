@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/debug_log.h"
-#include "app/temp_root.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "common/temp_root.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "playback/services.h"
 #include "ui/page_commands.h"

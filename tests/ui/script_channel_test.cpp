@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings/app_settings.h"
+#include "base/settings/app_settings.h"
 #include "app/window.h"
 #include "platform/message_loop.h"
 #include "ui/script_channel.h"
@@ -75,21 +75,15 @@ TEST(ScriptChannel, PlayingStateReachesTheCustomerVideoOnlyWhenItIsOn) {
   Settings.customerVideo = saved;
 }
 
-TEST(ScriptChannel, BadgeAndToastScripts) {
+TEST(ScriptChannel, BadgeAndToastScriptsCarryTheirTextEscaped) {
   auto got = PostedBy([] {
     ShowPageBadge(L"손님 화면 열림");
-    ShowPageToast(L"곡 볼륨 80%");
+    ShowPageToast(L"it's\\ \"80%\"\n');alert(1);//");
   });
   ASSERT_EQ(got.size(), 2u);
-  EXPECT_EQ(got[0].text,
-            L"try{ var b=document.getElementById('test-audio-badge'); if(b){ b.innerText='손님 "
-            L"화면 열림'; b.style.display='block'; setTimeout(function(){ b.style.display='none'; "
-            L"}, 4000); } }catch(e){}");
-  EXPECT_EQ(got[1].text,
-            L"try{var d=document.getElementById('app-toast');if(!d){d=document.createElement('div');"
-            L"d.id='app-toast';d.style.cssText='position:fixed;left:50%;top:12%;transform:"
-            L"translateX(-50%);background:rgba(0,0,0,.82);color:#fff;font-size:28px;padding:14px "
-            L"28px;border-radius:12px;z-index:99999;pointer-events:none';document.body.appendChild("
-            L"d);}d.textContent='곡 볼륨 80%';d.style.display='block';clearTimeout(window.__toastT);"
-            L"window.__toastT=setTimeout(function(){d.style.display='none';},1800);}catch(e){}");
+  EXPECT_NE(got[0].text.find(L"getElementById('test-audio-badge')"), std::wstring::npos);
+  EXPECT_NE(got[0].text.find(L"b.innerText='손님 화면 열림';"), std::wstring::npos);
+  EXPECT_NE(got[1].text.find(L"getElementById('app-toast')"), std::wstring::npos);
+  EXPECT_NE(got[1].text.find(L"d.textContent='it\\'s\\\\ \\\"80%\\\"\\');alert(1);//';"), std::wstring::npos)
+      << got[1].text;
 }

@@ -3,32 +3,22 @@
 #include <string>
 #include <vector>
 
-#include "app/trace_log.h"
+#include "base/player_signals.h"
+#include "base/trace_lines.h"
 #include "platform/clock.h"
-#include "platform/files.h"
-#include "playback/services.h"
-#include "temp_root.h"
+#include "sound/send_trace.h"
 
 namespace {
 
-class TraceLogTest : public ::testing::Test {
+std::atomic<bool> RhythmRuns{false};
+
+class SendTraceTest : public TraceLogTest {
  protected:
   void SetUp() override {
-    HoldTraceWriter(true);
-    FlushTraceLog();
-    std::filesystem::remove(root.path() / "system" / "altz_log.txt");
-  }
-  void TearDown() override { HoldTraceWriter(false); }
-  // The lines written so far, split at CR LF.
-  std::vector<std::string> Lines() {
-    FlushTraceLog();
-    std::string bytes = plat::ReadFileBytes(root.path() / "system" / "altz_log.txt").value_or("");
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t crlf; (crlf = bytes.find("\r\n", start)) != std::string::npos; start = crlf + 2)
-      lines.push_back(bytes.substr(start, crlf - start));
-    EXPECT_EQ(start, bytes.size());
-    return lines;
+    TraceLogTest::SetUp();
+    PlayerSignals signals{};
+    signals.rhythmRunning = [] { return RhythmRuns.load(); };
+    InstallPlayerSignals(signals);
   }
   static void Arm(std::vector<LoadTraceRecord> records) {
     LoadTraceRecords.count = static_cast<int>(records.size());
@@ -36,39 +26,11 @@ class TraceLogTest : public ::testing::Test {
       LoadTraceRecords.records[i] = records[i];
     LoadTraceRecords.armed = 1;
   }
-  TempRoot root;
 };
 
 }  // namespace
 
-TEST_F(TraceLogTest, LinesAreCutTo255CharactersAndLineFeedsBecomeCrLf) {
-  TraceLog(L"%ls\n", std::wstring(300, L'가').c_str());
-  TraceLog(L"\n[ALTZ] x %d\n", 5);
-  auto lines = Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  std::string cut;
-  for (int i = 0; i < 255; ++i) cut += "\xEA\xB0\x80";
-  EXPECT_EQ(lines[0], cut);  // cut before its own line feed; the next line's opening one ends it
-  EXPECT_EQ(lines[1], "[ALTZ] x 5");
-}
-
-TEST_F(TraceLogTest, TheQueueHoldsAtMost40000Lines) {
-  for (int i = 0; i < 40010; ++i) QueueTraceLine(L"l" + std::to_wstring(i) + L"\n");
-  auto lines = Lines();
-  ASSERT_EQ(lines.size(), 40000u);
-  EXPECT_EQ(lines.back(), "l39999");
-}
-
-TEST_F(TraceLogTest, StopwatchLines) {
-  TraceStopwatchStart(L"곡 변경");
-  TraceStopwatchLap(L"prepare");
-  auto lines = Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "[ALTZ] ===== start (\xEA\xB3\xA1 \xEB\xB3\x80\xEA\xB2\xBD) =====");
-  EXPECT_EQ(lines[2].substr(0, 32), "[ALTZ] prepare           +   0 m");
-}
-
-TEST_F(TraceLogTest, LoadReportGroupsRecordsAtMost4MsApart) {
+TEST_F(SendTraceTest, LoadReportGroupsRecordsAtMost4MsApart) {
   LoadTraceRecords.armed = 0;
   ReportChannelLoad();  // not armed: nothing
   EXPECT_TRUE(Lines().empty());
@@ -94,8 +56,8 @@ TEST_F(TraceLogTest, LoadReportGroupsRecordsAtMost4MsApart) {
   EXPECT_NE(lines.back().find(" 2)"), std::string::npos) << lines.back();
 }
 
-TEST_F(TraceLogTest, VolumeWatchTracesRhythmChannelsOfPortOneWhileOpen) {
-  CvtState.rhythm = 1;
+TEST_F(SendTraceTest, VolumeWatchTracesRhythmChannelsOfPortOneWhileOpen) {
+  RhythmRuns = true;
   TraceVolumeCc(0, 9, 7, 100);  // closed: nothing
   OpenVolumeTrace(15000);
   TraceVolumeCc(0, 9, 7, 100);
@@ -109,7 +71,7 @@ TEST_F(TraceLogTest, VolumeWatchTracesRhythmChannelsOfPortOneWhileOpen) {
   TraceVolumeSysEx(part0, sizeof part0, L"song");
   TraceVolumeSysEx(part12, sizeof part12, L"rhythm");
   TraceVolumeSysEx(part0, 9, L"short");
-  CvtState.rhythm = 0;
+  RhythmRuns = false;
   VolumeTraceUntil = 0;
   auto lines = Lines();
   ASSERT_EQ(lines.size(), 6u);
@@ -120,7 +82,7 @@ TEST_F(TraceLogTest, VolumeWatchTracesRhythmChannelsOfPortOneWhileOpen) {
   EXPECT_NE(lines[5].find("50 1C = 80 (ch12)  (rhythm"), std::string::npos) << lines[5];
 }
 
-TEST_F(TraceLogTest, PerformanceMonitorRunsOnceAtATime) {
+TEST_F(SendTraceTest, PerformanceMonitorRunsOnceAtATime) {
   StartPerfMonitor();
   EXPECT_EQ(PerfMonitorRunning.load(), 1);
   StartPerfMonitor();  // running: nothing more starts

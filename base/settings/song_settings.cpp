@@ -1,13 +1,13 @@
-#include "app/settings/song_settings.h"
+#include "base/settings/song_settings.h"
 
 #include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
-#include "app/settings/settings_files.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
+#include "base/settings/settings_files.h"
+#include "base/text.h"
 #include "platform/codepage.h"
 
 std::map<int, UserKey> UserKeyMap;

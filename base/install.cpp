@@ -1,12 +1,12 @@
-#include "app/install.h"
+#include "base/install.h"
 
 #include <cstdlib>
 #include <cwctype>
 #include <filesystem>
 #include <vector>
 
-#include "app/debug_log.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/desktop.h"
 #include "platform/paths.h"
 #include "platform/process.h"

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "app/settings/app_settings.h"
-#include "app/settings/settings_files.h"
-#include "app/settings/song_settings.h"
-#include "app/text.h"
+#include "base/settings/app_settings.h"
+#include "base/settings/settings_files.h"
+#include "base/settings/song_settings.h"
+#include "base/text.h"
 #include "platform/codepage.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace {
 

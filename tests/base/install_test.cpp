@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/install.h"
+#include "base/install.h"
 #include "platform/desktop.h"
 #include "platform/files.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace fs = std::filesystem;
 

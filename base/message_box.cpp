@@ -1,8 +1,8 @@
-#include "app/message_box.h"
+#include "base/message_box.h"
 
 #include <string>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 
 plat::BoxAnswer ShowMessageBoxOrLog(std::wstring_view caption, std::wstring_view text,
                                     plat::BoxButtons buttons, plat::BoxIcon icon,

@@ -1,12 +1,12 @@
-#include "app/settings/presets.h"
+#include "ui/presets.h"
 
 #include <cstdio>
 
-#include "app/debug_log.h"
-#include "app/settings/app_settings.h"
-#include "app/settings/settings_files.h"
-#include "app/settings/song_settings.h"
-#include "app/text.h"
+#include "base/debug_log.h"
+#include "base/settings/app_settings.h"
+#include "base/settings/settings_files.h"
+#include "base/settings/song_settings.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "sound/services.h"
 #include "ui/page_assets.h"

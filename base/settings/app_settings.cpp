@@ -1,13 +1,13 @@
-#include "app/settings/app_settings.h"
+#include "base/settings/app_settings.h"
 
 #include <algorithm>
 #include <climits>
 
-#include "app/settings/settings_files.h"
-#include "app/text.h"
+#include "base/settings/settings_files.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "sound/services.h"
+#include "base/settings/ext_routing.h"
 
 AppSettings Settings;
 std::mutex AppSettingsMutex;

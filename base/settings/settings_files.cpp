@@ -1,4 +1,4 @@
-#include "app/settings/settings_files.h"
+#include "base/settings/settings_files.h"
 
 #include <cwctype>
 #include <map>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/text.h"
+#include "base/text.h"
 
 TEST(Utf8ToWide, DecodesUtf8AndFallsBackToTheAnsiCodePageWhole) {
   EXPECT_EQ(Utf8ToWide("\xEB\x85\xB8\xEB\x9E\x98"), L"노래");

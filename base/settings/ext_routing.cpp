@@ -1,15 +1,18 @@
 // Text forms of the external module's routing flags and note map, as the settings file keeps them.
-#include "sound/services.h"
+#include "base/settings/ext_routing.h"
 
-#include "app/settings/app_settings.h"
-#include "app/text.h"
+#include "base/text.h"
 
-std::array<std::array<int, 16>, 2> ExtRouteFlags{};
-std::array<int, 128> ExtNoteMap = [] {
-  std::array<int, 128> map;
-  map.fill(-1);
-  return map;
+std::array<std::array<std::atomic<int>, 16>, 2> ExtRouteFlags{};
+std::array<std::atomic<int>, 128> ExtNoteMap;
+
+namespace {
+// Every note starts unmapped.
+const bool kNoteMapCleared = [] {
+  for (auto& entry : ExtNoteMap) entry.store(-1, std::memory_order_relaxed);
+  return true;
 }();
+}  // namespace
 
 void ParseExtRouting(std::wstring_view text) {
   for (size_t port = 0; port < 2; ++port)
@@ -22,12 +25,12 @@ void ParseExtRouting(std::wstring_view text) {
 std::wstring FormatExtRouting() {
   std::wstring out;
   for (const auto& port : ExtRouteFlags)
-    for (int flag : port) out += flag ? L'1' : L'0';
+    for (const auto& flag : port) out += flag.load() ? L'1' : L'0';
   return out;
 }
 
 void ParseExtNoteMap(std::wstring_view text) {
-  ExtNoteMap.fill(-1);
+  for (auto& entry : ExtNoteMap) entry.store(-1);
   size_t start = 0;
   while (start <= text.size()) {
     size_t comma = text.find(L',', start);

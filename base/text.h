@@ -22,6 +22,11 @@ std::vector<std::wstring> SplitWide(std::wstring_view text, wchar_t separator);
 int LeadingInt(std::wstring_view text, bool overflowIsZero = false);
 int LeadingInt(std::string_view text, bool overflowIsZero = false);
 
+// Blanks, tabs, CR and LF trimmed from both ends.
+std::wstring TrimBlanks(std::wstring_view text);
+// Up to the first NUL, characters below U+0020 dropped, then blanks, tabs, CR and LF trimmed.
+std::wstring StripControlAndTrim(std::wstring_view text);
+
 // Drops every character below U+0020 and puts a backslash before ", ' and \, so the result can
 // stand inside a single- or double-quoted script literal.
 std::wstring EscapeForScript(std::wstring_view text);

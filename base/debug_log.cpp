@@ -1,4 +1,4 @@
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 
 #include <atomic>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"

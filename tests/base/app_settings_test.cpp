@@ -6,12 +6,12 @@
 #include <set>
 #include <thread>
 
-#include "app/settings/app_settings.h"
-#include "app/text.h"
+#include "base/settings/app_settings.h"
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "sound/services.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/debug_log.h"
+#include "base/debug_log.h"
 #include "platform/files.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 // and takes the settings lock, so a concurrent save never reads half a string.
 //
 // The external module's routing (`extRoute`) and note map (`extNoteMap`) are not held here: the
-// sound side owns them as ExtRouteFlags / ExtNoteMap and the file carries their text forms
-// (ParseExtRouting / FormatExtRouting, ParseExtNoteMap / FormatExtNoteMap in sound/services.h).
+// external module's own atomics ExtRouteFlags / ExtNoteMap hold them and the file carries their text forms
+// (ParseExtRouting / FormatExtRouting, ParseExtNoteMap / FormatExtNoteMap in base/settings/ext_routing.h).
 #include <array>
 #include <cstdint>
 #include <mutex>

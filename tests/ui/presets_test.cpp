@@ -3,11 +3,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/settings/app_settings.h"
-#include "app/settings/presets.h"
-#include "app/settings/settings_files.h"
+#include "base/settings/app_settings.h"
+#include "ui/presets.h"
+#include "base/settings/settings_files.h"
 #include "sound/services.h"
-#include "temp_root.h"
+#include "common/temp_root.h"
 
 namespace {
 

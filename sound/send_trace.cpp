@@ -1,17 +1,15 @@
-#include "app/trace_log.h"
+#include "sound/send_trace.h"
 
-#include <cstdarg>
+#include <algorithm>
 #include <cwchar>
-#include <mutex>
+#include <string>
 #include <thread>
-#include <vector>
 
-#include "app/text.h"
+#include "base/player_signals.h"
+#include "base/trace_log.h"
 #include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/paths.h"
 #include "platform/sysinfo.h"
-#include "playback/services.h"
+#include "sound/midi_send.h"
 
 LoadTraceState LoadTraceRecords;
 std::atomic<uint32_t> VolumeTraceUntil{0};
@@ -19,54 +17,12 @@ std::atomic<uint8_t> PerfMonitorRunning{0};
 
 namespace {
 
-constexpr size_t kMaxQueuedTraceLines = 40000;
-constexpr size_t kMaxTraceLineChars = 255;
-
-// Never destroyed: the detached writer may still run while the process ends.
-std::mutex& TraceLogQueueMutex = *new std::mutex;
-std::vector<std::wstring>& TraceLogQueue = *new std::vector<std::wstring>;
-std::atomic<int> TraceWriterStarted{0};
-std::atomic<bool> TraceWriterHeld{false};
-std::mutex& TraceFileMutex = *new std::mutex;
-
-std::atomic<uint32_t> StopwatchStart{0}, StopwatchLast{0};
 std::atomic<uint32_t> VolumeTraceOpened{0};
 
 const wchar_t* const kLoadKindNames[] = {L"뱅크MSB",          L"뱅크LSB",        L"프로그램",
                                          L"컨트롤러리셋(CC121)", L"볼륨(CC7)",      L"올사운드오프(CC120)",
                                          L"올노트오프(CC123)",  L"익스프레션(CC11)", L"팬(CC10)"};
 constexpr const wchar_t* kLoadSpan = L"ALT+Z/엔터 ~ 곡 첫 음";
-
-void WriteTraceLines() {
-  std::vector<std::wstring> taken;
-  {
-    std::lock_guard lock(TraceLogQueueMutex);
-    if (TraceLogQueue.empty()) return;
-    taken.swap(TraceLogQueue);
-  }
-  // Like debugger output on Windows: seen only when a debugger is attached (asked once a pass).
-  const bool debugger = plat::DebuggerAttached();
-  std::string bytes;
-  for (const auto& line : taken) {
-    std::string utf8 = WideToUtf8(line);
-    if (debugger) plat::DebuggerOutput(utf8);
-    for (char c : utf8) {  // text mode: a line feed is written as CR LF
-      if (c == '\n') bytes += '\r';
-      bytes += c;
-    }
-  }
-  std::lock_guard lock(TraceFileMutex);
-  plat::AppendFileBytes(plat::RealPath(L"C:/tavelo/system/altz_log.txt"), bytes);
-}
-
-void TraceWriterThread() {
-  plat::LowerThreadPriority();
-  plat::SleepMs(200);
-  for (;;) {
-    if (!TraceWriterHeld.load()) WriteTraceLines();
-    plat::SleepMs(200);
-  }
-}
 
 bool IsRhythmChannel(int channel) { return channel == 6 || (channel >= 8 && channel <= 14); }
 
@@ -118,51 +74,6 @@ void PerfMonitorThread() {
 }
 
 }  // namespace
-
-void QueueTraceLine(std::wstring line) {
-  try {
-    int expected = 0;
-    if (TraceWriterStarted.compare_exchange_strong(expected, 1)) std::thread(TraceWriterThread).detach();
-    std::lock_guard lock(TraceLogQueueMutex);
-    if (TraceLogQueue.size() < kMaxQueuedTraceLines) TraceLogQueue.push_back(std::move(line));
-  } catch (...) {
-    // Tracing never disturbs the caller; the line is lost.
-  }
-}
-
-void TraceLog(const wchar_t* format, ...) {
-  std::vector<wchar_t> buf(1024);
-  for (;;) {
-    va_list args;
-    va_start(args, format);
-    int n = std::vswprintf(buf.data(), buf.size(), format, args);
-    va_end(args);
-    if (n >= 0 || buf.size() >= (1u << 20)) break;
-    buf.assign(buf.size() * 4, L'\0');  // too long for the buffer: try a larger one, then cut
-  }
-  buf.back() = L'\0';
-  std::wstring line(buf.data());
-  if (line.size() > kMaxTraceLineChars) line.resize(kMaxTraceLineChars);
-  QueueTraceLine(std::move(line));
-}
-
-void TraceStopwatchStart(std::wstring_view label) {
-  TraceLog(L"\n[ALTZ] ===== start (%ls) =====\n", std::wstring(label).c_str());
-  const uint32_t now = plat::TimeGetTime();
-  StopwatchStart.store(now);
-  StopwatchLast.store(now);
-}
-
-void TraceStopwatchLap(std::wstring_view label) {
-  const uint32_t now = plat::TimeGetTime();
-  if (StopwatchStart.load() == 0) {
-    StopwatchStart.store(now);
-    StopwatchLast.store(now);
-  }
-  TraceLog(L"[ALTZ] %-16ls  +%4u ms (total %5u ms)\n", std::wstring(label).c_str(),
-           now - StopwatchLast.load(), now - StopwatchStart.load());
-  StopwatchLast.store(plat::TimeGetTime());
-}
 
 void ReportChannelLoad() {
   if (!LoadTraceRecords.armed.exchange(0)) return;
@@ -230,7 +141,7 @@ uint32_t VolumeTraceOpenedAt() { return VolumeTraceOpened.load(); }
 
 void TraceVolumeCc(int port, int channel, int controller, int value) {
   const uint32_t now = plat::TimeGetTime();
-  if (!VolumeTraceOpen(now) || port != 0 || !CvtState.rhythm.load() || !IsRhythmChannel(channel)) return;
+  if (!VolumeTraceOpen(now) || port != 0 || !Player().rhythmRunning() || !IsRhythmChannel(channel)) return;
   const unsigned since = now - VolumeTraceOpened.load();
   if (controller == 128)
     TraceLog(L"[VOL2] +%5ums  p0:ch%-2d PROG %d  (tid %u)\n", since, channel, value, plat::CurrentThreadId());
@@ -266,5 +177,3 @@ void StartPerfMonitor() {
   }
 }
 
-void FlushTraceLog() { WriteTraceLines(); }
-void HoldTraceWriter(bool hold) { TraceWriterHeld.store(hold); }

@@ -1,26 +1,12 @@
 #pragma once
-// The technical trace log "C:/tavelo/system/altz_log.txt" for timing questions of the player, the
-// rhythm engine and the MIDI senders: printf-style lines without a time stamp, queued from any
-// thread (at most 40,000 wait) and written every 200 ms by a background thread, also to an
-// attached debugger. On it sit a stopwatch for song changes, the report of the module loading a
-// song start sends, a watch over the rhythm channels' volume messages, and a performance monitor.
+// The senders' traces in the trace log: the report of the module loading a song start sends, a
+// watch over the rhythm channels' volume messages, and a performance monitor.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
 
-#include "sound/services.h"
-
-// Queues one finished line (its own line feeds included); starts the writer on first use.
-void QueueTraceLine(std::wstring line);
-
-// Formats a line of at most 255 characters (longer output is cut) and queues it. The format is
-// a wide printf format: wide text arguments are passed with %ls.
-void TraceLog(const wchar_t* format, ...);
-
-void TraceStopwatchStart(std::wstring_view label);
-void TraceStopwatchLap(std::wstring_view label);
+#include "sound/midi_ports.h"
 
 // The module-loading report of a song start: what the senders recorded while it was armed.
 struct LoadTraceRecord {
@@ -53,7 +39,3 @@ void TraceVolumeSysEx(const uint8_t* bytes, size_t length, std::wstring_view lab
 extern std::atomic<uint8_t> PerfMonitorRunning;
 void StartPerfMonitor();
 
-// Writes what the queue holds now (at shutdown and in tests); while held, the background writer
-// skips its passes.
-void FlushTraceLog();
-void HoldTraceWriter(bool hold);

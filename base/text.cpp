@@ -1,4 +1,4 @@
-#include "app/text.h"
+#include "base/text.h"
 
 #include <climits>
 
@@ -93,4 +93,20 @@ void AppendEscapedForScript(std::string& out, std::wstring_view text) {
     end = plat::EncodeUtf8(end, c);
   }
   out.append(buf, end);
+}
+
+std::wstring TrimBlanks(std::wstring_view text) {
+  size_t b = text.find_first_not_of(L" \t\r\n");
+  if (b == std::wstring_view::npos) return {};
+  size_t e = text.find_last_not_of(L" \t\r\n");
+  return std::wstring(text.substr(b, e - b + 1));
+}
+
+std::wstring StripControlAndTrim(std::wstring_view text) {
+  if (size_t nul = text.find(L'\0'); nul != std::wstring_view::npos) text = text.substr(0, nul);
+  std::wstring kept;
+  kept.reserve(text.size());
+  for (wchar_t c : text)
+    if (static_cast<unsigned long>(c) >= 0x20) kept.push_back(c);
+  return TrimBlanks(kept);
 }

@@ -1,0 +1,22 @@
+// The player's answers to the layers below it (see base/player_signals.h).
+#include "base/player_signals.h"
+#include "playback/services.h"
+
+void InstallPlaybackSignals() {
+  PlayerSignals s{};
+  s.songPlaying = [] { return PlaybackState.isPlaying.load() != 0; };
+  s.songPaused = [] { return PlaybackState.paused.load() != 0; };
+  s.songTick = [] { return PlaybackState.SongTick.load(); };
+  s.currentKey = [] { return PlaybackState.CurrentKey.load(); };
+  s.rhythmRunning = [] { return CvtState.rhythm.load() != 0; };
+  s.fillPlaying = [] { return FillPlaying.load() != 0; };
+  s.waitingForDownbeat = [] { return waitingGo.load() != 0; };
+  s.downbeatAt = [] { return PlaybackState.startAt.load(); };
+  s.setupSpreadOn = [] { return PlaybackState.SetupSpreadOn.load() != 0; };
+  s.setupUnderRhythm = [] { return PlaybackState.SetupUnderRhythm.load() != 0; };
+  s.resendRhythmSetup = [] {
+    SendRhythmPartMaps();
+    SendCvtToneSetup();
+  };
+  InstallPlayerSignals(s);
+}
