@@ -25,7 +25,6 @@
 #include "platform/signals.h"
 #include "platform/single_instance.h"
 #include "platform/browser_window.h"
-#include "ui/browser_control.h"
 #include "ui/page_host.h"
 #include "ui/services.h"
 
@@ -57,7 +56,7 @@ bool EndsWith(std::wstring_view s, std::wstring_view tail) {
 // Asks for the browser; false when there is none (the message box has then been answered).
 bool BrowserRuntimePresent() {
   std::wstring version;
-  if (GetAvailableCoreWebView2BrowserVersionString(version) && !version.empty()) return true;
+  if (FindPageBrowser(version) && !version.empty()) return true;
   const plat::BoxAnswer answer = ShowMessageBoxOrLog(
       L"WebView2 런타임 필요",
       L"이 프로그램을 실행하려면 'Microsoft Edge WebView2 런타임'이 필요합니다.\n"
@@ -248,7 +247,7 @@ int RunTavelo(int argc, char** argv) {
 
   StartWorkerThreads();
   ApplyGpuDecision(gpu);
-  CreateCoreWebView2EnvironmentWithOptions(OnMainEnvironmentCreated);
+  plat::PostWindowTask(OpenMainPage);
 
   plat::RunMessageLoop();
 

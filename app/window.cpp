@@ -4,6 +4,7 @@
 
 #include "base/debug_log.h"
 #include "base/message_box.h"
+#include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/text.h"
 #include "online/services.h"
@@ -14,7 +15,6 @@
 #include "songs/services.h"
 #include "songs/song_list.h"
 #include "sound/services.h"
-#include "ui/browser_control.h"
 #include "ui/page_host.h"
 #include "ui/script_channel.h"
 #include "ui/services.h"
@@ -35,24 +35,33 @@ constexpr uint32_t kDeferredWaitLimitMs = 15000;
 
 PageTargets DefaultPageTargets() {
   PageTargets t;
-  t.mainExists = [] { return MainWebView != nullptr; };
+  t.mainExists = [] { return MainPageView != nullptr; };
   t.runOnMain = [](std::wstring_view script, std::function<void(bool)> done) {
-    if (MainWebView) MainWebView->ExecuteScript(script, std::move(done));
+    if (MainPageView) MainPageView->RunScript(script, std::move(done));
   };
-  t.customerExists = [] { return CustomerWebView != nullptr; };
+  t.customerExists = [] { return CustomerPageView != nullptr; };
   t.runCustomerScript = [](std::wstring_view script) { RunCustomerScript(script); };
   t.runOnCustomer = [](std::wstring_view script, std::function<void(bool)> done) {
-    if (CustomerWebView) CustomerWebView->ExecuteScript(script, std::move(done));
+    if (CustomerPageView) CustomerPageView->RunScript(script, std::move(done));
   };
-  t.moveFocusIntoPage = [] {
-    if (MainWebViewController) MainWebViewController->MoveFocus();
-  };
+  // The page's window is the browser's: activating it puts the keyboard focus into the page.
+  t.moveFocusIntoPage = [] { plat::BringOwnWindowsForward(); };
   return t;
 }
 
 PageTargets& Pages() {
   static PageTargets targets = DefaultPageTargets();
   return targets;
+}
+
+// A short notice at the top of the page when fullscreen begins.
+std::wstring FullscreenNoticeScript() {
+  return GuardedScript(
+      L"var t=document.createElement('div');t.textContent=" + ScriptString(L"전체화면 - F11로 해제") +
+      L";t.style.cssText='position:fixed;top:12px;left:50%;transform:translateX(-50%);background:rgba(0,0,0,"
+      L"0.82);color:#fff;padding:8px 18px;border-radius:10px;z-index:99999;font-family:\"Malgun Gothic\","
+      L"sans-serif;font-size:15px;font-weight:bold;box-shadow:0 2px 10px rgba(0,0,0,0.5);';"
+      L"document.body.appendChild(t);setTimeout(function(){t.remove();},2500);");
 }
 
 bool InTransition() { return FillPlaying.load() || waitingGo.load(); }
@@ -99,7 +108,7 @@ void HandleDeferredCustomerInit(const std::wstring* script, int g) {
 
 void HandleTick(uint32_t tick) {
   PageTargets& pages = Pages();
-  const std::wstring script = L"updateTick(" + std::to_wstring(tick) + L");";
+  const std::wstring script = PageCall(L"updateTick", tick);
   if (!pages.mainExists()) {
     MainTickInFlight.store(0);
     return;
@@ -121,14 +130,14 @@ void HandleTick(uint32_t tick) {
 }
 
 void HandleAlert(const std::wstring& text) {
-  if (Pages().mainExists()) Pages().runOnMain(L"alert('" + EscapeForScript(text) + L"');", nullptr);
+  if (Pages().mainExists()) Pages().runOnMain(PageCall(L"alert", text), nullptr);
 }
 
 void HandleChordInfo(const std::wstring& text) {
   if (!Pages().mainExists()) return;
-  Pages().runOnMain(L"var _d=document.getElementById('debug-chord-info'); var _t='" +
-                        EscapeForScript(text) +
-                        L"'; if(_d) { _d.innerText=_t; _d.style.display = _t.length ? 'block' : 'none'; }",
+  Pages().runOnMain(GuardedScript(L"var _d=document.getElementById('debug-chord-info'); var _t=" +
+                                 ScriptString(text) +
+                                 L"; if(_d) { _d.innerText=_t; _d.style.display = _t.length ? 'block' : 'none'; }"),
                     nullptr);
 }
 
@@ -136,8 +145,8 @@ void HandleRefreshSongList() {
   const int count = LoadPopKoIndex();
   if (count <= 0 || !Pages().mainExists()) return;
   plat::PostWindowMessage(WM_RUN_PAGE_SCRIPT, 0, 0,
-                          std::make_unique<std::wstring>(L"try{ initSongDb(" + Utf8ToWide(BuildSongListPayload()) +
-                                                         L"); }catch(e){}"));
+                          std::make_unique<std::wstring>(
+                              PageCall(L"initSongDb", ScriptLiteral{Utf8ToWide(BuildSongListPayload())})));
   DebugLog(L"팝송 한글검색: 화면 곡목록 갱신 " + std::to_wstring(count) + L"곡");
 }
 
@@ -256,14 +265,7 @@ void SetFullscreen(bool on) {
     plat::BringOwnWindowsForward();
     Pages().moveFocusIntoPage();
     if (Pages().mainExists())
-      Pages().runOnMain(
-          L"(function(){try{var t=document.createElement('div');t.textContent='\\uC804\\uCCB4\\uD654\\uBA74 - "
-          L"F11\\uB85C \\uD574\\uC81C';t.style.cssText='position:fixed;top:12px;left:50%;transform:"
-          L"translateX(-50%);background:rgba(0,0,0,0.82);color:#fff;padding:8px 18px;border-radius:"
-          L"10px;z-index:99999;font-family:\"Malgun Gothic\",sans-serif;font-size:15px;font-weight:"
-          L"bold;box-shadow:0 2px 10px rgba(0,0,0,0.5);';document.body.appendChild(t);setTimeout("
-          L"function(){t.remove();},2500);}catch(e){}})();",
-          nullptr);
+      Pages().runOnMain(FullscreenNoticeScript(), nullptr);
   }
   FitWebViewToWindow();
 }

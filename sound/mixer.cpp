@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
 #include "platform/clock.h"
@@ -361,27 +362,25 @@ std::wstring AdjustUserVolume(int which, int delta) {
   std::vector<int> all(16);
   for (int c = 0; c < 16; ++c) all[static_cast<size_t>(c)] = c;
   ResendChannelVolumes(all, false);
-  return L"try{updateGlobalVolDisplay(" + std::to_wstring(Settings.volAllUser) + L"," +
-         std::to_wstring(Settings.volOrchUser) + L");}catch(e){}";
+  return PageCall(L"updateGlobalVolDisplay", Settings.volAllUser, Settings.volOrchUser);
 }
 
 std::wstring BuildMixerVolumesScript() {
-  std::wstring s = L"try{setMixerVolsFromApp([";
-  for (int i = 0; i < 32; ++i) s += std::to_wstring(ChannelVolumeOverride[i / 16][i % 16].load()) + L",";
-  return s + L"]);}catch(e){console.log(e);}";
+  std::vector<int> volumes(32);
+  for (int i = 0; i < 32; ++i) volumes[i] = ChannelVolumeOverride[i / 16][i % 16].load();
+  return PageCall(L"setMixerVolsFromApp", volumes);
 }
 
 std::wstring BuildChannelActivityScript() {
   bool rhythm = Player().rhythmRunning() != 0;
   bool active = (Player().songPlaying() && !Player().songPaused()) || rhythm;
   uint32_t now = plat::TimeGetTime();
-  std::wstring s = L"try{setMixerActFromApp([";
+  std::vector<int> sounding(32);
   for (int i = 0; i < 32; ++i) {
     uint32_t t = LastNoteOnTime[i / 16][i % 16].load();
-    bool on = active && t != 0 && now - t < 250;
-    s += on ? L"1," : L"0,";
+    sounding[i] = active && t != 0 && now - t < 250 ? 1 : 0;
   }
-  return s + L"], " + (rhythm ? L"1" : L"0") + L");}catch(e){console.log(e);}";
+  return PageCall(L"setMixerActFromApp", sounding, rhythm ? 1 : 0);
 }
 
 void SendChannelEffectSends(int port, int channel) {

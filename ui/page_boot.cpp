@@ -35,11 +35,11 @@ std::atomic<bool> LateReportDone{false};
 std::wstring N(int value) { return std::to_wstring(value); }
 
 void RunOnMainPage(const std::wstring& script) {
-  if (MainWebView && !script.empty()) MainWebView->ExecuteScript(script);
+  if (MainPageView && !script.empty()) MainPageView->RunScript(script);
 }
 
 void RunOnMainPage(std::string utf8Script) {
-  if (MainWebView && !utf8Script.empty()) MainWebView->ExecuteScriptUtf8(std::move(utf8Script));
+  if (MainPageView && !utf8Script.empty()) MainPageView->RunScriptUtf8(std::move(utf8Script));
 }
 
 // Removes the first-install flag; true when it was there.
@@ -153,7 +153,6 @@ void OnMainNavigationCompleted() {
   RunOnMainPage(bgImages);
   if (!bgImages.empty()) RunCustomerScript(bgImages);
 
-  if (MainWebViewController) MainWebViewController->MoveFocus();
   if (Settings.startFullscreen && !FullscreenDone.exchange(true)) {
     if (BootHooks.enterFullscreen) BootHooks.enterFullscreen();
   }

@@ -15,10 +15,8 @@
 
 const std::map<std::string, std::string_view>& EmbeddedPageFiles();
 
-std::shared_ptr<CoreWebView2Environment> MainWebViewEnvironment;
-std::shared_ptr<CoreWebView2Controller> MainWebViewController;
-std::shared_ptr<CoreWebView2> MainWebView;
-std::shared_ptr<CoreWebView2> CustomerWebView;
+std::unique_ptr<PageView> MainPageView;
+std::unique_ptr<PageView> CustomerPageView;
 std::wstring PageSource;
 
 namespace {
@@ -57,40 +55,23 @@ std::wstring BuildPageText() {
   return text;
 }
 
-void OnMainEnvironmentCreated(bool ok, std::shared_ptr<CoreWebView2Environment> environment) {
-  if (!ok || !environment) {
+void OpenMainPage() {
+  if (!StartPageHost()) {
     DebugLog(L"[PAGE] 브라우저 환경을 만들지 못해 화면 없이 계속함");
     return;
   }
-  MainWebViewEnvironment = environment;
-  environment->CreateCoreWebView2Controller("main", OnMainControllerCreated);
-}
+  // The browser window fills the screen by itself; zoom and the browser's own keys stay off.
+  PageViewOptions options;
+  options.zoom = false;
+  options.acceleratorKeys = false;
+  MainPageView = std::make_unique<PageView>("main", options);
 
-void OnMainControllerCreated(bool ok, std::shared_ptr<CoreWebView2Controller> controller) {
-  if (!ok || !controller) {
-    DebugLog(L"[PAGE] 브라우저 컨트롤을 만들지 못해 화면 없이 계속함");
-    return;
-  }
-  MainWebViewController = controller;
-  MainWebView = controller->get_CoreWebView2();
+  MapMediaFolder(kImagesHostName, L"C:\\tavelo\\images");
+  MapMediaFolder(kAudioHostName, L"C:\\tavelo\\audio");
+  MapMediaFolder(kVideoHostName, L"C:\\tavelo\\video");
 
-  // The browser window fills the screen by itself (FitWebViewToWindow has nothing to size).
-
-  CoreWebView2Settings& settings = MainWebView->get_Settings();
-  settings.isZoomControlEnabled = false;
-  settings.areBrowserAcceleratorKeysEnabled = false;
-
-  MainWebView->SetVirtualHostNameToFolderMapping(kImagesHostName, L"C:\\tavelo\\images",
-                                                 WebViewAccess::kAllow);
-  MainWebView->SetVirtualHostNameToFolderMapping(kAudioHostName, L"C:\\tavelo\\audio",
-                                                 WebViewAccess::kAllow);
-  MainWebView->SetVirtualHostNameToFolderMapping(kVideoHostName, L"C:\\tavelo\\video",
-                                                 WebViewAccess::kAllow);
-
-  MainWebView->add_WebMessageReceived(OnMainWebMessage);
-
-  std::wstring page = BuildPageText();
-  MainWebView->add_NavigationCompleted(OnMainNavigationCompleted);
-  PageSource = page;
-  MainWebView->NavigateToString(page);
+  MainPageView->SetMessageHandler(OnMainWebMessage);
+  MainPageView->SetLoadedHandler(OnMainNavigationCompleted);
+  PageSource = BuildPageText();
+  MainPageView->ShowDocument(PageSource);
 }

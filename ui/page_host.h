@@ -1,18 +1,15 @@
 #pragma once
-// The main page: the browser control of the main window and the delivery of the embedded page
-// (markup followed by script). Window thread only.
+// The main page: the main window's page view and the delivery of the embedded page (markup
+// followed by script). Window thread only.
 #include <memory>
 #include <string>
 
-#include "ui/browser_control.h"
+#include "ui/page_view.h"
 
-// The browser environment of the process; the customer window makes its controller from it.
-extern std::shared_ptr<CoreWebView2Environment> MainWebViewEnvironment;
-extern std::shared_ptr<CoreWebView2Controller> MainWebViewController;
-// The main page; null until its controller exists. The only way to run script on it.
-extern std::shared_ptr<CoreWebView2> MainWebView;
+// The main window's page; null until the page server runs. The only way to run script on it.
+extern std::unique_ptr<PageView> MainPageView;
 // The customer window's page; null while no customer window is open.
-extern std::shared_ptr<CoreWebView2> CustomerWebView;
+extern std::unique_ptr<PageView> CustomerPageView;
 // A copy of the page text as navigated (read by the customer window).
 extern std::wstring PageSource;
 
@@ -21,9 +18,9 @@ inline constexpr wchar_t kImagesHostName[] = L"images.tavelo";
 inline constexpr wchar_t kAudioHostName[] = L"audio.tavelo";
 inline constexpr wchar_t kVideoHostName[] = L"video.tavelo";
 
-// The completion handler passed to CreateCoreWebView2EnvironmentWithOptions at start-up.
-void OnMainEnvironmentCreated(bool ok, std::shared_ptr<CoreWebView2Environment> environment);
-void OnMainControllerCreated(bool ok, std::shared_ptr<CoreWebView2Controller> controller);
+// Starts the page server and shows the page in the main window (window thread, at start-up).
+// Without a page server the program goes on without a page.
+void OpenMainPage();
 
 // The embedded page: markup, script, and the two joined (the document that is navigated).
 const std::wstring& PageMarkup();

@@ -19,13 +19,13 @@ std::wstring RandomBgScript;
 void PostLiteModeScript() { PostScriptToPage(BuildLiteModeScript()); }
 
 void RunCustomerScript(std::wstring_view script) {
-  if (!CustomerWebView) return;
+  if (!CustomerPageView) return;
   if (script.size() <= kLongScriptChars) {
-    CustomerWebView->ExecuteScript(script);
+    CustomerPageView->RunScript(script);
     return;
   }
   uint32_t start = plat::TimeGetTime();
-  CustomerWebView->ExecuteScript(script);
+  CustomerPageView->RunScript(script);
   uint32_t elapsed = plat::TimeGetTime() - start;
   DebugLog(L"[CW] 큰 스크립트 전달 " + std::to_wstring(script.size()) + L"자 - " +
            std::to_wstring(elapsed) + L"ms");

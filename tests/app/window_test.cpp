@@ -129,7 +129,7 @@ TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
   // While the copy is pending, ticks reach the main page only.
   Post(WM_UPDATE_TICK, 10);
   Pump();
-  EXPECT_EQ(pages.onMain.back(), L"updateTick(10);");
+  EXPECT_EQ(pages.onMain.back(), L"try{ updateTick(10); }catch(e){}");
   EXPECT_TRUE(pages.onCustomer.empty());
 
   FillPlaying = 0;  // the downbeat: the thread posts the copy 220 ms later
@@ -192,7 +192,7 @@ TEST_F(WindowTest, TickRunsOnTheMainPageAndItsCompletionClearsTheFlag) {
   MainTickInFlight = 1;
   Post(WM_UPDATE_TICK, 0xFFFFFFFFu);
   Pump();
-  ASSERT_EQ(pages.onMain, std::vector<std::wstring>{L"updateTick(4294967295);"});
+  ASSERT_EQ(pages.onMain, std::vector<std::wstring>{L"try{ updateTick(4294967295); }catch(e){}"});
   EXPECT_EQ(MainTickInFlight.load(), 1);  // until the page has run it
   ASSERT_EQ(pages.mainDone.size(), 1u);
   pages.mainDone[0](true);
@@ -244,7 +244,7 @@ TEST_F(WindowTest, AlertAndChordTextAreEscapedAndGoToTheMainPageOnly) {
   Post(WM_DEBUG_CHORD_INFO, L"");
   Pump();
   ASSERT_EQ(pages.onMain.size(), 2u);
-  EXPECT_EQ(pages.onMain[0], L"alert('it\\'s \\\\ \\\"x\\\"줄');");
+  EXPECT_EQ(pages.onMain[0], L"try{ alert('it\\'s \\\\ \\\"x\\\"줄'); }catch(e){}");
   EXPECT_NE(pages.onMain[1].find(L"var _t=''; if(_d)"), std::wstring::npos);
   EXPECT_TRUE(pages.onCustomer.empty());
 }

@@ -1,6 +1,6 @@
-// The browser control over the local page server: one view per window, the page's end of the
-// channel put into every document, and the browser window started on the first navigation.
-#include "ui/browser_control.h"
+// The page view over the local page server: one view per window, the page's end of the channel
+// put into every document, and the browser window started on the first document.
+#include "ui/page_view.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -28,14 +28,14 @@ std::string ViewPath(const std::string& windowName) {
 
 // The page's end of the channel with this view's settings, put at the start of the head so
 // that window.chrome.webview exists before the page's own script runs.
-std::string ChannelPrelude(const CoreWebView2Settings& s) {
+std::string ChannelPrelude(const PageViewOptions& o) {
   auto flag = [](bool b) { return b ? "true" : "false"; };
   std::string prelude = "<script>window.__tvSettings={zoom:";
-  prelude += flag(s.isZoomControlEnabled);
+  prelude += flag(o.zoom);
   prelude += ",contextMenus:";
-  prelude += flag(s.areDefaultContextMenusEnabled);
+  prelude += flag(o.contextMenus);
   prelude += ",acceleratorKeys:";
-  prelude += flag(s.areBrowserAcceleratorKeysEnabled);
+  prelude += flag(o.acceleratorKeys);
   prelude += "};\n";
   const auto& files = EmbeddedPageFiles();
   if (auto it = files.find("webview-shim.js"); it != files.end()) prelude += it->second;
@@ -104,7 +104,7 @@ void OpenBrowserWindow(const std::string& windowName, int view) {
 
 }  // namespace
 
-bool GetAvailableCoreWebView2BrowserVersionString(std::wstring& version) {
+bool FindPageBrowser(std::wstring& version) {
   plat::BrowserChoice browser = plat::FindBrowser();
   if (browser.none) {
     version = L"none";
@@ -115,92 +115,61 @@ bool GetAvailableCoreWebView2BrowserVersionString(std::wstring& version) {
   return !version.empty();
 }
 
-void CreateCoreWebView2EnvironmentWithOptions(EnvironmentCompletedHandler handler) {
+bool StartPageHost() {
   bool ok = plat::StartPageServer();
   if (!ok) DebugLog(L"[PAGE] 화면 서버를 시작하지 못함");
-  plat::PostWindowTask([handler = std::move(handler), ok] {
-    if (handler) handler(ok, ok ? std::make_shared<CoreWebView2Environment>() : nullptr);
-  });
+  return ok;
 }
 
-void CoreWebView2Environment::CreateCoreWebView2Controller(std::string windowName,
-                                                           ControllerCompletedHandler handler) {
-  auto controller =
-      std::make_shared<CoreWebView2Controller>(std::make_shared<CoreWebView2>(windowName));
-  plat::PostWindowTask([handler = std::move(handler), controller] {
-    if (handler) handler(true, controller);
-  });
-}
-
-CoreWebView2::CoreWebView2(std::string windowName) : windowName_(std::move(windowName)) {
-  plat::PageViewHandlers handlers;
-  handlers.message = [this](std::string&& message, bool isText) {
-    OnMessage(std::move(message), isText);
-  };
-  handlers.navigationCompleted = [this] { OnNavigationCompleted(); };
-  view_ = plat::CreatePageView(ViewPath(windowName_), std::move(handlers));
-}
-
-CoreWebView2::~CoreWebView2() {
-  // Messages of a page whose web view is gone go nowhere.
-  plat::ReleasePageView(view_);
-}
-
-void CoreWebView2::add_WebMessageReceived(WebMessageReceivedHandler handler) {
-  messageHandlers_.push_back(std::move(handler));
-}
-
-void CoreWebView2::add_NavigationCompleted(NavigationCompletedHandler handler) {
-  navigationHandlers_.push_back(std::move(handler));
-}
-
-void CoreWebView2::OnMessage(std::string&& message, bool isText) {
-  std::wstring text;
-  if (isText) text = Utf8ToWide(message);
-  for (auto& handler : messageHandlers_) {
-    if (handler) handler(isText ? &text : nullptr);
-  }
-}
-
-void CoreWebView2::OnNavigationCompleted() {
-  for (auto& handler : navigationHandlers_) {
-    if (handler) handler();
-  }
-}
-
-void CoreWebView2::NavigateToString(std::wstring_view html) {
-  plat::SetPageViewDocument(view_, WithPrelude(WideToUtf8(html), ChannelPrelude(settings_)));
-  if (!navigated_) {
-    navigated_ = true;
-    OpenBrowserWindow(windowName_, view_);
-  }
-}
-
-void CoreWebView2::Navigate(std::wstring_view address) {
-  plat::NavigatePageView(view_, WideToUtf8(address));
-}
-
-void CoreWebView2::ExecuteScript(std::wstring_view script, ExecuteScriptCompletedHandler done) {
-  plat::RunPageViewScript(view_, WideToUtf8(script), std::move(done));
-}
-
-void CoreWebView2::ExecuteScriptUtf8(std::string script, ExecuteScriptCompletedHandler done) {
-  plat::RunPageViewScript(view_, std::move(script), std::move(done));
-}
-
-void CoreWebView2::SetVirtualHostNameToFolderMapping(std::wstring_view hostName,
-                                                     std::wstring_view folder,
-                                                     WebViewAccess access) {
-  if (access != WebViewAccess::kAllow) return;
+void MapMediaFolder(std::wstring_view hostName, std::wstring_view folder) {
   std::filesystem::path real = plat::RealPath(folder);
   if (real.empty()) return;
   plat::MapPageMediaFolder(WideToUtf8(hostName), real);
 }
 
-std::string CoreWebView2::PageAddress() const {
-  return navigated_ ? plat::PageViewAddress(view_) : std::string();
+PageView::PageView(std::string windowName, PageViewOptions options)
+    : windowName_(std::move(windowName)), options_(options) {
+  plat::PageViewHandlers handlers;
+  handlers.message = [this](std::string&& message, bool isText) {
+    if (!onMessage_) return;
+    if (!isText) {
+      onMessage_(nullptr);
+      return;
+    }
+    const std::wstring text = Utf8ToWide(message);
+    onMessage_(&text);
+  };
+  handlers.navigationCompleted = [this] {
+    if (onLoaded_) onLoaded_();
+  };
+  view_ = plat::CreatePageView(ViewPath(windowName_), std::move(handlers));
 }
 
-bool CoreWebView2::PageConnected() const { return plat::PageViewConnected(view_); }
+PageView::~PageView() {
+  // Messages of a page whose view is gone go nowhere.
+  plat::ReleasePageView(view_);
+}
+
+void PageView::ShowDocument(std::wstring_view html) {
+  plat::SetPageViewDocument(view_, WithPrelude(WideToUtf8(html), ChannelPrelude(options_)));
+  if (!shown_) {
+    shown_ = true;
+    OpenBrowserWindow(windowName_, view_);
+  }
+}
+
+void PageView::Navigate(std::wstring_view address) { plat::NavigatePageView(view_, WideToUtf8(address)); }
+
+void PageView::RunScript(std::wstring_view script, ScriptDoneHandler done) {
+  plat::RunPageViewScript(view_, WideToUtf8(script), std::move(done));
+}
+
+void PageView::RunScriptUtf8(std::string script, ScriptDoneHandler done) {
+  plat::RunPageViewScript(view_, std::move(script), std::move(done));
+}
+
+std::string PageView::Address() const { return shown_ ? plat::PageViewAddress(view_) : std::string(); }
+
+bool PageView::Connected() const { return plat::PageViewConnected(view_); }
 
 void EndBrowserProcesses() { plat::EndBrowserProcesses(); }

@@ -1,0 +1,70 @@
+#pragma once
+// One window's page: the document the page server serves at the window's address, the script
+// channel to the page that shows it, and the page's events. The main window has one; the
+// customer window has its own. Window thread only; every handler runs there.
+#include <functional>
+#include <string>
+#include <string_view>
+
+// How the page's end of the channel sets up the page.
+struct PageViewOptions {
+  bool zoom = true;             // Ctrl+wheel and Ctrl+plus/minus zoom the page
+  bool contextMenus = true;     // the browser's right-click menu
+  bool acceleratorKeys = true;  // the browser's own keys (reload, find, print, ...)
+};
+
+// `message` is null when the page posted something that is not a string.
+using PageMessageHandler = std::function<void(const std::wstring* message)>;
+// `ran` is false when no page was there to run the script.
+using ScriptDoneHandler = std::function<void(bool ran)>;
+
+class PageView {
+ public:
+  // `windowName` "main" is served at "/", any other name at "/<name>".
+  PageView(std::string windowName, PageViewOptions options);
+  ~PageView();
+  PageView(const PageView&) = delete;
+  PageView& operator=(const PageView&) = delete;
+
+  // What the page posts, and each completed load of the page (also a reload).
+  void SetMessageHandler(PageMessageHandler handler) { onMessage_ = std::move(handler); }
+  void SetLoadedHandler(std::function<void()> handler) { onLoaded_ = std::move(handler); }
+
+  // Shows a whole HTML document. The first one of the main window opens the browser window (or
+  // publishes the address when TAVELO_BROWSER=none); later ones reload the page.
+  void ShowDocument(std::wstring_view html);
+  // Sends a connected page to another address.
+  void Navigate(std::wstring_view address);
+
+  // Runs the script in the page; scripts run in call order, each at global scope, and one that
+  // throws does not stop the next.
+  void RunScript(std::wstring_view script, ScriptDoneHandler done = nullptr);
+  // The same for script text that is already UTF-8 (large payload scripts).
+  void RunScriptUtf8(std::string script, ScriptDoneHandler done = nullptr);
+
+  // The page's address with the run's token (empty before the first document).
+  std::string Address() const;
+  bool Connected() const;
+
+ private:
+  std::string windowName_;
+  PageViewOptions options_;
+  int view_ = -1;
+  bool shown_ = false;
+  PageMessageHandler onMessage_;
+  std::function<void()> onLoaded_;
+};
+
+// True, with the browser's version text, when a browser can show the page (or when
+// TAVELO_BROWSER=none asks for none: the page is then opened by whoever reads its address).
+bool FindPageBrowser(std::wstring& version);
+
+// Starts the page server; false when it cannot listen. The switches in the environment variable
+// "WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS" go to every browser window started later.
+bool StartPageHost();
+
+// Files of `folder` (an install path) are served to the pages at "/<hostName>/<file>".
+void MapMediaFolder(std::wstring_view hostName, std::wstring_view folder);
+
+// Ends the browser processes the program started (the shutdown of the main window).
+void EndBrowserProcesses();
