@@ -16,6 +16,7 @@
 #include "online/services.h"
 #include "playback/services.h"
 #include "ui/page_boot.h"
+#include "ui/page_commands.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/hotkey.h"
@@ -247,7 +248,7 @@ int RunTavelo(int argc, char** argv) {
 
   StartWorkerThreads();
   ApplyGpuDecision(gpu);
-  plat::PostWindowTask(OpenMainPage);
+  plat::PostWindowTask([] { OpenMainPage(OnMainWebMessage, OnMainNavigationCompleted); });
 
   plat::RunMessageLoop();
 

@@ -12,6 +12,7 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "songs/song_load.h"
 #include "songs/chords.h"
 #include "songs/midi_parser.h"
 #include "songs/song_model.h"

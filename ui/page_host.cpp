@@ -10,8 +10,6 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "songs/song_list.h"
-#include "ui/page_boot.h"
-#include "ui/page_commands.h"
 
 const std::map<std::string, std::string_view>& EmbeddedPageFiles();
 
@@ -55,7 +53,7 @@ std::wstring BuildPageText() {
   return text;
 }
 
-void OpenMainPage() {
+void OpenMainPage(PageMessageHandler onMessage, std::function<void()> onLoaded) {
   if (!StartPageHost()) {
     DebugLog(L"[PAGE] 브라우저 환경을 만들지 못해 화면 없이 계속함");
     return;
@@ -70,8 +68,8 @@ void OpenMainPage() {
   MapMediaFolder(kAudioHostName, L"C:\\tavelo\\audio");
   MapMediaFolder(kVideoHostName, L"C:\\tavelo\\video");
 
-  MainPageView->SetMessageHandler(OnMainWebMessage);
-  MainPageView->SetLoadedHandler(OnMainNavigationCompleted);
+  MainPageView->SetMessageHandler(std::move(onMessage));
+  MainPageView->SetLoadedHandler(std::move(onLoaded));
   PageSource = BuildPageText();
   MainPageView->ShowDocument(PageSource);
 }

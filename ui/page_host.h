@@ -18,9 +18,10 @@ inline constexpr wchar_t kImagesHostName[] = L"images.tavelo";
 inline constexpr wchar_t kAudioHostName[] = L"audio.tavelo";
 inline constexpr wchar_t kVideoHostName[] = L"video.tavelo";
 
-// Starts the page server and shows the page in the main window (window thread, at start-up).
-// Without a page server the program goes on without a page.
-void OpenMainPage();
+// Starts the page server and shows the page in the main window (window thread, at start-up):
+// what the page posts goes to `onMessage`, each completed load to `onLoaded`. Without a page
+// server the program goes on without a page.
+void OpenMainPage(PageMessageHandler onMessage, std::function<void()> onLoaded);
 
 // The embedded page: markup, script, and the two joined (the document that is navigated).
 const std::wstring& PageMarkup();

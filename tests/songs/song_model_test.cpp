@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "midi_writer.h"
+#include "songs/song_load.h"
 #include "songs/midi_parser.h"
 #include "songs/song_file_cache.h"
 #include "songs/song_model.h"

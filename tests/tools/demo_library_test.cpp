@@ -9,6 +9,7 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "songs/song_load.h"
 #include "songs/bars.h"
 #include "songs/chords.h"
 #include "songs/midi_parser.h"
