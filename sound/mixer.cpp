@@ -62,7 +62,7 @@ bool ValidPort(int port) { return port == 0 || port == 1; }
 bool ValidChannel(int channel) { return channel >= 0 && channel < 16; }
 
 int LevelCap() {
-  int cap = Settings.mixerMaxPct > 0 ? Settings.mixerMaxPct : 125;
+  int cap = Settings.mixerMaxPct > 0 ? Settings.mixerMaxPct.load() : 125;
   return std::min(cap, 150);
 }
 
@@ -357,12 +357,12 @@ void SetChannelSendOffset(bool chorus, int port, int channel, int offset) {
 }
 
 std::wstring AdjustUserVolume(int which, int delta) {
-  int& target = which == 1 ? Settings.volOrchUser : Settings.volAllUser;
+  SettingInt& target = which == 1 ? Settings.volOrchUser : Settings.volAllUser;
   target = std::clamp(target + delta, 0, 127);
   std::vector<int> all(16);
   for (int c = 0; c < 16; ++c) all[static_cast<size_t>(c)] = c;
   ResendChannelVolumes(all, false);
-  return PageCall(L"updateGlobalVolDisplay", Settings.volAllUser, Settings.volOrchUser);
+  return PageCall(L"updateGlobalVolDisplay", Settings.volAllUser.load(), Settings.volOrchUser.load());
 }
 
 std::wstring BuildMixerVolumesScript() {

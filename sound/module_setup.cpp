@@ -96,12 +96,12 @@ void SendGsParamToPort(int port, uint8_t a2, uint8_t a3, const std::vector<uint8
 
 void SendReverbSetup() {
   if (Settings.reverbShapeOn) {
-    SendGsParam(0x01, 0x30, {static_cast<uint8_t>(std::clamp(Settings.reverbMacro, 0, 7))});
-    SendGsParam(0x01, 0x32, {static_cast<uint8_t>(std::clamp(Settings.reverbPreLpf, 0, 7))});
-    SendGsParam(0x01, 0x34, {static_cast<uint8_t>(std::clamp(Settings.reverbTime, 0, 127))});
+    SendGsParam(0x01, 0x30, {static_cast<uint8_t>(std::clamp<int>(Settings.reverbMacro, 0, 7))});
+    SendGsParam(0x01, 0x32, {static_cast<uint8_t>(std::clamp<int>(Settings.reverbPreLpf, 0, 7))});
+    SendGsParam(0x01, 0x34, {static_cast<uint8_t>(std::clamp<int>(Settings.reverbTime, 0, 127))});
   }
   if (Settings.reverbLevel >= 0)
-    SendGsParam(0x01, 0x33, {static_cast<uint8_t>(std::min(Settings.reverbLevel, 127))});
+    SendGsParam(0x01, 0x33, {static_cast<uint8_t>(std::min<int>(Settings.reverbLevel, 127))});
 }
 
 void SendChorusSetup(int port, std::wstring_view model) {

@@ -24,8 +24,8 @@ std::wstring DropControlChars(std::wstring_view text) {
 
 // cvtVolCh: all 16 first -1, then up to 16 comma-separated numbers from the start of the text;
 // a number outside 0..127 becomes -1.
-void ParseIntList16(std::wstring_view text, std::array<int, 16>& out) {
-  out.fill(-1);
+void ParseIntList16(std::wstring_view text, std::array<SettingInt, 16>& out) {
+  for (auto& v : out) v = -1;
   size_t pos = 0;
   for (int i = 0; i < 16 && pos < text.size(); ++i) {
     int v = LeadingInt(text.substr(pos));
@@ -36,7 +36,7 @@ void ParseIntList16(std::wstring_view text, std::array<int, 16>& out) {
   }
 }
 
-std::wstring FormatIntList16(const std::array<int, 16>& values) {
+std::wstring FormatIntList16(const std::array<SettingInt, 16>& values) {
   std::wstring out;
   for (size_t i = 0; i < values.size(); ++i) {
     if (i) out += L',';
@@ -126,7 +126,7 @@ void LoadAppSettings() {
   // The mixer ceiling never lies below what the output trim takes away, nor above 150.
   int trim = Settings.outTrim;
   int floor = (trim >= 1 && trim <= 99) ? 10000 / trim : 100;
-  Settings.mixerMaxPct = std::min(std::max(Settings.mixerMaxPct, floor), 150);
+  Settings.mixerMaxPct = std::min(std::max<int>(Settings.mixerMaxPct, floor), 150);
 }
 
 std::wstring AppSettingValueText(const AppSettingKey& key) {

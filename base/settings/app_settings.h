@@ -3,8 +3,8 @@
 // the process-wide `Settings`. A member's initializer is its default; nothing else supplies
 // defaults. Handlers set a member and call SaveAppSettings at once, so the file mirrors the values.
 //
-// Integers and flags are plain 32-bit values (the two byte flags `cvtFixedOn` and `builtinSynth`
-// are bytes) read without a lock by whoever acts on them. Text members should be assigned through
+// Integers and flags are relaxed atomics (the two byte flags `cvtFixedOn` and `builtinSynth` are
+// bytes) read without a lock by whoever acts on them. Text members should be assigned through
 // SetSettingText, which drops control characters (a value can never split its line in the file)
 // and takes the settings lock, so a concurrent save never reads half a string.
 //
@@ -12,110 +12,133 @@
 // external module's own atomics ExtRouteFlags / ExtNoteMap hold them and the file carries their text forms
 // (ParseExtRouting / FormatExtRouting, ParseExtNoteMap / FormatExtNoteMap in base/settings/ext_routing.h).
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 
+// A number of the settings that any thread reads without the settings lock while the page's
+// handlers change it: a relaxed atomic that reads and assigns like the plain number it holds.
+// (Copies take the value, so a whole AppSettings can still be reset.)
+template <typename T>
+class RelaxedSetting {
+ public:
+  constexpr RelaxedSetting(T value = T{}) noexcept : value_(value) {}
+  RelaxedSetting(const RelaxedSetting& other) noexcept : value_(other.load()) {}
+  RelaxedSetting& operator=(const RelaxedSetting& other) noexcept { return *this = other.load(); }
+  RelaxedSetting& operator=(T value) noexcept {
+    value_.store(value, std::memory_order_relaxed);
+    return *this;
+  }
+  operator T() const noexcept { return load(); }
+  T load() const noexcept { return value_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<T> value_;
+};
+using SettingInt = RelaxedSetting<int>;
+using SettingByte = RelaxedSetting<uint8_t>;
+
 struct AppSettings {
-  int autoKeyMode = 0;                 // 0 original key, 1 male singer key, 2 female singer key
+  SettingInt autoKeyMode = 0;                 // 0 original key, 1 male singer key, 2 female singer key
   std::wstring port1Module = L"SC8850";
   std::wstring port2Module = L"SC8850";
-  int outputMode = 2;                  // 2 ("2 OUT") or 4 ("4 OUT")
+  SettingInt outputMode = 2;                  // 2 ("2 OUT") or 4 ("4 OUT")
   std::wstring port1Device;            // empty: automatic choice
   std::wstring port2Device;
-  int chordYAdj = 0;
-  int scLyrSize = 100;
-  int scLyrColor = 0;
-  int scLyrBold = 1;
-  int scLyrOutline = 0;
-  int scChdSize = 100;
-  int scChdColor = 4;
-  int scChdBold = 1;
-  int scChdOutline = 0;
-  int jumpMarkYAdj = 0;
-  int medleyPrestart = 1;
-  int reverbLevel = -1;                // -1 leaves the song's own reverb alone
-  int fullScore = 0;
-  int reverbShapeOn = 1;
-  int reverbMacro = 4;
-  int reverbTime = 56;
-  int reverbPreLpf = 0;
-  int ccDedupOn = 0;
-  int chorusMacro = -1;
-  int chorusLevel = -1;
-  int chorusDepth = -1;
-  int helpFontPx = 20;
-  int helpPageSec = 9;
-  int outTrim = 80;
-  int volCeil = 118;
-  int mixerMaxPct = 125;
-  int songGainOn = 1;
-  int songGainTarget = -25;
-  int songGainLimit = 60;
-  int sg1FixedBpm = 65;
-  int cvtFixedBpm = 136;
-  int boxSpeed = 100;
-  uint8_t cvtFixedOn = 0;
-  int numLockOff = 1;
-  int volAllUser = 64;
-  int volOrchUser = 64;
-  int extOn = 0;
+  SettingInt chordYAdj = 0;
+  SettingInt scLyrSize = 100;
+  SettingInt scLyrColor = 0;
+  SettingInt scLyrBold = 1;
+  SettingInt scLyrOutline = 0;
+  SettingInt scChdSize = 100;
+  SettingInt scChdColor = 4;
+  SettingInt scChdBold = 1;
+  SettingInt scChdOutline = 0;
+  SettingInt jumpMarkYAdj = 0;
+  SettingInt medleyPrestart = 1;
+  SettingInt reverbLevel = -1;                // -1 leaves the song's own reverb alone
+  SettingInt fullScore = 0;
+  SettingInt reverbShapeOn = 1;
+  SettingInt reverbMacro = 4;
+  SettingInt reverbTime = 56;
+  SettingInt reverbPreLpf = 0;
+  SettingInt ccDedupOn = 0;
+  SettingInt chorusMacro = -1;
+  SettingInt chorusLevel = -1;
+  SettingInt chorusDepth = -1;
+  SettingInt helpFontPx = 20;
+  SettingInt helpPageSec = 9;
+  SettingInt outTrim = 80;
+  SettingInt volCeil = 118;
+  SettingInt mixerMaxPct = 125;
+  SettingInt songGainOn = 1;
+  SettingInt songGainTarget = -25;
+  SettingInt songGainLimit = 60;
+  SettingInt sg1FixedBpm = 65;
+  SettingInt cvtFixedBpm = 136;
+  SettingInt boxSpeed = 100;
+  SettingByte cvtFixedOn = 0;
+  SettingInt numLockOff = 1;
+  SettingInt volAllUser = 64;
+  SettingInt volOrchUser = 64;
+  SettingInt extOn = 0;
   std::wstring extDevice;              // the sound side's ExtDeviceName
-  int extToCh = -1;
-  int extCc = 0;
-  int extPc = 0;
-  int extClock = 0;
-  int jumpFastSetup = 1;
-  int cvtBassGatePct = 100;
-  int cvtBassLowSolo = 36;
-  int cvtVolBass = 80;
-  int cvtVolGuitar = 85;
-  int cvtVolDrum = 100;
-  int cvtVolFx = 80;
+  SettingInt extToCh = -1;
+  SettingInt extCc = 0;
+  SettingInt extPc = 0;
+  SettingInt extClock = 0;
+  SettingInt jumpFastSetup = 1;
+  SettingInt cvtBassGatePct = 100;
+  SettingInt cvtBassLowSolo = 36;
+  SettingInt cvtVolBass = 80;
+  SettingInt cvtVolGuitar = 85;
+  SettingInt cvtVolDrum = 100;
+  SettingInt cvtVolFx = 80;
   // Rhythm-engine channel volumes, channels 1 to 16; -1 means the part default above.
-  std::array<int, 16> cvtVolCh{-1, -1, -1, -1, -1, -1, 85, -1, 80, 105, 100, 95, 95, 80, 80, -1};
-  int cvtGuitarLow = 48;
-  int cvtBassLow = 28;
-  int cvtBassHigh = 55;
-  int dryDrumBass = 1;
-  int leadInMode = 1;
-  int leadInNote = 42;
-  int leadInVel = 100;
+  std::array<SettingInt, 16> cvtVolCh{-1, -1, -1, -1, -1, -1, 85, -1, 80, 105, 100, 95, 95, 80, 80, -1};
+  SettingInt cvtGuitarLow = 48;
+  SettingInt cvtBassLow = 28;
+  SettingInt cvtBassHigh = 55;
+  SettingInt dryDrumBass = 1;
+  SettingInt leadInMode = 1;
+  SettingInt leadInNote = 42;
+  SettingInt leadInVel = 100;
   std::wstring synthSf2;
-  int synthGain = 70;
-  int synthGsFx = 1;
-  int synthPeriodSize = 0;
-  int synthPeriods = 0;
-  int startFullscreen = 0;
-  int customerMonitor = 0;             // 0: no customer window
-  int customerBright = 100;
-  int cwLyricsPct = 53;
-  int cwScoreFill = 100;
-  int customerVideo = 0;
-  int keepAdjust = 1;
-  int liteMode = -1;                   // -1 automatic, 0 full, 1 light
-  int customerVideoSrc = 0;            // 0 video file, 1 capture input
+  SettingInt synthGain = 70;
+  SettingInt synthGsFx = 1;
+  SettingInt synthPeriodSize = 0;
+  SettingInt synthPeriods = 0;
+  SettingInt startFullscreen = 0;
+  SettingInt customerMonitor = 0;             // 0: no customer window
+  SettingInt customerBright = 100;
+  SettingInt cwLyricsPct = 53;
+  SettingInt cwScoreFill = 100;
+  SettingInt customerVideo = 0;
+  SettingInt keepAdjust = 1;
+  SettingInt liteMode = -1;                   // -1 automatic, 0 full, 1 light
+  SettingInt customerVideoSrc = 0;            // 0 video file, 1 capture input
   std::wstring customerCamLabel;
-  int pcScore = -1;                    // -1 not measured
-  int gpuForce = -1;                   // -1 automatic, 0 off, 1 on
-  int rawSound = 0;
-  int saxExpr = 0;
-  int saxLayer = 0;                    // written, never taken back from the file
-  int saxBoost = 100;
-  int saxInsFx = 0;
-  int saxInsLv = 110;
-  int saxBend = 1;
-  int saxBreath = 1;
-  int saxGate = 88;
-  int moduleTonePreset = 0;
-  int use8850NativeMap = 0;
-  uint8_t builtinSynth = 0;            // both ports through the built-in synthesizer
-  int bgRandom = 0;
+  SettingInt pcScore = -1;                    // -1 not measured
+  SettingInt gpuForce = -1;                   // -1 automatic, 0 off, 1 on
+  SettingInt rawSound = 0;
+  SettingInt saxExpr = 0;
+  SettingInt saxLayer = 0;                    // written, never taken back from the file
+  SettingInt saxBoost = 100;
+  SettingInt saxInsFx = 0;
+  SettingInt saxInsLv = 110;
+  SettingInt saxBend = 1;
+  SettingInt saxBreath = 1;
+  SettingInt saxGate = 88;
+  SettingInt moduleTonePreset = 0;
+  SettingInt use8850NativeMap = 0;
+  SettingByte builtinSynth = 0;            // both ports through the built-in synthesizer
+  SettingInt bgRandom = 0;
   std::wstring lyricFont;              // empty, a family name, or "file:" + font file name
   std::wstring lyricWaitColor = L"#ffcc00";
   std::wstring lyricSungColor = L"#ff2000";
-  int lyricFontScale = 100;
+  SettingInt lyricFontScale = 100;
 };
 
 inline constexpr std::wstring_view AppSettingsFilePath = L"C:/tavelo/system/app_settings.cfg";
@@ -149,20 +172,20 @@ struct AppSettingKey {
   const char* name;
   SettingRule rule;
   int lo = 0, hi = 0;
-  int AppSettings::*intMember = nullptr;
-  uint8_t AppSettings::*byteMember = nullptr;
+  SettingInt AppSettings::*intMember = nullptr;
+  SettingByte AppSettings::*byteMember = nullptr;
   std::wstring AppSettings::*textMember = nullptr;
 };
 
 namespace app_settings_detail {
 using S = AppSettings;
-constexpr AppSettingKey I(const char* n, int S::*m) { return {n, SettingRule::Any, 0, 0, m}; }
-constexpr AppSettingKey R(const char* n, int S::*m, int lo, int hi) {
+constexpr AppSettingKey I(const char* n, SettingInt S::*m) { return {n, SettingRule::Any, 0, 0, m}; }
+constexpr AppSettingKey R(const char* n, SettingInt S::*m, int lo, int hi) {
   return {n, SettingRule::Range, lo, hi, m};
 }
-constexpr AppSettingKey F(const char* n, int S::*m) { return {n, SettingRule::Flag, 0, 1, m}; }
-constexpr AppSettingKey X(const char* n, SettingRule r, int S::*m) { return {n, r, 0, 0, m}; }
-constexpr AppSettingKey B(const char* n, uint8_t S::*m) {
+constexpr AppSettingKey F(const char* n, SettingInt S::*m) { return {n, SettingRule::Flag, 0, 1, m}; }
+constexpr AppSettingKey X(const char* n, SettingRule r, SettingInt S::*m) { return {n, r, 0, 0, m}; }
+constexpr AppSettingKey B(const char* n, SettingByte S::*m) {
   return {n, SettingRule::ByteFlag, 0, 1, nullptr, m};
 }
 constexpr AppSettingKey T(const char* n, SettingRule r, std::wstring S::*m) {

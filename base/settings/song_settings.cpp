@@ -132,7 +132,7 @@ void UpdateCurrentSongGain(int songNumber, int songLoudness) {
     }
   }
   if (songLoudness == kUnknownSongLoudness) return;
-  int limit = std::max(Settings.songGainLimit, 0);
+  int limit = std::max<int>(Settings.songGainLimit, 0);
   long long correction = static_cast<long long>(Settings.songGainTarget) - songLoudness;
   correction = std::clamp<long long>(correction, -limit, limit);
   long percent = std::lround(100.0 * std::pow(10.0, correction / 400.0));
