@@ -15,6 +15,7 @@
 #include "app/window.h"
 #include "online/services.h"
 #include "platform/clock.h"
+#include "platform/display_awake.h"
 #include "platform/files.h"
 #include "platform/hotkey.h"
 #include "platform/message_loop.h"
@@ -225,7 +226,18 @@ int RunTavelo(int argc, char** argv) {
     DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 완료");
   else
     DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 실패 - 화면 쪽 키 처리로 대체합니다(다른 프로그램이 이미 잡고 있는 경우).");
-  // (Keeping the display awake is left to the desktop's own settings.)
+  // The display stays on and the screen saver off for the life of the process.
+  switch (plat::KeepDisplayAwake()) {
+    case plat::AwakeStatus::kHeld:
+      DebugLog(L"[화면] 프로그램이 도는 동안 화면 보호기와 모니터 절전을 막음");
+      break;
+    case plat::AwakeStatus::kNoDisplay:
+      DebugLog(L"[화면] 디스플레이가 없어 화면 켜 두기를 쓸 수 없음 - 화면 보호기와 절전은 데스크톱 설정을 따릅니다.");
+      break;
+    case plat::AwakeStatus::kUnsupported:
+      DebugLog(L"[화면] X 서버에 화면 보호기/DPMS 확장이 없어 화면 켜 두기를 쓸 수 없음 - 데스크톱 설정을 따릅니다.");
+      break;
+  }
 
   // The four graphics values are read before the load thread may rewrite the settings file.
   const GpuDecision gpu = DecideGpuAcceleration(
@@ -238,6 +250,7 @@ int RunTavelo(int argc, char** argv) {
 
   plat::RunMessageLoop();
 
+  plat::ReleaseDisplayAwake();  // DPMS is the server's setting and outlives us: give it back
   if (StartupLoadThread.joinable()) StartupLoadThread.join();
   FlushDebugLogQueue();
   FlushTraceLog();
