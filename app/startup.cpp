@@ -226,6 +226,9 @@ int RunTavelo(int argc, char** argv) {
     DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 완료");
   else
     DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 실패 - 화면 쪽 키 처리로 대체합니다(다른 프로그램이 이미 잡고 있는 경우).");
+  // Our browser window becoming active reaches the window procedure as focus.
+  if (!plat::WatchOwnWindowFocus(plat::kWmSetFocus))
+    DebugLog(L"[포커스] 디스플레이가 없어 창 활성화를 따라가지 않음");
   // The display stays on and the screen saver off for the life of the process.
   switch (plat::KeepDisplayAwake()) {
     case plat::AwakeStatus::kHeld:
@@ -250,6 +253,7 @@ int RunTavelo(int argc, char** argv) {
 
   plat::RunMessageLoop();
 
+  plat::StopWatchingOwnWindowFocus();
   plat::ReleaseDisplayAwake();  // DPMS is the server's setting and outlives us: give it back
   if (StartupLoadThread.joinable()) StartupLoadThread.join();
   FlushDebugLogQueue();

@@ -218,6 +218,11 @@ void WndProc(plat::WindowMessage& msg) {
     case plat::kWmSize:
       FitWebViewToWindow();
       break;
+    case plat::kWmSetFocus:
+      // The browser focuses its page itself when its window is activated; asked again all the same.
+      ApplyNumLockOff();
+      Pages().moveFocusIntoPage();
+      break;
     case plat::kWmHotkey:
       if (msg.wParam == kTempoLockHotkeyId) ToggleTempoLock();
       break;

@@ -24,6 +24,7 @@ struct FakePages {
   bool main = true, customer = true;
   std::vector<std::wstring> onMain, onCustomer;
   std::vector<std::function<void(bool)>> mainDone, customerDone;
+  int focusMoves = 0;
 
   PageTargets Targets() {
     PageTargets t;
@@ -40,7 +41,7 @@ struct FakePages {
       onCustomer.emplace_back(s);
       if (done) customerDone.push_back(std::move(done));
     };
-    t.moveFocusIntoPage = [] {};
+    t.moveFocusIntoPage = [this] { ++focusMoves; };
     return t;
   }
 };
@@ -293,6 +294,12 @@ TEST_F(WindowTest, CloseDuringRemoteSupportWithoutADisplayEndsTheProgramAndTheSe
   EXPECT_NE(log.find("[\xEC\xB0\xBD] "), std::string::npos);  // the box, logged: "[창] "
   EXPECT_NE(log.find("[RS] "), std::string::npos);
   EXPECT_FALSE(MainWindowHandle.load());
+}
+
+TEST_F(WindowTest, FocusMovesIntoThePage) {
+  Post(plat::kWmSetFocus);
+  Pump();
+  EXPECT_EQ(pages.focusMoves, 1);
 }
 
 TEST_F(WindowTest, FullscreenHoldsTheSwitchKeysUntilItIsLeftOrTheWindowIsDestroyed) {
