@@ -18,6 +18,7 @@
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
 #include "platform/clock.h"
+#include "platform/display_awake.h"
 #include "platform/files.h"
 #include "platform/hotkey.h"
 #include "platform/message_loop.h"
@@ -239,7 +240,21 @@ int RunTavelo(int argc, char** argv) {
     DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 완료");
   else
     DebugLog(L"[템포락] PrintScreen 전역 핫키 등록 실패 - 화면 쪽 키 처리로 대체합니다(다른 프로그램이 이미 잡고 있는 경우).");
-  // (Keeping the display awake is left to the desktop's own settings.)
+  // Our browser window becoming active reaches the window procedure as focus.
+  if (!plat::WatchOwnWindowFocus(plat::kWmSetFocus))
+    DebugLog(L"[포커스] 디스플레이가 없어 창 활성화를 따라가지 않음");
+  // The display stays on and the screen saver off for the life of the process.
+  switch (plat::KeepDisplayAwake()) {
+    case plat::AwakeStatus::kHeld:
+      DebugLog(L"[화면] 프로그램이 도는 동안 화면 보호기와 모니터 절전을 막음");
+      break;
+    case plat::AwakeStatus::kNoDisplay:
+      DebugLog(L"[화면] 디스플레이가 없어 화면 켜 두기를 쓸 수 없음 - 화면 보호기와 절전은 데스크톱 설정을 따릅니다.");
+      break;
+    case plat::AwakeStatus::kUnsupported:
+      DebugLog(L"[화면] X 서버에 화면 보호기/DPMS 확장이 없어 화면 켜 두기를 쓸 수 없음 - 데스크톱 설정을 따릅니다.");
+      break;
+  }
 
   // The four graphics values are read before the load thread may rewrite the settings file.
   const GpuDecision gpu = DecideGpuAcceleration(
@@ -252,6 +267,8 @@ int RunTavelo(int argc, char** argv) {
 
   plat::RunMessageLoop();
 
+  plat::StopWatchingOwnWindowFocus();
+  plat::ReleaseDisplayAwake();  // DPMS is the server's setting and outlives us: give it back
   if (StartupLoadThread.joinable()) StartupLoadThread.join();
   FlushDebugLogQueue();
   FlushTraceLog();

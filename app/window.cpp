@@ -11,6 +11,7 @@
 #include "platform/browser_window.h"
 #include "platform/clock.h"
 #include "platform/hotkey.h"
+#include "platform/key_grab.h"
 #include "playback/services.h"
 #include "songs/services.h"
 #include "songs/song_list.h"
@@ -156,6 +157,23 @@ void HandleRestoreFocus() {
   DebugLogAsync(L"[포커스] 신곡 확인이 끝나 키보드 포커스를 본 화면으로 되돌림");
 }
 
+// Takes Alt+Tab, Alt+Esc, Ctrl+Esc and the Windows keys for fullscreen. What could not be taken
+// is logged once per run, not on every toggle.
+void BlockSwitchKeysAndLog() {
+  static bool loggedPartly = false, loggedNoDisplay = false;
+  const plat::KeyBlockResult r = plat::BlockSwitchKeys();
+  FullscreenState.hookInstalled = r.status != plat::KeyBlockStatus::kNoDisplay;
+  if (r.status == plat::KeyBlockStatus::kNoDisplay && !loggedNoDisplay) {
+    loggedNoDisplay = true;
+    DebugLog(L"[전체화면] 디스플레이가 없어 Alt+Tab/윈도우 키 막기를 쓸 수 없음 - 창 관리자가 키를 처리합니다.");
+  } else if (r.status == plat::KeyBlockStatus::kPartly && !loggedPartly) {
+    loggedPartly = true;
+    std::string names;
+    for (const std::string& n : r.heldElsewhere) names += (names.empty() ? "" : ", ") + n;
+    DebugLog(L"[전체화면] 다른 프로그램이 이미 잡고 있어 막지 못한 키: " + Utf8ToWide(names));
+  }
+}
+
 void HandleDestroy();
 
 void HandleClose() {
@@ -187,6 +205,7 @@ void HandleDestroy() {
   CloseExternalModule();
   FlushDeferredSoundSaves();  // what the debounced saves would write 500 ms later, now
   plat::UnregisterHotkey(kTempoLockHotkeyId);
+  plat::UnblockSwitchKeys();
   FullscreenState.hookInstalled = false;
   for (auto* port : {&MidiOutPort1, &MidiOutPort2}) {
     const MidiOutHandle h = port->load();
@@ -207,6 +226,11 @@ void WndProc(plat::WindowMessage& msg) {
   switch (msg.id) {
     case plat::kWmSize:
       FitWebViewToWindow();
+      break;
+    case plat::kWmSetFocus:
+      // The browser focuses its page itself when its window is activated; asked again all the same.
+      ApplyNumLockOff();
+      Pages().moveFocusIntoPage();
       break;
     case plat::kWmHotkey:
       if (msg.wParam == kTempoLockHotkeyId) ToggleTempoLock();
@@ -260,6 +284,12 @@ void FitWebViewToWindow() {
 void SetFullscreen(bool on) {
   if (!MainWindowHandle.load() || (FullscreenState.on.load() != 0) == on) return;
   FullscreenState.on.store(on ? 1 : 0);
+  if (on) {
+    BlockSwitchKeysAndLog();
+  } else {
+    plat::UnblockSwitchKeys();
+    FullscreenState.hookInstalled = false;
+  }
   plat::SetOwnWindowsFullscreen(on);
   if (on) {
     plat::BringOwnWindowsForward();

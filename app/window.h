@@ -40,7 +40,7 @@ struct FullscreenStateData {
   std::atomic<uint8_t> on{0};
   int savedStyle = 0;                        // 0 when none was saved
   int savedX = 0, savedY = 0, savedW = 0, savedH = 0;
-  bool hookInstalled = false;                // the keyboard hook exists exactly while fullscreen
+  bool hookInstalled = false;                // the switch keys are held exactly while fullscreen
 };
 extern FullscreenStateData FullscreenState;
 

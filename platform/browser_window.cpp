@@ -3,15 +3,22 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <atomic>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
+#include <mutex>
+#include <poll.h>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/message_box.h"
+#include "platform/message_loop.h"
+#include "platform/x_connection.h"
 
 namespace plat {
 namespace {
@@ -85,7 +92,98 @@ void SendClientMessage(Display* dpy, Window w, const char* name, long a0, long a
   XSendEvent(dpy, DefaultRootWindow(dpy), False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
 }
 
+// The focus watcher: its thread follows the root window's active-window property on a connection
+// of its own until woken through the pipe. Touched under `mutex` only.
+struct FocusWatch {
+  std::mutex mutex;
+  std::thread thread;
+  int wake[2] = {-1, -1};
+  std::atomic<bool> lost{false};  // the server went away
+};
+FocusWatch focusWatch;
+
+// Whether the active window (as the window manager publishes it) is one of ours.
+bool ActiveWindowIsOwn(Display* dpy, Atom activeAtom, Atom pidAtom) {
+  Atom type;
+  int format;
+  unsigned long n = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(dpy, DefaultRootWindow(dpy), activeAtom, 0, 1, False, XA_WINDOW, &type,
+                         &format, &n, &after, &data) != Success || !data) return false;
+  const Window active = (n == 1 && format == 32) ? *reinterpret_cast<Window*>(data) : 0;
+  XFree(data);
+  if (!active) return false;
+  data = nullptr;
+  if (XGetWindowProperty(dpy, active, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after,
+                         &data) != Success || !data) return false;
+  const long pid = (n == 1 && format == 32) ? *reinterpret_cast<long*>(data) : 0;
+  XFree(data);
+  return pid > 0 && IsOwnProcess(static_cast<pid_t>(pid));
+}
+
+void FocusWatchThread(Display* dpy, int wake, uint32_t messageId) {
+  const Atom activeAtom = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+  const Atom pidAtom = XInternAtom(dpy, "_NET_WM_PID", False);
+  bool own = false;
+  {
+    x11::ErrorTrap trap(dpy);  // the active window may vanish while we read it
+    own = ActiveWindowIsOwn(dpy, activeAtom, pidAtom);
+  }
+  for (;;) {
+    bool changed = false;
+    while (!focusWatch.lost.load() && XPending(dpy)) {
+      XEvent ev;
+      XNextEvent(dpy, &ev);
+      if (ev.type == PropertyNotify && ev.xproperty.atom == activeAtom) changed = true;
+    }
+    if (changed && !focusWatch.lost.load()) {
+      x11::ErrorTrap trap(dpy);
+      const bool nowOwn = ActiveWindowIsOwn(dpy, activeAtom, pidAtom);
+      if (nowOwn && !own) PostWindowMessage(messageId);
+      own = nowOwn;
+    }
+    pollfd p[2] = {{wake, POLLIN, 0}, {ConnectionNumber(dpy), POLLIN, 0}};
+    if (::poll(p, focusWatch.lost.load() ? 1 : 2, -1) < 0) continue;
+    if (p[0].revents) break;
+  }
+  x11::CloseConnection(dpy);
+}
+
 }  // namespace
+
+bool WatchOwnWindowFocus(uint32_t messageId) {
+  if (!DisplayAvailable()) return false;
+  std::lock_guard lock(focusWatch.mutex);
+  if (focusWatch.thread.joinable()) return true;
+  Display* dpy = x11::OpenConnection(&focusWatch.lost);
+  if (!dpy) return false;
+  // Selected before the thread starts, so no change after this call is missed.
+  XSelectInput(dpy, DefaultRootWindow(dpy), PropertyChangeMask);
+  XSync(dpy, False);
+  if (::pipe2(focusWatch.wake, O_CLOEXEC) != 0) {
+    x11::CloseConnection(dpy);
+    return false;
+  }
+  try {
+    focusWatch.thread = std::thread(FocusWatchThread, dpy, focusWatch.wake[0], messageId);
+  } catch (...) {
+    ::close(focusWatch.wake[0]);
+    ::close(focusWatch.wake[1]);
+    x11::CloseConnection(dpy);
+    return false;
+  }
+  return true;
+}
+
+void StopWatchingOwnWindowFocus() {
+  std::lock_guard lock(focusWatch.mutex);
+  if (!focusWatch.thread.joinable()) return;
+  char b = 1;
+  (void)!::write(focusWatch.wake[1], &b, 1);
+  focusWatch.thread.join();
+  ::close(focusWatch.wake[0]);
+  ::close(focusWatch.wake[1]);
+}
 
 bool BringOwnWindowsForward() {
   return ForEachOwnWindow([](Display* dpy, Window w) {

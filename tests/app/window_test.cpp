@@ -10,9 +10,11 @@
 #include "app/window.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/key_grab.h"
 #include "online/services.h"
 #include "playback/services.h"
 #include "common/temp_root.h"
+#include "tests/platform/xvfb.h"
 #include "ui/services.h"
 
 namespace {
@@ -22,6 +24,7 @@ struct FakePages {
   bool main = true, customer = true;
   std::vector<std::wstring> onMain, onCustomer;
   std::vector<std::function<void(bool)>> mainDone, customerDone;
+  int focusMoves = 0;
 
   PageTargets Targets() {
     PageTargets t;
@@ -38,7 +41,7 @@ struct FakePages {
       onCustomer.emplace_back(s);
       if (done) customerDone.push_back(std::move(done));
     };
-    t.moveFocusIntoPage = [] {};
+    t.moveFocusIntoPage = [this] { ++focusMoves; };
     return t;
   }
 };
@@ -291,6 +294,47 @@ TEST_F(WindowTest, CloseDuringRemoteSupportWithoutADisplayEndsTheProgramAndTheSe
   EXPECT_NE(log.find("[\xEC\xB0\xBD] "), std::string::npos);  // the box, logged: "[창] "
   EXPECT_NE(log.find("[RS] "), std::string::npos);
   EXPECT_FALSE(MainWindowHandle.load());
+}
+
+TEST_F(WindowTest, FocusMovesIntoThePage) {
+  Post(plat::kWmSetFocus);
+  Pump();
+  EXPECT_EQ(pages.focusMoves, 1);
+}
+
+TEST_F(WindowTest, FullscreenHoldsTheSwitchKeysUntilItIsLeftOrTheWindowIsDestroyed) {
+  Xvfb x;
+  if (!x.ready()) GTEST_SKIP() << "no X server to test with";
+  setenv("DISPLAY", x.display().c_str(), 1);
+  FullscreenState.on = 0;
+  SetFullscreen(true);
+  EXPECT_TRUE(plat::SwitchKeysBlocked());
+  EXPECT_TRUE(FullscreenState.hookInstalled);
+  SetFullscreen(false);
+  EXPECT_FALSE(plat::SwitchKeysBlocked());
+  EXPECT_FALSE(FullscreenState.hookInstalled);
+  SetFullscreen(true);
+  EXPECT_TRUE(plat::SwitchKeysBlocked());
+  Post(plat::kWmDestroy);
+  EXPECT_EQ(plat::RunMessageLoop(), 0);
+  plat::ResetMessageLoop();
+  EXPECT_FALSE(plat::SwitchKeysBlocked());
+  FullscreenState.on = 0;
+}
+
+TEST_F(WindowTest, FullscreenWithoutADisplayLogsOnceThatTheKeysCannotBeHeld) {
+  unsetenv("DISPLAY");
+  FullscreenState.on = 0;
+  for (int i = 0; i < 2; ++i) {
+    SetFullscreen(true);
+    EXPECT_EQ(FullscreenState.on.load(), 1);
+    EXPECT_FALSE(FullscreenState.hookInstalled);
+    SetFullscreen(false);
+  }
+  const std::string log = Log();
+  const std::string line = "[\xEC\xA0\x84\xEC\xB2\xB4\xED\x99\x94\xEB\xA9\xB4]";  // "[전체화면]"
+  ASSERT_NE(log.find(line), std::string::npos);
+  EXPECT_EQ(log.find(line), log.rfind(line));
 }
 
 }  // namespace
