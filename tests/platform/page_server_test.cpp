@@ -289,7 +289,7 @@ TEST_F(PageServerTest, MediaFilesStayInsideTheirFolder) {
   fs::path audio = root.path() / "audio";
   fs::create_directories(audio / "sub");
   std::ofstream(audio / "Song A.mp3") << "0123456789";
-  std::ofstream(audio / "sub" / "x.txt") << "sub";
+  std::ofstream(audio / "sub" / "x.png") << "sub";
   std::ofstream(root.path() / "secret.txt") << "secret";
   fs::create_symlink(root.path() / "secret.txt", audio / "link.txt");
   plat::MapPageMediaFolder("audio.tavelo", audio);
@@ -301,7 +301,7 @@ TEST_F(PageServerTest, MediaFilesStayInsideTheirFolder) {
   } cases[] = {
       {"/audio.tavelo/Song%20A.mp3", 200, "0123456789"},
       {"/audio.tavelo/song%20a.MP3", 200, "0123456789"},  // names are case-blind
-      {"/audio.tavelo/sub/x.txt", 200, "sub"},
+      {"/audio.tavelo/sub/x.png", 200, "sub"},
       {"/audio.tavelo/../secret.txt", 403, ""},
       {"/audio.tavelo/%2e%2e/secret.txt", 403, ""},
       {"/audio.tavelo/%2E%2E%2Fsecret.txt", 403, ""},
