@@ -69,7 +69,7 @@ constexpr int kServerThreads = 4;
 // The page's channel: the handshake must finish in time, and a connection that answers no ping
 // for this long is gone (the browser answers pings itself, even for a busy page).
 constexpr auto kChannelHandshakeTime = std::chrono::seconds(10);
-constexpr auto kChannelIdleTime = std::chrono::seconds(60);
+constexpr auto kChannelIdleTime = std::chrono::seconds(20);
 
 class ChannelSession;
 
