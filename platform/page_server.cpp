@@ -65,7 +65,7 @@ constexpr uint32_t kMaxRequestHeadBytes = 16 * 1024;
 constexpr uint64_t kMaxRequestBodyBytes = 64 * 1024;      // the page sends no bodies
 constexpr size_t kMaxUnsentBytes = 32u << 20;             // queued for a page that stopped reading
 constexpr size_t kMaxUntrustedConnections = 512;          // the oldest beyond this is dropped
-constexpr int kServerThreads = 4;
+constexpr int kServerThreads = 8;
 // The page's channel: the handshake must finish in time, and a connection that answers no ping
 // for this long is gone (the browser answers pings itself, even for a busy page).
 constexpr auto kChannelHandshakeTime = std::chrono::seconds(10);
