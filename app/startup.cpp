@@ -80,19 +80,15 @@ bool ComeForwardForLaterStart() {
 
 // True when this process may go on as the one instance.
 bool TakeSingleInstance() {
-  for (int attempt = 0; attempt < kInstanceAttempts; ++attempt) {
-    switch (plat::ClaimSingleInstance(kSingleInstanceName)) {
-      case plat::InstanceClaim::kOwner:
-        plat::ListenForLaterStarts(ComeForwardForLaterStart);
-        return true;
-      case plat::InstanceClaim::kForwarded:
-        // The running instance answered and comes forward: nothing to wait for.
-        DebugLog(L"이미 실행 중인 Tavelo가 있어 새 인스턴스를 띄우지 않고 기존 창을 앞으로 불러옴");
-        return false;
-      case plat::InstanceClaim::kHeld:
-        break;  // held by an instance that does not answer (it may be ending): try again
-    }
-    plat::SleepMs(kInstanceRetryMs);
+  switch (plat::ClaimSingleInstanceRetrying(kSingleInstanceName, kInstanceAttempts,
+                                            static_cast<int>(kInstanceRetryMs))) {
+    case plat::InstanceClaim::kOwner:
+      plat::ListenForLaterStarts(ComeForwardForLaterStart);
+      return true;
+    case plat::InstanceClaim::kForwarded:
+    case plat::InstanceClaim::kHeld:
+      // The running instance answered and comes forward, or never answered in the whole wait.
+      break;
   }
   DebugLog(L"이미 실행 중인 Tavelo가 있어 새 인스턴스를 띄우지 않고 기존 창을 앞으로 불러옴");
   return false;
@@ -232,8 +228,8 @@ int RunTavelo(int argc, char** argv) {
 
   plat::SetWindowProcedure(WndProc);
   MainWindowHandle.store(true);
-  // SIGINT and SIGTERM close the main window as the close button does.
-  plat::OnTerminationSignals([] { plat::PostWindowMessage(plat::kWmClose); });
+  // SIGINT and SIGTERM close the main window as the close button does, ahead of queued commands.
+  plat::OnTerminationSignals([] { plat::PostUrgentWindowMessage(plat::kWmClose); });
 
   ApplyNumLockOff();
   if (plat::RegisterPrintScreenHotkey(kTempoLockHotkeyId))

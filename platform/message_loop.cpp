@@ -20,6 +20,7 @@ struct Timer {
 struct Loop {
   std::mutex mutex;
   std::condition_variable wake;
+  std::deque<WindowMessage> urgent;  // served before `queue` (close requests)
   std::deque<WindowMessage> queue;
   std::map<uint32_t, Timer> timers;
   WindowProcedure proc;
@@ -35,12 +36,12 @@ Loop& TheLoop() {
   return *loop;
 }
 
-bool Enqueue(WindowMessage&& msg) {
+bool Enqueue(WindowMessage&& msg, bool urgent = false) {
   Loop& l = TheLoop();
   {
     std::lock_guard lock(l.mutex);
     if (l.ended || l.quit) return false;  // msg (and its payload) is freed by the caller's scope
-    l.queue.push_back(std::move(msg));
+    (urgent ? l.urgent : l.queue).push_back(std::move(msg));
   }
   l.wake.notify_one();
   return true;
@@ -62,6 +63,14 @@ bool PostWindowMessage(uint32_t id, int64_t wParam, int64_t lParam,
   m.lParam = lParam;
   m.text = std::move(text);
   return Enqueue(std::move(m));
+}
+
+bool PostUrgentWindowMessage(uint32_t id, int64_t wParam, int64_t lParam) {
+  WindowMessage m;
+  m.id = id;
+  m.wParam = wParam;
+  m.lParam = lParam;
+  return Enqueue(std::move(m), true);
 }
 
 bool PostWindowTask(std::function<void()> task) {
@@ -89,9 +98,10 @@ int RunMessageLoop() {
   l.windowThread = std::this_thread::get_id();
   l.running = true;
   while (!l.quit) {
-    if (!l.queue.empty()) {
-      WindowMessage m = std::move(l.queue.front());
-      l.queue.pop_front();
+    if (!l.urgent.empty() || !l.queue.empty()) {
+      auto& from = l.urgent.empty() ? l.queue : l.urgent;
+      WindowMessage m = std::move(from.front());
+      from.pop_front();
       WindowProcedure proc = l.proc;
       lock.unlock();
       if (m.task) m.task();
@@ -127,10 +137,12 @@ int RunMessageLoop() {
   }
   l.ended = true;
   l.running = false;
-  std::deque<WindowMessage> rest;
+  std::deque<WindowMessage> rest, restUrgent;
   rest.swap(l.queue);
+  restUrgent.swap(l.urgent);
   l.timers.clear();
   lock.unlock();
+  restUrgent.clear();
   rest.clear();  // payloads of unhandled messages are freed here
   return l.quitCode;
 }
@@ -177,6 +189,7 @@ void ResetMessageLoop() {
   Loop& l = TheLoop();
   std::lock_guard lock(l.mutex);
   l.queue.clear();
+  l.urgent.clear();
   l.timers.clear();
   l.quit = l.ended = l.running = false;
   l.quitCode = 0;

@@ -36,6 +36,10 @@ void SetWindowProcedure(WindowProcedure proc);
 bool PostWindowMessage(uint32_t id, int64_t wParam = 0, int64_t lParam = 0,
                        std::unique_ptr<std::wstring> text = nullptr);
 
+// Queues a message ahead of every ordinary one (behind earlier urgent ones): a close request
+// must not wait until a flood of page commands has been worked off. False when the loop has ended.
+bool PostUrgentWindowMessage(uint32_t id, int64_t wParam = 0, int64_t lParam = 0);
+
 // Queues a function to run on the window thread, in order with the messages.
 bool PostWindowTask(std::function<void()> task);
 

@@ -1,7 +1,9 @@
 #include "platform/single_instance.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -23,7 +25,7 @@ namespace {
 
 constexpr char kRequest[] = "forward\n";
 constexpr char kTaken[] = "ok\n";
-constexpr int kAnswerWaitMs = 3000;
+using Clock = std::chrono::steady_clock;
 
 std::mutex stateMutex;
 int lockFd = -1;
@@ -52,12 +54,23 @@ bool SocketAddress(std::string_view name, sockaddr_un& addr, socklen_t& len) {
   return false;
 }
 
-bool WriteAllFd(int fd, const char* p, size_t n) {
+int MsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Writes all of `p`; on a non-blocking socket waits for room until `deadline`.
+bool WriteAllFd(int fd, const char* p, size_t n,
+                Clock::time_point deadline = Clock::time_point::max()) {
   while (n > 0) {
     ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
     if (w < 0) {
       if (errno == EINTR) continue;
-      return false;
+      if (errno != EAGAIN || deadline == Clock::time_point::max()) return false;
+      pollfd pf{fd, POLLOUT, 0};
+      int left = MsLeft(deadline);
+      if (left <= 0 || ::poll(&pf, 1, left) <= 0) return false;
+      continue;
     }
     p += w;
     n -= static_cast<size_t>(w);
@@ -68,29 +81,51 @@ bool WriteAllFd(int fd, const char* p, size_t n) {
 // Reads up to a line feed or `cap` bytes, waiting at most `ms` in all.
 std::string ReadLine(int fd, int ms, size_t cap) {
   std::string got;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (got.size() < cap && got.find('\n') == std::string::npos) {
     pollfd p{fd, POLLIN, 0};
-    int r = ::poll(&p, 1, ms);
+    int left = MsLeft(deadline);
+    if (left <= 0) break;
+    int r = ::poll(&p, 1, left);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     char buf[64];
     ssize_t n = ::recv(fd, buf, std::min(sizeof buf, cap - got.size()), 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) break;
     got.append(buf, static_cast<size_t>(n));
   }
   return got;
 }
 
-bool AskHolderToComeForward(std::string_view name) {
+// Connects without blocking: a frozen holder whose queue is full must not hold us in connect().
+bool ConnectWithin(int fd, const sockaddr_un& addr, socklen_t len, Clock::time_point deadline) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) == 0) return true;
+  if (errno != EINPROGRESS && errno != EINTR) return false;  // EAGAIN: its queue is full
+  for (;;) {
+    pollfd p{fd, POLLOUT, 0};
+    int left = MsLeft(deadline);
+    if (left <= 0) return false;
+    int r = ::poll(&p, 1, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    int err = 0;
+    socklen_t el = sizeof err;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el) == 0 && err == 0;
+  }
+}
+
+bool AskHolderToComeForward(std::string_view name, int waitMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
   sockaddr_un addr;
   socklen_t len;
   SocketAddress(name, addr, len);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
   bool taken = false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
-      WriteAllFd(fd, kRequest, sizeof kRequest - 1))
-    taken = ReadLine(fd, kAnswerWaitMs, 16) == kTaken;
+  if (ConnectWithin(fd, addr, len, deadline) &&
+      WriteAllFd(fd, kRequest, sizeof kRequest - 1, deadline))
+    taken = ReadLine(fd, MsLeft(deadline), 16) == kTaken;
   ::close(fd);
   return taken;
 }
@@ -123,7 +158,7 @@ void ListenLoop(int lfd, int wake, std::function<bool()> onForward) {
 
 }  // namespace
 
-InstanceClaim ClaimSingleInstance(std::string_view name) {
+InstanceClaim ClaimSingleInstance(std::string_view name, int waitMs) {
   std::lock_guard lock(stateMutex);
   if (lockFd >= 0) return InstanceClaim::kOwner;
   std::error_code ec;
@@ -137,11 +172,28 @@ InstanceClaim ClaimSingleInstance(std::string_view name) {
     int e = errno;
     ::close(fd);
     if (e != EWOULDBLOCK) return InstanceClaim::kOwner;
-    return AskHolderToComeForward(name) ? InstanceClaim::kForwarded : InstanceClaim::kHeld;
+    return AskHolderToComeForward(name, waitMs) ? InstanceClaim::kForwarded : InstanceClaim::kHeld;
   }
   lockFd = fd;
   currentName = name;
   return InstanceClaim::kOwner;
+}
+
+InstanceClaim ClaimSingleInstanceRetrying(std::string_view name, int attempts, int retryMs) {
+  const auto start = Clock::now();
+  const auto deadline = start + std::chrono::milliseconds(int64_t{std::max(attempts, 1)} *
+                                                          std::max(retryMs, 0));
+  InstanceClaim claim = InstanceClaim::kHeld;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    // Each attempt and the pause after it fit in its own slot of retryMs, so a holder that
+    // never answers cannot stretch the whole wait.
+    const auto slotEnd = start + std::chrono::milliseconds(int64_t{attempt + 1} * retryMs);
+    claim = ClaimSingleInstance(name, std::max(1, MsLeft(std::min(slotEnd, deadline))));
+    if (claim != InstanceClaim::kHeld) return claim;
+    int left = MsLeft(slotEnd);
+    if (left > 0) ::poll(nullptr, 0, left);
+  }
+  return claim;
 }
 
 bool ListenForLaterStarts(std::function<bool()> onForward) {

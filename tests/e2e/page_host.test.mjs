@@ -147,10 +147,10 @@ test('the page server refuses requests without the token and foreign origins', a
 
   // Media paths stay inside their folder.
   fs.mkdirSync(path.join(root, 'audio'), { recursive: true });
-  fs.writeFileSync(path.join(root, 'audio', 'Track 1.txt'), 'track');
+  fs.writeFileSync(path.join(root, 'audio', 'Track 1.mp3'), 'track');
   fs.writeFileSync(path.join(root, 'system', 'secret.txt'), 'secret');
   const q = '?t=' + token;
-  assert.equal((await request(address, '/audio.tavelo/Track%201.txt' + q)).body, 'track');
+  assert.equal((await request(address, '/audio.tavelo/Track%201.mp3' + q)).body, 'track');
   for (const p of ['/audio.tavelo/../system/secret.txt', '/audio.tavelo/%2e%2e/system/secret.txt',
                    '/audio.tavelo/%2E%2E%2Fsystem%2Fsecret.txt',
                    '/images.tavelo/..%5csystem%5csecret.txt']) {
@@ -158,7 +158,7 @@ test('the page server refuses requests without the token and foreign origins', a
     assert.equal(r.status, 403, p);
     assert.ok(!r.body.includes('secret'), p);
   }
-  const part = await request(address, '/audio.tavelo/Track%201.txt' + q, { Range: 'bytes=1-3' });
+  const part = await request(address, '/audio.tavelo/Track%201.mp3' + q, { Range: 'bytes=1-3' });
   assert.equal(part.status, 206);
   assert.equal(part.body, 'rac');
 

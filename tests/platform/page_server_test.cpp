@@ -85,6 +85,7 @@ class FakePage {
   }
   ~FakePage() { Close(); }
   bool connected() const { return connected_; }
+  int fd() const { return fd_; }
 
   void Send(const std::string& payload, int opcode = 1) {
     std::string frame;
@@ -289,7 +290,7 @@ TEST_F(PageServerTest, MediaFilesStayInsideTheirFolder) {
   fs::path audio = root.path() / "audio";
   fs::create_directories(audio / "sub");
   std::ofstream(audio / "Song A.mp3") << "0123456789";
-  std::ofstream(audio / "sub" / "x.txt") << "sub";
+  std::ofstream(audio / "sub" / "x.png") << "sub";
   std::ofstream(root.path() / "secret.txt") << "secret";
   fs::create_symlink(root.path() / "secret.txt", audio / "link.txt");
   plat::MapPageMediaFolder("audio.tavelo", audio);
@@ -301,7 +302,7 @@ TEST_F(PageServerTest, MediaFilesStayInsideTheirFolder) {
   } cases[] = {
       {"/audio.tavelo/Song%20A.mp3", 200, "0123456789"},
       {"/audio.tavelo/song%20a.MP3", 200, "0123456789"},  // names are case-blind
-      {"/audio.tavelo/sub/x.txt", 200, "sub"},
+      {"/audio.tavelo/sub/x.png", 200, "sub"},
       {"/audio.tavelo/../secret.txt", 403, ""},
       {"/audio.tavelo/%2e%2e/secret.txt", 403, ""},
       {"/audio.tavelo/%2E%2E%2Fsecret.txt", 403, ""},
@@ -441,4 +442,188 @@ TEST(PageServerFiles, OwnerOnlyFileIsWrittenWhole) {
   EXPECT_EQ(text, "http://127.0.0.1:2/?t=y\n");
   auto perms = fs::status(file).permissions();
   EXPECT_EQ(perms & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
+}
+
+namespace {
+
+int ConnectToServer() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(plat::PageServerPort());
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads until the server closes the connection; false when it stays open for a long while.
+bool ServerCloses(int fd) {
+  timeval tv{20, 0};  // only a guard: the server's own limit is far shorter
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n == 0) return true;
+    if (n < 0) return errno == ECONNRESET;
+  }
+}
+
+}  // namespace
+
+TEST_F(PageServerTest, SlowHeadersNeitherKeepThePageOutNorStayForever) {
+  // Far more half-sent requests than the old server had threads.
+  std::vector<int> slow;
+  for (int i = 0; i < 50; ++i) {
+    int fd = ConnectToServer();
+    ASSERT_GE(fd, 0);
+    std::string part = "GET /?t=" + Token() + " HTTP/1.1\r\nHost: " + Host() + "\r\nX-Slow: ";
+    ASSERT_EQ(::write(fd, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+    slow.push_back(fd);
+  }
+  // The page still loads and its channel still opens and carries commands.
+  EXPECT_EQ(RawGet("/?t=" + Token(), Host()).status, 200);
+  FakePage page("http://" + Host(), PageQuery());
+  ASSERT_TRUE(page.connected());
+  page.Send("Mstill-here");
+  ASSERT_TRUE(WaitFor([&] { return messages_.size() == 1; }));
+  // A request head that never ends is dropped by the server.
+  EXPECT_TRUE(ServerCloses(slow[0]));
+  for (int fd : slow) ::close(fd);
+}
+
+TEST_F(PageServerTest, APageThatStopsReadingStallsNobodyAndIsClosed) {
+  // The stuck page: connected, never reads a byte of what it is sent.
+  int stuck = ConnectToServer();
+  ASSERT_GE(stuck, 0);
+  int small = 4096;
+  ::setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  std::string upgrade = "GET /__tavelo/ws?" + PageQuery() + " HTTP/1.1\r\nHost: " + Host() +
+                        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                        "Sec-WebSocket-Version: 13\r\nOrigin: http://" + Host() + "\r\n\r\n";
+  ASSERT_EQ(::write(stuck, upgrade.data(), upgrade.size()), static_cast<ssize_t>(upgrade.size()));
+  ASSERT_TRUE(WaitFor([&] { return plat::PageViewConnected(view_); }));
+
+  // Far more than the socket buffers hold: the queue passes its limit and the page is dropped;
+  // every script it was sent fails.
+  const std::string script(1 << 20, 's');
+  int failed = 0, done = 0;
+  const int kScripts = 80;
+  plat::PostWindowTask([&] {
+    for (int i = 0; i < kScripts; ++i) {
+      plat::RunPageViewScript(view_, script, [&](bool ran) {
+        std::lock_guard lock(mu_);
+        ++done;
+        if (!ran) ++failed;
+      });
+    }
+  });
+  ASSERT_TRUE(WaitFor([&] { return done == kScripts; }));
+  EXPECT_EQ(failed, kScripts);
+  EXPECT_FALSE(plat::PageViewConnected(view_));
+
+  // A new page connects and is answered at once, while the stuck socket is still open.
+  FakePage page("http://" + Host(), PageQuery());
+  ASSERT_TRUE(page.connected());
+  plat::PostWindowTask([&] { plat::RunPageViewScript(view_, "ok=1;"); });
+  auto frames = page.WaitFrames(1);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].substr(frames[0].find(' ') + 1), "ok=1;");
+  ::close(stuck);
+}
+
+TEST_F(PageServerTest, AnOversizedFrameIsRefusedFromItsHeader) {
+  FakePage page("http://" + Host(), PageQuery());
+  ASSERT_TRUE(page.connected());
+  // Only the header of a 2,000 MB frame and a little of its data: the server must not wait for
+  // (or make room for) the rest before it refuses.
+  int fd = page.fd();
+  std::string frame;
+  frame += static_cast<char>(0x81);
+  frame += static_cast<char>(0x80 | 127);
+  uint64_t n = uint64_t{2000} << 20;
+  for (int shift = 56; shift >= 0; shift -= 8) frame += static_cast<char>((n >> shift) & 0xff);
+  frame += std::string("\x12\x34\x56\x78", 4);
+  frame += std::string(1000, 'x');
+  ASSERT_EQ(::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+  // Refused (close frame) without the rest of the frame ever arriving.
+  EXPECT_TRUE(page.WaitClosed());
+  // A new page takes over and is served.
+  FakePage next("http://" + Host(), PageQuery());
+  ASSERT_TRUE(next.connected());
+  next.Send("Mafter");
+  ASSERT_TRUE(WaitFor([&] { return !messages_.empty(); }));
+  EXPECT_EQ(messages_, std::vector<std::string>{"M:after"});
+}
+
+TEST_F(PageServerTest, MediaRangesAnswerAsHttpSays) {
+  TempRoot root;
+  fs::path video = root.path() / "video";
+  fs::create_directories(video);
+  std::ofstream(video / "clip.mp4") << "0123456789";
+  plat::MapPageMediaFolder("video.tavelo", video);
+  const std::string target = "/video.tavelo/clip.mp4?t=" + Token();
+  struct Case {
+    std::string range;
+    int status;
+    std::string body, contentRange;
+  } cases[] = {
+      {"", 200, "0123456789", ""},
+      {"bytes=2-5", 206, "2345", "bytes 2-5/10"},
+      {"bytes=7-", 206, "789", "bytes 7-9/10"},
+      {"bytes=-3", 206, "789", "bytes 7-9/10"},
+      {"bytes=-30", 206, "0123456789", "bytes 0-9/10"},
+      {"bytes=8-99999999999999999999999", 206, "89", "bytes 8-9/10"},
+      {"bytes=0-0", 206, "0", "bytes 0-0/10"},
+      {"bytes=-0", 416, "", "bytes */10"},
+      {"bytes=5-1", 416, "", "bytes */10"},
+      {"bytes=10-", 416, "", "bytes */10"},
+      {"bytes=10-20", 416, "", "bytes */10"},
+      {"bytes=99999999999999999999999-", 416, "", "bytes */10"},
+      {"bytes=abc", 200, "0123456789", ""},  // not a range: ignored
+      {"items=1-2", 200, "0123456789", ""},  // another unit: ignored
+  };
+  for (const auto& c : cases) {
+    HttpReply r = RawGet(target, Host(), c.range.empty() ? "" : "Range: " + c.range + "\r\n");
+    EXPECT_EQ(r.status, c.status) << c.range;
+    EXPECT_EQ(r.body, c.body) << c.range;
+    if (!c.contentRange.empty()) {
+      EXPECT_NE(r.headers.find("Content-Range: " + c.contentRange + "\r\n"), std::string::npos)
+          << c.range << "\n" << r.headers;
+    }
+    size_t first = r.headers.find("Cache-Control:");
+    EXPECT_EQ(r.headers.find("Cache-Control:", first + 1), std::string::npos) << r.headers;
+  }
+}
+
+TEST_F(PageServerTest, MediaNeverRunsAsAPageOfOurOrigin) {
+  TempRoot root;
+  fs::path images = root.path() / "images";
+  fs::create_directories(images);
+  for (const char* name : {"evil.html", "evil.svg", "evil.js", "notes.txt", "bg.JPG", "bg.webp",
+                           "song.opus", "clip.webm", "font.woff2"})
+    std::ofstream(images / name) << "<script>chrome.webview.postMessage('QUIT')</script>";
+  plat::MapPageMediaFolder("images.tavelo", images);
+  struct Case {
+    std::string name;
+    int status;
+    std::string type;
+  } cases[] = {
+      {"evil.html", 403, ""},           {"evil.svg", 403, ""},
+      {"evil.js", 403, ""},             {"notes.txt", 403, ""},
+      {"bg.JPG", 200, "image/jpeg"},    {"bg.webp", 200, "image/webp"},
+      {"song.opus", 200, "audio/ogg"},  {"clip.webm", 200, "video/webm"},
+      {"font.woff2", 200, "font/woff2"},
+  };
+  for (const auto& c : cases) {
+    HttpReply r = RawGet("/images.tavelo/" + c.name + "?t=" + Token(), Host());
+    EXPECT_EQ(r.status, c.status) << c.name;
+    if (c.status != 200) continue;
+    EXPECT_NE(r.headers.find("Content-Type: " + c.type + "\r\n"), std::string::npos) << r.headers;
+    EXPECT_NE(r.headers.find("Content-Security-Policy: sandbox\r\n"), std::string::npos);
+    EXPECT_NE(r.headers.find("X-Content-Type-Options: nosniff\r\n"), std::string::npos);
+  }
 }
