@@ -222,6 +222,8 @@ int RunTavelo(int argc, char** argv) {
   }
 
   if (!TakeSingleInstance()) return 0;
+  // Only now, with no other instance writing, are temporary files of a save left by a kill.
+  RemoveInterruptedSaveFiles();
 
   // (The 1 ms timer resolution and the COM apartment have no counterpart here.)
   if (!BrowserRuntimePresent()) return 0;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "base/debug_log.h"
@@ -11,6 +12,7 @@
 #include "base/settings/song_settings.h"
 #include "online/services.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "playback/services.h"
 #include "songs/services.h"
@@ -35,6 +37,26 @@ std::atomic<bool> StyleSetLoaded{false};
 
 }  // namespace
 
+int LoadUntilFileSettles(std::wstring_view installPath, const std::function<void()>& load,
+                         const std::function<bool()>& empty) {
+  const std::filesystem::path path = plat::RealPath(installPath);
+  std::optional<plat::FileStamp> before = plat::StatFile(path);
+  load();
+  int loads = 1;
+  for (int i = 0; i < kReloadTries && empty(); ++i) {
+    const std::optional<plat::FileStamp> now = plat::StatFile(path);
+    // No file: nothing to wait for. The same file as read: it was read whole (files are replaced
+    // by a rename, never written in place), and reading it again would give the same.
+    if (!now || now == before) break;
+    // It changed while it was read: a writer is at work; give it time, then read the new file.
+    plat::SleepMs(kReloadPauseMs);
+    before = plat::StatFile(path);
+    load();
+    ++loads;
+  }
+  return loads;
+}
+
 void RunStartupLoad() {
   ResetMixerDefaults();
   LoadPatchTable();
@@ -49,12 +71,15 @@ void RunStartupLoad() {
   }
   DebugLog(L"[BOOT] 스타일 파일 로드 완료 - songs.csv 읽기 시작");
 
-  LoadSongDb();
-  DebugLog(L"[BOOT] songs.csv 읽음 - 곡 " + std::to_wstring(GetSongCount()) + L"개");
-  for (int i = 0; i < kReloadTries && GetSongCount() == 0 && InstallFileExists(kSongsCsvPath); ++i) {
-    plat::SleepMs(kReloadPauseMs);
-    LoadSongDb();
-  }
+  bool counted = false;  // the count is logged after the first read; re-reads follow it
+  LoadUntilFileSettles(
+      kSongsCsvPath,
+      [&counted] {
+        LoadSongDb();
+        if (!counted) DebugLog(L"[BOOT] songs.csv 읽음 - 곡 " + std::to_wstring(GetSongCount()) + L"개");
+        counted = true;
+      },
+      [] { return GetSongCount() == 0; });
 
   LoadGenreIndex();
   DebugLog(L"[BOOT] 장르 인덱스 읽음");
@@ -75,14 +100,8 @@ void RunStartupLoad() {
   }
 
   DebugLog(L"[BOOT] 수동 추가곡 동기화는 백그라운드로 미룸 - SOUNDTBL 읽기");
-  LoadSoundTable();
+  LoadUntilFileSettles(L"C:/tavelo/system/SOUNDTBL.CFG", LoadSoundTable, SoundTableIsEmpty);
   LoadScoreOctConfig();
-  for (int i = 0; i < kReloadTries && SoundTableIsEmpty() &&
-                  InstallFileExists(L"C:/tavelo/system/SOUNDTBL.CFG");
-       ++i) {
-    plat::SleepMs(kReloadPauseMs);
-    LoadSoundTable();
-  }
   DebugLog(L"[BOOT] SOUNDTBL 읽음");
 
   LoadPlayHistory();

@@ -2,6 +2,8 @@
 // The two worker threads of a start: the start-up load thread reads every data and settings file
 // the page and the player need (the page boot joins it before it sends the page its first data);
 // the start-up update thread installs the program's copy and autostart entry and looks for updates.
+#include <functional>
+#include <string_view>
 #include <thread>
 
 // The load thread, started by the start-up and joined by the first page boot.
@@ -9,6 +11,13 @@ extern std::thread StartupLoadThread;
 
 // Body of the start-up load thread. Always reaches its end, whatever the files hold.
 void RunStartupLoad();
+
+// Runs `load`, and runs it again while `empty` says nothing came of it and the file at
+// `installPath` changed meanwhile (a writer was replacing it), at most 25 more times, 200 ms
+// apart. A file that stays as it was is read once, and a start never waits for it. Returns the
+// number of loads.
+int LoadUntilFileSettles(std::wstring_view installPath, const std::function<void()>& load,
+                         const std::function<bool()>& empty);
 
 // Body of the start-up update thread (detached).
 void RunStartupUpdates();

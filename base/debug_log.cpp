@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,6 +23,19 @@ std::mutex& DebugLogQueueMutex = *new std::mutex;
 std::vector<std::wstring>& DebugLogQueue = *new std::vector<std::wstring>;
 std::atomic<int> DebugLogWriterStarted{0};
 std::atomic<bool> DebugLogWriterHeld{false};
+std::atomic<uint64_t> DebugLogMaxBytes{kDebugLogDefaultMaxBytes};
+
+constexpr std::wstring_view kDebugLogPath = L"C:/tavelo/system/debug_log.txt";
+constexpr std::wstring_view kOldDebugLogPath = L"C:/tavelo/system/debug_log.old.txt";
+
+// Moves a full log aside before `adding` more bytes would pass the limit. Called under the file
+// lock; the size is asked of the file each time, since other processes (a second start) append too.
+void RotateWhenFull(const std::filesystem::path& path, size_t adding) {
+  const std::optional<plat::FileStamp> stamp = plat::StatFile(path);
+  if (!stamp || stamp->size == 0 || stamp->size + adding <= DebugLogMaxBytes.load()) return;
+  std::error_code ec;
+  std::filesystem::rename(path, plat::RealPath(kOldDebugLogPath), ec);  // failing, the log grows on
+}
 
 void WriteQueuedLines() {
   std::vector<std::wstring> taken;
@@ -53,7 +68,9 @@ void AppendLogLine(std::wstring_view line) {
   std::string bytes = WideToUtf8(line);
   bytes += "\r\n";
   std::lock_guard lock(DebugLogFileMutex);
-  plat::AppendFileBytes(plat::RealPath(L"C:/tavelo/system/debug_log.txt"), bytes);
+  const std::filesystem::path path = plat::RealPath(kDebugLogPath);
+  RotateWhenFull(path, bytes.size());
+  plat::AppendFileBytes(path, bytes);
 }
 
 void DebugLog(std::wstring_view text) { AppendLogLine(LogTimestamp() + std::wstring(text)); }
@@ -74,3 +91,5 @@ void DebugLogAsync(std::wstring_view text) {
 void FlushDebugLogQueue() { WriteQueuedLines(); }
 
 void HoldDebugLogWriter(bool hold) { DebugLogWriterHeld.store(hold); }
+
+void SetDebugLogMaxBytes(uint64_t bytes) { DebugLogMaxBytes.store(bytes); }

@@ -1,5 +1,6 @@
 #include "base/install.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwctype>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "platform/desktop.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -53,6 +55,50 @@ void CreateInstallFolders() {
     std::error_code ec;
     fs::create_directory(plat::RealPath(folder), ec);  // an existing folder or a failure is ignored
   }
+}
+
+bool IsInterruptedSaveFile(std::string_view name) {
+  const size_t at = name.rfind(".tmp");
+  if (at == std::string_view::npos || at == 0) return false;
+  std::string_view rest = name.substr(at + 4);
+  auto digits = [&rest] {
+    size_t n = 0;
+    while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') ++n;
+    rest.remove_prefix(n);
+    return n > 0;
+  };
+  if (!digits()) return false;
+  if (rest.empty()) return true;
+  return rest[0] == '_' && (rest.remove_prefix(1), digits()) && rest.empty();
+}
+
+int RemoveInterruptedSaveFiles() {
+  int count = 0;
+  auto sweep = [&count](const fs::path& folder, const std::vector<std::string>& onlyFor) {
+    if (folder.empty()) return;
+    for (const std::string& name : plat::ListFileNames(folder)) {
+      if (!IsInterruptedSaveFile(name)) continue;
+      if (!onlyFor.empty()) {
+        const std::string target = name.substr(0, name.rfind(".tmp"));
+        if (std::find(onlyFor.begin(), onlyFor.end(), target) == onlyFor.end()) continue;
+      }
+      std::error_code ec;
+      const fs::path path = folder / name;
+      if (fs::remove(path, ec)) {
+        DebugLog(L"[정리] 저장 중 끊긴 임시파일 삭제 - " + PathText(path));
+        ++count;
+      }
+    }
+  };
+  for (const wchar_t* folder : {L"C:/tavelo", L"C:/tavelo/system", L"C:/tavelo/presets", L"C:/tavelo/system/ui",
+                                L"C:/tavelo/pxr", L"C:/tavelo/pxr/_bak", L"C:/tavelo/medley", L"C:/tavelo/vocal"})
+    sweep(plat::RealPath(folder), {});
+  // Folders of the user's desktop: only the temporary files of our own entries.
+  const std::string task = LogonTaskEntry().filename().string();
+  const std::string run = RunValueEntry().filename().string();
+  sweep(plat::AutostartDir(), {task, run});
+  sweep(plat::DesktopDir(), {"Tavelo.desktop"});  // the launcher of InstallCopyAndShortcut
+  return count;
 }
 
 void InstallCopyAndShortcut() {
@@ -107,7 +153,7 @@ void ConfigureAutostart() {
   if (plat::ProcessIsElevated()) ok = RegisterLogonTask(exe, L"HighestAvailable");
   if (!ok) ok = RegisterLogonTask(exe, L"LeastPrivilege");
   if (!ok) {
-    if (fs::exists(LogonTaskEntry(), ec)) {
+    if (fs::is_regular_file(LogonTaskEntry(), ec)) {
       ok = true;  // registered by an earlier start
     } else {
       ok = RegisterRunKey(exe);
@@ -129,11 +175,14 @@ bool RegisterLogonTask(std::wstring_view exe, std::wstring_view runLevel) {
   const fs::path file = LogonTaskEntry();
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
-  if (!plat::WriteDesktopEntry(file, entry)) {
+  if (!fs::is_directory(file.parent_path(), ec)) {
     DebugLog(L"부팅 자동실행: XML 임시파일 쓰기 실패 " + PathText(file));
     return false;
   }
-  const int code = 0;
+  // Writing the entry is the registration: it counts only when the entry reads back as written.
+  const bool written = plat::WriteDesktopEntry(file, entry) &&
+                       plat::ReadFileBytes(file) == std::optional<std::string>(plat::DesktopEntryText(entry));
+  const int code = written ? 0 : 1;
   DebugLog(L"부팅 자동실행: schtasks 등록(" + std::wstring(runLevel) + L") 결과코드=" + std::to_wstring(code));
   return code == 0;
 }

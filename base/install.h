@@ -13,6 +13,15 @@ inline constexpr std::wstring_view kLogonTaskName = L"Tavelo_AutoStart";
 inline constexpr std::wstring_view kRunValueName = L"Tavelo";
 
 void CreateInstallFolders();
+
+// True for the name of a temporary file of an interrupted whole-file rewrite: the target's name
+// followed by ".tmp" and the writer's process number, optionally "_" and a serial number
+// ("app_settings.cfg.tmp4242_3").
+bool IsInterruptedSaveFile(std::string_view name);
+// Removes such files left by a process killed during a save, from the folders the program writes
+// (the install root, system, presets and the other data folders; our own entries in the desktop
+// and autostart folders). Only while no other instance runs. Returns the number removed.
+int RemoveInterruptedSaveFiles();
 void InstallCopyAndShortcut();
 bool CreateDesktopShortcut(std::wstring_view targetPath, std::wstring_view name);
 void ConfigureAutostart();

@@ -51,6 +51,14 @@ inline void AppendArg(std::wstring& out, ScriptLiteral literal) {
   if (literal.text.empty()) out += L"[]";
   else out += literal.text;
 }
+// A value read atomically (an atomic, a settings number): written as the value it holds now.
+template <typename T>
+  requires requires(const T& v) {
+    { v.load() } -> std::integral;
+  }
+void AppendArg(std::wstring& out, const T& value) {
+  AppendArg(out, value.load());
+}
 template <typename T>
 void AppendArg(std::wstring& out, const std::vector<T>& list) {
   out += L'[';

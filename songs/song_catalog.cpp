@@ -319,22 +319,39 @@ bool WriteSongNewCsvRows(std::string_view header, const std::vector<std::string>
   return plat::WriteFileAtomic(plat::RealPath(kSongNewCsvPath), out);
 }
 
-bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount) {
+bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount, std::wstring* failure) {
   mergedCount = 0;
   if (lines.empty()) return true;
+  auto fail = [&](const wchar_t* what) {
+    DebugLog(std::wstring(L"songs.csv 를 쓰지 못함 - ") + what);
+    if (failure) *failure = what;
+    return false;
+  };
   std::lock_guard lock(SongsCsvFileMutex());
   const std::filesystem::path path = plat::RealPath(kSongsCsvPath);
-  if (path.empty()) return false;
+  if (path.empty()) return fail(L"경로 없음");
 
   std::string header;
   std::vector<std::string> order;                    // one key per row of the file, in file order
   std::unordered_map<std::string, std::string> rows;  // key -> its latest row
   std::error_code ec;
   const bool exists = std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
+  // The catalogue's permissions are the operator's: a read-only one is not replaced (a rename
+  // would replace it regardless), and a rewritten one keeps its mode.
+  std::optional<std::filesystem::perms> mode;
+  if (exists) {
+    if (std::filesystem::is_directory(path, ec)) return fail(L"같은 이름의 폴더가 있음");
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::is_regular_file(status)) {
+      mode = status.permissions();
+      if ((*mode & std::filesystem::perms::owner_write) == std::filesystem::perms::none)
+        return fail(L"읽기 전용 파일이라 바꾸지 않음");
+    }
+  }
   if (exists) {
     // A catalogue that is there but cannot be read must not be replaced by the new rows alone.
     const std::optional<std::string> bytes = plat::ReadFileBytes(path);
-    if (!bytes) return false;
+    if (!bytes) return fail(L"있지만 읽을 수 없음");
     ForEachCsvLine(*bytes, [&](std::string_view line) {
       if (header.empty()) {
         header = line;
@@ -369,7 +386,9 @@ bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount) 
     out += rows[key];
     out += '\n';
   }
-  return plat::WriteFileAtomic(path, out);
+  if (!plat::WriteFileAtomic(path, out)) return fail(L"쓰기 실패(폴더 권한 또는 디스크 공간)");
+  if (mode) std::filesystem::permissions(path, *mode, std::filesystem::perm_options::replace, ec);
+  return true;
 }
 
 bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew) {
@@ -396,17 +415,24 @@ bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew) {
   for (int n : songs)
     if (std::string row = BuildSongsCsvRow(n); !row.empty()) lines.push_back(std::move(row));
   const size_t made = lines.size() - 1;
-  DebugLog(L"songs.csv 재생성: txt " + std::to_wstring(songs.size()) + L"개 스캔, " + std::to_wstring(made) +
-           L"곡 반영");
+  const std::wstring scanned = L"txt " + std::to_wstring(songs.size()) + L"개 스캔, ";
 
   bool ok = true;
   if (writeSongNew && listGiven && made > 0) {
     const std::vector<std::string> rows(lines.begin() + 1, lines.end());
-    if (WriteSongNewCsvRows(kSongsCsvHeader, rows))
+    if (WriteSongNewCsvRows(kSongsCsvHeader, rows)) {
       DebugLog(L"song_new.csv 생성: 이번 업데이트 " + std::to_wstring(made) + L"곡 기록");
-    else
+    } else {
+      DebugLog(L"song_new.csv 를 쓰지 못함");
       ok = false;
+    }
   }
   int merged = 0;
-  return MergeSongsCsvRows(lines, merged) && ok;
+  std::wstring failure;
+  if (!MergeSongsCsvRows(lines, merged, &failure)) {
+    DebugLog(L"songs.csv 재생성 실패: " + scanned + std::to_wstring(made) + L"곡 만들었으나 반영 못함 - " + failure);
+    return false;
+  }
+  DebugLog(L"songs.csv 재생성: " + scanned + std::to_wstring(made) + L"곡 반영");
+  return ok;
 }

@@ -55,9 +55,11 @@ bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew);
 // Merges catalogue lines into songs.csv: `lines` starts with a header line; each further line
 // replaces the row with the same first field or is appended. songs.csv keeps its own header (the
 // given one is used for a new file) and is rewritten whole without byte-order mark, LF line ends.
-// `mergedCount` is the number of lines merged. A songs.csv that exists but cannot be read is left
-// alone and the merge fails; false also when the file could not be rewritten.
-bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount);
+// `mergedCount` is the number of lines merged. A songs.csv that exists but cannot be read, that is
+// a folder or that is read-only is left alone and the merge fails; false also when the file could
+// not be rewritten. A rewritten songs.csv keeps its permissions. A failure is logged and, with
+// `failure`, described there.
+bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount, std::wstring* failure = nullptr);
 
 // Rewrites song_new.csv whole: byte-order mark, the header and each row, CR LF line ends.
 bool WriteSongNewCsvRows(std::string_view header, const std::vector<std::string>& rows);

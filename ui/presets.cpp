@@ -1,8 +1,10 @@
 #include "ui/presets.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "base/debug_log.h"
+#include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/settings/settings_files.h"
 #include "base/settings/song_settings.h"
@@ -74,12 +76,19 @@ std::string StripPortDeviceLines(std::string_view text, bool keepDeviceLines) {
   return out;
 }
 
-bool SavePreset(int slot) {
-  if (slot < 1 || slot > 6) return false;
+bool SavePreset(int slot, std::wstring* failure) {
+  auto fail = [&](const std::wstring& what) {
+    DebugLog(L"프리셋 저장 실패(" + std::to_wstring(slot) + L"번): " + what);
+    if (failure) *failure = what;
+    return false;
+  };
+  if (slot < 1 || slot > 6) return fail(L"슬롯 번호가 1~6 밖임");
   // Sound choices still waiting for their debounced save go to disk first, so the snapshot holds
   // what the operator hears now.
   FlushDeferredSoundSaves();
-  bool ok = SaveAppSettings();
+  // The slot is written only when the working file holds the values now in effect: otherwise the
+  // two would disagree, and the slot would hold the older values from disk.
+  if (!SaveAppSettings()) return fail(L"app_settings.cfg 를 쓰지 못함 - 슬롯은 그대로 둠");
   SaveMixerConfig();
 
   plat::LocalTime now = plat::LocalNow();
@@ -94,17 +103,25 @@ bool SavePreset(int slot) {
       std::lock_guard lock(SettingsFileLock(section.file));
       body = ReadFileText(section.file);
     }
-    if (std::string_view(section.name) == "app") body = StripPortDeviceLines(body, false);
+    const std::string_view name(section.name);
+    if (name == "app") body = StripPortDeviceLines(body, false);
+    if (name == "env" && !body.empty()) {
+      // Only the blob as one checked line goes into a preset: a line break followed by "[" would
+      // start a section of its own when the preset is loaded.
+      std::wstring why;
+      std::optional<std::string> json = NormalizeEnvSettingsJson(body, /*asciiOnly=*/false, &why);
+      if (!json) {
+        DebugLog(L"프리셋 저장: env_settings.cfg 를 넣지 않음 - " + why);
+        continue;  // without the section a load leaves the working file alone
+      }
+      body = std::move(*json);
+    }
     text += HeaderLine(section);
     text += body;
     if (!body.empty() && body.back() != '\n') text += '\n';
   }
-  if (!WriteFileText(PresetPath(slot), text)) {
-    DebugLog(L"프리셋 저장 실패: " + PresetPath(slot));
-    return false;
-  }
-  if (!ok) DebugLog(L"프리셋 저장: app_settings.cfg 를 쓰지 못해 디스크의 값으로 저장함");
-  return ok;
+  if (!WriteFileText(PresetPath(slot), text)) return fail(L"프리셋 파일을 쓰지 못함 - " + PresetPath(slot));
+  return true;
 }
 
 bool LoadPreset(int slot) {
@@ -169,25 +186,22 @@ std::wstring BuildPresetInfoList() {
   std::wstring out = L"[";
   for (int slot = 1; slot <= 6; ++slot) {
     if (slot > 1) out += L',';
-    out += L"{s:" + std::to_wstring(slot) + L",w:'" + EscapeForScript(ReadPresetSavedTime(slot)) + L"'}";
+    out += L"{s:" + std::to_wstring(slot) + L",w:" + ScriptString(ReadPresetSavedTime(slot)) + L"}";
   }
   return out + L"]";
 }
 
-void PostPresetInfo() { PostScriptToPage(L"try{ setPresetInfo(" + BuildPresetInfoList() + L"); }catch(e){}"); }
+void PostPresetInfo() {
+  const std::wstring slots = BuildPresetInfoList();
+  PostScriptToPage(PageCall(L"setPresetInfo", ScriptLiteral{slots}));
+}
 
 void PostPresetModal(std::wstring_view kind, int slot) {
-  PostScriptToPage(L"try{ presetModal('" + EscapeForScript(kind) + L"'," + std::to_wstring(slot) +
-                   L",'" + EscapeForScript(ReadPresetSavedTime(slot)) + L"'); }catch(e){}");
+  PostScriptToPage(PageCall(L"presetModal", kind, slot, ReadPresetSavedTime(slot)));
 }
 
 std::wstring BuildAppSettingsInitScript() {
   const AppSettings& s = Settings;
-  auto n = [](int v) { return std::to_wstring(v); };
-  auto q = [](const std::wstring& v) { return L"'" + EscapeForScript(v) + L"'"; };
-  auto call = [](std::wstring_view fn, const std::wstring& args) {
-    return L"); if(typeof " + std::wstring(fn) + L"==='function') " + std::wstring(fn) + L"(" + args;
-  };
   std::wstring port1Module, port2Module, lyricFont, waitColor, sungColor;
   {
     std::lock_guard lock(AppSettingsMutex);
@@ -197,29 +211,42 @@ std::wstring BuildAppSettingsInitScript() {
     waitColor = s.lyricWaitColor;
     sungColor = s.lyricSungColor;
   }
-  std::wstring js = L"try{ initAppSettings(" + n(s.autoKeyMode) + L"," + q(port1Module) + L"," +
-                    q(port2Module) + L"," + n(s.outputMode) + L"," + n(s.chordYAdj) + L"," +
-                    n(s.jumpMarkYAdj) + L"," + n(s.reverbLevel) + L"," + n(s.startFullscreen) + L"," +
-                    n(s.moduleTonePreset) + L"," + n(s.use8850NativeMap) + L",100" + L",{on:" +
-                    n(s.reverbShapeOn) + L",macro:" + n(s.reverbMacro) + L",time:" + n(s.reverbTime) +
-                    L",preLpf:" + n(s.reverbPreLpf) + L"}," + n(s.fullScore) + L", {macro:" +
-                    n(s.chorusMacro) + L", level:" + n(s.chorusLevel) + L", depth:" + n(s.chorusDepth) + L"}";
-  js += call(L"setRawSoundDisplay", n(s.rawSound));
-  js += call(L"setSaxExprDisplay", n(s.saxExpr));
-  js += call(L"setSaxLayerDisplay", n(s.saxLayer));
-  js += call(L"setSaxBoostDisplay", n(s.saxBoost));
-  js += call(L"setSaxInsFxDisplay", n(s.saxInsFx) + L"," + n(s.saxInsLv));
-  js += call(L"setSaxPlayDisplay", n(s.saxBend) + L"," + n(s.saxBreath) + L"," + n(s.saxGate));
-  js += call(L"setCcDedupDisplay", n(s.ccDedupOn));
-  js += call(L"setBuiltinSynthDisplay", n(s.builtinSynth ? 1 : 0));
-  js += call(L"setBgRandomDisplay", n(s.bgRandom));
-  js += call(L"setLyricFontDisplay", q(lyricFont));
-  js += call(L"setLyricWaitColorDisplay", q(waitColor));
-  js += call(L"setLyricSungColorDisplay", q(sungColor));
-  js += call(L"setLyricFontScaleDisplay", n(s.lyricFontScale));
-  js += call(L"initCustomFonts", ListFontFiles());
-  js += L"); if(typeof renderSettingsPanel==='function') renderSettingsPanel(); }catch(e){}";
-  return js;
+  auto n = [](int v) { return std::to_wstring(v); };
+  // Two small objects of numbers only.
+  const std::wstring reverb = L"{on:" + n(s.reverbShapeOn) + L",macro:" + n(s.reverbMacro) + L",time:" +
+                              n(s.reverbTime) + L",preLpf:" + n(s.reverbPreLpf) + L"}";
+  const std::wstring chorus = L"{macro:" + n(s.chorusMacro) + L",level:" + n(s.chorusLevel) + L",depth:" +
+                              n(s.chorusDepth) + L"}";
+  // The value 100 only keeps the place of a retired setting.
+  std::wstring js = PageCallText(L"initAppSettings", s.autoKeyMode, port1Module, port2Module, s.outputMode,
+                                 s.chordYAdj, s.jumpMarkYAdj, s.reverbLevel, s.startFullscreen,
+                                 s.moduleTonePreset, s.use8850NativeMap, 100, ScriptLiteral{reverb},
+                                 s.fullScore, ScriptLiteral{chorus});
+  // The display setters exist only on pages that have their panel.
+  auto ifPresent = [&js](std::wstring_view name, const std::wstring& call) {
+    js += L"; if(typeof ";
+    js += name;
+    js += L"==='function') ";
+    js += call;
+  };
+  ifPresent(L"setRawSoundDisplay", PageCallText(L"setRawSoundDisplay", s.rawSound));
+  ifPresent(L"setSaxExprDisplay", PageCallText(L"setSaxExprDisplay", s.saxExpr));
+  ifPresent(L"setSaxLayerDisplay", PageCallText(L"setSaxLayerDisplay", s.saxLayer));
+  ifPresent(L"setSaxBoostDisplay", PageCallText(L"setSaxBoostDisplay", s.saxBoost));
+  ifPresent(L"setSaxInsFxDisplay", PageCallText(L"setSaxInsFxDisplay", s.saxInsFx, s.saxInsLv));
+  ifPresent(L"setSaxPlayDisplay", PageCallText(L"setSaxPlayDisplay", s.saxBend, s.saxBreath, s.saxGate));
+  ifPresent(L"setCcDedupDisplay", PageCallText(L"setCcDedupDisplay", s.ccDedupOn));
+  ifPresent(L"setBuiltinSynthDisplay", PageCallText(L"setBuiltinSynthDisplay", s.builtinSynth ? 1 : 0));
+  ifPresent(L"setBgRandomDisplay", PageCallText(L"setBgRandomDisplay", s.bgRandom));
+  ifPresent(L"setLyricFontDisplay", PageCallText(L"setLyricFontDisplay", lyricFont));
+  ifPresent(L"setLyricWaitColorDisplay", PageCallText(L"setLyricWaitColorDisplay", waitColor));
+  ifPresent(L"setLyricSungColorDisplay", PageCallText(L"setLyricSungColorDisplay", sungColor));
+  ifPresent(L"setLyricFontScaleDisplay", PageCallText(L"setLyricFontScaleDisplay", s.lyricFontScale));
+  const std::wstring fonts = ListFontFiles();
+  ifPresent(L"initCustomFonts", PageCallText(L"initCustomFonts", ScriptLiteral{fonts}));
+  ifPresent(L"renderSettingsPanel", PageCallText(L"renderSettingsPanel"));
+  js += L";";
+  return GuardedScript(js);
 }
 
 void SendEnvSettingsToPage() {
@@ -241,9 +268,9 @@ void SendEnvSettingsToPage() {
   }
 
   if (std::wstring env = EnvSettingsScriptArgument(); !env.empty())
-    PostScriptToPage(L"try{ applyEnvSettings(" + env +
-                     L"); if(typeof scoreRedraw==='function') scoreRedraw(); }catch(e){}");
-  PostScriptToPage(L"try{ " + BuildMixerInitScript() + L"; }catch(e){ console.log(e); }");
+    PostScriptToPage(GuardedScript(PageCallText(L"applyEnvSettings", JsonText{std::move(env)}) +
+                                   L"; if(typeof scoreRedraw==='function') scoreRedraw();"));
+  PostScriptToPage(GuardedScript(BuildMixerInitScript() + L";"));
   PostScriptToPage(BuildAppSettingsInitScript());
 
   SendReverbSetup();
@@ -254,14 +281,23 @@ void SendEnvSettingsToPage() {
 void HandlePresetInfo(const std::wstring&) { PostPresetInfo(); }
 
 void HandlePresetSaveBase(const std::wstring&) {
-  if (!SavePreset(1)) return;
+  std::wstring failure;
+  if (!SavePreset(1, &failure)) {
+    PostAlertToPage(L"설정을 저장하지 못했습니다: " + failure);
+    return;
+  }
   PostPresetInfo();
   PostPresetModal(L"savebase", 1);
 }
 
 void HandlePresetSaveSlot(const std::wstring& message) {
   int slot = SlotArgument(message);
-  if (slot < 2 || slot > 6 || !SavePreset(slot)) return;
+  if (slot < 2 || slot > 6) return;
+  std::wstring failure;
+  if (!SavePreset(slot, &failure)) {
+    PostAlertToPage(L"설정을 저장하지 못했습니다: " + failure);
+    return;
+  }
   PostPresetInfo();
   PostPresetModal(L"save", slot);
 }

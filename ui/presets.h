@@ -27,9 +27,11 @@ std::wstring PresetPath(int slot);
 // line ends with LF.
 std::string StripPortDeviceLines(std::string_view text, bool keepDeviceLines);
 
-// Snapshot of the current settings into slot 1..6. Pending sound saves are written first. False
-// for a slot outside 1..6 or when the preset file could not be written.
-bool SavePreset(int slot);
+// Snapshot of the current settings into slot 1..6. Pending sound saves and the application
+// settings are written first; when app_settings.cfg cannot be written the slot is left as it was,
+// so slot and working file never disagree. False, with what failed in `failure` (and the log),
+// for a slot outside 1..6 or when a file could not be written.
+bool SavePreset(int slot, std::wstring* failure = nullptr);
 // Copies the slot's sections over the working files, keeping this computer's device lines.
 // False when the slot's file is missing or empty.
 bool LoadPreset(int slot);

@@ -141,24 +141,71 @@ void UpdateCurrentSongGain(int songNumber, int songLoudness) {
 
 std::string ReadEnvSettingsText() { return ReadFileText(EnvSettingsFilePath); }
 
+namespace {
+
+// False when brackets outside strings nest deeper than `limit`. Counted without recursion, so
+// any text can be checked before a parser that recurses (or a value that is walked) sees it.
+bool JsonNestingWithin(std::string_view text, int limit) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '{' || c == '[') {
+      if (++depth > limit) return false;
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> NormalizeEnvSettingsJson(std::string_view text, bool asciiOnly, std::wstring* why) {
+  auto refuse = [&](const wchar_t* reason) -> std::optional<std::string> {
+    if (why) *why = reason;
+    return std::nullopt;
+  };
+  if (text.size() > kEnvSettingsMaxBytes) return refuse(L"너무 큼");
+  // The parser takes NUL for the end of its input: the text after it would be dropped unseen.
+  if (text.find('\0') != std::string_view::npos) return refuse(L"NUL 문자 포함");
+  if (!JsonNestingWithin(text, kEnvSettingsMaxDepth)) return refuse(L"중첩이 너무 깊음");
+  auto parsed = nlohmann::ordered_json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!parsed.is_object()) return refuse(L"JSON 객체가 아님");
+  // Written out again: one line, nothing but the parsed object (no trailing script, no raw line
+  // break that could start a section line of a preset).
+  return parsed.dump(-1, ' ', asciiOnly, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::wstring EnvSettingsScriptArgument() {
   std::string text = ReadEnvSettingsText();
   if (text.empty()) return {};
   // The text goes into page script as code, so it must be exactly one JSON object.
-  auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (!parsed.is_object()) {
-    DebugLog(L"env_settings.cfg: JSON 객체가 아니어서 무시함 (" + std::to_wstring(text.size()) + L" 바이트)");
+  std::wstring why;
+  std::optional<std::string> json = NormalizeEnvSettingsJson(text, /*asciiOnly=*/true, &why);
+  if (!json) {
+    DebugLog(L"env_settings.cfg: " + why + L" - 무시함 (" + std::to_wstring(text.size()) + L" 바이트)");
     return {};
   }
-  // Re-serialised, so nothing but the parsed object reaches the page (no trailing script, and
-  // U+2028/U+2029 escaped).
-  return Utf8ToWide(parsed.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace));
+  return Utf8ToWide(*json);
 }
 
 void HandleSaveEnv(const std::wstring& message) {
   size_t colon = message.find(L':');
   std::wstring_view json = colon == std::wstring::npos ? std::wstring_view{}
                                                        : std::wstring_view(message).substr(colon + 1);
-  if (!WriteFileText(EnvSettingsFilePath, WideToUtf8(json)))
-    DebugLog(L"env_settings.cfg 저장 실패");
+  const std::string text = WideToUtf8(json);
+  std::wstring why;
+  std::optional<std::string> normalized = NormalizeEnvSettingsJson(text, /*asciiOnly=*/false, &why);
+  if (!normalized) {
+    DebugLog(L"env_settings.cfg 저장 거부: " + why + L" (" + std::to_wstring(text.size()) +
+             L" 바이트) - 기존 파일 유지");
+    return;
+  }
+  if (!WriteFileText(EnvSettingsFilePath, *normalized)) DebugLog(L"env_settings.cfg 저장 실패");
 }

@@ -4,6 +4,7 @@
 // settings, kept as one JSON text that only the page interprets.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,9 +52,22 @@ void UpdateCurrentSongGain(int songNumber, int songLoudness);
 // The whole of "env_settings.cfg"; empty when missing.
 std::string ReadEnvSettingsText();
 
-// The page settings blob as a script argument: the file's text when it parses as one JSON object,
-// else empty (and logged). Only then may a caller put it into page script unescaped.
+// Limits of the page settings blob: the page's own object is a few kilobytes and a few levels
+// deep. Deeper text would exhaust the stack of whoever walks it; larger text is no settings blob.
+inline constexpr size_t kEnvSettingsMaxBytes = 256 * 1024;
+inline constexpr int kEnvSettingsMaxDepth = 64;
+
+// The blob checked and written out again on one line: exactly one JSON object, no NUL, within
+// the limits above. asciiOnly escapes every character beyond ASCII (for page script, where
+// U+2028 would end a line). Nothing when the text is refused; `why` then says why.
+std::optional<std::string> NormalizeEnvSettingsJson(std::string_view text, bool asciiOnly,
+                                                    std::wstring* why = nullptr);
+
+// The page settings blob as a script argument: the file's text when it passes
+// NormalizeEnvSettingsJson, else empty (and logged). Only then may a caller put it into page
+// script unescaped.
 std::wstring EnvSettingsScriptArgument();
 
-// Page command "SAVE_ENV:" + JSON: stores the text after the colon as the whole file.
+// Page command "SAVE_ENV:" + JSON: stores the object written out again on one line. Text that is
+// refused by NormalizeEnvSettingsJson leaves the file as it is and is logged.
 void HandleSaveEnv(const std::wstring& message);

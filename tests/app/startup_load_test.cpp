@@ -64,3 +64,52 @@ TEST(RunStartupLoad, RestoresTheBasePresetBeforeReadingTheSettingsAndEndsWithIts
   };
   EXPECT_EQ(BootLines(), expected);
 }
+
+TEST(LoadUntilFileSettles, ReadsAgainOnlyWhileTheFileIsBeingReplaced) {
+  struct Case {
+    const char* what;
+    bool file;          // the file exists before the first load
+    int replacedLoads;  // the first this many loads find the file replaced while they read
+    bool emptyResult;
+    int loads;
+  } cases[] = {
+      {"no file", false, 0, true, 1},
+      {"a file that gives nothing and stays as it is", true, 0, true, 1},
+      {"a file that gives something", true, 0, false, 1},
+      {"replaced during the first read", true, 1, true, 2},
+      {"replaced during three reads", true, 3, true, 4},
+      {"replaced, but the first read gave something", true, 3, false, 1},
+  };
+  for (const Case& c : cases) {
+    TempRoot root;
+    const std::wstring_view path = L"C:/tavelo/system/SOUNDTBL.CFG";
+    if (c.file) {
+      ASSERT_TRUE(WriteFileText(path, "x"));
+    }
+    int loads = 0;
+    const int done = LoadUntilFileSettles(
+        path,
+        [&] {
+          if (++loads <= c.replacedLoads) {
+            ASSERT_TRUE(WriteFileText(path, "v" + std::to_string(loads)));
+          }
+        },
+        [&] { return c.emptyResult; });
+    EXPECT_EQ(done, c.loads) << c.what;
+    EXPECT_EQ(loads, c.loads) << c.what;
+  }
+}
+
+TEST(RunStartupLoad, AHugeCatalogueWithoutSongsIsReadOnce) {
+  TempRoot root;
+  Settings = AppSettings{};
+  ASSERT_TRUE(WriteFileText(L"C:/tavelo/system/songs.csv", std::string(10 * 1024 * 1024, 'x')));  // one line
+  ASSERT_TRUE(WriteFileText(L"C:/tavelo/system/SOUNDTBL.CFG", "1 0 0 Piano\n"));
+  RunStartupLoad();
+  FlushDebugLogQueue();
+  const std::string log = ReadFileText(L"C:/tavelo/system/debug_log.txt");
+  size_t reads = 0;
+  for (size_t at = 0; (at = log.find("LoadSongDb: songs.csv", at)) != std::string::npos; ++at) ++reads;
+  EXPECT_EQ(reads, 1u);
+  EXPECT_EQ(GetSongCount(), 0);
+}

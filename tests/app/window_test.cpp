@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/key_grab.h"
+#include "platform/page_server.h"
+#include "sound/midi_ports.h"
 #include "online/services.h"
 #include "playback/services.h"
 #include "common/temp_root.h"
@@ -270,12 +273,30 @@ TEST_F(WindowTest, EveryPayloadIsFreedWhateverTheMessage) {
 }
 
 TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
-  Settings.extClock = 1;
+  // What each step of the shutdown acts on, set up to be seen afterwards.
+  Settings.extClock = 1;                    // the external clock is stopped (not saved)
+  FullscreenState.hookInstalled = true;     // the keyboard hook is removed
+  MidiOutPort1 = BUILTIN_SYNTH_PORT1;       // both ports are let go
+  MidiOutPort2 = BUILTIN_SYNTH_PORT2;
+  // A browser started by the program, which notes when it is told to end.
+  const std::filesystem::path browser = root.path() / "browser.sh", ended = root.path() / "browser_ended";
+  ASSERT_TRUE(plat::WriteFileAtomic(browser, "#!/bin/sh\ntrap 'echo ended > \"" + ended.string() +
+                                                 "\"; exit 0' TERM\nwhile :; do sleep 0.05; done\n"));
+  std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
+  ASSERT_TRUE(plat::LaunchBrowser(browser, "http://127.0.0.1:1/", root.path() / "profile", "", [] {}));
+  plat::SleepMs(200);  // the shell has set its trap
+
   Post(plat::kWmClose);
   Post(plat::kWmDestroy);  // a second destroy does nothing
-  EXPECT_EQ(plat::RunMessageLoop(), 0);
+  EXPECT_EQ(plat::RunMessageLoop(), 0);  // the loop ended: the quit was posted last
   plat::ResetMessageLoop();
+
   EXPECT_EQ(Settings.extClock, 0);
+  EXPECT_FALSE(FullscreenState.hookInstalled);
+  EXPECT_EQ(MidiOutPort1.load(), 0u);
+  EXPECT_EQ(MidiOutPort2.load(), 0u);
+  for (int i = 0; i < 200 && !std::filesystem::exists(ended); ++i) plat::SleepMs(10);
+  EXPECT_TRUE(std::filesystem::exists(ended)) << "the browser was not ended";
   EXPECT_FALSE(MainWindowHandle.load());
   const std::string log = Log();
   const std::string done = "[WM] \xEC\xB0\xBD \xEB\x8B\xAB\xEA\xB8\xB0";  // "[WM] 창 닫기"

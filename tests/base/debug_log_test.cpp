@@ -118,3 +118,28 @@ TEST(DebugLogAsync, BackgroundWriterWritesQueuedLinesInOrder) {
     EXPECT_EQ(lines[i].substr(15), "async " + std::to_string(i));
   }
 }
+
+TEST(DebugLog, AFullLogIsMovedAsideAndANewOneStarted) {
+  TempRoot root;
+  SetDebugLogMaxBytes(1000);
+  for (int i = 0; i < 100; ++i) DebugLog(L"[TEST] line " + std::to_wstring(i));
+  HoldDebugLogWriter(true);
+  for (int i = 100; i < 150; ++i) DebugLogAsync(L"[TEST] line " + std::to_wstring(i));
+  FlushDebugLogQueue();
+  HoldDebugLogWriter(false);
+  SetDebugLogMaxBytes(kDebugLogDefaultMaxBytes);
+
+  const std::vector<std::string> current = LogLines(root);
+  const std::string old = plat::ReadFileBytes(root.path() / "system" / "debug_log.old.txt").value_or("");
+  EXPECT_LE(LogBytes(root).size(), 1000u);
+  EXPECT_LE(old.size(), 1000u);
+  ASSERT_FALSE(old.empty());
+  ASSERT_FALSE(current.empty());
+  // The lines keep their form, and the newest lines follow on from the moved ones.
+  for (const std::string& line : current) EXPECT_TRUE(std::regex_search(line, kStamp)) << line;
+  EXPECT_EQ(current.back().substr(15), "[TEST] line 149");
+  const size_t lastOld = old.rfind("[TEST] line ");
+  const int lastOldNumber = std::stoi(old.substr(lastOld + 12));
+  EXPECT_EQ(current.front().substr(15), "[TEST] line " + std::to_string(lastOldNumber + 1));
+  EXPECT_EQ(old.substr(old.size() - 2), "\r\n");
+}

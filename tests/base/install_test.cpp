@@ -75,9 +75,51 @@ TEST_F(InstallTest, AutostartRegistersTheDelayedEntryAndRemovesTheFallback) {
   ConfigureAutostart();
   std::string task = Read(Task());
   EXPECT_NE(task.find("X-GNOME-Autostart-Delay=60\n"), std::string::npos);
+  EXPECT_NE(task.find(plat::ExecutablePath().string() + "\n"), std::string::npos);
   EXPECT_EQ(task.find("/delayedstart"), std::string::npos);
   EXPECT_FALSE(fs::exists(Run()));
-  EXPECT_NE(Log().find("schtasks"), std::string::npos);
+  const std::string log = Log();
+  EXPECT_NE(log.find(") \xEA\xB2\xB0\xEA\xB3\xBC\xEC\xBD\x94\xEB\x93\x9C=0\r\n"), std::string::npos);  // ") 결과코드=0"
+  EXPECT_EQ(log.find("=1\r\n"), std::string::npos);
+}
+
+TEST_F(InstallTest, AnEntryThatCannotBeWrittenLogsItsFailureAndTheFallbackTakesOver) {
+  fs::create_directories(Task());  // a folder where the entry belongs: no entry can be put there
+  ConfigureAutostart();
+  EXPECT_TRUE(fs::is_directory(Task()));
+  const std::string log = Log();
+  // "결과코드=1" for each run level tried, never a made-up 0.
+  EXPECT_NE(log.find("\xEA\xB2\xB0\xEA\xB3\xBC\xEC\xBD\x94\xEB\x93\x9C=1\r\n"), std::string::npos);
+  EXPECT_EQ(log.find("\xEA\xB2\xB0\xEA\xB3\xBC\xEC\xBD\x94\xEB\x93\x9C=0"), std::string::npos);
+  // The folder is no task from an earlier start: the fallback entry is written and kept.
+  EXPECT_NE(Read(Run()).find(" /delayedstart\n"), std::string::npos);
+  EXPECT_NE(log.find("Run\xED\x82\xA4 \xEB\x8C\x80\xEC\xB2\xB4\xEB\x93\xB1\xEB\xA1\x9D \xEC\x84\xB1\xEA\xB3\xB5"), std::string::npos);  // "Run키 대체등록 성공"
+}
+
+TEST_F(InstallTest, InterruptedSaveFilesAreRecognisedByTheirWholeName) {
+  struct Case {
+    const char* name;
+    bool ours;
+  } cases[] = {
+      {"app_settings.cfg.tmp4242_3", true}, {"page_url.txt.tmp17", true},  {"p1.cfg.tmp1_0", true},
+      {"notes.tmp", false},                 {".tmp12_3", false},            {"a.tmp12_", false},
+      {"a.tmp_3", false},                   {"a.tmp12_3x", false},          {"a.tmp12x", false},
+      {"a.tmpl", false},                    {"app_settings.cfg", false},    {"a.tmp12_3_4", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsInterruptedSaveFile(c.name), c.ours) << c.name;
+}
+
+TEST_F(InstallTest, InterruptedSaveFilesAreRemovedOnlyFromOurFolders) {
+  const fs::path removed[] = {"system/app_settings.cfg.tmp77_0", "presets/p1.cfg.tmp77_1",
+                              "songs.tmp3", "system/page_url.txt.tmp9",
+                              "home/.config/autostart/Tavelo_AutoStart.desktop.tmp77_2"};
+  const fs::path kept[] = {"system/app_settings.cfg", "system/notes.tmp", "song/P0001.MID.tmp1_1",
+                           "system/sub/x.cfg.tmp1_1", "home/.config/autostart/other.desktop.tmp77_3"};
+  for (const auto& p : removed) plat::WriteFileAtomic(root.path() / p, "x");
+  for (const auto& p : kept) plat::WriteFileAtomic(root.path() / p, "x");
+  EXPECT_EQ(RemoveInterruptedSaveFiles(), 5);
+  for (const auto& p : removed) EXPECT_FALSE(fs::exists(root.path() / p)) << p;
+  for (const auto& p : kept) EXPECT_TRUE(fs::exists(root.path() / p)) << p;
 }
 
 TEST_F(InstallTest, TheFallbackCarriesDelayedStart) {

@@ -141,3 +141,42 @@ TEST_F(SongSettingsTest, EnvSettingsReachScriptOnlyAsAJsonObject) {
   ASSERT_TRUE(WriteFileText(EnvSettingsFilePath, "{\"a\":\"x\xE2\x80\xA8y\"}"));
   EXPECT_EQ(EnvSettingsScriptArgument(), L"{\"a\":\"x\\u2028y\"}");
 }
+
+TEST_F(SongSettingsTest, HostileSaveEnvKeepsTheStoredObject) {
+  const std::string kept = "{\"listFontPx\":18}";
+  const std::wstring deep = L"{\"a\":" + std::wstring(100000, L'[') + std::wstring(100000, L']') + L"}";
+  const std::wstring deepInString = L"{\"a\":\"" + std::wstring(100000, L'[') + L"\"}";
+  struct Case {
+    std::wstring message;
+    std::string stored;  // the file afterwards
+  } cases[] = {
+      {L"SAVE_ENV:not json", kept},
+      {L"SAVE_ENV:", kept},
+      {L"SAVE_ENV:[1,2]", kept},
+      {L"SAVE_ENV:{\"a\":1}\n[mixer]\nvol=0", kept},
+      {L"SAVE_ENV:{\"a\":1}" + std::wstring(1, L'\0') + L"{\"b\":2}", kept},
+      {L"SAVE_ENV:{\"a\":\"x" + std::wstring(1, L'\0') + L"y\"}", kept},
+      {L"SAVE_ENV:" + deep, kept},
+      {L"SAVE_ENV:{\"a\":\"" + std::wstring(kEnvSettingsMaxBytes, L'x') + L"\"}", kept},
+      // Accepted objects are stored on one line, whatever white space the page sent.
+      {L"SAVE_ENV:{\"z\":1,\n\"a\":\n[2]}", "{\"z\":1,\"a\":[2]}"},
+      {L"SAVE_ENV:" + deepInString, WideToUtf8(deepInString)},
+      {L"SAVE_ENV:{\"a\":" + std::wstring(kEnvSettingsMaxDepth - 1, L'[') +
+           std::wstring(kEnvSettingsMaxDepth - 1, L']') + L"}",
+       "{\"a\":" + std::string(kEnvSettingsMaxDepth - 1, '[') + std::string(kEnvSettingsMaxDepth - 1, ']') + "}"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteFileText(EnvSettingsFilePath, kept));
+    HandleSaveEnv(c.message);
+    EXPECT_EQ(ReadEnvSettingsText(), c.stored) << WideToUtf8(c.message.substr(0, 60));
+    EXPECT_FALSE(EnvSettingsScriptArgument().empty());
+  }
+}
+
+TEST_F(SongSettingsTest, AStoredBlobNestedTooDeepIsNotSentToThePage) {
+  for (int depth : {kEnvSettingsMaxDepth, 100000}) {
+    const std::string text = "{\"a\":" + std::string(depth, '[') + std::string(depth, ']') + "}";
+    ASSERT_TRUE(WriteFileText(EnvSettingsFilePath, text));
+    EXPECT_EQ(EnvSettingsScriptArgument(), L"") << depth;
+  }
+}

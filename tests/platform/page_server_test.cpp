@@ -528,6 +528,8 @@ TEST_F(PageServerTest, APageThatStopsReadingStallsNobodyAndIsClosed) {
   // A new page connects and is answered at once, while the stuck socket is still open.
   FakePage page("http://" + Host(), PageQuery());
   ASSERT_TRUE(page.connected());
+  // The server takes the new page as the view's page once its upgrade is handled.
+  ASSERT_TRUE(WaitFor([&] { return plat::PageViewConnected(view_); }));
   plat::PostWindowTask([&] { plat::RunPageViewScript(view_, "ok=1;"); });
   auto frames = page.WaitFrames(1);
   ASSERT_EQ(frames.size(), 1u);

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/temp_root.h"
+#include "common/temp_root.h"
 #include "platform/single_instance.h"
 
 namespace fs = std::filesystem;

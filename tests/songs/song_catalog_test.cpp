@@ -285,3 +285,47 @@ TEST_F(CatalogTest, MergesFromSeveralThreadsLoseNoRow) {
   for (int t = 0; t < 8; ++t)
     for (int i = 0; i < 20; ++i) EXPECT_NE(csv.find("\n" + std::to_string(t * 100 + i) + ",x\n"), std::string::npos);
 }
+
+TEST_F(CatalogTest, ACatalogueThatCannotBeRewrittenIsReportedAndKept) {
+  namespace fs = std::filesystem;
+  using P = fs::perms;
+  struct Case {
+    const char* what;
+    bool folder;
+    P mode;             // of the songs.csv file
+    bool written;
+    const char* cause;  // in the log when not written
+  } cases[] = {
+      {"folder", true, P::none, false, "\xED\x8F\xB4\xEB\x8D\x94"},                                  // "폴더"
+      {"read-only", false, P::owner_read | P::group_read | P::others_read, false, "\xEC\x9D\xBD\xEA\xB8\xB0 \xEC\xA0\x84\xEC\x9A\xA9"},  // "읽기 전용"
+      {"owner only", false, P::owner_read | P::owner_write, true, ""},
+      {"group writable", false, P::owner_read | P::owner_write | P::group_read | P::group_write, true, ""},
+  };
+  for (const Case& c : cases) {
+    TempRoot fresh;
+    fresh.Write("P0012.txt", U8(L"12\n열둘\n"));
+    const fs::path csv = fresh.system("songs.csv");
+    if (c.folder) {
+      fs::create_directories(csv);
+    } else {
+      fresh.Write("songs.csv", "");
+      fs::permissions(csv, c.mode, fs::perm_options::replace);
+    }
+    EXPECT_EQ(RegenerateSongsCsv({}, true), c.written) << c.what;
+    const std::string log = fresh.Read("debug_log.txt");
+    if (c.written) {
+      EXPECT_EQ(fresh.Read("songs.csv"), std::string(kSongsCsvHeader) + "\n" + BuildSongsCsvRow(12) + "\n") << c.what;
+      EXPECT_EQ(fs::status(csv).permissions(), c.mode) << c.what;
+      EXPECT_NE(log.find(U8(L"txt 1개 스캔, 1곡 반영")), std::string::npos) << c.what;
+    } else {
+      EXPECT_EQ(log.find(U8(L"곡 반영")), std::string::npos) << c.what;
+      EXPECT_NE(log.find(U8(L"songs.csv 재생성 실패: txt 1개 스캔, 1곡 만들었으나 반영 못함 - ")), std::string::npos) << c.what;
+      EXPECT_NE(log.find(c.cause), std::string::npos) << c.what;
+      if (!c.folder) {
+        EXPECT_EQ(fresh.Read("songs.csv"), "") << c.what;
+        EXPECT_EQ(fs::status(csv).permissions(), c.mode) << c.what;
+      }
+    }
+    ClearSongByteCache();
+  }
+}

@@ -54,7 +54,7 @@ PageCommandStages TestStages() {
 
 TEST(PageCommandEntry, LogLineRules) {
   TempRoot root;
-  std::wstring longSave = L"SAVE_ENV:" + std::wstring(191, L'x');  // 200 characters
+  std::wstring longSave = L"SAVE_ENV:{\"a\":\"" + std::wstring(183, L'x') + L"\"}";  // 200 characters
   struct Case {
     std::wstring message;
     std::wstring logged;  // empty: no line

@@ -188,13 +188,48 @@ TEST_F(PresetsTest, SettingsScriptEscapesTexts) {
   Settings.lyricFont = L"a\\b";
   std::wstring js = BuildAppSettingsInitScript();
   EXPECT_EQ(js.rfind(L"try{ initAppSettings(0,'SC\\'8850','SC8850',2,0,0,-1,0,0,0,100,"
-                     L"{on:1,macro:4,time:56,preLpf:0},0, {macro:-1, level:-1, depth:-1}"
-                     L"); if(typeof setRawSoundDisplay==='function') setRawSoundDisplay(0",
+                     L"{on:1,macro:4,time:56,preLpf:0},0,{macro:-1,level:-1,depth:-1}"
+                     L"); if(typeof setRawSoundDisplay==='function') setRawSoundDisplay(0)",
                      0),
             0u);
+  EXPECT_EQ(js.find(L"try{"), js.rfind(L"try{"));  // one guard around the whole script
   EXPECT_NE(js.find(L"setLyricFontDisplay('a\\\\b')"), std::wstring::npos);
   EXPECT_NE(js.find(L"setSaxPlayDisplay(1,1,88)"), std::wstring::npos);
   EXPECT_NE(js.find(L"initCustomFonts([])"), std::wstring::npos);
   EXPECT_TRUE(js.ends_with(
       L"); if(typeof renderSettingsPanel==='function') renderSettingsPanel(); }catch(e){}"));
+}
+
+TEST_F(PresetsTest, AFailedSettingsWriteLeavesTheSlotAsItWasAndSaysWhy) {
+  Put(PresetPath(2), "[meta]\nsaved=2024-01-02 03:04\n[app]\nhelpFontPx=40\n");
+  Put(kApp, "helpFontPx=40\n");
+  std::filesystem::remove(plat::RealPath(kApp));
+  std::filesystem::create_directories(plat::RealPath(kApp));  // cannot be replaced by a file
+  Settings.helpFontPx = 50;
+  std::wstring failure;
+  EXPECT_FALSE(SavePreset(2, &failure));
+  EXPECT_NE(failure.find(L"app_settings.cfg"), std::wstring::npos);
+  EXPECT_EQ(Get(PresetPath(2)), "[meta]\nsaved=2024-01-02 03:04\n[app]\nhelpFontPx=40\n");
+}
+
+TEST_F(PresetsTest, ThePageBlobTravelsThroughAPresetAsOneCheckedLine) {
+  struct Case {
+    std::string env;      // env_settings.cfg when the preset is saved
+    std::string loaded;   // env_settings.cfg after the preset is loaded over "{\"old\":1}"
+  } cases[] = {
+      {"{\"a\":1}", "{\"a\":1}\n"},
+      {"{\"a\":\n[1],\n\"b\":2}", "{\"a\":[1],\"b\":2}\n"},   // a line starting with "[" stays inside
+      {"{\"a\":1}\n[mixer]\nhacked=1\n", "{\"old\":1}"},          // no JSON object: no env section
+      {"{\"a\":" + std::string(100000, '[') + std::string(100000, ']') + "}", "{\"old\":1}"},
+  };
+  for (const Case& c : cases) {
+    Put(kMixer, "M 0 1 80\n");
+    LoadMixerConfig();
+    Put(kEnv, c.env);
+    ASSERT_TRUE(SavePreset(2));
+    Put(kEnv, "{\"old\":1}");
+    ASSERT_TRUE(LoadPreset(2));
+    EXPECT_EQ(Get(kEnv), c.loaded) << c.env.substr(0, 40);
+    EXPECT_EQ(Get(kMixer), "M 0 1 80\n") << c.env.substr(0, 40);
+  }
 }
