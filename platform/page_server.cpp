@@ -2,6 +2,8 @@
 //
 // Wire protocol of the WebSocket "/__tavelo/ws?v=<view path>" (text frames, first byte = kind):
 //   server -> page  "S<seq> <script>"  run the script at global scope, then answer "D<seq>"
+//                   "T<seq> <function> <json table>"  call the function with the table's rows
+//                                       as objects, then answer "D<seq>"
 //                   "R"                 reload the document
 //                   "G<address>"        go to another address
 //   page -> server  "M<text>"           a posted string message
@@ -640,6 +642,27 @@ void RunPageViewScript(PageViewId view, std::string script, std::function<void(b
   item.frame.reserve(script.size() + 24);
   item.frame = "S" + std::to_string(item.seq) + " ";
   item.frame += script;
+  item.done = std::move(done);
+  v->queue.push_back(std::move(item));
+  v->wake.notify_one();
+}
+
+void RunPageViewTableCall(PageViewId view, std::string_view function, std::string jsonTable,
+                          std::function<void(bool)> done) {
+  std::lock_guard lock(g.mu);
+  View* v = FindViewLocked(view);
+  if (!v || !v->conn) {
+    PostDone(std::move(done), false);
+    return;
+  }
+  Outgoing item;
+  item.seq = v->nextSeq++;
+  const std::string head = "T" + std::to_string(item.seq) + " ";
+  item.frame.reserve(head.size() + function.size() + 1 + jsonTable.size());
+  item.frame += head;
+  item.frame += function;
+  item.frame += ' ';
+  item.frame += jsonTable;
   item.done = std::move(done);
   v->queue.push_back(std::move(item));
   v->wake.notify_one();

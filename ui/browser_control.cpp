@@ -188,6 +188,11 @@ void CoreWebView2::ExecuteScriptUtf8(std::string script, ExecuteScriptCompletedH
   plat::RunPageViewScript(view_, std::move(script), std::move(done));
 }
 
+void CoreWebView2::CallWithTable(std::string_view function, std::string jsonTable,
+                                 ExecuteScriptCompletedHandler done) {
+  plat::RunPageViewTableCall(view_, function, std::move(jsonTable), std::move(done));
+}
+
 void CoreWebView2::SetVirtualHostNameToFolderMapping(std::wstring_view hostName,
                                                      std::wstring_view folder,
                                                      WebViewAccess access) {

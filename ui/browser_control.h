@@ -74,6 +74,11 @@ class CoreWebView2 {
   void ExecuteScript(std::wstring_view script, ExecuteScriptCompletedHandler done = nullptr);
   // The same for script text that is already valid UTF-8 (the large song-list scripts).
   void ExecuteScriptUtf8(std::string script, ExecuteScriptCompletedHandler done = nullptr);
+  // Calls the page function `function` with the rows of a UTF-8 JSON table
+  // {"keys":[...],"rows":[[...],...]} as a list of objects, in order with the scripts. The page
+  // parses the table as data, not as script: the way for large payloads such as the song list.
+  void CallWithTable(std::string_view function, std::string jsonTable,
+                     ExecuteScriptCompletedHandler done = nullptr);
 
   // https addresses on `hostName` load files of `folder` (an install path).
   void SetVirtualHostNameToFolderMapping(std::wstring_view hostName, std::wstring_view folder,
