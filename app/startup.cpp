@@ -211,7 +211,12 @@ int RunTavelo(int argc, char** argv) {
   InstallProgramHooks();
   CreateInstallFolders();
   DebugLog(L"########## Tavelo 시작 - 빌드표식 B-RSFILE-72 (원격 중 앱을 닫아도 안 끊김 + 관리자가 파일 보내기) / Ver 12.9 ##########");
-  DeleteStrayFiles(plat::RootDir(), 0);
+  // The sweep walks the whole install tree, whose system folder holds every song's files (some
+  // hundred thousand with a full catalogue): it runs beside the start instead of before the page.
+  std::thread([] {
+    plat::LowerThreadPriority();
+    DeleteStrayFiles(plat::RootDir(), 0);
+  }).detach();
 
   bool delayed = false;
   for (int i = 1; i < argc; ++i)

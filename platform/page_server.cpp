@@ -9,6 +9,8 @@
 //
 // Wire protocol of the WebSocket "/__tavelo/ws?v=<view path>" (text frames, first byte = kind):
 //   server -> page  "S<seq> <script>"  run the script at global scope, then answer "D<seq>"
+//                   "T<seq> <function> <json table>"  call the function with the table's rows
+//                                       as objects, then answer "D<seq>"
 //                   "R"                 reload the document
 //                   "G<address>"        go to another address
 //   page -> server  "M<text>"           a posted string message
@@ -58,6 +60,16 @@ using tcp = net::ip::tcp;
 
 namespace plat {
 namespace {
+
+// The first byte of a channel frame says what it is (see the wire protocol above).
+constexpr char kFrameScript = 'S';        // server -> page: run a script
+constexpr char kFrameTableCall = 'T';     // server -> page: call a function with a table's rows
+constexpr char kFrameReload = 'R';        // server -> page: reload the document
+constexpr char kFrameGoTo = 'G';          // server -> page: go to another address
+constexpr char kFrameTextMessage = 'M';   // page -> server: a posted string
+constexpr char kFrameValueMessage = 'J';  // page -> server: a posted value that is not a string
+constexpr char kFrameLoaded = 'N';        // page -> server: the document has loaded
+constexpr char kFrameDone = 'D';          // page -> server: script or table call <seq> has run
 
 constexpr std::string_view kSocketPath = "/__tavelo/ws";
 constexpr auto kRequestTime = std::chrono::seconds(5);   // a request's head must be in by then
@@ -545,17 +557,17 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
 
   void HandleFrame(std::string&& msg) {
     char kind = msg[0];
-    if (kind == 'M' || kind == 'J') {
+    if (kind == kFrameTextMessage || kind == kFrameValueMessage) {
       msg.erase(0, 1);
-      bool isText = kind == 'M';
+      bool isText = kind == kFrameTextMessage;
       PostToView(viewId_, [m = std::move(msg), isText](PageViewHandlers& h) mutable {
         if (h.message) h.message(std::move(m), isText);
       });
-    } else if (kind == 'N') {
+    } else if (kind == kFrameLoaded) {
       PostToView(viewId_, [](PageViewHandlers& h) {
         if (h.navigationCompleted) h.navigationCompleted();
       });
-    } else if (kind == 'D') {
+    } else if (kind == kFrameDone) {
       uint64_t seq = std::strtoull(msg.c_str() + 1, nullptr, 10);
       std::function<void(bool)> done;
       {
@@ -1021,28 +1033,46 @@ void SetPageViewDocument(PageViewId view, std::string html) {
     if (!v) return;
     v->document = std::make_shared<const std::string>(std::move(html));
   }
-  SendToPage(view, "R");
+  SendToPage(view, std::string(1, kFrameReload));
 }
 
 void NavigatePageView(PageViewId view, std::string_view address) {
-  SendToPage(view, "G" + std::string(address));
+  SendToPage(view, kFrameGoTo + std::string(address));
 }
 
-void RunPageViewScript(PageViewId view, std::string script, std::function<void(bool)> done) {
+namespace {
+
+// Queues a frame that the page answers with kFrameDone once it has run it. Sent under the lock,
+// so frames reach the connection in call order.
+void SendCountedFrame(PageViewId view, char kind, std::string_view head, std::string_view body,
+                      std::function<void(bool)> done) {
   std::lock_guard lock(g.mu);
   View* v = FindViewLocked(view);
   if (!v || !v->conn) {
     PostDone(std::move(done), false);
     return;
   }
-  uint64_t seq = v->nextSeq++;
+  const uint64_t seq = v->nextSeq++;
   std::string frame;
-  frame.reserve(script.size() + 24);
-  frame = "S" + std::to_string(seq) + " ";
-  frame += script;
-  // Sent under the lock: frames reach the connection in call order.
+  frame.reserve(body.size() + head.size() + 24);
+  frame += kind;
+  frame += std::to_string(seq);
+  frame += ' ';
+  frame += head;
+  frame += body;
   v->waiting[seq] = std::move(done);
   v->conn->Send(std::make_shared<const std::string>(std::move(frame)));
+}
+
+}  // namespace
+
+void RunPageViewScript(PageViewId view, std::string script, std::function<void(bool)> done) {
+  SendCountedFrame(view, kFrameScript, {}, script, std::move(done));
+}
+
+void RunPageViewTableCall(PageViewId view, std::string_view function, std::string jsonTable,
+                          std::function<void(bool)> done) {
+  SendCountedFrame(view, kFrameTableCall, std::string(function) + " ", jsonTable, std::move(done));
 }
 
 bool PageViewConnected(PageViewId view) {

@@ -64,6 +64,13 @@ void NavigatePageView(PageViewId view, std::string_view address);
 void RunPageViewScript(PageViewId view, std::string script,
                        std::function<void(bool ran)> done = nullptr);
 
+// Queues a call of the page function `function` with a table of values, in order with the
+// scripts: `jsonTable` is the UTF-8 JSON object {"keys":[...],"rows":[[...],...]}, which the page
+// parses itself (far less work for it than running the same data as a script literal) and hands
+// to the function as a list of objects. A page without the function skips it. `done` as above.
+void RunPageViewTableCall(PageViewId view, std::string_view function, std::string jsonTable,
+                          std::function<void(bool ran)> done = nullptr);
+
 // Whether a page is connected to the view now.
 bool PageViewConnected(PageViewId view);
 

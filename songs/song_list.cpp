@@ -58,6 +58,25 @@ void AppendTextKey(std::string& out, std::string_view key, std::wstring_view val
   out += '\'';
 }
 
+// A JSON string of the text, holding the same characters as the script form: characters below
+// U+0020 dropped, a backslash before " and \ (JSON needs none before an apostrophe).
+void AppendJsonString(std::string& out, std::wstring_view text) {
+  out += '"';
+  char buf[1024];
+  char* end = buf;
+  for (wchar_t c : text) {
+    if (end > buf + sizeof buf - 4) {
+      out.append(buf, end);
+      end = buf;
+    }
+    if (static_cast<unsigned long>(c) < 0x20) continue;
+    if (c == L'"' || c == L'\\') *end++ = '\\';
+    end = plat::EncodeUtf8(end, c);
+  }
+  out.append(buf, end);
+  out += '"';
+}
+
 }  // namespace
 
 void CollectFileNumbers(std::wstring_view installPattern, std::unordered_set<int>& numbers) {
@@ -207,6 +226,51 @@ std::string BuildPayload(bool whole, Keep keep) {
 }
 
 }  // namespace
+
+std::string BuildSongListTable() {
+  std::shared_lock lock(SongListMutex);
+  std::string out;
+  size_t estimate = 160;
+  for (const SongRecord& s : SongList)
+    estimate += 48 + 3 * (s.title.size() + s.subtitle.size() + s.singer.size() + s.genre.size() + s.keys.size() +
+                          s.chosung.size() + s.singerChosung.size() + s.line1.size() + s.koTitle.size() +
+                          s.koSinger.size());
+  out.reserve(estimate);
+  plat::AdviseLargePages(out.data(), out.capacity());
+  out += "{\"keys\":[\"id\",\"title\",\"subtitle\",\"singer\",\"tempo\",\"genre\",\"keys\",\"chosung\","
+         "\"singerChosung\",\"line1\",\"koTitle\",\"koSinger\"],\"rows\":[";
+  bool first = true;
+  for (const SongRecord& song : SongList) {
+    if (!first) out += ',';
+    first = false;
+    out += '[';
+    AppendInt(out, song.id);
+    for (const std::wstring* text : {&song.title, &song.subtitle, &song.singer}) {
+      out += ',';
+      AppendJsonString(out, *text);
+    }
+    out += ',';
+    AppendInt(out, song.tempo);
+    for (const std::wstring* text : {&song.genre, &song.keys, &song.chosung, &song.singerChosung, &song.line1}) {
+      out += ',';
+      AppendJsonString(out, *text);
+    }
+    // The Korean texts of a pop song are keys only when present: null leaves one out, and a row
+    // without them simply ends early.
+    if (!song.koTitle.empty() || !song.koSinger.empty()) {
+      out += ',';
+      if (song.koTitle.empty()) out += "null";
+      else AppendJsonString(out, song.koTitle);
+      if (!song.koSinger.empty()) {
+        out += ',';
+        AppendJsonString(out, song.koSinger);
+      }
+    }
+    out += ']';
+  }
+  out += "]}";
+  return out;
+}
 
 std::string BuildSongListPayload() {
   return BuildPayload(true, [](const SongRecord&) { return true; });

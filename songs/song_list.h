@@ -53,6 +53,11 @@ std::vector<int> FindUnlistedSongNumbers();
 std::string BuildSongListPayload();
 // The same for the records whose id is in `numbers`, in list order.
 std::string BuildSongListPayloadFor(const std::vector<int>& numbers);
+// Every song of the list as data: the UTF-8 JSON table {"keys":["id","title",...,"koTitle","koSinger"],
+// "rows":[[12,"...",...],...]} that the page parses itself and turns into the same song objects
+// (a row is one song in list order; a missing or null cell leaves its key out). Parsing this is
+// far less work for the page than running the script array, and it is a third smaller.
+std::string BuildSongListTable();
 // One song object of the array.
 void AppendSongObject(std::string& out, const SongRecord& song);
 

@@ -3,10 +3,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "base/debug_log.h"
+#include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
 #include "base/text.h"
@@ -32,14 +35,26 @@ std::atomic<bool> FullscreenDone{false};
 std::atomic<bool> CustomerWindowDone{false};
 std::atomic<bool> LateReportDone{false};
 
-std::wstring N(int value) { return std::to_wstring(value); }
-
 void RunOnMainPage(const std::wstring& script) {
   if (MainPageView && !script.empty()) MainPageView->RunScript(script);
 }
 
-void RunOnMainPage(std::string utf8Script) {
-  if (MainPageView && !utf8Script.empty()) MainPageView->RunScriptUtf8(std::move(utf8Script));
+// A small object literal of numbers, such as the reverb shape {on:1,macro:4,time:56,preLpf:0}.
+// It holds no text, so there is nothing to escape.
+std::wstring NumberObject(std::initializer_list<std::pair<std::wstring_view, int>> fields) {
+  std::wstring out = L"{";
+  for (const auto& [key, value] : fields) {
+    if (out.size() > 1) out += L',';
+    out += key;
+    out += L':';
+    out += std::to_wstring(value);
+  }
+  return out + L"}";
+}
+
+// A guard around call text that another subsystem's builder made (it escaped its own texts).
+std::wstring GuardedCall(const std::wstring& callText) {
+  return callText.empty() ? std::wstring() : GuardedScript(callText + L";");
 }
 
 // Removes the first-install flag; true when it was there.
@@ -53,82 +68,89 @@ bool TakeFirstInstallFlag() {
 
 void SetPageBootHooks(PageBootHooks hooks) { BootHooks = hooks; }
 
-std::string BuildBootFirstScript() {
+std::wstring BuildBootFirstScript() {
   const AppSettings& s = Settings;
   std::wstring port1Module, port2Module, extDevice, lyricFont, waitColor, sungColor;
   {
     std::lock_guard lock(AppSettingsMutex);
-    port1Module = EscapeForScript(s.port1Module);
-    port2Module = EscapeForScript(s.port2Module);
-    extDevice = EscapeForScript(s.extDevice);
-    lyricFont = EscapeForScript(s.lyricFont);
-    waitColor = EscapeForScript(s.lyricWaitColor);
-    sungColor = EscapeForScript(s.lyricSungColor);
+    port1Module = s.port1Module;
+    port2Module = s.port2Module;
+    extDevice = s.extDevice;
+    lyricFont = s.lyricFont;
+    waitColor = s.lyricWaitColor;
+    sungColor = s.lyricSungColor;
   }
-  std::wstring js = L"); renderReservedQueue(); renderSearchResults(); initSoundTable(" + BuildSoundTablePayload();
-  js += L"); initPlayedHistory(" + BuildHistoryPayload() + L"); initFavorites(" + BuildFavoritesPayload() +
-        L"); initUserKeys(" + BuildUserKeyIdList();
-  js += L"); try{ initHelpText(" + BuildHelpPayload() + L"," + N(s.helpFontPx) + L"," + N(s.helpPageSec);
-  js += L"); }catch(e){} initAppSettings(" + N(s.autoKeyMode) + L", '" + port1Module + L"', '" +
-        port2Module + L"', " + N(s.outputMode) + L", " + N(s.chordYAdj) + L", " + N(s.jumpMarkYAdj) +
-        L", " + N(s.reverbLevel) + L", " + N(s.startFullscreen) + L", " + N(s.moduleTonePreset) + L", " +
-        N(s.use8850NativeMap) + L", 100" + L", {on:" + N(s.reverbShapeOn) + L", macro:" +
-        N(s.reverbMacro) + L", time:" + N(s.reverbTime) + L", preLpf:" + N(s.reverbPreLpf) + L"}, " +
-        N(s.fullScore) + L", {macro:" + N(s.chorusMacro) + L", level:" + N(s.chorusLevel) +
-        L", depth:" + N(s.chorusDepth) + L"}";
-  js += L"); try{ initScoreText(" + N(s.scLyrSize) + L"," + N(s.scLyrColor) + L"," + N(s.scLyrBold) +
-        L"," + N(s.scLyrOutline) + L"," + N(s.scChdSize) + L"," + N(s.scChdColor) + L"," +
-        N(s.scChdBold) + L"," + N(s.scChdOutline);
-  js += L"); }catch(e){} try{ setNumLockOffDisplay(" + N(s.numLockOff);
-  // The routing texts hold only digits, ">" and "," (no apostrophe, backslash or control).
-  js += L"); }catch(e){} try{ initExtRouting(" + N(s.extOn) + L"," + N(s.extToCh) + L"," + N(s.extCc) +
-        L"," + N(s.extPc) + L"," + N(s.extClock) + L",'" + EscapeForScript(FormatExtRouting()) + L"','" +
-        EscapeForScript(FormatExtNoteMap()) + L"','" + extDevice;
-  js += L"'); }catch(e){} try{ updateGlobalVolDisplay(" + N(s.volAllUser) + L"," + N(s.volOrchUser) +
-        L"); }catch(e){} try{ setMixerMaxPct(" + N(s.mixerMaxPct) + L"); }catch(e){} try{ setCcDedupDisplay(" +
-        N(s.ccDedupOn);
-  js += L"); }catch(e){} try{ setRawSoundDisplay(" + N(s.rawSound) + L"); setSaxExprDisplay(" +
-        N(s.saxExpr) + L"); setSaxLayerDisplay(" + N(s.saxLayer) + L"); setSaxBoostDisplay(" +
-        N(s.saxBoost) + L"); setSaxInsFxDisplay(" + N(s.saxInsFx) + L"," + N(s.saxInsLv) +
-        L"); setSaxPlayDisplay(" + N(s.saxBend) + L"," + N(s.saxBreath) + L"," + N(s.saxGate);
-  js += L"); }catch(e){} try{ setBuiltinSynthDisplay(" + N(s.builtinSynth ? 1 : 0) +
-        L"); }catch(e){} try{ setPcIsLaptop(" + N(HasBattery() ? 1 : 0) +
-        L"); }catch(e){} try{ setBgRandomDisplay(" + N(s.bgRandom);
-  js += L"); }catch(e){} try{ setLyricFontDisplay('" + lyricFont + L"'); }catch(e){} try{ setLyricWaitColorDisplay('" +
-        waitColor + L"'); }catch(e){} try{ setLyricSungColorDisplay('" + sungColor +
-        L"'); }catch(e){} try{ setLyricFontScaleDisplay(" + N(s.lyricFontScale) +
-        L"); }catch(e){} try{ initCustomFonts(" + ListFontFiles() + L"); }catch(e){}";
-  js += L" try{ initEqFromApp(" + N(EqSettings.lowFreq) + L"," + N(EqSettings.lowGain) + L"," +
-        N(EqSettings.highFreq) + L"," + N(EqSettings.highGain) + L"); }catch(e){}";
-  // The song array is already UTF-8; the rest joins it once converted.
-  const std::string rest = WideToUtf8(js);
-  std::string script = "initSongDb(";
-  const std::string songs = BuildSongListPayload();
-  script.reserve(script.size() + songs.size() + rest.size());
-  script += songs;
-  script += rest;
-  return script;
+  // Every call has its own guard: a page that lacks one function, or one that throws, still gets
+  // every value that follows.
+  std::wstring js = PageCall(L"renderReservedQueue");
+  js += PageCall(L"renderSearchResults");
+  js += PageCall(L"initSoundTable", ScriptLiteral{BuildSoundTablePayload()});
+  js += PageCall(L"initPlayedHistory", ScriptLiteral{BuildHistoryPayload()});
+  js += PageCall(L"initFavorites", ScriptLiteral{BuildFavoritesPayload()});
+  js += PageCall(L"initUserKeys", ScriptLiteral{BuildUserKeyIdList()});
+  js += PageCall(L"initHelpText", ScriptLiteral{BuildHelpPayload()}, s.helpFontPx, s.helpPageSec);
+  // The fixed 100 holds the place of a value the page no longer reads, so the later arguments
+  // keep their positions.
+  js += PageCall(L"initAppSettings", s.autoKeyMode, port1Module, port2Module, s.outputMode, s.chordYAdj,
+                 s.jumpMarkYAdj, s.reverbLevel, s.startFullscreen, s.moduleTonePreset, s.use8850NativeMap, 100,
+                 ScriptLiteral{NumberObject({{L"on", s.reverbShapeOn},
+                                             {L"macro", s.reverbMacro},
+                                             {L"time", s.reverbTime},
+                                             {L"preLpf", s.reverbPreLpf}})},
+                 s.fullScore,
+                 ScriptLiteral{NumberObject(
+                     {{L"macro", s.chorusMacro}, {L"level", s.chorusLevel}, {L"depth", s.chorusDepth}})});
+  js += PageCall(L"initScoreText", s.scLyrSize, s.scLyrColor, s.scLyrBold, s.scLyrOutline, s.scChdSize,
+                 s.scChdColor, s.scChdBold, s.scChdOutline);
+  js += PageCall(L"setNumLockOffDisplay", s.numLockOff);
+  js += PageCall(L"initExtRouting", s.extOn, s.extToCh, s.extCc, s.extPc, s.extClock, FormatExtRouting(),
+                 FormatExtNoteMap(), extDevice);
+  js += PageCall(L"updateGlobalVolDisplay", s.volAllUser, s.volOrchUser);
+  js += PageCall(L"setMixerMaxPct", s.mixerMaxPct);
+  js += PageCall(L"setCcDedupDisplay", s.ccDedupOn);
+  js += PageCall(L"setRawSoundDisplay", s.rawSound);
+  js += PageCall(L"setSaxExprDisplay", s.saxExpr);
+  js += PageCall(L"setSaxLayerDisplay", s.saxLayer);
+  js += PageCall(L"setSaxBoostDisplay", s.saxBoost);
+  js += PageCall(L"setSaxInsFxDisplay", s.saxInsFx, s.saxInsLv);
+  js += PageCall(L"setSaxPlayDisplay", s.saxBend, s.saxBreath, s.saxGate);
+  js += PageCall(L"setBuiltinSynthDisplay", s.builtinSynth ? 1 : 0);
+  js += PageCall(L"setPcIsLaptop", HasBattery() ? 1 : 0);
+  js += PageCall(L"setBgRandomDisplay", s.bgRandom);
+  js += PageCall(L"setLyricFontDisplay", lyricFont);
+  js += PageCall(L"setLyricWaitColorDisplay", waitColor);
+  js += PageCall(L"setLyricSungColorDisplay", sungColor);
+  js += PageCall(L"setLyricFontScaleDisplay", s.lyricFontScale);
+  js += PageCall(L"initCustomFonts", ScriptLiteral{ListFontFiles()});
+  js += PageCall(L"initEqFromApp", EqSettings.lowFreq, EqSettings.lowGain, EqSettings.highFreq,
+                 EqSettings.highGain);
+  return js;
+}
+
+void SendSongListToPage() {
+  if (MainPageView) MainPageView->CallWithTable("initSongDb", BuildSongListTable());
 }
 
 std::wstring BuildBootEnvScript() {
   std::wstring env = EnvSettingsScriptArgument();
   if (env.empty()) return {};
-  return L"try{ applyEnvSettings(" + env + L"); }catch(e){ console.log(e); }";
+  return PageCall(L"applyEnvSettings", JsonText{std::move(env)});
 }
 
 std::wstring BuildBootSecondScript() {
   const AppSettings& s = Settings;
   std::vector<std::wstring> videos = ListPlayableVideos();
-  std::wstring js = L"try{ initMonitorList(" + BuildMonitorListJson() + L"," + N(s.customerMonitor) + L"," +
-                    N(FindMainMonitorIndex()) + L"); initCustomerBright(" + N(s.customerBright) +
-                    L"); initCwLyricsPct(" + N(s.cwLyricsPct) + L"); initCwScoreFill(" + N(s.cwScoreFill) +
-                    L"); initCustomerVideo(" + N(s.customerVideo) + L", '" +
-                    EscapeForScript(videos.empty() ? std::wstring() : videos.front()) + L"', " +
-                    N(static_cast<int>(videos.size())) + L"); }catch(e){}";
+  std::wstring js = PageCall(L"initMonitorList", ScriptLiteral{BuildMonitorListJson()}, s.customerMonitor,
+                             FindMainMonitorIndex());
+  js += PageCall(L"initCustomerBright", s.customerBright);
+  js += PageCall(L"initCwLyricsPct", s.cwLyricsPct);
+  js += PageCall(L"initCwScoreFill", s.cwScoreFill);
+  js += PageCall(L"initCustomerVideo", s.customerVideo, videos.empty() ? std::wstring() : videos.front(),
+                 static_cast<int>(videos.size()));
   js += BuildPcVideoInfoScript();
   js += BuildCamListScript();
   js += BuildLiteModeScript();
-  js += L"try{ initKeepAdjust(" + N(s.keepAdjust) + L"); }catch(e){}";
+  js += PageCall(L"initKeepAdjust", s.keepAdjust);
   js += BuildInitMedleyScript();
   return js;
 }
@@ -138,12 +160,15 @@ void OnMainNavigationCompleted() {
   if (BootHooks.waitForStartupLoad) BootHooks.waitForStartupLoad();
   DebugLog(L"[BOOT] join 완료 - 화면 초기 데이터 심기");
 
+  // The song list goes first, as data the page parses; the rest of the first script follows it
+  // on the same ordered channel.
+  SendSongListToPage();
   RunOnMainPage(BuildBootFirstScript());
   RunOnMainPage(BuildBootEnvScript());
-  RunOnMainPage(L"try{ " + BuildInitSoundStateScript() + L"; }catch(e){ console.log(e); }");
-  RunOnMainPage(L"try{ " + BuildMixerInitScript() + L"; }catch(e){ console.log(e); }");
+  RunOnMainPage(GuardedCall(BuildInitSoundStateScript()));
+  RunOnMainPage(GuardedCall(BuildMixerInitScript()));
 
-  if (TakeFirstInstallFlag()) RunOnMainPage(L"try{ startFullUpdateAuto(); }catch(e){ console.log(e); }");
+  if (TakeFirstInstallFlag()) RunOnMainPage(PageCall(L"startFullUpdateAuto"));
 
   std::wstring bgImages = BuildBgImagesScript();
   {

@@ -14,10 +14,12 @@ struct PageBootHooks {
 };
 void SetPageBootHooks(PageBootHooks hooks);
 
-// The first boot script: song list, tone table, history, favourites, singer keys, help text and
-// every display value of the settings. UTF-8, as the page channel carries it (it holds the whole
-// song array).
-std::string BuildBootFirstScript();
+// The first boot data: the song list goes to the page's initSongDb as a table the page parses
+// (the largest payload of a run), then the first boot script follows it: tone table, history,
+// favourites, singer keys, help text and every display value of the settings, each call in its
+// own guard so that one missing page function never hides the values after it.
+void SendSongListToPage();
+std::wstring BuildBootFirstScript();
 // The environment blob script ("" when there is no valid page settings object).
 std::wstring BuildBootEnvScript();
 // The second boot script: monitors, customer window values, PC/video info, medley list.

@@ -168,6 +168,10 @@ void PageView::RunScriptUtf8(std::string script, ScriptDoneHandler done) {
   plat::RunPageViewScript(view_, std::move(script), std::move(done));
 }
 
+void PageView::CallWithTable(std::string_view function, std::string jsonTable, ScriptDoneHandler done) {
+  plat::RunPageViewTableCall(view_, function, std::move(jsonTable), std::move(done));
+}
+
 std::string PageView::Address() const { return shown_ ? plat::PageViewAddress(view_) : std::string(); }
 
 bool PageView::Connected() const { return plat::PageViewConnected(view_); }

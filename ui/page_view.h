@@ -42,6 +42,11 @@ class PageView {
   // The same for script text that is already UTF-8 (large payload scripts).
   void RunScriptUtf8(std::string script, ScriptDoneHandler done = nullptr);
 
+  // Calls the page function `function` with the rows of a UTF-8 JSON table
+  // {"keys":[...],"rows":[[...],...]} as a list of objects, in order with the scripts. The page
+  // parses the table as data, not as script: the way for large payloads such as the song list.
+  void CallWithTable(std::string_view function, std::string jsonTable, ScriptDoneHandler done = nullptr);
+
   // The page's address with the run's token (empty before the first document).
   std::string Address() const;
   bool Connected() const;

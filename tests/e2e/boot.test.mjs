@@ -26,20 +26,31 @@ test('start on a demo library: boot log and initSongDb with every demo song',
   fs.writeFileSync(path.join(root, 'system', 'env_settings.cfg'), '{"listFontPx":19}');
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'helpFontPx=31\nport1Module=SC8820\n');
 
-  const { page, scripts } = await openProgramPage(t, root);
+  // A stray build file under the install root is swept away beside the start.
+  const stray = path.join(root, 'system', 'Pelmora1.exe');
+  fs.writeFileSync(stray, 'x');
 
-  const first = await waitFor(() => scripts.find((s) => s.startsWith('initSongDb(')), 'initSongDb');
-  const payload = first.substring('initSongDb('.length, first.indexOf('); renderReservedQueue();'));
-  const list = vm.runInNewContext('(' + payload + ')');
-  assert.deepEqual(Array.from(list, (s) => Number(s.id)).sort((a, b) => a - b), songs);
-  for (const song of list) assert.ok(String(song.title).length > 0, 'song ' + song.id + ' has a title');
-  assert.match(first, /try\{ initHelpText\(\[[^\]]*\],31,9\); \}catch\(e\)\{\} initAppSettings\(0, 'SC8820', 'SC8850', /);
+  const { page, scripts, frames } = await openProgramPage(t, root);
+
+  // The song list comes first, as a table the page parses, then the rest of the first script.
+  const songTable = () => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb');
+  const table = await waitFor(songTable, 'the initSongDb table');
+  assert.deepEqual(table.table.keys.slice(0, 10),
+                   ['id', 'title', 'subtitle', 'singer', 'tempo', 'genre', 'keys', 'chosung', 'singerChosung', 'line1']);
+  assert.deepEqual(table.table.rows.map((r) => r[0]).sort((a, b) => a - b), songs);
+  for (const row of table.table.rows) assert.ok(String(row[1]).length > 0, 'song ' + row[0] + ' has a title');
+  const first = await waitFor(() => scripts.find((s) => s.startsWith('try{ renderReservedQueue(); }catch(e){}')),
+                              'the first boot script');
+  const at = (text) => frames.findIndex((f) => f.text === text);
+  assert.ok(frames.indexOf(table) < at(first), 'the song table goes before the first script');
+  assert.match(first, /try\{ initHelpText\(\[[^\]]*\],31,9\); \}catch\(e\)\{\}try\{ initAppSettings\(0,'SC8820','SC8850',/);
 
   // The page layout follows the first script; the second script closes the boot.
   const env = await waitFor(() => scripts.find((s) => s.startsWith('try{ applyEnvSettings(')), 'applyEnvSettings');
-  assert.equal(env, 'try{ applyEnvSettings({"listFontPx":19}); }catch(e){ console.log(e); }');
+  assert.equal(env, 'try{ applyEnvSettings({"listFontPx":19}); }catch(e){}');
   assert.ok(scripts.indexOf(env) > scripts.indexOf(first));
   await waitFor(() => scripts.find((s) => s.startsWith('try{ initMonitorList(')), 'initMonitorList');
+  await waitFor(() => !fs.existsSync(stray), 'the stray file swept away');
 
   const log = await waitFor(() => {
     const text = readLog(root);
@@ -55,8 +66,73 @@ test('start on a demo library: boot log and initSongDb with every demo song',
   assert.ok(joined > log.indexOf('[BOOT] *** 시작 로드 스레드 정상 종료 ***'));
 
   // A reload gets all page data again from a second boot.
-  const before = scripts.filter((s) => s.startsWith('initSongDb(')).length;
+  const songTables = () => frames.filter((f) => f.kind === 'T' && f.name === 'initSongDb').length;
+  const before = songTables();
   await page.reload();
-  await waitFor(() => scripts.filter((s) => s.startsWith('initSongDb(')).length > before, 'a second initSongDb');
+  await waitFor(() => songTables() > before, 'a second initSongDb');
   await waitFor(() => readLog(root).split('[BOOT] *** NavigationCompleted 정상 종료').length === 3, 'a second boot');
+});
+
+// Every boot function of the first script, in its order, with the page's name for it.
+const firstBootCalls = [
+  'initSongDb', 'renderReservedQueue', 'renderSearchResults', 'initSoundTable', 'initPlayedHistory',
+  'initFavorites', 'initUserKeys', 'initHelpText', 'initAppSettings', 'initScoreText', 'setNumLockOffDisplay',
+  'initExtRouting', 'updateGlobalVolDisplay', 'setMixerMaxPct', 'setCcDedupDisplay', 'setRawSoundDisplay',
+  'setSaxExprDisplay', 'setSaxLayerDisplay', 'setSaxBoostDisplay', 'setSaxInsFxDisplay', 'setSaxPlayDisplay',
+  'setBuiltinSynthDisplay', 'setPcIsLaptop', 'setBgRandomDisplay', 'setLyricFontDisplay',
+  'setLyricWaitColorDisplay', 'setLyricSungColorDisplay', 'setLyricFontScaleDisplay', 'initCustomFonts',
+  'initEqFromApp', 'applyEnvSettings', 'initMonitorList', 'initCustomerBright', 'initKeepAdjust'];
+
+test('a page that lacks one boot function, or has one that throws, still receives every other value',
+     { skip: !demoTool && 'no demo library generator yet' }, async (t) => {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-boot-'));
+  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  execFileSync(demoTool, [root], { stdio: 'inherit' });
+  const songs = demoSongNumbers(root);
+  fs.writeFileSync(path.join(root, 'system', 'env_settings.cfg'), '{"listFontPx":19}');
+  fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'),
+                   "numLockOff=2\nlyricFont=Don't.ttf\nsaxBend=0\nlyricFontScale=120\n");
+
+  // Once the page's own scripts have run, every boot function records its arguments, except the
+  // missing ones; initFavorites throws.
+  const missing = ['initSoundTable', 'initAppSettings'];
+  const initScript = `(${(names, gone) => {
+    window.__bootCalls = {};
+    window.addEventListener('load', () => {
+      for (const name of names) {
+        if (gone.includes(name)) {
+          window[name] = undefined;
+          continue;
+        }
+        window[name] = (...args) => {
+          window.__bootCalls[name] = JSON.parse(JSON.stringify(args));
+          if (name === 'initFavorites') throw new Error('broken panel');
+        };
+      }
+    }, true);
+  }})(${JSON.stringify(firstBootCalls)}, ${JSON.stringify(missing)})`;
+  const { page } = await openProgramPage(t, root, {}, { initScript });
+
+  const calls = await waitFor(async () => {
+    const c = await page.evaluate(() => window.__bootCalls);
+    return c && c.initKeepAdjust ? c : null;
+  }, 'the whole boot');
+  for (const name of firstBootCalls) {
+    if (missing.includes(name)) assert.equal(calls[name], undefined, name);
+    else assert.ok(calls[name], 'the page got ' + name);
+  }
+  // The song list arrives as objects, every demo song once, in the keys of the page's song list.
+  const list = calls.initSongDb[0];
+  assert.deepEqual(list.map((s) => s.id).sort((a, b) => a - b), songs);
+  for (const song of list) {
+    assert.deepEqual(Object.keys(song).slice(0, 10),
+                     ['id', 'title', 'subtitle', 'singer', 'tempo', 'genre', 'keys', 'chosung', 'singerChosung', 'line1']);
+    assert.equal(typeof song.title, 'string');
+    assert.equal(typeof song.tempo, 'number');
+  }
+  assert.deepEqual(calls.setNumLockOffDisplay, [2]);
+  assert.deepEqual(calls.setLyricFontDisplay, ["Don't.ttf"]);
+  assert.deepEqual(calls.setSaxPlayDisplay.slice(0, 1), [0]);
+  assert.deepEqual(calls.setLyricFontScaleDisplay, [120]);
+  assert.deepEqual(calls.applyEnvSettings, [{ listFontPx: 19 }]);
 });

@@ -70,17 +70,41 @@ export function collectScripts(page) {
   return scripts;
 }
 
+// Every frame the program sends to the page, in arrival order: { kind, seq, text } where text is
+// the script of an "S" frame, and { kind: 'T', seq, name, table } for a table call.
+export function collectFrames(page) {
+  const frames = [];
+  page.on('websocket', (ws) => {
+    ws.on('framereceived', (frame) => {
+      const data = typeof frame.payload === 'string' ? frame.payload : frame.payload.toString();
+      const kind = data.charAt(0);
+      const space = data.indexOf(' ');
+      if (kind === 'T') {
+        const nameEnd = data.indexOf(' ', space + 1);
+        frames.push({ kind, seq: data.substring(1, space), name: data.substring(space + 1, nameEnd),
+                      table: JSON.parse(data.substring(nameEnd + 1)) });
+      } else {
+        frames.push({ kind, seq: space < 0 ? '' : data.substring(1, space),
+                      text: space < 0 ? data.substring(1) : data.substring(space + 1) });
+      }
+    });
+  });
+  return frames;
+}
+
 // The program on `root` and its page open in headless Chromium, collecting the scripts it is
-// sent; both are closed when test `t` ends.
-export async function openProgramPage(t, root, env = {}) {
+// sent; both are closed when test `t` ends. `initScript` runs in the page before its own scripts.
+export async function openProgramPage(t, root, env = {}, { initScript } = {}) {
   const { child, address } = startProgram(root, env);
   t.after(() => stopProgram(child));
   const browser = await openBrowser();
   t.after(() => browser.close());
   const page = await browser.context.newPage();
+  if (initScript) await page.addInitScript(initScript);
   const scripts = collectScripts(page);
+  const frames = collectFrames(page);
   await page.goto(await address);
-  return { child, page, scripts };
+  return { child, page, scripts, frames };
 }
 
 export async function waitFor(fn, what, ms = 30000) {

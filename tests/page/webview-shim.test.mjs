@@ -109,3 +109,44 @@ test('zoom and browser keys are held back only when the settings say so', () => 
     assert.equal(keydown(settings, init), want, JSON.stringify([settings, init]));
   }
 });
+
+test('a table frame hands its rows to the page function as objects, in order with the scripts', () => {
+  const { context, socket } = loadShim({});
+  socket.open();
+  vm.runInContext('var got = []; function takeSongs(list) { got.push(list); }', context);
+  const table = {
+    keys: ['id', 'title', 'line1', 'koTitle', 'koSinger', '__proto__'],
+    rows: [[1, "Don't \"x\"", 'a b'], [2, 'T', '', null, '가수'], [3, '제목', 'x', '한', '둘', { polluted: 1 }], 7],
+  };
+  socket.deliver('S1 got.push("before");');
+  socket.deliver('T2 takeSongs ' + JSON.stringify(table));
+  socket.deliver('S3 got.push("after");');
+  const got = JSON.parse(vm.runInContext('JSON.stringify(got)', context));
+  assert.deepEqual(got, [
+    'before',
+    [{ id: 1, title: "Don't \"x\"", line1: 'a b' },
+     { id: 2, title: 'T', line1: '', koSinger: '가수' },  // null and missing cells leave their keys out
+     { id: 3, title: '제목', line1: 'x', koTitle: '한', koSinger: '둘' },
+     {}],
+    'after',
+  ]);
+  assert.equal(vm.runInContext('Object.prototype.polluted', context), undefined);
+  assert.deepEqual(socket.sent, ['D1', 'D2', 'D3']);
+});
+
+test('a table frame for a missing function, or with bad data, is answered and stops nothing', () => {
+  const { context, socket } = loadShim({});
+  socket.open();
+  vm.runInContext('var calls = []; function take(list) { calls.push(list.length); }', context);
+  const cases = [
+    'T1 noSuchFunction {"keys":["id"],"rows":[[1]]}',
+    'T2 take {"keys":["id"],"rows":[[1],',  // cut short
+    'T3 take [1,2]',                         // not a table: an empty list
+    'T4 take',
+    'T5',
+    'T6 take {"keys":["id"],"rows":[[1],[2]]}',
+  ];
+  for (const frame of cases) socket.deliver(frame);
+  assert.deepEqual(Array.from(vm.runInContext('calls', context)), [0, 2]);
+  assert.deepEqual(socket.sent, ['D1', 'D2', 'D3', 'D4', 'D5', 'D6']);
+});

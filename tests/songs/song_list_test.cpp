@@ -161,3 +161,29 @@ TEST_F(SongListTest, RegeneratedCatalogueLoads) {
   EXPECT_EQ(SongList[0].chosung, L"ㅇㄹㄹ");
   EXPECT_TRUE(SongList[0].koTitle.empty());
 }
+
+TEST_F(SongListTest, TableForThePage) {
+  const std::string head =
+      "{\"keys\":[\"id\",\"title\",\"subtitle\",\"singer\",\"tempo\",\"genre\",\"keys\",\"chosung\","
+      "\"singerChosung\",\"line1\",\"koTitle\",\"koSinger\"],\"rows\":[";
+  SetList({});
+  EXPECT_EQ(BuildSongListTable(), head + "]}");
+
+  // The same texts as the script array: control characters dropped; JSON escapes only " and \,
+  // and a lone surrogate becomes U+FFFD so the frame stays valid UTF-8.
+  SongRecord dont{5, L"k", L"C", L"팝", L"Don't \"x\"", L"", L"A\\B", L"line\tone\n", 0, L"", L"", L"", L""};
+  SongRecord nine{9, L"p", L"", L"", L"T", L"s", L"S", L"", 120, L"ㅌ", L"ㅅ", L"", L"가수"};
+  SongRecord both = dont;
+  both.koTitle = L"제목";
+  both.koSinger = std::wstring(L"a") + wchar_t(0xD800) + L"b";
+  SongRecord titleOnly = dont;
+  titleOnly.koTitle = L"제목";
+  SetList({nine, dont, both, titleOnly});
+  EXPECT_EQ(BuildSongListTable(),
+            head + U8(L"[9,\"T\",\"s\",\"S\",120,\"\",\"\",\"ㅌ\",\"ㅅ\",\"\",null,\"가수\"],"
+                      L"[5,\"Don't \\\"x\\\"\",\"\",\"A\\\\B\",0,\"팝\",\"C\",\"\",\"\",\"lineone\"],"
+                      L"[5,\"Don't \\\"x\\\"\",\"\",\"A\\\\B\",0,\"팝\",\"C\",\"\",\"\",\"lineone\",\"제목\",\"a\xFFFD"
+                      L"b\"],"
+                      L"[5,\"Don't \\\"x\\\"\",\"\",\"A\\\\B\",0,\"팝\",\"C\",\"\",\"\",\"lineone\",\"제목\"]") +
+                "]}");
+}

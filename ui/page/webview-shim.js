@@ -1,8 +1,9 @@
 // The page's end of the channel to the program, put in front of the page's own markup by the
 // page host. window.chrome.webview.postMessage sends a command to the program; scripts from the
 // program run here in arrival order at global scope, and one that throws does not stop the next.
-// Frames (first character = kind): program -> page "S<seq> <script>", "R" (reload),
-// "G<address>"; page -> program "M<text>", "J<json>", "N" (loaded), "D<seq>" (script done).
+// Frames (first character = kind): program -> page "S<seq> <script>", "T<seq> <function> <json
+// table>" (large data such as the song list: parsed here as JSON, not run as script), "R"
+// (reload), "G<address>"; page -> program "M<text>", "J<json>", "N" (loaded), "D<seq>" (done).
 (function (global) {
   'use strict';
   var settings = global.__tvSettings || {};
@@ -36,6 +37,59 @@
     send('D' + seq);
   }
 
+  // A function that turns one row of a table into an object: cell i under keys[i]; a null cell,
+  // or one past the row's end, leaves its key out. A row without null cells is built by one
+  // object literal for its length (one allocation with a fixed shape: the cheapest way for a
+  // fresh page to make tens of thousands of objects); other rows key by key.
+  function rowMaker(keys) {
+    var names = [];
+    for (var i = 0; i < keys.length; i++) names.push(String(keys[i]));
+    var slowBody = 'var n=r.length,o={};';
+    var literals = [];
+    var props = [];
+    for (var k = 0; k <= names.length; k++) {
+      literals.push(new Function('r', 'return {' + props.join(',') + '};'));
+      if (k === names.length) break;
+      if (names[k] === '__proto__') continue;
+      var name = JSON.stringify(names[k]);
+      props.push(name + ':r[' + k + ']');
+      slowBody += 'if(n>' + k + '&&r[' + k + ']!==null)o[' + name + ']=r[' + k + '];';
+    }
+    var slow = new Function('r', slowBody + 'return o;');
+    var count = names.length;
+    return function (r) {
+      if (!Array.isArray(r)) return {};
+      var n = r.length;
+      if (n > count) return slow(r);
+      for (var c = 0; c < n; c++) {
+        if (r[c] === null) return slow(r);
+      }
+      return literals[n](r);
+    };
+  }
+
+  function tableObjects(table) {
+    var keys = table && table.keys;
+    var rows = table && table.rows;
+    if (!Array.isArray(keys) || !Array.isArray(rows)) return [];
+    var make = rowMaker(keys);
+    var list = new Array(rows.length);
+    for (var i = 0; i < rows.length; i++) list[i] = make(rows[i]);
+    return list;
+  }
+
+  // Calls a page function with a table's rows; a page without the function skips it, like a
+  // script's guarded call.
+  function runTableCall(seq, name, json) {
+    try {
+      var fn = global[name];
+      if (typeof fn === 'function') fn(tableObjects(JSON.parse(json)));
+    } catch (e) {
+      try { console.error(e); } catch (ignored) { /* no console */ }
+    }
+    send('D' + seq);
+  }
+
   function onFrame(event) {
     var data = event.data;
     if (typeof data !== 'string' || data.length === 0) return;
@@ -44,6 +98,12 @@
       var space = data.indexOf(' ');
       if (space < 0) space = data.length;
       runScript(data.substring(1, space), data.substring(space + 1));
+    } else if (kind === 'T') {
+      var at = data.indexOf(' ');
+      var nameEnd = at < 0 ? -1 : data.indexOf(' ', at + 1);
+      if (nameEnd < 0) nameEnd = data.length;
+      runTableCall(data.substring(1, at < 0 ? data.length : at),
+                   at < 0 ? '' : data.substring(at + 1, nameEnd), data.substring(nameEnd + 1));
     } else if (kind === 'R') {
       global.location.reload();
     } else if (kind === 'G') {
