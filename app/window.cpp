@@ -40,6 +40,9 @@ PageTargets DefaultPageTargets() {
   t.runOnMain = [](std::wstring_view script, std::function<void(bool)> done) {
     if (MainPageView) MainPageView->RunScript(script, std::move(done));
   };
+  t.tableCallOnMain = [](std::string_view function, std::string table) {
+    if (MainPageView) MainPageView->CallWithTable(function, std::move(table));
+  };
   t.customerExists = [] { return CustomerPageView != nullptr; };
   t.runCustomerScript = [](std::wstring_view script) { RunCustomerScript(script); };
   t.runOnCustomer = [](std::wstring_view script, std::function<void(bool)> done) {
@@ -145,9 +148,8 @@ void HandleChordInfo(const std::wstring& text) {
 void HandleRefreshSongList() {
   const int count = LoadPopKoIndex();
   if (count <= 0 || !Pages().mainExists()) return;
-  plat::PostWindowMessage(WM_RUN_PAGE_SCRIPT, 0, 0,
-                          std::make_unique<std::wstring>(
-                              PageCall(L"initSongDb", ScriptLiteral{Utf8ToWide(BuildSongListPayload())})));
+  // The whole list again, as data the page parses (the main page is the one that searches).
+  Pages().tableCallOnMain("initSongDb", BuildSongListTable());
   DebugLog(L"팝송 한글검색: 화면 곡목록 갱신 " + std::to_wstring(count) + L"곡");
 }
 

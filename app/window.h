@@ -65,6 +65,7 @@ void DeferredCustomerInitThread(std::unique_ptr<std::wstring> script, int genera
 struct PageTargets {
   std::function<bool()> mainExists;
   std::function<void(std::wstring_view, std::function<void(bool)>)> runOnMain;
+  std::function<void(std::string_view, std::string)> tableCallOnMain;  // PageView::CallWithTable
   std::function<bool()> customerExists;
   std::function<void(std::wstring_view)> runCustomerScript;  // the script channel's customer run
   std::function<void(std::wstring_view, std::function<void(bool)>)> runOnCustomer;

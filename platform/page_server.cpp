@@ -471,7 +471,8 @@ struct SharedTextBody {
 // The page's end of the channel: a WebSocket connection to one view.
 class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
  public:
-  ChannelSession(tcp::socket&& socket, int viewId) : ws_(std::move(socket)), viewId_(viewId) {}
+  ChannelSession(tcp::socket&& socket, int viewId)
+      : ws_(std::move(socket)), viewId_(viewId), arrival_(NextArrival()) {}
 
   template <class Request>
   void Start(const Request& request) {
@@ -507,6 +508,11 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
   }
 
  private:
+  static uint64_t NextArrival() {
+    static std::atomic<uint64_t> counter{0};
+    return ++counter;
+  }
+
   void OnAccepted(beast::error_code ec) {
     if (ec) return;
     accepted_ = true;
@@ -514,7 +520,8 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
     {
       std::lock_guard lock(g.mu);
       View* v = FindViewLocked(viewId_);
-      if (!v || g.stopping) {
+      // The page whose upgrade came last is the view's page, whichever handshake ends first.
+      if (!v || g.stopping || (v->conn && v->conn->arrival_ > arrival_)) {
         ended_ = true;
       } else {
         older = std::move(v->conn);
@@ -636,6 +643,7 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
 
   websocket::stream<beast::tcp_stream> ws_;
   const int viewId_;
+  const uint64_t arrival_;  // order in which the upgrade requests came
   beast::flat_buffer in_;
   // The rest only on this connection's strand.
   std::deque<std::shared_ptr<const std::string>> out_;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "base/debug_log.h"
+#include "base/page_script.h"
 #include "base/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -281,16 +282,23 @@ std::string BuildSongListPayloadFor(const std::vector<int>& numbers) {
   return BuildPayload(false, [&](const SongRecord& song) { return wanted.contains(song.id); });
 }
 
+namespace {
+// Redraws the search results with the new list, when the page has them.
+constexpr const wchar_t* kRenderSearchResults =
+    L"; if(typeof renderSearchResults==='function') renderSearchResults();";
+}  // namespace
+
 std::string PostSongListUpdate(const std::vector<int>& addedNumbers) {
   std::vector<int> numbers = addedNumbers;
   std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
   if (numbers.empty() || numbers.size() > 3000) {
     DebugLog(L"화면 곡목록 갱신: 전체 " + std::to_wstring(GetSongCount()) + L"곡 다시 심음");
-    return "try { initSongDb(" + BuildSongListPayload() +
-           "); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }";
+    return WideToUtf8(GuardedScript(PageCallText(L"initSongDb", ScriptLiteral{Utf8ToWide(BuildSongListPayload())}) +
+                                    kRenderSearchResults));
   }
   DebugLog(L"화면 곡목록 갱신: 새 곡 " + std::to_wstring(numbers.size()) + L"곡만 반영(부분 갱신 - 빠름)");
-  return "try { mergeSongDb(" + BuildSongListPayloadFor(numbers) +
-         "); if(typeof renderSearchResults==='function') renderSearchResults(); } catch(e) { console.log(e); }";
+  return WideToUtf8(GuardedScript(
+      PageCallText(L"mergeSongDb", ScriptLiteral{Utf8ToWide(BuildSongListPayloadFor(numbers))}) +
+      kRenderSearchResults));
 }
