@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/hotkey.h"
 #include "playback/services.h"
+#include "playback/tempo.h"
 #include "songs/services.h"
 #include "songs/song_list.h"
 #include "sound/services.h"

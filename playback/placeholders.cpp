@@ -19,7 +19,7 @@ PlaybackStateValues PlaybackState;
 SongSetupMarker SongSetupSentMarker;
 CvtStateValues CvtState;
 std::atomic<uint8_t> FillPlaying{0};
-std::atomic<uint8_t> waitingGo{0};
+std::atomic<uint8_t>& waitingGo = PlaybackState.waitingGo;
 
 std::wstring BuildInitMedleyScript() {
   PLAYBACK_PLACEHOLDER(L"BuildInitMedleyScript");
@@ -35,4 +35,7 @@ bool LoadStyleSet(std::wstring_view, int) {
 void PushRhythmUi() { PLAYBACK_PLACEHOLDER(L"PushRhythmUi"); }
 void SendCvtToneSetup() { PLAYBACK_PLACEHOLDER(L"SendCvtToneSetup"); }
 void SendRhythmPartMaps() { PLAYBACK_PLACEHOLDER(L"SendRhythmPartMaps"); }
-void ToggleTempoLock() { PLAYBACK_PLACEHOLDER(L"ToggleTempoLock"); }
+void StartCvtRhythm() { PLAYBACK_PLACEHOLDER(L"StartCvtRhythm"); }
+void StopCvtRhythm() { PLAYBACK_PLACEHOLDER(L"StopCvtRhythm"); }
+void SelectRhythmStyle(int) { PLAYBACK_PLACEHOLDER(L"SelectRhythmStyle"); }
+void StartEndingFlourish() { PLAYBACK_PLACEHOLDER(L"StartEndingFlourish"); }
