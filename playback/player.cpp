@@ -116,6 +116,10 @@ uint32_t ComputeSetupSignature() {
   return bits ^ (HashSendTables() << 9);
 }
 
+int CountInClicks(uint32_t secondBarTick, int ppq) {
+  return static_cast<int>(std::clamp<uint32_t>(secondBarTick / static_cast<uint32_t>(ppq > 0 ? ppq : 120), 1, 8));
+}
+
 // ---- [SECTION] Chase planning ----------------------------------------------------------------
 
 bool IsChasedController(unsigned cc) {
@@ -418,8 +422,7 @@ void Run::StartSequence() {
       DebugLog(L"[빈 첫마디] 완전히 빈 첫 마디 - 건너뛰고 tick " + std::to_wstring(a) + L" 부터 시작");
       startAbove0();
     } else {
-      int n = static_cast<int>(a / static_cast<uint32_t>(ppq_));
-      n = std::clamp(n, 1, 8);
+      const int n = CountInClicks(a, ppq_);
       DebugLog(L"[빈 첫마디] 완전히 빈 첫 마디 - 하이햇 " + std::to_wstring(n) + L"번으로 박 신호");
       if (MidiOutHandle p1 = MidiOutPort1.load()) {
         int tempo = 500000;

@@ -48,6 +48,9 @@ ChasePlan PlanChase(const SongModel& song, uint32_t startTick, uint32_t previous
 // Whether controller `cc` is chased (only its last value before the start is sent).
 bool IsChasedController(unsigned cc);
 
+// Count-in clicks in an empty first bar of `secondBarTick` ticks: one per beat, 1 to 8.
+int CountInClicks(uint32_t secondBarTick, int ppq);
+
 // The sound set-up signature of the rhythm and tone state; two runs with the same value have the
 // same sound set-up.
 uint32_t ComputeSetupSignature();
