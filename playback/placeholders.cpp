@@ -35,7 +35,9 @@ bool LoadStyleSet(std::wstring_view, int) {
 void PushRhythmUi() { PLAYBACK_PLACEHOLDER(L"PushRhythmUi"); }
 void SendCvtToneSetup() { PLAYBACK_PLACEHOLDER(L"SendCvtToneSetup"); }
 void SendRhythmPartMaps() { PLAYBACK_PLACEHOLDER(L"SendRhythmPartMaps"); }
-void StartCvtRhythm() { PLAYBACK_PLACEHOLDER(L"StartCvtRhythm"); }
-void StopCvtRhythm() { PLAYBACK_PLACEHOLDER(L"StopCvtRhythm"); }
+// The rhythm engine is not built: there is nothing to start or stop (the pause key and the
+// song-end commands call these with no song playing).
+void StartCvtRhythm() {}
+void StopCvtRhythm() {}
 void SelectRhythmStyle(int) { PLAYBACK_PLACEHOLDER(L"SelectRhythmStyle"); }
 void StartEndingFlourish() { PLAYBACK_PLACEHOLDER(L"StartEndingFlourish"); }
