@@ -14,7 +14,10 @@
 #include "base/trace_log.h"
 #include "app/window.h"
 #include "online/services.h"
+#include "playback/player.h"
 #include "playback/services.h"
+#include "playback/song_screen.h"
+#include "ui/script_channel.h"
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
 #include "platform/clock.h"
@@ -199,6 +202,11 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
 // Hooks through which the layers below reach up to the start-up and the window.
 static void InstallProgramHooks() {
   InstallPlaybackSignals();
+  SetTickInFlightFlag(&MainTickInFlight);
+  SetSongScreenCache([](const std::wstring& script) {
+    std::lock_guard lock(PageScriptCacheMutex);
+    SongScreenScript = script;
+  });
   PageBootHooks boot;
   boot.waitForStartupLoad = [] {
     if (StartupLoadThread.joinable()) StartupLoadThread.join();

@@ -13,6 +13,7 @@
 #include "platform/hotkey.h"
 #include "platform/key_grab.h"
 #include "playback/services.h"
+#include "playback/tempo.h"
 #include "songs/services.h"
 #include "songs/song_list.h"
 #include "sound/services.h"

@@ -147,6 +147,11 @@ std::vector<FakeMidiOutDevice> ParseFakeDevices(const char* text) {
     pos = end + 1;
     if (entry.empty()) continue;
     FakeMidiOutDevice dev;
+    constexpr std::wstring_view kHold = L"~hold";
+    if (entry.size() > kHold.size() && entry.compare(entry.size() - kHold.size(), kHold.size(), kHold) == 0) {
+      dev.holdsSysEx = true;
+      entry.resize(entry.size() - kHold.size());
+    }
     if (size_t bang = entry.rfind(L'!'); bang != std::wstring::npos) {
       dev.openError = static_cast<int>(std::wcstol(entry.c_str() + bang + 1, nullptr, 10));
       entry.resize(bang);

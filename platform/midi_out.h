@@ -10,7 +10,8 @@
 // open with an error number, to have unreadable capabilities, or to keep a SysEx buffer busy.
 // A device named "record:<file>" records into <file>. Scripted devices come from
 // SetFakeMidiOutDevices or, at first use, from the environment variable TAVELO_MIDI_OUT:
-// entries separated by ";", each "<name>[=<record file>][!<open error>]".
+// entries separated by ";", each "<name>[=<record file>][!<open error>][~hold]" (~hold: a
+// SysEx buffer stays busy until the device is reset).
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>

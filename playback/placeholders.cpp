@@ -19,7 +19,7 @@ PlaybackStateValues PlaybackState;
 SongSetupMarker SongSetupSentMarker;
 CvtStateValues CvtState;
 std::atomic<uint8_t> FillPlaying{0};
-std::atomic<uint8_t> waitingGo{0};
+std::atomic<uint8_t>& waitingGo = PlaybackState.waitingGo;
 
 std::wstring BuildInitMedleyScript() {
   PLAYBACK_PLACEHOLDER(L"BuildInitMedleyScript");
@@ -35,4 +35,9 @@ bool LoadStyleSet(std::wstring_view, int) {
 void PushRhythmUi() { PLAYBACK_PLACEHOLDER(L"PushRhythmUi"); }
 void SendCvtToneSetup() { PLAYBACK_PLACEHOLDER(L"SendCvtToneSetup"); }
 void SendRhythmPartMaps() { PLAYBACK_PLACEHOLDER(L"SendRhythmPartMaps"); }
-void ToggleTempoLock() { PLAYBACK_PLACEHOLDER(L"ToggleTempoLock"); }
+// The rhythm engine is not built: there is nothing to start or stop (the pause key and the
+// song-end commands call these with no song playing).
+void StartCvtRhythm() {}
+void StopCvtRhythm() {}
+void SelectRhythmStyle(int) { PLAYBACK_PLACEHOLDER(L"SelectRhythmStyle"); }
+void StartEndingFlourish() { PLAYBACK_PLACEHOLDER(L"StartEndingFlourish"); }

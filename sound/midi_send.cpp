@@ -313,6 +313,47 @@ bool SendSysExToPort(int port, const std::vector<uint8_t>& message) {
   return SendLongToHandle(handle, port == 1 ? 1 : 0, message);
 }
 
+bool SendSysExNoWait(MidiOutHandle handle, std::vector<uint8_t> bytes, PendingSysExList& pending) {
+  if (handle == 0 || bytes.empty()) return false;
+  auto record = std::make_unique<PendingSysEx>();
+  record->bytes = std::move(bytes);
+  record->handle = handle;
+  if (IsSynthMarker(handle)) {
+    ClearCcCache();
+    if (record->bytes.size() >= 2)
+      SendSysExToSynth(handle == BUILTIN_SYNTH_PORT2 ? 1 : 0, record->bytes.data(), record->bytes.size());
+    pending.push_back(std::move(record));
+    return true;
+  }
+  MidiSlot* slot = SlotOfHandle(handle);
+  if (!slot) return false;
+  std::lock_guard lock(slot->mu);
+  if (slot->value->load() != handle || !slot->dev) return false;
+  ClearCcCache();
+  double t0 = plat::NowMs();
+  int result = plat::MidiOutLongMsg(slot->dev, record->bytes.data(), record->bytes.size());
+  AccountMidiSend(plat::NowMs() - t0, record->bytes.size());
+  if (result != plat::kMidiOk) return false;
+  pending.push_back(std::move(record));
+  return true;
+}
+
+size_t CollectSysExDone(PendingSysExList& pending) {
+  size_t done = 0;
+  for (; done < pending.size(); ++done) {
+    const PendingSysEx& r = *pending[done];
+    if (IsSynthMarker(r.handle)) continue;
+    MidiSlot* slot = SlotOfHandle(r.handle);
+    if (!slot) continue;
+    std::lock_guard lock(slot->mu);
+    // A slot closed or reopened meanwhile: closing gave every buffer back.
+    if (slot->value->load() != r.handle || !slot->dev) continue;
+    if (!plat::MidiOutLongDone(slot->dev)) break;
+  }
+  pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(done));
+  return pending.size();
+}
+
 std::vector<std::vector<uint8_t>> SplitSysEx(std::string_view bytes) {
   std::vector<std::vector<uint8_t>> out;
   size_t i = 0;

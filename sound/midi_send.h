@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +25,20 @@ void SendSysExBothPorts(const std::vector<uint8_t>& message);
 // One complete SysEx message to one slot (0 = port 1, 1 = port 2), opening it when needed.
 // Nothing in raw sound mode. Clears the controller cache. False when not sent.
 bool SendSysExToPort(int port, const std::vector<uint8_t>& message);
+// A SysEx message handed to a port without waiting for the device: the record owns the bytes
+// until the device has let go of them (CollectSysExDone).
+struct PendingSysEx {
+  std::vector<uint8_t> bytes;
+  MidiOutHandle handle = 0;
+};
+using PendingSysExList = std::vector<std::unique_ptr<PendingSysEx>>;
+// Hands one complete SysEx message to a slot value (device or synthesizer marker) and returns at
+// once; the record joins `pending`. Sent also in raw sound mode (a song's own SysEx). Clears the
+// controller cache. False when nothing was sent (no such open port, device error).
+bool SendSysExNoWait(MidiOutHandle handle, std::vector<uint8_t> bytes, PendingSysExList& pending);
+// Frees the records whose device is done with them, in order; a record still being played out
+// stays (and the later ones wait behind it). Returns how many stay.
+size_t CollectSysExDone(PendingSysExList& pending);
 // Cuts a byte string into its SysEx messages; an unterminated tail is dropped.
 std::vector<std::vector<uint8_t>> SplitSysEx(std::string_view bytes);
 

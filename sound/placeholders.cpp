@@ -34,3 +34,12 @@ bool SoundTableIsEmpty() {
   return true;
 }
 void StartStopExternalClock() { SOUND_PLACEHOLDER(L"StartStopExternalClock"); }
+
+int GetCvtBassProgram() { return 33; }
+bool IsUserBassToneSet() { return false; }
+bool IsUserSaxToneSet() { return false; }
+int UserSaxProgram() { return 65; }
+bool IsUserDrumKitSet(int) { return false; }
+int UserDrumKitProgram(int) { return 0; }
+int DrumNoteOverride(int, int, int note) { return note; }
+int MelodyOctaveShift() { return 0; }

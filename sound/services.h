@@ -32,3 +32,16 @@ void ResendSendOffsets();
 void SendDryDrumBassSends();
 bool SoundTableIsEmpty();
 void StartStopExternalClock();
+
+// Tone choices of the rhythm parts that the player follows. The tone table is not built yet:
+// these answer as when the operator chose nothing (placeholders.cpp).
+int GetCvtBassProgram();  // 33 (fingered bass)
+bool IsUserBassToneSet();
+bool IsUserSaxToneSet();
+int UserSaxProgram();
+bool IsUserDrumKitSet(int channel);
+int UserDrumKitProgram(int channel);
+// The replacement note of a channel's tone slot, or the note itself.
+int DrumNoteOverride(int port, int channel, int note);
+// The octave shift of the melody channel's tone (port 1, channel 0).
+int MelodyOctaveShift();

@@ -1,0 +1,159 @@
+// Send-time precision of the player: a dense 32-channel song played to the recording devices,
+// the error of every channel message against its ideal time on the song's tempo map (median,
+// p99, max), once idle and once with every core busy; and the time from "START_SONG_ID:" to the
+// first channel message after the module setup.
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/settings/app_settings.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/midi_out.h"
+#include "platform/paths.h"
+#include "playback/player.h"
+#include "playback/services.h"
+#include "sound/services.h"
+#include "ui/play_commands.h"
+
+namespace {
+
+constexpr int kPpq = 480;
+constexpr int kTempoUs = 500000;
+constexpr uint32_t kSongTicks = 10 * 1920;  // 10 bars of 4/4 at 120 bpm: 20 s
+
+std::string Vlq(uint32_t v) {
+  std::string out(1, static_cast<char>(v & 0x7F));
+  while (v >>= 7) out.insert(out.begin(), static_cast<char>(0x80 | (v & 0x7F)));
+  return out;
+}
+
+// 32 tracks, one per channel (17 to 32 on the second port), eighth notes with a controller each.
+std::string DenseSongFile() {
+  std::string file = "MThd";
+  file += std::string("\0\0\0\6\0\1", 6);
+  const int tracks = 33;
+  file += static_cast<char>(tracks >> 8);
+  file += static_cast<char>(tracks & 0xFF);
+  file += static_cast<char>(kPpq >> 8);
+  file += static_cast<char>(kPpq & 0xFF);
+  auto chunk = [&](const std::string& body) {
+    file += "MTrk";
+    const uint32_t n = static_cast<uint32_t>(body.size());
+    file += {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
+    file += body;
+  };
+  chunk(Vlq(0) + "\xFF\x51\x03" + std::string{static_cast<char>(kTempoUs >> 16), static_cast<char>((kTempoUs >> 8) & 0xFF),
+                                             static_cast<char>(kTempoUs & 0xFF)} +
+        Vlq(kSongTicks) + "\xFF\x2F" + std::string(1, '\0'));
+  for (int t = 0; t < 32; ++t) {
+    const int ch = t % 16;
+    std::string body = Vlq(0) + "\xFF\x21\x01" + std::string(1, static_cast<char>(t / 16));
+    body += Vlq(0) + std::string{static_cast<char>(0xC0 | ch), static_cast<char>(t % 8)};
+    uint32_t at = 0;
+    for (uint32_t tick = static_cast<uint32_t>(t) * 7 % 240; tick + 200 < kSongTicks; tick += 240) {
+      body += Vlq(tick - at) + std::string{static_cast<char>(0x90 | ch), static_cast<char>(40 + t), 80};
+      body += Vlq(100) + std::string{static_cast<char>(0xB0 | ch), 11, static_cast<char>(tick % 128)};
+      body += Vlq(100) + std::string{static_cast<char>(0x80 | ch), static_cast<char>(40 + t), 0};
+      at = tick + 200;
+    }
+    body += Vlq(0) + "\xFF\x2F" + std::string(1, '\0');
+    chunk(body);
+  }
+  return file;
+}
+
+struct Line {
+  double ms;
+  std::vector<uint8_t> bytes;
+};
+
+std::vector<Line> Read(const std::filesystem::path& file) {
+  std::vector<Line> out;
+  std::ifstream in(file);
+  std::string tag, rest;
+  unsigned long long us;
+  while (in >> us >> tag && std::getline(in, rest)) {
+    Line l{us / 1000.0, {}};
+    for (size_t i = 0; i + 2 < rest.size() + 1; i += 3)
+      if (rest[i] == ' ' && i + 2 < rest.size() + 1) l.bytes.push_back(static_cast<uint8_t>(std::stoul(rest.substr(i + 1, 2), nullptr, 16)));
+    out.push_back(std::move(l));
+  }
+  return out;
+}
+
+void Play(const std::filesystem::path& root, const char* label, int busyThreads) {
+  const auto rec1 = root / (std::string(label) + "1.rec"), rec2 = root / (std::string(label) + "2.rec");
+  CloseMidiPorts();
+  plat::SetFakeMidiOutDevices({{L"P1", rec1, 0, false, false}, {L"P2", rec2, 0, false, false}});
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> busy;
+  for (int i = 0; i < busyThreads; ++i)
+    busy.emplace_back([&] {
+      volatile double x = 1;
+      while (!stop) x = x * 1.0000001 + 1e-9;
+    });
+  PlaybackState.SongStartGuardTime = 0;
+  const double t0 = plat::NowMs();
+  HandleStartSongId(L"START_SONG_ID:1");
+  for (int i = 0; i < 200 && !PlaybackState.isPlaying.load(); ++i) plat::SleepMs(5);
+  while (PlaybackState.PlayerThreadAlive.load()) plat::SleepMs(20);
+  stop = true;
+  for (auto& t : busy) t.join();
+
+  // Channel messages after the setup's last SysEx, both ports, in time order.
+  std::vector<Line> all = Read(rec1), two = Read(rec2);
+  size_t setupEnd = 0;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (!all[i].bytes.empty() && all[i].bytes[0] == 0xF0) setupEnd = i + 1;
+  std::vector<double> notes;
+  for (size_t i = setupEnd; i < all.size(); ++i)
+    if (!all[i].bytes.empty() && (all[i].bytes[0] & 0xF0) == 0x90 && all[i].bytes.size() == 3 && all[i].bytes[2] > 0)
+      notes.push_back(all[i].ms);
+  double firstChannel = 0;
+  for (size_t i = setupEnd; i < all.size(); ++i)
+    if (!all[i].bytes.empty() && all[i].bytes[0] >= 0x80 && all[i].bytes[0] < 0xF0) {
+      firstChannel = all[i].ms;
+      break;
+    }
+  // Ideal times of the port-1 note-ons (tracks 1 to 16), in order.
+  std::vector<double> ideal;
+  for (int t = 0; t < 16; ++t)
+    for (uint32_t tick = static_cast<uint32_t>(t) * 7 % 240; tick + 200 < kSongTicks; tick += 240)
+      ideal.push_back(tick * (kTempoUs / 1000.0) / kPpq);
+  std::sort(ideal.begin(), ideal.end());
+  if (notes.size() != ideal.size() || notes.empty()) {
+    std::printf("%s: %zu notes recorded, %zu expected\n", label, notes.size(), ideal.size());
+    return;
+  }
+  const double origin = notes[0] - ideal[0];
+  std::vector<double> err;
+  for (size_t i = 0; i < notes.size(); ++i) err.push_back(std::abs(notes[i] - origin - ideal[i]));
+  std::sort(err.begin(), err.end());
+  std::printf("%-10s notes %zu  error median %.3f ms  p99 %.3f ms  max %.3f ms  start->first message %.1f ms\n", label,
+              err.size(), err[err.size() / 2], err[err.size() * 99 / 100], err.back(), firstChannel - t0);
+}
+
+}  // namespace
+
+int main() {
+  const auto root = std::filesystem::temp_directory_path() / ("tavelo-bench-player-" + std::to_string(plat::NowUs()));
+  std::filesystem::create_directories(root / "system");
+  plat::SetRootDir(root);
+  plat::WriteFileAtomic(root / "system" / "P0001.MID", DenseSongFile());
+  plat::WriteFileAtomic(root / "system" / "P0001.txt", "벤치\n");
+  Settings = AppSettings{};
+  Settings.port1Device = L"P1";
+  Settings.port2Device = L"P2";
+  Settings.leadInMode = 0;
+  std::printf("dense song: 32 channels, eighth notes with a controller each, %u ticks at 120 bpm\n", kSongTicks);
+  Play(root, "idle", 0);
+  Play(root, "all-busy", static_cast<int>(std::thread::hardware_concurrency()));
+  CloseMidiPorts();
+  std::filesystem::remove_all(root);
+  return 0;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Real-time scheduling and precise waits for the threads that keep musical time.
+#include <string>
+
+namespace plat {
+
+enum class RealtimeLevel {
+  kFifo,     // SCHED_FIFO: runs before every ordinary thread
+  kNice,     // ordinary scheduling at a raised nice value
+  kNormal,   // nothing could be raised
+};
+
+// Raises the calling thread: SCHED_FIFO at `fifoPriority` when the system allows it, else the
+// highest nice value it allows. Also asks for the finest timer slack. `detail` gets a short text
+// of what was refused, for the caller's log.
+RealtimeLevel RaiseThreadRealtime(int fifoPriority, std::string* detail);
+// Back to ordinary scheduling at nice 0 (for a thread that is reused).
+void LowerThreadFromRealtime();
+
+// Sleeps until the monotonic time `deadlineMs` (the NowMs scale) without drift: the sleep is
+// absolute, so time spent before the call does not add to it. Returns at once when it is past.
+void SleepUntilMs(double deadlineMs);
+// Waits until `deadlineMs` exactly: an absolute sleep that wakes `spinMs` early, then a busy wait
+// on the clock for the rest.
+void WaitUntilMsPrecise(double deadlineMs, double spinMs);
+
+}  // namespace plat

@@ -1,0 +1,56 @@
+#pragma once
+// The song player: one run of PlayMidiThread plays the loaded song from a start tick to its end
+// or until it is stopped, against one monotonic clock, sending every channel message through
+// SendShortMidi to port 1, port 2 or the built-in synthesizer behind them.
+//
+// At most one run is in progress. A run is started only when the previous one has really ended
+// (StartPlayMidiThread refuses otherwise), and a stop is never lost: a stop bumps
+// PlaybackState.StopGeneration, which the run checks under the same lock just before it sets
+// isPlaying, so a stop that arrives while the run is still starting (module setup, chase) ends
+// it before any note.
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "songs/song_model.h"
+
+// Starts a run on a new detached thread. False (with a log line, and the song start guard
+// released) when a run is still in progress.
+bool StartPlayMidiThread();
+// Asks the current run to stop and waits up to `waitMs` (1 ms steps) for it to end. True when no
+// run is in progress any more.
+bool StopPlayer(unsigned waitMs);
+
+// Reports a tick to the window for the page's updateTick (at most one report in flight, unless
+// 500 ms passed).
+void PostTickUpdate(uint32_t tick);
+// The window's in-flight flag of tick reports; installed by the program at start.
+void SetTickInFlightFlag(std::atomic<uint8_t>* flag);
+
+// The note sent for a song note at the current key: drums (channels 9 to 12 of either port) and
+// key 0 are never transposed. -1 when the transposed note would leave 0..127: such a note is
+// not sent.
+int TransposeNote(int note, int channel, int key);
+
+// Tick of the first note-on (velocity above 0) outside channels 9 to 12; false when none.
+bool FirstNonDrumNoteTick(const SongModel& song, uint32_t* tick);
+
+// The chase before a start tick S: which of the song's events before S are sent to put every
+// channel into its state at S. A normal chase keeps every program change (they pair with bank
+// selects) and the last value of each chased controller, pitch bend and channel pressure; a fast
+// jump (same song, same sound set-up, previous position O) keeps only what differs between O and S.
+struct ChasePlan {
+  std::vector<uint8_t> skip;  // one per event; 1 = not sent by the chase
+  bool fast = false;
+  int keysSent = 0, keysAll = 0, sequenceEvents = 0;
+};
+ChasePlan PlanChase(const SongModel& song, uint32_t startTick, uint32_t previousTick, bool fast);
+// Whether controller `cc` is chased (only its last value before the start is sent).
+bool IsChasedController(unsigned cc);
+
+// Count-in clicks in an empty first bar of `secondBarTick` ticks: one per beat, 1 to 8.
+int CountInClicks(uint32_t secondBarTick, int ppq);
+
+// The sound set-up signature of the rhythm and tone state; two runs with the same value have the
+// same sound set-up.
+uint32_t ComputeSetupSignature();

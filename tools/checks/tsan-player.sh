@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# ThreadSanitizer run of the player stress test: start, stop, jump and key change from several
+# threads while a song plays. Builds only test_playback in its own build-tsan folder.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
+cmake --build build-tsan --target test_playback -j 4
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build-tsan/tests/test_playback --gtest_filter='PlayerStress.*'
