@@ -322,11 +322,13 @@ bool Run::StartUp() {
     if (port2Notes && !g_noPort2Logged.exchange(true)) {
       DebugLog(L"2포트 MIDI 장치를 찾지 못했습니다 - 이 곡은 2포트(채널17~32)를 쓰는 곡이라 1포트와 채널이 겹쳐 소리가 "
                L"섞일 수 있습니다.");
-      PostScriptToPage(
-          L"try{ alert('이 곡은 2포트(17~32채널) 악기를 쓰는 곡인데, 2포트 MIDI 장치를 찾지 못했습니다.\\n\\n2포트 "
-          L"채널이 1포트의 같은 채널번호와 겹쳐 소리가 섞여 나올 수 있습니다.\\n\\nCTRL+I에서 2포트 장치를 "
-          L"지정하거나, loopMIDI에 \\'loopMIDI Port 1\\'을 추가로 만들어 신디사이저에 연결해주세요.\\n(또는 "
-          L"옵션에서 내장음원을 사용하면 별도 포트 없이 32채널이 모두 재생됩니다.)'); }catch(e){}");
+      // A constant literal of our own: its line breaks are escapes the page's alert shows.
+      PostScriptToPage(PageCall(
+          L"alert",
+          ScriptLiteral{L"'이 곡은 2포트(17~32채널) 악기를 쓰는 곡인데, 2포트 MIDI 장치를 찾지 못했습니다.\\n\\n2포트 "
+                        L"채널이 1포트의 같은 채널번호와 겹쳐 소리가 섞여 나올 수 있습니다.\\n\\nCTRL+I에서 2포트 장치를 "
+                        L"지정하거나, loopMIDI에 \\'loopMIDI Port 1\\'을 추가로 만들어 신디사이저에 연결해주세요.\\n(또는 "
+                        L"옵션에서 내장음원을 사용하면 별도 포트 없이 32채널이 모두 재생됩니다.)'"}));
     }
   }
   if (PlaybackState.SetupAlreadySent.exchange(0) == 0) {
@@ -524,7 +526,7 @@ void Run::CheckLyricsEnd() {
       PlaybackState.paused.load() || waitingGo.load() || PlaybackState.SongTick.load() < lyricEndTick_)
     return;
   lyricEndDone_ = true;
-  PostScriptToPage(L"try { handleLyricsEndAutoNext(); } catch(e) { console.log(e); }");
+  PostScriptToPage(PageCall(L"handleLyricsEndAutoNext"));
 }
 
 void Run::CheckMedleyEnd() {
@@ -534,7 +536,7 @@ void Run::CheckMedleyEnd() {
     return;
   medleyEndDone_ = true;
   TraceLog(L"[MDL] 구간 끝 도달 tick=%u (목표 %u) - 다음 항목으로\n", PlaybackState.SongTick.load(), end);
-  PostScriptToPage(L"try { handleMedleyEnd(); } catch(e) { console.log(e); }");
+  PostScriptToPage(PageCall(L"handleMedleyEnd"));
 }
 
 void Run::DoPause(double* target) {
@@ -807,7 +809,7 @@ void Run::End(bool started) {
   PlaybackState.PlayerThreadAlive = 0;
   if (natural) {
     PlaybackState.NaturalEndFlag = 1;
-    PostScriptToPage(L"try { handleSongNaturalEnd(); } catch(e) { console.log(e); }");
+    PostScriptToPage(PageCall(L"handleSongNaturalEnd"));
   }
 }
 

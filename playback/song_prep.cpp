@@ -23,6 +23,7 @@
 #include "songs/keysig.h"
 #include "songs/song_file_cache.h"
 #include "songs/song_list.h"
+#include "songs/song_load.h"
 #include "sound/services.h"
 
 namespace {
@@ -135,7 +136,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
     reread = midi != PlaybackState.prepared.loadedMidi || text != PlaybackState.prepared.loadedText;
   }
   if (reread) {
-    RebuildSongModel(midi, text);
+    RebuildSongModel(midi, text, ApplyPatchTable);  // with the sound setup's tone substitutions
     // A new song: a fast jump must never reuse the previous song's controller state.
     PlaybackState.LastPlayedTick = 0;
     PlaybackState.LastPlayedValid = 0;

@@ -18,27 +18,6 @@ struct NamedMark {
 constexpr NamedMark kNamedMarks[] = {{0, L"전주"},  {5, L"전주·짧"}, {10, L"1절"},  {20, L"간주"},   {25, L"간주·짧"},
                                      {30, L"2절"}, {33, L"3절"},     {40, L"엔딩"}, {45, L"엔딩·짧"}};
 
-std::wstring TextList(const std::vector<std::wstring>& lines) {
-  std::wstring out = L"[";
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i) out += L',';
-    out += L'\'';
-    AppendEscapedForScript(out, lines[i]);
-    out += L'\'';
-  }
-  return out + L']';
-}
-
-template <typename T>
-std::wstring NumberList(const std::vector<T>& values) {
-  std::wstring out = L"[";
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (i) out += L',';
-    out += std::to_wstring(values[i]);
-  }
-  return out + L']';
-}
-
 std::wstring W(long long v) { return std::to_wstring(v); }
 
 }  // namespace
@@ -132,9 +111,8 @@ std::wstring BuildSongScreenScript(const SongModel& song, const SongScreenValues
   }
   keysigs += L']';
 
-  const std::wstring title = song.SongTitle.empty() ? EscapeForScript(L"제목 없음")
-                                                    : EscapeForScript(song.SongTitle + L" - " + song.SongSinger);
-  const std::wstring history = EscapeForScript(song.SongTitle.empty() ? std::wstring(L"제목 없음") : song.SongTitle);
+  const std::wstring title = song.SongTitle.empty() ? L"제목 없음" : song.SongTitle + L" - " + song.SongSinger;
+  const std::wstring history = song.SongTitle.empty() ? std::wstring(L"제목 없음") : song.SongTitle;
   const int baseTempo = song.SongBaseBpm >= 1 ? song.SongBaseBpm : v.catalogueTempo;
   const long long v1 = FindJumpMarkTick(song, 10), v2 = FindJumpMarkTick(song, 30);
 
@@ -144,7 +122,7 @@ std::wstring BuildSongScreenScript(const SongModel& song, const SongScreenValues
   std::wstring marks = L"[", present, absent;
   auto addMark = [&](long long t, const std::wstring& name, long long f) {
     if (marks.size() > 1) marks += L',';
-    marks += L"{t:" + W(t) + L",n:'" + EscapeForScript(name) + L"',f:" + W(f) + L'}';
+    marks += L"{t:" + W(t) + L",n:" + ScriptString(name) + L",f:" + W(f) + L'}';
   };
   for (const NamedMark& m : kNamedMarks) {
     const long long t = FindJumpMarkTick(song, m.id);
@@ -164,25 +142,25 @@ std::wstring BuildSongScreenScript(const SongModel& song, const SongScreenValues
   if (v.userMarkV3 >= 0) addMark(v.userMarkV3, L"3절", v.userMarkV3);
   marks += L']';
 
+  // Each call has its own guard: a page without one of them still takes the others.
   std::wstring s;
   s.reserve(30000);
-  s += L"try { initSong('" + title + L"', " + W(ppq) + L", " + FormatIntTriples(song.MelodyNotes) + L", " +
-       FormatIntTriples(bass) + L", " + FormatIntTriples(song.SecondStaffNotes) + L", " + NumberList(song.LyricSyncTicks) +
-       L", " + W(song.SongKeyRoots.originalRoot) + L", " + W(song.SongKeyRoots.originalMinor ? 1 : 0) + L", " +
-       TextList(song.ChordLines) + L", " + TextList(song.LyricLines) + L", " + NumberList(measures) + L", " + W(baseTempo) +
-       L", '" + history + L"', " + W(v.songNumber) + L", " + W(v1) + L", " + W(v2) + L", " + TextList(song.ExtraTextLines);
-  s += L"); if(typeof initDrumNotes==='function') initDrumNotes(" + drums;
-  s += L"); if(typeof initKeySigs==='function') initKeySigs(" + keysigs;
-  s += L"); if(typeof setCurSongKeys==='function') setCurSongKeys(" + W(v.songNumber) + L", " + W(v.male) + L", " + W(v.female);
-  s += L"); updateTempoPitchDisplay(" + W(v.tempoOffset) + L", " + W(v.currentKey);
-  s += L"); updateMelodyMuteDisplay(false); if(typeof updateSoloMuteDisplay==='function'){ updateSoloMuteDisplay(1,false); "
-       L"updateSoloMuteDisplay(2,false); } } catch(e) { console.log(e); }";
-  s += L" try{ if(typeof setScoreKeyMode==='function') setScoreKeyMode(" + W(v.scoreKeyMode) + L"); }catch(e){}";
-  s += L" try{ if(typeof initScoreOct==='function') initScoreOct(" + W(v.scoreOct[0]) + L"," + W(v.scoreOct[1]) + L"," +
-       W(v.scoreOct[2]) + L"," + W(v.scoreOct[3]) + L"); }catch(e){}";
-  s += L" try { setSongLength(" + W(length.lastTick) + L", " + W(length.ms) + L", " + W(length.msAtFirstTempo) +
-       L"); } catch(e) {}";
-  s += L" if(typeof setJumpMarks==='function') setJumpMarks(" + marks + L");";
+  s += PageCall(L"initSong", title, ppq, ScriptLiteral{FormatIntTriples(song.MelodyNotes)},
+                ScriptLiteral{FormatIntTriples(bass)}, ScriptLiteral{FormatIntTriples(song.SecondStaffNotes)},
+                song.LyricSyncTicks, song.SongKeyRoots.originalRoot, song.SongKeyRoots.originalMinor ? 1 : 0,
+                song.ChordLines, song.LyricLines, measures, baseTempo, history, v.songNumber, v1, v2,
+                song.ExtraTextLines);
+  s += PageCall(L"initDrumNotes", ScriptLiteral{drums});
+  s += PageCall(L"initKeySigs", ScriptLiteral{keysigs});
+  s += PageCall(L"setCurSongKeys", v.songNumber, v.male, v.female);
+  s += PageCall(L"updateTempoPitchDisplay", v.tempoOffset, v.currentKey);
+  s += PageCall(L"updateMelodyMuteDisplay", false);
+  s += PageCall(L"updateSoloMuteDisplay", 1, false);
+  s += PageCall(L"updateSoloMuteDisplay", 2, false);
+  s += PageCall(L"setScoreKeyMode", v.scoreKeyMode);
+  s += PageCall(L"initScoreOct", v.scoreOct[0], v.scoreOct[1], v.scoreOct[2], v.scoreOct[3]);
+  s += PageCall(L"setSongLength", length.lastTick, length.ms, length.msAtFirstTempo);
+  s += PageCall(L"setJumpMarks", ScriptLiteral{marks});
   return s;
 }
 

@@ -216,5 +216,5 @@ void PanicAndResetHome() {
     PlaybackState.CurrentKey = 0;
     PlaybackState.SongBaseKey = 0;
   }
-  PostScriptToPage(L"try { resetToHomeScreen(); } catch(e) { console.log(e); }");
+  PostScriptToPage(PageCall(L"resetToHomeScreen"));
 }

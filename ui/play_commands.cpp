@@ -57,8 +57,7 @@ void StepKey(int delta) {
 
 void SetKeyMode(int mode) {
   PlaybackState.ScoreKeyMode = mode;
-  PostScriptToPage(L"try{ if(typeof setScoreKeyMode==='function') setScoreKeyMode(" + std::to_wstring(mode) +
-                   L"); }catch(e){}");
+  PostScriptToPage(PageCall(L"setScoreKeyMode", mode));
   const auto song = LoadedSong();
   const int key = mode == 1 ? song->SingerTransposition.male.load() : mode == 2 ? song->SingerTransposition.female.load() : 0;
   const int previous = PlaybackState.CurrentKey.exchange(key);
@@ -133,7 +132,7 @@ void HandleAltA(const std::wstring&) {
 }
 
 void HandleAltX(const std::wstring&) {
-  if (!Playing() && !CvtState.rhythm.load()) PostScriptToPage(L"try { showQuitConfirm(); } catch(e) {}");
+  if (!Playing() && !CvtState.rhythm.load()) PostScriptToPage(PageCall(L"showQuitConfirm"));
   else PanicAndResetHome();
 }
 
@@ -143,7 +142,7 @@ void HandleAltzEndNow(const std::wstring&) {
   long long t = FindJumpMarkTick(*song, 45);
   if (t < 0) t = FindJumpMarkTick(*song, 40);
   if (t >= 0) JumpToTick(static_cast<uint32_t>(t), false, false, true);
-  else PostScriptToPage(L"try{ handleSongNaturalEnd(); }catch(e){}");
+  else PostScriptToPage(PageCall(L"handleSongNaturalEnd"));
 }
 
 void HandleSongEndNoNext(const std::wstring&) {
@@ -274,8 +273,7 @@ void HandleGetMelodyRange(const std::wstring& m) {
   if (n <= 0) return;
   int low = -1, high = -1;
   if (!ReadMelodyNoteRange(n, low, high)) low = high = -1;
-  PostScriptToPage(L"try { setMelodyRange(" + std::to_wstring(n) + L"," + std::to_wstring(low) + L"," +
-                   std::to_wstring(high) + L"); } catch(e){}");
+  PostScriptToPage(PageCall(L"setMelodyRange", n, low, high));
 }
 
 void HandleActiveChord(const std::wstring& m) { SetPageActiveChord(ArgOf(m)); }
@@ -298,8 +296,7 @@ void HandleSetUserKey(const std::wstring& m) {
       }
     }
   }
-  PostScriptToPage(L"try{ initUserKeys(" + BuildUserKeyIdList() +
-                   L"); if(typeof renderSearchResults==='function') renderSearchResults(); }catch(e){}");
+  PostScriptToPage(PageCall(L"initUserKeys", ScriptLiteral{BuildUserKeyIdList()}) + PageCall(L"renderSearchResults"));
 }
 
 void HandleF10Req(const std::wstring&) { PushF10Panel(); }
@@ -335,7 +332,7 @@ void HandleF10Fix(const std::wstring&) {
 void HandleF10SaveSong(const std::wstring&) {
   const int song = PlaybackState.CurrentSongId.load();
   if (song < 1) {
-    PostScriptToPage(L"try{alert('곡을 먼저 거신 뒤에 눌러 주세요.');}catch(e){}");
+    PostAlertToPage(L"곡을 먼저 거신 뒤에 눌러 주세요.");
     return;
   }
   const bool fixedSaved = PlaybackState.FixedOffsetSaved.load() != 0;

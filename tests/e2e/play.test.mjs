@@ -42,11 +42,11 @@ test('a demo song plays whole on its tempo map, with its screen script, tick rep
   const { root, rec1, env } = setUpRoot(t);
   const song = demoSongNumbers(root)[0];
   const midi = readMidiFile(fs.readFileSync(path.join(root, 'system', `P${song}.MID`)));
-  const { page, scripts } = await openProgramPage(t, root, env);
-  await waitFor(() => scripts.find((s) => s.startsWith('initSongDb(')), 'initSongDb');
+  const { page, scripts, frames } = await openProgramPage(t, root, env);
+  await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
 
   await post(page, `START_SONG_ID:${song}`);
-  const screen = await waitFor(() => scripts.find((s) => s.startsWith("try { initSong('")), 'initSong');
+  const screen = await waitFor(() => scripts.find((s) => s.startsWith("try{ initSong('")), 'initSong');
   assert.doesNotThrow(() => new Function(screen));
   await waitFor(() => readRecording(rec1).some(isNoteOn), 'the first note');
 
@@ -84,8 +84,8 @@ test('a demo song plays whole on its tempo map, with its screen script, tick rep
 test('pause silences and resumes from its bar; a key change moves notes but not drums; a bar jump',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const { root, rec1, env } = setUpRoot(t);
-  const { page, scripts } = await openProgramPage(t, root, env);
-  await waitFor(() => scripts.find((s) => s.startsWith('initSongDb(')), 'initSongDb');
+  const { page, scripts, frames } = await openProgramPage(t, root, env);
+  await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
   await post(page, `START_SONG_ID:${demoSongNumbers(root)[0]}`);
   await waitFor(() => readRecording(rec1).filter(isNoteOn).length > 10, 'notes');
 
@@ -133,8 +133,8 @@ test('a second start while the first is starting is refused; a stop during the m
   fs.mkdirSync(path.join(root, 'system', 'system-exclive'), { recursive: true });
   fs.writeFileSync(path.join(root, 'system', 'system-exclive', 'C-InsSet.syx'), Buffer.from(syx));
   // The device keeps each SysEx buffer until the sender gives up on it: a slow module setup.
-  const { page, scripts } = await openProgramPage(t, root, { ...env, TAVELO_MIDI_OUT: `P1=${rec1}~hold;P2=${rec1}2` });
-  await waitFor(() => scripts.find((s) => s.startsWith('initSongDb(')), 'initSongDb');
+  const { page, scripts, frames } = await openProgramPage(t, root, { ...env, TAVELO_MIDI_OUT: `P1=${rec1}~hold;P2=${rec1}2` });
+  await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
   await post(page, `START_SONG_ID:${demoSongNumbers(root)[0]}`);
   await waitFor(() => readRecording(rec1).some((l) => l.bytes[0] === 0xF0), 'the setup has begun');
   // A second start inside the guard (held Enter) is refused.
