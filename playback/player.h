@@ -54,3 +54,6 @@ int CountInClicks(uint32_t secondBarTick, int ppq);
 // The sound set-up signature of the rhythm and tone state; two runs with the same value have the
 // same sound set-up.
 uint32_t ComputeSetupSignature();
+
+// Cancels an attach that waits for its downbeat (its run is stopped); true when there was one.
+bool ClearPendingAttach();

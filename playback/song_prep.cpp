@@ -16,7 +16,6 @@
 #include "playback/services.h"
 #include "playback/song_position.h"
 #include "playback/song_screen.h"
-#include "playback/song_start.h"
 #include "playback/tempo.h"
 #include "songs/bars.h"
 #include "songs/chords.h"

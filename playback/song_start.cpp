@@ -31,18 +31,6 @@ void LoadedPaths(std::wstring* midi, std::wstring* text) {
 
 }  // namespace
 
-bool ClearPendingAttach() {
-  const uint32_t at = PlaybackState.startAt.load();
-  const bool waiting = waitingGo.load() != 0;
-  if (at == 0 && !waiting) return false;
-  TraceLog(L"[ATT] 이전 붙이기 정리(pending=%d waitingGo=%d startAt=%u)\n", 0, waiting ? 1 : 0, at);
-  PlaybackState.attachCancel = 1;
-  PlaybackState.startAt = 0;
-  if (waiting) StopPlayer(0);
-  PlaybackState.attachCancel = 0;
-  waitingGo = 0;
-  return true;
-}
 
 void LoadAndPlay(const std::wstring& midi, const std::wstring& text) {
   const uint32_t now = plat::TimeGetTime();

@@ -8,7 +8,6 @@
 // the last accepted one is ignored (held or hammered Enter).
 void LoadAndPlay(const std::wstring& midiPath, const std::wstring& textPath);
 // Cancels a scheduled start or a player run waiting for its downbeat; true when there was one.
-bool ClearPendingAttach();
 
 // Restarts the player at a tick. With `preservePause` or `cut` the sound is cut at once instead
 // of faded. Jumps and transitions never overlap: one that arrives while another runs is refused.
