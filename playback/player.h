@@ -55,5 +55,5 @@ int CountInClicks(uint32_t secondBarTick, int ppq);
 // same sound set-up.
 uint32_t ComputeSetupSignature();
 
-// Cancels an attach that waits for its downbeat (its run is stopped); true when there was one.
+// Cancels a scheduled start or a player run waiting for its downbeat; true when there was one.
 bool ClearPendingAttach();

@@ -7,7 +7,6 @@
 // The one entry for starting a song from its two files (window thread). A start within 3 s of
 // the last accepted one is ignored (held or hammered Enter).
 void LoadAndPlay(const std::wstring& midiPath, const std::wstring& textPath);
-// Cancels a scheduled start or a player run waiting for its downbeat; true when there was one.
 
 // Restarts the player at a tick. With `preservePause` or `cut` the sound is cut at once instead
 // of faded. Jumps and transitions never overlap: one that arrives while another runs is refused.
