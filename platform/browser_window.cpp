@@ -20,6 +20,16 @@
 #include "platform/message_loop.h"
 #include "platform/x_connection.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+
 namespace plat {
 namespace {
 
@@ -202,5 +212,129 @@ bool SetOwnWindowsFullscreen(bool on) {
     SendClientMessage(dpy, w, "_NET_WM_STATE", on ? 1 : 0, static_cast<long>(full), 0);
   });
 }
+
+namespace {
+
+// Browser processes started by LaunchBrowser.
+struct BrowserProcess {
+  pid_t pid = 0;
+  std::atomic<bool> endedByUs{false};
+};
+std::mutex browserMu;
+std::vector<std::shared_ptr<BrowserProcess>> browsers;
+
+std::vector<std::string> SplitArgs(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\n') {
+      if (!cur.empty()) out.push_back(std::move(cur));
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) out.push_back(std::move(cur));
+  return out;
+}
+
+bool Executable(const fs::path& p) { return !p.empty() && ::access(p.c_str(), X_OK) == 0; }
+
+
+}  // namespace
+
+BrowserChoice FindBrowser() {
+  BrowserChoice choice;
+  const char* env = std::getenv("TAVELO_BROWSER");
+  std::string want = env ? env : "";
+  if (want == "none") {
+    choice.none = true;
+    return choice;
+  }
+  if (!want.empty() && want != "chromium") {
+    if (Executable(want)) choice.program = want;
+    return choice;
+  }
+  for (const char* p : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
+    if (Executable(p)) {
+      choice.program = p;
+      return choice;
+    }
+  }
+  if (const char* path = std::getenv("PATH")) {
+    std::string dirs(path);
+    size_t pos = 0;
+    while (pos <= dirs.size()) {
+      size_t next = dirs.find(':', pos);
+      if (next == std::string::npos) next = dirs.size();
+      fs::path candidate = fs::path(dirs.substr(pos, next - pos)) / "chromium";
+      if (Executable(candidate)) {
+        choice.program = candidate;
+        break;
+      }
+      pos = next + 1;
+    }
+  }
+  return choice;
+}
+
+bool LaunchBrowser(const fs::path& program, const std::string& address,
+                   const fs::path& profileDir, const std::string& extraArgs,
+                   std::function<void()> exited) {
+  std::error_code ec;
+  fs::create_directories(profileDir, ec);
+  std::vector<std::string> args = {program.string(),
+                                   "--app=" + address,
+                                   "--start-maximized",
+                                   "--user-data-dir=" + profileDir.string(),
+                                   "--no-first-run",
+                                   "--no-default-browser-check",
+                                   "--disable-features=Translate",
+                                   "--autoplay-policy=no-user-gesture-required"};
+  for (auto& a : SplitArgs(extraArgs)) args.push_back(a);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    // Only async-signal-safe calls here. The browser dies with us, in its own process group
+    // so that EndBrowserProcesses reaches its helpers too.
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(0);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::setpgid(pid, pid);
+  auto proc = std::make_shared<BrowserProcess>();
+  proc->pid = pid;
+  {
+    std::lock_guard lock(browserMu);
+    browsers.push_back(proc);
+  }
+  std::thread([proc, exited = std::move(exited)] {
+    int status = 0;
+    while (::waitpid(proc->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    {
+      std::lock_guard lock(browserMu);
+      browsers.erase(std::remove(browsers.begin(), browsers.end(), proc), browsers.end());
+    }
+    if (!proc->endedByUs && exited) PostWindowTask(exited);
+  }).detach();
+  return true;
+}
+
+void EndBrowserProcesses() {
+  std::lock_guard lock(browserMu);
+  for (auto& proc : browsers) {
+    proc->endedByUs = true;
+    ::kill(-proc->pid, SIGTERM);
+  }
+}
+
 
 }  // namespace plat

@@ -1,5 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
 
 // The windows of the browser this program started stand in for its main window: bringing it to
 // the front, minimising it, fullscreen. Done through the X display's window manager; without a
@@ -17,5 +21,27 @@ bool SetOwnWindowsFullscreen(bool on);
 // display; a window manager that does not publish the active window simply never reports.
 bool WatchOwnWindowFocus(uint32_t messageId);
 void StopWatchingOwnWindowFocus();
+
+// --- Starting the browser ---
+
+// The browser to start: "" when TAVELO_BROWSER is "none", the value of TAVELO_BROWSER when it is
+// another path, else /usr/bin/chromium (or chromium on PATH). Empty path too when none is found.
+struct BrowserChoice {
+  bool none = false;             // TAVELO_BROWSER=none: start no browser
+  std::filesystem::path program; // empty when none was found
+  std::string version;           // the browser's version text, empty when unknown
+};
+BrowserChoice FindBrowser();
+
+// Starts the browser in app mode on `address`, maximised, with the profile folder `profileDir`
+// and the extra switches `extraArgs` (space separated). `exited` runs on the window thread when
+// the browser process ends by itself. False when it cannot be started.
+bool LaunchBrowser(const std::filesystem::path& program, const std::string& address,
+                   const std::filesystem::path& profileDir, const std::string& extraArgs,
+                   std::function<void()> exited);
+
+// Ends every browser process this program started (and their children).
+void EndBrowserProcesses();
+
 
 }  // namespace plat

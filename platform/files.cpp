@@ -143,4 +143,27 @@ std::vector<std::string> ListFileNames(const fs::path& dir) {
 
 bool MakeOwnerOnly(const fs::path& path) { return ::chmod(path.c_str(), 0600) == 0; }
 
+bool WriteOwnerOnlyFile(const fs::path& path, std::string_view text) {
+  std::error_code ec;
+  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+  fs::path tmp = path;
+  tmp += ".tmp" + std::to_string(::getpid());
+  ::unlink(tmp.c_str());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}
+
 }  // namespace plat

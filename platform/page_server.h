@@ -1,7 +1,7 @@
 #pragma once
 // The local page server that stands in for the embedded browser runtime: an HTTP + WebSocket
-// server on 127.0.0.1 that serves each page view's document and the mapped media folders, and a
-// browser window (Chromium in app mode) that shows a view.
+// server on 127.0.0.1 that serves each page view's document and the mapped media folders; the
+// browser window that shows a view is started by platform/browser_window.h.
 //
 // Safety: only 127.0.0.1 is bound; every request needs the run's random token (first in the
 // address, then in a cookie the server sets); the Host header must name 127.0.0.1 or localhost
@@ -79,29 +79,5 @@ std::string PageViewAddress(PageViewId view);
 // Address of the view with a key that opens it once (the server then sets the token cookie).
 // For a browser's command line, which other users of the machine can read.
 std::string PageViewOneTimeAddress(PageViewId view);
-
-// --- The browser window ---
-
-// The browser to start: "" when TAVELO_BROWSER is "none", the value of TAVELO_BROWSER when it is
-// another path, else /usr/bin/chromium (or chromium on PATH). Empty path too when none is found.
-struct BrowserChoice {
-  bool none = false;             // TAVELO_BROWSER=none: start no browser
-  std::filesystem::path program; // empty when none was found
-  std::string version;           // the browser's version text, empty when unknown
-};
-BrowserChoice FindBrowser();
-
-// Starts the browser in app mode on `address`, maximised, with the profile folder `profileDir`
-// and the extra switches `extraArgs` (space separated). `exited` runs on the window thread when
-// the browser process ends by itself. False when it cannot be started.
-bool LaunchBrowser(const std::filesystem::path& program, const std::string& address,
-                   const std::filesystem::path& profileDir, const std::string& extraArgs,
-                   std::function<void()> exited);
-
-// Ends every browser process this program started (and their children).
-void EndBrowserProcesses();
-
-// Writes `text` to `path` readable by its owner only (created 0600, then renamed into place).
-bool WriteOwnerOnlyFile(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace plat

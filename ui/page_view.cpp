@@ -10,6 +10,8 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "platform/message_loop.h"
+#include "platform/browser_window.h"
+#include "platform/files.h"
 #include "platform/page_server.h"
 #include "platform/paths.h"
 

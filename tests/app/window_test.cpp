@@ -9,6 +9,7 @@
 #include "base/debug_log.h"
 #include "base/settings/app_settings.h"
 #include "app/window.h"
+#include "platform/browser_window.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/key_grab.h"

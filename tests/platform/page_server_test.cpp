@@ -17,6 +17,7 @@
 
 #include "common/temp_root.h"
 #include "platform/message_loop.h"
+#include "platform/files.h"
 #include "platform/page_server.h"
 
 namespace fs = std::filesystem;
