@@ -35,7 +35,6 @@
 
 namespace fs = std::filesystem;
 
-std::atomic<int> GpuAccelerationOn{0};
 
 namespace {
 
@@ -105,13 +104,13 @@ void StartWorkerThreads() {
   if (fs::exists(plat::RealPath(L"C:/tavelo/system/rs_resume.cfg"), ec) &&
       RemoteSupportActive.compare_exchange_strong(idle, 1))
     std::thread(ResumeSupportThread).detach();
-  StartupLoadThread = std::thread(RunStartupLoad);
+  Startup.StartupLoadThread = std::thread(RunStartupLoad);
   std::thread(RefreshKeysigTableThread).detach();
   std::thread(RunStartupUpdates).detach();
 }
 
 void ApplyGpuDecision(const GpuDecision& gpu) {
-  GpuAccelerationOn.store(gpu.on ? 1 : 0);
+  Startup.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   if (gpu.on) {
     plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
                                  "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");
@@ -202,14 +201,14 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
 // Hooks through which the layers below reach up to the start-up and the window.
 static void InstallProgramHooks() {
   InstallPlaybackSignals();
-  SetTickInFlightFlag(&MainTickInFlight);
+  SetTickInFlightFlag(&MainWindow.MainTickInFlight);
   SetSongScreenCache([](const std::wstring& script) {
-    std::lock_guard lock(PageScriptCacheMutex);
-    SongScreenScript = script;
+    std::lock_guard lock(PageHost.PageScriptCacheMutex);
+    PageHost.SongScreenScript = script;
   });
   PageBootHooks boot;
   boot.waitForStartupLoad = [] {
-    if (StartupLoadThread.joinable()) StartupLoadThread.join();
+    if (Startup.StartupLoadThread.joinable()) Startup.StartupLoadThread.join();
   };
   boot.enterFullscreen = [] { SetFullscreen(true); };
   SetPageBootHooks(boot);
@@ -242,7 +241,7 @@ int RunTavelo(int argc, char** argv) {
   if (!BrowserRuntimePresent()) return 0;
 
   plat::SetWindowProcedure(WndProc);
-  MainWindowHandle.store(true);
+  MainWindow.MainWindowHandle.store(true);
   // SIGINT and SIGTERM close the main window as the close button does, ahead of queued commands.
   plat::OnTerminationSignals([] { plat::PostUrgentWindowMessage(plat::kWmClose); });
 
@@ -280,7 +279,7 @@ int RunTavelo(int argc, char** argv) {
 
   plat::StopWatchingOwnWindowFocus();
   plat::ReleaseDisplayAwake();  // DPMS is the server's setting and outlives us: give it back
-  if (StartupLoadThread.joinable()) StartupLoadThread.join();
+  if (Startup.StartupLoadThread.joinable()) Startup.StartupLoadThread.join();
   FlushDebugLogQueue();
   FlushTraceLog();
   // Detached workers may still run; the process ends here without tearing down what they use.

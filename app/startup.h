@@ -10,9 +10,6 @@
 // The program's entry: returns the exit code, always 0.
 int RunTavelo(int argc, char** argv);
 
-// Whether the browser was started with the graphics switches (0 or 1).
-extern std::atomic<int> GpuAccelerationOn;
-
 // The graphics decision from the text of app_settings.cfg (four keys, a later line wins).
 struct GpuDecision {
   int gpuForce = -1;  // -1 automatic, 0 off, 1 on

@@ -20,7 +20,8 @@
 #include "songs/song_list.h"
 #include "sound/services.h"
 
-std::thread StartupLoadThread;
+
+StartupState Startup;
 
 namespace {
 

@@ -2,12 +2,19 @@
 // The two worker threads of a start: the start-up load thread reads every data and settings file
 // the page and the player need (the page boot joins it before it sends the page its first data);
 // the start-up update thread installs the program's copy and autostart entry and looks for updates.
+#include <atomic>
 #include <functional>
 #include <string_view>
 #include <thread>
 
-// The load thread, started by the start-up and joined by the first page boot.
-extern std::thread StartupLoadThread;
+// The start-up's state.
+struct StartupState {
+  // The load thread, started by the start-up and joined by the first page boot.
+  std::thread StartupLoadThread;
+  // Whether the browser was started with the graphics switches (0 or 1).
+  std::atomic<int> GpuAccelerationOn{0};
+};
+extern StartupState Startup;
 
 // Body of the start-up load thread. Always reaches its end, whatever the files hold.
 void RunStartupLoad();

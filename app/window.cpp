@@ -21,13 +21,7 @@
 #include "ui/script_channel.h"
 #include "ui/services.h"
 
-std::atomic<bool> MainWindowHandle{false};
-std::atomic<uint8_t> MainTickInFlight{0};
-std::atomic<uint8_t> CustomerTickInFlight{0};
-std::atomic<uint32_t> LastCustomerTickTime{0};
-std::atomic<int> CustomerInitGeneration{0};
-std::atomic<int> PendingCustomerInitGeneration{0};
-FullscreenStateData FullscreenState;
+MainWindowState MainWindow;
 
 namespace {
 
@@ -37,17 +31,17 @@ constexpr uint32_t kDeferredWaitLimitMs = 15000;
 
 PageTargets DefaultPageTargets() {
   PageTargets t;
-  t.mainExists = [] { return MainPageView != nullptr; };
+  t.mainExists = [] { return PageHost.MainPageView != nullptr; };
   t.runOnMain = [](std::wstring_view script, std::function<void(bool)> done) {
-    if (MainPageView) MainPageView->RunScript(script, std::move(done));
+    if (PageHost.MainPageView) PageHost.MainPageView->RunScript(script, std::move(done));
   };
   t.tableCallOnMain = [](std::string_view function, std::string table) {
-    if (MainPageView) MainPageView->CallWithTable(function, std::move(table));
+    if (PageHost.MainPageView) PageHost.MainPageView->CallWithTable(function, std::move(table));
   };
-  t.customerExists = [] { return CustomerPageView != nullptr; };
+  t.customerExists = [] { return PageHost.CustomerPageView != nullptr; };
   t.runCustomerScript = [](std::wstring_view script) { RunCustomerScript(script); };
   t.runOnCustomer = [](std::wstring_view script, std::function<void(bool)> done) {
-    if (CustomerPageView) CustomerPageView->RunScript(script, std::move(done));
+    if (PageHost.CustomerPageView) PageHost.CustomerPageView->RunScript(script, std::move(done));
   };
   // The page's window is the browser's: activating it puts the keyboard focus into the page.
   t.moveFocusIntoPage = [] { plat::BringOwnWindowsForward(); };
@@ -83,53 +77,53 @@ void HandleRunPageScript(const std::wstring& script) {
   DebugLog(L"[SONG] 메인 화면 스크립트 전달 " + std::to_wstring(script.size()) + L"자 - " +
            std::to_wstring(plat::TimeGetTime() - start) + L"ms");
   if (pages.customerExists() && InTransition()) {
-    const int g = ++CustomerInitGeneration;
-    PendingCustomerInitGeneration.exchange(g);
+    const int g = ++MainWindow.CustomerInitGeneration;
+    MainWindow.PendingCustomerInitGeneration.exchange(g);
     try {
       std::thread(DeferredCustomerInitThread, std::make_unique<std::wstring>(script), g).detach();
     } catch (...) {
       // No thread: the copy is gone with it; nothing may stay pending, or ticks would stop.
       int expected = g;
-      PendingCustomerInitGeneration.compare_exchange_strong(expected, 0);
+      MainWindow.PendingCustomerInitGeneration.compare_exchange_strong(expected, 0);
       return;
     }
     DebugLog(L"[CW] 전환 중 - 손님 화면 초기화를 다운비트 뒤로 미룸(" +
              std::to_wstring(script.size()) + L"자)");
   } else {
-    ++CustomerInitGeneration;
-    PendingCustomerInitGeneration.exchange(0);
+    ++MainWindow.CustomerInitGeneration;
+    MainWindow.PendingCustomerInitGeneration.exchange(0);
     pages.runCustomerScript(script);
   }
 }
 
 void HandleDeferredCustomerInit(const std::wstring* script, int g) {
   if (script) {
-    if (CustomerInitGeneration.load() == g) Pages().runCustomerScript(*script);
+    if (MainWindow.CustomerInitGeneration.load() == g) Pages().runCustomerScript(*script);
     else DebugLog(L"[CW] 미뤄 둔 손님 초기화가 이미 지난 곡 것이라 버림");
   }
   int expected = g;
-  PendingCustomerInitGeneration.compare_exchange_strong(expected, 0);
+  MainWindow.PendingCustomerInitGeneration.compare_exchange_strong(expected, 0);
 }
 
 void HandleTick(uint32_t tick) {
   PageTargets& pages = Pages();
   const std::wstring script = PageCall(L"updateTick", tick);
   if (!pages.mainExists()) {
-    MainTickInFlight.store(0);
+    MainWindow.MainTickInFlight.store(0);
     return;
   }
   pages.runOnMain(script, [](bool) { OnMainTickScriptDone(); });
   if (!pages.customerExists()) return;
   const uint32_t now = plat::TimeGetTime();
   const uint32_t interval = InTransition()              ? 250
-                            : LiteModeActive.load()     ? 120
+                            : PageHost.LiteModeActive.load()     ? 120
                             : Settings.customerVideo != 0 ? 90
                                                         : 0;
-  const uint32_t since = now - LastCustomerTickTime.load();
-  if (PendingCustomerInitGeneration.load() == 0 && since >= interval &&
-      (!CustomerTickInFlight.load() || since >= 500)) {
-    CustomerTickInFlight.store(1);
-    LastCustomerTickTime.store(now);
+  const uint32_t since = now - MainWindow.LastCustomerTickTime.load();
+  if (MainWindow.PendingCustomerInitGeneration.load() == 0 && since >= interval &&
+      (!MainWindow.CustomerTickInFlight.load() || since >= 500)) {
+    MainWindow.CustomerTickInFlight.store(1);
+    MainWindow.LastCustomerTickTime.store(now);
     pages.runOnCustomer(script, [](bool) { OnCustomerTickScriptDone(); });
   }
 }
@@ -165,7 +159,7 @@ void HandleRestoreFocus() {
 void BlockSwitchKeysAndLog() {
   static bool loggedPartly = false, loggedNoDisplay = false;
   const plat::KeyBlockResult r = plat::BlockSwitchKeys();
-  FullscreenState.hookInstalled = r.status != plat::KeyBlockStatus::kNoDisplay;
+  MainWindow.FullscreenState.hookInstalled = r.status != plat::KeyBlockStatus::kNoDisplay;
   if (r.status == plat::KeyBlockStatus::kNoDisplay && !loggedNoDisplay) {
     loggedNoDisplay = true;
     DebugLog(L"[전체화면] 디스플레이가 없어 Alt+Tab/윈도우 키 막기를 쓸 수 없음 - 창 관리자가 키를 처리합니다.");
@@ -201,7 +195,7 @@ void HandleClose() {
 
 // The shutdown order.
 void HandleDestroy() {
-  if (!MainWindowHandle.exchange(false)) return;  // destroyed once
+  if (!MainWindow.MainWindowHandle.exchange(false)) return;  // destroyed once
   MarkLastHistoryInsUsed();
   Settings.extClock = 0;  // in memory only, so the clock thread stops
   StartStopExternalClock();
@@ -209,7 +203,7 @@ void HandleDestroy() {
   FlushDeferredSoundSaves();  // what the debounced saves would write 500 ms later, now
   plat::UnregisterHotkey(kTempoLockHotkeyId);
   plat::UnblockSwitchKeys();
-  FullscreenState.hookInstalled = false;
+  MainWindow.FullscreenState.hookInstalled = false;
   for (auto* port : {&MidiOutPort1, &MidiOutPort2}) {
     const MidiOutHandle h = port->load();
     if (h != 0 && h != kBuiltinSynthPort1 && h != kBuiltinSynthPort2) CloseMidiOut(h);
@@ -285,13 +279,13 @@ void FitWebViewToWindow() {
 }
 
 void SetFullscreen(bool on) {
-  if (!MainWindowHandle.load() || (FullscreenState.on.load() != 0) == on) return;
-  FullscreenState.on.store(on ? 1 : 0);
+  if (!MainWindow.MainWindowHandle.load() || (MainWindow.FullscreenState.on.load() != 0) == on) return;
+  MainWindow.FullscreenState.on.store(on ? 1 : 0);
   if (on) {
     BlockSwitchKeysAndLog();
   } else {
     plat::UnblockSwitchKeys();
-    FullscreenState.hookInstalled = false;
+    MainWindow.FullscreenState.hookInstalled = false;
   }
   plat::SetOwnWindowsFullscreen(on);
   if (on) {
@@ -303,19 +297,19 @@ void SetFullscreen(bool on) {
   FitWebViewToWindow();
 }
 
-void OnMainTickScriptDone() { MainTickInFlight.store(0); }
-void OnCustomerTickScriptDone() { CustomerTickInFlight.store(0); }
+void OnMainTickScriptDone() { MainWindow.MainTickInFlight.store(0); }
+void OnCustomerTickScriptDone() { MainWindow.CustomerTickInFlight.store(0); }
 
 void DeferredCustomerInitThread(std::unique_ptr<std::wstring> script, int generation) {
   const uint32_t start = plat::TimeGetTime();
   while (InTransition() && plat::TimeGetTime() - start < kDeferredWaitLimitMs) plat::SleepMs(5);
   plat::SleepMs(220);
-  if (CustomerInitGeneration.load() == generation &&
+  if (MainWindow.CustomerInitGeneration.load() == generation &&
       plat::PostWindowMessage(WM_DEFERRED_CUSTOMER_INIT, 0, generation, std::move(script)))
     return;  // the window owns the copy now
   // A newer long script came, or the window is gone: the copy is freed here (a refused post
   // frees it too).
   script.reset();
   int expected = generation;
-  PendingCustomerInitGeneration.compare_exchange_strong(expected, 0);
+  MainWindow.PendingCustomerInitGeneration.compare_exchange_strong(expected, 0);
 }

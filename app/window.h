@@ -20,21 +20,6 @@ inline constexpr int kTempoLockHotkeyId = 45313;  // 0xB101
 inline constexpr const wchar_t* kMainWindowClass = L"KaraokeAppClass";
 inline constexpr const wchar_t* kMainWindowTitle = L"Karaoke Sheet Music System - V12.9 Ultimate Core";
 
-// Set once the main window exists (before any worker thread starts); worker threads post to it.
-extern std::atomic<bool> MainWindowHandle;
-
-// Tick pacing. The tick poster sets MainTickInFlight before posting WM_UPDATE_TICK and posts no
-// further tick while it is set (until 500 ms have passed); the window clears it when the main page
-// has run the tick script, or at once when there is no main page.
-extern std::atomic<uint8_t> MainTickInFlight;
-extern std::atomic<uint8_t> CustomerTickInFlight;   // window thread
-extern std::atomic<uint32_t> LastCustomerTickTime;  // window thread, TimeGetTime ms
-
-// Long scripts: every script over kLongScriptChars takes a new generation; a deferred customer
-// copy in flight records its generation in PendingCustomerInitGeneration (0 = none).
-extern std::atomic<int> CustomerInitGeneration;
-extern std::atomic<int> PendingCustomerInitGeneration;
-
 // Borderless fullscreen of the main window (the flag is also read by the fullscreen command).
 struct FullscreenStateData {
   std::atomic<uint8_t> on{0};
@@ -42,7 +27,27 @@ struct FullscreenStateData {
   int savedX = 0, savedY = 0, savedW = 0, savedH = 0;
   bool hookInstalled = false;                // the switch keys are held exactly while fullscreen
 };
-extern FullscreenStateData FullscreenState;
+
+// The main window's state.
+struct MainWindowState {
+  // Set once the main window exists (before any worker thread starts); worker threads post to it.
+  std::atomic<bool> MainWindowHandle{false};
+
+  // Tick pacing. The tick poster sets MainTickInFlight before posting WM_UPDATE_TICK and posts
+  // no further tick while it is set (until 500 ms have passed); the window clears it when the
+  // main page has run the tick script, or at once when there is no main page.
+  std::atomic<uint8_t> MainTickInFlight{0};
+  std::atomic<uint8_t> CustomerTickInFlight{0};   // window thread
+  std::atomic<uint32_t> LastCustomerTickTime{0};  // window thread, TimeGetTime ms
+
+  // Long scripts: every script over kLongScriptChars takes a new generation; a deferred
+  // customer copy in flight records its generation in PendingCustomerInitGeneration (0 = none).
+  std::atomic<int> CustomerInitGeneration{0};
+  std::atomic<int> PendingCustomerInitGeneration{0};
+
+  FullscreenStateData FullscreenState;  // window thread, but for the flag
+};
+extern MainWindowState MainWindow;
 
 // The window procedure of the main window (window thread).
 void WndProc(plat::WindowMessage& msg);

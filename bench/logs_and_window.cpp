@@ -62,7 +62,7 @@ int main() {
   pages.moveFocusIntoPage = [] {};
   SetPageTargets(pages);
   plat::SetWindowProcedure(WndProc);
-  MainWindowHandle = true;
+  MainWindow.MainWindowHandle = true;
 
   const std::wstring shortScript = L"try{ setPlayingState(1); }catch(e){}";
   Time("WM_RUN_PAGE_SCRIPT short (post + handle)", 1, [&](int) {

@@ -36,7 +36,7 @@ std::atomic<bool> CustomerWindowDone{false};
 std::atomic<bool> LateReportDone{false};
 
 void RunOnMainPage(const std::wstring& script) {
-  if (MainPageView && !script.empty()) MainPageView->RunScript(script);
+  if (PageHost.MainPageView && !script.empty()) PageHost.MainPageView->RunScript(script);
 }
 
 // A small object literal of numbers, such as the reverb shape {on:1,macro:4,time:56,preLpf:0}.
@@ -128,7 +128,7 @@ std::wstring BuildBootFirstScript() {
 }
 
 void SendSongListToPage() {
-  if (MainPageView) MainPageView->CallWithTable("initSongDb", BuildSongListTable());
+  if (PageHost.MainPageView) PageHost.MainPageView->CallWithTable("initSongDb", BuildSongListTable());
 }
 
 std::wstring BuildBootEnvScript() {
@@ -172,8 +172,8 @@ void OnMainNavigationCompleted() {
 
   std::wstring bgImages = BuildBgImagesScript();
   {
-    std::lock_guard lock(PageScriptCacheMutex);
-    BgImagesScript = bgImages;
+    std::lock_guard lock(PageHost.PageScriptCacheMutex);
+    PageHost.BgImagesScript = bgImages;
   }
   RunOnMainPage(bgImages);
   if (!bgImages.empty()) RunCustomerScript(bgImages);

@@ -13,9 +13,8 @@
 
 const std::map<std::string, std::string_view>& EmbeddedPageFiles();
 
-std::unique_ptr<PageView> MainPageView;
-std::unique_ptr<PageView> CustomerPageView;
-std::wstring PageSource;
+
+PageHostState PageHost;
 
 namespace {
 
@@ -62,14 +61,14 @@ void OpenMainPage(PageMessageHandler onMessage, std::function<void()> onLoaded) 
   PageViewOptions options;
   options.zoom = false;
   options.acceleratorKeys = false;
-  MainPageView = std::make_unique<PageView>("main", options);
+  PageHost.MainPageView = std::make_unique<PageView>("main", options);
 
   MapMediaFolder(kImagesHostName, L"C:\\tavelo\\images");
   MapMediaFolder(kAudioHostName, L"C:\\tavelo\\audio");
   MapMediaFolder(kVideoHostName, L"C:\\tavelo\\video");
 
-  MainPageView->SetMessageHandler(std::move(onMessage));
-  MainPageView->SetLoadedHandler(std::move(onLoaded));
-  PageSource = BuildPageText();
-  MainPageView->ShowDocument(PageSource);
+  PageHost.MainPageView->SetMessageHandler(std::move(onMessage));
+  PageHost.MainPageView->SetLoadedHandler(std::move(onLoaded));
+  PageHost.PageSource = BuildPageText();
+  PageHost.MainPageView->ShowDocument(PageHost.PageSource);
 }

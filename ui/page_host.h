@@ -1,17 +1,33 @@
 #pragma once
 // The main page: the main window's page view and the delivery of the embedded page (markup
 // followed by script). Window thread only.
+#include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "ui/page_view.h"
 
-// The main window's page; null until the page server runs. The only way to run script on it.
-extern std::unique_ptr<PageView> MainPageView;
-// The customer window's page; null while no customer window is open.
-extern std::unique_ptr<PageView> CustomerPageView;
-// A copy of the page text as navigated (read by the customer window).
-extern std::wstring PageSource;
+// The page host's state: the two windows' pages and what a newly opened customer page needs.
+struct PageHostState {
+  // The main window's page; null until the page server runs. The only way to run script on it.
+  std::unique_ptr<PageView> MainPageView;  // window thread
+  // The customer window's page; null while no customer window is open.
+  std::unique_ptr<PageView> CustomerPageView;  // window thread
+  // A copy of the page text as navigated (read by the customer window).
+  std::wstring PageSource;  // window thread
+
+  // The scripts a newly opened customer page replays; every read and write holds the mutex.
+  std::mutex PageScriptCacheMutex;
+  std::wstring BgImagesScript;
+  std::wstring SongScreenScript;
+  std::wstring RandomBgScript;
+
+  // The effective lite mode (weak PC or the operator's choice).
+  std::atomic<uint8_t> LiteModeActive{0};
+};
+extern PageHostState PageHost;
 
 // Media folders reached by the page at "/" + host name + "/" + file name (URI component).
 inline constexpr wchar_t kImagesHostName[] = L"images.tavelo";

@@ -14,7 +14,6 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   static std::atomic<bool> logged{false}; \
   LogOnce(logged, name)
 
-std::atomic<uint8_t> LiteModeActive{0};
 
 std::wstring BuildBgImagesScript() {
   UI_PLACEHOLDER(L"BuildBgImagesScript");

@@ -11,21 +11,17 @@
 #include "ui/page_host.h"
 #include "ui/services.h"
 
-std::mutex PageScriptCacheMutex;
-std::wstring BgImagesScript;
-std::wstring SongScreenScript;
-std::wstring RandomBgScript;
 
 void PostLiteModeScript() { PostScriptToPage(BuildLiteModeScript()); }
 
 void RunCustomerScript(std::wstring_view script) {
-  if (!CustomerPageView) return;
+  if (!PageHost.CustomerPageView) return;
   if (script.size() <= kLongScriptChars) {
-    CustomerPageView->RunScript(script);
+    PageHost.CustomerPageView->RunScript(script);
     return;
   }
   uint32_t start = plat::TimeGetTime();
-  CustomerPageView->RunScript(script);
+  PageHost.CustomerPageView->RunScript(script);
   uint32_t elapsed = plat::TimeGetTime() - start;
   DebugLog(L"[CW] 큰 스크립트 전달 " + std::to_wstring(script.size()) + L"자 - " +
            std::to_wstring(elapsed) + L"ms");

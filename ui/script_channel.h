@@ -13,9 +13,3 @@ void PostLiteModeScript();
 
 // Window thread only: runs the script on the customer page when one is open.
 void RunCustomerScript(std::wstring_view script);
-
-// The scripts a newly opened customer page replays; every read and write holds the mutex.
-extern std::mutex PageScriptCacheMutex;
-extern std::wstring BgImagesScript;
-extern std::wstring SongScreenScript;
-extern std::wstring RandomBgScript;

@@ -6,9 +6,6 @@
 #include <string>
 #include <vector>
 
-// The effective lite mode (weak PC or the operator's choice).
-extern std::atomic<uint8_t> LiteModeActive;
-
 // "initBgImages(...)" for the main and header pictures, inside its try block.
 std::wstring BuildBgImagesScript();
 // "try{ initCamList(...); }catch(e){}".

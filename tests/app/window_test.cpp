@@ -19,6 +19,7 @@
 #include "playback/services.h"
 #include "common/temp_root.h"
 #include "tests/platform/xvfb.h"
+#include "ui/page_host.h"
 #include "ui/services.h"
 
 namespace {
@@ -56,12 +57,12 @@ class WindowTest : public ::testing::Test {
     plat::ResetMessageLoop();
     plat::SetWindowProcedure(WndProc);
     SetPageTargets(pages.Targets());
-    MainWindowHandle = true;
-    MainTickInFlight = 0;
-    CustomerTickInFlight = 0;
-    LastCustomerTickTime = 0;
-    CustomerInitGeneration = 0;
-    PendingCustomerInitGeneration = 0;
+    MainWindow.MainWindowHandle = true;
+    MainWindow.MainTickInFlight = 0;
+    MainWindow.CustomerTickInFlight = 0;
+    MainWindow.LastCustomerTickTime = 0;
+    MainWindow.CustomerInitGeneration = 0;
+    MainWindow.PendingCustomerInitGeneration = 0;
     FillPlaying = 0;
     waitingGo = 0;
     Settings.customerVideo = 0;
@@ -112,14 +113,14 @@ TEST_F(WindowTest, ScriptOf200000CharactersIsDirectAndOneMoreIsTimedAndLogged) {
   Post(WM_RUN_PAGE_SCRIPT, exact);
   Pump();
   EXPECT_EQ(Log().find("[SONG]"), std::string::npos);
-  EXPECT_EQ(CustomerInitGeneration.load(), 0);
+  EXPECT_EQ(MainWindow.CustomerInitGeneration.load(), 0);
   Post(WM_RUN_PAGE_SCRIPT, longer);
   Pump();
   EXPECT_NE(Log().find("[SONG] \xEB\xA9\x94\xEC\x9D\xB8 \xED\x99\x94\xEB\xA9\xB4 \xEC\x8A\xA4\xED\x81\xAC"
                        "\xEB\xA6\xBD\xED\x8A\xB8 \xEC\xA0\x84\xEB\x8B\xAC 200001\xEC\x9E\x90 - "),
             std::string::npos);
-  EXPECT_EQ(CustomerInitGeneration.load(), 1);
-  EXPECT_EQ(PendingCustomerInitGeneration.load(), 0);
+  EXPECT_EQ(MainWindow.CustomerInitGeneration.load(), 1);
+  EXPECT_EQ(MainWindow.PendingCustomerInitGeneration.load(), 0);
   ASSERT_EQ(pages.onCustomer.size(), 2u);  // not in a transition: at once
   EXPECT_EQ(pages.onCustomer[1].size(), kLongScriptChars + 1);
 }
@@ -130,7 +131,7 @@ TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
   Pump();
   EXPECT_EQ(pages.onMain.size(), 1u);
   EXPECT_TRUE(pages.onCustomer.empty());
-  EXPECT_EQ(PendingCustomerInitGeneration.load(), 1);
+  EXPECT_EQ(MainWindow.PendingCustomerInitGeneration.load(), 1);
   EXPECT_NE(Log().find("[CW] "), std::string::npos);
 
   // While the copy is pending, ticks reach the main page only.
@@ -141,7 +142,7 @@ TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
 
   FillPlaying = 0;  // the downbeat: the thread posts the copy 220 ms later
   std::thread loopEnd([] {
-    for (int i = 0; i < 500 && PendingCustomerInitGeneration.load() != 0; ++i) plat::SleepMs(10);
+    for (int i = 0; i < 500 && MainWindow.PendingCustomerInitGeneration.load() != 0; ++i) plat::SleepMs(10);
     plat::PostQuit(0);
   });
   plat::RunMessageLoop();
@@ -149,7 +150,7 @@ TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
   plat::ResetMessageLoop();
   ASSERT_EQ(pages.onCustomer.size(), 1u);
   EXPECT_EQ(pages.onCustomer[0], std::wstring(kLongScriptChars + 1, L'a'));
-  EXPECT_EQ(PendingCustomerInitGeneration.load(), 0);
+  EXPECT_EQ(MainWindow.PendingCustomerInitGeneration.load(), 0);
 }
 
 TEST_F(WindowTest, OfTwoLongScriptsInOneTransitionOnlyTheNewerReachesTheCustomerPage) {
@@ -157,7 +158,7 @@ TEST_F(WindowTest, OfTwoLongScriptsInOneTransitionOnlyTheNewerReachesTheCustomer
   Post(WM_RUN_PAGE_SCRIPT, std::wstring(kLongScriptChars + 1, L'1'));
   Post(WM_RUN_PAGE_SCRIPT, std::wstring(kLongScriptChars + 2, L'2'));
   Pump();
-  EXPECT_EQ(PendingCustomerInitGeneration.load(), 2);
+  EXPECT_EQ(MainWindow.PendingCustomerInitGeneration.load(), 2);
   // A copy of an older generation that still arrives is dropped with its log line.
   Post(WM_DEFERRED_CUSTOMER_INIT, 0, 1, L"old");
   Pump();
@@ -165,7 +166,7 @@ TEST_F(WindowTest, OfTwoLongScriptsInOneTransitionOnlyTheNewerReachesTheCustomer
   EXPECT_NE(Log().find("[CW] \xEB\xAF\xB8\xEB\xA4\x84"), std::string::npos);  // "[CW] 미뤄 ..."
   waitingGo = 0;
   std::thread loopEnd([] {
-    for (int i = 0; i < 500 && PendingCustomerInitGeneration.load() != 0; ++i) plat::SleepMs(10);
+    for (int i = 0; i < 500 && MainWindow.PendingCustomerInitGeneration.load() != 0; ++i) plat::SleepMs(10);
     plat::SleepMs(300);  // a stray older copy would arrive within this
     plat::PostQuit(0);
   });
@@ -177,33 +178,33 @@ TEST_F(WindowTest, OfTwoLongScriptsInOneTransitionOnlyTheNewerReachesTheCustomer
 }
 
 TEST_F(WindowTest, DeferredCopyThatCannotBePostedIsFreedAndClearsThePendingGeneration) {
-  CustomerInitGeneration = 7;
-  PendingCustomerInitGeneration = 7;
+  MainWindow.CustomerInitGeneration = 7;
+  MainWindow.PendingCustomerInitGeneration = 7;
   plat::PostWindowTask([] { plat::PostQuit(0); });
   plat::RunMessageLoop();  // the loop has ended: posts are refused from now on
   DeferredCustomerInitThread(std::make_unique<std::wstring>(L"copy"), 7);
-  EXPECT_EQ(PendingCustomerInitGeneration.load(), 0);
+  EXPECT_EQ(MainWindow.PendingCustomerInitGeneration.load(), 0);
 }
 
 TEST_F(WindowTest, TickWithoutAMainPageClearsTheInFlightFlag) {
   pages.main = false;
-  MainTickInFlight = 1;
+  MainWindow.MainTickInFlight = 1;
   Post(WM_UPDATE_TICK, 3);
   Pump();
-  EXPECT_EQ(MainTickInFlight.load(), 0);
+  EXPECT_EQ(MainWindow.MainTickInFlight.load(), 0);
   EXPECT_TRUE(pages.onMain.empty());
 }
 
 TEST_F(WindowTest, TickRunsOnTheMainPageAndItsCompletionClearsTheFlag) {
   pages.customer = false;
-  MainTickInFlight = 1;
+  MainWindow.MainTickInFlight = 1;
   Post(WM_UPDATE_TICK, 0xFFFFFFFFu);
   Pump();
   ASSERT_EQ(pages.onMain, std::vector<std::wstring>{L"try{ updateTick(4294967295); }catch(e){}"});
-  EXPECT_EQ(MainTickInFlight.load(), 1);  // until the page has run it
+  EXPECT_EQ(MainWindow.MainTickInFlight.load(), 1);  // until the page has run it
   ASSERT_EQ(pages.mainDone.size(), 1u);
   pages.mainDone[0](true);
-  EXPECT_EQ(MainTickInFlight.load(), 0);
+  EXPECT_EQ(MainWindow.MainTickInFlight.load(), 0);
 }
 
 TEST_F(WindowTest, CustomerTicksArePacedAndAtMostOneIsInFlight) {
@@ -229,21 +230,21 @@ TEST_F(WindowTest, CustomerTicksArePacedAndAtMostOneIsInFlight) {
   for (const auto& c : cases) {
     pages.onCustomer.clear();
     FillPlaying = c.fill;
-    LiteModeActive = c.lite;
+    PageHost.LiteModeActive = c.lite;
     Settings.customerVideo = c.video;
-    CustomerTickInFlight = c.inFlight;
-    LastCustomerTickTime = plat::TimeGetTime() - c.sinceLast;
+    MainWindow.CustomerTickInFlight = c.inFlight;
+    MainWindow.LastCustomerTickTime = plat::TimeGetTime() - c.sinceLast;
     Post(WM_UPDATE_TICK, 1);
     Pump();
     EXPECT_EQ(!pages.onCustomer.empty(), c.sent) << c.what;
     if (c.sent) {
-      EXPECT_EQ(CustomerTickInFlight.load(), 1) << c.what;
+      EXPECT_EQ(MainWindow.CustomerTickInFlight.load(), 1) << c.what;
     }
   }
-  LiteModeActive = 0;
+  PageHost.LiteModeActive = 0;
   ASSERT_FALSE(pages.customerDone.empty());
   pages.customerDone.back()(false);
-  EXPECT_EQ(CustomerTickInFlight.load(), 0);
+  EXPECT_EQ(MainWindow.CustomerTickInFlight.load(), 0);
 }
 
 TEST_F(WindowTest, AlertAndChordTextAreEscapedAndGoToTheMainPageOnly) {
@@ -276,7 +277,7 @@ TEST_F(WindowTest, EveryPayloadIsFreedWhateverTheMessage) {
 TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
   // What each step of the shutdown acts on, set up to be seen afterwards.
   Settings.extClock = 1;                    // the external clock is stopped (not saved)
-  FullscreenState.hookInstalled = true;     // the keyboard hook is removed
+  MainWindow.FullscreenState.hookInstalled = true;     // the keyboard hook is removed
   MidiOutPort1 = BUILTIN_SYNTH_PORT1;       // both ports are let go
   MidiOutPort2 = BUILTIN_SYNTH_PORT2;
   // A browser started by the program, which notes when it is told to end.
@@ -293,12 +294,12 @@ TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
   plat::ResetMessageLoop();
 
   EXPECT_EQ(Settings.extClock, 0);
-  EXPECT_FALSE(FullscreenState.hookInstalled);
+  EXPECT_FALSE(MainWindow.FullscreenState.hookInstalled);
   EXPECT_EQ(MidiOutPort1.load(), 0u);
   EXPECT_EQ(MidiOutPort2.load(), 0u);
   for (int i = 0; i < 200 && !std::filesystem::exists(ended); ++i) plat::SleepMs(10);
   EXPECT_TRUE(std::filesystem::exists(ended)) << "the browser was not ended";
-  EXPECT_FALSE(MainWindowHandle.load());
+  EXPECT_FALSE(MainWindow.MainWindowHandle.load());
   const std::string log = Log();
   const std::string done = "[WM] \xEC\xB0\xBD \xEB\x8B\xAB\xEA\xB8\xB0";  // "[WM] 창 닫기"
   ASSERT_NE(log.find(done), std::string::npos);
@@ -315,7 +316,7 @@ TEST_F(WindowTest, CloseDuringRemoteSupportWithoutADisplayEndsTheProgramAndTheSe
   const std::string log = Log();
   EXPECT_NE(log.find("[\xEC\xB0\xBD] "), std::string::npos);  // the box, logged: "[창] "
   EXPECT_NE(log.find("[RS] "), std::string::npos);
-  EXPECT_FALSE(MainWindowHandle.load());
+  EXPECT_FALSE(MainWindow.MainWindowHandle.load());
 }
 
 TEST_F(WindowTest, FocusMovesIntoThePage) {
@@ -328,29 +329,29 @@ TEST_F(WindowTest, FullscreenHoldsTheSwitchKeysUntilItIsLeftOrTheWindowIsDestroy
   Xvfb x;
   if (!x.ready()) GTEST_SKIP() << "no X server to test with";
   setenv("DISPLAY", x.display().c_str(), 1);
-  FullscreenState.on = 0;
+  MainWindow.FullscreenState.on = 0;
   SetFullscreen(true);
   EXPECT_TRUE(plat::SwitchKeysBlocked());
-  EXPECT_TRUE(FullscreenState.hookInstalled);
+  EXPECT_TRUE(MainWindow.FullscreenState.hookInstalled);
   SetFullscreen(false);
   EXPECT_FALSE(plat::SwitchKeysBlocked());
-  EXPECT_FALSE(FullscreenState.hookInstalled);
+  EXPECT_FALSE(MainWindow.FullscreenState.hookInstalled);
   SetFullscreen(true);
   EXPECT_TRUE(plat::SwitchKeysBlocked());
   Post(plat::kWmDestroy);
   EXPECT_EQ(plat::RunMessageLoop(), 0);
   plat::ResetMessageLoop();
   EXPECT_FALSE(plat::SwitchKeysBlocked());
-  FullscreenState.on = 0;
+  MainWindow.FullscreenState.on = 0;
 }
 
 TEST_F(WindowTest, FullscreenWithoutADisplayLogsOnceThatTheKeysCannotBeHeld) {
   unsetenv("DISPLAY");
-  FullscreenState.on = 0;
+  MainWindow.FullscreenState.on = 0;
   for (int i = 0; i < 2; ++i) {
     SetFullscreen(true);
-    EXPECT_EQ(FullscreenState.on.load(), 1);
-    EXPECT_FALSE(FullscreenState.hookInstalled);
+    EXPECT_EQ(MainWindow.FullscreenState.on.load(), 1);
+    EXPECT_FALSE(MainWindow.FullscreenState.hookInstalled);
     SetFullscreen(false);
   }
   const std::string log = Log();
