@@ -63,7 +63,7 @@ std::wstring FullscreenNoticeScript() {
       L"document.body.appendChild(t);setTimeout(function(){t.remove();},2500);");
 }
 
-bool InTransition() { return FillPlaying.load() || waitingGo.load(); }
+bool InTransition() { return CvtState.FillPlaying.load() || PlaybackState.waitingGo.load(); }
 
 void HandleRunPageScript(const std::wstring& script) {
   PageTargets& pages = Pages();

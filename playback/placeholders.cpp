@@ -16,10 +16,7 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   LogOnce(logged, name)
 
 PlaybackStateValues PlaybackState;
-SongSetupMarker SongSetupSentMarker;
 CvtStateValues CvtState;
-std::atomic<uint8_t> FillPlaying{0};
-std::atomic<uint8_t>& waitingGo = PlaybackState.waitingGo;
 
 std::wstring BuildInitMedleyScript() {
   PLAYBACK_PLACEHOLDER(L"BuildInitMedleyScript");

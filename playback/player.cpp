@@ -107,8 +107,8 @@ uint32_t ComputeSetupSignature() {
   uint32_t bits = 0;
   if (CvtState.rhythm.load()) bits |= 1;
   if (CvtState.CvtOwnsChannels.load()) bits |= 2;
-  if (FillPlaying.load()) bits |= 4;
-  if (waitingGo.load()) bits |= 8;
+  if (CvtState.FillPlaying.load()) bits |= 4;
+  if (PlaybackState.waitingGo.load()) bits |= 8;
   if (IsUserSaxToneSet()) bits |= 16;
   if (IsUserBassToneSet()) bits |= 32;
   if (IsUserDrumKitSet(9)) bits |= 64;
@@ -314,7 +314,7 @@ bool Run::StartUp() {
   ppq_ = song_->SongPpq > 0 ? song_->SongPpq : 120;
   if (!OpenMidiPort1() && !g_noPort1Logged.exchange(true))
     DebugLog(L"MIDI 출력 장치 없음 - 무음으로 재생 진행(화면만)");
-  waitingGo = PlaybackState.startAt.load() ? 1 : 0;
+  PlaybackState.waitingGo = PlaybackState.startAt.load() ? 1 : 0;
   if (PlaybackState.attachCancel.load()) return false;
   if (!OpenMidiPort2()) {
     bool port2Notes = false;
@@ -333,7 +333,7 @@ bool Run::StartUp() {
   }
   if (PlaybackState.SetupAlreadySent.exchange(0) == 0) {
     const uint32_t at = PlaybackState.startAt.load();
-    PlaybackState.SetupSpreadOn = waitingGo.load() && CvtState.rhythm.load() && at != 0 &&
+    PlaybackState.SetupSpreadOn = PlaybackState.waitingGo.load() && CvtState.rhythm.load() && at != 0 &&
                                   static_cast<int32_t>(at - plat::TimeGetTime()) > 1200;
     SendSongModuleSetup();
     PlaybackState.SetupSpreadOn = 0;
@@ -383,7 +383,7 @@ bool Run::StartUp() {
     PlaybackState.isPlaying = 1;
   }
   PostPlayingState(true);
-  if (!waitingGo.load()) {
+  if (!PlaybackState.waitingGo.load()) {
     PlaybackState.SongTick = 0;
     StampTickPosition(0);
   }
@@ -406,7 +406,7 @@ void Run::StartSequence() {
   const bool rhythm = CvtState.rhythm.load() != 0;
   const uint32_t startAt = PlaybackState.startAt.load();
   auto startAbove0 = [&] {
-    if (!waitingGo.load()) {
+    if (!PlaybackState.waitingGo.load()) {
       PlaybackState.SongTick = S;
       StampTickPosition(S);
       PostTickUpdate(S);
@@ -491,11 +491,11 @@ void Run::FirstEventActions() {
     base_ = plat::NowMs();
     accumulated_ = 0;
   }
-  if (waitingGo.load()) {
+  if (PlaybackState.waitingGo.load()) {
     if (CvtState.rhythm.load()) PlaybackState.ResyncContinuous = 1;
     PlaybackState.SongTick = S_;
     StampTickPosition(S_);
-    waitingGo = 0;
+    PlaybackState.waitingGo = 0;
     PlaybackState.ResyncRequested = 1;
   }
   if (PlaybackState.PendingTempoOffsetSet.exchange(0)) {
@@ -523,7 +523,7 @@ void Run::Services(uint32_t now) {
 
 void Run::CheckLyricsEnd() {
   if (lyricEndDone_ || lyricEndTick_ == 0 || !CvtState.rhythm.load() || !PlaybackState.isPlaying.load() ||
-      PlaybackState.paused.load() || waitingGo.load() || PlaybackState.SongTick.load() < lyricEndTick_)
+      PlaybackState.paused.load() || PlaybackState.waitingGo.load() || PlaybackState.SongTick.load() < lyricEndTick_)
     return;
   lyricEndDone_ = true;
   PostScriptToPage(PageCall(L"handleLyricsEndAutoNext"));
@@ -532,7 +532,7 @@ void Run::CheckLyricsEnd() {
 void Run::CheckMedleyEnd() {
   const uint32_t end = PlaybackState.MedleySegmentEndTick.load();
   if (medleyEndDone_ || PlaybackState.MedleyItemIndex.load() < 0 || end == 0 || !PlaybackState.isPlaying.load() ||
-      PlaybackState.paused.load() || waitingGo.load() || PlaybackState.SongTick.load() < end)
+      PlaybackState.paused.load() || PlaybackState.waitingGo.load() || PlaybackState.SongTick.load() < end)
     return;
   medleyEndDone_ = true;
   TraceLog(L"[MDL] 구간 끝 도달 tick=%u (목표 %u) - 다음 항목으로\n", PlaybackState.SongTick.load(), end);
@@ -660,7 +660,7 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   if (chase) {
     const bool bassSetup = p == 0 && c == 8 && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 7 || d1 == 32)));
     if (owned && !bassSetup) return;
-    if (rhythm && p == 0 && IsRhythmChannel(c) && (FillPlaying.load() || waitingGo.load())) return;
+    if (rhythm && p == 0 && IsRhythmChannel(c) && (CvtState.FillPlaying.load() || PlaybackState.waitingGo.load())) return;
   } else {
     if (CvtState.FillStarted.load() || owned) return;
     if (PlaybackState.MelodyMute.load() && p == 0 && c == 0) return;
@@ -791,7 +791,7 @@ void Run::End(bool started) {
           SendShortMidi(p2, PackMidi(0xB0 | c, 123, 0));
     PostPlayingState(false);
   }
-  waitingGo = 0;
+  PlaybackState.waitingGo = 0;
   PlaybackState.ResyncContinuous = 0;
   PlaybackState.ResyncContinuousTransition = 0;
   CvtState.PendingCarryTempoUs = 0;
@@ -822,13 +822,13 @@ void PlayMidiThreadRun(uint32_t generation) {
 
 bool ClearPendingAttach() {
   const uint32_t at = PlaybackState.startAt.load();
-  const bool waiting = waitingGo.load() != 0;
+  const bool waiting = PlaybackState.waitingGo.load() != 0;
   if (at == 0 && !waiting) return false;
-  TraceLog(L"[ATT] 이전 붙이기 정리(pending=%d waitingGo=%d startAt=%u)\n", 0, waiting ? 1 : 0, at);
+  TraceLog(L"[ATT] 이전 붙이기 정리(pending=%d PlaybackState.waitingGo=%d startAt=%u)\n", 0, waiting ? 1 : 0, at);
   PlaybackState.attachCancel = 1;
   PlaybackState.startAt = 0;
   if (waiting) StopPlayer(0);
   PlaybackState.attachCancel = 0;
-  waitingGo = 0;
+  PlaybackState.waitingGo = 0;
   return true;
 }

@@ -6,6 +6,13 @@
 #include <string>
 #include <string_view>
 
+// The player's marker that the current song's module setup has been sent (flag and value); a new
+// song clears it so that the next start sends the whole setup.
+struct SongSetupMarker {
+  std::atomic<uint8_t> sent{0};
+  std::atomic<int> value{0};
+};
+
 // The player's shared values. Written by the player thread, the song start, the jumps and the
 // page commands (window thread); read by the page bridge, the rhythm engine, the mixer and the
 // senders. Every field read by another thread than its writer is an atomic of its own width; no
@@ -81,6 +88,10 @@ struct PlaybackStateValues {
   // One-shot values of the next song's start command [page commands; consumed by the preparation].
   std::atomic<int> NextSongKeyMode{-1}, NextSongKeyOffset{0}, NextSongTempoOffset{0};
   std::atomic<int> NextSongStartBar{-1}, NextSongEndBar{-1};
+
+  // The bar index the last bar jump moved to; -1 = none. Reset for every song start [jumps].
+  std::atomic<int> JumpTargetBar{-1};
+  SongSetupMarker SongSetupSentMarker;  // [player]
 };
 extern PlaybackStateValues PlaybackState;
 
@@ -97,20 +108,10 @@ struct CvtStateValues {
   std::atomic<double> PendingTempoFactor{0};
   std::atomic<int> PendingCarryTempoUs{0};
   std::atomic<uint8_t> HomeAtNextBar{0};
+  std::atomic<uint8_t> FillPlaying{0};  // a transition fill plays (polled by the window)
 };
 extern CvtStateValues CvtState;
 
-// Transition flags polled by the window: a fill plays; a started song waits for its downbeat.
-extern std::atomic<uint8_t> FillPlaying;
-extern std::atomic<uint8_t>& waitingGo;  // PlaybackState.waitingGo
-
-// The player's marker that the current song's module setup has been sent (flag and value); a new
-// song analysis clears it so that the next start sends the whole setup.
-struct SongSetupMarker {
-  std::atomic<uint8_t> sent{0};
-  std::atomic<int> value{0};
-};
-extern SongSetupMarker SongSetupSentMarker;
 
 // Lets the song and sound layers read the values above (base/player_signals.h). Called once at
 // start, before the worker threads.

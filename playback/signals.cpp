@@ -9,8 +9,8 @@ void InstallPlaybackSignals() {
   s.songTick = [] { return PlaybackState.SongTick.load(); };
   s.currentKey = [] { return PlaybackState.CurrentKey.load(); };
   s.rhythmRunning = [] { return CvtState.rhythm.load() != 0; };
-  s.fillPlaying = [] { return FillPlaying.load() != 0; };
-  s.waitingForDownbeat = [] { return waitingGo.load() != 0; };
+  s.fillPlaying = [] { return CvtState.FillPlaying.load() != 0; };
+  s.waitingForDownbeat = [] { return PlaybackState.waitingGo.load() != 0; };
   s.downbeatAt = [] { return PlaybackState.startAt.load(); };
   s.setupSpreadOn = [] { return PlaybackState.SetupSpreadOn.load() != 0; };
   s.setupUnderRhythm = [] { return PlaybackState.SetupUnderRhythm.load() != 0; };

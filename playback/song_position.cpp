@@ -8,11 +8,10 @@
 #include "songs/bars.h"
 #include "sound/midi_send.h"
 
-std::atomic<int> JumpTargetBar{-1};
 
 int CurrentBarIndex() {
   const int bar = TickToBar(PlaybackState.SongTick.load());
-  const int target = JumpTargetBar.load();
+  const int target = PlaybackState.JumpTargetBar.load();
   if (target >= 0 && (target == bar || target == bar + 1)) return target;
   return bar;
 }

@@ -7,9 +7,6 @@
 
 #include "sound/midi_ports.h"
 
-// The bar index the last bar jump moved to; -1 = none. Reset for every song start.
-extern std::atomic<int> JumpTargetBar;
-
 // The bar of the current play position, or the last jump's target while the player has not yet
 // reached it (so a second jump counts from the target).
 int CurrentBarIndex();

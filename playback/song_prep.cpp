@@ -100,7 +100,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
   std::lock_guard prep(g_prepMutex);
   CvtState.HomeAtNextBar = 0;
   DebugLog(L"[SONG] PrepareSongForPlay 진입: " + midi);
-  JumpTargetBar = -1;
+  PlaybackState.JumpTargetBar = -1;
   {
     std::lock_guard lock(PlaybackState.prepared.mu);
     PlaybackState.prepared.currentMidi = midi;

@@ -82,7 +82,7 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
 
   const bool gsReset = IsGsReset(message), gmOn = IsGmSystemOn(message);
   const bool reset = gsReset || gmOn;
-  const bool rhythm = CvtState.rhythm.load() != 0, fill = FillPlaying.load() != 0;
+  const bool rhythm = CvtState.rhythm.load() != 0, fill = CvtState.FillPlaying.load() != 0;
   if (rhythm || fill) {
     if (reset) {
       TraceLog(L"[RSTBLK] 곡 내장 %ls 차단(%ls) - 복구 절차도 생략\n", gsReset ? L"GS Reset" : L"GM System On",
@@ -148,7 +148,7 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
 
 void SongSysExPath::RunDeferred(uint32_t now) {
   if (volumeResendPending_ && Due(volumeResendDue_, now)) {
-    if (waitingGo.load()) {
+    if (PlaybackState.waitingGo.load()) {
       volumeResendDue_ = now + kRestoreDelayMs;
     } else {
       volumeResendPending_ = false;
@@ -169,7 +169,7 @@ void SongSysExPath::RestoreAfterReset(uint32_t now, bool forced) {
     return;
   }
   if (!restorePending_ || !Due(restoreDue_, now)) return;
-  if (!forced && waitingGo.load()) {
+  if (!forced && PlaybackState.waitingGo.load()) {
     restoreDue_ = now + kRestoreDelayMs;
     return;
   }
@@ -194,7 +194,7 @@ void SongSysExPath::RestoreAfterReset(uint32_t now, bool forced) {
   const bool rhythm = CvtState.rhythm.load() != 0;
   const MidiOutHandle p1 = MidiOutPort1.load();
   if (p1 && !rhythm) SendShortMidi(p1, PackMidi(0xC8, static_cast<unsigned>(GetCvtBassProgram())));
-  if (SnareSubKitOn.load() && p1 && (!rhythm || (!waitingGo.load() && !PlaybackState.SetupUnderRhythm.load()))) {
+  if (SnareSubKitOn.load() && p1 && (!rhythm || (!PlaybackState.waitingGo.load() && !PlaybackState.SetupUnderRhythm.load()))) {
     SendShortMidi(p1, PackMidi(0xBA, 0, 0));
     SendShortMidi(p1, PackMidi(0xBA, 32, 2));
     SendShortMidi(p1, PackMidi(0xCA, 24));

@@ -75,7 +75,7 @@ void JumpToMark(uint32_t markId, const wchar_t* missing) {
 }
 
 void JumpToBar(int bar) {
-  JumpTargetBar = bar;
+  PlaybackState.JumpTargetBar = bar;
   JumpToTick(BarToTick(bar), true, false, false);
 }
 
@@ -240,7 +240,7 @@ void HandleJumpNextMeasure(const std::wstring&) {
 
 void HandleJumpCurMeasure(const std::wstring&) {
   const int bar = TickToBar(PlaybackState.SongTick.load());
-  JumpTargetBar = bar;
+  PlaybackState.JumpTargetBar = bar;
   PlaybackState.ResumeAfterJump = 1;
   JumpToTick(BarToTick(bar), true, false, false);
 }

@@ -63,13 +63,13 @@ class WindowTest : public ::testing::Test {
     MainWindow.LastCustomerTickTime = 0;
     MainWindow.CustomerInitGeneration = 0;
     MainWindow.PendingCustomerInitGeneration = 0;
-    FillPlaying = 0;
-    waitingGo = 0;
+    CvtState.FillPlaying = 0;
+    PlaybackState.waitingGo = 0;
     Settings.customerVideo = 0;
   }
   void TearDown() override {
-    FillPlaying = 0;
-    waitingGo = 0;
+    CvtState.FillPlaying = 0;
+    PlaybackState.waitingGo = 0;
     SetPageTargets({});
     plat::ResetMessageLoop();
   }
@@ -126,7 +126,7 @@ TEST_F(WindowTest, ScriptOf200000CharactersIsDirectAndOneMoreIsTimedAndLogged) {
 }
 
 TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
-  FillPlaying = 1;
+  CvtState.FillPlaying = 1;
   Post(WM_RUN_PAGE_SCRIPT, std::wstring(kLongScriptChars + 1, L'a'));
   Pump();
   EXPECT_EQ(pages.onMain.size(), 1u);
@@ -140,7 +140,7 @@ TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
   EXPECT_EQ(pages.onMain.back(), L"try{ updateTick(10); }catch(e){}");
   EXPECT_TRUE(pages.onCustomer.empty());
 
-  FillPlaying = 0;  // the downbeat: the thread posts the copy 220 ms later
+  CvtState.FillPlaying = 0;  // the downbeat: the thread posts the copy 220 ms later
   std::thread loopEnd([] {
     for (int i = 0; i < 500 && MainWindow.PendingCustomerInitGeneration.load() != 0; ++i) plat::SleepMs(10);
     plat::PostQuit(0);
@@ -154,7 +154,7 @@ TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
 }
 
 TEST_F(WindowTest, OfTwoLongScriptsInOneTransitionOnlyTheNewerReachesTheCustomerPage) {
-  waitingGo = 1;
+  PlaybackState.waitingGo = 1;
   Post(WM_RUN_PAGE_SCRIPT, std::wstring(kLongScriptChars + 1, L'1'));
   Post(WM_RUN_PAGE_SCRIPT, std::wstring(kLongScriptChars + 2, L'2'));
   Pump();
@@ -164,7 +164,7 @@ TEST_F(WindowTest, OfTwoLongScriptsInOneTransitionOnlyTheNewerReachesTheCustomer
   Pump();
   EXPECT_TRUE(pages.onCustomer.empty());
   EXPECT_NE(Log().find("[CW] \xEB\xAF\xB8\xEB\xA4\x84"), std::string::npos);  // "[CW] 미뤄 ..."
-  waitingGo = 0;
+  PlaybackState.waitingGo = 0;
   std::thread loopEnd([] {
     for (int i = 0; i < 500 && MainWindow.PendingCustomerInitGeneration.load() != 0; ++i) plat::SleepMs(10);
     plat::SleepMs(300);  // a stray older copy would arrive within this
@@ -229,7 +229,7 @@ TEST_F(WindowTest, CustomerTicksArePacedAndAtMostOneIsInFlight) {
   };
   for (const auto& c : cases) {
     pages.onCustomer.clear();
-    FillPlaying = c.fill;
+    CvtState.FillPlaying = c.fill;
     PageHost.LiteModeActive = c.lite;
     Settings.customerVideo = c.video;
     MainWindow.CustomerTickInFlight = c.inFlight;

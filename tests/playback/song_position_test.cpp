@@ -12,13 +12,13 @@ TEST(Bars, CurrentBarCountsFromAPendingJump) {
   song->BarTicks = BuildBarTicks({}, 480);
   PublishSongModel(song);
   PlaybackState.SongTick = 5 * 1920 + 100;  // bar 5
-  JumpTargetBar = 6;
+  PlaybackState.JumpTargetBar = 6;
   EXPECT_EQ(CurrentBarIndex(), 6);
-  JumpTargetBar = 5;
+  PlaybackState.JumpTargetBar = 5;
   EXPECT_EQ(CurrentBarIndex(), 5);
-  JumpTargetBar = 9;
+  PlaybackState.JumpTargetBar = 9;
   EXPECT_EQ(CurrentBarIndex(), 5);
-  JumpTargetBar = -1;
+  PlaybackState.JumpTargetBar = -1;
   EXPECT_EQ(CurrentBarIndex(), 5);
   PlaybackState.SongTick = 0;
   PublishSongModel(nullptr);

@@ -72,13 +72,13 @@ TEST_F(SongSysExTest, ResetIsSentAndTheSetupRestoredEightyMillisecondsLater) {
 TEST_F(SongSysExTest, WhileADownbeatIsAwaitedTheRestoreWaitsUnlessForced) {
   SongSysExPath path;
   path.Filter(kGsReset, 0, 1000);
-  waitingGo = 1;
+  PlaybackState.waitingGo = 1;
   path.RestoreAfterReset(1100, false);
   EXPECT_TRUE(path.RestorePending());
   EXPECT_EQ(path.RestoreDue(), 1180u);
   path.RestoreAfterReset(1180, true);
   EXPECT_FALSE(path.RestorePending());
-  waitingGo = 0;
+  PlaybackState.waitingGo = 0;
 }
 
 TEST_F(SongSysExTest, ResetWhileTheRhythmPlaysIsNotSentAndNothingIsRestored) {
