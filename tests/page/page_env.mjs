@@ -18,6 +18,7 @@ export function loadPage(files, extra = {}) {
     clearTimeout() {},
     requestAnimationFrame: () => 0,
     Intl,
+    addEventListener() {},
     ...extra,
   };
   win.window = win;
