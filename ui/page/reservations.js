@@ -161,25 +161,17 @@ function tempoCellHtml(r) {
 
 function reservedRowsHtml(listId) {
   if (reservedQueue.length === 0) return '<div style="color:#aaa;">예약된 곡이 없습니다</div>';
-  var w = resvColW;
-  var parts = ['<div style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">' +
-    '<span style="' + cellStyle(colPx(w.id)) + '">곡번호</span>' + colResizeHandle('resv', 'id') +
-    '<span style="' + cellStyle(colPx(w.title)) + '">제목</span>' + colResizeHandle('resv', 'title') +
-    '<span style="' + cellStyle(colPx(w.singer)) + '">가수명</span>' + colResizeHandle('resv', 'singer') +
-    '<span style="' + cellStyle(colPx(w.tempo)) + '">템포</span>' + colResizeHandle('resv', 'tempo') +
-    '<span style="' + cellStyle(colPx(w.keys)) + '">키 / 코드 / 음역</span>' + colResizeHandle('resv', 'keys') +
-    '<span style="' + cellStyle(0, true) + '">첫가사</span></div>'];
+  var parts = [listHeaderHtml('rc', 'resv', ['곡번호', '제목', '가수명', '템포', '키 / 코드 / 음역', '첫가사'])];
   for (var i = 0; i < reservedQueue.length; i++) {
     var r = reservedQueue[i];
     var sel = reservedFocused && i === reservedSelIdx;
-    parts.push('<div class="resv-row" data-idx="' + i + '" onclick="selectReservedResult(' + i + ')" style="display:flex; padding:1px 2px; cursor:pointer;' +
-      (sel ? ' background:#f39c12; color:#000; font-weight:bold;' : '') + '">' +
-      '<span style="' + cellStyle(colPx(w.id)) + '">' + r.id + '</span>' +
-      '<span style="' + cellStyle(colPx(w.title)) + '">' + dispTitleHtml(r) + '</span>' +
-      '<span style="' + cellStyle(colPx(w.singer)) + '">' + htmlEsc(dispSinger(r)) + '</span>' +
-      '<span style="' + cellStyle(colPx(w.tempo)) + '">' + tempoCellHtml(r) + '</span>' +
-      '<span style="' + cellStyle(colPx(w.keys)) + '">' + keyCellHtml(r) + '</span>' +
-      '<span style="' + cellStyle(0, true) + '">' + htmlEsc(lyricCell(r)) + '</span></div>');
+    parts.push('<div class="lr resv-row' + (sel ? ' sel' : '') + '" data-idx="' + i + '" onclick="selectReservedResult(' + i + ')">' +
+      cellOpen('rc', 'id') + r.id + '</span>' +
+      cellOpen('rc', 'title') + dispTitleHtml(r) + '</span>' +
+      cellOpen('rc', 'singer') + htmlEsc(dispSinger(r)) + '</span>' +
+      cellOpen('rc', 'tempo') + tempoCellHtml(r) + '</span>' +
+      cellOpen('rc', 'keys') + keyCellHtml(r) + '</span>' +
+      cellOpen('rc', '') + htmlEsc(lyricCell(r)) + '</span></div>');
   }
   return parts.join('');
 }

@@ -54,8 +54,11 @@ function toChosung(text) {
 }
 
 // Korean consonants of an English text's sound, so that typing consonants finds English titles.
+var HAS_LATIN = /[A-Za-z]/;
 function engTitleToChosung(text) {
-  var s = strField(text).toLowerCase().replace(/^\s*(?:the|an|a)\s+/, '');
+  var s = strField(text);
+  if (!HAS_LATIN.test(s)) return '';  // only letters give consonants
+  s = s.toLowerCase().replace(/^\s*(?:the|an|a)\s+/, '');
   var out = '';
   var state = 'start';
   for (var i = 0; i < s.length; i++) {
@@ -147,12 +150,26 @@ function deriveSongFields(s) {
   var subtitle = s.subtitle || '';
   if (typeof s.chosung !== 'string') s.chosung = toChosung(title);
   if (typeof s.singerChosung !== 'string') s.singerChosung = toChosung(s.singer);
-  s.line1Chosung = toChosung(s.line1);
   s.titleFullText = subtitle ? title + ' (' + subtitle + ')' : title;
-  s.titleFullChosung = toChosung(s.titleFullText);
+  s.line1Chosung = undefined;      // with titleFullChosung, made by completeSongFields
+  s.titleFullChosung = undefined;
   s.engChosung = engTitleToChosung(title + ' ' + subtitle);
   s.engSingerChosung = engTitleToChosung(s.singer);
   return s;
+}
+
+// The consonants of the first lyric line and of the full title: needed only by the first-lyric
+// mode and the middle search, so made in the idle time after the list arrives, or at the first
+// search that needs them.
+function completeSongFields(s) {
+  if (s.line1Chosung === undefined) s.line1Chosung = toChosung(s.line1);
+  if (s.titleFullChosung === undefined) s.titleFullChosung = toChosung(s.titleFullText);
+}
+var derivedGen = -1;
+function ensureDerivedFields() {
+  if (derivedGen === songDbGen) return;
+  for (var i = 0; i < songDb.length; i++) completeSongFields(songDb[i]);
+  derivedGen = songDbGen;
 }
 
 function initSongDb(arr) {
@@ -167,7 +184,13 @@ function initSongDb(arr) {
   // ahead, when the browser is idle.
   var gen = songDbGen;
   setTimeout(function () {
-    var run = function () { if (gen === songDbGen) topSongList(); };
+    var run = function () {
+      if (gen !== songDbGen) return;
+      ensureDerivedFields();
+      ensureRanks('singer');
+      ensureRanks('line1');
+      topSongList();
+    };
     if (typeof requestIdleCallback === 'function') requestIdleCallback(run); else run();
   }, 3000);
 }
@@ -197,6 +220,7 @@ var PAGE_JUMP = 10;
 var SEARCH_DEFAULT_COUNT = 30;
 var SEARCH_MAX_ROWS = 300;
 var HIT_PIN_COUNT = 3;
+SORT_HEAD = SEARCH_MAX_ROWS + HIT_PIN_COUNT + 1;
 
 var searchPanelOpen = false;
 var searchStyle = 'prefix';
@@ -245,15 +269,51 @@ function ensureRanks(field) {
 function modeSortField(mode) {
   return mode === 1 ? 'singer' : mode === 2 ? 'line1' : 'title';
 }
+var curRankField = '_rk_title';
 function prepareOrdering() {
   ensureRanks('title');
   if (searchMode !== 0) ensureRanks(modeSortField(searchMode));
+  curRankField = '_rk_' + modeSortField(searchMode);
+  if (!playCountMap) rebuildPlayCounts();
+}
+// modeCompare as one number: the sort key's rank, then the title's rank.
+function modeKey(s) {
+  var m = songDb.length + 1;
+  return searchMode === 0 ? (s._rk_title || 0) : (s[curRankField] || 0) * m + (s._rk_title || 0);
 }
 function modeCompare(a, b) {
-  var f = '_rk_' + modeSortField(searchMode);
-  var d = (a[f] || 0) - (b[f] || 0);
-  if (d !== 0 || searchMode === 0) return d;
-  return (a._rk_title || 0) - (b._rk_title || 0);
+  return modeKey(a) - modeKey(b);
+}
+var PLAY_COUNT_CAP = 100000;
+// hitCompare as one number (exact while the catalogue stays below some 90,000,000 songs).
+function hitKey(s) {
+  if (searchMode === 1) return modeKey(s);
+  var m = songDb.length + 1;
+  return (PLAY_COUNT_CAP - Math.min(PLAY_COUNT_CAP, playCountOf(s))) * (searchMode === 0 ? m : m * m) + modeKey(s);
+}
+// Sorts by a numeric key computed once per entry (ties keep list order), instead of calling a
+// comparator n log n times. With `limit`, only the first `limit` entries are put in order and the
+// rest follow unordered: a shown list is never longer than SEARCH_MAX_ROWS, so a long hit list
+// needs only its head sorted.
+var SORT_HEAD = 0;  // set below, once SEARCH_MAX_ROWS is known
+function sortByKey(list, keyFn, limit) {
+  var n = list.length;
+  var keys = new Float64Array(n);
+  for (var i = 0; i < n; i++) keys[i] = keyFn(list[i]);
+  var head = [];
+  var tail = [];
+  if (limit && n > limit * 2) {
+    var thr = keys.slice().sort()[limit - 1];
+    for (var h = 0; h < n; h++) (keys[h] <= thr ? head : tail).push(h);
+  } else {
+    for (var a = 0; a < n; a++) head.push(a);
+  }
+  head.sort(function (x, y) { return keys[x] - keys[y] || x - y; });
+  var out = new Array(n);
+  var at = 0;
+  for (var j = 0; j < head.length; j++) out[at++] = list[head[j]];
+  for (var k = 0; k < tail.length; k++) out[at++] = list[tail[k]];
+  return out;
 }
 
 var playCountMap = null;
@@ -302,7 +362,9 @@ function filterSongsByNumber(digits) {
   if (!digits) return [];
   var out = [];
   for (var i = 0; i < songDb.length; i++) {
-    if (String(songDb[i].id).indexOf(digits) === 0) out.push(songDb[i]);
+    var s = songDb[i];
+    if (s._idText === undefined) s._idText = String(s.id);
+    if (s._idText.lastIndexOf(digits, 0) === 0) out.push(s);
   }
   out.sort(function (a, b) { return a.id - b.id; });
   return out;
@@ -327,9 +389,7 @@ function filterSongsByEnglish(q) {
     else if (at > 0) rest.push(s);
   }
   prepareOrdering();
-  first.sort(hitCompare);
-  rest.sort(hitCompare);
-  return first.concat(rest);
+  return sortByKey(first, hitKey, SORT_HEAD).concat(sortByKey(rest, hitKey, SORT_HEAD));
 }
 
 function filterSongsByChosung(q, q2) {
@@ -342,13 +402,11 @@ function filterSongsByChosung(q, q2) {
     matches.push(s);
   }
   prepareOrdering();
+  var mm = (songDb.length + 1) * (songDb.length + 1);
   if (searchMode === 1) {
-    matches.sort(function (a, b) {
-      var ea = (a.singerChosung || '').length === q.length ? 0 : 1;
-      var eb = (b.singerChosung || '').length === q.length ? 0 : 1;
-      return ea !== eb ? ea - eb : modeCompare(a, b);
-    });
-    return matches;
+    return sortByKey(matches, function (s) {
+      return ((s.singerChosung || '').length === q.length ? 0 : mm) + modeKey(s);
+    }, SORT_HEAD);
   }
   var titleMode = searchMode === 0;
   var exactByCho = function (s) {
@@ -366,7 +424,7 @@ function filterSongsByChosung(q, q2) {
   var base = function (a, b) {
     return a._exact !== b._exact ? a._exact - b._exact : modeCompare(a, b);
   };
-  matches.sort(base);
+  matches = sortByKey(matches, function (s) { return s._exact * mm + modeKey(s); }, SORT_HEAD);
   var pins = [];
   for (var p = 0; p < matches.length; p++) {
     var m = matches[p];
@@ -391,8 +449,7 @@ function filterSongsBySingerField(q2) {
     if (chosungStartsWith(songDb[i].singerChosung, q2)) out.push(songDb[i]);
   }
   prepareOrdering();
-  out.sort(hitCompare);
-  return out.slice(0, SEARCH_DEFAULT_COUNT);
+  return sortByKey(out, hitKey, SEARCH_DEFAULT_COUNT).slice(0, SEARCH_DEFAULT_COUNT);
 }
 
 function modeFullText(s) {
@@ -424,8 +481,7 @@ function filterSongsByMiddleMatch(q) {
     }
   }
   prepareOrdering();
-  out.sort(hitCompare);
-  return out;
+  return sortByKey(out, hitKey, SORT_HEAD);
 }
 
 // The default list: the first songs of the whole list in hit order, kept while the list and the
@@ -436,16 +492,18 @@ function topSongList() {
   var key = songDb.length + '_' + hist + '_' + songDbGen;
   if (topSongCache.key === key) return topSongCache.list.slice();
   prepareOrdering();
-  if (!playCountMap) rebuildPlayCounts();
   // Selection of the best few without sorting the whole list.
   var best = [];
+  var bestKeys = [];
   for (var i = 0; i < songDb.length; i++) {
     var s = songDb[i];
-    if (best.length === SEARCH_DEFAULT_COUNT && hitCompare(s, best[best.length - 1]) >= 0) continue;
+    var k = hitKey(s);
+    if (best.length === SEARCH_DEFAULT_COUNT && k >= bestKeys[best.length - 1]) continue;
     var at = best.length;
-    while (at > 0 && hitCompare(s, best[at - 1]) < 0) at--;
+    while (at > 0 && k < bestKeys[at - 1]) at--;
     best.splice(at, 0, s);
-    if (best.length > SEARCH_DEFAULT_COUNT) best.pop();
+    bestKeys.splice(at, 0, k);
+    if (best.length > SEARCH_DEFAULT_COUNT) { best.pop(); bestKeys.pop(); }
   }
   topSongCache = { key: key, list: best };
   return best.slice();
@@ -457,6 +515,7 @@ function recomputeSearchResults() {
   searchFrozen = false;
   rebuildPlayCounts();
   searchTruncated = false;
+  if (searchMode === 2 || searchStyle === 'middle') ensureDerivedFields();
   var res;
   var cut = true;
   if (searchNumQuery) {
@@ -564,6 +623,7 @@ if (typeof document !== 'undefined' && document.addEventListener) {
 }
 
 function applyListFont() {
+  updateColumnStyles();
   var ids = ['song-search-results', 'reserved-list', 'reserved-list-f2', 'history-list'];
   for (var i = 0; i < ids.length; i++) {
     var el = pageEl(ids[i]);
@@ -577,9 +637,38 @@ function adjustListFont(d) {
   if (se) se();
 }
 
-function cellStyle(px, last) {
-  return last ? 'flex:1; min-width:0; overflow:hidden; text-overflow:ellipsis; white-space:nowrap;'
-    : 'flex:0 0 ' + px + 'px; width:' + px + 'px; overflow:hidden; text-overflow:ellipsis; white-space:nowrap;';
+// Column widths live in one style element, so a list of hundreds of rows carries only class
+// names, and rows out of view are not laid out.
+var listColumnCssText = '';
+function updateColumnStyles() {
+  if (typeof document === 'undefined') return;
+  var css = '.lr{display:flex;padding:1px 2px;cursor:pointer;content-visibility:auto;contain-intrinsic-size:auto 1.45em;}' +
+    '.lr.sel{background:#f39c12;color:#000;font-weight:bold;}' +
+    '.lc{overflow:hidden;text-overflow:ellipsis;white-space:nowrap;}.lc-last{flex:1;min-width:0;}';
+  var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
+  for (var i = 0; i < cols.length; i++) {
+    var a = colPx(searchColW[cols[i]]), b = colPx(resvColW[cols[i]]);
+    css += '.sc-' + cols[i] + '{flex:0 0 ' + a + 'px;width:' + a + 'px;}.rc-' + cols[i] + '{flex:0 0 ' + b + 'px;width:' + b + 'px;}';
+  }
+  if (css === listColumnCssText) return;
+  listColumnCssText = css;
+  var el = pageEl('list-column-style');
+  if (!el) {
+    el = document.createElement('style');
+    el.id = 'list-column-style';
+    (document.head || document.body).appendChild(el);
+  }
+  el.textContent = css;
+}
+// A cell of a list: `list` is 'sc' (search) or 'rc' (queue); no column for the last one.
+function cellOpen(list, col, extraStyle) {
+  return '<span class="lc ' + (col ? list + '-' + col : 'lc-last') + '"' + (extraStyle ? ' style="' + extraStyle + '"' : '') + '>';
+}
+function listHeaderHtml(list, listName, labels) {
+  var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
+  var html = '<div style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">';
+  for (var i = 0; i < cols.length; i++) html += cellOpen(list, cols[i]) + labels[i] + '</span>' + colResizeHandle(listName, cols[i]);
+  return html + cellOpen(list, '') + labels[5] + '</span></div>';
 }
 
 // The panel's fixed parts, made once.
@@ -651,14 +740,33 @@ function renderSearchHeader() {
 
 function searchRowHtml(s, i, sel) {
   var userKeys = typeof userKeyIds !== 'undefined' && userKeyIds && (userKeyIds[s.id] || (userKeyIds.has && userKeyIds.has(s.id)));
-  var st = 'display:flex; gap:0; padding:1px 2px; cursor:pointer;' + (sel ? ' background:#f39c12; color:#000; font-weight:bold;' : '');
-  return '<div class="search-row" data-idx="' + i + '" onclick="selectSearchResult(' + i + ')" style="' + st + '">' +
-    '<span style="' + cellStyle(colPx(searchColW.id)) + '">' + s.id + '</span>' +
-    '<span style="' + cellStyle(colPx(searchColW.title)) + '">' + dispTitleHtml(s) + '</span>' +
-    '<span style="' + cellStyle(colPx(searchColW.singer)) + '">' + htmlEsc(dispSinger(s)) + '</span>' +
-    '<span style="' + cellStyle(colPx(searchColW.tempo)) + '">' + (s.tempo ? s.tempo : '') + '</span>' +
-    '<span style="' + cellStyle(colPx(searchColW.keys)) + (userKeys ? ' color:#ff6fb5;' : '') + '">' + htmlEsc(s.keys || '') + '</span>' +
-    '<span style="' + cellStyle(0, true) + '">' + htmlEsc(lyricCell(s)) + '</span></div>';
+  return '<div class="lr search-row' + (sel ? ' sel' : '') + '" data-idx="' + i + '" onclick="selectSearchResult(' + i + ')">' +
+    cellOpen('sc', 'id') + s.id + '</span>' +
+    cellOpen('sc', 'title') + dispTitleHtml(s) + '</span>' +
+    cellOpen('sc', 'singer') + htmlEsc(dispSinger(s)) + '</span>' +
+    cellOpen('sc', 'tempo') + (s.tempo ? s.tempo : '') + '</span>' +
+    cellOpen('sc', 'keys', userKeys ? 'color:#ff6fb5;' : '') + htmlEsc(s.keys || '') + '</span>' +
+    cellOpen('sc', '') + htmlEsc(lyricCell(s)) + '</span></div>';
+}
+
+var SEARCH_FIRST_ROWS = 40;
+var searchRenderToken = 0;
+function searchRowsHtml(from, to) {
+  var parts = [];
+  for (var i = from; i < to; i++) parts.push(searchRowHtml(searchResults[i], i, !reservedFocused && i === searchSelIdx));
+  return parts.join('');
+}
+
+// Moves the highlight of the shown results without drawing the list again.
+function moveSearchHighlight(from, to) {
+  var box = pageEl('song-search-results');
+  var a = box && box.querySelector('.search-row[data-idx="' + from + '"]');
+  var b = box && box.querySelector('.search-row[data-idx="' + to + '"]');
+  if (!b) { renderSearchResults(); return; }
+  if (a) a.classList.remove('sel');
+  b.classList.add('sel');
+  if (to === 0) box.scrollTop = 0;
+  else if (b.scrollIntoView) b.scrollIntoView({ block: 'nearest' });
 }
 
 function renderSearchResults() {
@@ -682,17 +790,19 @@ function renderSearchResults() {
   else if (searchTruncated) info = '앞 쪽 ' + searchResults.length + '곡만 표시 - 초성을 한 글자 더 치면 좍혀집니다';
   var parts = [];
   if (info) parts.push('<div class="search-info" style="color:#f1c40f; font-size:0.85em;">' + htmlEsc(info) + '</div>');
-  parts.push('<div style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">' +
-    '<span style="' + cellStyle(colPx(searchColW.id)) + '">곡번호</span>' + colResizeHandle('search', 'id') +
-    '<span style="' + cellStyle(colPx(searchColW.title)) + '">제목</span>' + colResizeHandle('search', 'title') +
-    '<span style="' + cellStyle(colPx(searchColW.singer)) + '">가수명</span>' + colResizeHandle('search', 'singer') +
-    '<span style="' + cellStyle(colPx(searchColW.tempo)) + '">템포</span>' + colResizeHandle('search', 'tempo') +
-    '<span style="' + cellStyle(colPx(searchColW.keys)) + '">원/남/여키</span>' + colResizeHandle('search', 'keys') +
-    '<span style="' + cellStyle(0, true) + '">첫가사</span></div>');
-  for (var i = 0; i < searchResults.length; i++) {
-    parts.push(searchRowHtml(searchResults[i], i, !reservedFocused && i === searchSelIdx));
-  }
+  parts.push(listHeaderHtml('sc', 'search', ['곡번호', '제목', '가수명', '템포', '원/남/여키', '첫가사']));
+  // The rows in view now, the rest in the next frame, so a key press redraws within one frame.
+  var token = ++searchRenderToken;
+  var now = Math.min(searchResults.length, Math.max(SEARCH_FIRST_ROWS, searchSelIdx + 20));
+  parts.push(searchRowsHtml(0, now));
   box.innerHTML = parts.join('');
+  if (now < searchResults.length) {
+    var later = function () {
+      if (token !== searchRenderToken) return;
+      box.insertAdjacentHTML('beforeend', searchRowsHtml(now, searchResults.length));
+    };
+    if (typeof requestAnimationFrame === 'function') requestAnimationFrame(function () { setTimeout(later, 0); }); else later();
+  }
   if (searchSelIdx === 0) box.scrollTop = 0;
   else {
     var row = box.querySelector('.search-row[data-idx="' + searchSelIdx + '"]');
@@ -885,8 +995,9 @@ function moveHighlight(delta, wrap) {
   }
   var m = searchResults.length;
   if (!m) return;
+  var from = searchSelIdx;
   searchSelIdx = wrap ? (searchSelIdx + delta + m) % m : Math.max(0, Math.min(m - 1, searchSelIdx + delta));
-  renderSearchResults();
+  moveSearchHighlight(from, searchSelIdx);
 }
 
 // Typing into the active text field of the prefix style starts a new search.
