@@ -44,7 +44,7 @@ const std::wstring& PageScript() {
     for (const wchar_t* name : kPageModules) {
       std::wstring body = EmbeddedText(WideToUtf8(name));
       if (body.empty()) continue;
-      modules += L"<script>\n" + body + L"\n</script>\n";
+      modules += L"<script>\n" + body + L"\n</script>";
     }
     size_t at = text.rfind(L"</body>");
     if (at == std::wstring::npos) at = text.size();
