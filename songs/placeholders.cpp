@@ -15,27 +15,16 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   static std::atomic<bool> logged{false}; \
   LogOnce(logged, name)
 
-std::wstring BuildFavoritesPayload() {
-  SONGS_PLACEHOLDER(L"BuildFavoritesPayload");
-  return L"[]";
-}
-std::wstring BuildHistoryPayload() {
-  SONGS_PLACEHOLDER(L"BuildHistoryPayload");
-  return L"[]";
-}
 std::vector<int> CollectPopTextSongNumbers() {
   SONGS_PLACEHOLDER(L"CollectPopTextSongNumbers");
   return {};
 }
-void LoadFavorites() { SONGS_PLACEHOLDER(L"LoadFavorites"); }
 void LoadGenreIndex() { SONGS_PLACEHOLDER(L"LoadGenreIndex"); }
-void LoadPlayHistory() { SONGS_PLACEHOLDER(L"LoadPlayHistory"); }
 int LoadPopKoIndex() {
   SONGS_PLACEHOLDER(L"LoadPopKoIndex");
   return 0;
 }
 void LoadScoreOctConfig() { SONGS_PLACEHOLDER(L"LoadScoreOctConfig"); }
 void LoadUserMarks() { SONGS_PLACEHOLDER(L"LoadUserMarks"); }
-void MarkLastHistoryInsUsed() { SONGS_PLACEHOLDER(L"MarkLastHistoryInsUsed"); }
 void StartGenreIndexBuild() { SONGS_PLACEHOLDER(L"StartGenreIndexBuild"); }
 void StartPopKoIndexBuild() { SONGS_PLACEHOLDER(L"StartPopKoIndexBuild"); }

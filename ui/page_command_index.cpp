@@ -5,6 +5,7 @@
 #include "ui/play_commands.h"
 
 #include "ui/presets.h"
+#include "ui/search_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>
@@ -56,7 +57,7 @@ const PageCommand kStageOne[] = {
     {L"SET_CUSTOMER_VIDEO:", nullptr, kPrefix},
     {L"RUN_PC_CHECK", nullptr, kWhole},
     {L"PCCHK_PONG", nullptr, kWhole},
-    {L"DUMP_SONG:", nullptr, kPrefix},
+    {L"DUMP_SONG:", HandleDumpSong, kPrefix},
     {L"REBUILD_POPKO", nullptr, kWhole},
     {L"REFRESH_MONITORS", nullptr, kWhole},
     {L"SET_ORIG_LANG:", nullptr, kPrefix},
@@ -71,7 +72,7 @@ const PageCommand kStageTwo[] = {
     {L"TOGGLE_FULLSCREEN", nullptr, kWhole},
     {L"SET_START_FULLSCREEN:", nullptr, kPrefix},
     {L"SET_NUMLOCK_OFF:", nullptr, kPrefix},
-    {L"SWITCH_TO_KOREAN_IME", nullptr, kWhole},
+    {L"SWITCH_TO_KOREAN_IME", HandleSwitchToKoreanIme, kWhole},
     // song start, transitions and rhythm
     {L"RHYTHM_ON", HandleRhythmOn, kWhole},
     {L"RHYTHM_OFF", HandleRhythmOff, kPrefix},
@@ -172,8 +173,8 @@ const PageCommand kStageThree[] = {
     {L"SET_LYRIC_FONTSIZE:", nullptr, kPrefix},
     {L"LIST_FONTS", nullptr, kWhole},
     {L"LOAD_CUSTOM_FONT:", nullptr, kPrefix},
-    {L"HISTORY_SAVE:", nullptr, kPrefix},
-    {L"FAV_SAVE:", nullptr, kPrefix},
+    {L"HISTORY_SAVE:", HandleHistorySave, kPrefix},
+    {L"FAV_SAVE:", HandleFavSave, kPrefix},
     {L"PRESET_SAVE_SLOT:", HandlePresetSaveSlot, kPrefix},
     {L"PRESET_SAVE_BASE", HandlePresetSaveBase, kWhole},
     {L"PRESET_LOAD:", HandlePresetLoad, kPrefix},

@@ -31,8 +31,25 @@ const std::wstring& PageMarkup() {
   return markup;
 }
 
+// The page's script modules, each a classic script in the page's one global scope, put before the
+// end of the body in this order.
+const wchar_t* const kPageModules[] = {L"hangul_composer.js", L"song_search.js", L"reservations.js",
+                                       L"play_keys.js", L"page_keys.js"};
+
 const std::wstring& PageScript() {
-  static const std::wstring script = EmbeddedText("script.html");
+  static const std::wstring script = [] {
+    std::wstring text = EmbeddedText("script.html");
+    std::wstring modules;
+    for (const wchar_t* name : kPageModules) {
+      std::wstring body = EmbeddedText(WideToUtf8(name));
+      if (body.empty()) continue;
+      modules += L"<script>\n" + body + L"\n</script>";
+    }
+    size_t at = text.rfind(L"</body>");
+    if (at == std::wstring::npos) at = text.size();
+    text.insert(at, modules);
+    return text;
+  }();
   return script;
 }
 

@@ -1,0 +1,1123 @@
+// ---- Song search panel ----
+// The catalogue browser opened with F1 (consonant, number and English typing) or ALT+F1 (free text
+// through the page's Hangul composer). The search rules are plain functions over `songDb`; the
+// panel draws the hits and the reservation queue beside them.
+//
+// Sections: shared helpers; consonant tables and readings; the song list; orderings; filters;
+// the search; drawing; column widths and list font; opening, closing and keys.
+
+// ---- Shared helpers ----
+
+function pagePost(cmd) {
+  try { window.chrome.webview.postMessage(cmd); } catch (e) {}
+}
+// Text for HTML: every catalogue text and typed name goes through here before it is drawn.
+function htmlEsc(t) {
+  return String(t == null ? '' : t).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
+    .replace(/"/g, '&quot;').replace(/'/g, '&#39;');
+}
+function pageEl(id) {
+  return typeof document !== 'undefined' ? document.getElementById(id) : null;
+}
+function pageFn(name) {
+  return typeof window[name] === 'function' ? window[name] : null;
+}
+function strField(v) {
+  return v == null ? '' : String(v);
+}
+
+// ---- Consonant tables and readings ----
+
+var HANGUL_INITIALS = ['ㄱ', 'ㄲ', 'ㄴ', 'ㄷ', 'ㄸ', 'ㄹ', 'ㅁ', 'ㅂ', 'ㅃ', 'ㅅ', 'ㅆ', 'ㅇ', 'ㅈ', 'ㅉ', 'ㅊ', 'ㅋ', 'ㅌ', 'ㅍ', 'ㅎ'];
+var CHOSEONG_JAMO = [];
+for (var cji = 0; cji < 19; cji++) CHOSEONG_JAMO.push(String.fromCharCode(0x1100 + cji));
+var COMPOUND_CONSONANT_MAP = { 'ㄳ': 'ㄱㅅ', 'ㄵ': 'ㄴㅈ', 'ㄶ': 'ㄴㅎ', 'ㄺ': 'ㄹㄱ', 'ㄻ': 'ㄹㅁ', 'ㄼ': 'ㄹㅂ', 'ㄽ': 'ㄹㅅ',
+                               'ㄾ': 'ㄹㅌ', 'ㄿ': 'ㄹㅍ', 'ㅀ': 'ㄹㅎ', 'ㅄ': 'ㅂㅅ' };
+// A plain query consonant also matches its tense twin; a tense one matches only itself.
+var CHOSUNG_LOOSE_MAP = { 'ㄱ': 'ㄲ', 'ㄷ': 'ㄸ', 'ㅂ': 'ㅃ', 'ㅅ': 'ㅆ', 'ㅈ': 'ㅉ' };
+var ENG_CHO_MAP = { b: 'ㅂ', v: 'ㅂ', p: 'ㅍ', f: 'ㅍ', c: 'ㅋ', k: 'ㅋ', q: 'ㅋ', g: 'ㄱ', d: 'ㄷ', t: 'ㅌ', j: 'ㅈ',
+                    z: 'ㅈ', h: 'ㅎ', l: 'ㄹ', r: 'ㄹ', m: 'ㅁ', n: 'ㄴ', s: 'ㅅ', x: 'ㅅ' };
+var ENG_CHO_PAIRS = { 'ㄱ': 'ㅋ', 'ㅋ': 'ㄱ', 'ㄷ': 'ㅌ', 'ㅌ': 'ㄷ', 'ㅂ': 'ㅍ', 'ㅍ': 'ㅂ', 'ㅅ': 'ㅈ', 'ㅈ': 'ㅅ' };
+var CHOSUNG_KEYMAP = { KeyR: 'ㄱ', KeyS: 'ㄴ', KeyE: 'ㄷ', KeyF: 'ㄹ', KeyA: 'ㅁ', KeyQ: 'ㅂ', KeyT: 'ㅅ', KeyD: 'ㅇ',
+                       KeyW: 'ㅈ', KeyC: 'ㅊ', KeyZ: 'ㅋ', KeyX: 'ㅌ', KeyV: 'ㅍ', KeyG: 'ㅎ' };
+var CHOSUNG_KEYMAP_SHIFT = { KeyR: 'ㄲ', KeyE: 'ㄸ', KeyQ: 'ㅃ', KeyT: 'ㅆ', KeyW: 'ㅉ' };
+var LANG_KEY_CODES = { Backquote: 1, Lang1: 1, Lang2: 1, HangulMode: 1, Hangul: 1 };
+
+function toChosung(text) {
+  var s = strField(text);
+  var out = '';
+  for (var i = 0; i < s.length; i++) {
+    var c = s.charCodeAt(i);
+    if (c >= 0xAC00 && c <= 0xD7A3) out += HANGUL_INITIALS[Math.floor((c - 0xAC00) / 588)];
+  }
+  return out;
+}
+
+// Korean consonants of an English text's sound, so that typing consonants finds English titles.
+var HAS_LATIN = /[A-Za-z]/;
+function engTitleToChosung(text) {
+  var s = strField(text);
+  if (!HAS_LATIN.test(s)) return '';  // only letters give consonants
+  s = s.toLowerCase().replace(/^\s*(?:the|an|a)\s+/, '');
+  var out = '';
+  var state = 'start';
+  for (var i = 0; i < s.length; i++) {
+    var ch = s.charAt(i);
+    if (ch === ' ' || ch === '\t') {
+      state = 'start';
+    } else if (ch === 'w' || ch === 'y') {
+      out += 'ㅇ';
+      state = 'glide';
+    } else if (ch === 'a' || ch === 'e' || ch === 'i' || ch === 'o' || ch === 'u') {
+      if (state === 'start') out += 'ㅇ';
+      state = 'vowel';
+    } else if (ENG_CHO_MAP[ch]) {
+      out += ENG_CHO_MAP[ch];
+      state = 'consonant';
+    } else {
+      state = 'start';
+    }
+  }
+  return out;
+}
+
+function engChoEq(a, b) {
+  return a === b || ENG_CHO_PAIRS[a] === b;
+}
+// The query is an anchored subsequence of the reading.
+function engChosungIncludes(reading, q) {
+  if (!reading || !q || !engChoEq(reading.charAt(0), q.charAt(0))) return false;
+  var j = 0;
+  for (var i = 0; i < reading.length && j < q.length; i++) {
+    if (engChoEq(reading.charAt(i), q.charAt(j))) j++;
+  }
+  return j === q.length;
+}
+
+function chosungCharMatches(q, t) {
+  return q === t || CHOSUNG_LOOSE_MAP[q] === t;
+}
+function chosungMatchesAt(target, q, at) {
+  for (var i = 0; i < q.length; i++) {
+    if (!chosungCharMatches(q.charAt(i), target.charAt(at + i))) return false;
+  }
+  return true;
+}
+function chosungStartsWith(target, q) {
+  target = target || '';
+  return !!q && q.length <= target.length && chosungMatchesAt(target, q, 0);
+}
+function chosungIncludes(target, q) {
+  target = target || '';
+  if (!q || q.length > target.length) return false;
+  for (var at = 0; at + q.length <= target.length; at++) {
+    if (chosungMatchesAt(target, q, at)) return true;
+  }
+  return false;
+}
+
+// The query as initial consonants, or null when it holds anything else.
+function normalizeQueryForChosung(q) {
+  var out = '';
+  for (var i = 0; i < q.length; i++) {
+    var ch = q.charAt(i);
+    if (HANGUL_INITIALS.indexOf(ch) >= 0) out += ch;
+    else if (CHOSEONG_JAMO.indexOf(ch) >= 0) out += HANGUL_INITIALS[CHOSEONG_JAMO.indexOf(ch)];
+    else if (COMPOUND_CONSONANT_MAP[ch]) out += COMPOUND_CONSONANT_MAP[ch];
+    else return null;
+  }
+  return out;
+}
+
+// ---- The song list ----
+
+var songDb = [];
+var songDbGen = 0;  // bumped whenever the list changes; every cache keyed on the list holds it
+
+var SONG_TEXT_FIELDS = ['title', 'subtitle', 'singer', 'genre', 'keys', 'line1', 'koTitle', 'koSinger', 'nat'];
+
+// Incoming entries are made safe to read (texts as strings, numbers as numbers) and get the
+// derived search fields once.
+function deriveSongFields(s) {
+  if (!s || typeof s !== 'object') s = {};
+  for (var i = 0; i < SONG_TEXT_FIELDS.length; i++) {
+    var f = SONG_TEXT_FIELDS[i];
+    if (s[f] != null && typeof s[f] !== 'string') s[f] = String(s[f]);
+  }
+  s.id = parseInt(s.id, 10) || 0;
+  s.tempo = parseInt(s.tempo, 10) || 0;
+  var title = s.title || '';
+  var subtitle = s.subtitle || '';
+  if (typeof s.chosung !== 'string') s.chosung = toChosung(title);
+  if (typeof s.singerChosung !== 'string') s.singerChosung = toChosung(s.singer);
+  s.titleFullText = subtitle ? title + ' (' + subtitle + ')' : title;
+  s.line1Chosung = undefined;      // with titleFullChosung, made by completeSongFields
+  s.titleFullChosung = undefined;
+  s.engChosung = engTitleToChosung(title + ' ' + subtitle);
+  s.engSingerChosung = engTitleToChosung(s.singer);
+  return s;
+}
+
+// The consonants of the first lyric line and of the full title: needed only by the first-lyric
+// mode and the middle search, so made in the idle time after the list arrives, or at the first
+// search that needs them.
+function completeSongFields(s) {
+  if (s.line1Chosung === undefined) s.line1Chosung = toChosung(s.line1);
+  if (s.titleFullChosung === undefined) s.titleFullChosung = toChosung(s.titleFullText);
+}
+var derivedGen = -1;
+function ensureDerivedFields() {
+  if (derivedGen === songDbGen) return;
+  for (var i = 0; i < songDb.length; i++) completeSongFields(songDb[i]);
+  derivedGen = songDbGen;
+}
+
+function initSongDb(arr) {
+  var t0 = performance.now();
+  var src = Array.isArray(arr) ? arr : [];
+  var out = new Array(src.length);
+  for (var i = 0; i < src.length; i++) out[i] = deriveSongFields(src[i]);
+  songDb = out;
+  songDbGen++;
+  pagePost('DB_READY:' + songDb.length + ':' + Math.round(performance.now() - t0) + 'ms');
+  // The first F1 should not wait for the sort: the default list and its orderings are made once
+  // ahead, when the browser is idle.
+  var gen = songDbGen;
+  setTimeout(function () {
+    var run = function () {
+      if (gen !== songDbGen) return;
+      ensureDerivedFields();
+      ensureRanks('singer');
+      ensureRanks('line1');
+      topSongList();
+    };
+    if (typeof requestIdleCallback === 'function') requestIdleCallback(run); else run();
+  }, 3000);
+}
+
+function mergeSongDb(arr) {
+  if (!Array.isArray(arr) || arr.length === 0) return;
+  var at = {};
+  for (var i = 0; i < songDb.length; i++) at[songDb[i].id] = i;
+  for (var k = 0; k < arr.length; k++) {
+    var s = deriveSongFields(arr[k]);
+    if (Object.prototype.hasOwnProperty.call(at, s.id)) {
+      songDb[at[s.id]] = s;
+    } else {
+      at[s.id] = songDb.length;
+      songDb.push(s);
+    }
+  }
+  songDbGen++;
+  var el = pageEl('update-songcount');
+  if (el) el.textContent = String(songDb.length);
+}
+
+// ---- Orderings ----
+
+var SEARCH_MODE_LABELS = ['제목', '가수명', '첫가사'];
+var PAGE_JUMP = 10;
+var SEARCH_DEFAULT_COUNT = 30;
+var SEARCH_MAX_ROWS = 300;
+var HIT_PIN_COUNT = 3;
+SORT_HEAD = SEARCH_MAX_ROWS + HIT_PIN_COUNT + 1;
+
+var searchPanelOpen = false;
+var searchStyle = 'prefix';
+var searchMode = 0;
+var searchLang = 'ko';
+var searchQuery = '';
+var searchQuery2 = '';
+var secondFieldActive = false;
+var searchNumQuery = '';
+var searchResults = [];
+var searchSelIdx = 0;
+var searchTruncated = false;
+var searchFrozen = false;
+var reservedFocused = false;
+var reservedSelIdx = 0;
+var listFontPx = 14;
+var searchColW = { id: 4, title: 18.5, singer: 10, tempo: 2.9, keys: 7.9 };
+var resvColW = { id: 4, title: 18.5, singer: 10, tempo: 3.9, keys: 13.2 };
+var midComposer = new HangulComposer();
+var midHangulOn = true;
+
+var KO_COLLATOR = typeof Intl !== 'undefined' ? new Intl.Collator('ko') : null;
+function koCompare(a, b) {
+  if (KO_COLLATOR) return KO_COLLATOR.compare(a, b);
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// Collation ranks of the sort keys, made once per list change: a search then orders by numbers
+// instead of calling the collator thousands of times per key press.
+var rankGen = { title: -1, singer: -1, line1: -1 };
+function ensureRanks(field) {
+  if (rankGen[field] === songDbGen) return;
+  var n = songDb.length;
+  var idx = new Array(n);
+  var keys = new Array(n);
+  for (var i = 0; i < n; i++) { idx[i] = i; keys[i] = songDb[i][field] || ''; }
+  idx.sort(function (a, b) { return koCompare(keys[a], keys[b]); });
+  var rk = '_rk_' + field;
+  var rank = 0;
+  for (var j = 0; j < n; j++) {
+    if (j > 0 && koCompare(keys[idx[j - 1]], keys[idx[j]]) !== 0) rank = j;
+    songDb[idx[j]][rk] = rank;
+  }
+  rankGen[field] = songDbGen;
+}
+function modeSortField(mode) {
+  return mode === 1 ? 'singer' : mode === 2 ? 'line1' : 'title';
+}
+var curRankField = '_rk_title';
+function prepareOrdering() {
+  ensureRanks('title');
+  if (searchMode !== 0) ensureRanks(modeSortField(searchMode));
+  curRankField = '_rk_' + modeSortField(searchMode);
+  if (!playCountMap) rebuildPlayCounts();
+}
+// modeCompare as one number: the sort key's rank, then the title's rank.
+function modeKey(s) {
+  var m = songDb.length + 1;
+  return searchMode === 0 ? (s._rk_title || 0) : (s[curRankField] || 0) * m + (s._rk_title || 0);
+}
+function modeCompare(a, b) {
+  return modeKey(a) - modeKey(b);
+}
+var PLAY_COUNT_CAP = 100000;
+// hitCompare as one number (exact while the catalogue stays below some 90,000,000 songs).
+function hitKey(s) {
+  if (searchMode === 1) return modeKey(s);
+  var m = songDb.length + 1;
+  return (PLAY_COUNT_CAP - Math.min(PLAY_COUNT_CAP, playCountOf(s))) * (searchMode === 0 ? m : m * m) + modeKey(s);
+}
+// Sorts by a numeric key computed once per entry (ties keep list order), instead of calling a
+// comparator n log n times. With `limit`, only the first `limit` entries are put in order and the
+// rest follow unordered: a shown list is never longer than SEARCH_MAX_ROWS, so a long hit list
+// needs only its head sorted.
+var SORT_HEAD = 0;  // set below, once SEARCH_MAX_ROWS is known
+function sortByKey(list, keyFn, limit) {
+  var n = list.length;
+  var keys = new Float64Array(n);
+  for (var i = 0; i < n; i++) keys[i] = keyFn(list[i]);
+  var head = [];
+  var tail = [];
+  if (limit && n > limit * 2) {
+    var thr = keys.slice().sort()[limit - 1];
+    for (var h = 0; h < n; h++) (keys[h] <= thr ? head : tail).push(h);
+  } else {
+    for (var a = 0; a < n; a++) head.push(a);
+  }
+  head.sort(function (x, y) { return keys[x] - keys[y] || x - y; });
+  var out = new Array(n);
+  var at = 0;
+  for (var j = 0; j < head.length; j++) out[at++] = list[head[j]];
+  for (var k = 0; k < tail.length; k++) out[at++] = list[tail[k]];
+  return out;
+}
+
+var playCountMap = null;
+function rebuildPlayCounts() {
+  playCountMap = {};
+  var h = typeof playedSongHistory !== 'undefined' && Array.isArray(playedSongHistory) ? playedSongHistory : [];
+  for (var i = 0; i < h.length; i++) {
+    var id = h[i] && h[i].id;
+    playCountMap[id] = (playCountMap[id] || 0) + 1;
+  }
+}
+function playCountOf(s) {
+  if (!playCountMap) rebuildPlayCounts();
+  return playCountMap[s.id] || 0;
+}
+function hitCompare(a, b) {
+  if (searchMode === 1) return modeCompare(a, b);
+  var d = playCountOf(b) - playCountOf(a);
+  return d !== 0 ? d : modeCompare(a, b);
+}
+
+// ---- Filters ----
+
+function modeChosung(s) {
+  return searchMode === 1 ? s.singerChosung : searchMode === 2 ? s.line1Chosung : s.chosung;
+}
+function modeEngReading(s) {
+  return searchMode === 1 ? s.engSingerChosung : searchMode === 2 ? '' : s.engChosung;
+}
+// Hangul syllables of the title before its first bracket, computed once per song.
+function songCoreLen(s) {
+  if (s._coreLen === undefined) {
+    var t = s.title || '';
+    var n = 0;
+    for (var i = 0; i < t.length; i++) {
+      var c = t.charCodeAt(i);
+      if (c === 0x28 || c === 0xFF08) break;
+      if (c >= 0xAC00 && c <= 0xD7A3) n++;
+    }
+    s._coreLen = n;
+  }
+  return s._coreLen;
+}
+
+function filterSongsByNumber(digits) {
+  if (!digits) return [];
+  var out = [];
+  for (var i = 0; i < songDb.length; i++) {
+    var s = songDb[i];
+    if (s._idText === undefined) s._idText = String(s.id);
+    if (s._idText.lastIndexOf(digits, 0) === 0) out.push(s);
+  }
+  out.sort(function (a, b) { return a.id - b.id; });
+  return out;
+}
+
+function squeezeLower(t) {
+  return strField(t).toLowerCase().replace(/\s+/g, '');
+}
+
+function filterSongsByEnglish(q) {
+  var query = squeezeLower(q);
+  if (!query) return topSongList();
+  var singer = searchMode === 1;
+  var key = singer ? '_lowS' : '_lowT';
+  var first = [];
+  var rest = [];
+  for (var i = 0; i < songDb.length; i++) {
+    var s = songDb[i];
+    if (s[key] === undefined) s[key] = squeezeLower(singer ? s.singer : s.title);
+    var at = s[key].indexOf(query);
+    if (at === 0) first.push(s);
+    else if (at > 0) rest.push(s);
+  }
+  prepareOrdering();
+  return sortByKey(first, hitKey, SORT_HEAD).concat(sortByKey(rest, hitKey, SORT_HEAD));
+}
+
+function filterSongsByChosung(q, q2) {
+  if (!q) return [];
+  var matches = [];
+  for (var i = 0; i < songDb.length; i++) {
+    var s = songDb[i];
+    if (!chosungStartsWith(modeChosung(s), q) && !engChosungIncludes(modeEngReading(s), q)) continue;
+    if (q2 && !chosungStartsWith(s.singerChosung, q2) && !engChosungIncludes(s.engSingerChosung, q2)) continue;
+    matches.push(s);
+  }
+  prepareOrdering();
+  var mm = (songDb.length + 1) * (songDb.length + 1);
+  if (searchMode === 1) {
+    return sortByKey(matches, function (s) {
+      return ((s.singerChosung || '').length === q.length ? 0 : mm) + modeKey(s);
+    }, SORT_HEAD);
+  }
+  var titleMode = searchMode === 0;
+  var exactByCho = function (s) {
+    var c = modeChosung(s) || '';
+    return c.length === q.length && chosungStartsWith(c, q);
+  };
+  var exactByCore = function (s) {
+    return titleMode && songCoreLen(s) === q.length && chosungStartsWith(modeChosung(s), q);
+  };
+  var exact = function (s) {
+    var r = modeEngReading(s) || '';
+    return exactByCho(s) || (r.length === q.length && engChosungIncludes(r, q)) || exactByCore(s);
+  };
+  for (var k = 0; k < matches.length; k++) matches[k]._exact = exact(matches[k]) ? 0 : 1;
+  var base = function (a, b) {
+    return a._exact !== b._exact ? a._exact - b._exact : modeCompare(a, b);
+  };
+  matches = sortByKey(matches, function (s) { return s._exact * mm + modeKey(s); }, SORT_HEAD);
+  var pins = [];
+  for (var p = 0; p < matches.length; p++) {
+    var m = matches[p];
+    if ((exactByCho(m) || exactByCore(m)) && playCountOf(m) > 0) pins.push(m);
+  }
+  if (pins.length === 0) return matches;
+  pins.sort(function (a, b) {
+    var d = playCountOf(b) - playCountOf(a);
+    return d !== 0 ? d : base(a, b);
+  });
+  pins = pins.slice(0, HIT_PIN_COUNT);
+  var out = pins.slice();
+  for (var r = 0; r < matches.length; r++) {
+    if (pins.indexOf(matches[r]) < 0) out.push(matches[r]);
+  }
+  return out;
+}
+
+function filterSongsBySingerField(q2) {
+  var out = [];
+  for (var i = 0; i < songDb.length; i++) {
+    if (chosungStartsWith(songDb[i].singerChosung, q2)) out.push(songDb[i]);
+  }
+  prepareOrdering();
+  return sortByKey(out, hitKey, SEARCH_DEFAULT_COUNT).slice(0, SEARCH_DEFAULT_COUNT);
+}
+
+function modeFullText(s) {
+  if (searchMode === 1) return s.singer || '';
+  if (searchMode === 2) return s.line1 || '';
+  return s.titleFullText || s.title || '';
+}
+function modeFullChosung(s) {
+  if (searchMode === 1) return s.singerChosung || '';
+  if (searchMode === 2) return s.line1Chosung || '';
+  return s.titleFullChosung || s.chosung || '';
+}
+
+function filterSongsByMiddleMatch(q) {
+  var query = strField(q).replace(/\s+/g, '');
+  if (!query) return [];
+  var lower = query.toLowerCase();
+  var cho = normalizeQueryForChosung(query);
+  var reading = cho || toChosung(query);
+  var key = '_mid' + searchMode;
+  var out = [];
+  for (var i = 0; i < songDb.length; i++) {
+    var s = songDb[i];
+    if (s[key] === undefined) s[key] = squeezeLower(modeFullText(s));
+    if (s[key].indexOf(lower) >= 0 ||
+        (cho && chosungIncludes(modeFullChosung(s), cho)) ||
+        (reading && engChosungIncludes(modeEngReading(s), reading))) {
+      out.push(s);
+    }
+  }
+  prepareOrdering();
+  return sortByKey(out, hitKey, SORT_HEAD);
+}
+
+// The default list: the first songs of the whole list in hit order, kept while the list and the
+// history are unchanged.
+var topSongCache = { key: '', list: [] };
+function topSongList() {
+  var hist = typeof playedSongHistory !== 'undefined' && Array.isArray(playedSongHistory) ? playedSongHistory.length : 0;
+  var key = songDb.length + '_' + hist + '_' + songDbGen;
+  if (topSongCache.key === key) return topSongCache.list.slice();
+  prepareOrdering();
+  // Selection of the best few without sorting the whole list.
+  var best = [];
+  var bestKeys = [];
+  for (var i = 0; i < songDb.length; i++) {
+    var s = songDb[i];
+    var k = hitKey(s);
+    if (best.length === SEARCH_DEFAULT_COUNT && k >= bestKeys[best.length - 1]) continue;
+    var at = best.length;
+    while (at > 0 && k < bestKeys[at - 1]) at--;
+    best.splice(at, 0, s);
+    bestKeys.splice(at, 0, k);
+    if (best.length > SEARCH_DEFAULT_COUNT) { best.pop(); bestKeys.pop(); }
+  }
+  topSongCache = { key: key, list: best };
+  return best.slice();
+}
+
+// ---- The search ----
+
+function recomputeSearchResults() {
+  searchFrozen = false;
+  rebuildPlayCounts();
+  searchTruncated = false;
+  if (searchMode === 2 || searchStyle === 'middle') ensureDerivedFields();
+  var res;
+  var cut = true;
+  if (searchNumQuery) {
+    res = filterSongsByNumber(searchNumQuery);
+  } else if (searchLang === 'en') {
+    res = filterSongsByEnglish(searchQuery);
+  } else if (searchStyle === 'middle') {
+    if (searchQuery) res = filterSongsByMiddleMatch(searchQuery);
+    else { res = topSongList(); cut = false; }
+  } else if (searchQuery) {
+    res = filterSongsByChosung(searchQuery, searchQuery2);
+  } else if (searchQuery2) {
+    res = filterSongsBySingerField(searchQuery2);
+    cut = false;
+  } else {
+    res = topSongList();
+    cut = false;
+  }
+  if (cut && res.length > SEARCH_MAX_ROWS) {
+    res = res.slice(0, SEARCH_MAX_ROWS);
+    searchTruncated = true;
+  }
+  searchResults = res;
+  searchSelIdx = 0;
+  pagePost('DBG:SEARCH mode=' + searchMode + ' style=' + searchStyle + ' lang=' + searchLang + ' q=[' + searchQuery +
+           '] q2=[' + searchQuery2 + '] num=[' + searchNumQuery + '] n=' + searchResults.length + ' db=' + songDb.length);
+  if (searchNumQuery && searchResults.length === 1) pagePost('DUMP_SONG:' + searchResults[0].id);
+}
+
+// ---- Display names and cells ----
+
+function dispTitle(s) {
+  if (!s) return '';
+  var t = s.koTitle ? s.koTitle : (s.title || '');
+  return s.subtitle ? t + ' (' + s.subtitle + ')' : t;
+}
+function dispTitleHtml(s) {
+  if (!s) return '';
+  if (!s.koTitle) return htmlEsc(dispTitle(s));
+  return htmlEsc(dispTitle(s)) + ' <span style="opacity:0.55; font-size:0.8em;">' + htmlEsc(s.title || '') + '</span>';
+}
+function dispSinger(s) {
+  if (!s) return '';
+  return s.koSinger ? s.koSinger : (s.singer || '');
+}
+function cutTitle(t, n) {
+  var s = strField(t).trim();
+  return s.length > n ? s.substring(0, n) + '...' : s;
+}
+
+var CHORD_NAME_RE = /^(?:N\.?C\.?|[A-G][#b]?(?:maj|min|aug|dim|sus|add|M|m|\d|#|b|\+|-)*(?:\((?:[A-G][#b]?(?:maj|min|aug|dim|sus|add|M|m|\d|#|b|\+|-)*|(?:maj|min|aug|dim|sus|add|M|m|\d|#|b|\+|-)+)\))?)+$/;
+function isChordLine(t) {
+  var s = strField(t);
+  if (/[\uAC00-\uD7A3]/.test(s)) return false;
+  if (s.indexOf(',') < 0 && s.indexOf('/') < 0) return false;
+  var pieces = s.split(/[\/,]/);
+  var any = false;
+  for (var i = 0; i < pieces.length; i++) {
+    var p = pieces[i].trim();
+    if (!p) continue;
+    var words = p.split(/\s+/);
+    for (var w = 0; w < words.length; w++) {
+      if (!CHORD_NAME_RE.test(words[w])) return false;
+    }
+    any = true;
+  }
+  return any;
+}
+function lyricCell(s) {
+  var l = s && s.line1 ? s.line1 : '';
+  return isChordLine(l) ? '' : l;
+}
+
+// ---- Drawing ----
+
+function colPx(w) {
+  return Math.round(w * listFontPx);
+}
+function colResizeHandle(list, col) {
+  return '<span class="col-resize-handle" onmousedown="colResizeStart(event,\'' + list + '\',\'' + col +
+    '\')" style="display:inline-block; width:4px; align-self:stretch; margin:0 2px;"></span>';
+}
+var colDrag = null;
+function colResizeStart(e, list, col) {
+  var widths = list === 'resv' ? resvColW : searchColW;
+  colDrag = { list: list, col: col, x: e.clientX, w: widths[col] };
+  if (e.preventDefault) e.preventDefault();
+}
+function colResizeMove(e) {
+  if (!colDrag) return;
+  var widths = colDrag.list === 'resv' ? resvColW : searchColW;
+  var w = colDrag.w + (e.clientX - colDrag.x) / listFontPx;
+  widths[colDrag.col] = Math.max(2, Math.min(60, w));
+  if (colDrag.list === 'resv') { var rq = pageFn('renderReservedQueue'); if (rq) rq(); } else renderSearchResults();
+}
+function colResizeEnd() {
+  if (!colDrag) return;
+  colDrag = null;
+  var se = pageFn('saveEnv');
+  if (se) se();
+}
+if (typeof document !== 'undefined' && document.addEventListener) {
+  document.addEventListener('mousemove', colResizeMove);
+  document.addEventListener('mouseup', colResizeEnd);
+}
+
+function applyListFont() {
+  updateColumnStyles();
+  var ids = ['song-search-results', 'reserved-list', 'reserved-list-f2', 'history-list'];
+  for (var i = 0; i < ids.length; i++) {
+    var el = pageEl(ids[i]);
+    if (el) el.style.fontSize = listFontPx + 'px';
+  }
+}
+function adjustListFont(d) {
+  listFontPx = Math.max(10, Math.min(28, listFontPx + d));
+  applyListFont();
+  var se = pageFn('saveEnv');
+  if (se) se();
+}
+
+// Column widths live in one style element, so a list of hundreds of rows carries only class
+// names, and rows out of view are not laid out.
+var listColumnCssText = '';
+function updateColumnStyles() {
+  if (typeof document === 'undefined') return;
+  var css = '.lr{display:flex;padding:1px 2px;cursor:pointer;content-visibility:auto;contain-intrinsic-size:auto 1.45em;}' +
+    '.lr.sel{background:#f39c12;color:#000;font-weight:bold;}' +
+    '.lc{overflow:hidden;text-overflow:ellipsis;white-space:nowrap;}.lc-last{flex:1;min-width:0;}';
+  var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
+  for (var i = 0; i < cols.length; i++) {
+    var a = colPx(searchColW[cols[i]]), b = colPx(resvColW[cols[i]]);
+    css += '.sc-' + cols[i] + '{flex:0 0 ' + a + 'px;width:' + a + 'px;}.rc-' + cols[i] + '{flex:0 0 ' + b + 'px;width:' + b + 'px;}';
+  }
+  if (css === listColumnCssText) return;
+  listColumnCssText = css;
+  var el = pageEl('list-column-style');
+  if (!el) {
+    el = document.createElement('style');
+    el.id = 'list-column-style';
+    (document.head || document.body).appendChild(el);
+  }
+  el.textContent = css;
+}
+// A cell of a list: `list` is 'sc' (search) or 'rc' (queue); no column for the last one.
+function cellOpen(list, col, extraStyle) {
+  return '<span class="lc ' + (col ? list + '-' + col : 'lc-last') + '"' + (extraStyle ? ' style="' + extraStyle + '"' : '') + '>';
+}
+function listHeaderHtml(list, listName, labels) {
+  var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
+  var html = '<div style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">';
+  for (var i = 0; i < cols.length; i++) html += cellOpen(list, cols[i]) + labels[i] + '</span>' + colResizeHandle(listName, cols[i]);
+  return html + cellOpen(list, '') + labels[5] + '</span></div>';
+}
+
+// The panel's fixed parts, made once.
+function ensureSearchPanelDom() {
+  var ov = pageEl('song-search-overlay');
+  if (!ov || pageEl('song-search-panel')) return ov;
+  ov.style.background = 'rgba(10,12,16,0.96)';
+  ov.style.borderBottom = '4px solid #f39c12';
+  ov.style.color = '#eee';
+  ov.innerHTML =
+    '<div style="display:flex; height:100%;">' +
+    '<div id="song-search-panel" style="flex:1; display:flex; flex-direction:column; min-width:0; padding:6px 10px; box-sizing:border-box;">' +
+    '<div id="song-search-mode-label" style="font-weight:bold; font-size:16px; margin-bottom:4px;"></div>' +
+    '<div id="song-search-results" style="flex:1; overflow-y:auto; min-height:0;"></div>' +
+    '<div style="display:flex; align-items:center; gap:10px; padding-top:4px;">' +
+    '<div id="song-search-prefix-wrap" style="flex:1;">입력: <span id="song-search-query"></span> 가수(Tab): <span id="song-search-query2"></span> 곡번호(숫자): <span id="song-search-querynum"></span></div>' +
+    '<div id="song-search-middle-wrap" style="flex:1; display:none;">중간검색(ALT+F1, 초성/완성형): <input id="song-search-realinput" type="text" autocomplete="off" style="font-size:16px; width:50%;"></div>' +
+    '<div id="song-search-mode-badge"></div></div></div>' +
+    '<div style="flex:1; display:flex; flex-direction:column; min-width:0; padding:6px 10px; box-sizing:border-box; border-left:2px solid #444;">' +
+    '<div style="font-weight:bold; font-size:16px; margin-bottom:4px;">예약곡 목록</div>' +
+    '<div id="reserved-list" style="flex:1; overflow-y:auto; min-height:0;"></div></div></div>';
+  var input = pageEl('song-search-realinput');
+  if (input) {
+    input.addEventListener('input', function () {
+      searchQuery = input.value;
+      recomputeSearchResults();
+      renderSearchResults();
+    });
+  }
+  return ov;
+}
+
+function renderSearchInputLine() {
+  var q = pageEl('song-search-query');
+  if (!q) return;
+  var active = !secondFieldActive;
+  q.textContent = searchQuery || '\u00a0';
+  q.style.background = active ? '#00bcd4' : 'transparent';
+  q.style.color = active ? '#000' : '#eee';
+  var q2 = pageEl('song-search-query2');
+  q2.textContent = searchQuery2 || '\u00a0';
+  q2.style.background = secondFieldActive ? '#2ecc71' : 'transparent';
+  q2.style.color = secondFieldActive ? '#000' : '#eee';
+  var qn = pageEl('song-search-querynum');
+  qn.textContent = searchNumQuery || '\u00a0';
+  qn.style.background = searchNumQuery ? '#f1c40f' : 'transparent';
+  qn.style.color = searchNumQuery ? '#000' : '#eee';
+}
+
+function renderSearchHeader() {
+  var label = pageEl('song-search-mode-label');
+  if (label) {
+    label.innerHTML = '&#128269; ' + (searchStyle === 'middle' ? '중간검색 (ALT+F1)' : '곡 찾기 (F1)') +
+      ' <span onclick="toggleSearchLang()" style="cursor:pointer; border:1px solid #888; border-radius:6px; padding:0 6px; margin-left:8px;">' +
+      (searchLang === 'ko' ? '한글 가나' : '영문 ABC') + '</span> (`) <span style="color:#aaa; margin-left:10px;">숫자=곡번호</span>';
+  }
+  var badge = pageEl('song-search-mode-badge');
+  if (badge) {
+    var colors = ['#8ab4f8', '#2ecc71', '#ff9f43'];
+    var html = '';
+    for (var m = 0; m < 3; m++) {
+      html += m === searchMode
+        ? '<span style="background:' + colors[m] + '; color:#000; font-weight:bold; font-size:1.15em; padding:1px 6px; border-radius:4px; margin-right:4px;">' + SEARCH_MODE_LABELS[m] + '</span>'
+        : '<span style="color:#888; margin-right:4px;">' + SEARCH_MODE_LABELS[m] + '</span>';
+    }
+    badge.innerHTML = html + '<span style="color:#888;">F1</span>';
+  }
+}
+
+function searchRowHtml(s, i, sel) {
+  var userKeys = typeof userKeyIds !== 'undefined' && userKeyIds && (userKeyIds[s.id] || (userKeyIds.has && userKeyIds.has(s.id)));
+  return '<div class="lr search-row' + (sel ? ' sel' : '') + '" data-idx="' + i + '" onclick="selectSearchResult(' + i + ')">' +
+    cellOpen('sc', 'id') + s.id + '</span>' +
+    cellOpen('sc', 'title') + dispTitleHtml(s) + '</span>' +
+    cellOpen('sc', 'singer') + htmlEsc(dispSinger(s)) + '</span>' +
+    cellOpen('sc', 'tempo') + (s.tempo ? s.tempo : '') + '</span>' +
+    cellOpen('sc', 'keys', userKeys ? 'color:#ff6fb5;' : '') + htmlEsc(s.keys || '') + '</span>' +
+    cellOpen('sc', '') + htmlEsc(lyricCell(s)) + '</span></div>';
+}
+
+var SEARCH_FIRST_ROWS = 40;
+var searchRenderToken = 0;
+function searchRowsHtml(from, to) {
+  var parts = [];
+  for (var i = from; i < to; i++) parts.push(searchRowHtml(searchResults[i], i, !reservedFocused && i === searchSelIdx));
+  return parts.join('');
+}
+
+// Moves the highlight of the shown results without drawing the list again.
+function moveSearchHighlight(from, to) {
+  var box = pageEl('song-search-results');
+  var a = box && box.querySelector('.search-row[data-idx="' + from + '"]');
+  var b = box && box.querySelector('.search-row[data-idx="' + to + '"]');
+  if (!b) { renderSearchResults(); return; }
+  if (a) a.classList.remove('sel');
+  b.classList.add('sel');
+  if (to === 0) box.scrollTop = 0;
+  else if (b.scrollIntoView) b.scrollIntoView({ block: 'nearest' });
+}
+
+function renderSearchResults() {
+  applyListFont();
+  ensureSearchPanelDom();
+  renderSearchInputLine();
+  renderSearchHeader();
+  var box = pageEl('song-search-results');
+  if (!box) return;
+  if (songDb.length === 0) {
+    box.innerHTML = '<div style="color:#ff4d4d; font-weight:bold;">0곡 - C:/tavelo/system/songs.csv를 찾지 못했습니다</div>';
+    return;
+  }
+  if (searchResults.length === 0) {
+    box.innerHTML = '<div style="color:#aaa;">검색결과 없음</div>';
+    return;
+  }
+  var info = '';
+  if (searchFrozen) info = '예약했습니다 · 목록 유지 중 - 스페이스로 계속 예약, 초성을 치면 새로 찾기';
+  else if (!searchQuery) info = '전체 ' + songDb.length + '곡 중 ' + searchResults.length + '곡 표시';
+  else if (searchTruncated) info = '앞 쪽 ' + searchResults.length + '곡만 표시 - 초성을 한 글자 더 치면 좍혀집니다';
+  var parts = [];
+  if (info) parts.push('<div class="search-info" style="color:#f1c40f; font-size:0.85em;">' + htmlEsc(info) + '</div>');
+  parts.push(listHeaderHtml('sc', 'search', ['곡번호', '제목', '가수명', '템포', '원/남/여키', '첫가사']));
+  // The rows in view now, the rest in the next frame, so a key press redraws within one frame.
+  var token = ++searchRenderToken;
+  var now = Math.min(searchResults.length, Math.max(SEARCH_FIRST_ROWS, searchSelIdx + 20));
+  parts.push(searchRowsHtml(0, now));
+  box.innerHTML = parts.join('');
+  if (now < searchResults.length) {
+    var later = function () {
+      if (token !== searchRenderToken) return;
+      box.insertAdjacentHTML('beforeend', searchRowsHtml(now, searchResults.length));
+    };
+    if (typeof requestAnimationFrame === 'function') requestAnimationFrame(function () { setTimeout(later, 0); }); else later();
+  }
+  if (searchSelIdx === 0) box.scrollTop = 0;
+  else {
+    var row = box.querySelector('.search-row[data-idx="' + searchSelIdx + '"]');
+    if (row && row.scrollIntoView) row.scrollIntoView({ block: 'nearest' });
+  }
+}
+
+function selectSearchResult(i) {
+  if (i < 0 || i >= searchResults.length) return;
+  searchSelIdx = i;
+  reservedFocused = false;
+  renderSearchResults();
+  var rq = pageFn('renderReservedQueue');
+  if (rq) rq();
+}
+
+// ---- Opening, closing and modes ----
+
+function isCustomerPage() {
+  return !!window.__customerMode;
+}
+
+function updateSearchInputMode() {
+  ensureSearchPanelDom();
+  var pw = pageEl('song-search-prefix-wrap');
+  var mw = pageEl('song-search-middle-wrap');
+  if (!pw || !mw) return;
+  if (searchStyle === 'middle') {
+    pw.style.display = 'none';
+    mw.style.display = '';
+    var input = pageEl('song-search-realinput');
+    input.value = searchQuery;
+    midShowMode();
+    try { input.focus(); } catch (e) {}
+    pagePost('SWITCH_TO_KOREAN_IME');
+  } else {
+    pw.style.display = '';
+    mw.style.display = 'none';
+  }
+}
+
+function openSearchPanel(style) {
+  if (isCustomerPage()) return;
+  searchPanelOpen = true;
+  searchStyle = style === 'middle' ? 'middle' : 'prefix';
+  searchMode = 0;
+  searchQuery = '';
+  searchQuery2 = '';
+  searchNumQuery = '';
+  searchLang = 'ko';
+  secondFieldActive = false;
+  reservedFocused = false;
+  searchSelIdx = 0;
+  midComposer.reset();
+  var ov = ensureSearchPanelDom();
+  if (ov) ov.style.display = 'block';
+  updateSearchInputMode();
+  var fill = function () {
+    recomputeSearchResults();
+    renderSearchResults();
+    var rq = pageFn('renderReservedQueue');
+    if (rq) rq();
+    var rl = pageEl('reserved-list');
+    if (rl) rl.scrollTop = 0;
+  };
+  if (typeof requestAnimationFrame === 'function') requestAnimationFrame(fill); else fill();
+}
+
+function closeSearchPanel() {
+  if (isCustomerPage()) return;
+  searchPanelOpen = false;
+  searchQuery = '';
+  searchQuery2 = '';
+  searchNumQuery = '';
+  searchLang = 'ko';
+  secondFieldActive = false;
+  searchResults = [];
+  searchSelIdx = 0;
+  reservedFocused = false;
+  searchStyle = 'prefix';
+  midComposer.reset();
+  var ov = pageEl('song-search-overlay');
+  if (ov) ov.style.display = 'none';
+}
+
+function searchAgain() {
+  recomputeSearchResults();
+  renderSearchResults();
+}
+
+function cycleOrOpenSearchPanel() {
+  if (!searchPanelOpen) { openSearchPanel('prefix'); return; }
+  if (searchStyle === 'middle') {
+    searchStyle = 'prefix';
+    searchQuery = '';
+    searchNumQuery = '';
+    reservedFocused = false;
+    midComposer.reset();
+    searchAgain();
+    updateSearchInputMode();
+    return;
+  }
+  searchMode = (searchMode + 1) % 3;
+  searchQuery = '';
+  searchNumQuery = '';
+  searchAgain();
+}
+
+function cycleOrOpenSearchPanelAlt() {
+  if (!searchPanelOpen) { openSearchPanel('middle'); return; }
+  if (searchStyle === 'prefix') {
+    searchStyle = 'middle';
+    searchQuery = '';
+    reservedFocused = false;
+  } else {
+    searchMode = (searchMode + 1) % 3;
+    searchQuery = '';
+  }
+  midComposer.reset();
+  searchAgain();
+  updateSearchInputMode();
+}
+
+function toggleSearchLang() {
+  searchLang = searchLang === 'ko' ? 'en' : 'ko';
+  searchQuery = '';
+  searchNumQuery = '';
+  searchAgain();
+}
+
+function reserveSelectedSong() {
+  var s = searchResults[searchSelIdx];
+  if (s) {
+    reservedQueue.push(makeReservation(s));
+    renderReservedQueue();
+  }
+  closeSearchPanel();
+}
+
+function reserveSelectedSongKeepOpen() {
+  var s = searchResults[searchSelIdx];
+  if (!s) return;
+  reservedQueue.push(makeReservation(s));
+  renderReservedQueue();
+  searchQuery = '';
+  searchQuery2 = '';
+  searchNumQuery = '';
+  secondFieldActive = false;
+  reservedFocused = false;
+  midComposer.reset();
+  searchFrozen = true;
+  renderSearchResults();
+  updateSearchInputMode();
+  var mt = pageFn('modeToast');
+  if (mt) mt('예약 ' + reservedQueue.length + '곡 : ' + dispTitle(s));
+}
+
+// Korean composing indicator of the middle search.
+function midShowMode() {
+  var wrap = pageEl('song-search-middle-wrap');
+  if (!wrap) return;
+  var el = pageEl('song-search-middle-mode');
+  if (!el) {
+    el = document.createElement('span');
+    el.id = 'song-search-middle-mode';
+    el.style.cssText = 'color:#2ecc71; font-weight:bold; margin-right:6px;';
+    wrap.insertBefore(el, wrap.firstChild);
+  }
+  el.textContent = midHangulOn ? '한' : 'A';
+}
+
+function midApply() {
+  searchQuery = midComposer.value();
+  var input = pageEl('song-search-realinput');
+  if (input) input.value = searchQuery;
+  searchAgain();
+  midShowMode();
+}
+
+// ---- Keys ----
+
+function moveHighlight(delta, wrap) {
+  if (reservedFocused) {
+    var n = reservedQueue.length;
+    if (!n) return;
+    reservedSelIdx = wrap ? (reservedSelIdx + delta + n) % n : Math.max(0, Math.min(n - 1, reservedSelIdx + delta));
+    renderReservedQueue();
+    renderSearchResults();
+    return;
+  }
+  var m = searchResults.length;
+  if (!m) return;
+  var from = searchSelIdx;
+  searchSelIdx = wrap ? (searchSelIdx + delta + m) % m : Math.max(0, Math.min(m - 1, searchSelIdx + delta));
+  moveSearchHighlight(from, searchSelIdx);
+}
+
+// Typing into the active text field of the prefix style starts a new search.
+function searchTypeText(ch) {
+  searchNumQuery = '';
+  if (secondFieldActive) searchQuery2 += ch; else searchQuery += ch;
+  searchAgain();
+}
+
+// The panel's keys; the panel takes every key while it is open.
+function searchPanelKey(e) {
+  var k = e.key;
+  var code = e.code || '';
+  e.preventDefault();
+  var queueSel = reservedFocused && reservedQueue.length > 0 && reservedSelIdx < reservedQueue.length;
+  if (k === 'Escape') { closeSearchPanel(); return true; }
+  if (queueSel && adjustReservationKey(e)) return true;
+  if (k === '+' || k === '=') { adjustListFont(2); return true; }
+  if (k === '-' || k === '_') { adjustListFont(-2); return true; }
+  if (k === 'Enter') {
+    if (reservedFocused) closeSearchPanel(); else reserveSelectedSong();
+    return true;
+  }
+  if (k === 'ArrowUp') { moveHighlight(-1, true); return true; }
+  if (k === 'ArrowDown') { moveHighlight(1, true); return true; }
+  if (k === 'PageUp') { moveHighlight(-PAGE_JUMP, false); return true; }
+  if (k === 'PageDown') { moveHighlight(PAGE_JUMP, false); return true; }
+  if (k === ' ' || code === 'Space') {
+    if (reservedFocused) { if (queueSel) moveReservationToTop(reservedSelIdx); }
+    else reserveSelectedSongKeepOpen();
+    return true;
+  }
+  if (k === 'Insert') {
+    if (reservedFocused) {
+      if (queueSel) playNowSong(reservedQueue[reservedSelIdx], true, reservedSelIdx);
+    } else if (searchResults[searchSelIdx]) {
+      playNowSong(makeReservation(searchResults[searchSelIdx]), false, -1);
+    }
+    return true;
+  }
+  if (searchStyle === 'middle') {
+    if (e.ctrlKey || e.altKey || e.metaKey) return true;
+    var input = pageEl('song-search-realinput');
+    if (input && input.value !== midComposer.value()) {
+      midComposer.reset();
+      midComposer.done = input.value;
+    }
+    if (LANG_KEY_CODES[code] || LANG_KEY_CODES[k]) {
+      midHangulOn = !midHangulOn;
+      midShowMode();
+      return true;
+    }
+    if (k === 'Backspace') midComposer.backspace();
+    else if (midHangulOn && (e.shiftKey ? HG_KEY_SHIFT[code] : HG_KEY[code])) {
+      midComposer.input(e.shiftKey ? HG_KEY_SHIFT[code] : HG_KEY[code]);
+    } else if (k && k.length === 1) midComposer.input(k);
+    else return true;
+    midApply();
+    return true;
+  }
+  // Prefix style.
+  if (k === 'ArrowRight') {
+    if (!reservedFocused && reservedQueue.length > 0) {
+      reservedFocused = true;
+      reservedSelIdx = 0;
+      renderReservedQueue();
+      renderSearchResults();
+    }
+    return true;
+  }
+  if (k === 'ArrowLeft') {
+    if (reservedFocused) {
+      reservedFocused = false;
+      renderReservedQueue();
+      renderSearchResults();
+    }
+    return true;
+  }
+  if (k === 'Tab') {
+    if (!reservedFocused) {
+      secondFieldActive = !secondFieldActive;
+      renderSearchResults();
+    }
+    return true;
+  }
+  if (k === 'Backspace' || k === 'Delete') {
+    if (reservedFocused) {
+      if (queueSel) {
+        reservedQueue.splice(reservedSelIdx, 1);
+        if (reservedSelIdx >= reservedQueue.length) reservedSelIdx = Math.max(0, reservedQueue.length - 1);
+        renderReservedQueue();
+        renderSearchResults();
+      }
+      return true;
+    }
+    if (searchNumQuery) searchNumQuery = searchNumQuery.slice(0, -1);
+    else if (secondFieldActive) searchQuery2 = Array.from(searchQuery2).slice(0, -1).join('');
+    else searchQuery = Array.from(searchQuery).slice(0, -1).join('');
+    searchAgain();
+    return true;
+  }
+  if (reservedFocused) return true;
+  if (LANG_KEY_CODES[code] || LANG_KEY_CODES[k]) { toggleSearchLang(); return true; }
+  if (searchLang === 'ko') {
+    if (k && k.length === 1 && k >= '0' && k <= '9') {
+      searchNumQuery += k;
+      searchQuery = '';
+      searchQuery2 = '';
+      secondFieldActive = false;
+      searchAgain();
+      return true;
+    }
+    var jamo = e.shiftKey ? CHOSUNG_KEYMAP_SHIFT[code] : CHOSUNG_KEYMAP[code];
+    if (jamo) searchTypeText(jamo);
+    return true;
+  }
+  var ch = '';
+  if (/^Key[A-Z]$/.test(code)) ch = code.charAt(3).toLowerCase();
+  else if (/^Digit[0-9]$/.test(code)) ch = code.charAt(5);
+  else if (k && /^[A-Za-z0-9]$/.test(k)) ch = k.toLowerCase();
+  if (ch) searchTypeText(ch);
+  return true;
+}
