@@ -102,7 +102,7 @@ void StartWorkerThreads() {
   std::error_code ec;
   uint8_t idle = 0;
   if (fs::exists(plat::RealPath(L"C:/tavelo/system/rs_resume.cfg"), ec) &&
-      RemoteSupportActive.compare_exchange_strong(idle, 1))
+      Online.RemoteSupportActive.compare_exchange_strong(idle, 1))
     std::thread(ResumeSupportThread).detach();
   Startup.StartupLoadThread = std::thread(RunStartupLoad);
   std::thread(RefreshKeysigTableThread).detach();

@@ -174,7 +174,7 @@ void BlockSwitchKeysAndLog() {
 void HandleDestroy();
 
 void HandleClose() {
-  if (RemoteSupportActive.load()) {
+  if (Online.RemoteSupportActive.load()) {
     // Without a display nobody can choose to keep the program laid down: it closes.
     const plat::BoxAnswer answer = ShowMessageBoxOrLog(
         L"원격지원 중입니다",

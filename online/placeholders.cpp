@@ -5,6 +5,8 @@
 #include "base/debug_log.h"
 #include "online/services.h"
 
+OnlineState Online;
+
 namespace {
 void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   if (!done.exchange(true)) DebugLog(std::wstring(name) + L": 아직 지원되지 않음");
@@ -15,7 +17,6 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   static std::atomic<bool> logged{false}; \
   LogOnce(logged, name)
 
-std::atomic<uint8_t> RemoteSupportActive{0};
 
 bool CheckAndApplyProgramUpdate(bool) {
   ONLINE_PLACEHOLDER(L"CheckAndApplyProgramUpdate");
@@ -28,5 +29,5 @@ void RestartSelf() { ONLINE_PLACEHOLDER(L"RestartSelf"); }
 // The resume never happens: the flag its starter set goes back to 0.
 void ResumeSupportThread() {
   ONLINE_PLACEHOLDER(L"ResumeSupportThread");
-  RemoteSupportActive.store(0);
+  Online.RemoteSupportActive.store(0);
 }

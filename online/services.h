@@ -11,9 +11,12 @@ void CheckAndApplySongUpdate(bool automatic);
 // Starts a new instance of the program and closes this one.
 void RestartSelf();
 
-// Set while a remote-support session runs (the window asks before closing while it is set).
-extern std::atomic<uint8_t> RemoteSupportActive;
-
+// The online services' state read by the rest of the program.
+struct OnlineState {
+  // Set while a remote-support session runs (the window asks before closing while it is set).
+  std::atomic<uint8_t> RemoteSupportActive{0};
+};
+extern OnlineState Online;
 // Thread bodies started at start-up.
 void NetStatusThread();
 void RefreshKeysigTableThread();

@@ -356,7 +356,7 @@ bool Run::StartUp() {
   for (const SongEvent& e : song_->SongEventList)
     if (e.kind == kSongEventChannel && (e.status & 0xF0) == 0xB0 && e.data1 == 7)
       hadSongCc7_[e.port & 1][e.status & 0x0F] = true;
-  const bool neutral = Settings.volAllUser == 64 && Settings.volOrchUser == 64 && SongGainPercent == 100;
+  const bool neutral = Settings.volAllUser == 64 && Settings.volOrchUser == 64 && SongSettings.SongGainPercent == 100;
   for (int p = 0; p < 2; ++p) {
     const MidiOutHandle h = p == 0 ? MidiOutPort1.load() : MidiOutPort2.load();
     if (!h) continue;

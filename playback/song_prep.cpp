@@ -154,12 +154,12 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
 
   const int id = SongNumberFromMidiPath(midi);
   PlaybackState.CurrentSongId = id;
-  if (auto it = UserKeyMap.find(id); id > 0 && it != UserKeyMap.end())
+  if (auto it = SongSettings.UserKeyMap.find(id); id > 0 && it != SongSettings.UserKeyMap.end())
     ApplyStoredSingerKeys(*song, it->second.male, it->second.female);
   UpdateCurrentSongGain(id, song->SongLoudness);
-  if (SongGainPercent != 100 || song->SongLoudness != kUnknownLoudness)
+  if (SongSettings.SongGainPercent != 100 || song->SongLoudness != kUnknownLoudness)
     DebugLog(L"[곡음량] " + std::to_wstring(id) + L" 실측 " + LoudnessText(song->SongLoudness) + L"dB -> 배율 " +
-             std::to_wstring(SongGainPercent) + L"%" + (SongGainManual ? L" (사람이 정한 값)" : L" (자동)"));
+             std::to_wstring(SongSettings.SongGainPercent) + L"%" + (SongSettings.SongGainManual ? L" (사람이 정한 값)" : L" (자동)"));
 
   const int male = song->SingerTransposition.male.load(), female = song->SingerTransposition.female.load();
   const int mode = Settings.autoKeyMode;
@@ -181,8 +181,8 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
     PlaybackState.NextSongKeyOffset = 0;
     PlaybackState.NextSongTempoOffset = 0;
   } else if (!lock) {
-    auto it = SongTempoMap.find(id);
-    SetTempoOffset(id >= 1 && it != SongTempoMap.end() ? it->second : 0);
+    auto it = SongSettings.SongTempoMap.find(id);
+    SetTempoOffset(id >= 1 && it != SongSettings.SongTempoMap.end() ? it->second : 0);
   }
   DebugLog(L"[F10] 곡 시작 " + std::to_wstring(id) + L" - 고정 " + (Settings.cvtFixedOn ? L"ON" : L"OFF") + L" / CVT " +
            (CvtState.rhythm.load() ? L"가동" : L"정지") + L" / 예약대기 " +

@@ -102,7 +102,7 @@ void PushF10Panel() {
   int percent = 100;
   if (bpm > 0) percent = std::clamp(static_cast<int>(std::lround((EffectiveOffset() + bpm) * 100.0 / bpm)), 25, 300);
   const int song = PlaybackState.CurrentSongId.load();
-  const int saved = song > 0 && SongTempoMap.count(song) ? 1 : 0;
+  const int saved = song > 0 && SongSettings.SongTempoMap.count(song) ? 1 : 0;
   PostScriptToPage(PageCall(L"updateF10", Settings.cvtFixedBpm, Settings.boxSpeed, percent,
                             Settings.cvtFixedOn ? 1 : 0, bpm, saved, CvtState.rhythm.load() ? 1 : 0));
 }

@@ -94,7 +94,7 @@ bool RouteToExternalModule(MidiOutHandle handle, uint8_t status, uint8_t d1, uin
   unsigned channel = status & 0x0F;
   bool port2 = (handle != 0 && handle == MidiOutPort2.load(std::memory_order_relaxed)) ||
                handle == BUILTIN_SYNTH_PORT2;
-  if (!ExtRouteFlags[port2 ? 1 : 0][channel]) return false;
+  if (!ExtRouting.ExtRouteFlags[port2 ? 1 : 0][channel]) return false;
   if (!OpenExternalModule()) return false;
   bool pass = true;
   if (kind == 0xC0) {
@@ -107,7 +107,7 @@ bool RouteToExternalModule(MidiOutHandle handle, uint8_t status, uint8_t d1, uin
     else
       pass = Settings.extCc != 0;
   } else if (kind == 0x90 || kind == 0x80) {
-    if (const int mapped = ExtNoteMap[d1].load(); mapped >= 0) d1 = static_cast<uint8_t>(mapped);
+    if (const int mapped = ExtRouting.ExtNoteMap[d1].load(); mapped >= 0) d1 = static_cast<uint8_t>(mapped);
   }
   if (!pass) return true;
   int toCh = Settings.extToCh;

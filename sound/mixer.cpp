@@ -173,7 +173,7 @@ int ComputeOutputVolume(int port, int channel, int base) {
   if (!IsDrumGroupChannel(port, channel)) v = v * Settings.volOrchUser / 64;
   if (base > 0) {
     bool rhythmOwned = IsRhythmOwnedChannel(port, channel);
-    int g = SongGainPercent;
+    int g = SongSettings.SongGainPercent;
     if (rhythmOwned && !Player().songPlaying()) g = 100;
     if (g != 100) v = v * g / 100;
     if (Settings.outTrim != 100) v = v * Settings.outTrim / 100;

@@ -286,7 +286,7 @@ void HandleSetUserKey(const std::wstring& m) {
     const int male = LeadingInt(std::wstring_view(arg).substr(c1 + 1, c2 - c1 - 1));
     const int female = LeadingInt(std::wstring_view(arg).substr(c2 + 1));
     if (song > 0) {
-      UserKeyMap[song] = UserKey{male, female};
+      SongSettings.UserKeyMap[song] = UserKey{male, female};
       SaveUserKeys();
       if (song == PlaybackState.CurrentSongId.load()) {
         const auto loaded = LoadedSong();
@@ -339,8 +339,8 @@ void HandleF10SaveSong(const std::wstring&) {
   const int value = fixedSaved                                    ? PlaybackState.SavedUserOffset.load()
                     : PlaybackState.PendingTempoOffsetSet.load() ? PlaybackState.PendingTempoOffset.load()
                                                                   : PlaybackState.TempoOffsetBpm.load();
-  if (value == 0) SongTempoMap.erase(song);
-  else SongTempoMap[song] = value;
+  if (value == 0) SongSettings.SongTempoMap.erase(song);
+  else SongSettings.SongTempoMap[song] = value;
   SaveSongTempos();
   DebugLog(L"[F10] 곡 템포 저장 " + std::to_wstring(song) + L" = " + std::to_wstring(value) + L"bpm" +
            (fixedSaved ? L" (고정 제외한 값)" : L""));

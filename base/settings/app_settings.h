@@ -9,7 +9,7 @@
 // and takes the settings lock, so a concurrent save never reads half a string.
 //
 // The external module's routing (`extRoute`) and note map (`extNoteMap`) are not held here: the
-// external module's own atomics ExtRouteFlags / ExtNoteMap hold them and the file carries their text forms
+// external module's own atomics (ExtRouting) hold them and the file carries their text forms
 // (ParseExtRouting / FormatExtRouting, ParseExtNoteMap / FormatExtNoteMap in base/settings/ext_routing.h).
 #include <array>
 #include <atomic>

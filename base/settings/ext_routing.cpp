@@ -3,13 +3,12 @@
 
 #include "base/text.h"
 
-std::array<std::array<std::atomic<int>, 16>, 2> ExtRouteFlags{};
-std::array<std::atomic<int>, 128> ExtNoteMap;
+ExtRoutingState ExtRouting;
 
 namespace {
 // Every note starts unmapped.
 const bool kNoteMapCleared = [] {
-  for (auto& entry : ExtNoteMap) entry.store(-1, std::memory_order_relaxed);
+  for (auto& entry : ExtRouting.ExtNoteMap) entry.store(-1, std::memory_order_relaxed);
   return true;
 }();
 }  // namespace
@@ -18,19 +17,19 @@ void ParseExtRouting(std::wstring_view text) {
   for (size_t port = 0; port < 2; ++port)
     for (size_t ch = 0; ch < 16; ++ch) {
       size_t pos = port * 16 + ch;
-      ExtRouteFlags[port][ch] = pos < text.size() && text[pos] == L'1' ? 1 : 0;
+      ExtRouting.ExtRouteFlags[port][ch] = pos < text.size() && text[pos] == L'1' ? 1 : 0;
     }
 }
 
 std::wstring FormatExtRouting() {
   std::wstring out;
-  for (const auto& port : ExtRouteFlags)
+  for (const auto& port : ExtRouting.ExtRouteFlags)
     for (const auto& flag : port) out += flag.load() ? L'1' : L'0';
   return out;
 }
 
 void ParseExtNoteMap(std::wstring_view text) {
-  for (auto& entry : ExtNoteMap) entry.store(-1);
+  for (auto& entry : ExtRouting.ExtNoteMap) entry.store(-1);
   size_t start = 0;
   while (start <= text.size()) {
     size_t comma = text.find(L',', start);
@@ -39,7 +38,7 @@ void ParseExtNoteMap(std::wstring_view text) {
     if (size_t gt = piece.find(L'>'); gt != std::wstring_view::npos) {
       int in = LeadingInt(piece.substr(0, gt));
       int out = LeadingInt(piece.substr(gt + 1));
-      if (in >= 0 && in <= 127 && out >= 0 && out <= 127) ExtNoteMap[in] = out;
+      if (in >= 0 && in <= 127 && out >= 0 && out <= 127) ExtRouting.ExtNoteMap[in] = out;
     }
     if (comma == std::wstring_view::npos) break;
     start = comma + 1;
@@ -49,9 +48,9 @@ void ParseExtNoteMap(std::wstring_view text) {
 std::wstring FormatExtNoteMap() {
   std::wstring out;
   for (int in = 0; in < 128; ++in) {
-    if (ExtNoteMap[in] < 0) continue;
+    if (ExtRouting.ExtNoteMap[in] < 0) continue;
     if (!out.empty()) out += L',';
-    out += std::to_wstring(in) + L'>' + std::to_wstring(ExtNoteMap[in]);
+    out += std::to_wstring(in) + L'>' + std::to_wstring(ExtRouting.ExtNoteMap[in]);
   }
   return out;
 }

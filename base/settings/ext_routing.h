@@ -7,10 +7,13 @@
 #include <string>
 #include <string_view>
 
-// [port][channel] 1 = that channel goes to the external module only.
-extern std::array<std::array<std::atomic<int>, 16>, 2> ExtRouteFlags;
-// Incoming note -> outgoing note, -1 unmapped.
-extern std::array<std::atomic<int>, 128> ExtNoteMap;
+struct ExtRoutingState {
+  // [port][channel] 1 = that channel goes to the external module only.
+  std::array<std::array<std::atomic<int>, 16>, 2> ExtRouteFlags{};
+  // Incoming note -> outgoing note, -1 unmapped.
+  std::array<std::atomic<int>, 128> ExtNoteMap{};
+};
+extern ExtRoutingState ExtRouting;
 
 std::wstring FormatExtNoteMap();
 std::wstring FormatExtRouting();

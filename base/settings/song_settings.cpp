@@ -10,11 +10,8 @@
 #include "base/text.h"
 #include "platform/codepage.h"
 
-std::map<int, UserKey> UserKeyMap;
-std::map<int, int> SongGainMap;
-std::map<int, int> SongTempoMap;
-int SongGainPercent = 100;
-uint8_t SongGainManual = 0;
+
+SongSettingsState SongSettings;
 
 namespace {
 
@@ -80,7 +77,7 @@ bool SaveNumberPairs(std::wstring_view path, const std::map<int, int>& map,
 }  // namespace
 
 void LoadUserKeys() {
-  UserKeyMap.clear();
+  SongSettings.UserKeyMap.clear();
   ForEachLine(ReadFileText(UserKeyFilePath), [](std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     size_t c1 = line.find(',');
@@ -89,31 +86,31 @@ void LoadUserKeys() {
     if (c2 == std::string_view::npos) return;
     int song = LeadingInt(line.substr(0, c1));
     if (song <= 0) return;
-    UserKeyMap[song] = {LeadingInt(line.substr(c1 + 1, c2 - c1 - 1)),
+    SongSettings.UserKeyMap[song] = {LeadingInt(line.substr(c1 + 1, c2 - c1 - 1)),
                         LeadingInt(line.substr(c2 + 1))};
   });
 }
 
 bool SaveUserKeys() {
   std::string out;
-  for (const auto& [song, key] : UserKeyMap)
+  for (const auto& [song, key] : SongSettings.UserKeyMap)
     out += std::to_string(song) + "," + std::to_string(key.male) + "," + std::to_string(key.female) + "\n";
   return WriteFileText(UserKeyFilePath, out);
 }
 
 std::wstring BuildUserKeyIdList() {
   std::wstring out = L"[";
-  for (const auto& [song, key] : UserKeyMap) {
+  for (const auto& [song, key] : SongSettings.UserKeyMap) {
     if (out.size() > 1) out += L',';
     out += std::to_wstring(song);
   }
   return out + L"]";
 }
 
-void LoadSongGains() { LoadNumberPairs(SongGainFilePath, SongGainMap, 25, 400); }
-void LoadSongTempos() { LoadNumberPairs(SongTempoFilePath, SongTempoMap, -80, 80); }
-bool SaveSongGains() { return SaveNumberPairs(SongGainFilePath, SongGainMap, kGainHeader); }
-bool SaveSongTempos() { return SaveNumberPairs(SongTempoFilePath, SongTempoMap, kTempoHeader); }
+void LoadSongGains() { LoadNumberPairs(SongGainFilePath, SongSettings.SongGainMap, 25, 400); }
+void LoadSongTempos() { LoadNumberPairs(SongTempoFilePath, SongSettings.SongTempoMap, -80, 80); }
+bool SaveSongGains() { return SaveNumberPairs(SongGainFilePath, SongSettings.SongGainMap, kGainHeader); }
+bool SaveSongTempos() { return SaveNumberPairs(SongTempoFilePath, SongSettings.SongTempoMap, kTempoHeader); }
 
 int GainPercentToLevel(int percent) {
   if (percent <= 0) return 0;
@@ -121,13 +118,13 @@ int GainPercentToLevel(int percent) {
 }
 
 void UpdateCurrentSongGain(int songNumber, int songLoudness) {
-  SongGainPercent = 100;
-  SongGainManual = 0;
+  SongSettings.SongGainPercent = 100;
+  SongSettings.SongGainManual = 0;
   if (Settings.songGainOn == 0) return;
   if (songNumber >= 1) {
-    if (auto it = SongGainMap.find(songNumber); it != SongGainMap.end()) {
-      SongGainPercent = it->second;
-      SongGainManual = 1;
+    if (auto it = SongSettings.SongGainMap.find(songNumber); it != SongSettings.SongGainMap.end()) {
+      SongSettings.SongGainPercent = it->second;
+      SongSettings.SongGainManual = 1;
       return;
     }
   }
@@ -136,7 +133,7 @@ void UpdateCurrentSongGain(int songNumber, int songLoudness) {
   long long correction = static_cast<long long>(Settings.songGainTarget) - songLoudness;
   correction = std::clamp<long long>(correction, -limit, limit);
   long percent = std::lround(100.0 * std::pow(10.0, correction / 400.0));
-  SongGainPercent = static_cast<int>(std::clamp(percent, 25L, 400L));
+  SongSettings.SongGainPercent = static_cast<int>(std::clamp(percent, 25L, 400L));
 }
 
 std::string ReadEnvSettingsText() { return ReadFileText(EnvSettingsFilePath); }

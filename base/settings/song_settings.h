@@ -3,6 +3,7 @@
 // file read whole at start and rewritten whole after every change, and the page's own display
 // settings, kept as one JSON text that only the page interprets.
 #include <cstdint>
+#include <atomic>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,14 +21,19 @@ struct UserKey {
   bool operator==(const UserKey&) const = default;
 };
 
-// Filled at start by the start-up load thread, then changed only on the window thread.
-extern std::map<int, UserKey> UserKeyMap;
-extern std::map<int, int> SongGainMap;   // percent 25..400
-extern std::map<int, int> SongTempoMap;  // beats per minute -80..80
+// The per-song settings of the running program.
+struct SongSettingsState {
+  // Filled at start by the start-up load thread, then changed only on the window thread.
+  std::map<int, UserKey> UserKeyMap;
+  std::map<int, int> SongGainMap;   // percent 25..400
+  std::map<int, int> SongTempoMap;  // beats per minute -80..80
 
-// Gain percent in effect for the loaded song (100: none), and whether it came from SongGainMap.
-extern int SongGainPercent;
-extern uint8_t SongGainManual;
+  // Gain percent in effect for the loaded song (100: none), and whether it came from
+  // SongGainMap; read by the senders while the song start sets them.
+  std::atomic<int> SongGainPercent{100};
+  std::atomic<uint8_t> SongGainManual{0};
+};
+extern SongSettingsState SongSettings;
 
 inline constexpr int kUnknownSongLoudness = -9999;
 
@@ -39,13 +45,13 @@ bool SaveUserKeys();
 bool SaveSongGains();
 bool SaveSongTempos();
 
-// "[" + the song numbers of UserKeyMap in ascending order, joined by "," + "]".
+// "[" + the song numbers of SongSettings.UserKeyMap in ascending order, joined by "," + "]".
 std::wstring BuildUserKeyIdList();
 
 // Tenths of a decibel for a gain percent (40·log10 law): 141 -> 60, 71 -> -59; 0 for percent <= 0.
 int GainPercentToLevel(int percent);
 
-// Recomputes SongGainPercent and SongGainManual for the loaded song: its stored gain, else the
+// Recomputes SongSettings.SongGainPercent and SongSettings.SongGainManual for the loaded song: its stored gain, else the
 // automatic gain from its loudness index (kUnknownSongLoudness when not measured).
 void UpdateCurrentSongGain(int songNumber, int songLoudness);
 

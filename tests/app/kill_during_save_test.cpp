@@ -60,9 +60,9 @@ TEST(KillDuringSave, ChildSavesUntilKilled) {
     Settings.port1Device = L"Port " + std::to_wstring(i);
     SaveAppSettings();
     HandleSaveEnv(L"SAVE_ENV:{\"listFontPx\":" + std::to_wstring(i) + L",\"score\":{\"fmt\":\"가나다\"}}");
-    SongGainMap[1 + i % 30] = 25 + i % 300;
+    SongSettings.SongGainMap[1 + i % 30] = 25 + i % 300;
     SaveSongGains();
-    UserKeyMap[1 + i % 30] = {i % 12, -(i % 12)};
+    SongSettings.UserKeyMap[1 + i % 30] = {i % 12, -(i % 12)};
     SaveUserKeys();
     SavePreset(1 + i % 6);
     SetPresetAppKey("saxGate", std::to_string(70 + i % 30));

@@ -42,9 +42,9 @@ TEST(RunStartupLoad, RestoresTheBasePresetBeforeReadingTheSettingsAndEndsWithIts
   EXPECT_EQ(Settings.helpFontPx, 44);
   EXPECT_EQ(Settings.customerMonitor, 2);
   EXPECT_EQ(Settings.port1Device, L"Mine");  // this computer's device survives the restore
-  EXPECT_EQ(UserKeyMap.at(12), (UserKey{3, -2}));
-  EXPECT_EQ(SongGainMap.at(12), 150);
-  EXPECT_EQ(SongTempoMap.at(12), -5);
+  EXPECT_EQ(SongSettings.UserKeyMap.at(12), (UserKey{3, -2}));
+  EXPECT_EQ(SongSettings.SongGainMap.at(12), 150);
+  EXPECT_EQ(SongSettings.SongTempoMap.at(12), -5);
   EXPECT_EQ(GetSongCount(), 0);
 
   std::vector<std::wstring> expected = {

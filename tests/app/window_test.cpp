@@ -308,11 +308,11 @@ TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
 
 TEST_F(WindowTest, CloseDuringRemoteSupportWithoutADisplayEndsTheProgramAndTheSession) {
   unsetenv("DISPLAY");  // nobody to answer the box
-  RemoteSupportActive = 1;
+  Online.RemoteSupportActive = 1;
   Post(plat::kWmClose);
   EXPECT_EQ(plat::RunMessageLoop(), 0);
   plat::ResetMessageLoop();
-  RemoteSupportActive = 0;
+  Online.RemoteSupportActive = 0;
   const std::string log = Log();
   EXPECT_NE(log.find("[\xEC\xB0\xBD] "), std::string::npos);  // the box, logged: "[창] "
   EXPECT_NE(log.find("[RS] "), std::string::npos);

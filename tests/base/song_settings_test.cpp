@@ -13,9 +13,9 @@ class SongSettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Settings = AppSettings{};
-    UserKeyMap.clear();
-    SongGainMap.clear();
-    SongTempoMap.clear();
+    SongSettings.UserKeyMap.clear();
+    SongSettings.SongGainMap.clear();
+    SongSettings.SongTempoMap.clear();
   }
   TempRoot root;
 };
@@ -27,7 +27,7 @@ TEST_F(SongSettingsTest, UserKeyLines) {
                             "5,1\n12,3,-2\n0,1,1\n13,1,2,3\r\n-4,1,1\nx,1,1\n14,a,-b\n12,4,4x\n"));
   LoadUserKeys();
   std::map<int, UserKey> expected{{12, {4, 4}}, {13, {1, 2}}, {14, {0, 0}}};
-  EXPECT_EQ(UserKeyMap, expected);
+  EXPECT_EQ(SongSettings.UserKeyMap, expected);
 }
 
 TEST_F(SongSettingsTest, GainAndTempoLinesAreClamped) {
@@ -36,26 +36,26 @@ TEST_F(SongSettingsTest, GainAndTempoLinesAreClamped) {
   ASSERT_TRUE(WriteFileText(SongTempoFilePath, "7 -95\n8 95\n9 +5\n#9 1\n"));
   LoadSongGains();
   LoadSongTempos();
-  EXPECT_EQ(SongGainMap, (std::map<int, int>{{12, 400}, {13, 25}, {15, 141}, {16, 90}}));
-  EXPECT_EQ(SongTempoMap, (std::map<int, int>{{7, -80}, {8, 80}, {9, 5}}));
+  EXPECT_EQ(SongSettings.SongGainMap, (std::map<int, int>{{12, 400}, {13, 25}, {15, 141}, {16, 90}}));
+  EXPECT_EQ(SongSettings.SongTempoMap, (std::map<int, int>{{7, -80}, {8, 80}, {9, 5}}));
 }
 
 TEST_F(SongSettingsTest, MissingFilesGiveEmptyMaps) {
-  UserKeyMap[3] = {1, 1};
-  SongGainMap[3] = 50;
-  SongTempoMap[3] = 5;
+  SongSettings.UserKeyMap[3] = {1, 1};
+  SongSettings.SongGainMap[3] = 50;
+  SongSettings.SongTempoMap[3] = 5;
   LoadUserKeys();
   LoadSongGains();
   LoadSongTempos();
-  EXPECT_TRUE(UserKeyMap.empty());
-  EXPECT_TRUE(SongGainMap.empty());
-  EXPECT_TRUE(SongTempoMap.empty());
+  EXPECT_TRUE(SongSettings.UserKeyMap.empty());
+  EXPECT_TRUE(SongSettings.SongGainMap.empty());
+  EXPECT_TRUE(SongSettings.SongTempoMap.empty());
 }
 
 TEST_F(SongSettingsTest, FilesAreWrittenInSongOrderWithCp949Headers) {
-  SongGainMap = {{30, 71}, {4, 141}};
-  SongTempoMap = {{9, -5}, {2, 3}};
-  UserKeyMap = {{20, {-3, 99}}, {7, {1, 2}}};
+  SongSettings.SongGainMap = {{30, 71}, {4, 141}};
+  SongSettings.SongTempoMap = {{9, -5}, {2, 3}};
+  SongSettings.UserKeyMap = {{20, {-3, 99}}, {7, {1, 2}}};
   ASSERT_TRUE(SaveSongGains());
   ASSERT_TRUE(SaveSongTempos());
   ASSERT_TRUE(SaveUserKeys());
@@ -77,15 +77,15 @@ TEST_F(SongSettingsTest, FilesAreWrittenInSongOrderWithCp949Headers) {
   EXPECT_EQ(ReadFileText(UserKeyFilePath), "7,1,2\n20,-3,99\n");
 
   // And they read back the same.
-  auto gains = SongGainMap;
-  auto tempos = SongTempoMap;
-  auto keys = UserKeyMap;
+  auto gains = SongSettings.SongGainMap;
+  auto tempos = SongSettings.SongTempoMap;
+  auto keys = SongSettings.UserKeyMap;
   LoadSongGains();
   LoadSongTempos();
   LoadUserKeys();
-  EXPECT_EQ(SongGainMap, gains);
-  EXPECT_EQ(SongTempoMap, tempos);
-  EXPECT_EQ(UserKeyMap, keys);
+  EXPECT_EQ(SongSettings.SongGainMap, gains);
+  EXPECT_EQ(SongSettings.SongTempoMap, tempos);
+  EXPECT_EQ(SongSettings.UserKeyMap, keys);
 }
 
 TEST(GainPercentToLevel, FortyLogTenLaw) {
@@ -96,7 +96,7 @@ TEST(GainPercentToLevel, FortyLogTenLaw) {
 }
 
 TEST_F(SongSettingsTest, CurrentSongGain) {
-  SongGainMap = {{12, 150}};
+  SongSettings.SongGainMap = {{12, 150}};
   struct Case {
     int gainOn, song, loudness, percent, manual;
   } cases[] = {
@@ -112,15 +112,15 @@ TEST_F(SongSettingsTest, CurrentSongGain) {
   for (const auto& c : cases) {
     Settings.songGainOn = c.gainOn;
     UpdateCurrentSongGain(c.song, c.loudness);
-    EXPECT_EQ(SongGainPercent, c.percent) << c.song << " " << c.loudness;
-    EXPECT_EQ(SongGainManual, c.manual) << c.song << " " << c.loudness;
+    EXPECT_EQ(SongSettings.SongGainPercent, c.percent) << c.song << " " << c.loudness;
+    EXPECT_EQ(SongSettings.SongGainManual, c.manual) << c.song << " " << c.loudness;
   }
   Settings.songGainLimit = 1000;
   Settings.songGainTarget = 100;
   UpdateCurrentSongGain(13, -2000);
-  EXPECT_EQ(SongGainPercent, 400);
+  EXPECT_EQ(SongSettings.SongGainPercent, 400);
   UpdateCurrentSongGain(13, 2000);
-  EXPECT_EQ(SongGainPercent, 25);
+  EXPECT_EQ(SongSettings.SongGainPercent, 25);
 }
 
 TEST_F(SongSettingsTest, EnvSettingsReachScriptOnlyAsAJsonObject) {

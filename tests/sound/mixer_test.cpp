@@ -25,13 +25,13 @@ TEST_F(SoundTest, ComputeOutputVolumeTable) {
     Settings.volAllUser = c.all;
     Settings.volOrchUser = c.orch;
     Settings.outTrim = c.trim;
-    SongGainPercent = c.gain;
+    SongSettings.SongGainPercent = c.gain;
     Settings.saxExpr = c.saxExpr;
     Settings.saxBoost = c.saxBoost;
     EXPECT_EQ(ComputeOutputVolume(c.port, c.channel, c.base), c.out)
         << c.all << " " << c.orch << " " << c.trim << " " << c.gain << " " << c.saxBoost << " " << c.base;
   }
-  SongGainPercent = 100;
+  SongSettings.SongGainPercent = 100;
   PatchVolumePercent[0][2] = 50;
   Settings = AppSettings{};
   Settings.outTrim = 100;

@@ -24,7 +24,7 @@ class PageBootTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Settings = AppSettings{};
-    UserKeyMap.clear();
+    SongSettings.UserKeyMap.clear();
     ParseExtRouting(L"");
     ParseExtNoteMap(L"");
   }
@@ -74,7 +74,7 @@ TEST_F(PageBootTest, FirstScriptEscapesTextsAndCarriesValues) {
   Settings.builtinSynth = 1;
   Settings.helpFontPx = 33;
   Settings.numLockOff = 2;
-  UserKeyMap = {{30, {1, 1}}, {7, {0, 2}}};
+  SongSettings.UserKeyMap = {{30, {1, 1}}, {7, {0, 2}}};
   ParseExtRouting(L"1");
   ParseExtNoteMap(L"36>35");
   const std::wstring js = BuildBootFirstScript();
