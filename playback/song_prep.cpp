@@ -42,8 +42,8 @@ std::wstring Lower(std::wstring s) {
 }
 
 int CatalogueTempo(int number) {
-  std::shared_lock lock(SongListMutex);
-  for (const SongRecord& r : SongList)
+  std::shared_lock lock(SongLibrary.SongListMutex);
+  for (const SongRecord& r : SongLibrary.SongList)
     if (r.id == number) return r.tempo;
   return 0;
 }

@@ -17,8 +17,8 @@
 #include "songs/file_listing.h"
 #include "songs/song_catalog.h"
 
-std::vector<SongRecord> SongList;
-std::shared_mutex SongListMutex;
+
+SongLibraryState SongLibrary;
 
 namespace {
 
@@ -145,32 +145,32 @@ void LoadSongDb() {
   });
   const std::unordered_set<int> midi = midiListing.get();
   if (!read) {
-    std::unique_lock lock(SongListMutex);
-    SongList.clear();
+    std::unique_lock lock(SongLibrary.SongListMutex);
+    SongLibrary.SongList.clear();
     return;
   }
   // Only songs that can play are offered.
   const size_t excluded = std::erase_if(list, [&](const SongRecord& song) { return !midi.contains(song.id); });
   const size_t listed = list.size();
   {
-    std::unique_lock lock(SongListMutex);
-    SongList.swap(list);
+    std::unique_lock lock(SongLibrary.SongListMutex);
+    SongLibrary.SongList.swap(list);
   }
   DebugLog(L"LoadSongDb: songs.csv " + std::to_wstring(rows) + L"행, 실제 MID 있는 곡 " + std::to_wstring(midi.size()) +
            L"개 -> 목록 반영 " + std::to_wstring(listed) + L"곡 (MID 없어 제외 " + std::to_wstring(excluded) + L")");
 }
 
 int GetSongCount() {
-  std::shared_lock lock(SongListMutex);
-  return int(SongList.size());
+  std::shared_lock lock(SongLibrary.SongListMutex);
+  return int(SongLibrary.SongList.size());
 }
 
 std::vector<int> FindUnlistedSongNumbers() {
   std::unordered_set<int> listed;
   {
-    std::shared_lock lock(SongListMutex);
-    if (SongList.empty()) return {};
-    for (const SongRecord& song : SongList) listed.insert(song.id);
+    std::shared_lock lock(SongLibrary.SongListMutex);
+    if (SongLibrary.SongList.empty()) return {};
+    for (const SongRecord& song : SongLibrary.SongList) listed.insert(song.id);
   }
   std::vector<int> result;
   for (int n : CollectMidiSongNumbers())
@@ -201,13 +201,13 @@ namespace {
 
 template <typename Keep>
 std::string BuildPayload(bool whole, Keep keep) {
-  std::shared_lock lock(SongListMutex);
+  std::shared_lock lock(SongLibrary.SongListMutex);
   std::string out;
   if (whole) {
     // One allocation for the whole array: it holds every song of the catalogue. Three bytes per
     // character covers Hangul; only the pages written are ever touched.
     size_t estimate = 2;
-    for (const SongRecord& s : SongList)
+    for (const SongRecord& s : SongLibrary.SongList)
       estimate += 120 + 3 * (s.title.size() + s.subtitle.size() + s.singer.size() + s.genre.size() +
                              s.keys.size() + s.chosung.size() + s.singerChosung.size() + s.line1.size() +
                              s.koTitle.size() + s.koSinger.size());
@@ -216,7 +216,7 @@ std::string BuildPayload(bool whole, Keep keep) {
   }
   out += '[';
   bool first = true;
-  for (const SongRecord& song : SongList) {
+  for (const SongRecord& song : SongLibrary.SongList) {
     if (!keep(song)) continue;
     if (!first) out += ',';
     first = false;
@@ -229,10 +229,10 @@ std::string BuildPayload(bool whole, Keep keep) {
 }  // namespace
 
 std::string BuildSongListTable() {
-  std::shared_lock lock(SongListMutex);
+  std::shared_lock lock(SongLibrary.SongListMutex);
   std::string out;
   size_t estimate = 160;
-  for (const SongRecord& s : SongList)
+  for (const SongRecord& s : SongLibrary.SongList)
     estimate += 48 + 3 * (s.title.size() + s.subtitle.size() + s.singer.size() + s.genre.size() + s.keys.size() +
                           s.chosung.size() + s.singerChosung.size() + s.line1.size() + s.koTitle.size() +
                           s.koSinger.size());
@@ -241,7 +241,7 @@ std::string BuildSongListTable() {
   out += "{\"keys\":[\"id\",\"title\",\"subtitle\",\"singer\",\"tempo\",\"genre\",\"keys\",\"chosung\","
          "\"singerChosung\",\"line1\",\"koTitle\",\"koSinger\"],\"rows\":[";
   bool first = true;
-  for (const SongRecord& song : SongList) {
+  for (const SongRecord& song : SongLibrary.SongList) {
     if (!first) out += ',';
     first = false;
     out += '[';

@@ -26,11 +26,14 @@ struct SongRecord {
   bool operator==(const SongRecord&) const = default;
 };
 
-// The song list. LoadSongDb replaces it whole under an exclusive lock of SongListMutex; every
-// reader holds a shared lock while it walks the list, and the index passes that change fields of
-// its records hold an exclusive lock.
-extern std::vector<SongRecord> SongList;
-extern std::shared_mutex SongListMutex;
+// The song library's state. LoadSongDb replaces the song list whole under an exclusive lock of
+// SongListMutex; every reader holds a shared lock while it walks the list, and the index passes
+// that change fields of its records hold an exclusive lock.
+struct SongLibraryState {
+  std::vector<SongRecord> SongList;
+  std::shared_mutex SongListMutex;
+};
+extern SongLibraryState SongLibrary;
 
 // Refills the song list from songs.csv, keeping the rows whose MIDI file is present; one log line.
 void LoadSongDb();

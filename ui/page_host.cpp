@@ -58,8 +58,8 @@ std::wstring BuildPageText() {
   const std::wstring& script = PageScript();
   size_t songs = 0;
   {
-    std::shared_lock lock(SongListMutex);
-    songs = SongList.size();
+    std::shared_lock lock(SongLibrary.SongListMutex);
+    songs = SongLibrary.SongList.size();
   }
   // A size hint: the page text grows as needed.
   std::wstring text;

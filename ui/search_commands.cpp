@@ -79,8 +79,8 @@ void HandleDumpSong(const std::wstring& message) {
   }
   DebugLog(tag + L"색인 " + (hit ? L"있음" : L"없음") + L" 제목=[" + idxTitle + L"] 가수=[" + idxSinger + L"]");
 
-  std::shared_lock lock(SongListMutex);
-  for (const SongRecord& s : SongList) {
+  std::shared_lock lock(SongLibrary.SongListMutex);
+  for (const SongRecord& s : SongLibrary.SongList) {
     if (s.id != n) continue;
     DebugLog(tag + L"목록 nat=[" + s.nat + L"] 제목=[" + s.title + L"] 가수=[" + s.singer + L"] 제목초성=[" +
              s.chosung + L"] 가수초성=[" + s.singerChosung + L"] 첫가사=[" + First16(s.line1) + L"]");

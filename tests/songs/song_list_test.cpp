@@ -25,14 +25,14 @@ class SongListTest : public ::testing::Test {
   }
   std::string Log() const { return root.Read("debug_log.txt"); }
   std::vector<int> Ids() {
-    std::shared_lock lock(SongListMutex);
+    std::shared_lock lock(SongLibrary.SongListMutex);
     std::vector<int> ids;
-    for (const auto& s : SongList) ids.push_back(s.id);
+    for (const auto& s : SongLibrary.SongList) ids.push_back(s.id);
     return ids;
   }
   void SetList(std::vector<SongRecord> songs) {
-    std::unique_lock lock(SongListMutex);
-    SongList = std::move(songs);
+    std::unique_lock lock(SongLibrary.SongListMutex);
+    SongLibrary.SongList = std::move(songs);
   }
   TempRoot root;
 };
@@ -47,10 +47,10 @@ TEST_F(SongListTest, LoadKeepsRowsWithMidiInFileOrder) {
   LoadSongDb();
   EXPECT_EQ(Ids(), (std::vector<int>{12, 7, 12}));
   {
-    std::shared_lock lock(SongListMutex);
+    std::shared_lock lock(SongLibrary.SongListMutex);
     const SongRecord want{12, L"k", L"C/C/A", L"G", L"a", L"sub", L"S", L"L", 100, L"ch", L"sc", L"", L""};
-    EXPECT_EQ(SongList[0], want);
-    EXPECT_EQ(SongList[2].title, L"c");
+    EXPECT_EQ(SongLibrary.SongList[0], want);
+    EXPECT_EQ(SongLibrary.SongList[2].title, L"c");
   }
   EXPECT_EQ(GetSongCount(), 3);
   EXPECT_NE(Log().find(U8(L"LoadSongDb: songs.csv 4행, 실제 MID 있는 곡 3개 -> 목록 반영 3곡 (MID 없어 제외 1)")),
@@ -65,16 +65,16 @@ TEST_F(SongListTest, ByteOrderMarkAndCrLfLoadTheSame) {
   LoadSongDb();
   std::vector<SongRecord> plain;
   {
-    std::shared_lock lock(SongListMutex);
-    plain = SongList;
+    std::shared_lock lock(SongLibrary.SongListMutex);
+    plain = SongLibrary.SongList;
   }
   std::string crlf = "\xEF\xBB\xBF";
   for (char c : body) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   root.Write("songs.csv", crlf);
   LoadSongDb();
-  std::shared_lock lock(SongListMutex);
-  EXPECT_EQ(SongList, plain);
-  EXPECT_EQ(SongList.size(), 2u);
+  std::shared_lock lock(SongLibrary.SongListMutex);
+  EXPECT_EQ(SongLibrary.SongList, plain);
+  EXPECT_EQ(SongLibrary.SongList.size(), 2u);
 }
 
 TEST_F(SongListTest, FirstLineIsAlwaysTheHeaderAndAMissingFileEmptiesTheList) {
@@ -154,12 +154,12 @@ TEST_F(SongListTest, RegeneratedCatalogueLoads) {
   Midi({"P0001.MID"});
   ASSERT_TRUE(RegenerateSongsCsv({}, true));
   LoadSongDb();
-  std::shared_lock lock(SongListMutex);
-  ASSERT_EQ(SongList.size(), 1u);
-  EXPECT_EQ(SongList[0].title, L"아리랑");
-  EXPECT_EQ(SongList[0].singer, L"민요");
-  EXPECT_EQ(SongList[0].chosung, L"ㅇㄹㄹ");
-  EXPECT_TRUE(SongList[0].koTitle.empty());
+  std::shared_lock lock(SongLibrary.SongListMutex);
+  ASSERT_EQ(SongLibrary.SongList.size(), 1u);
+  EXPECT_EQ(SongLibrary.SongList[0].title, L"아리랑");
+  EXPECT_EQ(SongLibrary.SongList[0].singer, L"민요");
+  EXPECT_EQ(SongLibrary.SongList[0].chosung, L"ㅇㄹㄹ");
+  EXPECT_TRUE(SongLibrary.SongList[0].koTitle.empty());
 }
 
 TEST_F(SongListTest, TableForThePage) {

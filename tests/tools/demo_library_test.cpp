@@ -102,8 +102,8 @@ TEST_F(DemoLibraryTest, CatalogueListsEverySongAndRegeneratesTheSame) {
   LoadSongDb();
   EXPECT_EQ(GetSongCount(), int(DemoSongs().size()));
   {
-    std::shared_lock lock(SongListMutex);
-    for (const SongRecord& r : SongList) {
+    std::shared_lock lock(SongLibrary.SongListMutex);
+    for (const SongRecord& r : SongLibrary.SongList) {
       EXPECT_FALSE(r.title.empty());
       EXPECT_FALSE(r.line1.empty());
       EXPECT_FALSE(r.chosung.empty()) << r.id;

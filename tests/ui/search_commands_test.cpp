@@ -43,7 +43,7 @@ TEST(SearchCommands, DumpSongLogsWhatIsKnown) {
   plat::WriteFileAtomic(root.path() / "system" / "popko.idx",
                         "#POPKO2\n\n# note\nx\tno\tno\tno\n7\t러브\t비틀즈\t첫 줄\r\n7\t둘째\t가수\tz\n");
   {
-    std::unique_lock lock(SongListMutex);
+    std::unique_lock lock(SongLibrary.SongListMutex);
     SongRecord s;
     s.id = 7;
     s.nat = L"p";
@@ -51,7 +51,7 @@ TEST(SearchCommands, DumpSongLogsWhatIsKnown) {
     s.singer = L"Beatles";
     s.chosung = L"ㄹㅂ";
     s.line1 = L"12345678901234567890";
-    SongList = {s};
+    SongLibrary.SongList = {s};
   }
   DispatchPageCommand(L"DUMP_SONG:7", MainPageCommandStages());
   DispatchPageCommand(L"DUMP_SONG:8", MainPageCommandStages());
@@ -66,8 +66,8 @@ TEST(SearchCommands, DumpSongLogsWhatIsKnown) {
   EXPECT_NE(log.find(L"[곡점검 8] 목록에 없는 곡입니다"), std::wstring::npos);
   EXPECT_EQ(log.find(L"[곡점검 0]"), std::wstring::npos);
   {
-    std::unique_lock lock(SongListMutex);
-    SongList.clear();
+    std::unique_lock lock(SongLibrary.SongListMutex);
+    SongLibrary.SongList.clear();
   }
 }
 
