@@ -347,9 +347,9 @@ bool Run::StartUp() {
   ResetMixerDefaults();
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c) {
-      SongChannelVolume[p][c].store(100);
-      ChannelVolumeOverride[p][c].store(static_cast<uint8_t>(std::clamp(EffectiveChannelPercent[p][c].load(), 0, 255)));
-      SongReverbSend[p][c].store(40);
+      Mixer.SongChannelVolume[p][c].store(100);
+      Mixer.ChannelVolumeOverride[p][c].store(static_cast<uint8_t>(std::clamp(Mixer.EffectiveChannelPercent[p][c].load(), 0, 255)));
+      Mixer.SongReverbSend[p][c].store(40);
     }
   if (AnySendOffsetSet()) ResendSendOffsets();
   SendDryDrumBassSends();
@@ -361,9 +361,9 @@ bool Run::StartUp() {
     const MidiOutHandle h = p == 0 ? MidiOutPort1.load() : MidiOutPort2.load();
     if (!h) continue;
     for (int c = 0; c < 16; ++c) {
-      if ((neutral && EffectiveChannelPercent[p][c].load() == 100) || IsRhythmOwnedChannel(p, c) || hadSongCc7_[p][c])
+      if ((neutral && Mixer.EffectiveChannelPercent[p][c].load() == 100) || IsRhythmOwnedChannel(p, c) || hadSongCc7_[p][c])
         continue;
-      SendShortMidi(h, PackMidi(0xB0 | c, 7, ComputeOutputVolume(p, c, ChannelVolumeOverride[p][c].load())));
+      SendShortMidi(h, PackMidi(0xB0 | c, 7, ComputeOutputVolume(p, c, Mixer.ChannelVolumeOverride[p][c].load())));
     }
   }
   PlaybackState.SongStartGuardTime = 0;
@@ -671,23 +671,23 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
     if (CvtState.FillDrumMute.load() && noteOn && p == 0 && c >= 10 && c <= 13) return;
   }
   if (kind == 0xB0 && d1 == 7) {
-    SongChannelVolume[p][c].store(d2);
-    const int pct = EffectiveChannelPercent[p][c].load();
+    Mixer.SongChannelVolume[p][c].store(d2);
+    const int pct = Mixer.EffectiveChannelPercent[p][c].load();
     const int v = pct == 100 ? d2 : std::clamp(d2 * pct / 100, 0, 127);
-    ChannelVolumeOverride[p][c].store(static_cast<uint8_t>(v));
+    Mixer.ChannelVolumeOverride[p][c].store(static_cast<uint8_t>(v));
     const bool rhythmOwned = p == 0 && c == 8 && IsRhythmOwnedChannel(p, c);
     d2 = static_cast<uint8_t>(rhythmOwned ? ComputeOutputVolume(0, 8, DefaultRhythmVolume(8)) : ComputeOutputVolume(p, c, v));
   } else if (kind == 0xB0 && d1 == 91) {
-    SongReverbSend[p][c].store(d2);
-    d2 = static_cast<uint8_t>(IsDryDrumBass(p, c) ? 0 : AddSendOffset(d2, ReverbSendOffset[p][c].load()));
+    Mixer.SongReverbSend[p][c].store(d2);
+    d2 = static_cast<uint8_t>(IsDryDrumBass(p, c) ? 0 : AddSendOffset(d2, Mixer.ReverbSendOffset[p][c].load()));
   } else if (kind == 0xB0 && d1 == 93) {
-    SongChorusSend[p][c].store(d2);
-    d2 = static_cast<uint8_t>(IsDryDrumBass(p, c) ? 0 : AddSendOffset(d2, ChorusSendOffset[p][c].load()));
+    Mixer.SongChorusSend[p][c].store(d2);
+    d2 = static_cast<uint8_t>(IsDryDrumBass(p, c) ? 0 : AddSendOffset(d2, Mixer.ChorusSendOffset[p][c].load()));
   }
   if (p == 0 && rhythm && IsRhythmChannel(c) && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32))))
     return;  // the rhythm engine's tone stays; it hands the song's back when it stops
   if (kind == 0xC0) {
-    if (index < PatchEventVolume.size()) PatchVolumePercent[p][c].store(PatchEventVolume[index] ? PatchEventVolume[index] : 100);
+    if (index < PatchEventVolume.size()) Mixer.PatchVolumePercent[p][c].store(PatchEventVolume[index] ? PatchEventVolume[index] : 100);
     if (p == 0 && c == 8) d1 = static_cast<uint8_t>(GetCvtBassProgram() & 0x7F);
     else if (p == 0 && c == 0 && IsUserSaxToneSet()) d1 = static_cast<uint8_t>(UserSaxProgram() & 0x7F);
     else if (p == 0 && (c == 9 || c == 10) && IsUserDrumKitSet(c)) d1 = static_cast<uint8_t>(UserDrumKitProgram(c) & 0x7F);
@@ -708,7 +708,7 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
       SendShortMidi(h, PackMidi(0x80 | c, soundingNote_[p][c][d1], 0));
     soundingNote_[p][c][d1] = static_cast<uint8_t>(note);
     noteSounding_[p][c][d1] = 1;
-    LastNoteOnTime[p][c].store(plat::TimeGetTime());
+    Mixer.LastNoteOnTime[p][c].store(plat::TimeGetTime());
     d1 = static_cast<uint8_t>(note);
   } else if (noteOff) {
     if (!noteSounding_[p][c][d1]) return;  // its note-on was never sent

@@ -139,7 +139,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
     // A new song: a fast jump must never reuse the previous song's controller state.
     PlaybackState.LastPlayedTick = 0;
     PlaybackState.LastPlayedValid = 0;
-    for (auto& row : PatchVolumePercent)
+    for (auto& row : Mixer.PatchVolumePercent)
       for (auto& v : row) v.store(100);
     const bool p1 = OpenMidiPort1(), p2 = OpenMidiPort2();
     DebugLog(L"[MIDI] 1포트 " + std::wstring(p1 ? L"열림" : L"*** 닫힘 ***") + L" [" +

@@ -102,16 +102,16 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
   if (reset) {
     restorePending_ = true;
     restoreDue_ = now + kRestoreDelayMs;
-    for (auto& row : SongReverbSend)
+    for (auto& row : Mixer.SongReverbSend)
       for (auto& v : row) v.store(40);
   }
   if (IsGsDt1(message, 10) && (message[5] == 0x40 || message[5] == 0x50) && (message[6] & 0xF0) == 0x10 &&
       message[7] == 0x19) {
     const int p = message[5] == 0x50 ? 1 : 0, c = ChannelOfBlock(message[6] & 0x0F);
     const int value = message[8] & 0x7F;
-    SongChannelVolume[p][c].store(static_cast<uint8_t>(value));
-    ChannelVolumeOverride[p][c].store(
-        static_cast<uint8_t>(std::min(127, value * EffectiveChannelPercent[p][c].load() / 100)));
+    Mixer.SongChannelVolume[p][c].store(static_cast<uint8_t>(value));
+    Mixer.ChannelVolumeOverride[p][c].store(
+        static_cast<uint8_t>(std::min(127, value * Mixer.EffectiveChannelPercent[p][c].load() / 100)));
     volumeResendPending_ = true;
     volumeResendDue_ = now + kRestoreDelayMs;
   }
@@ -137,7 +137,7 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
     }
     if (a1 == 0x40 && a2 == 0x03 && a3 == 0x16) {
       SongEfxLevel.store(message[8] & 0x7F);
-      if (EffectiveChannelPercent[0][15].load() != 100) {
+      if (Mixer.EffectiveChannelPercent[0][15].load() != 100) {
         efxLevelPending_ = true;
         efxLevelDue_ = now + kRestoreDelayMs;
       }
@@ -178,7 +178,7 @@ void SongSysExPath::RestoreAfterReset(uint32_t now, bool forced) {
   if (AnySendOffsetSet())
     for (int p = 0; p < 2; ++p)
       for (int c = 0; c < 16; ++c)
-        if (ReverbSendOffset[p][c].load() != 0 || ChorusSendOffset[p][c].load() != 0) SendChannelEffectSends(p, c);
+        if (Mixer.ReverbSendOffset[p][c].load() != 0 || Mixer.ChorusSendOffset[p][c].load() != 0) SendChannelEffectSends(p, c);
   SendDryDrumBassSends();
   if (Settings.outputMode == 4) {
     SendGsParamToPort(0, 0x49, 0x21, {2});

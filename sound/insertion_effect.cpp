@@ -6,8 +6,8 @@
 
 #include "base/debug_log.h"
 #include "sound/midi_send.h"
-#include "sound/mixer.h"
-#include "sound/module_setup.h"
+#include "sound/mixer_state.h"
+#include "sound/module_sysex.h"
 
 std::atomic<int> SongEfxLevel{-1};
 
@@ -34,7 +34,7 @@ void SendEfxLevel(int level) { SendSysExBothPorts(BuildEfxLevelSysEx(level)); }
 int ScaledEfxLevel() {
   int level = SongEfxLevel.load();
   if (level < 0) return -1;
-  return std::clamp(level * EffectiveChannelPercent[0][15].load() / 100, 0, 127);
+  return std::clamp(level * Mixer.EffectiveChannelPercent[0][15].load() / 100, 0, 127);
 }
 
 bool SongHasNoteOn(int port, int channel) {
@@ -95,7 +95,7 @@ void ChooseSongInsertionEffect(const SongEfxScan& s) {
     int scaled = ScaledEfxLevel();
     DebugLogAsync(L"[INSFX] 출력레벨(40 03 16) 기준값 " + std::to_wstring(base) +
                   (fromFile ? L" (" + std::wstring(effect) + L" 파일값)" : std::wstring(L" (앱 상수)")) +
-                  L" x 솔로2 " + std::to_wstring(EffectiveChannelPercent[0][15].load()) + L"% = " +
+                  L" x 솔로2 " + std::to_wstring(Mixer.EffectiveChannelPercent[0][15].load()) + L"% = " +
                   std::to_wstring(scaled));
     SendEfxLevel(scaled);
     std::lock_guard lock(ModuleReplayList.mu);

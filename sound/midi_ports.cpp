@@ -12,26 +12,14 @@
 #include "platform/paths.h"
 #include "sound/builtin_synth.h"
 #include "sound/midi_send.h"
+#include "sound/ext_module.h"
+#include "sound/midi_devices.h"
 #include "sound/midi_slots.h"
-
-std::atomic<MidiOutHandle> MidiOutPort1{0};
-std::atomic<MidiOutHandle> MidiOutPort2{0};
-std::atomic<MidiOutHandle> ExtModuleOut{0};
-std::atomic<uint8_t> Port2OpenTried{0};
-std::atomic<uint8_t> ExtModuleOpenTried{0};
 
 namespace {
 
-MidiSlot g_slots[3] = {{{}, &MidiOutPort1, nullptr, 0, "1"},
-                       {{}, &MidiOutPort2, nullptr, 1, "2"},
-                       {{}, &ExtModuleOut, nullptr, 2, "E"}};
-MidiSlot& Port1Slot() { return g_slots[0]; }
-MidiSlot& Port2Slot() { return g_slots[1]; }
-MidiSlot& ExtSlot() { return g_slots[2]; }
-
 std::mutex g_statusMu;
 std::wstring g_portStatus;  // MidiPortStatusText
-std::wstring g_extStatus;   // ExtModuleStatusText
 bool g_port1MissingLogged = false;  // under port 1's slot lock
 int g_port1LastOpenError = -1;      // under port 1's slot lock
 
@@ -39,31 +27,6 @@ void SetPortStatus(std::wstring text) {
   std::lock_guard lock(g_statusMu);
   g_portStatus = std::move(text);
 }
-void SetExtStatus(std::wstring text) {
-  std::lock_guard lock(g_statusMu);
-  g_extStatus = std::move(text);
-}
-
-// Device handles carry their slot in the low two bits (1..3) and an open counter above, so a
-// reopened slot never gets the handle of an earlier open back.
-MidiOutHandle NewHandle(const MidiSlot& slot) {
-  static std::atomic<MidiOutHandle> counter{0};
-  for (;;) {
-    MidiOutHandle h = (++counter << 2) | static_cast<MidiOutHandle>(slot.row + 1);
-    if (!IsSynthMarker(h)) return h;
-  }
-}
-
-// Opens device `index` into an empty slot; caller holds the slot lock.
-int OpenIntoSlot(MidiSlot& slot, unsigned index) {
-  plat::MidiOutDevice* dev = nullptr;
-  int err = plat::MidiOutOpen(index, slot.tag, &dev);
-  if (err != plat::kMidiOk) return err;
-  slot.dev = dev;
-  slot.value->store(NewHandle(slot));
-  return plat::kMidiOk;
-}
-
 // All notes and sounds off, then the device closed and the slot emptied; caller holds the lock.
 // A synthesizer marker is only silenced and removed.
 void SilenceAndEmpty(MidiSlot& slot) {
@@ -94,75 +57,14 @@ const std::vector<std::wstring>& Port1FallbackNames() {
 
 }  // namespace
 
-MidiSlot* SlotOfHandle(MidiOutHandle handle) {
-  if (handle == 0 || IsSynthMarker(handle)) return nullptr;
-  unsigned idx = static_cast<unsigned>(handle & 3);
-  return idx == 0 ? nullptr : &g_slots[idx - 1];
-}
-
 std::wstring GetMidiPortStatusText() {
   std::lock_guard lock(g_statusMu);
   return g_portStatus;
 }
-std::wstring GetExtModuleStatusText() {
-  std::lock_guard lock(g_statusMu);
-  return g_extStatus;
-}
 
 
-std::wstring NormalizeDeviceName(std::wstring_view name) {
-  std::wstring s = StripControlAndTrim(name);
-  size_t digits = 0;
-  while (digits < s.size() && s[digits] >= L'0' && s[digits] <= L'9') ++digits;
-  if (digits > 0 && digits < s.size() && s[digits] == L'-') {
-    size_t rest = digits + 1;
-    while (rest < s.size() && s[rest] == L' ') ++rest;
-    s.erase(0, rest);
-  }
-  return TrimBlanks(s);
-}
 
-bool FindMidiOutDevice(const std::vector<std::wstring>& wanted, unsigned* index) {
-  if (index) *index = 0;
-  unsigned count = plat::MidiOutDeviceCount();
-  std::vector<std::wstring> names(count);
-  std::vector<bool> readable(count, false);
-  for (unsigned i = 0; i < count; ++i) {
-    std::wstring raw;
-    if (plat::MidiOutDeviceName(i, &raw)) {
-      readable[i] = true;
-      names[i] = NormalizeDeviceName(raw);
-    }
-  }
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const auto& w : wanted) {
-      std::wstring want = NormalizeDeviceName(w);
-      if (want.empty()) continue;
-      for (unsigned i = 0; i < count; ++i) {
-        if (!readable[i]) continue;
-        bool hit = pass == 0 ? names[i] == want : names[i].find(want) != std::wstring::npos;
-        if (hit) {
-          if (index) *index = i;
-          return true;
-        }
-      }
-    }
-  }
-  return false;
-}
 
-std::wstring MidiOutErrorText(int error) {
-  switch (error) {
-    case 0: return L"정상";
-    case 2: return L"장치 번호가 잘못됨";
-    case 4: return L"다른 프로그램이 이미 사용 중";
-    case 5: return L"핸들이 잘못됨";
-    case 6: return L"드라이버 없음";
-    case 7: return L"메모리 부족";
-    case 11: return L"인자가 잘못됨";
-    default: return L"알 수 없는 오류";
-  }
-}
 
 bool OpenMidiPort1() {
   if (MidiOutPort1.load()) return true;
@@ -280,39 +182,6 @@ void ApplyMidiDeviceSelection(std::wstring_view port1Name, std::wstring_view por
            std::wstring(port2Name));
 }
 
-bool OpenExternalModule() {
-  if (ExtModuleOut.load()) return true;
-  if (ExtModuleOpenTried.load()) return false;
-  MidiSlot& slot = ExtSlot();
-  std::lock_guard lock(slot.mu);
-  if (slot.value->load()) return true;
-  if (ExtModuleOpenTried.load()) return false;
-  std::wstring name = GetSettingText(&AppSettings::extDevice);
-  if (name.empty()) {
-    ExtModuleOpenTried.store(1);
-    SetExtStatus(L"외부 모듈 장치가 지정되지 않았습니다");
-    return false;
-  }
-  unsigned index = 0;
-  if (!FindMidiOutDevice({name}, &index)) {
-    std::wstring text = L"장치를 찾지 못했습니다 - [" + name + L"]";
-    SetExtStatus(text);
-    DebugLog(L"[외부모듈] " + text);
-    ExtModuleOpenTried.store(1);
-    return false;
-  }
-  int err = OpenIntoSlot(slot, index);
-  if (err == plat::kMidiOk) {
-    SetExtStatus(L"");
-    DebugLog(L"[외부모듈] 연결 완료 - [" + name + L"]");
-    return true;
-  }
-  std::wstring text = L"장치를 열지 못했습니다 - " + MidiOutErrorText(err) + L" [" + name + L"]";
-  SetExtStatus(text);
-  DebugLog(L"[외부모듈] " + text + L" (다른 프로그램이 먼저 잡고 있을 수 있습니다)");
-  ExtModuleOpenTried.store(1);
-  return false;
-}
 
 void CloseExternalModule() {
   MidiOutHandle h = ExtModuleOut.load();
@@ -320,7 +189,7 @@ void CloseExternalModule() {
     for (unsigned ch = 0; ch < 16; ++ch) SendShortMidi(h, PackMidi(0xB0 | ch, 123, 0));
     CloseMidiOut(h);
   }
-  SetExtStatus(L"");
+  SetExtModuleStatusText(L"");
   ExtModuleOpenTried.store(0);
 }
 
@@ -344,4 +213,17 @@ std::wstring BuildSoundFontList() {
     out += L"'" + EscapeForScript(Utf8ToWide(file.filename().string())) + L"'";
   }
   return out + L"]";
+}
+
+bool SendSysExToPort(int port, const std::vector<uint8_t>& message) {
+  if (Settings.rawSound || message.empty()) return false;
+  MidiOutHandle handle = 0;
+  if (port == 1) {
+    if (!OpenMidiPort2()) return false;
+    handle = MidiOutPort2.load();
+  } else {
+    if (!OpenMidiPort1()) return false;
+    handle = MidiOutPort1.load();
+  }
+  return SendLongToHandle(handle, port == 1 ? 1 : 0, message);
 }

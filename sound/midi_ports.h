@@ -13,30 +13,17 @@
 #include <string_view>
 #include <vector>
 
-using MidiOutHandle = std::uintptr_t;
+#include "sound/ext_module.h"
+#include "sound/midi_devices.h"
+#include "sound/midi_slots.h"
 
-inline constexpr MidiOutHandle BUILTIN_SYNTH_PORT1 = 0xB1517001u;  // synthesizer channels 0-15
-inline constexpr MidiOutHandle BUILTIN_SYNTH_PORT2 = 0xB1517002u;  // synthesizer channels 16-31
-constexpr bool IsSynthMarker(MidiOutHandle h) { return h - BUILTIN_SYNTH_PORT1 <= 1; }
+// One complete SysEx message to one slot (0 = port 1, 1 = port 2), opening it when needed.
+// Nothing in raw sound mode. Clears the controller cache. False when not sent.
+bool SendSysExToPort(int port, const std::vector<uint8_t>& message);
 
-// The slots. Read freely; changed only by the functions below.
-extern std::atomic<MidiOutHandle> MidiOutPort1;
-extern std::atomic<MidiOutHandle> MidiOutPort2;
-extern std::atomic<MidiOutHandle> ExtModuleOut;
-
-extern std::atomic<uint8_t> Port2OpenTried;      // port 2 failed; no retry until a device change
-extern std::atomic<uint8_t> ExtModuleOpenTried;  // the module failed; no retry until closed
-
-// The last port-1/port-2 failure text (empty = fine) and the external module's status text.
+// The last port-1/port-2 failure text (empty = fine).
 std::wstring GetMidiPortStatusText();
-std::wstring GetExtModuleStatusText();
 
-// StripControlAndTrim, then a Windows duplicate prefix ("2- ") is dropped.
-std::wstring NormalizeDeviceName(std::wstring_view name);
-// Exact pass over all wanted names, then substring pass; case matters. False: index 0.
-bool FindMidiOutDevice(const std::vector<std::wstring>& wanted, unsigned* index);
-// Korean text of a MIDI output error number.
-std::wstring MidiOutErrorText(int error);
 
 bool OpenMidiPort1();
 bool OpenMidiPort2();
@@ -50,7 +37,6 @@ void CloseMidiPorts();
 // Stores both names (trimmed) as port1Device/port2Device, saves, closes both ports.
 void ApplyMidiDeviceSelection(std::wstring_view port1Name, std::wstring_view port2Name);
 
-bool OpenExternalModule();
 void CloseExternalModule();
 
 // Page-script array literals of the device dialog.

@@ -10,9 +10,9 @@
 #include "base/player_signals.h"
 #include "sound/builtin_synth.h"
 #include "sound/midi_slots.h"
-#include "sound/services.h"
+#include "base/settings/ext_routing.h"
+#include "sound/ext_module.h"
 
-MidiSendStatsValues MidiSendStats;
 std::atomic<uint32_t> PlayerThreadId{0};
 std::atomic<uint32_t> RhythmThreadId{0};
 std::atomic<uint64_t> ClockSample{0};
@@ -188,8 +188,9 @@ void PaceShortMessage(bool programChange) {
   }
 }
 
-// Hands one SysEx message to a slot value (device or marker), waiting until the device no longer
-// holds the bytes. Caller has checked raw sound mode. False when nothing was sent.
+
+}  // namespace
+
 bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uint8_t>& message) {
   if (handle == 0) return false;
   if (IsSynthMarker(handle)) {
@@ -220,8 +221,6 @@ bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uin
   }
   return true;
 }
-
-}  // namespace
 
 double NowMs() { return plat::NowMs(); }
 
@@ -300,18 +299,6 @@ void SendSysExBothPorts(const std::vector<uint8_t>& message) {
   }
 }
 
-bool SendSysExToPort(int port, const std::vector<uint8_t>& message) {
-  if (Settings.rawSound || message.empty()) return false;
-  MidiOutHandle handle = 0;
-  if (port == 1) {
-    if (!OpenMidiPort2()) return false;
-    handle = MidiOutPort2.load();
-  } else {
-    if (!OpenMidiPort1()) return false;
-    handle = MidiOutPort1.load();
-  }
-  return SendLongToHandle(handle, port == 1 ? 1 : 0, message);
-}
 
 bool SendSysExNoWait(MidiOutHandle handle, std::vector<uint8_t> bytes, PendingSysExList& pending) {
   if (handle == 0 || bytes.empty()) return false;

@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sound/midi_ports.h"
+#include "sound/midi_slots.h"
+#include "sound/send_trace.h"
 
 // Packs a short message: status in bits 0-7, data bytes (7 bits each) in bits 8-14 and 16-22.
 constexpr uint32_t PackMidi(unsigned status, unsigned data1 = 0, unsigned data2 = 0) {
@@ -22,9 +23,6 @@ constexpr uint32_t PackMidi(unsigned status, unsigned data1 = 0, unsigned data2 
 int SendShortMidi(MidiOutHandle handle, uint32_t message);
 // One complete SysEx message (F0 ... F7) to port 1 and port 2.
 void SendSysExBothPorts(const std::vector<uint8_t>& message);
-// One complete SysEx message to one slot (0 = port 1, 1 = port 2), opening it when needed.
-// Nothing in raw sound mode. Clears the controller cache. False when not sent.
-bool SendSysExToPort(int port, const std::vector<uint8_t>& message);
 // A SysEx message handed to a port without waiting for the device: the record owns the bytes
 // until the device has let go of them (CollectSysExDone).
 struct PendingSysEx {
@@ -56,12 +54,6 @@ uint32_t StampTickPosition(long long tick);
 // are the song clock's values now.
 double InterpolateTickFraction(uint32_t currentTick, double msPerTick, bool paused);
 
-// Counters of the MIDI senders, read and reset by exchange with 0 by the performance monitor.
-struct MidiSendStatsValues {
-  std::atomic<long> messages{0}, rhythmThreadMessages{0}, playerThreadMessages{0}, otherMessages{0};
-  std::atomic<long> bytes{0}, busyUs{0}, longestUs{0}, sysexUs{0}, rhythmJitterUs{0}, duplicatesDropped{0};
-};
-extern MidiSendStatsValues MidiSendStats;
 // Thread ids of the player and the rhythm engine (stored by them as they start).
 extern std::atomic<uint32_t> PlayerThreadId;
 extern std::atomic<uint32_t> RhythmThreadId;
@@ -72,3 +64,7 @@ void AccountMidiSend(double elapsedMs, size_t bytes);
 extern std::atomic<int> ActiveNoteCounts[2][16];
 extern std::atomic<uint8_t> SustainPedalOn[2][16];
 void ResetActiveNoteCounts();
+
+// Hands one SysEx message to a slot value (device or marker), waiting until the device no longer
+// holds the bytes. Caller has checked raw sound mode. False when nothing was sent.
+bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uint8_t>& message);

@@ -1,11 +1,31 @@
 #pragma once
-// Inside the sound subsystem only: the three output slots with their locks. Opening, closing and
-// every send on a device happen under the slot's lock, with the handle checked first, so a slot
-// closed by one thread is never used by another.
+// The three MIDI output slots (port 1, port 2, external module) and their handles. A slot holds
+// 0 (closed), a handle of an open device, or for ports 1 and 2 a marker that stands for the
+// built-in synthesizer. Handles are opaque numbers, never pointers: a sender that holds an old
+// handle after its slot was closed or reopened finds it no longer matches and drops the message,
+// so nothing is ever sent on a closed device. Opening, closing and every send on a device happen
+// under the slot's lock, with the handle checked first (the lock and device are for the sound
+// layer's own senders and openers).
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "platform/midi_out.h"
-#include "sound/midi_ports.h"
+
+using MidiOutHandle = std::uintptr_t;
+
+inline constexpr MidiOutHandle BUILTIN_SYNTH_PORT1 = 0xB1517001u;  // synthesizer channels 0-15
+inline constexpr MidiOutHandle BUILTIN_SYNTH_PORT2 = 0xB1517002u;  // synthesizer channels 16-31
+constexpr bool IsSynthMarker(MidiOutHandle h) { return h - BUILTIN_SYNTH_PORT1 <= 1; }
+
+// The slots. Read freely; changed only by the functions below.
+extern std::atomic<MidiOutHandle> MidiOutPort1;
+extern std::atomic<MidiOutHandle> MidiOutPort2;
+extern std::atomic<MidiOutHandle> ExtModuleOut;
+
+extern std::atomic<uint8_t> Port2OpenTried;      // port 2 failed; no retry until a device change
+extern std::atomic<uint8_t> ExtModuleOpenTried;  // the module failed; no retry until closed
+
 
 struct MidiSlot {
   std::mutex mu;
@@ -15,5 +35,13 @@ struct MidiSlot {
   const char* tag;                     // name of the opener in recordings
 };
 
+MidiSlot& Port1Slot();
+MidiSlot& Port2Slot();
+MidiSlot& ExtSlot();
 // The slot a device handle belongs to (by its low bits), or null for 0 and the markers.
 MidiSlot* SlotOfHandle(MidiOutHandle handle);
+// A new handle for the slot's next open: its slot in the low two bits (1..3) and an open counter
+// above, so a reopened slot never gets the handle of an earlier open back.
+MidiOutHandle NewHandle(const MidiSlot& slot);
+// Opens device `index` into an empty slot; caller holds the slot lock. A platform error number.
+int OpenIntoSlot(MidiSlot& slot, unsigned index);

@@ -16,19 +16,6 @@
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
 
-std::atomic<int> MixerChannelPercent[2][16];
-std::atomic<int> RhythmChannelPercent[16];
-std::atomic<int> MixerGroupMaster[3];
-std::atomic<int> ReverbSendOffset[2][16];
-std::atomic<int> ChorusSendOffset[2][16];
-std::atomic<int> EffectiveChannelPercent[2][16];
-std::atomic<int> EffectiveRhythmPercent[16];
-std::atomic<uint8_t> SongChannelVolume[2][16];
-std::atomic<uint8_t> ChannelVolumeOverride[2][16];
-std::atomic<uint8_t> SongReverbSend[2][16];
-std::atomic<uint8_t> SongChorusSend[2][16];
-std::atomic<int> PatchVolumePercent[2][16];
-std::atomic<uint32_t> LastNoteOnTime[2][16];
 
 namespace {
 
@@ -37,23 +24,23 @@ std::atomic<bool> g_defaultsSet{false};
 void FillDefaults() {
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c) {
-      MixerChannelPercent[p][c] = 100;
-      EffectiveChannelPercent[p][c] = 100;
-      SongChannelVolume[p][c] = 100;
-      SongReverbSend[p][c] = 40;
+      Mixer.MixerChannelPercent[p][c] = 100;
+      Mixer.EffectiveChannelPercent[p][c] = 100;
+      Mixer.SongChannelVolume[p][c] = 100;
+      Mixer.SongReverbSend[p][c] = 40;
     }
   for (int c = 0; c < 16; ++c) {
-    RhythmChannelPercent[c] = 100;
-    EffectiveRhythmPercent[c] = 100;
+    Mixer.RhythmChannelPercent[c] = 100;
+    Mixer.EffectiveRhythmPercent[c] = 100;
   }
-  for (auto& m : MixerGroupMaster) m = 100;
+  for (auto& m : Mixer.MixerGroupMaster) m = 100;
 }
 
 // The defaults hold before the first ResetMixerDefaults too.
 struct InitialValues {
   InitialValues() {
     FillDefaults();
-    for (auto& port : PatchVolumePercent)
+    for (auto& port : Mixer.PatchVolumePercent)
       for (auto& v : port) v = 100;
   }
 } g_initialValues;
@@ -72,18 +59,18 @@ int CappedLevel(int master, int percent) {
 }
 
 int MixedVolume(int port, int channel) {
-  return std::min(127, SongChannelVolume[port][channel] * EffectiveChannelPercent[port][channel] / 100);
+  return std::min(127, Mixer.SongChannelVolume[port][channel] * Mixer.EffectiveChannelPercent[port][channel] / 100);
 }
 
 // Recompute, store and send one song channel after its level changed.
 void ApplyChannelLevel(int port, int channel) {
   UpdateChannelLevel(port, channel);
-  ChannelVolumeOverride[port][channel] = static_cast<uint8_t>(MixedVolume(port, channel));
+  Mixer.ChannelVolumeOverride[port][channel] = static_cast<uint8_t>(MixedVolume(port, channel));
   if (IsRhythmOwnedChannel(port, channel)) return;
   MidiOutHandle h = GetPortHandle(port);
   if (h)
     SendShortMidi(h, PackMidi(0xB0 | channel, 7,
-                              ComputeOutputVolume(port, channel, ChannelVolumeOverride[port][channel])));
+                              ComputeOutputVolume(port, channel, Mixer.ChannelVolumeOverride[port][channel])));
 }
 
 void ResendEfxLevel() {
@@ -129,13 +116,13 @@ bool IsRhythmOwnedChannelDuringSetup(int port, int channel) {
 void UpdateChannelLevel(int port, int channel) {
   if (!ValidPort(port) || !ValidChannel(channel)) return;
   int group = IsDrumGroupChannel(port, channel) ? 1 : 0;
-  EffectiveChannelPercent[port][channel] =
-      CappedLevel(MixerGroupMaster[group], MixerChannelPercent[port][channel]);
+  Mixer.EffectiveChannelPercent[port][channel] =
+      CappedLevel(Mixer.MixerGroupMaster[group], Mixer.MixerChannelPercent[port][channel]);
 }
 
 void UpdateRhythmChannelLevel(int channel) {
   if (!ValidChannel(channel)) return;
-  EffectiveRhythmPercent[channel] = CappedLevel(MixerGroupMaster[2], RhythmChannelPercent[channel]);
+  Mixer.EffectiveRhythmPercent[channel] = CappedLevel(Mixer.MixerGroupMaster[2], Mixer.RhythmChannelPercent[channel]);
 }
 
 void RecomputeAllLevels() {
@@ -153,7 +140,7 @@ bool AnySendOffsetSet() {
   if (Settings.rawSound) return false;
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c)
-      if (ReverbSendOffset[p][c] != 0 || ChorusSendOffset[p][c] != 0) return true;
+      if (Mixer.ReverbSendOffset[p][c] != 0 || Mixer.ChorusSendOffset[p][c] != 0) return true;
   return false;
 }
 
@@ -161,14 +148,14 @@ uint32_t HashSendTables() {
   uint32_t h = 0;
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c)
-      h = h * 31u + static_cast<uint32_t>(7 * ReverbSendOffset[p][c] + ChorusSendOffset[p][c]);
+      h = h * 31u + static_cast<uint32_t>(7 * Mixer.ReverbSendOffset[p][c] + Mixer.ChorusSendOffset[p][c]);
   return h;
 }
 
 int ComputeOutputVolume(int port, int channel, int base) {
   bool inRange = ValidPort(port) && ValidChannel(channel);
   int v = base;
-  if (inRange && PatchVolumePercent[port][channel] != 100) v = v * PatchVolumePercent[port][channel] / 100;
+  if (inRange && Mixer.PatchVolumePercent[port][channel] != 100) v = v * Mixer.PatchVolumePercent[port][channel] / 100;
   v = v * Settings.volAllUser / 64;
   if (!IsDrumGroupChannel(port, channel)) v = v * Settings.volOrchUser / 64;
   if (base > 0) {
@@ -214,16 +201,16 @@ void ResendChannelVolumes(const std::vector<int>& channels, bool skipRhythmOwned
       int base;
       if (Player().rhythmRunning() && (c == 6 || (c >= 8 && c <= 14)))
         base = DefaultRhythmVolume(c);
-      else if (ChannelVolumeOverride[0][c] != 0)
-        base = static_cast<int>(ChannelVolumeOverride[0][c]);
+      else if (Mixer.ChannelVolumeOverride[0][c] != 0)
+        base = static_cast<int>(Mixer.ChannelVolumeOverride[0][c]);
       else
-        base = SongChannelVolume[0][c] * EffectiveChannelPercent[0][c] / 100;
+        base = Mixer.SongChannelVolume[0][c] * Mixer.EffectiveChannelPercent[0][c] / 100;
       SendShortMidi(p1, PackMidi(0xB0 | c, 7, ComputeOutputVolume(0, c, base)));
     }
     if (MidiOutHandle p2 = MidiOutPort2.load()) {
-      int base = ChannelVolumeOverride[1][c] != 0
-                     ? static_cast<int>(ChannelVolumeOverride[1][c])
-                     : SongChannelVolume[1][c] * EffectiveChannelPercent[1][c] / 100;
+      int base = Mixer.ChannelVolumeOverride[1][c] != 0
+                     ? static_cast<int>(Mixer.ChannelVolumeOverride[1][c])
+                     : Mixer.SongChannelVolume[1][c] * Mixer.EffectiveChannelPercent[1][c] / 100;
       SendShortMidi(p2, PackMidi(0xB0 | c, 7, ComputeOutputVolume(1, c, base)));
     }
   }
@@ -233,8 +220,8 @@ void FadeOutVolumes() {
   for (int i = 1; i <= 6; ++i) {
     double factor = 1.0 - i / 6.0;
     for (int c = 0; c < 16; ++c) {
-      int b0 = static_cast<int>(ChannelVolumeOverride[0][c] * factor);
-      int b1 = static_cast<int>(ChannelVolumeOverride[1][c] * factor);
+      int b0 = static_cast<int>(Mixer.ChannelVolumeOverride[0][c] * factor);
+      int b1 = static_cast<int>(Mixer.ChannelVolumeOverride[1][c] * factor);
       if (MidiOutHandle p1 = MidiOutPort1.load())
         SendShortMidi(p1, PackMidi(0xB0 | c, 7, ComputeOutputVolume(0, c, b0)));
       if (MidiOutHandle p2 = MidiOutPort2.load())
@@ -248,12 +235,12 @@ void LoadMixerConfig() {
   ResetMixerDefaults();
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c) {
-      MixerChannelPercent[p][c] = 100;
-      ReverbSendOffset[p][c] = 0;
-      ChorusSendOffset[p][c] = 0;
+      Mixer.MixerChannelPercent[p][c] = 100;
+      Mixer.ReverbSendOffset[p][c] = 0;
+      Mixer.ChorusSendOffset[p][c] = 0;
     }
-  for (auto& r : RhythmChannelPercent) r = 100;
-  for (auto& m : MixerGroupMaster) m = 100;
+  for (auto& r : Mixer.RhythmChannelPercent) r = 100;
+  for (auto& m : Mixer.MixerGroupMaster) m = 100;
   if (auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/mixer.cfg"))) {
     int maxPct = Settings.mixerMaxPct;
     std::istringstream file(*bytes);
@@ -264,14 +251,14 @@ void LoadMixerConfig() {
       if (!(in >> kind)) continue;
       int v[3];
       if (kind == "M" && ReadInts(in, v, 3) && ValidPort(v[0]) && ValidChannel(v[1])) {
-        MixerChannelPercent[v[0]][v[1]] = std::clamp(v[2], 0, std::max(0, maxPct));
+        Mixer.MixerChannelPercent[v[0]][v[1]] = std::clamp(v[2], 0, std::max(0, maxPct));
       } else if (kind == "CV" && ReadInts(in, v, 2) && ValidChannel(v[0])) {
-        RhythmChannelPercent[v[0]] = std::clamp(v[1], 0, std::max(0, maxPct));
+        Mixer.RhythmChannelPercent[v[0]] = std::clamp(v[1], 0, std::max(0, maxPct));
       } else if (kind == "MM" && ReadInts(in, v, 2) && v[0] >= 0 && v[0] <= 2) {
-        MixerGroupMaster[v[0]] = std::clamp(v[1], 0, 150);
+        Mixer.MixerGroupMaster[v[0]] = std::clamp(v[1], 0, 150);
       } else if ((kind == "RV" || kind == "CH") && ReadInts(in, v, 3) && ValidPort(v[0]) &&
                  ValidChannel(v[1])) {
-        (kind == "RV" ? ReverbSendOffset : ChorusSendOffset)[v[0]][v[1]] = std::clamp(v[2], -40, 40);
+        (kind == "RV" ? Mixer.ReverbSendOffset : Mixer.ChorusSendOffset)[v[0]][v[1]] = std::clamp(v[2], -40, 40);
       }
     }
   }
@@ -287,17 +274,17 @@ void SaveMixerConfig() {
   };
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c)
-      if (MixerChannelPercent[p][c] != 100) line("M", {p, c, MixerChannelPercent[p][c]});
+      if (Mixer.MixerChannelPercent[p][c] != 100) line("M", {p, c, Mixer.MixerChannelPercent[p][c]});
   for (int c = 0; c < 16; ++c)
-    if (RhythmChannelPercent[c] != 100) line("CV", {c, RhythmChannelPercent[c]});
+    if (Mixer.RhythmChannelPercent[c] != 100) line("CV", {c, Mixer.RhythmChannelPercent[c]});
   for (int g = 0; g < 3; ++g)
-    if (MixerGroupMaster[g] != 100) line("MM", {g, MixerGroupMaster[g]});
+    if (Mixer.MixerGroupMaster[g] != 100) line("MM", {g, Mixer.MixerGroupMaster[g]});
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c)
-      if (ReverbSendOffset[p][c] != 0) line("RV", {p, c, ReverbSendOffset[p][c]});
+      if (Mixer.ReverbSendOffset[p][c] != 0) line("RV", {p, c, Mixer.ReverbSendOffset[p][c]});
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c)
-      if (ChorusSendOffset[p][c] != 0) line("CH", {p, c, ChorusSendOffset[p][c]});
+      if (Mixer.ChorusSendOffset[p][c] != 0) line("CH", {p, c, Mixer.ChorusSendOffset[p][c]});
   plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/mixer.cfg"), out);
 }
 
@@ -311,17 +298,17 @@ std::wstring BuildMixerInitScript() {
     return s + L"]";
   };
   return L"initMixerFromApp(" +
-         list([](int i) { return MixerChannelPercent[i / 16][i % 16].load(); }, 32) + L"," +
-         list([](int i) { return RhythmChannelPercent[i].load(); }, 16) + L"," +
-         list([](int i) { return ReverbSendOffset[i / 16][i % 16].load(); }, 32) + L"," +
-         list([](int i) { return ChorusSendOffset[i / 16][i % 16].load(); }, 32) + L"," +
-         list([](int i) { return MixerGroupMaster[i].load(); }, 3) + L")";
+         list([](int i) { return Mixer.MixerChannelPercent[i / 16][i % 16].load(); }, 32) + L"," +
+         list([](int i) { return Mixer.RhythmChannelPercent[i].load(); }, 16) + L"," +
+         list([](int i) { return Mixer.ReverbSendOffset[i / 16][i % 16].load(); }, 32) + L"," +
+         list([](int i) { return Mixer.ChorusSendOffset[i / 16][i % 16].load(); }, 32) + L"," +
+         list([](int i) { return Mixer.MixerGroupMaster[i].load(); }, 3) + L")";
 }
 
 void SetMixerChannelPercent(int port, int channel, int percent) {
   if (!ValidPort(port) || !ValidChannel(channel)) return;
   ResetMixerDefaults();
-  MixerChannelPercent[port][channel] = std::clamp(percent, 0, 150);
+  Mixer.MixerChannelPercent[port][channel] = std::clamp(percent, 0, 150);
   ApplyChannelLevel(port, channel);
   if (port == 0 && channel == 15) ResendEfxLevel();
   SaveMixerConfig();
@@ -330,7 +317,7 @@ void SetMixerChannelPercent(int port, int channel, int percent) {
 void SetRhythmChannelPercent(int channel, int percent) {
   if (!ValidChannel(channel)) return;
   ResetMixerDefaults();
-  RhythmChannelPercent[channel] = std::clamp(percent, 0, 150);
+  Mixer.RhythmChannelPercent[channel] = std::clamp(percent, 0, 150);
   UpdateRhythmChannelLevel(channel);
   SaveMixerConfig();
 }
@@ -338,7 +325,7 @@ void SetRhythmChannelPercent(int channel, int percent) {
 void SetMixerGroupMaster(int group, int percent) {
   if (group < 0 || group > 2) return;
   ResetMixerDefaults();
-  MixerGroupMaster[group] = std::clamp(percent, 0, 150);
+  Mixer.MixerGroupMaster[group] = std::clamp(percent, 0, 150);
   if (group == 2) {
     for (int c = 0; c < 16; ++c) UpdateRhythmChannelLevel(c);
   } else {
@@ -352,7 +339,7 @@ void SetMixerGroupMaster(int group, int percent) {
 
 void SetChannelSendOffset(bool chorus, int port, int channel, int offset) {
   if (!ValidPort(port) || !ValidChannel(channel)) return;
-  (chorus ? ChorusSendOffset : ReverbSendOffset)[port][channel] = std::clamp(offset, -40, 40);
+  (chorus ? Mixer.ChorusSendOffset : Mixer.ReverbSendOffset)[port][channel] = std::clamp(offset, -40, 40);
   SendChannelEffectSends(port, channel);
 }
 
@@ -367,7 +354,7 @@ std::wstring AdjustUserVolume(int which, int delta) {
 
 std::wstring BuildMixerVolumesScript() {
   std::vector<int> volumes(32);
-  for (int i = 0; i < 32; ++i) volumes[i] = ChannelVolumeOverride[i / 16][i % 16].load();
+  for (int i = 0; i < 32; ++i) volumes[i] = Mixer.ChannelVolumeOverride[i / 16][i % 16].load();
   return PageCall(L"setMixerVolsFromApp", volumes);
 }
 
@@ -377,7 +364,7 @@ std::wstring BuildChannelActivityScript() {
   uint32_t now = plat::TimeGetTime();
   std::vector<int> sounding(32);
   for (int i = 0; i < 32; ++i) {
-    uint32_t t = LastNoteOnTime[i / 16][i % 16].load();
+    uint32_t t = Mixer.LastNoteOnTime[i / 16][i % 16].load();
     sounding[i] = active && t != 0 && now - t < 250 ? 1 : 0;
   }
   return PageCall(L"setMixerActFromApp", sounding, rhythm ? 1 : 0);
@@ -389,8 +376,8 @@ void SendChannelEffectSends(int port, int channel) {
   MidiOutHandle h = (port == 0 ? MidiOutPort1 : MidiOutPort2).load();
   if (!h) return;
   bool raw = Settings.rawSound != 0;
-  int rev = AddSendOffset(SongReverbSend[port][channel], ReverbSendOffset[port][channel]);
-  int cho = AddSendOffset(SongChorusSend[port][channel], ChorusSendOffset[port][channel]);
+  int rev = AddSendOffset(Mixer.SongReverbSend[port][channel], Mixer.ReverbSendOffset[port][channel]);
+  int cho = AddSendOffset(Mixer.SongChorusSend[port][channel], Mixer.ChorusSendOffset[port][channel]);
   if (!raw && Settings.dryDrumBass && port == 0 &&
       (channel == 8 || channel == 9 || channel == 11 || channel == 12)) {
     rev = 0;

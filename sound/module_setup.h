@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "sound/insertion_effect.h"
+#include "sound/module_sysex.h"
 
-using SysExMessage = std::vector<uint8_t>;
 
 // The module models a port may be set to.
 inline constexpr std::array<std::wstring_view, 3> kModuleModels = {L"CS88Pro", L"SC8820", L"SC8850"};
@@ -25,18 +25,7 @@ struct EqSettingsValues {
 };
 extern EqSettingsValues EqSettings;
 
-// The song setup's SysEx, kept for replay after a module reset in the song.
-struct ModuleReplay {
-  std::mutex mu;
-  std::vector<SysExMessage> list;
-  size_t base = 0;         // ModuleReplayBase
-  bool songEfxActive = false;
-};
-extern ModuleReplay ModuleReplayList;
 
-SysExMessage BuildGsDt1(uint8_t a1, uint8_t a2, uint8_t a3, const std::vector<uint8_t>& data);
-// The cached messages of a file of "C:/tavelo/system/system-exclive/".
-const std::vector<SysExMessage>& GetSyxMessages(std::wstring_view fileName);
 void SendSyxFileToPort(std::wstring_view fileName, int port);
 void SendModulePreset(int port, std::wstring_view model);
 void SendGsParam(uint8_t a2, uint8_t a3, const std::vector<uint8_t>& data);

@@ -2,7 +2,7 @@
 #include <atomic>
 
 #include "base/debug_log.h"
-#include "sound/services.h"
+#include "sound/placeholders.h"
 
 namespace {
 void LogOnce(std::atomic<bool>& done, const wchar_t* name) {

@@ -9,11 +9,12 @@
 #include "base/trace_log.h"
 #include "platform/clock.h"
 #include "platform/sysinfo.h"
-#include "sound/midi_send.h"
 
 LoadTraceState LoadTraceRecords;
 std::atomic<uint32_t> VolumeTraceUntil{0};
 std::atomic<uint8_t> PerfMonitorRunning{0};
+
+MidiSendStatsValues MidiSendStats;
 
 namespace {
 

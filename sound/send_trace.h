@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "sound/midi_ports.h"
+#include "sound/midi_slots.h"
 
 // The module-loading report of a song start: what the senders recorded while it was armed.
 struct LoadTraceRecord {
@@ -39,3 +39,9 @@ void TraceVolumeSysEx(const uint8_t* bytes, size_t length, std::wstring_view lab
 extern std::atomic<uint8_t> PerfMonitorRunning;
 void StartPerfMonitor();
 
+// Counters of the MIDI senders, read and reset by exchange with 0 by the performance monitor.
+struct MidiSendStatsValues {
+  std::atomic<long> messages{0}, rhythmThreadMessages{0}, playerThreadMessages{0}, otherMessages{0};
+  std::atomic<long> bytes{0}, busyUs{0}, longestUs{0}, sysexUs{0}, rhythmJitterUs{0}, duplicatesDropped{0};
+};
+extern MidiSendStatsValues MidiSendStats;

@@ -116,7 +116,7 @@ TEST_F(SoundTest, SongModuleSetupOrder) {
   Settings.reverbShapeOn = 1;
   Settings.reverbMacro = 4;
   Settings.reverbTime = 56;
-  MixerChannelPercent[0][15] = 50;
+  Mixer.MixerChannelPercent[0][15] = 50;
   UpdateChannelLevel(0, 15);
   ASSERT_TRUE(OpenMidiPort1());
 

@@ -1,0 +1,3 @@
+#include "sound/mixer_state.h"
+
+MixerState Mixer;
