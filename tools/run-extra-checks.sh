@@ -1,10 +1,34 @@
 #!/usr/bin/env bash
-# Runs the extra checks of tools/checks/*.sh (fuzzing, thread sanitizer runs) in name order.
-# Each prints what it did and exits non-zero on a failure.
+# Runs the extra checks of tools/checks/*.sh (layer check, fuzzing, thread sanitizer runs). What
+# they build is built first, once; then they run side by side (each bounded in time), and their
+# output is printed in name order. Exits non-zero when any check failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DTAVELO_FUZZ=ON -DTAVELO_TESTS=OFF -DTAVELO_BENCH=OFF >/dev/null
+cmake --build build-fuzz --target fuzz_song_model fuzz_catalog -j "$jobs"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
+cmake --build build-tsan --target test_platform test_playback test_sound -j "$jobs"
+
+logs=$(mktemp -d)
+pids=()
+names=()
 for check in tools/checks/*.sh; do
   [ -e "$check" ] || continue
-  echo "== $check"
-  bash "$check"
+  name=$(basename "$check" .sh)
+  TAVELO_CHECKS_PREBUILT=1 bash "$check" >"$logs/$name.log" 2>&1 &
+  pids+=("$!")
+  names+=("$name")
 done
+failed=0
+for i in "${!pids[@]}"; do
+  status=0
+  wait "${pids[$i]}" || status=$?
+  echo "== tools/checks/${names[$i]}.sh (exit $status)"
+  cat "$logs/${names[$i]}.log"
+  [ "$status" -eq 0 ] || failed=1
+done
+rm -rf "$logs"
+exit "$failed"

@@ -3,7 +3,9 @@
 # while others send. Builds only test_sound in its own build-tsan folder.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
-cmake --build build-tsan --target test_sound -j "$(nproc)"
+if [ "${TAVELO_CHECKS_PREBUILT:-0}" != 1 ]; then  # run-extra-checks.sh builds them once
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
+  cmake --build build-tsan --target test_sound -j "$(nproc)"
+fi
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build-tsan/tests/test_sound --gtest_filter='SoundTest.StressReopenWhileSending'
