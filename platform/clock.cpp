@@ -43,13 +43,6 @@ void LowerThreadPriority() {
   (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
 }
 
-bool RaiseThreadPriorityAudio() {
-  sched_param sp{};
-  sp.sched_priority = 20;
-  if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp) == 0) return true;
-  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -10);
-  return false;
-}
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 

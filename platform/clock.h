@@ -16,7 +16,6 @@ struct LocalTime {
 LocalTime LocalNow();
 
 void LowerThreadPriority();      // below normal, for background writers
-bool RaiseThreadPriorityAudio(); // real-time class when the system allows it ("Pro Audio")
 uint32_t CurrentThreadId();
 
 }  // namespace plat

@@ -141,8 +141,6 @@ std::vector<std::string> ListFileNames(const fs::path& dir) {
   return names;
 }
 
-bool MakeOwnerOnly(const fs::path& path) { return ::chmod(path.c_str(), 0600) == 0; }
-
 bool WriteOwnerOnlyFile(const fs::path& path, std::string_view text) {
   std::error_code ec;
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);

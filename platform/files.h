@@ -41,8 +41,6 @@ std::optional<FileStamp> StatFile(const std::filesystem::path& path);
 // where the directory entry already tells the type.
 std::vector<std::string> ListFileNames(const std::filesystem::path& dir);
 
-// Restricts a file to its owner (for files holding a secret such as the page token).
-bool MakeOwnerOnly(const std::filesystem::path& path);
 
 // Writes `text` to `path` readable by its owner only (created 0600, then renamed into place).
 bool WriteOwnerOnlyFile(const std::filesystem::path& path, std::string_view text);

@@ -15,7 +15,6 @@ inline constexpr uint32_t kWmDestroy = 0x0002;
 inline constexpr uint32_t kWmSize = 0x0005;
 inline constexpr uint32_t kWmSetFocus = 0x0007;
 inline constexpr uint32_t kWmClose = 0x0010;
-inline constexpr uint32_t kWmTimer = 0x0113;
 inline constexpr uint32_t kWmHotkey = 0x0312;
 inline constexpr uint32_t kWmUser = 0x0400;
 
@@ -43,8 +42,6 @@ bool PostUrgentWindowMessage(uint32_t id, int64_t wParam = 0, int64_t lParam = 0
 // Queues a function to run on the window thread, in order with the messages.
 bool PostWindowTask(std::function<void()> task);
 
-// Calls the procedure at once; only on the window thread (SendMessage to one's own window).
-void SendWindowMessage(uint32_t id, int64_t wParam = 0, int64_t lParam = 0);
 
 // Runs the loop on the calling thread, which becomes the window thread, until PostQuit. Messages
 // still queued then are freed unhandled. Returns the quit code.
@@ -53,9 +50,6 @@ void PostQuit(int code);
 bool OnWindowThread();
 bool MessageLoopRunning();
 
-// Repeating timer: kWmTimer with wParam = id every `ms` milliseconds until killed.
-void SetWindowTimer(uint32_t id, unsigned ms);
-void KillWindowTimer(uint32_t id);
 
 // Makes the loop usable again after it has ended (for tests that run several loops).
 void ResetMessageLoop();

@@ -928,10 +928,6 @@ bool StartPageServer() {
   return true;
 }
 
-bool PageServerRunning() {
-  std::lock_guard lock(g.mu);
-  return g.server != nullptr;
-}
 
 uint16_t PageServerPort() {
   std::lock_guard lock(g.mu);

@@ -24,7 +24,6 @@ inline constexpr size_t kMaxPageMessageBytes = 8u << 20;
 // Starts the server once per process (later calls return its state). False when it cannot
 // listen.
 bool StartPageServer();
-bool PageServerRunning();
 uint16_t PageServerPort();
 std::string PageServerToken();
 // Stops serving and closes every connection (tests; the process otherwise ends with it).

@@ -216,31 +216,5 @@ bool ListenForLaterStarts(std::function<bool()> onForward) {
   return true;
 }
 
-void ReleaseSingleInstance() {
-  std::thread* t = nullptr;
-  {
-    std::lock_guard lock(stateMutex);
-    if (wakePipe[1] >= 0) {
-      char b = 1;
-      (void)!::write(wakePipe[1], &b, 1);
-    }
-    std::swap(t, listener);
-  }
-  if (t) {
-    t->join();
-    delete t;
-  }
-  std::lock_guard lock(stateMutex);
-  if (listenFd >= 0) {
-    sockaddr_un addr;
-    socklen_t len;
-    if (SocketAddress(currentName, addr, len)) ::unlink(addr.sun_path);
-    ::close(listenFd);
-    listenFd = -1;
-  }
-  for (int& p : wakePipe)
-    if (p >= 0) ::close(p), p = -1;
-  if (lockFd >= 0) ::close(lockFd), lockFd = -1;
-}
 
 }  // namespace plat

@@ -26,7 +26,5 @@ InstanceClaim ClaimSingleInstanceRetrying(std::string_view name, int attempts, i
 // listener thread and returns whether the request was taken (the asker is told so).
 bool ListenForLaterStarts(std::function<bool()> onForward);
 
-// Gives the lock and the socket up (tests that play both instances in one process).
-void ReleaseSingleInstance();
 
 }  // namespace plat
