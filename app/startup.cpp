@@ -207,6 +207,9 @@ static void InstallProgramHooks() {
     PageHost.SongScreenScript = script;
   });
   PageBootHooks boot;
+  boot.waitForSongList = [] {
+    if (Startup.StartupLoadThread.joinable()) WaitForStartupSongList();
+  };
   boot.waitForStartupLoad = [] {
     if (Startup.StartupLoadThread.joinable()) Startup.StartupLoadThread.join();
   };

@@ -58,6 +58,23 @@ int LoadUntilFileSettles(std::wstring_view installPath, const std::function<void
   return loads;
 }
 
+namespace {
+
+void MarkSongListReady() {
+  {
+    std::lock_guard lock(Startup.SongListReadyMutex);
+    Startup.SongListReady = true;
+  }
+  Startup.SongListReadyChanged.notify_all();
+}
+
+}  // namespace
+
+void WaitForStartupSongList() {
+  std::unique_lock lock(Startup.SongListReadyMutex);
+  Startup.SongListReadyChanged.wait(lock, [] { return Startup.SongListReady; });
+}
+
 void RunStartupLoad() {
   ResetMixerDefaults();
   LoadPatchTable();
@@ -100,6 +117,8 @@ void RunStartupLoad() {
     LoadSongDb();
   }
 
+  MarkSongListReady();
+
   DebugLog(L"[BOOT] 수동 추가곡 동기화는 백그라운드로 미룸 - SOUNDTBL 읽기");
   LoadUntilFileSettles(L"C:/tavelo/system/SOUNDTBL.CFG", LoadSoundTable, SoundTableIsEmpty);
   LoadScoreOctConfig();
@@ -123,6 +142,7 @@ void RunStartupLoad() {
   LoadUserKeys();
   LoadSongGains();
   LoadSongTempos();
+  MarkSongListReady();  // also when an earlier step left it out
   DebugLog(L"[BOOT] *** 시작 로드 스레드 정상 종료 ***");
 }
 

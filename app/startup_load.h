@@ -3,6 +3,8 @@
 // the page and the player need (the page boot joins it before it sends the page its first data);
 // the start-up update thread installs the program's copy and autostart entry and looks for updates.
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <functional>
 #include <string_view>
 #include <thread>
@@ -13,8 +15,16 @@ struct StartupState {
   std::thread StartupLoadThread;
   // Whether the browser was started with the graphics switches (0 or 1).
   std::atomic<int> GpuAccelerationOn{0};
+  // Set by the load thread once the song list is final (before the slower settings reads), so
+  // the page boot can send the list while the rest still loads.
+  std::mutex SongListReadyMutex;
+  std::condition_variable SongListReadyChanged;
+  bool SongListReady = false;  // guarded by SongListReadyMutex
 };
 extern StartupState Startup;
+
+// Waits until the load thread has made the song list final (at once when it already has).
+void WaitForStartupSongList();
 
 // Body of the start-up load thread. Always reaches its end, whatever the files hold.
 void RunStartupLoad();

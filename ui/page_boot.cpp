@@ -156,13 +156,14 @@ std::wstring BuildBootSecondScript() {
 }
 
 void OnMainNavigationCompleted() {
+  // The song list goes first, as data the page parses, as soon as it is final; the rest of the
+  // first script follows it on the same ordered channel once the whole load is done.
+  if (BootHooks.waitForSongList) BootHooks.waitForSongList();
+  SendSongListToPage();
   DebugLog(L"[BOOT] NavigationCompleted 진입 - 시작 로드 스레드 join 대기");
   if (BootHooks.waitForStartupLoad) BootHooks.waitForStartupLoad();
   DebugLog(L"[BOOT] join 완료 - 화면 초기 데이터 심기");
 
-  // The song list goes first, as data the page parses; the rest of the first script follows it
-  // on the same ordered channel.
-  SendSongListToPage();
   RunOnMainPage(BuildBootFirstScript());
   RunOnMainPage(BuildBootEnvScript());
   RunOnMainPage(GuardedCall(BuildInitSoundStateScript()));

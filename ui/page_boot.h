@@ -5,10 +5,11 @@
 
 void OnMainNavigationCompleted();
 
-// What the boot needs of the program's top: waiting for the start-up load thread (which the
-// start-up owns) and entering fullscreen (the main window's). Installed once at start; unset
+// What the boot needs of the program's top: waiting for the song list and for the start-up load
+// thread (which the start-up owns) and entering fullscreen (the main window's). Installed once at start; unset
 // members do nothing.
 struct PageBootHooks {
+  void (*waitForSongList)() = nullptr;  // the start-up load has made the song list final
   void (*waitForStartupLoad)() = nullptr;
   void (*enterFullscreen)() = nullptr;
 };
