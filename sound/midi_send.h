@@ -17,12 +17,15 @@ constexpr uint32_t PackMidi(unsigned status, unsigned data1 = 0, unsigned data2 
 }
 
 // Sends one short message to a slot value. Device result, or 0 (routed, dropped, synthesizer);
-// an empty or closed handle gives 5 (invalid handle) and sends nothing.
+// an empty or closed handle gives 5 (invalid handle) and sends nothing. A device's refusal is
+// logged and returned.
 int SendShortMidi(MidiOutHandle handle, uint32_t message);
-// One complete SysEx message (F0 ... F7) to port 1 and port 2.
-void SendSysExBothPorts(const std::vector<uint8_t>& message);
+// One complete SysEx message (F0 ... F7) to port 1 and port 2. False when an open port refused
+// it (the refusal is logged), or in raw sound mode.
+bool SendSysExBothPorts(const std::vector<uint8_t>& message);
 // One complete SysEx message to one slot (0 = port 1, 1 = port 2), opening it when needed.
-// Nothing in raw sound mode. Clears the controller cache. False when not sent.
+// Nothing in raw sound mode. Clears the controller cache. False when not sent (a device's refusal
+// is logged).
 bool SendSysExToPort(int port, const std::vector<uint8_t>& message);
 // Cuts a byte string into its SysEx messages; an unterminated tail is dropped.
 std::vector<std::vector<uint8_t>> SplitSysEx(std::string_view bytes);
