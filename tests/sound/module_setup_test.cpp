@@ -240,3 +240,34 @@ TEST_F(SoundTest, SongModuleSetupLooksAtTheLoadedSong) {
   EXPECT_FALSE(SongHasNoteOn(0, 6));
   PublishSongModel(std::make_shared<SongModel>());
 }
+
+// The note test answers for the song that is loaded now, also when no module setup was sent for
+// it (raw sound mode, a song loaded while another plays).
+TEST_F(SoundTest, SongHasNoteOnAnswersForTheLoadedSong) {
+  Devices({L"SC-8850"});
+  ASSERT_TRUE(OpenMidiPort1());
+  auto songWithNotesOn = [](std::initializer_list<std::pair<int, int>> notes) {
+    auto model = std::make_shared<SongModel>();
+    for (auto [status, velocity] : notes) {
+      SongEvent e;
+      e.status = static_cast<uint8_t>(status);
+      e.data1 = 60;
+      e.data2 = static_cast<uint8_t>(velocity);
+      model->SongEventList.push_back(e);
+    }
+    return model;
+  };
+  PublishSongModel(songWithNotesOn({{0x93, 90}}));
+  SendSongModuleSetup();
+  EXPECT_TRUE(SongHasNoteOn(0, 3));
+  PublishSongModel(songWithNotesOn({{0x97, 90}, {0x93, 0}}));  // loaded, no setup sent for it
+  EXPECT_FALSE(SongHasNoteOn(0, 3));
+  EXPECT_TRUE(SongHasNoteOn(0, 7));
+  Settings.rawSound = 1;
+  PublishSongModel(songWithNotesOn({{0x91, 1}}));
+  SendSongModuleSetup();
+  EXPECT_TRUE(SongHasNoteOn(0, 1));
+  EXPECT_FALSE(SongHasNoteOn(0, 7));
+  EXPECT_FALSE(SongHasNoteOn(2, 1));
+  PublishSongModel(std::make_shared<SongModel>());
+}
