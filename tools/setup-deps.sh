@@ -7,6 +7,7 @@ apt_packages=(
   libcivetweb-dev librtmidi-dev libfluidsynth3 libfltk1.3-dev nlohmann-json3-dev
   libcurl4-openssl-dev libssl-dev libx11-dev libxtst-dev libxext-dev libturbojpeg0-dev libpng-dev
   timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk fonts-noto-color-emoji nodejs
+  midicsv planetblupi-music-midi
 )
 missing=()
 for p in "${apt_packages[@]}"; do
