@@ -60,7 +60,7 @@ struct FakeMidiOutDevice {
   bool namesUnreadable = false;      // its capabilities cannot be read
   bool holdsSysEx = false;           // a SysEx buffer stays busy until the device is reset
   int sendError = kMidiOk;           // sends fail with this number (and record nothing) ...
-  std::string failingBytes;          // ... those that hold these bytes, or all when empty
+  std::string failingBytes{};        // ... those that hold these bytes, or all when empty
 };
 // Replaces the scripted devices (listed after the real ones). Devices already open keep working.
 void SetFakeMidiOutDevices(std::vector<FakeMidiOutDevice> devices);
