@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -21,6 +22,7 @@ class MidiOutDevice {
   virtual int Long(const uint8_t* bytes, size_t n) = 0;
   virtual bool LongDone() = 0;
   virtual int Reset() = 0;
+  virtual std::string LastError() = 0;
 };
 
 namespace {
@@ -36,28 +38,55 @@ size_t ShortLength(uint8_t status) {
 
 // ---- real devices -------------------------------------------------------------------------
 
+// Once an error callback is set, RtMidi reports a failed send (an ALSA error, a message it cannot
+// encode) only through that callback and returns as if it had sent. The callback of an open
+// device writes here, so the send can be answered with a failure.
+struct RtMidiErrorSink {
+  bool failed = false;
+  std::string text;
+};
+
+void KeepRtMidiError(RtMidiError::Type, const std::string& text, void* sink) {
+  auto* s = static_cast<RtMidiErrorSink*>(sink);
+  s->failed = true;
+  s->text = text;
+}
+
 class RtMidiDevice final : public MidiOutDevice {
  public:
-  explicit RtMidiDevice(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {}
+  explicit RtMidiDevice(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {
+    out_->setErrorCallback(&KeepRtMidiError, &sink_);
+  }
   int Short(const uint8_t* bytes, size_t n) override { return Send(bytes, n); }
   int Long(const uint8_t* bytes, size_t n) override { return Send(bytes, n); }
   bool LongDone() override { return true; }  // RtMidi hands the bytes over before returning
   int Reset() override { return kMidiOk; }
+  std::string LastError() override {
+    std::lock_guard lock(mu_);
+    return lastError_;
+  }
 
  private:
   int Send(const uint8_t* bytes, size_t n) {
     std::lock_guard lock(mu_);
+    sink_.failed = false;
     try {
       out_->sendMessage(bytes, n);
-      return kMidiOk;
-    } catch (const RtMidiError&) {
-      return kMidiInvalidHandle;
+    } catch (const RtMidiError& e) {
+      sink_.failed = true;
+      sink_.text = e.getMessage();
     }
+    if (!sink_.failed) return kMidiOk;
+    lastError_ = sink_.text;
+    return kMidiError;
   }
   std::mutex mu_;
   std::unique_ptr<RtMidiOut> out_;
+  RtMidiErrorSink sink_;   // under mu_ (the callback runs inside sendMessage)
+  std::string lastError_;  // under mu_
 };
 
+// The enumerator and a port being opened: their results tell.
 void QuietRtMidiErrors(RtMidiError::Type, const std::string&, void*) {}
 
 std::unique_ptr<RtMidiOut> NewRtMidiOut() {
@@ -75,17 +104,22 @@ std::unique_ptr<RtMidiOut> NewRtMidiOut() {
 class RecordingDevice final : public MidiOutDevice {
  public:
   RecordingDevice(const FakeMidiOutDevice& device, std::string tag)
-      : tag_(std::move(tag)), holdsSysEx_(device.holdsSysEx) {
+      : tag_(std::move(tag)),
+        holdsSysEx_(device.holdsSysEx),
+        sendError_(device.sendError),
+        failingBytes_(device.failingBytes) {
     if (!device.recordFile.empty()) file_ = std::fopen(device.recordFile.c_str(), "ab");
   }
   ~RecordingDevice() override {
     if (file_) std::fclose(file_);
   }
   int Short(const uint8_t* bytes, size_t n) override {
+    if (Refuses(bytes, n)) return sendError_;
     Record(bytes, n, nullptr);
     return kMidiOk;
   }
   int Long(const uint8_t* bytes, size_t n) override {
+    if (Refuses(bytes, n)) return sendError_;
     Record(bytes, n, nullptr);
     if (holdsSysEx_) {
       std::lock_guard lock(mu_);
@@ -96,6 +130,10 @@ class RecordingDevice final : public MidiOutDevice {
   bool LongDone() override {
     std::lock_guard lock(mu_);
     return !busy_;
+  }
+  std::string LastError() override {
+    std::lock_guard lock(mu_);
+    return refused_ ? "scripted send failure " + std::to_string(sendError_) : std::string();
   }
   int Reset() override {
     Record(nullptr, 0, "reset");
@@ -131,7 +169,20 @@ class RecordingDevice final : public MidiOutDevice {
   std::mutex mu_;
   std::FILE* file_ = nullptr;
   std::string tag_;
+  bool Refuses(const uint8_t* bytes, size_t n) {
+    if (sendError_ == kMidiOk) return false;
+    if (!failingBytes_.empty() &&
+        std::string_view(reinterpret_cast<const char*>(bytes), n).find(failingBytes_) == std::string_view::npos)
+      return false;
+    std::lock_guard lock(mu_);
+    refused_ = true;
+    return true;
+  }
+
   bool holdsSysEx_;
+  int sendError_;
+  std::string failingBytes_;
+  bool refused_ = false;  // under mu_
   bool busy_ = false;
 };
 
@@ -303,6 +354,8 @@ int MidiOutReset(MidiOutDevice* dev) {
   if (!dev) return kMidiInvalidHandle;
   return dev->Reset();
 }
+
+std::string MidiOutLastError(MidiOutDevice* dev) { return dev ? dev->LastError() : std::string(); }
 
 void SetFakeMidiOutDevices(std::vector<FakeMidiOutDevice> devices) {
   DeviceRegistry& r = Registry();

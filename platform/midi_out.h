@@ -23,6 +23,7 @@ namespace plat {
 
 // WinMM error numbers used by the layer.
 inline constexpr int kMidiOk = 0;
+inline constexpr int kMidiError = 1;  // the driver refused the message (MMSYSERR_ERROR)
 inline constexpr int kMidiBadDeviceId = 2;
 inline constexpr int kMidiAllocated = 4;
 inline constexpr int kMidiInvalidHandle = 5;
@@ -50,6 +51,8 @@ int MidiOutLongMsg(MidiOutDevice* dev, const uint8_t* bytes, size_t length);
 bool MidiOutLongDone(MidiOutDevice* dev);
 // Stops output at once and gives back every buffer the device still holds.
 int MidiOutReset(MidiOutDevice* dev);
+// The driver's own words on the device's last failed send; empty when none failed.
+std::string MidiOutLastError(MidiOutDevice* dev);
 
 struct FakeMidiOutDevice {
   std::wstring name;
@@ -57,6 +60,8 @@ struct FakeMidiOutDevice {
   int openError = kMidiOk;           // the open fails with this number when not 0
   bool namesUnreadable = false;      // its capabilities cannot be read
   bool holdsSysEx = false;           // a SysEx buffer stays busy until the device is reset
+  int sendError = kMidiOk;           // sends fail with this number (and record nothing) ...
+  std::string failingBytes{};        // ... those that hold these bytes, or all when empty
 };
 // Replaces the scripted devices (listed after the real ones). Devices already open keep working.
 void SetFakeMidiOutDevices(std::vector<FakeMidiOutDevice> devices);

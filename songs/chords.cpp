@@ -104,6 +104,8 @@ std::vector<ChordEntry> MakeChordTimeline(const std::vector<std::wstring>& chord
     if (static_cast<size_t>(bar) < barTicks.size()) return barTicks[bar];
     return barTicks.back();
   };
+  // A beat is a quarter note; a song without a division counts 120 ticks to it, as its bars do.
+  const uint64_t beatTicks = ppq > 0 ? static_cast<uint64_t>(ppq) : 120;
   int64_t bar = 1;
   for (const auto& line : chordLines) {
     int64_t beat = 0;
@@ -124,7 +126,7 @@ std::vector<ChordEntry> MakeChordTimeline(const std::vector<std::wstring>& chord
         while (end < line.size() && !EndsToken(line[end])) ++end;
         for (const auto& name : SplitChordRun(std::wstring_view(line).substr(i, end - i))) {
           ChordName chord = ParseChordName(name);
-          uint64_t tick = barStart(bar) + static_cast<uint64_t>(beat) * static_cast<uint64_t>(std::max(ppq, 0));
+          uint64_t tick = barStart(bar) + static_cast<uint64_t>(beat) * beatTicks;
           ChordEntry e;
           e.tick = tick > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(tick);
           e.root = chord.root;

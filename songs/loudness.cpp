@@ -17,7 +17,23 @@ struct TimedNote {
   double energy = 0;
 };
 
+// The note list keeps its memory from one song to the next on each thread that parses songs, as
+// the song model keeps its spare event lists, and like those only up to a cap: a list grown by a
+// crafted giant file is let go rather than held for the rest of the run. 6 MB, many times the
+// notes of a long song.
+constexpr size_t kMaxKeptNotes = size_t{1} << 18;
+thread_local std::vector<TimedNote> t_notes;
+
+// Lets go of the note list after the pass when it grew past the cap.
+struct ReleaseLargeNoteList {
+  ~ReleaseLargeNoteList() {
+    if (t_notes.capacity() > kMaxKeptNotes) std::vector<TimedNote>().swap(t_notes);
+  }
+};
+
 }  // namespace
+
+size_t LoudnessNoteMemoryKept() { return t_notes.capacity() * sizeof(TimedNote); }
 
 double Percentile90(std::vector<double>& values) {
   auto positiveEnd = std::partition(values.begin(), values.end(), [](double v) { return v > 0; });
@@ -38,9 +54,10 @@ int EstimateSongLoudness(const SongModel& model) {
   volume.fill(100);
   expression.fill(127);
   std::vector<int> open(32 * 128, -1);  // open note per port, channel and note
-  // Tens of thousands of notes per song: the list keeps its memory from one song to the next.
-  thread_local std::vector<TimedNote> notes;
+  // Tens of thousands of notes per song.
+  std::vector<TimedNote>& notes = t_notes;
   notes.clear();
+  ReleaseLargeNoteList release;
 
   double tempo = 500000;
   double now = 0;

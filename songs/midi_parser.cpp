@@ -110,6 +110,23 @@ std::vector<KeySignature> CollapseKeySignatures(std::vector<KeySignature> found)
   return kept;
 }
 
+// A division with its top bit set counts SMPTE time: frames per second (the negative high byte:
+// 24, 25, 29 for 29.97 drop-frame, or 30) and ticks per frame (the low byte). Tempo events do not
+// change the length of such a tick. The song model counts in quarter notes under tempo events, so
+// such a file is read as one quarter note per second (1.001 s at 29.97 fps) under a single
+// tempo: every tick keeps its length in time, and bars, loudness and the player stay consistent.
+struct SmpteTiming {
+  int ticksPerQuarter = 0;  // 0: not SMPTE, or a frame rate that does not exist
+  uint32_t tempo = 0;       // microseconds per quarter note
+};
+SmpteTiming ReadSmpteTiming(unsigned division) {
+  const int frames = -static_cast<int>(static_cast<int8_t>(division >> 8));
+  const int ticksPerFrame = static_cast<int>(division & 0xFF);
+  if (ticksPerFrame == 0 || (frames != 24 && frames != 25 && frames != 29 && frames != 30)) return {};
+  if (frames == 29) return {30 * ticksPerFrame, 1001000};
+  return {frames * ticksPerFrame, 1000000};
+}
+
 void SortTimeSignatures(std::vector<TimeSignature>& sigs) {
   std::stable_sort(sigs.begin(), sigs.end(),
                    [](const TimeSignature& a, const TimeSignature& b) { return a.tick < b.tick; });
@@ -208,7 +225,16 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
 
   midi::FileHeader header;
   if (!midi::ReadFileHeader(bytes, &header)) return false;
-  model.SongPpq = static_cast<int>(header.division);
+  SmpteTiming smpte;
+  if (header.division & 0x8000) {
+    smpte = ReadSmpteTiming(header.division);
+    if (smpte.ticksPerQuarter == 0) {
+      DebugLog(L"[SONG] MIDI 파일의 SMPTE 시간 단위를 읽을 수 없음 (division " + std::to_wstring(header.division) +
+               L"): 재생하지 않음");
+      return false;
+    }
+  }
+  model.SongPpq = smpte.ticksPerQuarter ? smpte.ticksPerQuarter : static_cast<int>(header.division);
   std::vector<TimeSignature> timeSignatures;
   std::vector<KeySignature> keySignatures;
 
@@ -230,11 +256,17 @@ bool ParseSongMidiBytes(SongModel& model, std::string_view bytes) {
   auto& sysexStarts = model.SongSysExStarts;
   sysexStarts.push_back(0);
   NamedTracks named;
+  if (smpte.ticksPerQuarter) {
+    // The one tempo of SMPTE time, ahead of every event (they all come at tick 0 or later).
+    SongEvent& e = events.emplace_back();
+    e.kind = kSongEventTempo;
+    e.tempo = smpte.tempo;
+  }
   // Meta and SysEx events: few, and kept out of the loop that reads the channel messages.
   auto takeOther = [&](TrackCursor& track, const midi::Event& ev) __attribute__((noinline)) {
     const uint8_t status = ev.status;
     if (status == 0xFF) {
-      if (ev.metaType == 0x51 && ev.length == 3) {
+      if (ev.metaType == 0x51 && ev.length == 3 && !smpte.ticksPerQuarter) {
         SongEvent& e = events.emplace_back();
         e.tick = ev.tick;
         e.kind = kSongEventTempo;

@@ -19,7 +19,9 @@ struct TimeSignature {
 // Fills the MIDI part of `model` from the file (read through the song file cache). An unreadable
 // file, or one without a readable "MThd" header, leaves an empty event list and keeps the
 // model's division, bars, loudness and articulation as they were. The lyric lines of the model
-// must already be read (they decide the lyric tick de-duplication).
+// must already be read (they decide the lyric tick de-duplication). A file in SMPTE time is read
+// as quarter notes of one second under a single tempo; one whose SMPTE frame rate does not exist
+// is logged and counts as unreadable.
 // Returns whether the file had a readable header.
 bool ParseSongMidi(SongModel& model, const std::wstring& midiPath);
 bool ParseSongMidiBytes(SongModel& model, std::string_view bytes);

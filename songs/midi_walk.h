@@ -5,6 +5,7 @@
 // leave the data ends that track's walk with the events read so far.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace midi {
@@ -12,7 +13,7 @@ namespace midi {
 struct FileHeader {
   unsigned format = 0;
   unsigned trackCount = 0;  // number of chunks to walk
-  unsigned division = 0;    // ticks per quarter note as stored (unsigned)
+  unsigned division = 0;    // as stored: ticks per quarter note, or SMPTE time when the top bit is set
   size_t firstChunk = 0;    // offset of the first chunk after the header
 };
 
@@ -34,8 +35,8 @@ inline bool ReadFileHeader(std::string_view bytes, FileHeader* out) {
 // and system exclusive events `data`/`length` are the event's bytes inside the file.
 struct Event {
   uint32_t tick = 0;  // running sum of delta times, held at 0xFFFFFFFF rather than wrapping
-  uint8_t status = 0; // may be below 0x80 when a track starts without a status byte
-  uint8_t data1 = 0;
+  uint8_t status = 0; // always 0x80 or above
+  uint8_t data1 = 0;  // data bytes hold seven bits: a stray top bit is cleared
   uint8_t data2 = 0;
   uint8_t metaType = 0;
   const uint8_t* data = nullptr;
@@ -43,7 +44,11 @@ struct Event {
 };
 
 // Reads the events of one track chunk one at a time, so that several tracks can be read side by
-// side. Never reads outside the chunk's bytes. Bytes that cannot be read end the track there.
+// side. Never reads outside the chunk's bytes. Bytes that cannot be read end the track there, and
+// so does the end-of-track event (FF 2F): whatever follows it in the chunk is not part of the
+// track. Running status is what common readers take: only a channel status (80-EF) runs on;
+// meta, SysEx and other system events leave it as it was. Data bytes where a status is due and
+// no channel status runs yet (a track's start) are skipped up to the next status byte.
 // Every step is inlined: the song parse takes it for every event of the file.
 class TrackReader {
  public:
@@ -68,6 +73,11 @@ class TrackReader {
     constexpr size_t kAhead = 256;
     if (end_ - at_ > kAhead) __builtin_prefetch(base_ + at_ + kAhead);
   }
+  // The offset in the chunk of the byte after the last event read.
+  size_t Position() const { return at_; }
+  // Whether the track ended at its end-of-track event.
+  bool EndedAtEndOfTrack() const { return endOfTrack_; }
+
   // Running sum of delta times, held at 0xFFFFFFFF rather than wrapping.
   uint32_t Tick() const { return tick_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(tick_); }
 
@@ -82,13 +92,18 @@ class TrackReader {
   }
 
  private:
-  // Delta times and lengths: at most four bytes of seven bits.
+  // Delta times and lengths: seven bits a byte up to a byte without its top bit. Writers should
+  // stop at four bytes, but real files carry longer ones (leading 80h bytes); those are read on,
+  // and a value past 32 bits is held at 0xFFFFFFFF rather than wrapping.
   [[gnu::always_inline]] bool ReadVariable(uint32_t& value) {
-    value = 0;
-    for (int n = 0; n < 4 && at_ < end_; ++n) {
+    uint32_t v = 0;
+    while (at_ < end_) {
       const uint8_t b = base_[at_++];
-      value = (value << 7) | (b & 0x7F);
-      if (!(b & 0x80)) return true;
+      v = v > (0xFFFFFFFFu >> 7) ? 0xFFFFFFFFu : (v << 7) | (b & 0x7F);
+      if (!(b & 0x80)) {
+        value = v;
+        return true;
+      }
     }
     return false;
   }
@@ -96,10 +111,21 @@ class TrackReader {
   [[gnu::always_inline]] bool ReadBody(Event& ev) {
     ev = Event{};
     ev.tick = Tick();
-    if (base_[at_] >= 0x80) running_ = base_[at_++];
-    ev.status = running_;
-    if (running_ == 0xFF || (running_ >= 0xF0 && running_ <= 0xF7)) {
-      if (running_ == 0xFF) {
+    uint8_t status = base_[at_];
+    if (status >= 0x80) {
+      ++at_;
+      if (status < 0xF0) running_ = status;
+    } else if (running_ != 0) [[likely]] {
+      status = running_;
+    } else {
+      while (at_ < end_ && base_[at_] < 0x80) ++at_;
+      if (at_ >= end_) return false;
+      status = base_[at_++];
+      if (status < 0xF0) running_ = status;
+    }
+    ev.status = status;
+    if (status == 0xFF || (status >= 0xF0 && status <= 0xF7)) {
+      if (status == 0xFF) {
         if (at_ >= end_) return false;
         ev.metaType = base_[at_++];
       }
@@ -108,11 +134,15 @@ class TrackReader {
       ev.data = base_ + at_;
       ev.length = length;
       at_ += length;
+      if (status == 0xFF && ev.metaType == 0x2F) {
+        end_ = at_;  // the track ends here
+        endOfTrack_ = true;
+      }
     } else {
-      const size_t need = (running_ >= 0xC0 && running_ <= 0xDF) ? 1 : 2;
+      const size_t need = (status >= 0xC0 && status <= 0xDF) ? 1 : 2;
       if (end_ - at_ < need) return false;
-      ev.data1 = base_[at_];
-      if (need == 2) ev.data2 = base_[at_ + 1];
+      ev.data1 = base_[at_] & 0x7F;
+      if (need == 2) ev.data2 = base_[at_ + 1] & 0x7F;
       at_ += need;
     }
     return true;
@@ -122,14 +152,33 @@ class TrackReader {
   size_t at_ = 0;
   size_t end_ = 0;
   uint64_t tick_ = 0;    // running sum of delta times
-  uint8_t running_ = 0;  // running status
+  uint8_t running_ = 0;  // running status: the last channel status, 0 before the first
   bool done_ = false;
+  bool endOfTrack_ = false;
 };
+
+// Where a track chunk really ends. A writer that miscounts a track's length makes the chunk run on
+// past its end-of-track event into the next chunk's header; common readers take such files, so
+// when "MTrk" follows right after the end-of-track event the next chunk starts there. Otherwise
+// the chunk is as long as it says (`end`). A well-formed file costs one byte search.
+inline size_t TrackChunkEnd(const uint8_t* base, size_t pos, size_t end) {
+  constexpr std::string_view kEndThenTrack("\xFF\x2F\x00MTrk", 7);
+  const std::string_view chunk(reinterpret_cast<const char*>(base + pos), end - pos);
+  if (chunk.find(kEndThenTrack) == std::string_view::npos) return end;
+  TrackReader reader(base + pos, end - pos);
+  Event ev;
+  while (reader.Next(ev)) {
+  }
+  const size_t after = pos + reader.Position();
+  if (reader.EndedAtEndOfTrack() && end - after >= 4 && std::memcmp(base + after, "MTrk", 4) == 0) return after;
+  return end;
+}
 
 // Goes through the chunks of the file: `onChunk(index, isTrack, data, size)` gets each chunk
 // (1-based index, every chunk counted) with the bytes it has in the file, and returns whether to
-// go on. A chunk longer than the file ends with the file; nothing can follow it. Returns false for
-// a file without a readable header.
+// go on. A chunk longer than the file ends with the file; nothing can follow it, unless it is a
+// track whose end-of-track event is followed by the next track's header (TrackChunkEnd). Returns
+// false for a file without a readable header.
 template <class OnChunk>
 bool ForEachChunk(std::string_view bytes, OnChunk&& onChunk) {
   FileHeader header;
@@ -143,8 +192,15 @@ bool ForEachChunk(std::string_view bytes, OnChunk&& onChunk) {
     uint32_t length = (uint32_t{h[4]} << 24) | (uint32_t{h[5]} << 16) | (uint32_t{h[6]} << 8) | h[7];
     bool isTrack = h[0] == 'M' && h[1] == 'T' && h[2] == 'r' && h[3] == 'k';
     pos += 8;
-    const bool cut = length > size - pos;
-    const size_t end = cut ? size : pos + length;
+    bool cut = length > size - pos;
+    size_t end = cut ? size : pos + length;
+    if (isTrack) {
+      const size_t trackEnd = TrackChunkEnd(base, pos, end);
+      if (trackEnd < end) {
+        end = trackEnd;
+        cut = false;
+      }
+    }
     if (!onChunk(index, isTrack, base + pos, end - pos) || cut) break;
     pos = end;
   }

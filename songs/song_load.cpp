@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "songs/keysig.h"
+#include "songs/loudness.h"
 #include "songs/midi_parser.h"
 #include "songs/song_text.h"
 
@@ -69,7 +70,12 @@ std::shared_ptr<const SongModel> RebuildSongModel(const std::wstring& midiPath, 
     model->MelodyArticulation = previous->MelodyArticulation;
   }
   previous.reset();
-  if (adjustEvents) adjustEvents(model->SongEventList);
+  if (adjustEvents) {
+    const size_t parsedEvents = model->SongEventList.size();
+    adjustEvents(model->SongEventList);
+    // The patch table may add bank selects: the articulation is kept per event and follows them.
+    if (model->SongEventList.size() != parsedEvents) BuildMelodyArticulation(*model);
+  }
   ComputeSingerKeys(*model);
   LoadSongExtraText(*model, textPath);
   FillBassPartNotes(*model);

@@ -66,7 +66,7 @@ constexpr int kDrumChannelType = 1;
 constexpr int kMelodicChannelType = 0;
 
 std::mutex g_startMu;   // one start or swap at a time
-void* g_library = nullptr;  // FluidSynthDll, kept for the run once loaded
+void* g_library = nullptr;  // the synthesizer library, kept for the run once loaded
 FluidApi g_api;         // bound once with the library; read-only afterwards
 FluidSettings* g_settings = nullptr;
 std::atomic<FluidSynth*> g_synth{nullptr};
@@ -91,19 +91,26 @@ void Bind(F& fn, const char* name) {
   fn = reinterpret_cast<F>(plat::LibrarySymbol(g_library, name));
 }
 
-bool BindApi() {
+// Binds the functions of the loaded library; returns the first required one it lacks (empty when
+// it has them all).
+std::string BindApi() {
   FluidApi a;
   g_api = a;
-  Bind(g_api.new_settings, "new_fluid_settings");
-  Bind(g_api.settings_setstr, "fluid_settings_setstr");
-  Bind(g_api.settings_setint, "fluid_settings_setint");
-  Bind(g_api.new_synth, "new_fluid_synth");
-  Bind(g_api.new_audio_driver, "new_fluid_audio_driver");
-  Bind(g_api.sfload, "fluid_synth_sfload");
-  Bind(g_api.noteon, "fluid_synth_noteon");
-  Bind(g_api.noteoff, "fluid_synth_noteoff");
-  Bind(g_api.cc, "fluid_synth_cc");
-  Bind(g_api.program_change, "fluid_synth_program_change");
+  std::string missing;
+  auto Need = [&missing](auto& fn, const char* name) {
+    Bind(fn, name);
+    if (!fn && missing.empty()) missing = name;
+  };
+  Need(g_api.new_settings, "new_fluid_settings");
+  Need(g_api.settings_setstr, "fluid_settings_setstr");
+  Need(g_api.settings_setint, "fluid_settings_setint");
+  Need(g_api.new_synth, "new_fluid_synth");
+  Need(g_api.new_audio_driver, "new_fluid_audio_driver");
+  Need(g_api.sfload, "fluid_synth_sfload");
+  Need(g_api.noteon, "fluid_synth_noteon");
+  Need(g_api.noteoff, "fluid_synth_noteoff");
+  Need(g_api.cc, "fluid_synth_cc");
+  Need(g_api.program_change, "fluid_synth_program_change");
   Bind(g_api.settings_setnum, "fluid_settings_setnum");
   Bind(g_api.pitch_bend, "fluid_synth_pitch_bend");
   Bind(g_api.sysex, "fluid_synth_sysex");
@@ -127,14 +134,13 @@ bool BindApi() {
   Bind(g_api.delete_settings, "delete_fluid_settings");
   Bind(g_api.delete_synth, "delete_fluid_synth");
   Bind(g_api.delete_audio_driver, "delete_fluid_audio_driver");
-  const FluidApi& f = g_api;
-  return f.new_settings && f.settings_setstr && f.settings_setint && f.new_synth &&
-         f.new_audio_driver && f.sfload && f.noteon && f.noteoff && f.cc && f.program_change;
+  return missing;
 }
 
 std::filesystem::path SynthDir() { return plat::RealPath(L"C:/tavelo/synth"); }
 
-// Loads the library once: the synth folder's candidates in order, then the system's.
+// Loads the library once: the synth folder's candidates in order, then the system's. A failure
+// is told in the loader's own words.
 bool LoadLibraryOnce() {
   if (g_library) return true;
   std::vector<std::filesystem::path> files = plat::SynthLibraryFiles(SynthDir());
@@ -146,27 +152,30 @@ bool LoadLibraryOnce() {
     std::wstring name = Utf8ToWide(file.filename().string());
     if (void* lib = plat::LoadLibraryFile(file.string(), &err)) {
       g_library = lib;
-      DebugLog(L"내장음원: DLL 로드 성공 - " + name);
+      DebugLog(L"내장음원: 라이브러리 로드 성공 - " + name);
       return true;
     }
-    DebugLog(L"내장음원: DLL 로드 실패 - " + name + L" (에러 " + std::to_wstring(err.code) + L")");
+    DebugLog(L"내장음원: 라이브러리 로드 실패 - " + name + L": " + Utf8ToWide(err.message));
     last = err;
   }
   plat::LibraryLoadError sysErr;
   if (void* lib = plat::LoadLibraryFile(plat::kSystemSynthLibrary, &sysErr)) {
     g_library = lib;
-    DebugLog(L"내장음원: DLL 로드 성공 - " + Utf8ToWide(plat::kSystemSynthLibrary));
+    DebugLog(L"내장음원: 라이브러리 로드 성공 - " + Utf8ToWide(plat::kSystemSynthLibrary));
     return true;
   }
+  const std::wstring system = Utf8ToWide(plat::kSystemSynthLibrary);
   if (!triedAny) {
-    SetStatus(L"C:/tavelo/synth 폴더에 fluidsynth DLL이 없습니다");
+    SetStatus(L"C:/tavelo/synth 폴더에 fluidsynth 라이브러리가 없고 시스템의 " + system +
+              L"도 열 수 없습니다 (libfluidsynth3 패키지 필요): " + Utf8ToWide(sysErr.message));
   } else if (last.code == 193) {
-    SetStatus(L"DLL 비트수 불일치(에러 193) - 앱이 32비트(x86) 빌드면 fluidsynth도 x86용이, "
-              L"64비트(x64) 빌드면 x64용이 필요합니다");
+    SetStatus(L"fluidsynth 라이브러리의 아키텍처가 이 프로그램과 다릅니다 - 같은 아키텍처용 빌드가 필요합니다: " +
+              Utf8ToWide(last.message));
   } else if (last.code == 126) {
-    SetStatus(L"의존 DLL 누락(에러 126) - 배포판 bin 폴더의 DLL \"전부\"를 synth 폴더에 복사해야 합니다");
+    SetStatus(L"fluidsynth 라이브러리가 쓰는 다른 공유 라이브러리가 없습니다 - 함께 설치해야 합니다: " +
+              Utf8ToWide(last.message));
   } else {
-    SetStatus(L"DLL 로드 실패(에러 " + std::to_wstring(last.code) + L")");
+    SetStatus(L"fluidsynth 라이브러리 로드 실패: " + Utf8ToWide(last.message));
   }
   return false;
 }
@@ -269,8 +278,9 @@ bool StartBuiltInSynth() {
     DebugLog(L"내장음원: " + GetSynthStatusText());
     return false;
   }
-  if (!BindApi())
-    return Fail(L"fluidsynth 함수 해석 실패 - DLL이 fluidsynth 본체가 아니거나 버전이 너무 다릅니다",
+  if (const std::string missing = BindApi(); !missing.empty())
+    return Fail(L"fluidsynth 함수 해석 실패 - 라이브러리가 fluidsynth 본체가 아니거나 버전이 너무 다릅니다 (없는 함수: " +
+                    Utf8ToWide(missing) + L")",
                 nullptr);
 
   g_settings = g_api.new_settings();
@@ -334,7 +344,7 @@ bool StartBuiltInSynth() {
                        g_api.set_reverb;
   DebugLog(L"내장음원(FluidSynth) 가동 - 사운드폰트: " + sfText + L" | gain " + std::to_wstring(gain) +
            L"% | GS이펙트번역 " + (Settings.synthGsFx ? L"켬" : L"끔") + L" | 리버브 " +
-           (reverbControl ? L"제어가능" : L"제어불가(DLL에 함수 없음)"));
+           (reverbControl ? L"제어가능" : L"제어불가(라이브러리에 함수 없음)"));
   return true;
 }
 

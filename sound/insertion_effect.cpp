@@ -2,18 +2,28 @@
 #include "sound/insertion_effect.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "base/debug_log.h"
 #include "sound/midi_send.h"
 #include "sound/mixer_state.h"
 #include "sound/module_sysex.h"
+#include "songs/song_model.h"
 
 std::atomic<int> SongEfxLevel{-1};
 
 namespace {
 
-std::atomic<bool> g_songNoteOn[2][16];
+// The channels of the loaded song that play notes, worked out once per song: the player asks
+// channel by channel. Any thread may ask; `mu` guards the rest.
+struct SongNoteChannels {
+  std::mutex mu;
+  std::weak_ptr<const SongModel> song;  // the song they belong to (its control block stays)
+  bool noteOn[2][16] = {};              // note-on with velocity above 0 per [port][channel]
+};
+SongNoteChannels g_songNotes;
 
 const wchar_t* YesNo(bool b) { return b ? L"있음" : L"없음"; }
 
@@ -39,12 +49,19 @@ int ScaledEfxLevel() {
 
 bool SongHasNoteOn(int port, int channel) {
   if (port < 0 || port > 1 || channel < 0 || channel > 15) return false;
-  return g_songNoteOn[port][channel].load();
+  const std::shared_ptr<const SongModel> song = LoadedSong();
+  std::lock_guard lock(g_songNotes.mu);
+  if (g_songNotes.song.owner_before(song) || song.owner_before(g_songNotes.song)) {
+    g_songNotes.song = song;
+    for (auto& row : g_songNotes.noteOn) std::fill(std::begin(row), std::end(row), false);
+    for (const SongEvent& e : song->SongEventList)
+      if (e.kind == kSongEventChannel && e.port <= 1 && (e.status & 0xF0) == 0x90 && e.data2 > 0)
+        g_songNotes.noteOn[e.port][e.status & 0x0F] = true;
+  }
+  return g_songNotes.noteOn[port][channel];
 }
 
 void ChooseSongInsertionEffect(const SongEfxScan& s) {
-  for (int p = 0; p < 2; ++p)
-    for (int c = 0; c < 16; ++c) g_songNoteOn[p][c].store(s.noteOn[p][c]);
   {
     std::lock_guard lock(ModuleReplayList.mu);
     ModuleReplayList.base = ModuleReplayList.list.size();

@@ -66,5 +66,6 @@ std::vector<uint8_t> BuildEfxLevelSysEx(int level);
 void SendEfxLevel(int level);
 int ScaledEfxLevel();
 void ChooseSongInsertionEffect(const SongEfxScan& song);
-// The loaded song has a note-on (velocity above 0) on that port and channel.
+// The loaded song (whatever song the last module setup was for) has a note-on (velocity above 0)
+// on that port and channel.
 bool SongHasNoteOn(int port, int channel);

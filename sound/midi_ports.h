@@ -18,7 +18,8 @@
 #include "sound/midi_slots.h"
 
 // One complete SysEx message to one slot (0 = port 1, 1 = port 2), opening it when needed.
-// Nothing in raw sound mode. Clears the controller cache. False when not sent.
+// Nothing in raw sound mode. Clears the controller cache. False when not sent (a device's refusal
+// is logged).
 bool SendSysExToPort(int port, const std::vector<uint8_t>& message);
 
 // The last port-1/port-2 failure text (empty = fine).

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 
+#include "base/debug_log.h"
 #include "base/settings/app_settings.h"
 #include "base/trace_log.h"
 #include "sound/send_trace.h"
+#include "base/text.h"
 #include "platform/clock.h"
 #include "base/player_signals.h"
 #include "sound/builtin_synth.h"
@@ -64,6 +66,23 @@ bool DropAsDuplicate(int row, unsigned channel, unsigned controller, unsigned va
   return false;
 }
 
+// A send the device refused is logged, the first of a run of them with the driver's words, and
+// a run that ends is logged with its count; a device that fails every message does not flood the
+// log. Called under the slot's lock after every device send.
+void NoteSendResult(MidiSlot& slot, int result) {
+  if (result == plat::kMidiOk) {
+    if (slot.failedSends > 0) {
+      DebugLogAsync(L"[MIDI] 포트 " + Utf8ToWide(slot.tag) + L" 전송 다시 됨 (그 사이 실패 " +
+                    std::to_wstring(slot.failedSends) + L"건)");
+      slot.failedSends = 0;
+    }
+    return;
+  }
+  if (slot.failedSends++ == 0)
+    DebugLogAsync(L"[MIDI] 포트 " + Utf8ToWide(slot.tag) + L" 전송 실패 (오류 " + std::to_wstring(result) +
+                  L"): " + Utf8ToWide(plat::MidiOutLastError(slot.dev)));
+}
+
 // Sends on a device slot under its lock. The handle must still be the slot's: a message for a
 // slot that was closed or reopened meanwhile is dropped.
 int SendOnDevice(MidiOutHandle handle, uint32_t message, bool dedup) {
@@ -78,6 +97,10 @@ int SendOnDevice(MidiOutHandle handle, uint32_t message, bool dedup) {
   double t0 = plat::NowMs();
   int result = plat::MidiOutShortMsg(slot->dev, message);
   AccountMidiSend(plat::NowMs() - t0, 3);
+  NoteSendResult(*slot, result);
+  // A controller that did not go out is no duplicate of what the module holds.
+  if (result != plat::kMidiOk && (message & 0xF0) == 0xB0)
+    g_ccCache[slot->row][message & 0x0F][(message >> 8) & 0x7F].store(0, std::memory_order_relaxed);
   return result;
 }
 
@@ -206,6 +229,7 @@ bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uin
   double t0 = plat::NowMs();
   int result = plat::MidiOutLongMsg(slot->dev, message.data(), message.size());
   AccountMidiSend(plat::NowMs() - t0, message.size());
+  NoteSendResult(*slot, result);
   if (result != plat::kMidiOk) return false;
   // The device may still read the bytes: wait (longer for longer messages, about three times the
   // wire time of a 31250-baud port), and when it does not let go, reset it so that it gives the
@@ -277,12 +301,14 @@ int SendShortMidi(MidiOutHandle handle, uint32_t message) {
   return SendOnDevice(handle, message, Settings.ccDedupOn != 0);
 }
 
-void SendSysExBothPorts(const std::vector<uint8_t>& message) {
-  if (Settings.rawSound || message.empty()) return;
+bool SendSysExBothPorts(const std::vector<uint8_t>& message) {
+  if (Settings.rawSound || message.empty()) return false;
   TraceVolumeSysEx(message.data(), message.size(), L".syx 셋업");
   double t0 = plat::NowMs();
-  SendLongToHandle(MidiOutPort1.load(), 0, message);
-  SendLongToHandle(MidiOutPort2.load(), 1, message);
+  const MidiOutHandle port1 = MidiOutPort1.load(), port2 = MidiOutPort2.load();
+  const bool sent1 = SendLongToHandle(port1, 0, message);
+  const bool sent2 = SendLongToHandle(port2, 1, message);
+  const bool refused = (port1 != 0 && !sent1) || (port2 != 0 && !sent2);
   MidiSendStats.sysexUs.fetch_add(static_cast<long>((plat::NowMs() - t0) * 1000.0 + 0.5),
                                   std::memory_order_relaxed);
   if (Player().setupSpreadOn()) {
@@ -297,6 +323,7 @@ void SendSysExBothPorts(const std::vector<uint8_t>& message) {
     else if (remaining > 40)
       plat::SleepMs(2);
   }
+  return !refused;
 }
 
 

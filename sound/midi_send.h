@@ -19,10 +19,12 @@ constexpr uint32_t PackMidi(unsigned status, unsigned data1 = 0, unsigned data2 
 }
 
 // Sends one short message to a slot value. Device result, or 0 (routed, dropped, synthesizer);
-// an empty or closed handle gives 5 (invalid handle) and sends nothing.
+// an empty or closed handle gives 5 (invalid handle) and sends nothing. A device's refusal is
+// logged and returned.
 int SendShortMidi(MidiOutHandle handle, uint32_t message);
-// One complete SysEx message (F0 ... F7) to port 1 and port 2.
-void SendSysExBothPorts(const std::vector<uint8_t>& message);
+// One complete SysEx message (F0 ... F7) to port 1 and port 2. False when an open port refused
+// it (the refusal is logged), or in raw sound mode.
+bool SendSysExBothPorts(const std::vector<uint8_t>& message);
 // A SysEx message handed to a port without waiting for the device: the record owns the bytes
 // until the device has let go of them (CollectSysExDone).
 struct PendingSysEx {

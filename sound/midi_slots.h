@@ -33,6 +33,7 @@ struct MidiSlot {
   plat::MidiOutDevice* dev = nullptr;  // under mu
   int row;                             // controller cache row: 0 port 1, 1 port 2, 2 module
   const char* tag;                     // name of the opener in recordings
+  long failedSends = 0;                // under mu: sends the device refused since the last it took
 };
 
 MidiSlot& Port1Slot();

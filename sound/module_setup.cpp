@@ -39,8 +39,12 @@ bool IsKnownModuleModel(std::wstring_view model) {
 
 void SendSyxFileToPort(std::wstring_view fileName, int port) {
   if (Settings.rawSound) return;
-  for (const auto& m : ReadSyxFile(fileName))
-    if (!SendSysExToPort(port, m)) return;
+  const auto messages = ReadSyxFile(fileName);
+  if (messages.empty()) return;
+  if (!(port == 1 ? OpenMidiPort2() : OpenMidiPort1())) return;  // no port: nothing to send to
+  // A message the device refuses (logged by the sender) is skipped; the rest of the setup still
+  // goes.
+  for (const auto& m : messages) SendSysExToPort(port, m);
 }
 
 void SendModulePreset(int port, std::wstring_view model) {

@@ -8,6 +8,7 @@ apt_packages=(
   libcurl4-openssl-dev libssl-dev libx11-dev libxtst-dev libxext-dev libxss-dev libturbojpeg0-dev libpng-dev
   timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk fonts-noto-color-emoji nodejs
   fonts-symbola  # the power symbol U+23FB of the quit button
+  midicsv planetblupi-music-midi
 )
 missing=()
 for p in "${apt_packages[@]}"; do

@@ -55,3 +55,25 @@ TEST(MidiOutLayer, ScriptedDevicesFromTheEnvironmentRecordEveryMessage) {
   std::filesystem::remove_all(dir);
   ::unsetenv("TAVELO_MIDI_OUT");
 }
+
+// A device that refuses messages answers with the error and says why; the others go through.
+TEST(MidiOutLayer, ARefusedSendIsAnErrorWithTheDriversWords) {
+  auto dir = std::filesystem::temp_directory_path() / ("tavelo_midi_" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(dir);
+  plat::SetFakeMidiOutDevices({{L"Picky", dir / "p.rec", 0, false, false, plat::kMidiError, "\x7E"}});
+  const unsigned n = plat::MidiOutDeviceCount();
+  plat::MidiOutDevice* dev = nullptr;
+  ASSERT_EQ(plat::MidiOutOpen(n - 1, "1", &dev), plat::kMidiOk);
+  EXPECT_EQ(plat::MidiOutLastError(dev), "");
+  const uint8_t refused[] = {0xF0, 0x7E, 0xF7}, taken[] = {0xF0, 0x41, 0xF7};
+  EXPECT_EQ(plat::MidiOutLongMsg(dev, refused, 3), plat::kMidiError);
+  EXPECT_EQ(plat::MidiOutShortMsg(dev, 0x007E3C90u), plat::kMidiError);
+  EXPECT_EQ(plat::MidiOutLongMsg(dev, taken, 3), plat::kMidiOk);
+  EXPECT_EQ(plat::MidiOutLastError(dev), "scripted send failure 1");
+  EXPECT_EQ(plat::MidiOutLastError(nullptr), "");
+  plat::MidiOutClose(dev);
+  EXPECT_EQ(ReadAll(dir / "p.rec").find("7E"), std::string::npos);
+  EXPECT_NE(ReadAll(dir / "p.rec").find("F0 41 F7"), std::string::npos);
+  plat::SetFakeMidiOutDevices({});
+  std::filesystem::remove_all(dir);
+}

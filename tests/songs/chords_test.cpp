@@ -46,9 +46,12 @@ TEST(ChordTimeline, BarsAndBeats) {
   EXPECT_EQ(tl[1].tick, 1920u + 480);
   EXPECT_EQ(tl[2].tick, 3840u);  // a line ending in a bar mark adds no second bar
 
-  tl = MakeChordTimeline({L"C N.C NC"}, {}, 0);  // no bars: 480-tick bars, beats of 0 ticks
+  tl = MakeChordTimeline({L"C N.C NC"}, {}, 0);  // no bars, no division: 480-tick bars, beats of 120
   ASSERT_EQ(tl.size(), 4u);
   EXPECT_EQ(tl[0].tick, 480u);
+  EXPECT_EQ(tl[1].tick, 480u + 120);
+  EXPECT_EQ(tl[2].tick, 480u + 3 * 120);
+  EXPECT_EQ(tl[3].tick, 480u + 4 * 120);
   EXPECT_TRUE(tl[3].noChord);
   EXPECT_FALSE(tl[1].noChord);  // "N" alone is a chord name that is not a chord: C major
 

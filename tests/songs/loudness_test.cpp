@@ -95,3 +95,14 @@ TEST(MelodyArticulation, OpenNotesLastABeatAndLengthsPickAmounts) {
   // No bars: accent 40, first note's short lead-in -10, detached long note -14: 60 + 16.
   EXPECT_EQ(m.MelodyArticulation[0].velocity, 76);
 }
+
+// The pass keeps its note list for the next song, but not the list of a giant file.
+TEST(SongLoudness, NoteListOfAGiantSongIsNotKept) {
+  EXPECT_NE(EstimateSongLoudness(NotesEvery(40, 1000, 250)), kUnknownLoudness);
+  const size_t small = LoudnessNoteMemoryKept();
+  EXPECT_GT(small, 0u);
+  EstimateSongLoudness(NotesEvery(400000, 10, 5));
+  EXPECT_LE(LoudnessNoteMemoryKept(), size_t{8} << 20);
+  EstimateSongLoudness(NotesEvery(40, 1000, 250));
+  EXPECT_GT(LoudnessNoteMemoryKept(), 0u);
+}

@@ -316,3 +316,123 @@ TEST(ParseSongMidi, UnnamedCompanionTracksDefaultToChunks34To36) {
   EXPECT_EQ(m.LyricSyncTicks, std::vector<uint32_t>{100});
   EXPECT_EQ(m.MelodyNotes, (std::vector<NoteSpan>{{67, 0, 100}}));
 }
+
+namespace {
+
+struct Seen {
+  uint32_t tick;
+  int kind, status, data1, data2;
+  bool operator==(const Seen&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Seen& s) {
+  return os << "{" << s.tick << ", kind " << s.kind << ", " << std::hex << s.status << " " << s.data1 << " "
+            << s.data2 << std::dec << "}";
+}
+std::vector<Seen> EventsOf(const SongModel& m) {
+  std::vector<Seen> out;
+  for (const auto& e : m.SongEventList) out.push_back({e.tick, e.kind, e.status, e.data1, e.data2});
+  return out;
+}
+std::string TrackOf(std::string_view body) { return TestTrack::ChunkOf("MTrk", body); }
+std::string WithLength(std::string chunk, uint32_t length) {
+  chunk[4] = static_cast<char>(length >> 24);
+  chunk[5] = static_cast<char>(length >> 16);
+  chunk[6] = static_cast<char>(length >> 8);
+  chunk[7] = static_cast<char>(length);
+  return chunk;
+}
+
+}  // namespace
+
+// Files that other readers take and that real songs contain: each must keep all its notes at
+// their ticks.
+TEST(ParseSongMidi, RealWorldQuirksKeepEveryEvent) {
+  const Seen on60{0, kSongEventChannel, 0x90, 60, 100};
+  TestTrack second;
+  second.On(100, 1, 61, 90);
+  const Seen on61{100, kSongEventChannel, 0x91, 61, 90};
+  TestTrack first;
+  first.On(0, 0, 60, 100);
+  const std::string firstChunk = first.Chunk();
+  const uint32_t firstBody = static_cast<uint32_t>(firstChunk.size() - 8);
+  struct Case {
+    const char* what;
+    std::string file;
+    std::vector<Seen> want;
+  } cases[] = {
+      {"running status goes on after a meta and a SysEx event",
+       MidiHeader(480, 1) + TestTrack()
+                                .On(0, 0, 60, 100)
+                                .Meta(10, 0x01, "text")
+                                .Raw(20, {62, 100})
+                                .SysEx(30, std::string("\x41\xF7", 2))
+                                .Raw(40, {64, 0})
+                                .Chunk(),
+       {on60, {20, kSongEventChannel, 0x90, 62, 100}, {30, kSongEventSysEx, 0, 0, 0}, {40, kSongEventChannel, 0x90, 64, 0}}},
+      {"delta times of five and more bytes",
+       MidiHeader(480, 1) + TrackOf(std::string("\x80\x80\x80\x80\x0A\x90\x3C\x64", 8) +
+                                    std::string("\x80\x80\x80\x80\x80\x80\x05\x3E\x64", 9) +
+                                    std::string("\xFF\xFF\xFF\xFF\xFF\x7F\x40\x64\x00\xFF\x2F\x00", 12)),
+       {{10, kSongEventChannel, 0x90, 60, 100}, {15, kSongEventChannel, 0x90, 62, 100},
+        {0xFFFFFFFFu, kSongEventChannel, 0x90, 64, 100}}},
+      {"a first track longer than the file ends at its end-of-track",
+       MidiHeader(480, 2) + WithLength(firstChunk, 100000) + second.Chunk(), {on60, on61}},
+      {"a first track whose length takes in the next track",
+       MidiHeader(480, 2) + WithLength(firstChunk, firstBody + static_cast<uint32_t>(second.Chunk().size())) +
+           second.Chunk(),
+       {on60, on61}},
+      {"events after the end-of-track are not the track's",
+       MidiHeader(480, 1) + TrackOf(std::string("\x00\x90\x3C\x64\x00\xFF\x2F\x00\x00\x90\x3E\x64", 12)), {on60}},
+      {"a 00 byte where a track's first status is due",
+       MidiHeader(480, 2) + TrackOf(std::string("\x00\x00\x00\x90\x3C\x64\x00\xFF\x2F\x00", 10)) + second.Chunk(),
+       {on60, on61}},
+      {"data bytes with the top bit set keep seven bits",
+       MidiHeader(480, 1) + TestTrack().Raw(0, {0x90, 0xBC, 0xE4}).Raw(5, {0xB0, 0x87, 0xFF}).Chunk(),
+       {on60, {5, kSongEventChannel, 0xB0, 7, 127}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EventsOf(Parse(c.file)), c.want) << c.what;
+}
+
+TEST(ParseSongMidi, CompanionTrackNamedAfterAStrayLeadingByte) {
+  TestTrack gasa;
+  gasa.Raw(0, {0x00}).Name("gasa").On(0, 0, 60, 1).On(480, 0, 60, 1);
+  SongModel m = Parse(MakeMidiFile(480, {Conductor(), gasa}));
+  EXPECT_EQ(m.LyricSyncTicks, (std::vector<uint32_t>{0, 480}));
+}
+
+// SMPTE time: ticks keep their length in time, whatever tempo events the file holds.
+TEST(ParseSongMidi, SmpteDivisionBecomesQuarterNotesOfOneSecond) {
+  struct Case {
+    int division;
+    int ppq;
+    uint32_t tempo;
+  } cases[] = {
+      {0xE728, 1000, 1000000},  // 25 frames of 40 ticks
+      {0xE850, 1920, 1000000},  // 24 frames of 80 ticks
+      {0xE250, 2400, 1000000},  // 30 frames of 80 ticks
+      {0xE304, 120, 1001000},   // 29.97 drop-frame, 4 ticks a frame
+  };
+  for (const auto& c : cases) {
+    TestTrack t;
+    t.Tempo(0, 400000).On(0, 0, 60, 100).Tempo(50, 300000).Off(c.ppq, 0, 60);
+    SongModel m = Parse(MakeMidiFile(c.division, {t}));
+    EXPECT_EQ(m.SongPpq, c.ppq) << c.division;
+    EXPECT_EQ(EventsOf(m), (std::vector<Seen>{{0, kSongEventTempo, 0, 0, 0}, {0, kSongEventChannel, 0x90, 60, 100}, {static_cast<uint32_t>(c.ppq), kSongEventChannel, 0x80, 60, 0}}))
+        << c.division;
+    ASSERT_FALSE(m.SongEventList.empty());
+    EXPECT_EQ(m.SongEventList[0].tempo, c.tempo) << c.division;
+    EXPECT_EQ(m.SongBaseBpm, 60) << c.division;
+    EXPECT_EQ(m.BarTicks.at(1), static_cast<uint32_t>(4 * c.ppq)) << c.division;
+  }
+  // Frame rates that do not exist, and frames without ticks: nothing to play, and the previous
+  // song's division stays.
+  for (int division : {0xE028, 0xFF28, 0x8028, 0xE700}) {
+    TestTrack t;
+    t.On(0, 0, 60, 100);
+    SongModel m;
+    m.SongPpq = 96;
+    EXPECT_FALSE(ParseSongMidiBytes(m, MakeMidiFile(division, {t}))) << division;
+    EXPECT_TRUE(m.SongEventList.empty()) << division;
+    EXPECT_EQ(m.SongPpq, 96) << division;
+  }
+}

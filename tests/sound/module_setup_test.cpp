@@ -94,8 +94,30 @@ TEST_F(SoundTest, NativeMapAndModuleModels) {
   EXPECT_FALSE(IsSc8850Port(0, 1));
   EXPECT_TRUE(IsKnownModuleModel(L"SC8820"));
   EXPECT_FALSE(IsKnownModuleModel(L"../x"));
+  // Preset files that a name which is no model would reach: a file beside the real presets, and
+  // one that "Module_Port1_../../evil.syx" resolves to once its folder exists.
+  const std::vector<uint8_t> preset = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
+  WriteSyx("Module_Port1_SC8820.syx", {preset});
+  WriteSyx("Module_Port1_evil.syx", {preset});
+  WriteSyx("evil.syx", {preset});
+  std::filesystem::create_directories(root_.path() / "system" / "system-exclive" / "Module_Port1_..");
+  SendModulePreset(0, L"evil");        // refused: not a model
   SendModulePreset(0, L"../../evil");  // refused: not a model
+  SendSyxFileToPort(L"Module_Port1_../../evil.syx", 0);  // refused: not a file name of the folder
   EXPECT_TRUE(Lines("0").empty());
+  SendModulePreset(0, L"SC8820");  // a model's preset does go out
+  EXPECT_EQ(Lines("0"), std::vector<std::string>{"1 " + Hex(preset)});
+}
+
+// A setup message the device refuses is logged and skipped; the rest of the file still goes.
+TEST_F(SoundTest, SyxFileGoesOnPastARefusedMessage) {
+  const std::vector<uint8_t> first = BuildGsDt1(0x40, 0x01, 0x30, {4}), refused = BuildGsDt1(0x40, 0x01, 0x34, {56}),
+                             last = BuildGsDt1(0x40, 0x01, 0x38, {2});
+  plat::SetFakeMidiOutDevices(
+      {{L"SC-8850", Rec("0"), 0, false, false, plat::kMidiError, std::string(refused.begin(), refused.end())}});
+  WriteSyx("Module_Port1_SC8850.syx", {first, refused, last});
+  SendModulePreset(0, L"SC8850");
+  EXPECT_EQ(Lines("0"), (std::vector<std::string>{"1 " + Hex(first), "1 " + Hex(last)}));
 }
 
 // Three songs through the whole setup, recorded on port 1.
@@ -216,5 +238,36 @@ TEST_F(SoundTest, SongModuleSetupLooksAtTheLoadedSong) {
   EXPECT_EQ(SongEfxLevel.load(), 70);  // no level in the file: the Rhodes default
   EXPECT_TRUE(SongHasNoteOn(0, 5));
   EXPECT_FALSE(SongHasNoteOn(0, 6));
+  PublishSongModel(std::make_shared<SongModel>());
+}
+
+// The note test answers for the song that is loaded now, also when no module setup was sent for
+// it (raw sound mode, a song loaded while another plays).
+TEST_F(SoundTest, SongHasNoteOnAnswersForTheLoadedSong) {
+  Devices({L"SC-8850"});
+  ASSERT_TRUE(OpenMidiPort1());
+  auto songWithNotesOn = [](std::initializer_list<std::pair<int, int>> notes) {
+    auto model = std::make_shared<SongModel>();
+    for (auto [status, velocity] : notes) {
+      SongEvent e;
+      e.status = static_cast<uint8_t>(status);
+      e.data1 = 60;
+      e.data2 = static_cast<uint8_t>(velocity);
+      model->SongEventList.push_back(e);
+    }
+    return model;
+  };
+  PublishSongModel(songWithNotesOn({{0x93, 90}}));
+  SendSongModuleSetup();
+  EXPECT_TRUE(SongHasNoteOn(0, 3));
+  PublishSongModel(songWithNotesOn({{0x97, 90}, {0x93, 0}}));  // loaded, no setup sent for it
+  EXPECT_FALSE(SongHasNoteOn(0, 3));
+  EXPECT_TRUE(SongHasNoteOn(0, 7));
+  Settings.rawSound = 1;
+  PublishSongModel(songWithNotesOn({{0x91, 1}}));
+  SendSongModuleSetup();
+  EXPECT_TRUE(SongHasNoteOn(0, 1));
+  EXPECT_FALSE(SongHasNoteOn(0, 7));
+  EXPECT_FALSE(SongHasNoteOn(2, 1));
   PublishSongModel(std::make_shared<SongModel>());
 }

@@ -4,6 +4,11 @@
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "songs/midi_parser.h"
+#include "songs/midi_writer.h"
+#include "songs/song_file_cache.h"
+#include "songs/song_load.h"
+#include "songs/song_model.h"
 
 namespace {
 struct Ev {
@@ -77,4 +82,89 @@ TEST_F(SoundTest, PatchTableMissingFileAndVolumeClamp) {
   std::wstring summary;
   ApplyPatchTableTo(events, volumes, summary);
   EXPECT_EQ(volumes, (std::vector<uint8_t>{1, 200}));
+}
+
+// A bank select that an earlier program change took is not rewritten: that tone stays, and the
+// substituted program change gets a bank select of its own, at its tick and on its port.
+TEST_F(SoundTest, PatchTableGivesASubstitutedProgramItsOwnBankSelect) {
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/PATCHTBL.CFG"),
+                        "@Piano 0 0 0 100\n@EPiano 3 8 4 80\n@Organ 0 0 16 100\n@Strings 0 0 48 100\n"
+                        "#Piano>EPiano\n#Organ>Strings\n");
+  LoadPatchTable();
+  struct E {
+    uint32_t tick;
+    int status, data1, data2, port;
+    bool operator==(const E&) const = default;
+  };
+  auto event = [](const E& e) {
+    SongEvent s;
+    s.tick = e.tick;
+    s.status = static_cast<uint8_t>(e.status);
+    s.data1 = static_cast<uint8_t>(e.data1);
+    s.data2 = static_cast<uint8_t>(e.data2);
+    s.port = static_cast<uint8_t>(e.port);
+    return s;
+  };
+  struct Case {
+    const char* what;
+    std::vector<E> song, want;
+    std::vector<uint8_t> volumes;
+  } cases[] = {
+      {"bank select taken by an earlier program",
+       {{0, 0xB1, 0, 0, 1}, {0, 0xC1, 24, 0, 1}, {50, 0xC1, 0, 0, 1}},
+       {{0, 0xB1, 0, 0, 1}, {0, 0xC1, 24, 0, 1}, {50, 0xB1, 0, 8, 1}, {50, 0xC1, 4, 0, 1}},
+       {0, 0, 0, 80}},
+      {"both bank selects taken by an earlier program",
+       {{0, 0xB1, 0, 0, 0}, {0, 0xB1, 32, 0, 0}, {0, 0xC1, 24, 0, 0}, {50, 0xC1, 0, 0, 0}},
+       {{0, 0xB1, 0, 0, 0}, {0, 0xB1, 32, 0, 0}, {0, 0xC1, 24, 0, 0}, {50, 0xB1, 0, 8, 0}, {50, 0xB1, 32, 3, 0},
+        {50, 0xC1, 4, 0, 0}},
+       {0, 0, 0, 0, 0, 80}},
+      {"a free bank select is rewritten, a missing one is not added",
+       {{0, 0xB0, 0, 0, 0}, {0, 0xB0, 7, 90, 0}, {0, 0xC0, 0, 0, 0}},
+       {{0, 0xB0, 0, 8, 0}, {0, 0xB0, 7, 90, 0}, {0, 0xC0, 4, 0, 0}},
+       {0, 0, 80}},
+      {"no bank select needed when the bank is already right",
+       {{0, 0xB2, 0, 0, 0}, {0, 0xC2, 16, 0, 0}, {5, 0xC2, 16, 0, 0}},
+       {{0, 0xB2, 0, 0, 0}, {0, 0xC2, 48, 0, 0}, {5, 0xC2, 48, 0, 0}},
+       {0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    std::vector<SongEvent> events;
+    for (const auto& e : c.song) events.push_back(event(e));
+    std::vector<uint8_t> volumes;
+    std::wstring summary;
+    ApplyPatchTableTo(events, volumes, summary);
+    std::vector<E> got;
+    for (const auto& e : events) got.push_back({e.tick, e.status, e.data1, e.data2, e.port});
+    EXPECT_EQ(got, c.want) << c.what;
+    EXPECT_EQ(volumes, c.volumes) << c.what;
+  }
+}
+
+// Bank selects the patch table adds move the events after them: the melody articulation, kept
+// per event, moves with them.
+TEST_F(SoundTest, SongArticulationFollowsBankSelectsThePatchTableAdds) {
+  ClearSongByteCache();
+  TestTrack organ;
+  organ.Cc(0, 2, 0, 0).Program(0, 2, 24).Program(100, 2, 0);
+  TestTrack melody;
+  for (int i = 0; i < 8; ++i) melody.Note(200 + 480 * i, 0, 60 + i, 90, 240);
+  const std::string midi = MakeMidiFile(480, {organ, melody});
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/P0003.MID"), midi);
+  SongModel plain;
+  ParseSongMidiBytes(plain, midi);
+  PatchSubstitutions = {{PatchToneKey(0, 0, 0), PatchTone{0, 8, 4, 100}}};
+  auto song = RebuildSongModel(L"C:/tavelo/system/P0003.MID", L"C:/tavelo/system/P0003.txt", ApplyPatchTable);
+  PatchSubstitutions.clear();
+  ClearSongByteCache();
+  ASSERT_EQ(song->SongEventList.size(), plain.SongEventList.size() + 1);
+  ASSERT_EQ(song->MelodyArticulation.size(), song->SongEventList.size());
+  int melodyNotes = 0;
+  for (size_t i = 0; i < song->SongEventList.size(); ++i) {
+    const SongEvent& e = song->SongEventList[i];
+    const bool melodyOn = e.status == 0x90 && e.data2 > 0;
+    EXPECT_EQ(song->MelodyArticulation[i].velocity != 0, melodyOn) << "event " << i;
+    melodyNotes += melodyOn;
+  }
+  EXPECT_EQ(melodyNotes, 8);
 }

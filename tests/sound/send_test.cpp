@@ -1,6 +1,10 @@
 #include "sound_fixture.h"
 
+#include "base/debug_log.h"
+#include "base/text.h"
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 TEST_F(SoundTest, VolumeCeilingAndSevenBitPacking) {
   Devices({L"SC-8850"});
@@ -174,4 +178,30 @@ TEST_F(SoundTest, TickStampInterpolation) {
   EXPECT_EQ(ClockSample.load() >> 32, 0u);
   StampTickPosition(1LL << 40);
   EXPECT_EQ(ClockSample.load() >> 32, 4294967040ull);
+}
+
+// A device that refuses a message: the sender answers with the failure, never with success, logs
+// the first refusal of a run with the driver's words and the end of the run with its count, and
+// a refused controller is not taken for one the module holds.
+TEST_F(SoundTest, RefusedSendsAreReturnedAndLogged) {
+  const std::string refusedBytes = "\x0B\x7F";  // expression 127, and any message holding those bytes
+  plat::SetFakeMidiOutDevices({{L"SC-8850", Rec("0"), 0, false, false, plat::kMidiError, refusedBytes}});
+  Settings.ccDedupOn = 1;
+  ASSERT_TRUE(OpenMidiPort1());
+  const auto logPath = plat::RealPath(L"C:/tavelo/system/debug_log.txt");
+  FlushDebugLogQueue();  // lines queued before this test
+  const size_t logStart = plat::ReadFileBytes(logPath).value_or("").size();
+  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xB0, 11, 127)), plat::kMidiError);
+  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xB0, 11, 127)), plat::kMidiError);  // tried again
+  EXPECT_FALSE(SendSysExToPort(0, {0xF0, 0x41, 0x0B, 0x7F, 0xF7}));
+  EXPECT_FALSE(SendSysExBothPorts({0xF0, 0x41, 0x0B, 0x7F, 0xF7}));
+  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xB0, 11, 100)), plat::kMidiOk);
+  EXPECT_TRUE(SendSysExBothPorts({0xF0, 0x7E, 0xF7}));
+  EXPECT_EQ(Lines("0"), (std::vector<std::string>{"1 B0 0B 64", "1 F0 7E F7"}));
+  FlushDebugLogQueue();
+  const std::string log = plat::ReadFileBytes(logPath).value_or("").substr(logStart);
+  const std::string failed = WideToUtf8(L"[MIDI] 포트 1 전송 실패 (오류 1): scripted send failure 1");
+  EXPECT_NE(log.find(failed), std::string::npos) << log;
+  EXPECT_EQ(log.find(failed), log.rfind(failed)) << log;  // once for the run
+  EXPECT_NE(log.find(WideToUtf8(L"[MIDI] 포트 1 전송 다시 됨 (그 사이 실패 4건)")), std::string::npos) << log;
 }

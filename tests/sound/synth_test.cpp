@@ -1,5 +1,7 @@
 #include "sound_fixture.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "base/text.h"
@@ -71,20 +73,64 @@ TEST_F(SoundTest, SynthPlaysANoteFromSendShortMidiIntoTheFileDriver) {
   CloseMidiPorts();
 }
 
+// The synthesizer's library is bound once per process and a started synthesizer runs to the end
+// of the run, so an earlier test that started the real one would answer this one. The checks run
+// in a fresh copy of this program (gtest's "threadsafe" death-test style starts one) and report
+// by their exit code.
 TEST_F(SoundTest, ALibraryMissingARequiredFunctionFailsTheStartAndFallsBack) {
-  std::filesystem::create_directories(root_.path() / "synth");
-  std::filesystem::copy_file(TAVELO_FAKE_SYNTH_LIB, root_.path() / "synth" / "libfakefluidsynth.so");
-  Settings.builtinSynth = 1;
-  Devices({L"SC-8850"});
-  EXPECT_FALSE(StartBuiltInSynth());
-  EXPECT_EQ(BuiltInSynthState.load(), -1);
-  EXPECT_EQ(GetSynthStatusText(),
-            L"fluidsynth 함수 해석 실패 - DLL이 fluidsynth 본체가 아니거나 버전이 너무 다릅니다");
-  EXPECT_FALSE(StartBuiltInSynth());  // not retried while failed
-  ASSERT_TRUE(OpenMidiPort1());       // the real device instead
-  EXPECT_FALSE(IsSynthMarker(MidiOutPort1.load()));
-  ResetBuiltInSynthFailure();
-  EXPECT_EQ(BuiltInSynthState.load(), 0);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto checks = [this] {
+    int failures = 0;
+    auto check = [&failures](bool ok, const char* what) {
+      if (!ok) {
+        std::fprintf(stderr, "failed: %s\n", what);
+        ++failures;
+      }
+    };
+    std::filesystem::create_directories(root_.path() / "synth");
+    std::filesystem::copy_file(TAVELO_FAKE_SYNTH_LIB, root_.path() / "synth" / "libfakefluidsynth.so");
+    Settings.builtinSynth = 1;
+    Devices({L"SC-8850"});
+    check(!StartBuiltInSynth(), "the start fails");
+    check(BuiltInSynthState.load() == -1, "state -1");
+    check(GetSynthStatusText() == L"fluidsynth 함수 해석 실패 - 라이브러리가 fluidsynth 본체가 아니거나 버전이 "
+                                  L"너무 다릅니다 (없는 함수: fluid_settings_setint)",
+          "the status names the missing function");
+    if (GetSynthStatusText().find(L"DLL") != std::wstring::npos) check(false, "no Windows words");
+    check(!StartBuiltInSynth(), "not retried while failed");
+    check(OpenMidiPort1(), "the real device instead");
+    check(!IsSynthMarker(MidiOutPort1.load()), "port 1 is the device");
+    ResetBuiltInSynthFailure();
+    check(BuiltInSynthState.load() == 0, "a reset allows a new start");
+    std::fflush(stderr);
+    std::_Exit(failures == 0 ? 0 : 1);
+  };
+  EXPECT_EXIT(checks(), ::testing::ExitedWithCode(0), "");
+}
+
+// A library the loader refuses is reported in the loader's own words.
+TEST_F(SoundTest, ALibraryThatCannotBeLoadedIsToldInTheLoadersWords) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto checks = [this] {
+    std::filesystem::create_directories(root_.path() / "synth");
+    std::ofstream(root_.path() / "synth" / "libfluidsynth-broken.so") << "not a library";
+    Settings.builtinSynth = 1;
+    StartBuiltInSynth();  // the system's library may stand in afterwards
+    std::ifstream in(root_.path() / "system" / "debug_log.txt");
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string line = WideToUtf8(L"내장음원: 라이브러리 로드 실패 - libfluidsynth-broken.so: ");
+    const size_t at = log.find(line);
+    const size_t lineEnd = at == std::string::npos ? at : log.find('\n', at);
+    // dlopen's own message names the file it could not load.
+    const bool ok = at != std::string::npos &&
+                    log.substr(at + line.size(), lineEnd - at - line.size()).find("libfluidsynth-broken.so") !=
+                        std::string::npos &&
+                    log.find("DLL") == std::string::npos;
+    if (!ok) std::fprintf(stderr, "log: %s\n", log.c_str());
+    std::fflush(stderr);
+    std::_Exit(ok ? 0 : 1);
+  };
+  EXPECT_EXIT(checks(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SynthLibraryFiles, NamesWithFluidsynthInAnyCaseInSortedOrder) {
