@@ -204,7 +204,7 @@ void HandleDestroy() {
   plat::UnregisterHotkey(kTempoLockHotkeyId);
   plat::UnblockSwitchKeys();
   MainWindow.FullscreenState.hookInstalled = false;
-  for (auto* port : {&MidiOutPort1, &MidiOutPort2}) {
+  for (auto* port : {&Sound.MidiOutPort1, &Sound.MidiOutPort2}) {
     const MidiOutHandle h = port->load();
     if (h != 0 && h != kBuiltinSynthPort1 && h != kBuiltinSynthPort2) CloseMidiOut(h);
     port->store(0);

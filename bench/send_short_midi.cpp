@@ -33,10 +33,10 @@ int main() {
   plat::SetFakeMidiOutDevices({{L"Discard", {}, 0, false, false}});
   Settings.port1Device = L"Discard";
   OpenMidiPort1();
-  Run(MidiOutPort1, 10000);
-  Report("SendShortMidi, device discards", Run(MidiOutPort1, kCount), kCount);
+  Run(Sound.MidiOutPort1, 10000);
+  Report("SendShortMidi, device discards", Run(Sound.MidiOutPort1, kCount), kCount);
   Settings.ccDedupOn = 1;
-  Report("  with controller de-duplication", Run(MidiOutPort1, kCount), kCount);
+  Report("  with controller de-duplication", Run(Sound.MidiOutPort1, kCount), kCount);
   Settings.ccDedupOn = 0;
 
   CloseMidiPorts();
@@ -45,7 +45,7 @@ int main() {
   plat::SetFakeMidiOutDevices({{L"record:" + record.wstring(), {}, 0, false, false}});
   Settings.port1Device = L"record:" + record.wstring();
   OpenMidiPort1();
-  Report("SendShortMidi, recording device", Run(MidiOutPort1, kCount), kCount);
+  Report("SendShortMidi, recording device", Run(Sound.MidiOutPort1, kCount), kCount);
   CloseMidiPorts();
   std::filesystem::remove_all(root);
   return 0;

@@ -307,7 +307,7 @@ void Run::Play() {
 }
 
 bool Run::StartUp() {
-  PlayerThreadId = plat::CurrentThreadId();
+  Sound.PlayerThreadId = plat::CurrentThreadId();
   PlaybackState.NaturalEndFlag = 0;
   ClearCcCache();
   DebugLog(L"[SONG] PlayMidiThread 시작");
@@ -358,7 +358,7 @@ bool Run::StartUp() {
       hadSongCc7_[e.port & 1][e.status & 0x0F] = true;
   const bool neutral = Settings.volAllUser == 64 && Settings.volOrchUser == 64 && SongSettings.SongGainPercent == 100;
   for (int p = 0; p < 2; ++p) {
-    const MidiOutHandle h = p == 0 ? MidiOutPort1.load() : MidiOutPort2.load();
+    const MidiOutHandle h = p == 0 ? Sound.MidiOutPort1.load() : Sound.MidiOutPort2.load();
     if (!h) continue;
     for (int c = 0; c < 16; ++c) {
       if ((neutral && Mixer.EffectiveChannelPercent[p][c].load() == 100) || IsRhythmOwnedChannel(p, c) || hadSongCc7_[p][c])
@@ -369,7 +369,7 @@ bool Run::StartUp() {
   PlaybackState.SongStartGuardTime = 0;
   if (CvtState.rhythm.load()) {
     TraceLog(L"[LOCK] 곡 베이스 프로그램(ch8 PC %u) 차단 - CVT 소유\n", static_cast<unsigned>(GetCvtBassProgram()));
-  } else if (MidiOutHandle p1 = MidiOutPort1.load()) {
+  } else if (MidiOutHandle p1 = Sound.MidiOutPort1.load()) {
     SendShortMidi(p1, PackMidi(0xC8, static_cast<unsigned>(GetCvtBassProgram())));
   }
   PlaybackState.PlayerMsPerTick = MsPerTick(500000, ppq_);
@@ -426,7 +426,7 @@ void Run::StartSequence() {
     } else {
       const int n = CountInClicks(a, ppq_);
       DebugLog(L"[빈 첫마디] 완전히 빈 첫 마디 - 하이햇 " + std::to_wstring(n) + L"번으로 박 신호");
-      if (MidiOutHandle p1 = MidiOutPort1.load()) {
+      if (MidiOutHandle p1 = Sound.MidiOutPort1.load()) {
         int tempo = 500000;
         for (const SongEvent& e : song_->SongEventList)
           if (e.kind == kSongEventTempo && e.tempo > 0) {
@@ -541,10 +541,10 @@ void Run::CheckMedleyEnd() {
 
 void Run::DoPause(double* target) {
   const bool rhythm = CvtState.rhythm.load() != 0;
-  if (MidiOutHandle p1 = MidiOutPort1.load())
+  if (MidiOutHandle p1 = Sound.MidiOutPort1.load())
     for (int c = 0; c < 16; ++c)
       if (!rhythm || !IsRhythmChannel(c)) SendShortMidi(p1, PackMidi(0xB0 | c, 123, 0));
-  if (MidiOutHandle p2 = MidiOutPort2.load())
+  if (MidiOutHandle p2 = Sound.MidiOutPort2.load())
     for (int c = 0; c < 16; ++c) SendShortMidi(p2, PackMidi(0xB0 | c, 123, 0));
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c)
@@ -566,7 +566,7 @@ void Run::Interpolate(uint32_t t, double target, double now) {
   if (tickNow != PlaybackState.SongTick.load()) PlaybackState.LastTickChangeTime = ms;
   PlaybackState.SongTick = tickNow;
   const uint64_t fixed = std::min<uint64_t>(static_cast<uint64_t>(exact * 256.0), 4294967040ull);
-  ClockSample.store((fixed << 32) | plat::TimeGetTime());
+  Sound.ClockSample.store((fixed << 32) | plat::TimeGetTime());
 }
 
 // Waits until the event at tick t is due. False when the run was stopped meanwhile.
@@ -622,7 +622,7 @@ bool Run::WaitFor(uint32_t t) {
   if (PlaybackState.isPlaying.load()) {
     PlaybackState.SongTick = t;
     const uint64_t fixed = std::min<uint64_t>(static_cast<uint64_t>(t) * 256, 4294967040ull);
-    ClockSample.store((fixed << 32) | static_cast<uint32_t>(static_cast<uint64_t>(target)));
+    Sound.ClockSample.store((fixed << 32) | static_cast<uint32_t>(static_cast<uint64_t>(target)));
   }
   return true;
 }
@@ -687,7 +687,7 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   if (p == 0 && rhythm && IsRhythmChannel(c) && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32))))
     return;  // the rhythm engine's tone stays; it hands the song's back when it stops
   if (kind == 0xC0) {
-    if (index < PatchEventVolume.size()) Mixer.PatchVolumePercent[p][c].store(PatchEventVolume[index] ? PatchEventVolume[index] : 100);
+    if (index < PatchTable.PatchEventVolume.size()) Mixer.PatchVolumePercent[p][c].store(PatchTable.PatchEventVolume[index] ? PatchTable.PatchEventVolume[index] : 100);
     if (p == 0 && c == 8) d1 = static_cast<uint8_t>(GetCvtBassProgram() & 0x7F);
     else if (p == 0 && c == 0 && IsUserSaxToneSet()) d1 = static_cast<uint8_t>(UserSaxProgram() & 0x7F);
     else if (p == 0 && (c == 9 || c == 10) && IsUserDrumKitSet(c)) d1 = static_cast<uint8_t>(UserDrumKitProgram(c) & 0x7F);
@@ -719,11 +719,11 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   sysex_.SleepUntilSettled();
   SendShortMidi(GetPortHandle(p), PackMidi(e.status, d1, d2));
   if (noteOn) {
-    ActiveNoteCounts[p][c].fetch_add(1);
+    Sound.ActiveNoteCounts[p][c].fetch_add(1);
   } else if (noteOff) {
-    if (ActiveNoteCounts[p][c].load() > 0) ActiveNoteCounts[p][c].fetch_sub(1);
+    if (Sound.ActiveNoteCounts[p][c].load() > 0) Sound.ActiveNoteCounts[p][c].fetch_sub(1);
   } else if (kind == 0xB0 && d1 == 64) {
-    SustainPedalOn[p][c].store(d2 > 63 ? 1 : 0);
+    Sound.SustainPedalOn[p][c].store(d2 > 63 ? 1 : 0);
   }
 }
 
@@ -781,13 +781,13 @@ void Run::End(bool started) {
     }
     for (int i = 0; i < 200 && sysex_.Collect() > 0; ++i) plat::SleepMs(1);
     const bool rhythm = CvtState.rhythm.load() != 0;
-    if (MidiOutHandle p1 = MidiOutPort1.load())
+    if (MidiOutHandle p1 = Sound.MidiOutPort1.load())
       for (int c = 0; c < 16; ++c)
-        if (!rhythm || (!IsRhythmChannel(c) && (ActiveNoteCounts[0][c].load() > 0 || SustainPedalOn[0][c].load())))
+        if (!rhythm || (!IsRhythmChannel(c) && (Sound.ActiveNoteCounts[0][c].load() > 0 || Sound.SustainPedalOn[0][c].load())))
           SendShortMidi(p1, PackMidi(0xB0 | c, 123, 0));
-    if (MidiOutHandle p2 = MidiOutPort2.load())
+    if (MidiOutHandle p2 = Sound.MidiOutPort2.load())
       for (int c = 0; c < 16; ++c)
-        if (!rhythm || ActiveNoteCounts[1][c].load() > 0 || SustainPedalOn[1][c].load())
+        if (!rhythm || Sound.ActiveNoteCounts[1][c].load() > 0 || Sound.SustainPedalOn[1][c].load())
           SendShortMidi(p2, PackMidi(0xB0 | c, 123, 0));
     PostPlayingState(false);
   }

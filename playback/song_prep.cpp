@@ -86,7 +86,7 @@ bool IsHalftimeSong(std::wstring_view midiPath) {
 }
 
 void PanicAllChannels() {
-  for (MidiOutHandle h : {MidiOutPort1.load(), MidiOutPort2.load()}) {
+  for (MidiOutHandle h : {Sound.MidiOutPort1.load(), Sound.MidiOutPort2.load()}) {
     if (!h) continue;
     for (int c = 0; c < 16; ++c) {
       SendShortMidi(h, PackMidi(0xB0 | c, 123, 0));
@@ -226,8 +226,8 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
   values.male = male;
   values.female = female;
   {
-    std::lock_guard chords(ChordTimelineMutex);
-    if (!ChordTimeline.empty()) values.lastChordTick = ChordTimeline.back().tick;
+    std::lock_guard chords(Chords.ChordTimelineMutex);
+    if (!Chords.ChordTimeline.empty()) values.lastChordTick = Chords.ChordTimeline.back().tick;
   }
   LoadKeySigTable();
   values.keySignatures = BuildPageKeySignatures(*song, midi);

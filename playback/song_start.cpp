@@ -73,13 +73,13 @@ bool JumpToTick(uint32_t t, bool preservePause, bool useLeadIn, bool cut) {
   const bool rhythm = CvtState.rhythm.load() != 0;
   auto rhythmChannel = [](int c) { return c == 6 || (c >= 8 && c <= 12) || c == 14; };
   if (preservePause || cut || paused) {
-    if (MidiOutHandle p1 = MidiOutPort1.load())
+    if (MidiOutHandle p1 = Sound.MidiOutPort1.load())
       for (int c = 0; c < 16; ++c)
         if (!rhythm || !rhythmChannel(c)) {
           SendShortMidi(p1, PackMidi(0xB0 | c, 120, 0));
           SendShortMidi(p1, PackMidi(0xB0 | c, 64, 0));
         }
-    if (MidiOutHandle p2 = MidiOutPort2.load())
+    if (MidiOutHandle p2 = Sound.MidiOutPort2.load())
       for (int c = 0; c < 16; ++c) {
         SendShortMidi(p2, PackMidi(0xB0 | c, 120, 0));
         SendShortMidi(p2, PackMidi(0xB0 | c, 64, 0));
@@ -87,7 +87,7 @@ bool JumpToTick(uint32_t t, bool preservePause, bool useLeadIn, bool cut) {
     TraceStopwatchLap(L"allsoundoff");
   }
   if (OpenMidiPort1()) {
-    for (MidiOutHandle h : {MidiOutPort1.load(), MidiOutPort2.load()}) {
+    for (MidiOutHandle h : {Sound.MidiOutPort1.load(), Sound.MidiOutPort2.load()}) {
       if (!h) continue;
       for (int c = 0; c < 16; ++c)
         if (!rhythm || c <= 5 || c == 7 || c == 13 || c == 15) SendShortMidi(h, PackMidi(0xB0 | c, 123, 0));
@@ -157,10 +157,10 @@ void AttachNextSongOverCvt(int n) {
       CvtState.FillStarted = 1;
       StopPlayer(500);
       if (OpenMidiPort1()) {
-        for (MidiOutHandle h : {MidiOutPort1.load(), MidiOutPort2.load()})
+        for (MidiOutHandle h : {Sound.MidiOutPort1.load(), Sound.MidiOutPort2.load()})
           if (h)
             for (int c = 0; c < 16; ++c) SendShortMidi(h, PackMidi(0xB0 | c, 123, 0));
-        for (MidiOutHandle h : {MidiOutPort1.load(), MidiOutPort2.load()})
+        for (MidiOutHandle h : {Sound.MidiOutPort1.load(), Sound.MidiOutPort2.load()})
           if (h)
             for (int c = 0; c < 16; ++c) {
               SendShortMidi(h, PackMidi(0xB0 | c, 120, 0));

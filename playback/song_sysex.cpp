@@ -49,8 +49,8 @@ SongSysExPath::~SongSysExPath() {
 }
 
 void SongSysExPath::SendToOpenPorts(const std::vector<uint8_t>& message) {
-  if (MidiOutHandle p1 = MidiOutPort1.load()) SendSysExNoWait(p1, message, pending_);
-  if (MidiOutHandle p2 = MidiOutPort2.load()) SendSysExNoWait(p2, message, pending_);
+  if (MidiOutHandle p1 = Sound.MidiOutPort1.load()) SendSysExNoWait(p1, message, pending_);
+  if (MidiOutHandle p2 = Sound.MidiOutPort2.load()) SendSysExNoWait(p2, message, pending_);
 }
 
 void SongSysExPath::SendEfxLevelAsync(int level) {
@@ -72,10 +72,10 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
   MidiOutHandle handle = 0;
   int portIndex = 0;
   if (port == 1 && OpenMidiPort2()) {
-    handle = MidiOutPort2.load();
+    handle = Sound.MidiOutPort2.load();
     portIndex = 1;
   } else {
-    handle = MidiOutPort1.load();
+    handle = Sound.MidiOutPort1.load();
   }
   if (handle == 0) return;
   TraceVolumeSysEx(message.data(), message.size(), L"곡 내장");
@@ -136,7 +136,7 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
       }
     }
     if (a1 == 0x40 && a2 == 0x03 && a3 == 0x16) {
-      SongEfxLevel.store(message[8] & 0x7F);
+      Sound.SongEfxLevel.store(message[8] & 0x7F);
       if (Mixer.EffectiveChannelPercent[0][15].load() != 100) {
         efxLevelPending_ = true;
         efxLevelDue_ = now + kRestoreDelayMs;
@@ -159,7 +159,7 @@ void SongSysExPath::RunDeferred(uint32_t now) {
   }
   if (efxLevelPending_ && Due(efxLevelDue_, now)) {
     efxLevelPending_ = false;
-    if (SongEfxLevel.load() >= 0) SendEfxLevelAsync(ScaledEfxLevel());
+    if (Sound.SongEfxLevel.load() >= 0) SendEfxLevelAsync(ScaledEfxLevel());
   }
 }
 
@@ -187,14 +187,14 @@ void SongSysExPath::RestoreAfterReset(uint32_t now, bool forced) {
   SendEqSetup(false);
   if (Settings.moduleTonePreset) {
     SendChorusSetup(0, Settings.port1Module);
-    if (MidiOutPort2.load()) SendChorusSetup(1, Settings.port2Module);
+    if (Sound.MidiOutPort2.load()) SendChorusSetup(1, Settings.port2Module);
   }
   SendNativeMapBank();
   ApplyCvtTones();
   const bool rhythm = CvtState.rhythm.load() != 0;
-  const MidiOutHandle p1 = MidiOutPort1.load();
+  const MidiOutHandle p1 = Sound.MidiOutPort1.load();
   if (p1 && !rhythm) SendShortMidi(p1, PackMidi(0xC8, static_cast<unsigned>(GetCvtBassProgram())));
-  if (SnareSubKitOn.load() && p1 && (!rhythm || (!PlaybackState.waitingGo.load() && !PlaybackState.SetupUnderRhythm.load()))) {
+  if (Sound.SnareSubKitOn.load() && p1 && (!rhythm || (!PlaybackState.waitingGo.load() && !PlaybackState.SetupUnderRhythm.load()))) {
     SendShortMidi(p1, PackMidi(0xBA, 0, 0));
     SendShortMidi(p1, PackMidi(0xBA, 32, 2));
     SendShortMidi(p1, PackMidi(0xCA, 24));

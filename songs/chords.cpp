@@ -4,12 +4,11 @@
 
 #include "songs/bars.h"
 
-std::mutex ChordTimelineMutex;
-std::vector<ChordEntry> ChordTimeline;
+ChordTimelineState Chords;
 
 namespace {
 
-// Guarded by ChordTimelineMutex.
+// Guarded by Chords.ChordTimelineMutex.
 CurrentChordValue LastComputedChord;
 bool HasLastComputedChord = false;
 CurrentChordValue PageActiveChord;
@@ -150,30 +149,30 @@ std::vector<ChordEntry> MakeChordTimeline(const std::vector<std::wstring>& chord
 void BuildChordTimeline(const SongModel& song) {
   std::vector<ChordEntry> fresh = MakeChordTimeline(song.ChordLines, song.BarTicks, song.SongPpq);
   {
-    std::lock_guard lock(ChordTimelineMutex);
-    ChordTimeline.swap(fresh);
+    std::lock_guard lock(Chords.ChordTimelineMutex);
+    Chords.ChordTimeline.swap(fresh);
   }
   // The old timeline is freed here, outside the lock.
 }
 
 void SetPageActiveChord(std::wstring_view name) {
   ChordName chord = ParseChordName(name);
-  std::lock_guard lock(ChordTimelineMutex);
+  std::lock_guard lock(Chords.ChordTimelineMutex);
   PageActiveChord = {chord.root, chord.bass, chord.minor, name == L"NC"};
 }
 
 CurrentChordValue CurrentChord(const ChordClock& now) {
-  std::lock_guard lock(ChordTimelineMutex);
+  std::lock_guard lock(Chords.ChordTimelineMutex);
   if (!now.playing)
     return HasLastComputedChord ? LastComputedChord : CurrentChordValue{};
   CurrentChordValue chord;
-  if (ChordTimeline.empty()) {
+  if (Chords.ChordTimeline.empty()) {
     chord = PageActiveChord;
   } else {
     const uint32_t tick = now.tick;
-    auto it = std::upper_bound(ChordTimeline.begin(), ChordTimeline.end(), tick,
+    auto it = std::upper_bound(Chords.ChordTimeline.begin(), Chords.ChordTimeline.end(), tick,
                                [](uint32_t t, const ChordEntry& e) { return t < e.tick; });
-    const ChordEntry& e = it == ChordTimeline.begin() ? ChordTimeline.front() : *(it - 1);
+    const ChordEntry& e = it == Chords.ChordTimeline.begin() ? Chords.ChordTimeline.front() : *(it - 1);
     chord = {e.root, e.bass, e.minor != 0, e.noChord != 0};
   }
   const int key = now.key;

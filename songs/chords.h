@@ -49,13 +49,16 @@ std::vector<std::wstring> SplitChordRun(std::wstring_view token);
 std::vector<ChordEntry> MakeChordTimeline(const std::vector<std::wstring>& chordLines,
                                           const std::vector<uint32_t>& barTicks, int ppq);
 
-// Builds the timeline of `song` and swaps it in under ChordTimelineMutex.
+// Builds the timeline of `song` and swaps it in under Chords.ChordTimelineMutex.
 void BuildChordTimeline(const SongModel& song);
 
 // The timeline and its mutex. The mutex also guards the rhythm engine's bass-note list and bass
 // octave shift that the song start computes next to the timeline.
-extern std::mutex ChordTimelineMutex;
-extern std::vector<ChordEntry> ChordTimeline;  // guarded by ChordTimelineMutex
+struct ChordTimelineState {
+  std::mutex ChordTimelineMutex;
+  std::vector<ChordEntry> ChordTimeline;  // guarded by ChordTimelineMutex
+};
+extern ChordTimelineState Chords;
 
 // The chord name the page last reported ("ACTIVECHORD:"); used when the song has no chord lines.
 void SetPageActiveChord(std::wstring_view name);

@@ -14,7 +14,6 @@
 #include "platform/paths.h"
 #include "platform/synth_library.h"
 
-std::atomic<int> BuiltInSynthState{0};
 
 namespace {
 
@@ -261,17 +260,17 @@ void SetSynthRenderFile(std::wstring_view path) {
 
 void ResetBuiltInSynthFailure() {
   int failed = -1;
-  BuiltInSynthState.compare_exchange_strong(failed, 0);
+  Sound.BuiltInSynthState.compare_exchange_strong(failed, 0);
 }
 
 bool StartBuiltInSynth() {
-  int state = BuiltInSynthState.load();
+  int state = Sound.BuiltInSynthState.load();
   if (state == 1) return true;
   if (state == -1) return false;
   std::lock_guard lock(g_startMu);
-  state = BuiltInSynthState.load();
+  state = Sound.BuiltInSynthState.load();
   if (state != 0) return state == 1;
-  BuiltInSynthState.store(-1);
+  Sound.BuiltInSynthState.store(-1);
   SetStatus(L"");
 
   if (!LoadLibraryOnce()) {
@@ -338,7 +337,7 @@ bool StartBuiltInSynth() {
   }
   g_synth.store(synth);
   ApplySynthEffects();
-  BuiltInSynthState.store(1);
+  Sound.BuiltInSynthState.store(1);
   bool reverbControl = (g_api.reverb_roomsize && g_api.reverb_damp && g_api.reverb_width &&
                         g_api.reverb_level) ||
                        g_api.set_reverb;
@@ -351,7 +350,7 @@ bool StartBuiltInSynth() {
 bool SwapSoundfont(std::wstring_view fileName) {
   std::lock_guard lock(g_startMu);
   FluidSynth* synth = g_synth.load();
-  if (BuiltInSynthState.load() != 1 || !synth) return true;
+  if (Sound.BuiltInSynthState.load() != 1 || !synth) return true;
   if (fileName == LoadedSoundFontName()) return true;
   if (!g_api.sfload) return false;
   std::filesystem::path path = SoundFontPath(fileName);
@@ -413,7 +412,7 @@ void ApplySynthEffects() {
 
 void SendSysExToSynth(int port, const uint8_t* bytes, size_t length) {
   FluidSynth* s = g_synth.load();
-  if (!s || BuiltInSynthState.load() != 1 || !bytes || length < 2) return;
+  if (!s || Sound.BuiltInSynthState.load() != 1 || !bytes || length < 2) return;
   bool gsDt1 = length > 9 && bytes[0] == 0xF0 && bytes[1] == 0x41 && bytes[3] == 0x42 &&
                bytes[4] == 0x12 && bytes[5] == 0x40;
   if (gsDt1) {
@@ -465,7 +464,7 @@ void SendSysExToSynth(int port, const uint8_t* bytes, size_t length) {
 
 void SendShortToSynth(int ch, uint8_t status, uint8_t d1, uint8_t d2) {
   FluidSynth* s = g_synth.load(std::memory_order_acquire);
-  if (!s || BuiltInSynthState.load(std::memory_order_acquire) != 1) return;
+  if (!s || Sound.BuiltInSynthState.load(std::memory_order_acquire) != 1) return;
   switch (status & 0xF0) {
     case 0x90:
       if (d2 > 0)
@@ -485,7 +484,7 @@ void SendShortToSynth(int ch, uint8_t status, uint8_t d1, uint8_t d2) {
 
 int SynthChannelBank(int channel) {
   FluidSynth* s = g_synth.load();
-  if (!s || BuiltInSynthState.load() != 1 || !g_api.channel_preset || !g_api.preset_banknum ||
+  if (!s || Sound.BuiltInSynthState.load() != 1 || !g_api.channel_preset || !g_api.preset_banknum ||
       channel < 0 || channel > 31)
     return -1;
   void* preset = g_api.channel_preset(s, channel);

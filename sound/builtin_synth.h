@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <vector>
 
-// 0 not started, 1 running, -1 the last start failed (not retried until reset to 0).
-extern std::atomic<int> BuiltInSynthState;
+#include "sound/sound_state.h"
+
+// Sound.BuiltInSynthState: 0 not started, 1 running, -1 the last start failed (not retried
+// until reset to 0).
 std::wstring GetSynthStatusText();
 // The loaded SoundFont's file name (empty when none).
 std::wstring LoadedSoundFontName();

@@ -24,15 +24,15 @@ std::wstring GetExtModuleStatusText() {
 }
 
 bool OpenExternalModule() {
-  if (ExtModuleOut.load()) return true;
-  if (ExtModuleOpenTried.load()) return false;
+  if (Sound.ExtModuleOut.load()) return true;
+  if (Sound.ExtModuleOpenTried.load()) return false;
   MidiSlot& slot = ExtSlot();
   std::lock_guard lock(slot.mu);
   if (slot.value->load()) return true;
-  if (ExtModuleOpenTried.load()) return false;
+  if (Sound.ExtModuleOpenTried.load()) return false;
   std::wstring name = GetSettingText(&AppSettings::extDevice);
   if (name.empty()) {
-    ExtModuleOpenTried.store(1);
+    Sound.ExtModuleOpenTried.store(1);
     SetExtModuleStatusText(L"외부 모듈 장치가 지정되지 않았습니다");
     return false;
   }
@@ -41,7 +41,7 @@ bool OpenExternalModule() {
     std::wstring text = L"장치를 찾지 못했습니다 - [" + name + L"]";
     SetExtModuleStatusText(text);
     DebugLog(L"[외부모듈] " + text);
-    ExtModuleOpenTried.store(1);
+    Sound.ExtModuleOpenTried.store(1);
     return false;
   }
   int err = OpenIntoSlot(slot, index);
@@ -53,6 +53,6 @@ bool OpenExternalModule() {
   std::wstring text = L"장치를 열지 못했습니다 - " + MidiOutErrorText(err) + L" [" + name + L"]";
   SetExtModuleStatusText(text);
   DebugLog(L"[외부모듈] " + text + L" (다른 프로그램이 먼저 잡고 있을 수 있습니다)");
-  ExtModuleOpenTried.store(1);
+  Sound.ExtModuleOpenTried.store(1);
   return false;
 }

@@ -12,7 +12,6 @@
 #include "sound/module_sysex.h"
 #include "songs/song_model.h"
 
-std::atomic<int> SongEfxLevel{-1};
 
 namespace {
 
@@ -42,7 +41,7 @@ std::vector<uint8_t> BuildEfxLevelSysEx(int level) {
 void SendEfxLevel(int level) { SendSysExBothPorts(BuildEfxLevelSysEx(level)); }
 
 int ScaledEfxLevel() {
-  int level = SongEfxLevel.load();
+  int level = Sound.SongEfxLevel.load();
   if (level < 0) return -1;
   return std::clamp(level * Mixer.EffectiveChannelPercent[0][15].load() / 100, 0, 127);
 }
@@ -108,7 +107,7 @@ void ChooseSongInsertionEffect(const SongEfxScan& s) {
       }
     bool fromFile = base >= 0;
     if (!fromFile) base = std::wstring_view(effect) == L"B-DistGt.syx" ? 50 : 70;
-    SongEfxLevel.store(base);
+    Sound.SongEfxLevel.store(base);
     int scaled = ScaledEfxLevel();
     DebugLogAsync(L"[INSFX] 출력레벨(40 03 16) 기준값 " + std::to_wstring(base) +
                   (fromFile ? L" (" + std::wstring(effect) + L" 파일값)" : std::wstring(L" (앱 상수)")) +
@@ -118,7 +117,7 @@ void ChooseSongInsertionEffect(const SongEfxScan& s) {
     std::lock_guard lock(ModuleReplayList.mu);
     ModuleReplayList.list.insert(ModuleReplayList.list.end(), sent.begin(), sent.end());
   } else {
-    SongEfxLevel.store(-1);
+    Sound.SongEfxLevel.store(-1);
   }
   if (kept != 16)
     for (const auto& m : GetSyxMessages(L"D16-Off.syx")) SendSysExBothPorts(m);

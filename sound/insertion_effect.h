@@ -60,7 +60,6 @@ SongEfxScan ScanSongForEfx(const Events& events) {
   return ScanSongForEfx(events, [](const auto& e) -> const auto& { return e.sysex; });
 }
 
-extern std::atomic<int> SongEfxLevel;
 std::vector<uint8_t> BuildPartEfxAssign(int part);
 std::vector<uint8_t> BuildEfxLevelSysEx(int level);
 void SendEfxLevel(int level);

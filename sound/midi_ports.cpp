@@ -67,7 +67,7 @@ std::wstring GetMidiPortStatusText() {
 
 
 bool OpenMidiPort1() {
-  if (MidiOutPort1.load()) return true;
+  if (Sound.MidiOutPort1.load()) return true;
   MidiSlot& slot = Port1Slot();
   if (Settings.builtinSynth && StartBuiltInSynth()) {
     std::lock_guard lock(slot.mu);
@@ -108,17 +108,17 @@ bool OpenMidiPort1() {
 }
 
 bool OpenMidiPort2() {
-  if (MidiOutPort2.load()) return true;
+  if (Sound.MidiOutPort2.load()) return true;
   MidiSlot& slot = Port2Slot();
   if (Settings.builtinSynth && StartBuiltInSynth()) {
     std::lock_guard lock(slot.mu);
     if (!slot.value->load()) slot.value->store(BUILTIN_SYNTH_PORT2);
     return true;
   }
-  if (Port2OpenTried.load()) return false;
+  if (Sound.Port2OpenTried.load()) return false;
   std::lock_guard lock(slot.mu);
   if (slot.value->load()) return true;
-  if (Port2OpenTried.load()) return false;
+  if (Sound.Port2OpenTried.load()) return false;
   std::wstring configured = GetSettingText(&AppSettings::port2Device);
   unsigned index = 0;
   bool found = !configured.empty() && FindMidiOutDevice({configured}, &index);
@@ -126,7 +126,7 @@ bool OpenMidiPort2() {
   if (!found) {
     DebugLog(L"[MIDI] 2포트 장치 없음 - 트랙 17~32 를 쓰는 곡은 그 파트가 소리나지 않습니다 (32채널 곡을 "
              L"쓰려면 loopMIDI 에 포트를 하나 더 만들고 ALT+0 옵션에서 2포트로 지정)");
-    Port2OpenTried.store(1);
+    Sound.Port2OpenTried.store(1);
     return false;
   }
   int err = OpenIntoSlot(slot, index);
@@ -144,13 +144,13 @@ bool OpenMidiPort2() {
            std::to_wstring(index) + L", 지정이름 [" +
            (configured.empty() ? std::wstring(L"loopMIDI Port 1") : configured) + L"]" +
            L" - 트랙 17~32 파트가 소리나지 않습니다");
-  Port2OpenTried.store(1);
+  Sound.Port2OpenTried.store(1);
   return false;
 }
 
 MidiOutHandle GetPortHandle(int port) {
-  if (port == 1 && OpenMidiPort2()) return MidiOutPort2.load();
-  return MidiOutPort1.load();
+  if (port == 1 && OpenMidiPort2()) return Sound.MidiOutPort2.load();
+  return Sound.MidiOutPort1.load();
 }
 
 int CloseMidiOut(MidiOutHandle handle) {
@@ -170,7 +170,7 @@ void CloseMidiPorts() {
     std::lock_guard lock(slot->mu);
     SilenceAndEmpty(*slot);
   }
-  Port2OpenTried.store(0);
+  Sound.Port2OpenTried.store(0);
 }
 
 void ApplyMidiDeviceSelection(std::wstring_view port1Name, std::wstring_view port2Name) {
@@ -184,13 +184,13 @@ void ApplyMidiDeviceSelection(std::wstring_view port1Name, std::wstring_view por
 
 
 void CloseExternalModule() {
-  MidiOutHandle h = ExtModuleOut.load();
+  MidiOutHandle h = Sound.ExtModuleOut.load();
   if (h) {
     for (unsigned ch = 0; ch < 16; ++ch) SendShortMidi(h, PackMidi(0xB0 | ch, 123, 0));
     CloseMidiOut(h);
   }
   SetExtModuleStatusText(L"");
-  ExtModuleOpenTried.store(0);
+  Sound.ExtModuleOpenTried.store(0);
 }
 
 std::wstring BuildMidiDeviceList() {
@@ -220,10 +220,10 @@ bool SendSysExToPort(int port, const std::vector<uint8_t>& message) {
   MidiOutHandle handle = 0;
   if (port == 1) {
     if (!OpenMidiPort2()) return false;
-    handle = MidiOutPort2.load();
+    handle = Sound.MidiOutPort2.load();
   } else {
     if (!OpenMidiPort1()) return false;
-    handle = MidiOutPort1.load();
+    handle = Sound.MidiOutPort1.load();
   }
   return SendLongToHandle(handle, port == 1 ? 1 : 0, message);
 }

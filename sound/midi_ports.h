@@ -33,7 +33,7 @@ MidiOutHandle GetPortHandle(int port);
 // Closes a real handle and empties its slot; a marker is left alone (0).
 int CloseMidiOut(MidiOutHandle handle);
 // Device change: all notes and sounds off on the open ports, then both closed (markers are just
-// removed), Port2OpenTried cleared. The next OpenMidiPort1/2 reopens.
+// removed), Sound.Port2OpenTried cleared. The next OpenMidiPort1/2 reopens.
 void CloseMidiPorts();
 // Stores both names (trimmed) as port1Device/port2Device, saves, closes both ports.
 void ApplyMidiDeviceSelection(std::wstring_view port1Name, std::wstring_view port2Name);

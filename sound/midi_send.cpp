@@ -15,11 +15,6 @@
 #include "base/settings/ext_routing.h"
 #include "sound/ext_module.h"
 
-std::atomic<uint32_t> PlayerThreadId{0};
-std::atomic<uint32_t> RhythmThreadId{0};
-std::atomic<uint64_t> ClockSample{0};
-std::atomic<int> ActiveNoteCounts[2][16];
-std::atomic<uint8_t> SustainPedalOn[2][16];
 
 namespace {
 
@@ -105,7 +100,7 @@ int SendOnDevice(MidiOutHandle handle, uint32_t message, bool dedup) {
 }
 
 void SendToSynth(MidiOutHandle marker, uint32_t message) {
-  if (BuiltInSynthState.load(std::memory_order_relaxed) != 1) return;
+  if (Sound.BuiltInSynthState.load(std::memory_order_relaxed) != 1) return;
   uint8_t status = static_cast<uint8_t>(message);
   int channel = (status & 0x0F) + (marker == BUILTIN_SYNTH_PORT2 ? 16 : 0);
   SendShortToSynth(channel, status & 0xF0, (message >> 8) & 0x7F, (message >> 16) & 0x7F);
@@ -115,7 +110,7 @@ void SendToSynth(MidiOutHandle marker, uint32_t message) {
 bool RouteToExternalModule(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d2) {
   unsigned kind = status & 0xF0;
   unsigned channel = status & 0x0F;
-  bool port2 = (handle != 0 && handle == MidiOutPort2.load(std::memory_order_relaxed)) ||
+  bool port2 = (handle != 0 && handle == Sound.MidiOutPort2.load(std::memory_order_relaxed)) ||
                handle == BUILTIN_SYNTH_PORT2;
   if (!ExtRouting.ExtRouteFlags[port2 ? 1 : 0][channel]) return false;
   if (!OpenExternalModule()) return false;
@@ -136,7 +131,7 @@ bool RouteToExternalModule(MidiOutHandle handle, uint8_t status, uint8_t d1, uin
   int toCh = Settings.extToCh;
   if (toCh >= 0 && channel >= 9 && channel <= 12) channel = static_cast<unsigned>(toCh) & 0x0F;
   uint32_t rebuilt = PackMidi(kind | channel, d1, d2);
-  if (rebuilt != 0) SendOnDevice(ExtModuleOut.load(), rebuilt, false);
+  if (rebuilt != 0) SendOnDevice(Sound.ExtModuleOut.load(), rebuilt, false);
   return true;
 }
 
@@ -152,7 +147,7 @@ void RecordLoadTrace(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d
     traceKind = 0;
   } else if (kind == 0xB0 && d1 == 32) {
     traceKind = 1;
-  } else if (kind == 0xB0 && handle != 0 && handle == MidiOutPort1.load() &&
+  } else if (kind == 0xB0 && handle != 0 && handle == Sound.MidiOutPort1.load() &&
              (channel == 6 || (channel >= 8 && channel <= 14))) {
     switch (d1) {
       case 7: traceKind = 4; break;
@@ -178,10 +173,10 @@ void TraceVolume(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t befor
   unsigned kind = status & 0xF0;
   if (kind != 0xB0 && kind != 0xC0) return;
   int channel = status & 0x0F;
-  bool port2 = (handle != 0 && handle == MidiOutPort2.load()) || handle == BUILTIN_SYNTH_PORT2;
+  bool port2 = (handle != 0 && handle == Sound.MidiOutPort2.load()) || handle == BUILTIN_SYNTH_PORT2;
   if (kind == 0xB0 && d1 == 7) {
     uint32_t now = plat::TimeGetTime();
-    uint32_t until = VolumeTraceUntil.load();
+    uint32_t until = Sound.VolumeTraceUntil.load();
     if (port2 || until == 0 || static_cast<int32_t>(until - now) <= 0 || !Player().rhythmRunning() ||
         !(channel == 6 || (channel >= 8 && channel <= 14)))
       return;
@@ -267,9 +262,9 @@ void AccountMidiSend(double elapsedMs, size_t bytes) {
          !MidiSendStats.longestUs.compare_exchange_weak(longest, us, std::memory_order_relaxed)) {
   }
   uint32_t me = ThisThreadId();
-  if (me == RhythmThreadId.load(std::memory_order_relaxed))
+  if (me == Sound.RhythmThreadId.load(std::memory_order_relaxed))
     MidiSendStats.rhythmThreadMessages.fetch_add(1, std::memory_order_relaxed);
-  else if (me == PlayerThreadId.load(std::memory_order_relaxed))
+  else if (me == Sound.PlayerThreadId.load(std::memory_order_relaxed))
     MidiSendStats.playerThreadMessages.fetch_add(1, std::memory_order_relaxed);
   else
     MidiSendStats.otherMessages.fetch_add(1, std::memory_order_relaxed);
@@ -282,14 +277,14 @@ int SendShortMidi(MidiOutHandle handle, uint32_t message) {
   unsigned kind = status & 0xF0;
 
   if (Settings.extOn && status < 0xF0) {
-    MidiOutHandle ext = ExtModuleOut.load(std::memory_order_relaxed);
+    MidiOutHandle ext = Sound.ExtModuleOut.load(std::memory_order_relaxed);
     if ((handle == 0 || handle != ext) && RouteToExternalModule(handle, status, d1, d2)) return 0;
   }
   uint8_t requested = d2;
   if (kind == 0xB0 && d1 == 7 && d2 > 0) d2 = static_cast<uint8_t>(std::clamp(std::min<int>(d2, Settings.volCeil), 1, 127));
   message = PackMidi(status, d1, d2);
 
-  if (VolumeTraceUntil.load(std::memory_order_relaxed) != 0) TraceVolume(handle, status, d1, requested, d2);
+  if (Sound.VolumeTraceUntil.load(std::memory_order_relaxed) != 0) TraceVolume(handle, status, d1, requested, d2);
 
   if (LoadTraceRecords.armed.load(std::memory_order_relaxed)) RecordLoadTrace(handle, status, d1, d2);
   if (t_pacing.deadline != 0) PaceShortMessage(kind == 0xC0);
@@ -305,7 +300,7 @@ bool SendSysExBothPorts(const std::vector<uint8_t>& message) {
   if (Settings.rawSound || message.empty()) return false;
   TraceVolumeSysEx(message.data(), message.size(), L".syx 셋업");
   double t0 = plat::NowMs();
-  const MidiOutHandle port1 = MidiOutPort1.load(), port2 = MidiOutPort2.load();
+  const MidiOutHandle port1 = Sound.MidiOutPort1.load(), port2 = Sound.MidiOutPort2.load();
   const bool sent1 = SendLongToHandle(port1, 0, message);
   const bool sent2 = SendLongToHandle(port2, 1, message);
   const bool refused = (port1 != 0 && !sent1) || (port2 != 0 && !sent2);
@@ -389,12 +384,12 @@ uint32_t StampTickPosition(long long tick) {
   uint64_t fixed = tick <= 0 ? 0 : static_cast<uint64_t>(tick) * 256;
   if (fixed > 4294967040ull) fixed = 4294967040ull;
   uint32_t now = plat::TimeGetTime();
-  ClockSample.store((fixed << 32) | now);
+  Sound.ClockSample.store((fixed << 32) | now);
   return now;
 }
 
 double InterpolateTickFraction(uint32_t currentTick, double msPerTick, bool paused) {
-  uint64_t sample = ClockSample.load();
+  uint64_t sample = Sound.ClockSample.load();
   if (sample == 0 || !(msPerTick > 0) || paused) return 0;
   double elapsed = static_cast<int32_t>(plat::TimeGetTime() - static_cast<uint32_t>(sample));
   elapsed = std::clamp(elapsed, 0.0, 20.0);
@@ -407,7 +402,7 @@ double InterpolateTickFraction(uint32_t currentTick, double msPerTick, bool paus
 void ResetActiveNoteCounts() {
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c) {
-      ActiveNoteCounts[p][c].store(0);
-      SustainPedalOn[p][c].store(0);
+      Sound.ActiveNoteCounts[p][c].store(0);
+      Sound.SustainPedalOn[p][c].store(0);
     }
 }

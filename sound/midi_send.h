@@ -49,22 +49,17 @@ std::atomic<uint32_t>& CcDedupDropCount();
 void OpenSendPacing(uint32_t deadline);
 
 double NowMs();
-// The player's tick stamp for the rhythm engine's interpolation.
-extern std::atomic<uint64_t> ClockSample;
+// Stamps the player's tick for the rhythm engine's interpolation (Sound.ClockSample).
 uint32_t StampTickPosition(long long tick);
 // How far the song has moved past `currentTick` since the last stamp; `msPerTick` and `paused`
 // are the song clock's values now.
 double InterpolateTickFraction(uint32_t currentTick, double msPerTick, bool paused);
 
-// Thread ids of the player and the rhythm engine (stored by them as they start).
-extern std::atomic<uint32_t> PlayerThreadId;
-extern std::atomic<uint32_t> RhythmThreadId;
 void AccountMidiSend(double elapsedMs, size_t bytes);
 
 
-// The player's sounding-note counts and sustain flags, [port][channel].
-extern std::atomic<int> ActiveNoteCounts[2][16];
-extern std::atomic<uint8_t> SustainPedalOn[2][16];
+// Clears the player's sounding-note counts and sustain flags (Sound.ActiveNoteCounts and
+// Sound.SustainPedalOn).
 void ResetActiveNoteCounts();
 
 // Hands one SysEx message to a slot value (device or marker), waiting until the device no longer

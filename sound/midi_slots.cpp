@@ -1,16 +1,11 @@
 #include "sound/midi_slots.h"
 
-std::atomic<MidiOutHandle> MidiOutPort1{0};
-std::atomic<MidiOutHandle> MidiOutPort2{0};
-std::atomic<MidiOutHandle> ExtModuleOut{0};
-std::atomic<uint8_t> Port2OpenTried{0};
-std::atomic<uint8_t> ExtModuleOpenTried{0};
 
 namespace {
 
-MidiSlot g_slots[3] = {{{}, &MidiOutPort1, nullptr, 0, "1"},
-                       {{}, &MidiOutPort2, nullptr, 1, "2"},
-                       {{}, &ExtModuleOut, nullptr, 2, "E"}};
+MidiSlot g_slots[3] = {{{}, &Sound.MidiOutPort1, nullptr, 0, "1"},
+                       {{}, &Sound.MidiOutPort2, nullptr, 1, "2"},
+                       {{}, &Sound.ExtModuleOut, nullptr, 2, "E"}};
 }  // namespace
 
 MidiSlot& Port1Slot() { return g_slots[0]; }

@@ -12,20 +12,7 @@
 
 #include "platform/midi_out.h"
 
-using MidiOutHandle = std::uintptr_t;
-
-inline constexpr MidiOutHandle BUILTIN_SYNTH_PORT1 = 0xB1517001u;  // synthesizer channels 0-15
-inline constexpr MidiOutHandle BUILTIN_SYNTH_PORT2 = 0xB1517002u;  // synthesizer channels 16-31
-constexpr bool IsSynthMarker(MidiOutHandle h) { return h - BUILTIN_SYNTH_PORT1 <= 1; }
-
-// The slots. Read freely; changed only by the functions below.
-extern std::atomic<MidiOutHandle> MidiOutPort1;
-extern std::atomic<MidiOutHandle> MidiOutPort2;
-extern std::atomic<MidiOutHandle> ExtModuleOut;
-
-extern std::atomic<uint8_t> Port2OpenTried;      // port 2 failed; no retry until a device change
-extern std::atomic<uint8_t> ExtModuleOpenTried;  // the module failed; no retry until closed
-
+#include "sound/sound_state.h"
 
 struct MidiSlot {
   std::mutex mu;

@@ -196,7 +196,7 @@ void ResendChannelVolumes(const std::vector<int>& channels, bool skipRhythmOwned
   for (int c : channels) {
     if (!ValidChannel(c)) continue;
     bool owned = IsRhythmOwnedChannel(0, c);
-    MidiOutHandle p1 = MidiOutPort1.load();
+    MidiOutHandle p1 = Sound.MidiOutPort1.load();
     if (!(skipRhythmOwned && owned) && p1) {
       int base;
       if (Player().rhythmRunning() && (c == 6 || (c >= 8 && c <= 14)))
@@ -207,7 +207,7 @@ void ResendChannelVolumes(const std::vector<int>& channels, bool skipRhythmOwned
         base = Mixer.SongChannelVolume[0][c] * Mixer.EffectiveChannelPercent[0][c] / 100;
       SendShortMidi(p1, PackMidi(0xB0 | c, 7, ComputeOutputVolume(0, c, base)));
     }
-    if (MidiOutHandle p2 = MidiOutPort2.load()) {
+    if (MidiOutHandle p2 = Sound.MidiOutPort2.load()) {
       int base = Mixer.ChannelVolumeOverride[1][c] != 0
                      ? static_cast<int>(Mixer.ChannelVolumeOverride[1][c])
                      : Mixer.SongChannelVolume[1][c] * Mixer.EffectiveChannelPercent[1][c] / 100;
@@ -222,9 +222,9 @@ void FadeOutVolumes() {
     for (int c = 0; c < 16; ++c) {
       int b0 = static_cast<int>(Mixer.ChannelVolumeOverride[0][c] * factor);
       int b1 = static_cast<int>(Mixer.ChannelVolumeOverride[1][c] * factor);
-      if (MidiOutHandle p1 = MidiOutPort1.load())
+      if (MidiOutHandle p1 = Sound.MidiOutPort1.load())
         SendShortMidi(p1, PackMidi(0xB0 | c, 7, ComputeOutputVolume(0, c, b0)));
-      if (MidiOutHandle p2 = MidiOutPort2.load())
+      if (MidiOutHandle p2 = Sound.MidiOutPort2.load())
         SendShortMidi(p2, PackMidi(0xB0 | c, 7, ComputeOutputVolume(1, c, b1)));
     }
     plat::SleepMs(26);
@@ -373,7 +373,7 @@ std::wstring BuildChannelActivityScript() {
 void SendChannelEffectSends(int port, int channel) {
   if (!ValidPort(port) || !ValidChannel(channel)) return;
   if (IsRhythmOwnedChannel(port, channel)) return;
-  MidiOutHandle h = (port == 0 ? MidiOutPort1 : MidiOutPort2).load();
+  MidiOutHandle h = (port == 0 ? Sound.MidiOutPort1 : Sound.MidiOutPort2).load();
   if (!h) return;
   bool raw = Settings.rawSound != 0;
   int rev = AddSendOffset(Mixer.SongReverbSend[port][channel], Mixer.ReverbSendOffset[port][channel]);

@@ -17,7 +17,6 @@
 #include "sound/placeholders.h"
 
 EqSettingsValues EqSettings;
-std::atomic<uint8_t> SnareSubKitOn{0};
 
 namespace {
 
@@ -94,7 +93,7 @@ void SendChorusSetup(int port, std::wstring_view model) {
 void SendChorusSetupAllPorts() {
   if (!Settings.moduleTonePreset) return;
   SendChorusSetup(0, ModelOfPort(0));
-  if (MidiOutPort2.load()) SendChorusSetup(1, ModelOfPort(1));
+  if (Sound.MidiOutPort2.load()) SendChorusSetup(1, ModelOfPort(1));
 }
 
 bool IsSc8850Port(int port, int channel) {
@@ -108,7 +107,7 @@ void SendNativeMapBank() {
   for (int port = 0; port < 2; ++port) {
     if (ModelOfPort(port) != L"SC8850") continue;
     if (!(port == 0 ? OpenMidiPort1() : OpenMidiPort2())) continue;
-    MidiOutHandle h = (port == 0 ? MidiOutPort1 : MidiOutPort2).load();
+    MidiOutHandle h = (port == 0 ? Sound.MidiOutPort1 : Sound.MidiOutPort2).load();
     bool rhythm = Player().rhythmRunning() != 0;
     for (int ch = 0; ch < 16; ++ch) {
       if (port == 0 && ch >= 9 && ch <= 12) continue;
@@ -186,7 +185,7 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
       ModuleReplayList.base = 0;
       ModuleReplayList.songEfxActive = false;
     }
-    SongEfxLevel.store(-1);
+    Sound.SongEfxLevel.store(-1);
     DebugLogAsync(L"[생소리] 곡 셋업을 보내지 않습니다 - 곡 파일 SysEx 만 모듈로 갑니다(앱 이펙트/음색 보정 "
                   L"전부 끔, 볼륨 계열과 음정/템포는 평소대로)");
     return;
@@ -212,10 +211,10 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
   }
   ChooseSongInsertionEffect(song);
   ApplyCvtTones();
-  MidiOutHandle p1 = MidiOutPort1.load();
+  MidiOutHandle p1 = Sound.MidiOutPort1.load();
   bool underRhythm = Player().rhythmRunning() &&
                      (Player().waitingForDownbeat() || Player().setupUnderRhythm());
-  if (SnareSubKitOn.load() && p1 && !underRhythm) {
+  if (Sound.SnareSubKitOn.load() && p1 && !underRhythm) {
     SendShortMidi(p1, PackMidi(0xBA, 0, 0));
     SendShortMidi(p1, PackMidi(0xBA, 32, 2));
     SendShortMidi(p1, PackMidi(0xCA, 24));
@@ -229,7 +228,7 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
   SendEqSetup(false);
   if (Settings.moduleTonePreset) {
     SendChorusSetup(0, ModelOfPort(0));
-    if (MidiOutPort2.load()) SendChorusSetup(1, ModelOfPort(1));
+    if (Sound.MidiOutPort2.load()) SendChorusSetup(1, ModelOfPort(1));
   }
   SendNativeMapBank();
 }

@@ -45,5 +45,3 @@ void SendProSetOnce(bool applyTones);
 // The setup before every song (player and transitions).
 void SendSongModuleSetup();
 void SendSongModuleSetupFor(const SongEfxScan& song);
-// Electronic second drum kit switch of the rhythm parts.
-extern std::atomic<uint8_t> SnareSubKitOn;

@@ -8,8 +8,8 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
-std::map<uint32_t, PatchTone> PatchSubstitutions;
-std::vector<uint8_t> PatchEventVolume;
+PatchTableState PatchTable;
+
 
 namespace {
 
@@ -37,7 +37,7 @@ bool ReadInt(const std::wstring& text, size_t& pos, int& out) {
 }  // namespace
 
 void LoadPatchTable() {
-  PatchSubstitutions.clear();
+  PatchTable.PatchSubstitutions.clear();
   auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/PATCHTBL.CFG"));
   if (!bytes) {
     DebugLog(L"[음색표] PATCHTBL.CFG 없음 - 음색 바꿔치기 안 함");
@@ -100,12 +100,12 @@ void LoadPatchTable() {
       continue;
     }
     uint32_t key = PatchToneKey(src->second.lsb, src->second.msb, src->second.program);
-    if (PatchSubstitutions.count(key)) ++duplicates;
-    PatchSubstitutions[key] = dst->second;
+    if (PatchTable.PatchSubstitutions.count(key)) ++duplicates;
+    PatchTable.PatchSubstitutions[key] = dst->second;
   }
   std::wstring log = L"[음색표] 음색 " + std::to_wstring(names.size()) + L"개 / 변환규칙 " +
                      std::to_wstring(rules.size()) + L"개 -> 실제 적용 " +
-                     std::to_wstring(PatchSubstitutions.size()) + L"개";
+                     std::to_wstring(PatchTable.PatchSubstitutions.size()) + L"개";
   if (notFound) log += L" / 이름을 못 찾은 규칙 " + std::to_wstring(notFound) + L"개";
   if (duplicates) log += L" / 같은 원본 중복 " + std::to_wstring(duplicates) + L"개(뒤엣것 적용)";
   if (unreadable) log += L" / 못 읽은 줄 " + std::to_wstring(unreadable) + L"개";
@@ -115,6 +115,6 @@ void LoadPatchTable() {
 
 void ApplyPatchTable(std::vector<SongEvent>& events) {
   std::wstring summary;
-  int count = ApplyPatchTableTo(events, PatchEventVolume, summary);
+  int count = ApplyPatchTableTo(events, PatchTable.PatchEventVolume, summary);
   if (count > 0) DebugLog(L"[음색표] 이 곡에서 바꾼 음색 " + std::to_wstring(count) + L"곳: " + summary);
 }

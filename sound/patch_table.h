@@ -17,10 +17,15 @@ constexpr uint32_t PatchToneKey(int lsb, int msb, int program) {
          static_cast<uint32_t>(program & 127);
 }
 
-// Source tone key -> destination tone. Filled by LoadPatchTable only.
-extern std::map<uint32_t, PatchTone> PatchSubstitutions;
-// One byte per event of the loaded song: 0 none, 1..200 the volume percent of that program change.
-extern std::vector<uint8_t> PatchEventVolume;
+// The patch substitution table and what it did to the loaded song.
+struct PatchTableState {
+  // Source tone key -> destination tone. Filled by LoadPatchTable only.
+  std::map<uint32_t, PatchTone> PatchSubstitutions;
+  // One byte per event of the loaded song: 0 none, 1..200 the volume percent of that program
+  // change.
+  std::vector<uint8_t> PatchEventVolume;
+};
+extern PatchTableState PatchTable;
 
 void LoadPatchTable();
 // Rewrites the events of a newly analysed song, before its model is published, and logs what
@@ -39,7 +44,7 @@ template <class Events>
 int ApplyPatchTableTo(Events& events, std::vector<uint8_t>& volumes, std::wstring& summary) {
   volumes.assign(events.size(), 0);
   summary.clear();
-  if (PatchSubstitutions.empty() || events.empty()) return 0;
+  if (PatchTable.PatchSubstitutions.empty() || events.empty()) return 0;
   int msb[2][16] = {}, lsb[2][16] = {};
   // Position of the most recent bank select of each kind (-1 none), and whether a program change
   // has taken it since.
@@ -71,8 +76,8 @@ int ApplyPatchTableTo(Events& events, std::vector<uint8_t>& volumes, std::wstrin
       const bool msbFree = !msbTaken[port][ch], lsbFree = !lsbTaken[port][ch];
       msbTaken[port][ch] = lsbTaken[port][ch] = true;  // this program change takes them
       if (ch == 9 || (port == 0 && ch >= 10 && ch <= 12)) continue;
-      auto it = PatchSubstitutions.find(PatchToneKey(lsb[port][ch], msb[port][ch], e.data1));
-      if (it == PatchSubstitutions.end()) continue;
+      auto it = PatchTable.PatchSubstitutions.find(PatchToneKey(lsb[port][ch], msb[port][ch], e.data1));
+      if (it == PatchTable.PatchSubstitutions.end()) continue;
       const PatchTone& to = it->second;
       const int toMsb = to.msb & 127, toLsb = to.lsb & 127;
       int oldLsb = lsb[port][ch], oldMsb = msb[port][ch], oldProgram = e.data1;

@@ -11,8 +11,6 @@
 #include "platform/sysinfo.h"
 
 LoadTraceState LoadTraceRecords;
-std::atomic<uint32_t> VolumeTraceUntil{0};
-std::atomic<uint8_t> PerfMonitorRunning{0};
 
 MidiSendStatsValues MidiSendStats;
 
@@ -28,7 +26,7 @@ constexpr const wchar_t* kLoadSpan = L"ALT+Z/엔터 ~ 곡 첫 음";
 bool IsRhythmChannel(int channel) { return channel == 6 || (channel >= 8 && channel <= 14); }
 
 bool VolumeTraceOpen(uint32_t now) {
-  const uint32_t until = VolumeTraceUntil.load();
+  const uint32_t until = Sound.VolumeTraceUntil.load();
   return until != 0 && static_cast<int32_t>(until - now) > 0;
 }
 
@@ -71,7 +69,7 @@ void PerfMonitorThread() {
              s.sysexUs.exchange(0) / 1000.0, s.longestUs.exchange(0) / 1000.0,
              s.rhythmJitterUs.exchange(0) / 1000.0, s.duplicatesDropped.exchange(0));
   }
-  PerfMonitorRunning.store(0);
+  Sound.PerfMonitorRunning.store(0);
 }
 
 }  // namespace
@@ -85,7 +83,7 @@ void ReportChannelLoad() {
   }
   TraceLog(L"[LOAD] ===== 채널 로드 묶음 (%ls) - 기록 %d개 =====\n", kLoadSpan, n);
   const LoadTraceRecord* r = LoadTraceRecords.records;
-  const MidiOutHandle port2 = MidiOutPort2.load();
+  const MidiOutHandle port2 = Sound.MidiOutPort2.load();
   auto portIndex = [&](const LoadTraceRecord& rec) { return port2 != 0 && rec.port == port2 ? 1 : 0; };
   int groups = 0, totalPc = 0, totalBank = 0;
   for (int first = 0; first < n;) {
@@ -134,7 +132,7 @@ void ReportChannelLoad() {
 void OpenVolumeTrace(uint32_t ms) {
   const uint32_t now = plat::TimeGetTime();
   VolumeTraceOpened.store(now);
-  VolumeTraceUntil.store(now + ms);
+  Sound.VolumeTraceUntil.store(now + ms);
   TraceLog(L"[VOL2] ===== 창 열림 - 첫 음부터 %ums 동안 CVT 채널 볼륨 추적 =====\n", ms);
 }
 
@@ -170,11 +168,11 @@ void TraceVolumeSysEx(const uint8_t* b, size_t length, std::wstring_view label) 
 
 void StartPerfMonitor() {
   uint8_t idle = 0;
-  if (!PerfMonitorRunning.compare_exchange_strong(idle, 1)) return;
+  if (!Sound.PerfMonitorRunning.compare_exchange_strong(idle, 1)) return;
   try {
     std::thread(PerfMonitorThread).detach();
   } catch (...) {
-    PerfMonitorRunning.store(0);
+    Sound.PerfMonitorRunning.store(0);
   }
 }
 

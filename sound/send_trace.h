@@ -29,14 +29,12 @@ extern LoadTraceState LoadTraceRecords;
 void ReportChannelLoad();
 
 // The volume watch over the rhythm engine's channels.
-extern std::atomic<uint32_t> VolumeTraceUntil;  // TimeGetTime ms; 0 closed
 void OpenVolumeTrace(uint32_t ms);
 uint32_t VolumeTraceOpenedAt();  // TimeGetTime ms of the last opening
 void TraceVolumeCc(int port, int channel, int controller, int value);  // controller 128: program
 void TraceVolumeSysEx(const uint8_t* bytes, size_t length, std::wstring_view label);
 
 // 150 samples, 100 ms apart, of processor load, memory and the MIDI send counters.
-extern std::atomic<uint8_t> PerfMonitorRunning;
 void StartPerfMonitor();
 
 // Counters of the MIDI senders, read and reset by exchange with 0 by the performance monitor.

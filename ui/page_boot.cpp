@@ -72,7 +72,7 @@ std::wstring BuildBootFirstScript() {
   const AppSettings& s = Settings;
   std::wstring port1Module, port2Module, extDevice, lyricFont, waitColor, sungColor;
   {
-    std::lock_guard lock(AppSettingsMutex);
+    std::lock_guard lock(AppSettings::Mutex);
     port1Module = s.port1Module;
     port2Module = s.port2Module;
     extDevice = s.extDevice;

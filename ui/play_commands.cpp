@@ -42,7 +42,7 @@ void PostDisplayUnguarded() {
 // otherwise stay at the old key.
 void AllNotesOffOnKeyChange(int previousKey) {
   if (previousKey == PlaybackState.CurrentKey.load() || !Playing()) return;
-  for (MidiOutHandle h : {MidiOutPort1.load(), MidiOutPort2.load()}) {
+  for (MidiOutHandle h : {Sound.MidiOutPort1.load(), Sound.MidiOutPort2.load()}) {
     if (!h) continue;
     for (int c = 0; c < 16; ++c)
       if (c < 9 || c > 12) SendShortMidi(h, PackMidi(0xB0 | c, 123, 0));

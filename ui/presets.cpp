@@ -204,7 +204,7 @@ std::wstring BuildAppSettingsInitScript() {
   const AppSettings& s = Settings;
   std::wstring port1Module, port2Module, lyricFont, waitColor, sungColor;
   {
-    std::lock_guard lock(AppSettingsMutex);
+    std::lock_guard lock(AppSettings::Mutex);
     port1Module = s.port1Module;
     port2Module = s.port2Module;
     lyricFont = s.lyricFont;

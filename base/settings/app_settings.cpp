@@ -10,7 +10,6 @@
 #include "base/settings/ext_routing.h"
 
 AppSettings Settings;
-std::mutex AppSettingsMutex;
 
 namespace {
 
@@ -45,7 +44,7 @@ std::wstring FormatIntList16(const std::array<SettingInt, 16>& values) {
   return out;
 }
 
-// Stores one value by its key's rule. Called with AppSettingsMutex held.
+// Stores one value by its key's rule. Called with AppSettings::Mutex held.
 void ApplySettingValue(const AppSettingKey& key, const std::wstring& value) {
   AppSettings& s = Settings;
   switch (key.rule) {
@@ -110,7 +109,7 @@ const AppSettingKey* FindAppSettingKey(std::string_view name) {
 void LoadAppSettings() {
   auto bytes = plat::ReadFileBytes(plat::RealPath(AppSettingsFilePath));
   if (!bytes) return;
-  std::lock_guard lock(AppSettingsMutex);
+  std::lock_guard lock(AppSettings::Mutex);
   std::string_view rest(*bytes);
   while (!rest.empty()) {
     size_t lf = rest.find('\n');
@@ -164,7 +163,7 @@ bool SaveAppSettings() {
   std::string out;
   out.reserve(4096);
   {
-    std::lock_guard lock(AppSettingsMutex);
+    std::lock_guard lock(AppSettings::Mutex);
     for (const AppSettingKey& key : AppSettingKeys)
       WriteSettingLine(out, key.name, AppSettingValueText(key));
   }
@@ -173,12 +172,12 @@ bool SaveAppSettings() {
 
 void SetSettingText(std::wstring AppSettings::*member, std::wstring_view value) {
   std::wstring clean = DropControlChars(value);
-  std::lock_guard lock(AppSettingsMutex);
+  std::lock_guard lock(AppSettings::Mutex);
   Settings.*member = std::move(clean);
 }
 
 std::wstring GetSettingText(std::wstring AppSettings::*member) {
-  std::lock_guard lock(AppSettingsMutex);
+  std::lock_guard lock(AppSettings::Mutex);
   return Settings.*member;
 }
 

@@ -41,6 +41,9 @@ using SettingInt = RelaxedSetting<int>;
 using SettingByte = RelaxedSetting<uint8_t>;
 
 struct AppSettings {
+  // Guards the text members and whole-file writes of the settings file (one for the process).
+  static inline std::mutex Mutex;
+
   SettingInt autoKeyMode = 0;                 // 0 original key, 1 male singer key, 2 female singer key
   std::wstring port1Module = L"SC8850";
   std::wstring port2Module = L"SC8850";
@@ -146,8 +149,6 @@ inline constexpr std::wstring_view AppSettingsFilePath = L"C:/tavelo/system/app_
 // The one set of values of the running program.
 extern AppSettings Settings;
 
-// Guards the text members and whole-file writes of the settings file.
-extern std::mutex AppSettingsMutex;
 
 // How LoadAppSettings takes a value text.
 enum class SettingRule : uint8_t {

@@ -278,8 +278,8 @@ TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
   // What each step of the shutdown acts on, set up to be seen afterwards.
   Settings.extClock = 1;                    // the external clock is stopped (not saved)
   MainWindow.FullscreenState.hookInstalled = true;     // the keyboard hook is removed
-  MidiOutPort1 = BUILTIN_SYNTH_PORT1;       // both ports are let go
-  MidiOutPort2 = BUILTIN_SYNTH_PORT2;
+  Sound.MidiOutPort1 = BUILTIN_SYNTH_PORT1;       // both ports are let go
+  Sound.MidiOutPort2 = BUILTIN_SYNTH_PORT2;
   // A browser started by the program, which notes when it is told to end.
   const std::filesystem::path browser = root.path() / "browser.sh", ended = root.path() / "browser_ended";
   ASSERT_TRUE(plat::WriteFileAtomic(browser, "#!/bin/sh\ntrap 'echo ended > \"" + ended.string() +
@@ -295,8 +295,8 @@ TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
 
   EXPECT_EQ(Settings.extClock, 0);
   EXPECT_FALSE(MainWindow.FullscreenState.hookInstalled);
-  EXPECT_EQ(MidiOutPort1.load(), 0u);
-  EXPECT_EQ(MidiOutPort2.load(), 0u);
+  EXPECT_EQ(Sound.MidiOutPort1.load(), 0u);
+  EXPECT_EQ(Sound.MidiOutPort2.load(), 0u);
   for (int i = 0; i < 200 && !std::filesystem::exists(ended); ++i) plat::SleepMs(10);
   EXPECT_TRUE(std::filesystem::exists(ended)) << "the browser was not ended";
   EXPECT_FALSE(MainWindow.MainWindowHandle.load());

@@ -62,8 +62,8 @@ TEST(ChordTimeline, BarsAndBeats) {
 class CurrentChordTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    std::lock_guard lock(ChordTimelineMutex);
-    ChordTimeline.clear();
+    std::lock_guard lock(Chords.ChordTimelineMutex);
+    Chords.ChordTimeline.clear();
   }
   void SetTimeline(std::vector<std::wstring> lines) {
     SongModel song;

@@ -157,7 +157,7 @@ TEST_F(SoundTest, SongModuleSetupOrder) {
   for (auto& s : off({6, 9, 10, 12, 13})) want.push_back(s);
   for (auto& s : reverb) want.push_back(s);
   EXPECT_EQ(Lines("0"), want);
-  EXPECT_EQ(SongEfxLevel.load(), 90);
+  EXPECT_EQ(Sound.SongEfxLevel.load(), 90);
   {
     std::lock_guard lock(ModuleReplayList.mu);
     EXPECT_EQ(ModuleReplayList.list.size(), 3u);
@@ -186,7 +186,7 @@ TEST_F(SoundTest, SongModuleSetupOrder) {
   for (auto& s : off({3, 6, 9, 10, 12, 13})) want.push_back(s);
   for (auto& s : reverb) want.push_back(s);
   EXPECT_EQ(got, want);
-  EXPECT_EQ(SongEfxLevel.load(), -1);
+  EXPECT_EQ(Sound.SongEfxLevel.load(), -1);
   EXPECT_EQ(ScaledEfxLevel(), -1);
 
   // Raw sound: nothing at all, the replay list emptied.
@@ -235,7 +235,7 @@ TEST_F(SoundTest, SongModuleSetupLooksAtTheLoadedSong) {
   SendSongModuleSetup();
   std::vector<std::string> lines = Lines("0");
   EXPECT_NE(std::find(lines.begin(), lines.end(), "1 " + Hex(rhodes)), lines.end());
-  EXPECT_EQ(SongEfxLevel.load(), 70);  // no level in the file: the Rhodes default
+  EXPECT_EQ(Sound.SongEfxLevel.load(), 70);  // no level in the file: the Rhodes default
   EXPECT_TRUE(SongHasNoteOn(0, 5));
   EXPECT_FALSE(SongHasNoteOn(0, 6));
   PublishSongModel(std::make_shared<SongModel>());

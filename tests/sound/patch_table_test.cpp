@@ -38,15 +38,15 @@ TEST_F(SoundTest, PatchTableReadsRulesAndRewritesAnEventList) {
       "other\n";
   plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/PATCHTBL.CFG"), file);
   LoadPatchTable();
-  ASSERT_EQ(PatchSubstitutions.size(), 3u);
-  EXPECT_EQ(PatchSubstitutions[PatchToneKey(0, 0, 24)].program, 26);
+  ASSERT_EQ(PatchTable.PatchSubstitutions.size(), 3u);
+  EXPECT_EQ(PatchTable.PatchSubstitutions[PatchToneKey(0, 0, 24)].program, 26);
   FlushDebugLogQueue();
   std::string log = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/debug_log.txt")).value_or("");
   EXPECT_NE(log.find(WideToUtf8(L"[음색표] 음색 6개 / 변환규칙 6개 -> 실제 적용 3개 / 이름을 못 찾은 규칙 2개 / "
                                 L"같은 원본 중복 1개(뒤엣것 적용) / 못 읽은 줄 3개 / 트랙별 규칙 1개(지금은 안 씀)")),
             std::string::npos)
       << log;
-  EXPECT_EQ(PatchSubstitutions[PatchToneKey(0, 0, 48)].program, 0);  // the later rule wins
+  EXPECT_EQ(PatchTable.PatchSubstitutions[PatchToneKey(0, 0, 48)].program, 0);  // the later rule wins
 
   std::vector<Ev> events = {
       {0, 0xB0, 0, 0},  {0, 0xB0, 32, 0}, {0, 0xC0, 0, 0},   // 0: bank then piano -> EPiano
@@ -73,7 +73,7 @@ TEST_F(SoundTest, PatchTableReadsRulesAndRewritesAnEventList) {
 
 TEST_F(SoundTest, PatchTableMissingFileAndVolumeClamp) {
   LoadPatchTable();
-  EXPECT_TRUE(PatchSubstitutions.empty());
+  EXPECT_TRUE(PatchTable.PatchSubstitutions.empty());
   plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/PATCHTBL.CFG"),
                         "@A 0 0 1 100\n@B 0 0 2 0\n@C 0 0 3 100\n@D 0 0 4 250\n#A>B\n#C>D\n");
   LoadPatchTable();
@@ -153,9 +153,9 @@ TEST_F(SoundTest, SongArticulationFollowsBankSelectsThePatchTableAdds) {
   plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/P0003.MID"), midi);
   SongModel plain;
   ParseSongMidiBytes(plain, midi);
-  PatchSubstitutions = {{PatchToneKey(0, 0, 0), PatchTone{0, 8, 4, 100}}};
+  PatchTable.PatchSubstitutions = {{PatchToneKey(0, 0, 0), PatchTone{0, 8, 4, 100}}};
   auto song = RebuildSongModel(L"C:/tavelo/system/P0003.MID", L"C:/tavelo/system/P0003.txt", ApplyPatchTable);
-  PatchSubstitutions.clear();
+  PatchTable.PatchSubstitutions.clear();
   ClearSongByteCache();
   ASSERT_EQ(song->SongEventList.size(), plain.SongEventList.size() + 1);
   ASSERT_EQ(song->MelodyArticulation.size(), song->SongEventList.size());

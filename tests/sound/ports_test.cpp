@@ -67,12 +67,12 @@ TEST_F(SoundTest, PortsOpenTheFallbacksAndPortTwoUsesOnlyItsDefault) {
   Devices({L"loopMIDI Port 1", L"SC-8850"});
   ASSERT_TRUE(OpenMidiPort1());
   ASSERT_TRUE(OpenMidiPort2());
-  SendShortMidi(MidiOutPort1, PackMidi(0x90, 60, 100));
-  SendShortMidi(MidiOutPort2, PackMidi(0x91, 61, 100));
+  SendShortMidi(Sound.MidiOutPort1, PackMidi(0x90, 60, 100));
+  SendShortMidi(Sound.MidiOutPort2, PackMidi(0x91, 61, 100));
   EXPECT_EQ(Lines("1"), std::vector<std::string>{"1 90 3C 64"});  // SC-8850 on port 1
   EXPECT_EQ(Lines("0"), std::vector<std::string>{"2 91 3D 64"});  // loopMIDI Port 1 on port 2
-  EXPECT_EQ(GetPortHandle(1), MidiOutPort2.load());
-  EXPECT_EQ(GetPortHandle(0), MidiOutPort1.load());
+  EXPECT_EQ(GetPortHandle(1), Sound.MidiOutPort2.load());
+  EXPECT_EQ(GetPortHandle(0), Sound.MidiOutPort1.load());
 
   // Configured names that are missing: port 1 falls back to the list, port 2 to its default only.
   CloseMidiPorts();
@@ -81,8 +81,8 @@ TEST_F(SoundTest, PortsOpenTheFallbacksAndPortTwoUsesOnlyItsDefault) {
   Settings.port2Device = L"Nothing either";
   EXPECT_TRUE(OpenMidiPort1());
   EXPECT_FALSE(OpenMidiPort2());
-  EXPECT_EQ(Port2OpenTried.load(), 1);
-  EXPECT_EQ(GetPortHandle(1), MidiOutPort1.load());  // port-2 events go to port 1
+  EXPECT_EQ(Sound.Port2OpenTried.load(), 1);
+  EXPECT_EQ(GetPortHandle(1), Sound.MidiOutPort1.load());  // port-2 events go to port 1
   SendShortMidi(GetPortHandle(1), PackMidi(0x92, 1, 2));
   EXPECT_EQ(Lines("b0"), std::vector<std::string>{"1 92 01 02"});
 
@@ -92,8 +92,8 @@ TEST_F(SoundTest, PortsOpenTheFallbacksAndPortTwoUsesOnlyItsDefault) {
   ApplyMidiDeviceSelection(L"  SC-88Pro \t", L"\x01loopMIDI Port 1\r\n");
   EXPECT_EQ(Settings.port1Device, L"SC-88Pro");
   EXPECT_EQ(Settings.port2Device, L"loopMIDI Port 1");
-  EXPECT_EQ(Port2OpenTried.load(), 0);
-  EXPECT_EQ(MidiOutPort1.load(), 0u);
+  EXPECT_EQ(Sound.Port2OpenTried.load(), 0);
+  EXPECT_EQ(Sound.MidiOutPort1.load(), 0u);
   EXPECT_TRUE(OpenMidiPort2());
 }
 
@@ -155,7 +155,7 @@ TEST_F(SoundTest, ExternalModuleTexts) {
 TEST_F(SoundTest, DeviceChangeSilencesOpenPortsAndOldHandlesSendNothing) {
   Devices({L"SC-8850"});
   ASSERT_TRUE(OpenMidiPort1());
-  MidiOutHandle old = MidiOutPort1;
+  MidiOutHandle old = Sound.MidiOutPort1;
   CloseMidiPorts();
   std::vector<std::string> lines = Lines("0");
   ASSERT_EQ(lines.size(), 32u);
@@ -163,12 +163,12 @@ TEST_F(SoundTest, DeviceChangeSilencesOpenPortsAndOldHandlesSendNothing) {
   EXPECT_EQ(lines[1], "1 B0 78 00");
   EXPECT_EQ(SendShortMidi(old, PackMidi(0x90, 60, 1)), plat::kMidiInvalidHandle);
   ASSERT_TRUE(OpenMidiPort1());
-  EXPECT_NE(MidiOutPort1.load(), old);  // a reopened slot never gets an old handle back
+  EXPECT_NE(Sound.MidiOutPort1.load(), old);  // a reopened slot never gets an old handle back
   EXPECT_EQ(SendShortMidi(old, PackMidi(0x90, 60, 1)), plat::kMidiInvalidHandle);
   EXPECT_EQ(Lines("0").size(), 32u);
   EXPECT_EQ(CloseMidiOut(BUILTIN_SYNTH_PORT1), 0);
-  EXPECT_EQ(CloseMidiOut(MidiOutPort1), 0);
-  EXPECT_EQ(MidiOutPort1.load(), 0u);
+  EXPECT_EQ(CloseMidiOut(Sound.MidiOutPort1), 0);
+  EXPECT_EQ(Sound.MidiOutPort1.load(), 0u);
 }
 
 TEST_F(SoundTest, SoundFontListHoldsTheSf2FilesOfTheSynthFolder) {

@@ -17,11 +17,11 @@ TEST_F(SoundTest, VolumeCeilingAndSevenBitPacking) {
   std::vector<std::string> want;
   for (const auto& c : cases) {
     Settings.volCeil = c.ceiling;
-    SendShortMidi(MidiOutPort1, PackMidi(0xB3, 7, c.value));
+    SendShortMidi(Sound.MidiOutPort1, PackMidi(0xB3, 7, c.value));
     want.push_back(c.sent);
   }
   // Data bytes above 127 never reach the device.
-  SendShortMidi(MidiOutPort1, 0x00FFFF90u);
+  SendShortMidi(Sound.MidiOutPort1, 0x00FFFF90u);
   want.push_back("1 90 7F 7F");
   EXPECT_EQ(Lines("0"), want);
   EXPECT_EQ(PackMidi(0x90, 0x80 | 60, 0x80 | 100), PackMidi(0x90, 60, 100));
@@ -34,7 +34,7 @@ TEST_F(SoundTest, ControllerDeDuplicationPerPortAndRow) {
   ASSERT_TRUE(OpenMidiPort1());
   ASSERT_TRUE(OpenMidiPort2());
   ASSERT_TRUE(OpenExternalModule());
-  MidiOutHandle p1 = MidiOutPort1, p2 = MidiOutPort2, ext = ExtModuleOut;
+  MidiOutHandle p1 = Sound.MidiOutPort1, p2 = Sound.MidiOutPort2, ext = Sound.ExtModuleOut;
   uint32_t dropped = CcDedupDropCount().load();
   struct Step {
     MidiOutHandle h;
@@ -76,7 +76,7 @@ TEST_F(SoundTest, ExternalModuleRouting) {
   ParseExtRouting(L"0000000001");  // port 1 channel 9 (0-based)
   ParseExtNoteMap(L"36>35");
   ASSERT_TRUE(OpenMidiPort1());
-  MidiOutHandle p1 = MidiOutPort1;
+  MidiOutHandle p1 = Sound.MidiOutPort1;
   SendShortMidi(p1, PackMidi(0x99, 36, 100));  // note, mapped and moved to channel 5
   SendShortMidi(p1, PackMidi(0xC9, 3));         // program: dropped without extPc
   SendShortMidi(p1, PackMidi(0xB9, 0, 1));      // bank: dropped without extPc
@@ -97,7 +97,7 @@ TEST_F(SoundTest, RoutedMessagesPlayOnTheirOwnPortWithoutAModule) {
   Settings.extDevice = L"SD-90";
   ParseExtRouting(L"1");
   ASSERT_TRUE(OpenMidiPort1());
-  SendShortMidi(MidiOutPort1, PackMidi(0x90, 60, 1));
+  SendShortMidi(Sound.MidiOutPort1, PackMidi(0x90, 60, 1));
   EXPECT_EQ(Lines("0"), std::vector<std::string>{"1 90 3C 01"});
   ParseExtRouting(L"");
 }
@@ -111,21 +111,21 @@ TEST_F(SoundTest, PacingSleepsByTheTimeLeft) {
   } cases[] = {{400, 45, 200}, {600, 55, 250}, {60, 7, 40}, {25, 0, 5}};
   for (const auto& c : cases) {
     OpenSendPacing(plat::TimeGetTime() + c.left);
-    for (int i = 0; i < 3; ++i) SendShortMidi(MidiOutPort1, PackMidi(0xC0, 1));
+    for (int i = 0; i < 3; ++i) SendShortMidi(Sound.MidiOutPort1, PackMidi(0xC0, 1));
     double t0 = plat::NowMs();
-    SendShortMidi(MidiOutPort1, PackMidi(0xC0, 1));  // the 4th program change
+    SendShortMidi(Sound.MidiOutPort1, PackMidi(0xC0, 1));  // the 4th program change
     double slept = plat::NowMs() - t0;
     EXPECT_GE(slept, c.minMs) << c.left;
     EXPECT_LE(slept, c.maxMs) << c.left;
   }
   // Every 16th other message sleeps 1 ms; a passed deadline ends the window.
   OpenSendPacing(plat::TimeGetTime() + 5000);
-  for (int i = 0; i < 15; ++i) SendShortMidi(MidiOutPort1, PackMidi(0x90, 1, 1));
+  for (int i = 0; i < 15; ++i) SendShortMidi(Sound.MidiOutPort1, PackMidi(0x90, 1, 1));
   double t0 = plat::NowMs();
-  SendShortMidi(MidiOutPort1, PackMidi(0x90, 1, 1));
+  SendShortMidi(Sound.MidiOutPort1, PackMidi(0x90, 1, 1));
   EXPECT_GE(plat::NowMs() - t0, 0.9);
   OpenSendPacing(plat::TimeGetTime() - 1);
-  for (int i = 0; i < 8; ++i) SendShortMidi(MidiOutPort1, PackMidi(0xC0, 1));
+  for (int i = 0; i < 8; ++i) SendShortMidi(Sound.MidiOutPort1, PackMidi(0xC0, 1));
   OpenSendPacing(0);
 }
 
@@ -141,7 +141,7 @@ TEST_F(SoundTest, SplitSysExAndRawMode) {
   Settings.rawSound = 1;
   SendSysExBothPorts({0xF0, 0x01, 0xF7});
   EXPECT_FALSE(SendSysExToPort(0, {0xF0, 0x01, 0xF7}));
-  SendShortMidi(MidiOutPort1, PackMidi(0x90, 1, 1));
+  SendShortMidi(Sound.MidiOutPort1, PackMidi(0x90, 1, 1));
   EXPECT_EQ(Lines("0"), std::vector<std::string>{"1 90 01 01"});
   Settings.rawSound = 0;
   SendSysExBothPorts({0xF0, 0x01, 0xF7});
@@ -165,7 +165,7 @@ TEST_F(SoundTest, ABusySysExBufferIsReleasedOnlyAfterAReset) {
 }
 
 TEST_F(SoundTest, TickStampInterpolation) {
-  ClockSample = 0;
+  Sound.ClockSample = 0;
   EXPECT_EQ(InterpolateTickFraction(10, 2.0, false), 0.0);
   StampTickPosition(100);
   double f = InterpolateTickFraction(100, 2.0, false);
@@ -175,9 +175,9 @@ TEST_F(SoundTest, TickStampInterpolation) {
   EXPECT_EQ(InterpolateTickFraction(100, 0.0, false), 0.0);
   EXPECT_EQ(InterpolateTickFraction(0, 2.0, false), 0.0);  // too far away
   StampTickPosition(-5);
-  EXPECT_EQ(ClockSample.load() >> 32, 0u);
+  EXPECT_EQ(Sound.ClockSample.load() >> 32, 0u);
   StampTickPosition(1LL << 40);
-  EXPECT_EQ(ClockSample.load() >> 32, 4294967040ull);
+  EXPECT_EQ(Sound.ClockSample.load() >> 32, 4294967040ull);
 }
 
 // A device that refuses a message: the sender answers with the failure, never with success, logs
@@ -191,11 +191,11 @@ TEST_F(SoundTest, RefusedSendsAreReturnedAndLogged) {
   const auto logPath = plat::RealPath(L"C:/tavelo/system/debug_log.txt");
   FlushDebugLogQueue();  // lines queued before this test
   const size_t logStart = plat::ReadFileBytes(logPath).value_or("").size();
-  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xB0, 11, 127)), plat::kMidiError);
-  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xB0, 11, 127)), plat::kMidiError);  // tried again
+  EXPECT_EQ(SendShortMidi(Sound.MidiOutPort1, PackMidi(0xB0, 11, 127)), plat::kMidiError);
+  EXPECT_EQ(SendShortMidi(Sound.MidiOutPort1, PackMidi(0xB0, 11, 127)), plat::kMidiError);  // tried again
   EXPECT_FALSE(SendSysExToPort(0, {0xF0, 0x41, 0x0B, 0x7F, 0xF7}));
   EXPECT_FALSE(SendSysExBothPorts({0xF0, 0x41, 0x0B, 0x7F, 0xF7}));
-  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xB0, 11, 100)), plat::kMidiOk);
+  EXPECT_EQ(SendShortMidi(Sound.MidiOutPort1, PackMidi(0xB0, 11, 100)), plat::kMidiOk);
   EXPECT_TRUE(SendSysExBothPorts({0xF0, 0x7E, 0xF7}));
   EXPECT_EQ(Lines("0"), (std::vector<std::string>{"1 B0 0B 64", "1 F0 7E F7"}));
   FlushDebugLogQueue();

@@ -72,7 +72,7 @@ TEST_F(SendTraceTest, VolumeWatchTracesRhythmChannelsOfPortOneWhileOpen) {
   TraceVolumeSysEx(part12, sizeof part12, L"rhythm");
   TraceVolumeSysEx(part0, 9, L"short");
   RhythmRuns = false;
-  VolumeTraceUntil = 0;
+  Sound.VolumeTraceUntil = 0;
   auto lines = Lines();
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_NE(lines[1].find("p0:ch9  CC7   = 100  (tid "), std::string::npos) << lines[1];
@@ -84,7 +84,7 @@ TEST_F(SendTraceTest, VolumeWatchTracesRhythmChannelsOfPortOneWhileOpen) {
 
 TEST_F(SendTraceTest, PerformanceMonitorRunsOnceAtATime) {
   StartPerfMonitor();
-  EXPECT_EQ(PerfMonitorRunning.load(), 1);
+  EXPECT_EQ(Sound.PerfMonitorRunning.load(), 1);
   StartPerfMonitor();  // running: nothing more starts
   // Wait for three samples (the monitor's thread runs at a low priority and may be slow under
   // load). One monitor gives one rising series of elapsed times; a second would repeat them.

@@ -15,7 +15,7 @@ TEST_F(SoundTest, StressReopenWhileSending) {
     senders.emplace_back([&, t] {
       unsigned n = 0;
       while (!stop.load()) {
-        MidiOutHandle h = (n & 1) ? GetPortHandle(1) : MidiOutPort1.load();
+        MidiOutHandle h = (n & 1) ? GetPortHandle(1) : Sound.MidiOutPort1.load();
         int r = SendShortMidi(h, PackMidi(0xB0 | t, 10, n & 127));
         (r == 0 ? sent : refused).fetch_add(1);
         if (n % 64 == 0) SendSysExBothPorts({0xF0, 0x7E, static_cast<uint8_t>(t), 0xF7});

@@ -22,14 +22,14 @@ TEST_F(SoundTest, SynthPlaysANoteFromSendShortMidiIntoTheFileDriver) {
   Settings.synthSf2 = L"../escape.sf2";  // not a bare name: the first SoundFont is taken
   ASSERT_TRUE(OpenMidiPort1()) << WideToUtf8(GetSynthStatusText());
   ASSERT_TRUE(OpenMidiPort2());
-  EXPECT_EQ(MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
-  EXPECT_EQ(MidiOutPort2.load(), BUILTIN_SYNTH_PORT2);
-  EXPECT_EQ(BuiltInSynthState.load(), 1);
+  EXPECT_EQ(Sound.MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
+  EXPECT_EQ(Sound.MidiOutPort2.load(), BUILTIN_SYNTH_PORT2);
+  EXPECT_EQ(Sound.BuiltInSynthState.load(), 1);
   EXPECT_EQ(LoadedSoundFontName(), L"TimGM6mb.sf2");
-  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0xC0, 0)), 0);
-  EXPECT_EQ(SendShortMidi(MidiOutPort1, PackMidi(0x90, 60, 120)), 0);
+  EXPECT_EQ(SendShortMidi(Sound.MidiOutPort1, PackMidi(0xC0, 0)), 0);
+  EXPECT_EQ(SendShortMidi(Sound.MidiOutPort1, PackMidi(0x90, 60, 120)), 0);
   plat::SleepMs(400);
-  SendShortMidi(MidiOutPort1, PackMidi(0x80, 60, 0));
+  SendShortMidi(Sound.MidiOutPort1, PackMidi(0x80, 60, 0));
   plat::SleepMs(100);
   std::ifstream in(out, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -66,8 +66,8 @@ TEST_F(SoundTest, SynthPlaysANoteFromSendShortMidiIntoTheFileDriver) {
   SendSysExBothPorts(BuildGsDt1(0x40, 0x00, 0x7F, {0}));  // GS reset: the standard drum channels again
   EXPECT_EQ(SynthChannelBank(16), 0);
   EXPECT_EQ(SynthChannelBank(25), 128);
-  EXPECT_EQ(CloseMidiOut(MidiOutPort1), 0);
-  EXPECT_EQ(MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
+  EXPECT_EQ(CloseMidiOut(Sound.MidiOutPort1), 0);
+  EXPECT_EQ(Sound.MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
   EXPECT_TRUE(SwapSoundfont(L"TimGM6mb.sf2"));
   EXPECT_FALSE(SwapSoundfont(L"missing.sf2"));
   CloseMidiPorts();
@@ -92,16 +92,16 @@ TEST_F(SoundTest, ALibraryMissingARequiredFunctionFailsTheStartAndFallsBack) {
     Settings.builtinSynth = 1;
     Devices({L"SC-8850"});
     check(!StartBuiltInSynth(), "the start fails");
-    check(BuiltInSynthState.load() == -1, "state -1");
+    check(Sound.BuiltInSynthState.load() == -1, "state -1");
     check(GetSynthStatusText() == L"fluidsynth 함수 해석 실패 - 라이브러리가 fluidsynth 본체가 아니거나 버전이 "
                                   L"너무 다릅니다 (없는 함수: fluid_settings_setint)",
           "the status names the missing function");
     if (GetSynthStatusText().find(L"DLL") != std::wstring::npos) check(false, "no Windows words");
     check(!StartBuiltInSynth(), "not retried while failed");
     check(OpenMidiPort1(), "the real device instead");
-    check(!IsSynthMarker(MidiOutPort1.load()), "port 1 is the device");
+    check(!IsSynthMarker(Sound.MidiOutPort1.load()), "port 1 is the device");
     ResetBuiltInSynthFailure();
-    check(BuiltInSynthState.load() == 0, "a reset allows a new start");
+    check(Sound.BuiltInSynthState.load() == 0, "a reset allows a new start");
     std::fflush(stderr);
     std::_Exit(failures == 0 ? 0 : 1);
   };

@@ -1,0 +1,3 @@
+#include "sound/sound_state.h"
+
+SoundState Sound;
