@@ -221,9 +221,6 @@ void SetPageTargets(PageTargets targets) { Pages() = targets.mainExists ? std::m
 void WndProc(plat::WindowMessage& msg) {
   const std::wstring* text = msg.text.get();
   switch (msg.id) {
-    case plat::kWmSize:
-      FitWebViewToWindow();
-      break;
     case plat::kWmSetFocus:
       // The browser focuses its page itself when its window is activated; asked again all the same.
       ApplyNumLockOff();
@@ -273,11 +270,6 @@ void WndProc(plat::WindowMessage& msg) {
   msg.text.reset();  // the payload is freed after handling, whatever the message was
 }
 
-void FitWebViewToWindow() {
-  // The browser window is the main window here and sizes its page itself; the controller keeps
-  // the bounds for whoever asks.
-}
-
 void SetFullscreen(bool on) {
   if (!MainWindow.MainWindowHandle.load() || (MainWindow.FullscreenState.on.load() != 0) == on) return;
   MainWindow.FullscreenState.on.store(on ? 1 : 0);
@@ -294,7 +286,6 @@ void SetFullscreen(bool on) {
     if (Pages().mainExists())
       Pages().runOnMain(FullscreenNoticeScript(), nullptr);
   }
-  FitWebViewToWindow();
 }
 
 void OnMainTickScriptDone() { MainWindow.MainTickInFlight.store(0); }

@@ -52,8 +52,6 @@ extern MainWindowState MainWindow;
 // The window procedure of the main window (window thread).
 void WndProc(plat::WindowMessage& msg);
 
-// Makes the page cover the main window's client area.
-void FitWebViewToWindow();
 
 // Enters or leaves fullscreen; nothing when the window does not exist or the state is current.
 void SetFullscreen(bool on);

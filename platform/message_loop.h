@@ -12,7 +12,6 @@ namespace plat {
 
 // Message ids keep their Windows values, so logs and handlers read the same as on Windows.
 inline constexpr uint32_t kWmDestroy = 0x0002;
-inline constexpr uint32_t kWmSize = 0x0005;
 inline constexpr uint32_t kWmSetFocus = 0x0007;
 inline constexpr uint32_t kWmClose = 0x0010;
 inline constexpr uint32_t kWmHotkey = 0x0312;

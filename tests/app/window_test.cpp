@@ -262,7 +262,7 @@ TEST_F(WindowTest, EveryPayloadIsFreedWhateverTheMessage) {
   pages.main = pages.customer = false;
   for (uint32_t id : {WM_RUN_PAGE_SCRIPT, WM_UPDATE_TICK, WM_PAGE_ALERT, WM_DEBUG_CHORD_INFO,
                       WM_OPEN_CUSTOMER_WINDOW, WM_REFRESH_SONG_LIST, WM_DEFERRED_CUSTOMER_INIT,
-                      WM_CVT_BAR_HOME, WM_RESTORE_FOCUS, plat::kWmUser + 50, plat::kWmSize})
+                      WM_CVT_BAR_HOME, WM_RESTORE_FOCUS, plat::kWmUser + 50})
     Post(id, 0, 0, L"payload that must not leak");
   Pump();
   pages.main = pages.customer = true;
