@@ -7,6 +7,7 @@
 #include "base/debug_log.h"
 #include "base/trace_log.h"
 #include "app/window.h"
+#include "base/page_script.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "platform/paths.h"
@@ -64,7 +65,7 @@ int main() {
   plat::SetWindowProcedure(WndProc);
   MainWindow.MainWindowHandle = true;
 
-  const std::wstring shortScript = L"try{ setPlayingState(1); }catch(e){}";
+  const std::wstring shortScript = PageCall(L"setPlayingState", 1);
   Time("WM_RUN_PAGE_SCRIPT short (post + handle)", 1, [&](int) {
     for (int i = 0; i < 20000; ++i)
       plat::PostWindowMessage(WM_RUN_PAGE_SCRIPT, 0, 0, std::make_unique<std::wstring>(shortScript));

@@ -8,7 +8,7 @@
 
 // "initBgImages(...)" for the main and header pictures, inside its try block.
 std::wstring BuildBgImagesScript();
-// "try{ initCamList(...); }catch(e){}".
+// The guarded page call of initCamList.
 std::wstring BuildCamListScript();
 // The help text as a page array literal.
 std::wstring BuildHelpPayload();
@@ -16,7 +16,7 @@ std::wstring BuildHelpPayload();
 std::wstring BuildLiteModeScript();
 // The monitor list as a JSON array.
 std::wstring BuildMonitorListJson();
-// "try{ initPcVideoInfo(...); }catch(e){}".
+// The guarded page call of initPcVideoInfo.
 std::wstring BuildPcVideoInfoScript();
 // Refreshes the list of monitors.
 void EnumerateMonitors();
