@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/page_script.h"
+#include "base/text.h"
 #include "platform/message_loop.h"
 #include "platform/page_server.h"
 
@@ -171,7 +173,7 @@ int main() {
   plat::PageViewHandlers handlers;
   // Every command is answered with a script, as the page's commands are.
   handlers.message = [&view](std::string&& m, bool) {
-    plat::RunPageViewScript(view, "try{ ack('" + m + "'); }catch(e){}");
+    plat::RunPageViewScript(view, WideToUtf8(PageCall(L"ack", Utf8ToWide(m))));
   };
   view = plat::CreatePageView("/", handlers);
   const std::string document(500 * 1024, 'p');  // about the size of the real page
