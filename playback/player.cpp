@@ -477,6 +477,20 @@ void Run::StartSequence() {
   }
 }
 
+// A tempo offset that waited for the next song takes effect, and the tempo the rhythm carried
+// into this song is used up (at the downbeat, and again when a run ends).
+static void TakePendingTempoAndCarry() {
+  if (PlaybackState.PendingTempoOffsetSet.exchange(0)) {
+    PlaybackState.TempoOffsetBpm = PlaybackState.PendingTempoOffset.load();
+    PostTempoPitchDisplay();
+  }
+  CvtState.PendingTempoFactor = 0;
+  CvtState.CvtCarryTempoUs = 0;
+  CvtState.CvtCarryPpq = 0;
+  CvtState.CvtTempoFactor = -1;
+}
+
+
 void Run::FirstEventActions() {
   PostTickUpdate(S_);
   if (newSong_) {
@@ -498,14 +512,7 @@ void Run::FirstEventActions() {
     PlaybackState.waitingGo = 0;
     PlaybackState.ResyncRequested = 1;
   }
-  if (PlaybackState.PendingTempoOffsetSet.exchange(0)) {
-    PlaybackState.TempoOffsetBpm = PlaybackState.PendingTempoOffset.load();
-    PostTempoPitchDisplay();
-  }
-  CvtState.PendingTempoFactor = 0;
-  CvtState.CvtCarryTempoUs = 0;
-  CvtState.CvtCarryPpq = 0;
-  CvtState.CvtTempoFactor = -1;
+  TakePendingTempoAndCarry();
   // The clock starts at the start tick now: events before it were the chase.
   base_ = plat::NowMs();
   accumulated_ = 0;
@@ -796,14 +803,7 @@ void Run::End(bool started) {
   PlaybackState.ResyncContinuousTransition = 0;
   CvtState.PendingCarryTempoUs = 0;
   PlaybackState.startAt = 0;
-  if (PlaybackState.PendingTempoOffsetSet.exchange(0)) {
-    PlaybackState.TempoOffsetBpm = PlaybackState.PendingTempoOffset.load();
-    PostTempoPitchDisplay();
-  }
-  CvtState.PendingTempoFactor = 0;
-  CvtState.CvtCarryTempoUs = 0;
-  CvtState.CvtCarryPpq = 0;
-  CvtState.CvtTempoFactor = -1;
+  TakePendingTempoAndCarry();
   if (realtime_) plat::LowerThreadFromRealtime();
   song_.reset();
   PlaybackState.PlayerThreadAlive = 0;

@@ -23,6 +23,7 @@
 #include "sound/services.h"
 #include "ui/page_assets.h"
 #include "ui/page_host.h"
+#include "ui/presets.h"
 #include "ui/script_channel.h"
 #include "ui/services.h"
 
@@ -37,19 +38,6 @@ std::atomic<bool> LateReportDone{false};
 
 void RunOnMainPage(const std::wstring& script) {
   if (PageHost.MainPageView && !script.empty()) PageHost.MainPageView->RunScript(script);
-}
-
-// A small object literal of numbers, such as the reverb shape {on:1,macro:4,time:56,preLpf:0}.
-// It holds no text, so there is nothing to escape.
-std::wstring NumberObject(std::initializer_list<std::pair<std::wstring_view, int>> fields) {
-  std::wstring out = L"{";
-  for (const auto& [key, value] : fields) {
-    if (out.size() > 1) out += L',';
-    out += key;
-    out += L':';
-    out += std::to_wstring(value);
-  }
-  return out + L"}";
 }
 
 // A guard around call text that another subsystem's builder made (it escaped its own texts).
@@ -89,17 +77,7 @@ std::wstring BuildBootFirstScript() {
   js += PageCall(L"initFavorites", ScriptLiteral{BuildFavoritesPayload()});
   js += PageCall(L"initUserKeys", ScriptLiteral{BuildUserKeyIdList()});
   js += PageCall(L"initHelpText", ScriptLiteral{BuildHelpPayload()}, s.helpFontPx, s.helpPageSec);
-  // The fixed 100 holds the place of a value the page no longer reads, so the later arguments
-  // keep their positions.
-  js += PageCall(L"initAppSettings", s.autoKeyMode, port1Module, port2Module, s.outputMode, s.chordYAdj,
-                 s.jumpMarkYAdj, s.reverbLevel, s.startFullscreen, s.moduleTonePreset, s.use8850NativeMap, 100,
-                 ScriptLiteral{NumberObject({{L"on", s.reverbShapeOn},
-                                             {L"macro", s.reverbMacro},
-                                             {L"time", s.reverbTime},
-                                             {L"preLpf", s.reverbPreLpf}})},
-                 s.fullScore,
-                 ScriptLiteral{NumberObject(
-                     {{L"macro", s.chorusMacro}, {L"level", s.chorusLevel}, {L"depth", s.chorusDepth}})});
+  js += GuardedCall(InitAppSettingsCallText(port1Module, port2Module));
   js += PageCall(L"initScoreText", s.scLyrSize, s.scLyrColor, s.scLyrBold, s.scLyrOutline, s.scChdSize,
                  s.scChdColor, s.scChdBold, s.scChdOutline);
   js += PageCall(L"setNumLockOffDisplay", s.numLockOff);

@@ -200,6 +200,20 @@ void PostPresetModal(std::wstring_view kind, int slot) {
   PostScriptToPage(PageCall(L"presetModal", kind, slot, ReadPresetSavedTime(slot)));
 }
 
+std::wstring InitAppSettingsCallText(const std::wstring& port1Module, const std::wstring& port2Module) {
+  const AppSettings& s = Settings;
+  auto n = [](int v) { return std::to_wstring(v); };
+  // Two small objects of numbers only.
+  const std::wstring reverb = L"{on:" + n(s.reverbShapeOn) + L",macro:" + n(s.reverbMacro) + L",time:" +
+                              n(s.reverbTime) + L",preLpf:" + n(s.reverbPreLpf) + L"}";
+  const std::wstring chorus = L"{macro:" + n(s.chorusMacro) + L",level:" + n(s.chorusLevel) + L",depth:" +
+                              n(s.chorusDepth) + L"}";
+  // The value 100 only keeps the place of a retired setting, so the later arguments keep theirs.
+  return PageCallText(L"initAppSettings", s.autoKeyMode, port1Module, port2Module, s.outputMode, s.chordYAdj,
+                      s.jumpMarkYAdj, s.reverbLevel, s.startFullscreen, s.moduleTonePreset, s.use8850NativeMap, 100,
+                      ScriptLiteral{reverb}, s.fullScore, ScriptLiteral{chorus});
+}
+
 std::wstring BuildAppSettingsInitScript() {
   const AppSettings& s = Settings;
   std::wstring port1Module, port2Module, lyricFont, waitColor, sungColor;
@@ -211,17 +225,7 @@ std::wstring BuildAppSettingsInitScript() {
     waitColor = s.lyricWaitColor;
     sungColor = s.lyricSungColor;
   }
-  auto n = [](int v) { return std::to_wstring(v); };
-  // Two small objects of numbers only.
-  const std::wstring reverb = L"{on:" + n(s.reverbShapeOn) + L",macro:" + n(s.reverbMacro) + L",time:" +
-                              n(s.reverbTime) + L",preLpf:" + n(s.reverbPreLpf) + L"}";
-  const std::wstring chorus = L"{macro:" + n(s.chorusMacro) + L",level:" + n(s.chorusLevel) + L",depth:" +
-                              n(s.chorusDepth) + L"}";
-  // The value 100 only keeps the place of a retired setting.
-  std::wstring js = PageCallText(L"initAppSettings", s.autoKeyMode, port1Module, port2Module, s.outputMode,
-                                 s.chordYAdj, s.jumpMarkYAdj, s.reverbLevel, s.startFullscreen,
-                                 s.moduleTonePreset, s.use8850NativeMap, 100, ScriptLiteral{reverb},
-                                 s.fullScore, ScriptLiteral{chorus});
+  std::wstring js = InitAppSettingsCallText(port1Module, port2Module);
   // The display setters exist only on pages that have their panel.
   auto ifPresent = [&js](std::wstring_view name, const std::wstring& call) {
     js += L"; if(typeof ";

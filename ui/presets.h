@@ -53,6 +53,9 @@ void PostPresetModal(std::wstring_view kind, int slot);
 // The scripts that bring the page up to date with the working settings (settings blob, mixer,
 // settings values), in the order they are posted.
 std::wstring BuildAppSettingsInitScript();
+// The page's initAppSettings(...) call, without a guard (the page boot and the preset load both
+// send it); the module names are passed in as read under the settings lock.
+std::wstring InitAppSettingsCallText(const std::wstring& port1Module, const std::wstring& port2Module);
 
 // Re-reads the working files, re-sends the sound state and refreshes the page.
 void SendEnvSettingsToPage();
