@@ -79,7 +79,7 @@ void AppendEscapedForScript(std::wstring& out, std::wstring_view text) {
   out.append(text.data() + run, text.size() - run);
 }
 
-void AppendEscapedForScript(std::string& out, std::wstring_view text) {
+void AppendEscapedUtf8(std::string& out, std::wstring_view text, bool escapeApostrophe) {
   // Encoded through a stack buffer: one append per field, not per character.
   char buf[1024];
   char* end = buf;
@@ -89,11 +89,13 @@ void AppendEscapedForScript(std::string& out, std::wstring_view text) {
       end = buf;
     }
     if (static_cast<unsigned long>(c) < 0x20) continue;
-    if (c == L'"' || c == L'\'' || c == L'\\') *end++ = '\\';
+    if (c == L'"' || c == L'\\' || (escapeApostrophe && c == L'\'')) *end++ = '\\';
     end = plat::EncodeUtf8(end, c);
   }
   out.append(buf, end);
 }
+
+void AppendEscapedForScript(std::string& out, std::wstring_view text) { AppendEscapedUtf8(out, text, true); }
 
 std::wstring TrimBlanks(std::wstring_view text) {
   size_t b = text.find_first_not_of(L" \t\r\n");

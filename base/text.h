@@ -35,3 +35,6 @@ void AppendEscapedForScript(std::wstring& out, std::wstring_view text);
 // The same, appended to UTF-8 script text (a lone surrogate or a value beyond U+10FFFF becomes
 // U+FFFD, as in WideToUtf8).
 void AppendEscapedForScript(std::string& out, std::wstring_view text);
+// The UTF-8 escaping of both: control characters dropped, a backslash before " and \ and, when
+// asked, before an apostrophe (a JSON string needs none there).
+void AppendEscapedUtf8(std::string& out, std::wstring_view text, bool escapeApostrophe);

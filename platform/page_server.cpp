@@ -328,10 +328,10 @@ PageByteRange ParsePageByteRange(std::string_view header, uint64_t size) {
   PageByteRange whole{PageByteRange::kWhole, 0, size};
   std::string_view h = Trim(header);
   if (h.size() < 6 || !EqualsNoCaseAscii(h.substr(0, 6), "bytes=")) return whole;  // other units
-  std::string_view spec = Trim(h.substr(6));
+  std::string_view rangeText = Trim(h.substr(6));
   // Several ranges would need a multipart answer; the whole file is a valid answer too.
-  if (spec.find(',') != std::string_view::npos || size == 0) return whole;
-  size_t dash = spec.find('-');
+  if (rangeText.find(',') != std::string_view::npos || size == 0) return whole;
+  size_t dash = rangeText.find('-');
   if (dash == std::string_view::npos) return whole;
   // Digits only; a number too big for 64 bits saturates (it lies past any file's end anyway).
   auto number = [](std::string_view digits, uint64_t& out) {
@@ -344,8 +344,8 @@ PageByteRange ParsePageByteRange(std::string_view header, uint64_t size) {
     }
     return true;
   };
-  std::string_view firstText = Trim(spec.substr(0, dash));
-  std::string_view lastText = Trim(spec.substr(dash + 1));
+  std::string_view firstText = Trim(rangeText.substr(0, dash));
+  std::string_view lastText = Trim(rangeText.substr(dash + 1));
   uint64_t first = 0, last = 0;
   PageByteRange refused{PageByteRange::kUnsatisfiable, 0, 0};
   if (firstText.empty()) {  // "-n": the last n bytes

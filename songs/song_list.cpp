@@ -63,18 +63,7 @@ void AppendTextKey(std::string& out, std::string_view key, std::wstring_view val
 // U+0020 dropped, a backslash before " and \ (JSON needs none before an apostrophe).
 void AppendJsonString(std::string& out, std::wstring_view text) {
   out += '"';
-  char buf[1024];
-  char* end = buf;
-  for (wchar_t c : text) {
-    if (end > buf + sizeof buf - 4) {
-      out.append(buf, end);
-      end = buf;
-    }
-    if (static_cast<unsigned long>(c) < 0x20) continue;
-    if (c == L'"' || c == L'\\') *end++ = '\\';
-    end = plat::EncodeUtf8(end, c);
-  }
-  out.append(buf, end);
+  AppendEscapedUtf8(out, text, false);
   out += '"';
 }
 
