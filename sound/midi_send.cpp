@@ -209,11 +209,17 @@ void PaceShortMessage(bool programChange) {
 
 }  // namespace
 
-bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uint8_t>& message) {
+namespace {
+
+// Hands one SysEx message to a slot value: the synthesizer takes it at once; a device gets it under
+// its slot's lock, and `whileLocked` runs after a successful hand-over with the lock still held
+// (the device may still be reading the bytes). False when nothing was sent.
+template <typename WhileLocked>
+bool HandSysEx(MidiOutHandle handle, int portIndex, const std::vector<uint8_t>& bytes, WhileLocked&& whileLocked) {
   if (handle == 0) return false;
   if (IsSynthMarker(handle)) {
     ClearCcCache();
-    if (message.size() >= 2) SendSysExToSynth(portIndex, message.data(), message.size());
+    if (bytes.size() >= 2) SendSysExToSynth(portIndex, bytes.data(), bytes.size());
     return true;
   }
   MidiSlot* slot = SlotOfHandle(handle);
@@ -222,23 +228,31 @@ bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uin
   if (slot->value->load() != handle || !slot->dev) return false;
   ClearCcCache();
   double t0 = plat::NowMs();
-  int result = plat::MidiOutLongMsg(slot->dev, message.data(), message.size());
-  AccountMidiSend(plat::NowMs() - t0, message.size());
+  int result = plat::MidiOutLongMsg(slot->dev, bytes.data(), bytes.size());
+  AccountMidiSend(plat::NowMs() - t0, bytes.size());
   NoteSendResult(*slot, result);
   if (result != plat::kMidiOk) return false;
-  // The device may still read the bytes: wait (longer for longer messages, about three times the
-  // wire time of a 31250-baud port), and when it does not let go, reset it so that it gives the
-  // buffer back before the caller frees it.
-  double limitMs = 200.0 + static_cast<double>(message.size());
-  double start = plat::NowMs();
-  while (!plat::MidiOutLongDone(slot->dev)) {
-    if (plat::NowMs() - start > limitMs) {
-      plat::MidiOutReset(slot->dev);
-      break;
-    }
-    plat::SleepMs(1);
-  }
+  whileLocked(*slot);
   return true;
+}
+
+}  // namespace
+
+bool SendLongToHandle(MidiOutHandle handle, int portIndex, const std::vector<uint8_t>& message) {
+  return HandSysEx(handle, portIndex, message, [&](MidiSlot& slot) {
+    // The device may still read the bytes: wait (longer for longer messages, about three times
+    // the wire time of a 31250-baud port), and when it does not let go, reset it so that it gives
+    // the buffer back before the caller frees it.
+    double limitMs = 200.0 + static_cast<double>(message.size());
+    double start = plat::NowMs();
+    while (!plat::MidiOutLongDone(slot.dev)) {
+      if (plat::NowMs() - start > limitMs) {
+        plat::MidiOutReset(slot.dev);
+        break;
+      }
+      plat::SleepMs(1);
+    }
+  });
 }
 
 double NowMs() { return plat::NowMs(); }
@@ -327,23 +341,9 @@ bool SendSysExNoWait(MidiOutHandle handle, std::vector<uint8_t> bytes, PendingSy
   auto record = std::make_unique<PendingSysEx>();
   record->bytes = std::move(bytes);
   record->handle = handle;
-  if (IsSynthMarker(handle)) {
-    ClearCcCache();
-    if (record->bytes.size() >= 2)
-      SendSysExToSynth(handle == BUILTIN_SYNTH_PORT2 ? 1 : 0, record->bytes.data(), record->bytes.size());
-    pending.push_back(std::move(record));
-    return true;
-  }
-  MidiSlot* slot = SlotOfHandle(handle);
-  if (!slot) return false;
-  std::lock_guard lock(slot->mu);
-  if (slot->value->load() != handle || !slot->dev) return false;
-  ClearCcCache();
-  double t0 = plat::NowMs();
-  int result = plat::MidiOutLongMsg(slot->dev, record->bytes.data(), record->bytes.size());
-  AccountMidiSend(plat::NowMs() - t0, record->bytes.size());
-  if (result != plat::kMidiOk) return false;
-  pending.push_back(std::move(record));
+  const int portIndex = handle == BUILTIN_SYNTH_PORT2 ? 1 : 0;
+  if (!HandSysEx(handle, portIndex, record->bytes, [](MidiSlot&) {})) return false;
+  pending.push_back(std::move(record));  // the device may read the bytes until CollectSysExDone
   return true;
 }
 
