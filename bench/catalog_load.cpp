@@ -17,6 +17,8 @@
 #include "songs/song_file_cache.h"
 #include "songs/song_list.h"
 
+#include "bench_catalogue.h"
+
 namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
@@ -26,22 +28,10 @@ int main(int argc, char** argv) {
   fs::create_directories(root / "system");
   plat::SetRootDir(root);
 
-  static const wchar_t* kTitles[] = {L"아리랑", L"도라지 타령", L"밀양 아리랑", L"강강술래", L"Yesterday \"Once\" More",
-                                     L"진도 아리랑, 긴 소리", L"새타령", L"봄날은 간다"};
-  static const wchar_t* kSingers[] = {L"민요", L"합창단", L"The Singers", L"가수 이름"};
-  std::string csv(kSongsCsvHeader);
-  csv += '\n';
-  const std::string midi("MThd\0\0\0\6\0\1\0\0\1\xE0", 14);
-  for (int i = 1; i <= songs; ++i) {
-    const std::wstring title = std::wstring(kTitles[i % 8]) + L" " + std::to_wstring(i);
-    const std::wstring singer = kSingers[i % 4];
-    const std::wstring line1 = L"첫 소절 가사가 여기 들어갑니다 " + std::to_wstring(i);
-    csv += std::to_string(i) + (i % 10 == 0 ? ",p" : ",k") + ",남,C/D/A,32," + std::to_string(80 + i % 60) +
-           ",민요," + QuoteCsvField(title) + "," + QuoteCsvField(title) + ",,작사,작곡," + QuoteCsvField(singer) +
-           "," + QuoteCsvField(line1) + ",,,,,," + QuoteCsvField(ExtractChosung(title)) + "," +
-           QuoteCsvField(ExtractChosung(singer)) + "\n";
-    plat::WriteFileAtomic(root / "system" / ("P" + WideToUtf8(PadSongNumber(i)) + ".MID"), midi);
-  }
+  const std::string csv = BenchCatalogueCsv(songs, [&](int i, const std::wstring&, const std::wstring&,
+                                                          const std::wstring&) {
+    plat::WriteFileAtomic(root / "system" / ("P" + WideToUtf8(PadSongNumber(i)) + ".MID"), kBenchSongMidi);
+  });
   plat::WriteFileAtomic(root / "system" / "songs.csv", csv);
   std::printf("catalogue: %d songs, songs.csv %zu bytes\n", songs, csv.size());
   // The program's log is open long before the catalogue loads; its first opening is not timed.

@@ -12,6 +12,8 @@
 #include "songs/song_catalog.h"
 #include "songs/song_file_cache.h"
 
+#include "bench_catalogue.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -40,26 +42,16 @@ int main(int argc, char** argv) {
   std::error_code ec;
   fs::create_directories(system, ec);
 
-  static const wchar_t* kTitles[] = {L"아리랑", L"도라지 타령", L"밀양 아리랑", L"강강술래", L"Yesterday \"Once\" More",
-                                     L"진도 아리랑, 긴 소리", L"새타령", L"봄날은 간다"};
-  static const wchar_t* kSingers[] = {L"민요", L"합창단", L"The Singers", L"가수 이름"};
-  std::string csv(kSongsCsvHeader);
-  csv += '\n';
-  const std::string midi("MThd\0\0\0\6\0\1\0\0\1\xE0", 14);
-  for (int i = 1; i <= songs; ++i) {
-    const std::wstring title = std::wstring(kTitles[i % 8]) + L" " + std::to_wstring(i);
-    const std::wstring singer = kSingers[i % 4];
-    const std::wstring line1 = L"첫 소절 가사가 여기 들어갑니다 " + std::to_wstring(i);
-    csv += std::to_string(i) + (i % 10 == 0 ? ",p" : ",k") + ",남,C/D/A,32," + std::to_string(80 + i % 60) +
-           ",민요," + QuoteCsvField(title) + "," + QuoteCsvField(title) + ",,작사,작곡," + QuoteCsvField(singer) +
-           "," + QuoteCsvField(line1) + ",,,,,," + QuoteCsvField(ExtractChosung(title)) + "," +
-           QuoteCsvField(ExtractChosung(singer)) + "\n";
+  bool written = true;
+  const std::string csv = BenchCatalogueCsv(songs, [&](int i, const std::wstring& title, const std::wstring& singer,
+                                                       const std::wstring& line1) {
     const std::string name = "P" + WideToUtf8(PadSongNumber(i));
-    if (!WriteSmallFile(system / (name + ".MID"), midi) ||
-        !WriteSmallFile(system / (name + ".txt"), WideToUtf8(title + L"\n" + singer + L"\n" + line1 + L"\n"))) {
-      std::fprintf(stderr, "cannot write the song files in %s\n", system.c_str());
-      return 1;
-    }
+    written = written && WriteSmallFile(system / (name + ".MID"), kBenchSongMidi) &&
+              WriteSmallFile(system / (name + ".txt"), WideToUtf8(title + L"\n" + singer + L"\n" + line1 + L"\n"));
+  });
+  if (!written) {
+    std::fprintf(stderr, "cannot write the song files in %s\n", system.c_str());
+    return 1;
   }
   if (!WriteSmallFile(system / "songs.csv", csv) || !WriteSmallFile(stamp, "")) {
     std::fprintf(stderr, "cannot write songs.csv in %s\n", system.c_str());
