@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <system_error>
 
 namespace plat {
@@ -46,6 +47,11 @@ void* LoadLibraryFile(const std::string& pathOrName, LibraryLoadError* error) {
 void* LibrarySymbol(void* library, const char* name) {
   if (!library || !name) return nullptr;
   return dlsym(library, name);
+}
+
+std::string SynthRenderFileSetting() {
+  const char* file = std::getenv("TAVELO_SYNTH_FILE");
+  return file ? file : "";
 }
 
 }  // namespace plat

@@ -24,4 +24,8 @@ struct LibraryLoadError {
 void* LoadLibraryFile(const std::string& pathOrName, LibraryLoadError* error);
 void* LibrarySymbol(void* library, const char* name);
 
+// The file that the synthesizer renders into instead of a sound card ($TAVELO_SYNTH_FILE; machines
+// without sound and the tests); empty when unset.
+std::string SynthRenderFileSetting();
+
 }  // namespace plat

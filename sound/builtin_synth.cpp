@@ -310,10 +310,15 @@ bool StartBuiltInSynth() {
   if (id < 0) return Fail(L"사운드폰트 로드 실패 - " + sfText, synth);
 
   std::vector<std::string> drivers = {"pipewire", "pulseaudio", "alsa"};
+  if (g_renderFile.empty()) g_renderFile = Utf8ToWide(plat::SynthRenderFileSetting());
   if (!g_renderFile.empty()) {
     drivers = {"file"};
     g_api.settings_setstr(g_settings, "audio.file.name", WideToUtf8(g_renderFile).c_str());
     g_api.settings_setstr(g_settings, "audio.file.type", "raw");
+    // The file driver renders one period per whole millisecond tick of its timer: a period of
+    // exactly 10 ms keeps the file on the wall clock, so a song's audio lasts as long as the song.
+    g_api.settings_setint(g_settings, "audio.period-size", 441);
+    if (g_api.settings_setnum) g_api.settings_setnum(g_settings, "synth.sample-rate", 44100.0);
   }
   for (const auto& d : drivers) {
     g_api.settings_setstr(g_settings, "audio.driver", d.c_str());

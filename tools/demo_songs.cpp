@@ -8,6 +8,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "sound/module_sysex.h"
 #include "songs/song_catalog.h"
 #include "songs/song_file_cache.h"
 
@@ -36,6 +37,13 @@ class Track {
     std::string b{char(status), char(d1)};
     if (d2 >= 0) b += char(d2);
     Add(tick, (status & 0xF0) == 0x80 ? 0 : 1, b);
+  }
+  // A SysEx event; `message` is the whole message from F0 to F7.
+  void SysEx(uint32_t tick, const std::vector<uint8_t>& message) {
+    std::string b{char(0xF0)};
+    b += VarLen(uint32_t(message.size() - 1));
+    b.append(message.begin() + 1, message.end());
+    Add(tick, 1, b);
   }
   void Note(uint32_t tick, uint32_t length, int channel, int note, int velocity) {
     Channel(tick, 0x90 | channel, note, velocity);
@@ -224,7 +232,7 @@ std::string SongLabel(const DemoSong& s) { return std::to_string(s.number) + " "
 
 std::string BuildDemoMidi(const DemoSong& song, std::string* error) {
   const uint32_t barTicks = uint32_t(song.beatsPerBar) * kPpq;
-  Track conductor, melody, chords, bass, drums, gasa, staff1, staff2;
+  Track conductor, melody, chords, bass, drums, pad, gasa, staff1, staff2;
   conductor.Meta(0, 0x03, "Tavelo demo");
   const int microseconds = 60000000 / song.bpm;
   conductor.Meta(0, 0x51, std::string{char(microseconds >> 16), char((microseconds >> 8) & 0xFF), char(microseconds & 0xFF)});
@@ -238,16 +246,23 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error) {
   } parts[] = {
       {&melody, "Melody", 0, song.melodyProgram, 100, 0}, {&chords, "Chords", 1, 24, 80, 0},
       {&bass, "Bass", 8, 33, 95, 0},                       {&drums, "Drums", 9, 0, 95, 0},
+      {&pad, "Strings", 2, 48, 60, 1},
       {&gasa, "gasa", 15, 0, 0, 2},                        {&staff1, "staff1", 15, 0, 0, 2},
       {&staff2, "staff2", 14, 0, 0, 2},
   };
+  // A GS reset opens the song on each sound port (module 1 through the melody's track, module 2
+  // through the pad's); the parts' programs and levels follow an eighth of a beat later, once the
+  // modules have reset.
+  const std::vector<uint8_t> gsReset = BuildGsDt1(0x40, 0x00, 0x7F, {0});
+  constexpr uint32_t kSetupTick = kPpq / 8;
   for (const Part& p : parts) {
     p.track->Meta(0, 0x03, p.name);
     p.track->Meta(0, 0x21, std::string(1, char(p.port)));
-    if (p.port == 0) {
-      if (p.channel != 9) p.track->Channel(0, 0xC0 | p.channel, p.program);
-      p.track->Channel(0, 0xB0 | p.channel, 7, p.volume);
-      p.track->Channel(0, 0xB0 | p.channel, 91, 40);
+    if (p.track == &melody || p.track == &pad) p.track->SysEx(0, gsReset);
+    if (p.port < 2) {
+      if (p.channel != 9) p.track->Channel(kSetupTick, 0xC0 | p.channel, p.program);
+      p.track->Channel(kSetupTick, 0xB0 | p.channel, 7, p.volume);
+      p.track->Channel(kSetupTick, 0xB0 | p.channel, 91, 40);
     }
   }
 
@@ -320,6 +335,7 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error) {
       const uint32_t len = std::min(end - t, barTicks);
       for (int n : {root + 12, third + 12, fifth + 12}) chords.Note(t, len - 10, 1, n > 71 ? n - 12 : n, 70);
       staff2.Note(t, len, 14, root, 64);
+      for (int n : {root + 12, fifth + 12}) pad.Note(t, len - 10, 2, n, 50);
       bass.Note(t, std::min<uint32_t>(len, 2 * kPpq) - 10, 8, root - 12, 100);
       if (len > 2 * kPpq) bass.Note(t + 2 * kPpq, len - 2 * kPpq - 10, 8, fifth - 12, 90);
     }
@@ -346,8 +362,8 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error) {
   }
   conductor.Meta(songEnd, 0x01, "end");
 
-  std::string file = "MThd" + Track::Be32(6) + std::string{0, 1, 0, 8} + std::string{char(kPpq >> 8), char(kPpq & 0xFF)};
-  for (Track* t : {&conductor, &melody, &chords, &bass, &drums, &gasa, &staff1, &staff2}) file += t->Chunk();
+  std::string file = "MThd" + Track::Be32(6) + std::string{0, 1, 0, 9} + std::string{char(kPpq >> 8), char(kPpq & 0xFF)};
+  for (Track* t : {&conductor, &melody, &chords, &bass, &drums, &pad, &gasa, &staff1, &staff2}) file += t->Chunk();
   return file;
 }
 
@@ -448,6 +464,21 @@ std::string BuildDemoStyleMidi(const std::string& part) {
   return file;
 }
 
+std::string BuildDemoModuleSetup(const std::string& fileName) {
+  std::vector<SysExMessage> messages;
+  if (fileName == "A-ProSet.syx") {
+    // Once a run: a clean GS state with a hall reverb and a light chorus.
+    messages = {BuildGsDt1(0x40, 0x00, 0x7F, {0}), BuildGsDt1(0x40, 0x01, 0x30, {4}),
+                BuildGsDt1(0x40, 0x01, 0x38, {2}), BuildGsDt1(0x40, 0x01, 0x33, {64})};
+  } else if (fileName == "C-InsSet.syx") {
+    // Every song: no insertion effect, the chorus level the demo songs were balanced with.
+    messages = {BuildGsDt1(0x40, 0x03, 0x00, {0, 0}), BuildGsDt1(0x40, 0x01, 0x3A, {32})};
+  }
+  std::string bytes;
+  for (const SysExMessage& m : messages) bytes.append(m.begin(), m.end());
+  return bytes;
+}
+
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
   namespace fs = std::filesystem;
   const fs::path system = root / "system";
@@ -466,6 +497,15 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
     if (midi.empty()) return false;
     if (!write("P" + number + ".MID", midi) || !write("P" + number + ".txt", BuildDemoText(song))) return false;
     if (song.pop && !write("E" + number + ".txt", BuildDemoPopText(song))) return false;
+  }
+  const fs::path exclive = system / "system-exclive";
+  fs::create_directories(exclive, ec);
+  for (const std::string name : {"A-ProSet.syx", "C-InsSet.syx"}) {
+    if (fs::exists(exclive / name, ec)) continue;
+    if (!plat::WriteFileAtomic(exclive / name, BuildDemoModuleSetup(name))) {
+      *error = "cannot write " + (exclive / name).string();
+      return false;
+    }
   }
   const fs::path pxr = root / "pxr";
   fs::create_directories(pxr, ec);

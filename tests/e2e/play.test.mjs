@@ -39,7 +39,7 @@ const isNoteOn = (l) => (l.bytes[0] & 0xF0) === 0x90 && l.bytes[2] > 0;
 
 test('a demo song plays whole on its tempo map, with its screen script, tick reports and natural end',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
-  const { root, rec1, env } = setUpRoot(t);
+  const { root, rec1, rec2, env } = setUpRoot(t);
   const song = demoSongNumbers(root)[0];
   const midi = readMidiFile(fs.readFileSync(path.join(root, 'system', `P${song}.MID`)));
   const { page, scripts, frames } = await openProgramPage(t, root, env);
@@ -65,7 +65,12 @@ test('a demo song plays whole on its tempo map, with its screen script, tick rep
   const got = played.filter(isNoteOn);
   assert.equal(got.length, expected.length, 'every note-on once');
   const ideal = tempoMapMs(midi);
-  const t0 = got[0].us / 1000 - ideal(expected[0].tick);
+  // The song opens with a GS reset, after which the player lets the module settle (50 ms, at most
+  // 80) before it sends more: the count-in's first notes come that much late, and the song's own
+  // clock is anchored on the first note after them.
+  const anchor = expected.findIndex((e) => ideal(e.tick) >= 100);
+  const t0 = got[anchor].us / 1000 - ideal(expected[anchor].tick);
+  const allowed = (tick) => (ideal(tick) < 100 ? 100 : 20);
   let worst = 0;
   const key = (status, note) => status * 256 + note;
   for (let i = 0; i < got.length;) {
@@ -75,10 +80,18 @@ test('a demo song plays whole on its tempo map, with its screen script, tick rep
     const want = expected.slice(i, j).map((e) => key(e.status, e.data1)).sort();
     const have = got.slice(i, j).map((l) => key(l.bytes[0], l.bytes[1])).sort();
     assert.deepEqual(have, want, `notes at tick ${expected[i].tick}`);
-    for (let k = i; k < j; ++k) worst = Math.max(worst, Math.abs(got[k].us / 1000 - t0 - ideal(expected[i].tick)));
+    for (let k = i; k < j; ++k) {
+      const error = Math.abs(got[k].us / 1000 - t0 - ideal(expected[i].tick));
+      assert.ok(error < allowed(expected[i].tick), `send time error ${error.toFixed(2)} ms at tick ${expected[i].tick}`);
+      if (allowed(expected[i].tick) === 20) worst = Math.max(worst, error);
+    }
     i = j;
   }
-  assert.ok(worst < 20, 'worst send time error ' + worst.toFixed(2) + ' ms');
+  // The port-2 part reaches the second device, every note of it.
+  const port2 = midi.events.filter((e) => e.port === 1 && (e.status & 0xF0) === 0x90 && e.data2 > 0);
+  assert.ok(port2.length > 0);
+  assert.equal(readRecording(rec2).filter(isNoteOn).length, port2.length, 'port 2 notes');
+  console.log('worst send time error after the settle: ' + worst.toFixed(2) + ' ms');
 });
 
 test('pause silences and resumes from its bar; a key change moves notes but not drums; a bar jump',

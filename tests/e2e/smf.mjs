@@ -32,7 +32,8 @@ export function readMidiFile(buf) {
           if (type === 0x51 && n === 3) tempos.push({ tick, us: (buf[p] << 16) | (buf[p + 1] << 8) | buf[p + 2] });
           p += n;
         } else if (status === 0xF0 || status === 0xF7) {
-          p += vlq();
+          const n = vlq();  // read before the sum: `p += vlq()` would add to p's old value
+          p += n;
         } else {
           running = status;
           const two = (status & 0xF0) !== 0xC0 && (status & 0xF0) !== 0xD0;

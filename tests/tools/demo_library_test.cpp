@@ -18,6 +18,8 @@
 #include "songs/song_list.h"
 #include "songs/song_model.h"
 #include "songs/song_text.h"
+#include "sound/module_sysex.h"
+#include "base/text.h"
 #include "tools/demo_songs.h"
 
 namespace fs = std::filesystem;
@@ -117,6 +119,19 @@ TEST_F(DemoLibraryTest, CatalogueListsEverySongAndRegeneratesTheSame) {
   EXPECT_EQ(plat::ReadFileBytes(root_ / "system" / "songs.csv").value_or("x"), first);
 }
 
+TEST_F(DemoLibraryTest, ModuleSetupFilesHoldWholeGsMessages) {
+  for (const wchar_t* name : {L"A-ProSet.syx", L"C-InsSet.syx"}) {
+    const auto messages = ReadSyxFile(name);
+    ASSERT_FALSE(messages.empty()) << WideToUtf8(name);
+    for (const SysExMessage& m : messages) {
+      ASSERT_GE(m.size(), 10u);
+      EXPECT_EQ(m.front(), 0xF0);
+      EXPECT_EQ(m.back(), 0xF7);
+      EXPECT_EQ(std::vector<uint8_t>(m.begin() + 1, m.begin() + 5), (std::vector<uint8_t>{0x41, 0x10, 0x42, 0x12}));
+    }
+  }
+}
+
 TEST_F(DemoLibraryTest, ExistingFilesAreKept) {
   plat::WriteFileAtomic(root_ / "system" / "P1001.txt", "mine");
   std::string error;
@@ -138,6 +153,20 @@ TEST_F(DemoLibraryTest, EverySongRebuildsAConsistentSongModel) {
     EXPECT_TRUE(std::any_of(model->MelodyArticulation.begin(), model->MelodyArticulation.end(),
                             [](const MelodyArticulationEntry& a) { return a.velocity != 0; }));
     EXPECT_NE(model->SongLoudness, kUnknownLoudness);
+    // A GS reset opens the song on both sound ports, before any channel message of its port, and
+    // port 2 carries a part of its own.
+    for (uint8_t port : {0, 1}) {
+      auto first = std::find_if(events.begin(), events.end(), [&](const SongEvent& e) {
+        return e.port == port && (e.kind == kSongEventSysEx || e.kind == kSongEventChannel);
+      });
+      ASSERT_NE(first, events.end()) << int(port);
+      ASSERT_EQ(first->kind, kSongEventSysEx) << int(port);
+      const auto sysex = model->SysExOf(*first);
+      EXPECT_EQ(std::vector<uint8_t>(sysex.begin(), sysex.end()), BuildGsDt1(0x40, 0x00, 0x7F, {0}));
+    }
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const SongEvent& e) {
+      return e.port == 1 && e.kind == kSongEventChannel && (e.status & 0xF0) == 0x90;
+    }));
     const SongLength length = ComputeSongLength(*model);
     EXPECT_GT(length.ms, 10000);
     EXPECT_LE(model->LyricSyncTicks.back(), length.lastTick);
