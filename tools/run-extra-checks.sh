@@ -8,7 +8,8 @@ jobs=$(nproc)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
   -DCMAKE_CXX_COMPILER=clang++ -DTAVELO_FUZZ=ON -DTAVELO_TESTS=OFF -DTAVELO_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_song_model fuzz_catalog fuzz_red_pattern -j "$jobs"
+# shellcheck source=tools/checks/lib/fuzz.bash
+cmake --build build-fuzz --target $(source tools/checks/lib/fuzz.bash && fuzz_targets) -j "$jobs"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
 cmake --build build-tsan --target test_platform test_playback test_sound -j "$jobs"
 
