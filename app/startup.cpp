@@ -124,13 +124,7 @@ void ApplyGpuDecision(const GpuDecision& gpu) {
 
 GpuDecision DecideGpuAcceleration(std::string_view text) {
   GpuDecision d;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ForEachTextLine(text, [&](std::string_view line) {
     auto value = [&](std::string_view key, int& out) {
       if (line.substr(0, key.size()) != key) return;
       out = LeadingInt(line.substr(key.size()));
@@ -139,7 +133,7 @@ GpuDecision DecideGpuAcceleration(std::string_view text) {
     value("pcScore=", d.pcScore);
     value("customerMonitor=", d.customerMonitor);
     value("customerVideo=", d.customerVideo);
-  }
+  });
   if (d.gpuForce != 0 && d.gpuForce != 1) d.gpuForce = -1;
   const bool video = d.customerMonitor > 0 && d.customerVideo != 0;
   const bool lowScore = d.pcScore >= 0 && d.pcScore <= 69;

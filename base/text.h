@@ -38,3 +38,18 @@ void AppendEscapedForScript(std::string& out, std::wstring_view text);
 // The UTF-8 escaping of both: control characters dropped, a backslash before " and \ and, when
 // asked, before an apostrophe (a JSON string needs none there).
 void AppendEscapedUtf8(std::string& out, std::wstring_view text, bool escapeApostrophe);
+
+// Calls `fn(line)` for every line of `bytes`, without its "\n" and a "\r" before it; a last line
+// without a line end too.
+template <typename Fn>
+void ForEachTextLine(std::string_view bytes, Fn&& fn) {
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string_view::npos) end = bytes.size();
+    std::string_view line = bytes.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    fn(line);
+  }
+}

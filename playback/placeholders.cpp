@@ -18,10 +18,6 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
 PlaybackStateValues PlaybackState;
 CvtStateValues CvtState;
 
-std::wstring BuildInitMedleyScript() {
-  PLAYBACK_PLACEHOLDER(L"BuildInitMedleyScript");
-  return {};
-}
 void CaptureStyleInitialPrograms() { PLAYBACK_PLACEHOLDER(L"CaptureStyleInitialPrograms"); }
 void CommitPendingStyle() { PLAYBACK_PLACEHOLDER(L"CommitPendingStyle"); }
 void EndOriginalKeepRhythm() { PLAYBACK_PLACEHOLDER(L"EndOriginalKeepRhythm"); }

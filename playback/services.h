@@ -118,7 +118,6 @@ extern CvtStateValues CvtState;
 void InstallPlaybackSignals();
 
 // Not built yet (placeholders.cpp).
-std::wstring BuildInitMedleyScript();
 void CaptureStyleInitialPrograms();
 void CommitPendingStyle();
 void EndOriginalKeepRhythm();

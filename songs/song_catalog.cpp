@@ -58,15 +58,9 @@ std::string QuoteCsvUtf8(std::string_view utf8) {
 template <typename Fn>
 void ForEachCsvLine(std::string_view bytes, Fn fn) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  size_t pos = 0;
-  while (pos < bytes.size()) {
-    size_t lf = bytes.find('\n', pos);
-    if (lf == std::string_view::npos) lf = bytes.size();
-    std::string_view line = bytes.substr(pos, lf - pos);
-    pos = lf + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ForEachTextLine(bytes, [&](std::string_view line) {
     if (!line.empty()) fn(line);
-  }
+  });
 }
 
 std::string FirstCsvField(std::string_view line) {

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "platform/paths.h"
+#include "playback/medley.h"
 #include "playback/services.h"
 #include "songs/services.h"
 #include "songs/song_list.h"

@@ -3,6 +3,7 @@
 // that "RHYTHM_OFF:1" reaches it too. A handler is set here when its subsystem provides it.
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
+#include "ui/medley_commands.h"
 
 #include "ui/presets.h"
 #include "ui/search_commands.h"
@@ -38,18 +39,18 @@ const PageCommand kStageOne[] = {
     {L"SET_CUSTOMER_VIDEO_SRC:", nullptr, kPrefix},
     {L"SET_CUSTOMER_CAM:", nullptr, kPrefix},
     {L"REFRESH_CAMS", nullptr, kWhole},
-    {L"MEDLEY_LIST", nullptr, kWhole},
-    {L"MEDLEY_MARK:", nullptr, kPrefix},
-    {L"MEDLEY_CLEAR", nullptr, kWhole},
-    {L"MEDLEY_DELITEM:", nullptr, kPrefix},
-    {L"MEDLEY_MOVE:", nullptr, kPrefix},
-    {L"MEDLEY_SET:", nullptr, kPrefix},
-    {L"MEDLEY_SAVE:", nullptr, kPrefix},
-    {L"MEDLEY_LOAD:", nullptr, kPrefix},
-    {L"MEDLEY_DELFILE:", nullptr, kPrefix},
-    {L"MEDLEY_START:", nullptr, kPrefix},
-    {L"MEDLEY_STOPMODE", nullptr, kWhole},
-    {L"SET_KEEP_ADJUST:", nullptr, kPrefix},
+    {L"MEDLEY_LIST", HandleMedleyList, kWhole},
+    {L"MEDLEY_MARK:", HandleMedleyMark, kPrefix},
+    {L"MEDLEY_CLEAR", HandleMedleyClear, kWhole},
+    {L"MEDLEY_DELITEM:", HandleMedleyDelItem, kPrefix},
+    {L"MEDLEY_MOVE:", HandleMedleyMove, kPrefix},
+    {L"MEDLEY_SET:", HandleMedleySet, kPrefix},
+    {L"MEDLEY_SAVE:", HandleMedleySave, kPrefix},
+    {L"MEDLEY_LOAD:", HandleMedleyLoad, kPrefix},
+    {L"MEDLEY_DELFILE:", HandleMedleyDelFile, kPrefix},
+    {L"MEDLEY_START:", HandleMedleyStart, kPrefix},
+    {L"MEDLEY_STOPMODE", HandleMedleyStopMode, kWhole},
+    {L"SET_KEEP_ADJUST:", HandleSetKeepAdjust, kPrefix},
     {L"SET_AV_EXCLUDE:", nullptr, kPrefix},
     {L"CHECK_AV", nullptr, kWhole},
     {L"SET_LITE_MODE:", nullptr, kPrefix},

@@ -8,6 +8,7 @@
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
 #include "base/text.h"
+#include "playback/medley.h"
 #include "playback/player.h"
 #include "playback/services.h"
 #include "playback/song_position.h"
@@ -115,12 +116,14 @@ void HandleNextSong(const std::wstring&) { StartNextSongThread(-1); }
 void HandleNextSongId(const std::wstring& m) {
   const std::wstring arg = ArgOf(m);
   ParseNextSongArgs(arg);
+  CheckMedleyNextSong(LeadingInt(arg));
   StartNextSongThread(LeadingInt(arg));
 }
 
 void HandleAutoNextSongId(const std::wstring& m) {
   const std::wstring arg = ArgOf(m);
   ParseNextSongArgs(arg);
+  CheckMedleyNextSong(LeadingInt(arg));
   StartAutoNextSongThread(LeadingInt(arg));
 }
 

@@ -1,0 +1,76 @@
+// Medleys from the keyboard and the panel: ALT+[ and ALT+] collect a section of the playing song,
+// ALT+D shows it, a name with forbidden characters is saved cleaned, a saved medley loads, and
+// "▶ 지금 재생" plays its sections one after the other through the reservation queue.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { bin, demoSongNumbers, openProgramPage, readLog, sourceDir, waitFor } from './program.mjs';
+
+const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
+                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
+
+const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
+const runs = (root) => readLog(root).split('PlayMidiThread 시작').length - 1;
+
+test('a medley is collected while a song plays, saved, loaded and played section by section',
+     { skip: !demoTool && 'no demo library generator' }, async (t) => {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-medley-'));
+  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  execFileSync(demoTool, [root], { stdio: 'ignore' });
+  fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
+  const env = { TAVELO_MIDI_OUT: `P1=${path.join(root, 'p1.rec')};P2=${path.join(root, 'p2.rec')}` };
+  const [first, second] = demoSongNumbers(root);
+  const { page, scripts, frames } = await openProgramPage(t, root, env);
+  await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
+
+  // Without a song the marks are refused.
+  await page.keyboard.press('Alt+BracketLeft');
+  await waitFor(() => scripts.some((s) => s.includes('곡을 재생하면서 찍어주세요')), 'the refusal');
+
+  await post(page, `START_SONG_ID:${first}`);
+  await waitFor(() => runs(root) >= 1, 'the song');
+  await page.keyboard.press('Alt+BracketRight');
+  await waitFor(() => scripts.some((s) => s.includes('먼저 ALT+[ 로 시작 지점을 찍어주세요')), 'end before start refused');
+  await page.keyboard.press('Alt+BracketLeft');
+  await waitFor(() => /\[메들리\] 시작 마디 찍음: 1/.test(readLog(root)), 'the start mark');
+  await post(page, 'JUMP_NEXT_MEASURE');
+  await waitFor(() => runs(root) >= 2, 'the jump');
+  await page.keyboard.press('Alt+BracketRight');
+  await waitFor(() => new RegExp(`\\[메들리\\] 담음: ${first} 1~2마디`).test(readLog(root)), 'the section');
+
+  // ALT+D shows the section with the song's title, as text.
+  await page.keyboard.press('Alt+KeyD');
+  await waitFor(() => page.evaluate(() => medleyOpen && medleyList.length === 1), 'the panel with one item');
+  const title = await page.evaluate((id) => dispTitle(songDb.find((s) => s.id === id)), first);
+  assert.match(await page.evaluate(() => document.getElementById('medley-body').textContent), new RegExp(title));
+  // The last (only) row has no fill button.
+  assert.match(await page.evaluate(() => document.getElementById('medley-body').textContent), /—/);
+
+  // Saved under a cleaned name, with the file's own format.
+  await page.fill('#medley-name', 'My:Set?. ');
+  await page.click('#medley-foot button:has-text("저장")');
+  const saved = path.join(root, 'medley', 'MySet.mdl');
+  await waitFor(() => fs.existsSync(saved), 'MySet.mdl');
+  assert.equal(fs.readFileSync(saved, 'utf8'),
+               `\uFEFF#MDL1\r\nitem=${first}|0|1|0|0|0|1|${await page.evaluate((id) => songDb.find((s) => s.id === id).title, first)}\r\n`);
+
+  // A two-section medley file loads from its button and plays: the first section ends at its bar
+  // and the page asks for the next item, which plays from its own bar.
+  fs.writeFileSync(path.join(root, 'medley', '두곡.mdl'),
+                   `\uFEFF#MDL1\r\nitem=${second}|1|1|0|2|0|1|둘\r\nitem=${first}|2|2|0|0|0|1|하나\r\n`);
+  await post(page, 'MEDLEY_LIST');
+  await waitFor(() => page.evaluate(() => medleyFiles.includes('두곡')), 'the file list');
+  await page.click('#medley-body button:has-text("두곡")');
+  await waitFor(() => page.evaluate(() => medleyList.length === 2 && medleyName === '두곡'), 'the loaded medley');
+  const before = runs(root);
+  await page.click('#medley-foot button:has-text("지금 재생")');
+  await waitFor(() => new RegExp(`\\[메들리\\] 재생 시작 - 모두 2곡, 1번째 곡 ${second} 2~2마디`).test(readLog(root)), 'the start');
+  assert.deepEqual(await page.evaluate(() => reservedQueue.map((r) => r.id)), [first]);
+  await waitFor(() => scripts.some((s) => s.includes('handleMedleyEnd()')), 'the section end', 30000);
+  await waitFor(() => new RegExp(`\\[메들리\\] 2/2 곡 ${first} 3~3마디`).test(readLog(root)), 'the second item', 30000);
+  await waitFor(() => runs(root) >= before + 2, 'the second song');
+  assert.match(readLog(root), new RegExp(`\\[WM\\] NEXT_SONG_ID:${first}:0:0:0|NEXT_SONG_ID:${first}`));
+});
