@@ -103,5 +103,6 @@ TEST_F(PageBootTest, SecondScriptOrder) {
   EXPECT_EQ(js,
             L"try{ initMonitorList([],2,0); }catch(e){}try{ initCustomerBright(120); }catch(e){}"
             L"try{ initCwLyricsPct(53); }catch(e){}try{ initCwScoreFill(100); }catch(e){}"
-            L"try{ initCustomerVideo(0,'',0); }catch(e){}try{ initKeepAdjust(0); }catch(e){}");
+            L"try{ initCustomerVideo(0,'',0); }catch(e){}try{ initKeepAdjust(0); }catch(e){}"
+            L"try{ initMedley([],[],'',-1); }catch(e){}");
 }
