@@ -312,15 +312,14 @@ var MusicEngraver = (function () {
     var chords = buildChords(notes, tpq);
     var out = [];
     var barFill = (+ENG.mBarFill || 0) * tpq;
-    var ci = 0;
     for (var m = 0; m < (measures ? measures.length : 0); m++) {
       var ms = +measures[m].start, L = +measures[m].len;
       var evs = [];
       out.push(evs);
       if (!(L > 0)) continue;
-      while (ci < chords.length && chords[ci].end <= ms) ci++;
       var clipped = [];
-      for (var k = ci; k < chords.length && chords[k].start < ms + L; k++) {
+      // measures may come in any order (a page shows the next bars ahead), so each scans the chords
+      for (var k = 0; k < chords.length && chords[k].start < ms + L; k++) {
         var c = chords[k];
         if (c.end <= ms) continue;
         clipped.push({ s: Math.max(c.start, ms) - ms, e: Math.min(c.end, ms + L) - ms, pitches: c.pitches,
