@@ -72,7 +72,10 @@ var ENG_ITEMS = [
   ['', 'LOWER_Y', '하악보 높이', 2, 120, 430, 0, 280],
   ['', 'BEAT1_OFFSET', '첫박 여백', 2, 0, 150, 0, 40],
 ];
-var ENG_LAYOUT_KEYS = 6;  // the last group's items are page layout values, the rest engraver constants
+var ENG_LAYOUT_KEYS = 6;
+// Layout values that every redraw computes again from the canvas size: a saved copy would only be
+// overwritten, so they are not collected.
+var ENG_REDRAW_KEYS = ['LEFT_MARGIN', 'START_X', 'END_X', 'UPPER_Y', 'LOWER_Y'];  // the last group's items are page layout values, the rest engraver constants
 
 function spPost(cmd) { if (typeof pagePost === 'function') pagePost(cmd); }
 function spCall(name) {
@@ -164,7 +167,9 @@ function scoreSpace() {
   saveEnvNow();
 }
 function scoreOctSave() {
+  // the singer-key song number; the song screen's own number when the key editor has not set one
   var id = typeof curKeySongId !== 'undefined' ? curKeySongId | 0 : 0;
+  if (!id && typeof curSongIdForHistory !== 'undefined') id = curSongIdForHistory | 0;
   if (!songLoaded || !id) return;
   spPost('SCORE_OCT_SAVE:' + id + ':' + (scoreCfg.tU | 0) + ':' + (scoreCfg.tL | 0) + ':' + (scoreCfg.oU | 0) + ':' + (scoreCfg.oL | 0));
 }
@@ -350,7 +355,7 @@ function collectEngCfg() {
   var out = {};
   for (var i = 0; i < ENG_ITEMS.length; i++) {
     var it = ENG_ITEMS[i];
-    if (it[1] === 'noteScale' || it[1] === 'measPerPage') continue;
+    if (it[1] === 'noteScale' || it[1] === 'measPerPage' || ENG_REDRAW_KEYS.indexOf(it[1]) >= 0) continue;
     var v = +engGet(it);
     if (Math.abs(v - it[7]) > 1e-9) out[it[1]] = v;
   }
