@@ -154,13 +154,22 @@ function drawProgressBar(canvasId, rowBars, bar, d) {
   if (!canvas || !canvas.getContext) return;
   var ctx = canvas.getContext('2d');
   ctx.setTransform(1, 0, 0, 1, 0, 0);
-  ctx.clearRect(0, 0, canvas.width, canvas.height);
   var slot = rowBars.indexOf(bar);
-  if (slot < 0) return;
-  var x = LEFT_MARGIN + slot * MEASURE_WIDTH + BEAT1_OFFSET + measureRatio(d, bar) * (MEASURE_WIDTH - BEAT1_OFFSET);
+  var x = slot < 0 ? -1 : LEFT_MARGIN + slot * MEASURE_WIDTH + BEAT1_OFFSET + measureRatio(d, bar) * (MEASURE_WIDTH - BEAT1_OFFSET);
+  // only the strip of the last line is cleared (a resize clears the whole canvas anyway), and an
+  // unmoved line is not drawn again
+  var key = canvas.width + 'x' + canvas.height + '@' + Math.round(x * 2);
+  if (canvas.__playKey === key) return;
+  canvas.__playKey = key;
+  var old = canvas.__playRect;
+  if (old) ctx.clearRect(old[0], old[1], old[2], old[3]);
+  else ctx.clearRect(0, 0, canvas.width, canvas.height);
+  canvas.__playRect = null;
+  if (slot < 0) { canvas.__playX = undefined; return; }
   var first = STAFF_Y[0], last = STAFF_Y[STAFF_Y.length - 1];
   var mid = (first + last + 60) / 2;
-  var shownH = canvas.getBoundingClientRect ? canvas.getBoundingClientRect().height : 0;
+  // the displayed height measured at the last score draw: reading it here would force a layout
+  var shownH = +canvas.__shownH || 0;
   var cm12 = 12 * 96 / 2.54 * (shownH > 0 ? canvas.height / shownH : 1);
   var len = Math.max(cm12, 1.12 * (last - first + 60));
   var g = ctx.createLinearGradient(0, mid - len / 2, 0, mid + len / 2);
@@ -169,11 +178,19 @@ function drawProgressBar(canvasId, rowBars, bar, d) {
   g.addColorStop(1, 'rgba(255,0,0,0)');
   ctx.fillStyle = g;
   ctx.fillRect(x - 3, mid - len / 2, 6, len);
+  canvas.__playRect = [Math.floor(x - 4), Math.floor(mid - len / 2 - 1), 8, Math.ceil(len + 2)];
   canvas.__playX = x;
 }
 function clearCanvas(id) {
   var c = staffEl(id);
-  if (c && c.getContext) { var ctx = c.getContext('2d'); ctx.setTransform(1, 0, 0, 1, 0, 0); ctx.clearRect(0, 0, c.width, c.height); c.__playX = undefined; }
+  if (c && c.getContext) {
+    var ctx = c.getContext('2d');
+    ctx.setTransform(1, 0, 0, 1, 0, 0);
+    ctx.clearRect(0, 0, c.width, c.height);
+    c.__playX = undefined;
+    c.__playRect = null;
+    c.__playKey = '';
+  }
 }
 
 // ---- Lyric lines ----
@@ -396,7 +413,10 @@ function updateTick(tick) {
     if (applyScoreRows(b)) drawPage();
     var second = isFullScore() && activeScoreRow === 2;
     var id = second ? 'grandBar2' : 'grandBar';
-    if (isFullScore()) clearCanvas(second ? 'grandBar' : 'grandBar2');
+    if (isFullScore()) {
+      var other = staffEl(second ? 'grandBar' : 'grandBar2');
+      if (other && other.__playX !== undefined) clearCanvas(other.id);
+    }
     var rowBars = second ? curMeasures2 : curMeasures;
     if (!staffEl(id) || rowBars.indexOf(b) < 0) return;
     drawProgressBar(id, rowBars, b, d);

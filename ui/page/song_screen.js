@@ -30,6 +30,7 @@ var noteScale = 1.0, measPerPage = 4;
 var LEFT_MARGIN = 170, START_X = 30, END_X = 1570, UPPER_Y = 100, LOWER_Y = 280, BEAT1_OFFSET = 40;
 var MEASURE_WIDTH = (END_X - LEFT_MARGIN) / 4;
 var STAFF_Y = [100, 280];
+var scoreShownH = 0;  // displayed height of the score canvases at the last draw
 
 var MAX_SCREEN_BARS = 20000;       // bars after splitting long ones; a hostile bar list stops here
 var SCORE_BG = '#fdfbf7';
@@ -458,11 +459,33 @@ function fitStaffSp(H, dist, fill, fullScore) {
   sp = Math.min(sp, H / (block + 0.35 * reserve), 34 * Math.max(1, H / 480));
   return Math.max(4.5, sp);
 }
+// The canvas's displayed size, kept by a resize observer so that a draw during playback does
+// not force a layout; a change of size redraws the score.
+function scoreCanvasBox(canvas) {
+  if (!canvas.__box && canvas.getBoundingClientRect) {
+    var b = canvas.getBoundingClientRect();
+    canvas.__box = { width: b.width, height: b.height };
+  }
+  if (!canvas.__watch && typeof ResizeObserver === 'function') {
+    canvas.__watch = new ResizeObserver(function (entries) {
+      var r = entries[entries.length - 1].contentRect;
+      var old = canvas.__box;
+      canvas.__box = { width: r.width, height: r.height };
+      if (!old || Math.round(old.width) !== Math.round(r.width) || Math.round(old.height) !== Math.round(r.height)) {
+        clearTimeout(scoreResizeTimer);
+        scoreResizeTimer = setTimeout(function () { drawPage(); }, 120);
+      }
+    });
+    canvas.__watch.observe(canvas);
+  }
+  return canvas.__box;
+}
 function fitScoreCanvas(canvas, sp, key, dist) {
   if (canvas && canvas.getBoundingClientRect) {
-    var r = canvas.getBoundingClientRect();
+    var r = scoreCanvasBox(canvas);
     var w = Math.round(r.width), h = Math.round(r.height);
     if (w >= 640 && h >= 200) { CANVAS_W = w; CANVAS_H = h; }
+    scoreShownH = r.height;
   }
   START_X = Math.round(2.4 * sp);
   END_X = CANVAS_W - Math.round(1.2 * sp);
@@ -530,6 +553,17 @@ function drawScoreRow(canvasId, bars, dist, rowStaffCount, sp, mode) {
   return layout;
 }
 
+// A play-position canvas sized like the score and cleared (a new bitmap only when the size changed).
+function resetBarCanvas(bar) {
+  if (!bar) return;
+  if (bar.width !== CANVAS_W || bar.height !== CANVAS_H) { bar.width = CANVAS_W; bar.height = CANVAS_H; }
+  else if (bar.getContext) { var c = bar.getContext('2d'); c.setTransform(1, 0, 0, 1, 0, 0); c.clearRect(0, 0, bar.width, bar.height); }
+  bar.__shownH = scoreShownH;
+  bar.__playKey = '';
+  bar.__playRect = null;
+  bar.__playX = undefined;
+}
+
 function drawPage() {
   var canvas = staffEl('grandStaff');
   if (!canvas || !curMeasures.length || !songLoaded) return;
@@ -544,7 +578,7 @@ function drawPage() {
   var sp2 = fitStaffSp(CANVAS_H, dist, fill, mode === 3);
   if (Math.abs(sp2 - sp) > 0.3) { sp = sp2; fitScoreCanvas(canvas, sp, key, dist); }
   var bar = staffEl('grandBar');
-  if (bar) { bar.width = CANVAS_W; bar.height = CANVAS_H; }
+  resetBarCanvas(bar);
   var layout = drawScoreRow('grandStaff', curMeasures, dist, dist.length + 1, sp, mode);
   window.__scoreLayout = layout;
   if (mode === 3) {
@@ -554,7 +588,7 @@ function drawPage() {
       for (var i = 1; i <= (measPerPage | 0 || 4); i++) bars2.push(hiBar + i);
     }
     var bar2 = staffEl('grandBar2');
-    if (bar2) { bar2.width = CANVAS_W; bar2.height = CANVAS_H; }
+    resetBarCanvas(bar2);
     window.__scoreLayout2 = drawScoreRow('grandStaff2', bars2, dist, 2, sp, 3);
   }
 }
