@@ -237,3 +237,26 @@ test('hostile song text loads: markup in titles and lyrics, 10,000 bars, odd arg
   p.updateTick(NaN);
   p.updateTick(1e12);
 });
+
+test('random backgrounds: one at the song start, one when the second verse is reached', () => {
+  const p = page();
+  p.bgRandomOn = 1;
+  load(p, { lyrics: ['가', '나', '다'], syncs: [0, 500, 1000], v2: 1000, bars: [0, 1920, 3840] });
+  p.curMeasures = [0, 1, 2, 3];
+  for (const t of [0, 600, 1000, 1100, 1200]) p.paintLyrics(t);
+  assert.deepEqual(plain(p.posted.filter((m) => m === 'BG_RANDOM_NEXT')).length, 2);
+});
+
+test('the engraver: a key change back to C moves the bar\'s first beat right', () => {
+  const p = page();
+  const ctx = new Proxy({}, { get: (o, k) => (k === 'measureText' ? () => ({ width: 10 }) : k in o ? o[k] : () => {}),
+                              set: (o, k, v) => { o[k] = v; return true; } });
+  const canvas = { width: 0, height: 0, style: {}, getContext: () => ctx };
+  const measures = [0, 1, 2, 3].map((i) => ({ start: i * 1920, len: 1920, index: i }));
+  const layout = p.MusicEngraver.render(canvas, {
+    width: 1600, height: 450, startX: 30, endX: 1570, contentX: 170, measureW: 350, beat1: 10, rightPad: 9, sp: 10, tpq: 480,
+    key: 3, keyAt: (b) => (b >= 2 ? 0 : 3), timeSig: [4, 4], measures,
+    staves: [{ top: 100, notes: [[65, 0, 480], [65, 3840, 480]], clef: 'treble', color: '#000' }], dpr: 1, bg: '#fff' });
+  assert.deepEqual(plain(layout.beat1s), [10, 10, 0.5 * 10 + 3 * 0.95 * 10 + 0.25 * 10 + 0.5 * 10, 10]);
+  assert.ok(layout.xOfTick(3840, 2) > layout.xOfTick(1920, 1) - 350 + 10);
+});

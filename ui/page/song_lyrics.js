@@ -11,7 +11,6 @@ var lyrClockTick = -1, lyrClockAt = 0;
 var showOrigLangLyrics = false;
 var lastReportedChordName = '';
 var lastShownChordName = null;
-var lyrBgChangedForVerse2 = false;
 var lyrLastHtml = '';
 var lyrSylByLine = [];        // shown line -> {character index: syllable index}
 var chordTickList = [];       // parsed chords' ticks, in list order
@@ -33,7 +32,6 @@ function lyrNow() { return typeof performance !== 'undefined' && performance.now
 function resetLyricsState() {
   lastReportedChordName = '';
   lastShownChordName = null;
-  lyrBgChangedForVerse2 = false;
   lyrSylByLine = [];
   for (var i = 0; i < syllableMap.length; i++) {
     var m = syllableMap[i];
@@ -440,9 +438,11 @@ function paintLyrics(d) {
     return;
   }
   if (cur === -1) { setLyricsHtml(big, gapHtml(cur, d)); return; }
-  if (verse2StartTick >= 0 && d >= verse2StartTick && !lyrBgChangedForVerse2) {
-    lyrBgChangedForVerse2 = true;
-    if (typeof bgRandomOn !== 'undefined' && bgRandomOn && !window.__liteMode) pagePost('BG_RANDOM_NEXT');
+  // a new random picture once the second verse's lines are reached
+  if (verse2LineIdx >= 0 && cur >= verse2LineIdx && typeof bgRandomOn !== 'undefined' && bgRandomOn && !window.__liteMode &&
+      !((+window.lastBgVerse || 0) >= 2)) {
+    window.lastBgVerse = 2;
+    pagePost('BG_RANDOM_NEXT');
   }
   var pair = lyricLinePair(cur);
   var p = d + tpq * 0.25;

@@ -345,7 +345,7 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   baseSongTempo = +baseTempo > 0 ? +baseTempo : 0;
   jsRhythmMult = 0;
   callIf('updateMouseLockDisplay');
-  callIf('refreshSongBackground');
+  callIf('refreshBg');
   updateTempoPitchDisplay(jsTempoAdjustBpm, jsPitchTransposeSemitones, true);
   callIf('beginSongHistory', songId, historyTitle || title);
 
@@ -392,7 +392,11 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   var big = staffEl('big-lyrics');
   if (big && typeof setLyricsHtml === 'function') setLyricsHtml(big, introHtml());
   updateCurrentChordDisplay('');
-  if (typeof bgRandomOn !== 'undefined' && bgRandomOn && !window.__liteMode) pagePost('BG_RANDOM_NEXT');
+  window.lastBgVerse = 0;
+  if (typeof bgRandomOn !== 'undefined' && bgRandomOn && !window.__liteMode) {
+    window.lastBgVerse = 1;
+    pagePost('BG_RANDOM_NEXT');
+  }
   applyScoreRows(0);
   drawPage();
   if (window.__customerMode) callIf('applyCustomerLayout');
