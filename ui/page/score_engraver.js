@@ -536,7 +536,9 @@ var MusicEngraver = (function () {
           info.up = up;
         }
       }
-      if (pendingTie && m + 1 >= g.events.length) pendingTie = null;
+      // a tie crosses into the next slot only when that slot shows the following bar
+      var here = g.measures && g.measures[m], next = g.measures && g.measures[m + 1];
+      if (pendingTie && !(here && next && next.index === here.index + 1)) pendingTie = null;
       // beams
       for (var gi = 0; gi < (evs.groups || []).length; gi++) drawBeamGroup(ctx, evs.groups[gi], placed, evs, sp, midDia, yOfDia, stemOff);
       // triplet brackets for unbeamed triplets
@@ -723,7 +725,7 @@ var MusicEngraver = (function () {
       }
       var events = buildEvents(st.notes, tpq, measures);
       drawStaffEvents({
-        ctx: ctx, sp: sp, top: top, clef: clef, events: events, key: keyAt,
+        ctx: ctx, sp: sp, top: top, clef: clef, events: events, key: keyAt, measures: measures,
         xOf: function (mi, pos) { return xOfTick(measures[mi].start + pos, mi); },
       });
     }

@@ -339,11 +339,12 @@ function origCharTimes(korText, korTimes, origText) {
     if (si < S && sing[si] === x) { if (at[si] !== null) prevT = at[si]; si++; }
     starts[x] = prevT;
   }
-  for (var y = 0; y < orig.length; y++) {
+  // each ends at the next later start (starts rise along the line): one pass from the right
+  var runVal = null, nextVal = null;
+  for (var y = orig.length - 1; y >= 0; y--) {
     if (starts[y] === null) continue;
-    var e = null;
-    for (var z = y + 1; z < orig.length; z++) if (starts[z] !== null && starts[z] > starts[y]) { e = starts[z]; break; }
-    times[y] = { s: starts[y], e: e === null ? starts[y] + tpq : e };
+    if (starts[y] !== runVal) { nextVal = runVal; runVal = starts[y]; }
+    times[y] = { s: starts[y], e: nextVal !== null && nextVal > starts[y] ? nextVal : starts[y] + tpq };
   }
   return times;
 }

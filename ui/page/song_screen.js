@@ -274,8 +274,10 @@ function keyAtBar(b) {
   var first = keySigChanges[0][1], c = first;
   for (var i = 0; i < keySigChanges.length && keySigChanges[i][0] <= b; i++) c = keySigChanges[i][1];
   var v = k + (c - first);
-  while (v > 6) v -= 12;
-  while (v < -6) v += 12;
+  if (!isFinite(v)) return k;
+  // wrapped into -6..6 by whole octaves of the circle of fifths (no loop: the values come from the program)
+  if (v > 6) v -= 12 * Math.ceil((v - 6) / 12);
+  else if (v < -6) v += 12 * Math.ceil((-6 - v) / 12);
   return v;
 }
 
