@@ -55,7 +55,8 @@ function screenState(page) {
       red,
       pct: document.getElementById('song-progress-pct').textContent,
       total: document.getElementById('song-total-time').textContent,
-      title: document.getElementById('song-title').textContent,
+      title: document.getElementById('song-title').__full,  // the whole title (the element may show it shortened)
+      titleShown: document.getElementById('song-title').textContent,
       allLines: allLyricLinesOriginal.slice(),
     };
   });
@@ -79,7 +80,8 @@ test('a demo song on the song screen: lyrics, score pages, play line, progress a
   await waitFor(() => page.evaluate(() => window.__lastTick > 0 && songLoaded), 'ticks on the page');
 
   const first = await screenState(page);
-  assert.ok(first.title.startsWith('아리<b>&amp;</b>랑'), 'the title shows its markup as text: ' + first.title);
+  assert.ok(first.title.startsWith('아리<b>&amp;</b>랑'), 'the title keeps its markup as text: ' + first.title);
+  assert.ok(first.titleShown.startsWith('아리<b>'), 'shown as text: ' + first.titleShown);
   assert.ok(first.allLines.includes('아리<i>랑</i> 고개로 & 간다'));
   assert.deepEqual(first.shown, first.want);
   assert.match(first.total, /^\d\d:\d\d$/);
@@ -147,11 +149,12 @@ test('hostile song data on the page: markup, a division of 0 and 10,000 bars loa
              0, 0, ['C(((( /', '|||| G..'], lyrics, bars, 0, '<x>', 9, -1, -1, []);
     for (const tick of [0, 150, 480 * 5000, 480 * 9999, 480 * 20000]) updateTick(tick);
     updateTick(250);
-    return { ms: performance.now() - t0, pwned: !!window.__pwned, title: document.getElementById('song-title').textContent,
+    return { ms: performance.now() - t0, pwned: !!window.__pwned, title: document.getElementById('song-title').__full,
+             shown: document.getElementById('song-title').textContent,
              lyrics: document.getElementById('big-lyrics').textContent, bars: measureStarts.length };
   });
   assert.equal(r.pwned, false);
-  assert.ok(r.title.startsWith('<script>'), r.title);
+  assert.ok(r.title.startsWith('<script>') && r.shown.startsWith('<scri'), r.title);
   assert.ok(r.lyrics.includes('<img') || r.lyrics.includes('라마 & <b>바</b>') || r.lyrics.includes('가나다'), r.lyrics);
   assert.equal(r.bars, 10000);
   assert.deepEqual(errors, []);

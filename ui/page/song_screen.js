@@ -401,7 +401,7 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   }
   applyScoreRows(0);
   drawPage();
-  if (window.__customerMode) callIf('applyCustomerLayout');
+  if (window.__customerMode) callIf('cwRelayoutSoon');
 }
 
 // The intro screen: "전주 중 입니다..." and the song's preview text below it.
