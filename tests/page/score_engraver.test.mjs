@@ -89,3 +89,25 @@ test('every glyph outline parses and the parser stops on long input', () => {
   const long = 'M0 0' + 'L1 1'.repeat(30000);
   assert.ok(p.MusicEngraver.parseOutline(long).length <= 10000);
 });
+
+test('a key change from A major to C major writes three naturals, then the new bar\'s notes', () => {
+  const p = page();
+  p.GLYPH_PATH.natural = 'M7777 0L1 1Z';
+  p.GLYPH_PATH.sharp = 'M8888 0L1 1Z';
+  const marks = { natural: 0, sharp: 0 };
+  const ctx = new Proxy({}, {
+    get: (o, k) => {
+      if (k === 'measureText') return () => ({ width: 10 });
+      if (k === 'moveTo') return (x) => { if (x === 7777) marks.natural++; if (x === 8888) marks.sharp++; };
+      return k in o ? o[k] : () => {};
+    },
+    set: (o, k, v) => { o[k] = v; return true; },
+  });
+  const canvas = { width: 0, height: 0, style: {}, getContext: () => ctx };
+  const measures = [0, 1, 2, 3].map((i) => ({ start: i * 1920, len: 1920, index: i }));
+  p.MusicEngraver.render(canvas, {
+    width: 1600, height: 450, startX: 30, endX: 1570, contentX: 170, measureW: 350, beat1: 10, rightPad: 9, sp: 10, tpq: 480,
+    key: 3, keyAt: (b) => (b >= 2 ? 0 : 3), measures,
+    staves: [{ top: 100, notes: [[69, 0, 1920], [69, 1920, 1920], [60, 3840, 1920], [60, 5760, 1920]], clef: 'treble' }] });
+  assert.deepEqual({ ...marks }, { natural: 3, sharp: 3 });  // the opening key's three sharps, then three naturals
+});

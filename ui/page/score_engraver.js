@@ -713,10 +713,10 @@ var MusicEngraver = (function () {
         ctx.save();
         ctx.font = 'bold ' + Math.round(2.1 * sp) + 'px "Times New Roman", serif';
         ctx.textAlign = 'center';
-        ctx.textBaseline = 'middle';
+        ctx.textBaseline = 'alphabetic';
         var tx = kx + kw0 + 0.9 * sp;
-        ctx.fillText(String(c.timeSig[0]), tx, top + 1.0 * sp);
-        ctx.fillText(String(c.timeSig[1]), tx, top + 3.0 * sp);
+        ctx.fillText(String(c.timeSig[0]), tx, top + 1.75 * sp);
+        ctx.fillText(String(c.timeSig[1]), tx, top + 3.85 * sp);
         ctx.restore();
       }
       for (var kd = 0; kd < keyDraws.length; kd++) {
