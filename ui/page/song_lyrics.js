@@ -40,11 +40,14 @@ function resetLyricsState() {
   chordTickList = parsedChords.map(function (c) { return measureStartTick(c.bar) + c.beat * tpq; });
 }
 
+// Replaces the element's content only when the html differs from the last one set (and nobody
+// else replaced the content since), so running wipes are not restarted.
 function setLyricsHtml(el, html) {
   if (!el) return false;
-  if (el.__lyrHtml === html) return false;
+  if (el.__lyrHtml === html && el.__lyrFirst === el.firstChild) return false;
   el.__lyrHtml = html;
   el.innerHTML = html;
+  el.__lyrFirst = el.firstChild;
   return true;
 }
 
