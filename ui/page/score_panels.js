@@ -77,27 +77,27 @@ var ENG_LAYOUT_KEYS = 6;
 // overwritten, so they are not collected.
 var ENG_REDRAW_KEYS = ['LEFT_MARGIN', 'START_X', 'END_X', 'UPPER_Y', 'LOWER_Y'];  // the last group's items are page layout values, the rest engraver constants
 
-function spPost(cmd) { if (typeof pagePost === 'function') pagePost(cmd); }
-function spCall(name) {
+function scorePanelPost(cmd) { if (typeof pagePost === 'function') pagePost(cmd); }
+function scorePanelCall(name) {
   var f = typeof window !== 'undefined' ? window[name] : undefined;
   if (typeof f === 'function') return f.apply(null, Array.prototype.slice.call(arguments, 1));
   return undefined;
 }
-function clampInt(v, lo, hi) {
+function scoreClampInt(v, lo, hi) {
   v = Math.round(+v);
   if (!isFinite(v)) v = lo;
   return Math.max(lo, Math.min(hi, v));
 }
-function scoreClampOct(v) { return clampInt(v, -3, 3); }
-function signedText(v) { v = v | 0; return (v > 0 ? '+' : '') + v; }
+function scoreClampOct(v) { return scoreClampInt(v, -3, 3); }
+function scoreSigned(v) { v = v | 0; return (v > 0 ? '+' : '') + v; }
 function scoreRedrawIfShown() { if (songLoaded && typeof drawPage === 'function') drawPage(); }
-function saveEnvNow() { spCall('saveEnv'); }
+function saveEnvNow() { scorePanelCall('saveEnv'); }
 
 // ---- Values from the program ----
 
 function initScoreOct(tU, tL, oU, oL) {
-  scoreCfg.tU = clampInt(tU || 0, -11, 11);
-  scoreCfg.tL = clampInt(tL || 0, -11, 11);
+  scoreCfg.tU = scoreClampInt(tU || 0, -11, 11);
+  scoreCfg.tL = scoreClampInt(tL || 0, -11, 11);
   scoreCfg.oU = scoreClampOct(oU || 0);
   scoreCfg.oL = scoreClampOct(oL || 0);
   scoreRedrawIfShown();
@@ -106,17 +106,17 @@ function initScoreOct(tU, tL, oU, oL) {
 function scTextFrom(size, colour, weight, outline) {
   var s = +size;
   return {
-    size: s > 0 ? clampInt(s, 50, 250) : 100,
-    colour: clampInt(colour || 0, 0, 7),
-    weight: clampInt(weight === undefined ? 1 : weight, 0, 2),
-    outline: clampInt(outline || 0, 0, 2),
+    size: s > 0 ? scoreClampInt(s, 50, 250) : 100,
+    colour: scoreClampInt(colour || 0, 0, 7),
+    weight: scoreClampInt(weight === undefined ? 1 : weight, 0, 2),
+    outline: scoreClampInt(outline || 0, 0, 2),
   };
 }
 function initScoreText(ls, lc, lw, lo, cs, cc, cw, co) {
   scLyr = scTextFrom(ls, lc, lw, lo);
   scChd = scTextFrom(cs, cc, cw, co);
   scoreRedrawIfShown();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) spCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
 }
 
 // ---- Score panel (F9) ----
@@ -124,8 +124,8 @@ function initScoreText(ls, lc, lw, lo, cs, cc, cw, co) {
 function scoreOverlay() { return typeof document !== 'undefined' ? document.getElementById('score-overlay') : null; }
 function toggleScorePanel() { if (scoreOpen) closeScorePanel(); else openScorePanel(); }
 function openScorePanel() {
-  if (typeof mixerOpen !== 'undefined' && mixerOpen) spCall('closeMixer');
-  if (typeof f10Open !== 'undefined' && f10Open) spCall('closeF10Panel');
+  if (typeof mixerOpen !== 'undefined' && mixerOpen) scorePanelCall('closeMixer');
+  if (typeof f10Open !== 'undefined' && f10Open) scorePanelCall('closeF10Panel');
   scoreOpen = true;
   scoreSel = 0;
   renderScorePanel();
@@ -143,15 +143,15 @@ function scoreAdjust(d) {
   d = d | 0;
   var key = SCORE_CELLS[scoreSel][0];
   if (key === 'tU' || key === 'tL') {
-    var v = clampInt(scoreCfg[key] + d, -11, 11);
+    var v = scoreClampInt(scoreCfg[key] + d, -11, 11);
     scoreCfg[key] = v;
     if (scoreCfg.link) scoreCfg[key === 'tU' ? 'tL' : 'tU'] = v;
   } else if (key === 'oU' || key === 'oL') {
     var o = scoreClampOct(scoreCfg[key] + d);
     scoreCfg[key] = o;
     if (scoreCfg.link) scoreCfg[key === 'oU' ? 'oL' : 'oU'] = o;
-  } else if (key === 'fmt') scoreCfg.fmt = clampInt(scoreCfg.fmt + d, 1, 999);
-  else if (key === 'delay') scoreCfg.delay = clampInt(scoreCfg.delay + d, 0, 999);
+  } else if (key === 'fmt') scoreCfg.fmt = scoreClampInt(scoreCfg.fmt + d, 1, 999);
+  else if (key === 'delay') scoreCfg.delay = scoreClampInt(scoreCfg.delay + d, 0, 999);
   else if (key === 'link') scoreCfg.link = !scoreCfg.link;
   renderScorePanel();
   scoreRedrawIfShown();
@@ -171,7 +171,7 @@ function scoreOctSave() {
   var id = typeof curKeySongId !== 'undefined' ? curKeySongId | 0 : 0;
   if (!id && typeof curSongIdForHistory !== 'undefined') id = curSongIdForHistory | 0;
   if (!songLoaded || !id) return;
-  spPost('SCORE_OCT_SAVE:' + id + ':' + (scoreCfg.tU | 0) + ':' + (scoreCfg.tL | 0) + ':' + (scoreCfg.oU | 0) + ':' + (scoreCfg.oL | 0));
+  scorePanelPost('SCORE_OCT_SAVE:' + id + ':' + (scoreCfg.tU | 0) + ':' + (scoreCfg.tL | 0) + ':' + (scoreCfg.oU | 0) + ':' + (scoreCfg.oL | 0));
 }
 function toggleBasicSheet() {
   showBasicSheet = !showBasicSheet;
@@ -185,7 +185,7 @@ function afterSheetToggle() {
   scoreRedrawIfShown();
   saveEnvNow();
   if (scoreOpen) renderScorePanel();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) spCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
 }
 function scorePanelKey(e) {
   var k = e.key, code = e.code || '';
@@ -202,9 +202,9 @@ function scorePanelKey(e) {
 function scoreCellValueHtml(key) {
   var v = scoreCfg[key];
   if (key === 'tU' || key === 'tL') {
-    return scoreCfg.cfU ? '<span style="background:#c0392b; color:#fff; padding:0 6px; border-radius:4px;">' + signedText(v) + '</span>' : signedText(v);
+    return scoreCfg.cfU ? '<span style="background:#c0392b; color:#fff; padding:0 6px; border-radius:4px;">' + scoreSigned(v) + '</span>' : scoreSigned(v);
   }
-  if (key === 'oU' || key === 'oL') return signedText(v);
+  if (key === 'oU' || key === 'oL') return scoreSigned(v);
   if (key === 'fmt' || key === 'delay') return ('00' + (v | 0)).slice(-3);
   return v ? '<span style="color:#2ecc71;">ON</span>' : '<span style="color:#aaa;">OFF</span>';
 }
@@ -235,12 +235,12 @@ function renderScorePanel() {
 function cycleStaffMode() {
   staffMode = staffMode === 0 ? 1 : staffMode === 1 ? 2 : 0;
   applyStaffMode(true);
-  spPost('SET_FULL_SCORE:' + fullScoreOn);
+  scorePanelPost('SET_FULL_SCORE:' + fullScoreOn);
   saveEnvNow();
   if (typeof modeToast === 'function') modeToast(STAFF_MODE_NAMES[staffMode]);
 }
 function applyStaffMode(redraw) {
-  staffMode = clampInt(staffMode, 0, 3);
+  staffMode = scoreClampInt(staffMode, 0, 3);
   fullScoreOn = staffMode === 3 ? 1 : 0;
   var doc = typeof document !== 'undefined' ? document : null;
   var stage = doc && doc.getElementById('lyrics-stage');
@@ -298,7 +298,7 @@ function engItemByKey(k) {
 }
 function toggleEngPanel() { if (engOpen) closeEngPanel(); else openEngPanel(); }
 function openEngPanel() {
-  if (typeof mixerOpen !== 'undefined' && mixerOpen) spCall('closeMixer');
+  if (typeof mixerOpen !== 'undefined' && mixerOpen) scorePanelCall('closeMixer');
   if (scoreOpen) closeScorePanel();
   engOpen = true;
   renderEngPanel();
@@ -348,7 +348,7 @@ function engPanelKey(e) {
   if (e.preventDefault) e.preventDefault();
 }
 function engValueText(it, v) {
-  if (it[8]) return it[8][clampInt(v, 0, it[8].length - 1)];
+  if (it[8]) return it[8][scoreClampInt(v, 0, it[8].length - 1)];
   return (+v).toFixed(it[6]);
 }
 function collectEngCfg() {
@@ -421,7 +421,7 @@ function scTextPreviewCss(style, basePx) {
 function scTextAdj(which, key, d) {
   var s = scStyleOf(which);
   d = d | 0;
-  if (key === 'size') s.size = clampInt(s.size + d, 50, 250);
+  if (key === 'size') s.size = scoreClampInt(s.size + d, 50, 250);
   else if (key === 'colour') s.colour = ((s.colour + d) % 8 + 8) % 8;
   else if (key === 'weight') s.weight = ((s.weight + d) % 3 + 3) % 3;
   else if (key === 'outline') s.outline = ((s.outline + d) % 3 + 3) % 3;
@@ -435,29 +435,29 @@ function scTextReset() {
 function scTextChanged() {
   scoreRedrawIfShown();
   scTextSend();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) spCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
 }
 function scTextSend() {
-  spPost('SET_SCORE_TEXT:' + [scLyr.size, scLyr.colour, scLyr.weight, scLyr.outline, scChd.size, scChd.colour, scChd.weight, scChd.outline].join(':'));
+  scorePanelPost('SET_SCORE_TEXT:' + [scLyr.size, scLyr.colour, scLyr.weight, scLyr.outline, scChd.size, scChd.colour, scChd.weight, scChd.outline].join(':'));
 }
 function posAdjRow(label, fnName, value) {
   var v = value | 0;
   var b = function (d, text) { return '<button onclick="try{ ' + fnName + '(' + d + '); }catch(e){}">' + text + '</button>'; };
   return '<div class="pos-adj-row" style="display:flex; align-items:center; gap:6px;"><span style="min-width:90px;">' + label + '</span>' +
-    b(-2, '▲') + '<span>' + signedText(v) + 'px</span>' + b(2, '▼') + b(0, '0') + '</div>';
+    b(-2, '▲') + '<span>' + scoreSigned(v) + 'px</span>' + b(2, '▼') + b(0, '0') + '</div>';
 }
-function adjPos(v, d) { return (d | 0) === 0 ? 0 : clampInt((v | 0) + (d | 0), -100, 100); }
+function adjPos(v, d) { return (d | 0) === 0 ? 0 : scoreClampInt((v | 0) + (d | 0), -100, 100); }
 function adjChordY(d) {
   chordYAdj = adjPos(chordYAdj, d);
-  spPost('SET_CHORD_Y:' + chordYAdj);
+  scorePanelPost('SET_CHORD_Y:' + chordYAdj);
   scoreRedrawIfShown();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) spCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
 }
 function adjJumpMarkY(d) {
   jumpMarkYAdj = adjPos(jumpMarkYAdj, d);
-  spPost('SET_JUMPMARK_Y:' + jumpMarkYAdj);
+  scorePanelPost('SET_JUMPMARK_Y:' + jumpMarkYAdj);
   scoreRedrawIfShown();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) spCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
 }
 
 // A score text: an outline stroke first when the style has one, then the fill in its colour.

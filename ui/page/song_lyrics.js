@@ -450,11 +450,18 @@ function paintLyrics(d) {
   }
   var pair = lyricLinePair(cur);
   var p = d + tpq * 0.25;
-  var html = '<div class="lyr-line lyr-top" style="text-align:center; white-space:pre; margin-bottom:15px;">' + lyricLineHtml(pair[0], d, p) + '</div>' +
-    '<div class="lyr-line lyr-bottom" style="text-align:center; white-space:pre;">' + lyricLineHtml(pair[1], d, p) + '</div>';
-  setLyricsHtml(big, html);
+  // the two line blocks stay in place; only a line whose html changed is replaced
+  setLyricsHtml(big, LYR_LINES_FRAME);
+  var top = big.querySelector ? big.querySelector('.lyr-top') : null;
+  var bottom = big.querySelector ? big.querySelector('.lyr-bottom') : null;
+  if (top && bottom) {
+    setLyricsHtml(top, lyricLineHtml(pair[0], d, p));
+    setLyricsHtml(bottom, lyricLineHtml(pair[1], d, p));
+  }
   lyrSyncFills(big, p);
 }
+var LYR_LINES_FRAME = '<div class="lyr-line lyr-top" style="text-align:center; white-space:pre; margin-bottom:15px;"></div>' +
+  '<div class="lyr-line lyr-bottom" style="text-align:center; white-space:pre;"></div>';
 
 // Starts new wipes and corrects running ones that are more than half a beat off.
 function lyrSyncFills(root, p) {

@@ -57,7 +57,7 @@ function noteList(a) {
 function textList(a) {
   return Array.isArray(a) ? a.map(function (t) { return t == null ? '' : String(t); }) : [];
 }
-function esc(t) {
+function screenEsc(t) {
   return String(t == null ? '' : t).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;').replace(/'/g, '&#39;');
 }
 function staffEl(id) { return typeof document !== 'undefined' ? document.getElementById(id) : null; }
@@ -65,7 +65,7 @@ function getCtx(id) {
   var c = staffEl(id);
   return c && c.getContext ? c.getContext('2d') : null;
 }
-function callIf(name) {
+function screenCall(name) {
   var f = typeof window !== 'undefined' ? window[name] : undefined;
   if (typeof f !== 'function') return undefined;
   return f.apply(null, Array.prototype.slice.call(arguments, 1));
@@ -346,10 +346,10 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   songLoaded = true;
   baseSongTempo = +baseTempo > 0 ? +baseTempo : 0;
   jsRhythmMult = 0;
-  callIf('updateMouseLockDisplay');
-  callIf('refreshBg');
+  screenCall('updateMouseLockDisplay');
+  screenCall('refreshBg');
   updateTempoPitchDisplay(jsTempoAdjustBpm, jsPitchTransposeSemitones, true);
-  callIf('beginSongHistory', songId, historyTitle || title);
+  screenCall('beginSongHistory', songId, historyTitle || title);
 
   measureStarts = splitMeasureStarts(measureStartsIn, tpq);
 
@@ -401,13 +401,13 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   }
   applyScoreRows(0);
   drawPage();
-  if (window.__customerMode) callIf('cwRelayoutSoon');
+  if (window.__customerMode) screenCall('cwRelayoutSoon');
 }
 
 // The intro screen: "전주 중 입니다..." and the song's preview text below it.
 function introHtml() {
   var h = '<div style="text-align:center; color:#777;">전주 <span style="color:#ccc;">중</span> 입니다...</div>';
-  if (songPreviewText) h += '<div style="text-align:center; color:#16a085; font-size:60%;">' + esc(songPreviewText) + '</div>';
+  if (songPreviewText) h += '<div style="text-align:center; color:#16a085; font-size:60%;">' + screenEsc(songPreviewText) + '</div>';
   return h;
 }
 
@@ -644,7 +644,7 @@ function drawScoreFrame(layout, measures) {
     ctx.save();
     ctx.globalAlpha = 0.1;
     ctx.fillStyle = chdColor;
-    roundRect(ctx, bx, by, bw, bh, 0.3 * sp);
+    scoreRoundRect(ctx, bx, by, bw, bh, 0.3 * sp);
     ctx.fill();
     ctx.globalAlpha = 0.55;
     ctx.strokeStyle = chdColor;
@@ -679,7 +679,7 @@ function applyScoreFont(ctx, style, basePx, family) {
   var w = [400, 700, 900][style.weight | 0] || 700;
   ctx.font = w + ' ' + Math.max(6, Math.round(basePx * (style.size || 100) / 100)) + 'px ' + family;
 }
-function roundRect(ctx, x, y, w, h, r) {
+function scoreRoundRect(ctx, x, y, w, h, r) {
   ctx.beginPath();
   ctx.moveTo(x + r, y);
   ctx.lineTo(x + w - r, y);
@@ -712,7 +712,7 @@ function drawJumpMarks(layout, measures) {
     var w = ctx.measureText(mk.n).width + 0.7 * sp, h = 1.15 * sp;
     var y = Math.max(2, UPPER_Y - 4.6 * sp + adj);
     ctx.fillStyle = '#2471c9';
-    roundRect(ctx, x - w / 2, y, w, h, 0.2 * sp);
+    scoreRoundRect(ctx, x - w / 2, y, w, h, 0.2 * sp);
     ctx.fill();
     ctx.fillStyle = '#fff';
     ctx.fillText(mk.n, x, y + h / 2);
