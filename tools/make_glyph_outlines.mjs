@@ -3,6 +3,7 @@
 // Outlines are written in the score's glyph units (214 units per staff space, y up) and moved so
 // that each glyph's reference point sits on the anchor the engraver places on its target point.
 // Run: node tools/make_glyph_outlines.mjs   (then commit the regenerated table)
+//      node tools/make_glyph_outlines.mjs --check   (exit 1 when the committed table differs)
 import fs from 'node:fs';
 import path from 'node:path';
 import { createRequire } from 'node:module';
@@ -76,6 +77,14 @@ const lines = [
   '};',
   '',
 ];
-fs.writeFileSync(path.join(root, 'ui/page/glyph_outlines.js'), lines.join('\n'));
-fs.copyFileSync(path.join(fontDir, 'LICENSE.txt'), path.join(root, 'ui/page/bravura_ofl.txt'));
+const tablePath = path.join(root, 'ui/page/glyph_outlines.js');
+const licencePath = path.join(root, 'ui/page/bravura_ofl.txt');
+const licence = fs.readFileSync(path.join(fontDir, 'LICENSE.txt'));
+if (process.argv.includes('--check')) {
+  const same = fs.readFileSync(tablePath, 'utf8') === lines.join('\n') && fs.readFileSync(licencePath).equals(licence);
+  console.log(same ? 'glyph table is current' : 'glyph table differs from the font: regenerate it');
+  process.exit(same ? 0 : 1);
+}
+fs.writeFileSync(tablePath, lines.join('\n'));
+fs.writeFileSync(licencePath, licence);
 console.log('wrote', Object.keys(paths).length, 'glyphs');

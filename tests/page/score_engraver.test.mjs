@@ -111,3 +111,19 @@ test('a key change from A major to C major writes three naturals, then the new b
     staves: [{ top: 100, notes: [[69, 0, 1920], [69, 1920, 1920], [60, 3840, 1920], [60, 5760, 1920]], clef: 'treble' }] });
   assert.deepEqual({ ...marks }, { natural: 3, sharp: 3 });  // the opening key's three sharps, then three naturals
 });
+
+test('the committed glyph table is what the generator makes from the font', async (t) => {
+  const { createRequire } = await import('node:module');
+  const require = createRequire(import.meta.url);
+  try {
+    require.resolve('@vexflow-fonts/bravura/package.json');
+    require.resolve('opentype.js');
+  } catch {
+    t.skip('font packages not installed');
+    return;
+  }
+  const { execFileSync } = await import('node:child_process');
+  const { fileURLToPath } = await import('node:url');
+  const tool = fileURLToPath(new URL('../../tools/make_glyph_outlines.mjs', import.meta.url));
+  assert.match(execFileSync(process.execPath, [tool, '--check'], { encoding: 'utf8' }), /current/);
+});
