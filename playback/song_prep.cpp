@@ -20,6 +20,7 @@
 #include "songs/bars.h"
 #include "songs/chords.h"
 #include "songs/keysig.h"
+#include "songs/score_files.h"
 #include "songs/song_file_cache.h"
 #include "songs/song_list.h"
 #include "songs/song_load.h"
@@ -225,6 +226,13 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
   values.scoreKeyMode = PlaybackState.ScoreKeyMode.load();
   values.male = male;
   values.female = female;
+  if (auto oct = ScoreFiles.ScoreOctMap.find(id); oct != ScoreFiles.ScoreOctMap.end())
+    std::copy(oct->second.begin(), oct->second.end(), values.scoreOct);
+  if (auto marks = ScoreFiles.UserMarkMap.find(id); marks != ScoreFiles.UserMarkMap.end()) {
+    values.userMarkJ = marks->second.j;
+    values.userMarkK = marks->second.k;
+    values.userMarkV3 = marks->second.v3;
+  }
   {
     std::lock_guard chords(Chords.ChordTimelineMutex);
     if (!Chords.ChordTimeline.empty()) values.lastChordTick = Chords.ChordTimeline.back().tick;

@@ -19,7 +19,7 @@ struct SongScreenValues {
   int currentKey = 0;
   int scoreKeyMode = 0;
   int male = 0, female = 0;
-  int userMarkJ = -1, userMarkK = -1, userMarkV3 = -1;  // the operator's marks, -1 unset
+  int64_t userMarkJ = -1, userMarkK = -1, userMarkV3 = -1;  // the operator's marks, -1 unset
   int scoreOct[4] = {0, 0, 0, 0};                       // tU, tL, oU, oL
   uint32_t lastChordTick = 0;
   std::vector<std::pair<int, int>> keySignatures;      // [0-based bar, key]

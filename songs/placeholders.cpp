@@ -24,7 +24,5 @@ int LoadPopKoIndex() {
   SONGS_PLACEHOLDER(L"LoadPopKoIndex");
   return 0;
 }
-void LoadScoreOctConfig() { SONGS_PLACEHOLDER(L"LoadScoreOctConfig"); }
-void LoadUserMarks() { SONGS_PLACEHOLDER(L"LoadUserMarks"); }
 void StartGenreIndexBuild() { SONGS_PLACEHOLDER(L"StartGenreIndexBuild"); }
 void StartPopKoIndexBuild() { SONGS_PLACEHOLDER(L"StartPopKoIndexBuild"); }

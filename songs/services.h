@@ -5,13 +5,12 @@
 #include <vector>
 
 #include "songs/play_history.h"  // history and favourites, built
+#include "songs/score_files.h"   // score octaves and user marks, built
 
 // Song numbers of the pop songs' Korean text files ("E####.txt").
 std::vector<int> CollectPopTextSongNumbers();
 void LoadGenreIndex();
 // Reads the pop-song Korean index into the song list; the number of songs it named.
 int LoadPopKoIndex();
-void LoadScoreOctConfig();
-void LoadUserMarks();
 void StartGenreIndexBuild();
 void StartPopKoIndexBuild();

@@ -3,6 +3,7 @@
 // that "RHYTHM_OFF:1" reaches it too. A handler is set here when its subsystem provides it.
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
+#include "ui/score_commands.h"
 #include "ui/medley_commands.h"
 
 #include "ui/presets.h"
@@ -141,9 +142,9 @@ const PageCommand kStageTwo[] = {
     {L"JUMP_INTRO2", HandleJumpIntro2, kWhole},
     {L"JUMP_USERMARK_J", HandleJumpUserMarkJ, kWhole},
     {L"JUMP_USERMARK_K", HandleJumpUserMarkK, kWhole},
-    {L"SET_USERMARK_J", nullptr, kWhole},
-    {L"SET_USERMARK_K", nullptr, kWhole},
-    {L"SET_USERMARK_V3", nullptr, kWhole},
+    {L"SET_USERMARK_J", HandleSetUserMark, kWhole},
+    {L"SET_USERMARK_K", HandleSetUserMark, kWhole},
+    {L"SET_USERMARK_V3", HandleSetUserMark, kWhole},
     {L"JUMP_PREV_MEASURE", HandleJumpPrevMeasure, kWhole},
     {L"JUMP_NEXT_MEASURE", HandleJumpNextMeasure, kWhole},
     {L"JUMP_CUR_MEASURE", HandleJumpCurMeasure, kWhole},
@@ -159,7 +160,7 @@ const PageCommand kStageTwo[] = {
     // online services
     {L"RUN_SONG_UPDATE:", nullptr, kPrefix},
     // settings, display and page assets
-    {L"SCORE_OCT_SAVE:", nullptr, kPrefix},
+    {L"SCORE_OCT_SAVE:", HandleScoreOctSave, kPrefix},
 };
 
 const PageCommand kStageThree[] = {
@@ -184,10 +185,10 @@ const PageCommand kStageThree[] = {
     {L"SET_AUTOKEY:", nullptr, kPrefix},
     {L"OPEN_HELP", nullptr, kWhole},
     {L"IMPORT_QUELLOR_KEYS", nullptr, kWhole},
-    {L"SET_CHORD_Y:", nullptr, kPrefix},
-    {L"SET_SCORE_TEXT:", nullptr, kPrefix},
-    {L"SET_JUMPMARK_Y:", nullptr, kPrefix},
-    {L"SET_FULL_SCORE:", nullptr, kPrefix},
+    {L"SET_CHORD_Y:", HandleSetChordY, kPrefix},
+    {L"SET_SCORE_TEXT:", HandleSetScoreText, kPrefix},
+    {L"SET_JUMPMARK_Y:", HandleSetJumpMarkY, kPrefix},
+    {L"SET_FULL_SCORE:", HandleSetFullScore, kPrefix},
     // output devices, modules and effects
     {L"CVT_FILL:", nullptr, kPrefix},
     {L"CVT_QFX", nullptr, kWhole},

@@ -20,6 +20,7 @@
 #include "songs/chords.h"
 #include "songs/keysig.h"
 #include "songs/midi_probes.h"
+#include "songs/score_files.h"
 #include "songs/song_file_cache.h"
 #include "sound/services.h"
 #include "ui/presets.h"
@@ -73,6 +74,14 @@ void JumpToMark(uint32_t markId, const wchar_t* missing) {
     return;
   }
   JumpToTick(static_cast<uint32_t>(t), false, false, true);
+}
+
+// A user mark of the current song within the song's tick range; -1 when unset.
+long long CurrentUserMark(int64_t UserMarks::*which) {
+  const auto it = ScoreFiles.UserMarkMap.find(PlaybackState.CurrentSongId.load());
+  if (it == ScoreFiles.UserMarkMap.end()) return -1;
+  const int64_t t = it->second.*which;
+  return t >= 0 && t <= UINT32_MAX ? t : -1;
 }
 
 void JumpToBar(int bar) {
@@ -224,11 +233,19 @@ void HandleJumpVerse1(const std::wstring&) { JumpToMark(10, L"이 곡에는 '1�
 void HandleJumpVerse2(const std::wstring&) { JumpToMark(30, L"이 곡에는 '2절 시작' 표시가 없습니다."); }
 void HandleJumpIntro1(const std::wstring&) { JumpToMark(5, L"이 곡에는 '짧은 전주' 표시가 없습니다."); }
 void HandleJumpIntro2(const std::wstring&) { JumpToMark(25, L"이 곡에는 '짧은 간주' 표시가 없습니다."); }
-// The operator's own marks are not stored yet: the song's marks answer.
+// The operator's own mark of the current song first, else the song's mark.
 void HandleJumpUserMarkJ(const std::wstring&) {
+  if (const long long t = CurrentUserMark(&UserMarks::j); t >= 0) {
+    JumpToTick(static_cast<uint32_t>(t), false, false, true);
+    return;
+  }
   JumpToMark(5, L"'전주짧게' 지점이 없습니다.\n원하는 위치(마디)에서 K를 누르면 마크가 저장되고, 이후 ,(콤마)로 이동합니다.");
 }
 void HandleJumpUserMarkK(const std::wstring&) {
+  if (const long long t = CurrentUserMark(&UserMarks::k); t >= 0) {
+    JumpToTick(static_cast<uint32_t>(t), false, false, true);
+    return;
+  }
   JumpToMark(25, L"'간주짧게' 지점이 없습니다.\n원하는 위치(마디)에서 L을 누르면 마크가 저장되고, 이후 .(마침표)로 이동합니다.");
 }
 
@@ -261,7 +278,8 @@ void HandleJumpCc(const std::wstring& m) {
     JumpToTick(target, false, true, true);
     return;
   }
-  const long long t = n > 0 ? FindJumpMarkTick(*song, static_cast<uint32_t>(n)) : -1;
+  long long t = n == 33 ? CurrentUserMark(&UserMarks::v3) : -1;
+  if (t < 0) t = n > 0 ? FindJumpMarkTick(*song, static_cast<uint32_t>(n)) : -1;
   if (t < 0) {
     PostAlertToPage(n == 33 ? L"이 곡에는 '3절' 표시가 없습니다.\n원하는 위치(마디)에서 i 를 누르면 3절 자리가 "
                               L"저장되고, 이후 F6 → 8 로 이동합니다."

@@ -1,0 +1,775 @@
+// ---- Song screen: song load and score pages ----
+// The page side of the song start: the song's notes, lyric timing, chord and lyric lines, bars,
+// keys and marks arrive in initSong and its companions; the score page shows a few bars at a time
+// with chord names, bar numbers, key, transposition labels, jump marks and small lyrics, and turns
+// ahead while the song plays (the tick updates call applyScoreRows and drawPage).
+
+var tpq = 120, tm = 480;
+var melodyNotes = [], ch5Notes = [], ch2Notes = [];
+var syncTicks = [];
+var measureStarts = [];
+var allLyricLinesOriginal = [], allLyricLinesOrig = [];
+var allSyllablesFlat = [], syllableMap = [];
+var hasRealLyrics = false, songPreviewText = '', previewSpans = [];
+var verse1StartTick = -1, verse2StartTick = -1, verse1LineIdx = -1, verse2LineIdx = -1;
+var parsedChords = [];
+var keySigChanges = [];
+var drumNotes = [];
+var jumpMarks = [];
+var melRangeMin = 0, melRangeMax = 0, melCoreMin = 0, melCoreMax = 0;
+var ch5RangeMin = 0, ch5RangeMax = 0, ch5CoreMin = 0, ch5CoreMax = 0;
+var melHasRange = false, ch5HasRange = false;
+var pitchOffset = 0, pitchOffsetLower = 0;
+var scoreKeyMode = 0;
+var curMeasures = [], curMeasures2 = [], activeScoreRow = 1, lastCurMeasureIdx = -1;
+var KEYSIG_NAMES = ['C', 'Db', 'D', 'Eb', 'E', 'F', 'F#', 'G', 'Ab', 'A', 'Bb', 'B'];
+
+// Layout in canvas units, recomputed at every draw.
+var CANVAS_W = 1600, CANVAS_H = 450;
+var noteScale = 1.0, measPerPage = 4;
+var LEFT_MARGIN = 170, START_X = 30, END_X = 1570, UPPER_Y = 100, LOWER_Y = 280, BEAT1_OFFSET = 40;
+var MEASURE_WIDTH = (END_X - LEFT_MARGIN) / 4;
+var STAFF_Y = [100, 280];
+var scoreShownH = 0;  // displayed height of the score canvases at the last draw
+
+var MAX_SCREEN_BARS = 20000;       // bars after splitting long ones; a hostile bar list stops here
+var SCORE_BG = '#fdfbf7';
+var KEY_COUNT_BY_PC = [0, -5, 2, -3, 4, -1, 6, 1, -4, 3, -2, 5];
+var PREVIEW_OPEN = '(（', PREVIEW_CLOSE = ')）';
+
+function numList(a) {
+  if (!Array.isArray(a)) return [];
+  var out = [];
+  for (var i = 0; i < a.length; i++) { var v = +a[i]; if (isFinite(v)) out.push(v); }
+  return out;
+}
+function noteList(a) {
+  if (!Array.isArray(a)) return [];
+  var out = [];
+  for (var i = 0; i < a.length; i++) {
+    var n = a[i];
+    if (!Array.isArray(n) || n.length < 3) continue;
+    var p = +n[0], s = +n[1], l = +n[2];
+    if (isFinite(p) && isFinite(s) && isFinite(l)) out.push([p, s, l]);
+  }
+  return out;
+}
+function textList(a) {
+  return Array.isArray(a) ? a.map(function (t) { return t == null ? '' : String(t); }) : [];
+}
+function screenEsc(t) {
+  return String(t == null ? '' : t).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;').replace(/'/g, '&#39;');
+}
+function staffEl(id) { return typeof document !== 'undefined' ? document.getElementById(id) : null; }
+function getCtx(id) {
+  var c = staffEl(id);
+  return c && c.getContext ? c.getContext('2d') : null;
+}
+function screenCall(name) {
+  var f = typeof window !== 'undefined' ? window[name] : undefined;
+  if (typeof f !== 'function') return undefined;
+  return f.apply(null, Array.prototype.slice.call(arguments, 1));
+}
+
+// ---- Bars ----
+
+// Bar list -> bar starts with every bar longer than a 4/4 bar plus half a beat split into 4/4
+// pieces (bounded: at most MAX_SCREEN_BARS starts).
+function splitMeasureStarts(list, q) {
+  q = q > 0 ? q : 120;
+  var bar = 4 * q, half = q / 2;
+  var src = numList(list);
+  if (!src.length) src = [0];
+  var out = [];
+  for (var i = 0; i < src.length && out.length < MAX_SCREEN_BARS; i++) {
+    out.push(src[i]);
+    if (i + 1 >= src.length) break;
+    var next = src[i + 1];
+    if (next - src[i] <= bar + half) continue;
+    for (var t = src[i] + bar; t < next - half && out.length < MAX_SCREEN_BARS; t += bar) out.push(t);
+  }
+  return out;
+}
+function tickToMeasureIdx0(tick) {
+  var a = measureStarts;
+  if (!a.length || !(tick >= a[0])) return 0;
+  var lo = 0, hi = a.length - 1;
+  while (lo < hi) {
+    var mid = (lo + hi + 1) >> 1;
+    if (a[mid] <= tick) lo = mid; else hi = mid - 1;
+  }
+  return lo;
+}
+function measureStartTick(b) {
+  b = b < 0 || !isFinite(b) ? 0 : Math.floor(b);
+  var a = measureStarts;
+  if (!a.length) return b * tm;
+  if (b < a.length) return a[b];
+  return a[a.length - 1] + (b - (a.length - 1)) * tm;
+}
+function measureLenAt(b) {
+  var l = measureStartTick(b + 1) - measureStartTick(b);
+  return l > 0 ? l : tm;
+}
+function measureRatio(tick, b) {
+  var r = (tick - measureStartTick(b)) / measureLenAt(b);
+  return r < 0 ? 0 : r > 1 ? 1 : r;
+}
+
+// ---- Lyrics ----
+
+function isPreviewLine(t) {
+  var s = String(t).trim();
+  return s.length >= 2 && PREVIEW_OPEN.indexOf(s.charAt(0)) >= 0 && PREVIEW_CLOSE.indexOf(s.charAt(s.length - 1)) >= 0;
+}
+function hasLyricLetters(t) {
+  return /[\uAC00-\uD7A3\u3131-\u318EA-Za-z]/.test(String(t));
+}
+function isDashChar(c) { return c === '_' || c === '-' || c === '~'; }
+
+// Maps the lyric lines' characters to the lyric ticks. Returns the shown lines, syllables, their
+// map, the syllable ticks, the preview text and spans.
+function mapSyllables(lines, syncs) {
+  lines = textList(lines);
+  var ticks = numList(syncs);
+  var shownIdx = [];
+  var preview = [];
+  for (var i = 0; i < lines.length; i++) {
+    if (isPreviewLine(lines[i])) preview.push(lines[i].trim());
+    else if (hasLyricLetters(lines[i])) shownIdx.push(i);
+  }
+  var r = { shown: shownIdx.map(function (k) { return lines[k]; }), flat: [], map: [], ticks: ticks,
+            previewText: preview.join(' '), spans: [], hasReal: shownIdx.length > 0 };
+  if (!shownIdx.length) { r.shown = lines.slice(); return r; }
+  var T = 0, D = 0;
+  for (var a = 0; a < lines.length; a++) {
+    for (var c = 0; c < lines[a].length; c++) {
+      var ch = lines[a].charAt(c);
+      if (ch === ' ' || ch === '\t') continue;
+      T++;
+      if (!isDashChar(ch)) D++;
+    }
+  }
+  var N = ticks.length;
+  var dashCounts = Math.abs(N - T) < Math.abs(N - D);
+  var run = 0, shownTicks = [];
+  var shownPos = {};
+  shownIdx.forEach(function (k, j) { shownPos[k] = j; });
+  for (var li = 0; li < lines.length; li++) {
+    var line = lines[li];
+    var firstRun = -1;
+    var isShown = shownPos[li] !== undefined;
+    for (var ci = 0; ci < line.length; ci++) {
+      var x = line.charAt(ci);
+      if (x === ' ' || x === '\t') continue;
+      if (isDashChar(x) && !dashCounts) continue;
+      if (firstRun < 0) firstRun = run;
+      if (isShown) {
+        r.flat.push(x);
+        r.map.push({ line: shownPos[li], ch: ci });
+        if (run < N) shownTicks.push(ticks[run]);
+      }
+      run++;
+    }
+    if (isPreviewLine(line) && firstRun >= 0 && firstRun < N) r.spans.push({ tick: ticks[firstRun], end: Infinity, text: line.trim() });
+  }
+  if (N === run) r.ticks = shownTicks;
+  r.spans.forEach(function (s) {
+    for (var q = 0; q < r.ticks.length; q++) if (r.ticks[q] >= s.tick) { s.end = r.ticks[q]; return; }
+  });
+  return r;
+}
+
+// ---- Chords ----
+
+// A chord run like "Am7D" -> ["Am7", "D"]; never split inside parentheses.
+function splitChordRun(tok) {
+  tok = String(tok || '');
+  if (!tok) return [];
+  if (tok === 'NC') return ['NC'];
+  var out = [], cur = tok.charAt(0), depth = cur === '(' ? 1 : 0;
+  for (var i = 1; i < tok.length; i++) {
+    var c = tok.charAt(i);
+    if (c === '(') depth++;
+    else if (c === ')') depth = Math.max(0, depth - 1);
+    if (depth === 0 && c === 'N' && tok.charAt(i + 1) === 'C') { out.push(cur); cur = 'NC'; i++; continue; }
+    if (depth === 0 && c >= 'A' && c <= 'G' && !(c === 'C' && cur === 'N')) { out.push(cur); cur = c; continue; }
+    cur += c;
+  }
+  out.push(cur);
+  return out.filter(function (s) { return s.length > 0; });
+}
+// Chord lines -> [{bar (the chord text's first bar is 1), beat, name}].
+function parseDotChords(lines) {
+  lines = textList(lines);
+  var out = [], bar = 1;
+  for (var li = 0; li < lines.length; li++) {
+    var line = lines[li], beat = 0, i = 0;
+    while (i < line.length) {
+      var c = line.charAt(i);
+      if (c === '/' || c === '|') { bar++; beat = 0; i++; continue; }
+      if (c === '.' || c === ',') { beat++; i++; continue; }
+      if (c === ' ' || c === '\t') { i++; continue; }
+      var name = '', depth = 0;
+      while (i < line.length) {
+        var d = line.charAt(i);
+        if (depth === 0 && (d === '.' || d === ',' || d === ' ' || d === '/' || d === '|')) break;
+        if (d === '(') depth++;
+        else if (d === ')' && depth > 0) depth--;
+        if (!(depth > 0 && (d === ' ' || d === '\t'))) name += d;
+        i++;
+      }
+      var parts = splitChordRun(name);
+      for (var p = 0; p < parts.length; p++) out.push({ bar: bar, beat: beat++, name: parts[p] });
+    }
+    var trimmed = line.replace(/[ \t]+$/, '');
+    if (trimmed && !/[\/|]$/.test(trimmed)) bar++;
+  }
+  return out;
+}
+
+// ---- Ranges and where the melody is written ----
+
+function noteRange(list) {
+  if (!list.length) return null;
+  var v = list.map(function (n) { return n[0]; }).sort(function (a, b) { return a - b; });
+  var pct = function (t) { return v[Math.floor((v.length - 1) * t)]; };
+  return { min: v[0], max: v[v.length - 1], lo: pct(0.1), hi: pct(0.9) };
+}
+// The octave offset (-24..24) that fits [lo, hi] shifted by s best above the floor f.
+function placeRange(lo, hi, s, f) {
+  var best = 0, bestCost = Infinity;
+  for (var k = -2; k <= 2; k++) {
+    var off = 12 * k;
+    var over = Math.max(0, hi + s + off - 81);
+    var under = Math.max(0, f - (lo + s + off));
+    var cost = 1.3 * over + under + 0.01 * Math.abs(off);
+    if (cost < bestCost - 1e-9) { bestCost = cost; best = off; }
+  }
+  return best;
+}
+function recalcPitchOffset() {
+  var t = jsPitchTransposeSemitones | 0;
+  if (!melHasRange) pitchOffset = 0;
+  else if (scoreKeyMode === 2) {
+    var male = curKeyMale | 0;
+    var mOff = placeRange(melCoreMin, melCoreMax, male, 55);
+    var fOff = placeRange(melCoreMin, melCoreMax, t, 60);
+    for (var n = 0; n < 4 && t + fOff <= male + mOff; n++) fOff += 12;
+    pitchOffset = fOff;
+  } else pitchOffset = placeRange(melCoreMin, melCoreMax, t, 55);
+  pitchOffsetLower = !ch5HasRange ? pitchOffset : 12 * Math.round((71 - (ch5CoreMin + ch5CoreMax) / 2 - t) / 12);
+}
+
+// ---- Keys ----
+
+function effectiveSongKey() {
+  var pc = (((origKeyRootPc | 0) + (jsPitchTransposeSemitones | 0)) % 12 + 12) % 12;
+  if (origKeyIsMinor) pc = (pc + 3) % 12;
+  return KEY_COUNT_BY_PC[pc];
+}
+function keyAtBar(b) {
+  var k = effectiveSongKey();
+  if (!keySigChanges.length) return k;
+  var first = keySigChanges[0][1], c = first;
+  for (var i = 0; i < keySigChanges.length && keySigChanges[i][0] <= b; i++) c = keySigChanges[i][1];
+  var v = k + (c - first);
+  if (!isFinite(v)) return k;
+  // wrapped into -6..6 by whole octaves of the circle of fifths (no loop: the values come from the program)
+  if (v > 6) v -= 12 * Math.ceil((v - 6) / 12);
+  else if (v < -6) v += 12 * Math.ceil((-6 - v) / 12);
+  return v;
+}
+
+// ---- Pages ----
+
+// Bars shown in one row while bar b plays.
+function rowBarsFor(b, N) {
+  N = Math.max(1, N | 0);
+  var half = Math.floor(N / 2), page = Math.floor(b / N), slot = b % N, ps = page * N, out = [];
+  if (half >= 1 && slot >= half) {
+    for (var i = 0; i < half; i++) out.push(ps + N + i);
+    for (var j = half; j < N; j++) out.push(ps + j);
+  } else for (var k = 0; k < N; k++) out.push(ps + k);
+  return out;
+}
+function blockBars(block, N) {
+  var out = [];
+  for (var i = 0; i < N; i++) out.push(block * N + i);
+  return out;
+}
+function isFullScore() { return typeof staffMode !== 'undefined' && staffMode === 3; }
+function applyScoreRows(b) {
+  b = Math.max(0, b | 0);
+  var N = Math.max(1, Math.min(8, measPerPage | 0 || 4));
+  var r1, r2 = [], active = 1;
+  if (isFullScore()) {
+    var block = Math.floor(b / N);
+    if (block % 2 === 0) { r1 = blockBars(block, N); r2 = blockBars(block + 1, N); active = 1; }
+    else { r1 = blockBars(block + 1, N); r2 = blockBars(block, N); active = 2; }
+  } else r1 = rowBarsFor(b, N);
+  var changed = r1.join(',') !== curMeasures.join(',') || r2.join(',') !== curMeasures2.join(',');
+  curMeasures = r1;
+  curMeasures2 = r2;
+  activeScoreRow = active;
+  return changed;
+}
+function recomputeBarWidth() {
+  MEASURE_WIDTH = (END_X - LEFT_MARGIN) / Math.max(1, measPerPage | 0 || 4);
+  if (lastCurMeasureIdx >= 0 || songLoaded) applyScoreRows(Math.max(0, lastCurMeasureIdx));
+}
+
+// ---- Song load ----
+
+function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawChords, rawLyrics, measureStartsIn,
+                  baseTempo, historyTitle, songId, verse1Tick, verse2Tick, rawLyricsOrig) {
+  var origLines = textList(rawLyricsOrig);
+  if (typeof showOrigLangLyrics !== 'undefined') showOrigLangLyrics = false;
+  jsIsPaused = false;
+  window.__startBusy = false;
+  window.__autoNextBusy = false;
+  var titleEl = staffEl('song-title');
+  if (!titleEl) return;
+  title = title == null ? '' : String(title);
+  var shortFn = typeof shortLabel === 'function' ? shortLabel : null;
+  titleEl.textContent = shortFn ? shortFn(title, 5) : title;
+  titleEl.__full = title;
+  window.curSongLabel = title;
+
+  tpq = +q > 0 && isFinite(+q) ? +q : 120;
+  tm = 4 * tpq;
+  melodyNotes = noteList(notes);
+  ch2Notes = noteList(ch2);
+  ch5Notes = noteList(ch5);
+  origKeyRootPc = ((+keyRootPc | 0) % 12 + 12) % 12;
+  origKeyIsMinor = !!(+keyIsMinor);
+  songLoaded = true;
+  baseSongTempo = +baseTempo > 0 ? +baseTempo : 0;
+  jsRhythmMult = 0;
+  screenCall('updateMouseLockDisplay');
+  screenCall('refreshBg');
+  updateTempoPitchDisplay(jsTempoAdjustBpm, jsPitchTransposeSemitones, true);
+  screenCall('beginSongHistory', songId, historyTitle || title);
+
+  measureStarts = splitMeasureStarts(measureStartsIn, tpq);
+
+  var lyr = mapSyllables(rawLyrics, syncs);
+  allLyricLinesOriginal = lyr.shown;
+  allSyllablesFlat = lyr.flat;
+  syllableMap = lyr.map;
+  syncTicks = lyr.ticks;
+  hasRealLyrics = lyr.hasReal;
+  songPreviewText = lyr.previewText;
+  previewSpans = lyr.spans;
+  var allLines = textList(rawLyrics);
+  if (origLines.length === allLines.length && lyr.hasReal) {
+    allLyricLinesOrig = [];
+    for (var i = 0; i < allLines.length; i++) if (!isPreviewLine(allLines[i]) && hasLyricLetters(allLines[i])) allLyricLinesOrig.push(origLines[i]);
+  } else allLyricLinesOrig = origLines;
+
+  verse1StartTick = +verse1Tick >= 0 ? +verse1Tick : -1;
+  verse2StartTick = +verse2Tick >= 0 ? +verse2Tick : -1;
+  var verseLine = function (t) {
+    if (t < 0) return -1;
+    for (var s = 0; s < syllableMap.length && s < syncTicks.length; s++) if (syncTicks[s] >= t) return syllableMap[s].line;
+    return -1;
+  };
+  verse1LineIdx = verseLine(verse1StartTick);
+  verse2LineIdx = verseLine(verse2StartTick);
+
+  parsedChords = parseDotChords(rawChords);
+  var mr = noteRange(melodyNotes), cr = noteRange(ch5Notes);
+  melHasRange = !!mr;
+  ch5HasRange = !!cr;
+  if (mr) { melRangeMin = mr.min; melRangeMax = mr.max; melCoreMin = mr.lo; melCoreMax = mr.hi; }
+  if (cr) { ch5RangeMin = cr.min; ch5RangeMax = cr.max; ch5CoreMin = cr.lo; ch5CoreMax = cr.hi; }
+  keySigChanges = [];
+  drumNotes = [];
+  jumpMarks = [];
+  curMeasures = [];
+  curMeasures2 = [];
+  lastCurMeasureIdx = -1;
+  if (typeof resetLyricsState === 'function') resetLyricsState();
+  recalcPitchOffset();
+  var big = staffEl('big-lyrics');
+  if (big && typeof setLyricsHtml === 'function') setLyricsHtml(big, introHtml());
+  updateCurrentChordDisplay('');
+  window.lastBgVerse = 0;
+  if (typeof bgRandomOn !== 'undefined' && bgRandomOn && !window.__liteMode) {
+    window.lastBgVerse = 1;
+    pagePost('BG_RANDOM_NEXT');
+  }
+  applyScoreRows(0);
+  drawPage();
+  if (window.__customerMode) screenCall('cwRelayoutSoon');
+}
+
+// The intro screen: "전주 중 입니다..." and the song's preview text below it.
+function introHtml() {
+  var h = '<div style="text-align:center; color:#777;">전주 <span style="color:#ccc;">중</span> 입니다...</div>';
+  if (songPreviewText) h += '<div style="text-align:center; color:#16a085; font-size:60%;">' + screenEsc(songPreviewText) + '</div>';
+  return h;
+}
+
+function initDrumNotes(list) {
+  drumNotes = [];
+  if (!Array.isArray(list)) return;
+  for (var i = 0; i < list.length; i++) {
+    var d = list[i];
+    if (Array.isArray(d) && d.length >= 2 && isFinite(+d[0]) && isFinite(+d[1])) drumNotes.push([+d[0], +d[1], +d[2] || 0]);
+  }
+}
+function initKeySigs(list) {
+  keySigChanges = [];
+  if (!Array.isArray(list)) return;
+  for (var i = 0; i < list.length; i++) {
+    var k = list[i];
+    if (Array.isArray(k) && isFinite(+k[0]) && isFinite(+k[1])) keySigChanges.push([+k[0], +k[1]]);
+  }
+  keySigChanges.sort(function (a, b) { return a[0] - b[0]; });
+}
+function setScoreKeyMode(n) {
+  n = n | 0;
+  scoreKeyMode = n >= 0 && n <= 2 ? n : 0;
+  recalcPitchOffset();
+  drawPage();
+}
+function setJumpMarks(list) {
+  jumpMarks = [];
+  if (Array.isArray(list)) {
+    for (var i = 0; i < list.length; i++) {
+      var m = list[i];
+      if (m && isFinite(+m.t)) jumpMarks.push({ t: +m.t, n: m.n == null ? '' : String(m.n), f: isFinite(+m.f) ? +m.f : +m.t });
+    }
+  }
+  drawPage();
+}
+function scoreRedraw() { drawPage(); }
+
+// ---- Drawing ----
+
+function staffDistances(mode) {
+  if (mode === 3) return [10];
+  if (mode === 1) return [11.0, 12.8];
+  if (mode === 2) return [11.0, 10.5, 12.8];
+  return [12];
+}
+function blockHeight(dist) { return dist.reduce(function (a, b) { return a + b; }, 0) + 4; }
+function curStaffMode() { return typeof staffMode !== 'undefined' ? staffMode | 0 : 0; }
+
+function fitStaffSp(H, dist, fill, fullScore) {
+  var block = blockHeight(dist);
+  var reserve = fullScore ? 6.0 : 3.2;
+  var byH = H / (block + reserve), byW = MEASURE_WIDTH / 7;
+  var sp = Math.min(byH, byW) * fill;
+  sp = Math.min(sp, H / (block + 0.35 * reserve), 34 * Math.max(1, H / 480));
+  return Math.max(4.5, sp);
+}
+// The canvas's displayed size, kept by a resize observer so that a draw during playback does
+// not force a layout; a change of size redraws the score.
+function scoreCanvasBox(canvas) {
+  if (!canvas.__box && canvas.getBoundingClientRect) {
+    var b = canvas.getBoundingClientRect();
+    canvas.__box = { width: b.width, height: b.height };
+  }
+  if (!canvas.__watch && typeof ResizeObserver === 'function') {
+    canvas.__watch = new ResizeObserver(function (entries) {
+      var r = entries[entries.length - 1].contentRect;
+      var old = canvas.__box;
+      canvas.__box = { width: r.width, height: r.height };
+      if (!old || Math.round(old.width) !== Math.round(r.width) || Math.round(old.height) !== Math.round(r.height)) {
+        clearTimeout(scoreResizeTimer);
+        scoreResizeTimer = setTimeout(function () { drawPage(); }, 120);
+      }
+    });
+    canvas.__watch.observe(canvas);
+  }
+  return canvas.__box;
+}
+function fitScoreCanvas(canvas, sp, key, dist) {
+  if (canvas && canvas.getBoundingClientRect) {
+    var r = scoreCanvasBox(canvas);
+    var w = Math.round(r.width), h = Math.round(r.height);
+    if (w >= 640 && h >= 200) { CANVAS_W = w; CANVAS_H = h; }
+    scoreShownH = r.height;
+  }
+  START_X = Math.round(2.4 * sp);
+  END_X = CANVAS_W - Math.round(1.2 * sp);
+  LEFT_MARGIN = START_X + Math.round((MusicEngraver.ENG.keySigX + 3.2 + Math.abs(key) * MusicEngraver.ENG.keySigGap) * sp);
+  MEASURE_WIDTH = (END_X - LEFT_MARGIN) / Math.max(1, measPerPage | 0 || 4);
+  UPPER_Y = Math.max(Math.round(3.2 * sp), Math.round((CANVAS_H - blockHeight(dist) * sp) / 2 + 0.5 * sp));
+  STAFF_Y = [UPPER_Y];
+  for (var i = 0; i < dist.length; i++) STAFF_Y.push(STAFF_Y[i] + dist[i] * sp);
+  LOWER_Y = STAFF_Y[1];
+}
+function shiftNotes(list, by, from, to) {
+  var out = [];
+  for (var i = 0; i < list.length; i++) {
+    var n = list[i];
+    var len = n[2] > 0 ? n[2] : tpq;
+    if (n[1] < to && n[1] + len > from) out.push([n[0] + by, n[1], len]);
+  }
+  return out;
+}
+function rowMeasures(bars) {
+  return bars.map(function (b) { return { start: measureStartTick(b), len: measureLenAt(b), index: b }; });
+}
+function scoreCfgValue(k) { return typeof scoreCfg !== 'undefined' && scoreCfg ? scoreCfg[k] | 0 : 0; }
+function basicSheetOn() { return typeof showBasicSheet === 'undefined' || !!showBasicSheet; }
+function drumSheetActive() { return typeof drumSheetOn !== 'undefined' && !!drumSheetOn; }
+
+// Draws one row's score on a canvas; returns its layout.
+function drawScoreRow(canvasId, bars, dist, rowStaffCount, sp, mode) {
+  var canvas = staffEl(canvasId);
+  if (!canvas || !bars.length) return null;
+  var measures = rowMeasures(bars);
+  var from = measures.reduce(function (a, m) { return Math.min(a, m.start); }, Infinity);
+  var to = measures.reduce(function (a, m) { return Math.max(a, m.start + m.len); }, -Infinity);
+  var t = jsPitchTransposeSemitones | 0;
+  var basic = basicSheetOn(), drumSheet = drumSheetActive();
+  var upper = basic ? shiftNotes(melodyNotes, pitchOffset + t + scoreCfgValue('tU') + 12 * scoreCfgValue('oU'), from, to) : null;
+  var lower = basic && !drumSheet ? shiftNotes(ch5Notes, pitchOffsetLower + t + scoreCfgValue('tL') + 12 * scoreCfgValue('oL'), from, to) : null;
+  var staves = [{ top: STAFF_Y[0], notes: upper || [], clef: 'treble', color: '#000000' }];
+  if (mode === 0 || mode === 3 || rowStaffCount === 2) {
+    if (drumSheet) staves.push({ top: STAFF_Y[1], notes: null, clef: null, color: '#2c3e50' });
+    else staves.push({ top: STAFF_Y[1], notes: lower || [], clef: 'treble', color: '#2c3e50' });
+  } else {
+    staves.push({ top: STAFF_Y[1], notes: lower || [], clef: 'treble', color: '#2c3e50' });
+    if (mode === 2) {
+      staves.push({ top: STAFF_Y[2], notes: ch2Notes.length ? shiftNotes(ch2Notes, t + 12, from, to) : null,
+                    clef: ch2Notes.length ? 'bass' : null, color: '#1f6f4a' });
+    }
+    staves.push({ top: STAFF_Y[STAFF_Y.length - 1], notes: null, clef: null, color: '#111' });
+  }
+  var dpr = typeof window !== 'undefined' && window.devicePixelRatio > 0 ? window.devicePixelRatio : 1;
+  var layout = MusicEngraver.render(canvas, {
+    width: CANVAS_W, height: CANVAS_H, startX: START_X, endX: END_X, contentX: LEFT_MARGIN, measureW: MEASURE_WIDTH,
+    beat1: BEAT1_OFFSET, rightPad: 0.9 * sp, sp: sp, tpq: tpq, key: keyAtBar(bars[0]), keyAt: keyAtBar,
+    timeSig: [4, 4], measures: measures, staves: staves, dpr: dpr, bg: SCORE_BG,
+  });
+  layout.bars = bars;
+  drawScoreFrame(layout, measures);
+  drawJumpMarks(layout, measures);
+  var drumTop = drumSheet && (mode === 0 || mode === 3) ? STAFF_Y[1] : mode === 1 || mode === 2 ? STAFF_Y[STAFF_Y.length - 1] : -1;
+  if (drumTop >= 0) {
+    MusicEngraver.renderDrumStaff(layout.ctx, { sp: sp, tpq: tpq, startX: START_X, xOfTick: layout.xOfTick }, drumTop,
+                                  drumNotes, measures, '#111');
+  }
+  drawSmallLyrics(layout, measures);
+  return layout;
+}
+
+// A play-position canvas sized like the score and cleared (a new bitmap only when the size changed).
+function resetBarCanvas(bar) {
+  if (!bar) return;
+  if (bar.width !== CANVAS_W || bar.height !== CANVAS_H) { bar.width = CANVAS_W; bar.height = CANVAS_H; }
+  else if (bar.getContext) { var c = bar.getContext('2d'); c.setTransform(1, 0, 0, 1, 0, 0); c.clearRect(0, 0, bar.width, bar.height); }
+  bar.__shownH = scoreShownH;
+  bar.__playKey = '';
+  bar.__playRect = null;
+  bar.__playX = undefined;
+}
+
+function drawPage() {
+  var canvas = staffEl('grandStaff');
+  if (!canvas || !curMeasures.length || !songLoaded) return;
+  var mode = curStaffMode();
+  var dist = staffDistances(mode);
+  var ns = Math.max(0.4, Math.min(1.6, +noteScale || 1));
+  var sp = 15 * ns;
+  var key = keyAtBar(curMeasures[0]);
+  fitScoreCanvas(canvas, sp, key, dist);
+  var fill = Math.max(0.45, Math.min(1.0, +noteScale || 1));
+  if (window.__customerMode && typeof cwScoreFill !== 'undefined' && +cwScoreFill > 0) fill *= +cwScoreFill / 100;
+  var sp2 = fitStaffSp(CANVAS_H, dist, fill, mode === 3);
+  if (Math.abs(sp2 - sp) > 0.3) { sp = sp2; fitScoreCanvas(canvas, sp, key, dist); }
+  var bar = staffEl('grandBar');
+  resetBarCanvas(bar);
+  var layout = drawScoreRow('grandStaff', curMeasures, dist, dist.length + 1, sp, mode);
+  window.__scoreLayout = layout;
+  if (mode === 3) {
+    var bars2 = curMeasures2.length ? curMeasures2 : blockBars(0, 0);
+    if (!bars2.length) {
+      var hiBar = Math.max.apply(null, curMeasures);
+      for (var i = 1; i <= (measPerPage | 0 || 4); i++) bars2.push(hiBar + i);
+    }
+    var bar2 = staffEl('grandBar2');
+    resetBarCanvas(bar2);
+    window.__scoreLayout2 = drawScoreRow('grandStaff2', bars2, dist, 2, sp, 3);
+  }
+}
+
+function scoreTextStyle(which) {
+  var s = typeof scChd !== 'undefined' && which === 'chd' ? scChd : typeof scLyr !== 'undefined' && which === 'lyr' ? scLyr : null;
+  return s || { size: 100, colour: which === 'chd' ? 4 : 0, weight: 1, outline: 0 };
+}
+function paintScoreText(ctx, text, x, y, style, sp) {
+  if (typeof scTextPaint === 'function') scTextPaint(ctx, text, x, y, style, sp);
+  else ctx.fillText(text, x, y);
+}
+function transposeLabel(v) {
+  v = v | 0;
+  if (v === 2) return '테너';
+  if (v === -3) return '앨토';
+  if (v === 0) return '';
+  return (v > 0 ? '+' : '') + v;
+}
+
+function drawScoreFrame(layout, measures) {
+  var ctx = layout.ctx, sp = layout.sp;
+  var top = layout.staves[0].top, bottom = layout.staves[layout.staves.length - 1].bottom;
+  ctx.save();
+  ctx.fillStyle = '#333';
+  MusicEngraver.drawBrace(ctx, START_X - 0.35 * sp, top, bottom, sp);
+  ctx.font = 'bold ' + Math.round(1.05 * sp) + 'px "Malgun Gothic", "NanumGothic", "Noto Sans CJK KR", sans-serif';
+  ctx.textAlign = 'left';
+  ctx.textBaseline = 'alphabetic';
+  var keyName = songLoaded && typeof currentKeyName === 'function' ? currentKeyName() : '';
+  var l1 = transposeLabel(scoreCfgValue('tU')), l2 = transposeLabel(scoreCfgValue('tL'));
+  if (l1) { ctx.fillStyle = '#c0392b'; ctx.fillText(l1, START_X + 2, Math.max(1.1 * sp, top - (keyName && keyName !== '-' ? 4.9 : 2.8) * sp)); }
+  if (l2 && layout.staves[1]) { ctx.fillStyle = '#2c3e50'; ctx.fillText(l2, START_X + 2, layout.staves[1].top - 2.8 * sp); }
+  var chordY = UPPER_Y - 2.5 * sp + (typeof chordYAdj !== 'undefined' ? +chordYAdj || 0 : 0);
+  var chd = scoreTextStyle('chd');
+  var chdColor = typeof SC_TEXT_COLOURS !== 'undefined' ? SC_TEXT_COLOURS[chd.colour | 0] || '#b3121a' : '#b3121a';
+  if (keyName && keyName !== '-') {
+    var fs = Math.max(11, 1.85 * sp * (chd.size || 100) / 100);
+    var limit = LEFT_MARGIN - 1.2 * sp - START_X;
+    for (var guard = 0; guard < 200; guard++) {
+      ctx.font = 'bold ' + Math.round(fs) + 'px "Arial Rounded MT Bold", "Noto Sans", sans-serif';
+      if (ctx.measureText(keyName).width + 0.6 * sp <= limit || fs <= 11) break;
+      fs -= 1;
+    }
+    var tw = ctx.measureText(keyName).width;
+    var bx = LEFT_MARGIN - 1.2 * sp - tw - 0.6 * sp, by = chordY - fs, bw = tw + 0.6 * sp, bh = fs * 1.3;
+    ctx.save();
+    ctx.globalAlpha = 0.1;
+    ctx.fillStyle = chdColor;
+    scoreRoundRect(ctx, bx, by, bw, bh, 0.3 * sp);
+    ctx.fill();
+    ctx.globalAlpha = 0.55;
+    ctx.strokeStyle = chdColor;
+    ctx.lineWidth = 1.5;
+    ctx.stroke();
+    ctx.restore();
+    ctx.fillStyle = chdColor;
+    ctx.fillText(keyName, bx + 0.3 * sp, chordY);
+  }
+  var chordShift = (jsPitchTransposeSemitones | 0) + (typeof scoreCfg !== 'undefined' && scoreCfg && scoreCfg.cfU ? scoreCfgValue('tU') : 0);
+  for (var m = 0; m < measures.length; m++) {
+    var ms = measures[m];
+    var x0 = LEFT_MARGIN + m * MEASURE_WIDTH;
+    ctx.font = 'bold ' + Math.round(0.95 * sp) + 'px Arial, sans-serif';
+    ctx.fillStyle = '#7f8c8d';
+    ctx.textAlign = 'left';
+    ctx.fillText(String(ms.index + 1), x0 + 5, top - 0.7 * sp);
+    ctx.textAlign = 'center';
+    for (var c = 0; c < parsedChords.length; c++) {
+      var pc = parsedChords[c];
+      if (pc.bar !== ms.index) continue;
+      var x = layout.xOfTick(ms.start + pc.beat / 4 * ms.len, m);
+      var name = typeof transposeChordName === 'function' ? transposeChordName(pc.name, chordShift) : pc.name;
+      applyScoreFont(ctx, chd, 1.5 * sp, '"Arial Rounded MT Bold", Arial, sans-serif');
+      ctx.fillStyle = chdColor;
+      paintScoreText(ctx, name, x, chordY, chd, sp);
+    }
+  }
+  ctx.restore();
+}
+function applyScoreFont(ctx, style, basePx, family) {
+  var w = [400, 700, 900][style.weight | 0] || 700;
+  ctx.font = w + ' ' + Math.max(6, Math.round(basePx * (style.size || 100) / 100)) + 'px ' + family;
+}
+function scoreRoundRect(ctx, x, y, w, h, r) {
+  ctx.beginPath();
+  ctx.moveTo(x + r, y);
+  ctx.lineTo(x + w - r, y);
+  ctx.quadraticCurveTo(x + w, y, x + w, y + r);
+  ctx.lineTo(x + w, y + h - r);
+  ctx.quadraticCurveTo(x + w, y + h, x + w - r, y + h);
+  ctx.lineTo(x + r, y + h);
+  ctx.quadraticCurveTo(x, y + h, x, y + h - r);
+  ctx.lineTo(x, y + r);
+  ctx.quadraticCurveTo(x, y, x + r, y);
+  ctx.closePath();
+}
+
+function slotOfBar(measures, b) {
+  for (var i = 0; i < measures.length; i++) if (measures[i].index === b) return i;
+  return -1;
+}
+function drawJumpMarks(layout, measures) {
+  var ctx = layout.ctx, sp = layout.sp;
+  var adj = typeof jumpMarkYAdj !== 'undefined' ? +jumpMarkYAdj || 0 : 0;
+  ctx.save();
+  ctx.font = 'bold ' + Math.round(0.8 * sp) + 'px "Malgun Gothic", "NanumGothic", "Noto Sans CJK KR", sans-serif';
+  ctx.textAlign = 'center';
+  ctx.textBaseline = 'middle';
+  for (var i = 0; i < jumpMarks.length; i++) {
+    var mk = jumpMarks[i];
+    var slot = slotOfBar(measures, tickToMeasureIdx0(mk.t));
+    if (slot < 0) continue;
+    var x = layout.xOfTick(mk.t, slot);
+    var w = ctx.measureText(mk.n).width + 0.7 * sp, h = 1.15 * sp;
+    var y = Math.max(2, UPPER_Y - 4.6 * sp + adj);
+    ctx.fillStyle = '#2471c9';
+    scoreRoundRect(ctx, x - w / 2, y, w, h, 0.2 * sp);
+    ctx.fill();
+    ctx.fillStyle = '#fff';
+    ctx.fillText(mk.n, x, y + h / 2);
+  }
+  ctx.restore();
+}
+
+// Syllables under the score: Latin words are placed at their first letter; two rows avoid overlaps.
+function smallLyricWords(measures) {
+  var words = [];
+  var first = measures.length ? Math.min.apply(null, measures.map(function (m) { return m.start; })) : 0;
+  var last = measures.length ? Math.max.apply(null, measures.map(function (m) { return m.start + m.len; })) : 0;
+  for (var i = 0; i < syllableMap.length && i < syncTicks.length; i++) {
+    var t = syncTicks[i];
+    if (t < first || t >= last) continue;
+    var ch = allSyllablesFlat[i];
+    var prev = words[words.length - 1];
+    var latin = /[A-Za-z'\-]/.test(ch);
+    if (latin && prev && prev.latin && prev.line === syllableMap[i].line && prev.lastCh + 1 === syllableMap[i].ch) {
+      prev.text += ch;
+      prev.lastCh = syllableMap[i].ch;
+      continue;
+    }
+    words.push({ text: ch, tick: t, latin: latin, line: syllableMap[i].line, lastCh: syllableMap[i].ch });
+  }
+  return words;
+}
+function drawSmallLyrics(layout, measures) {
+  if (!syncTicks.length || !hasRealLyrics) return;
+  var ctx = layout.ctx, sp = layout.sp;
+  var st = scoreTextStyle('lyr');
+  var size = 1.2 * sp * (st.size || 100) / 100;
+  ctx.save();
+  applyScoreFont(ctx, st, 1.2 * sp, '"Malgun Gothic", "NanumGothic", "Noto Sans CJK KR", sans-serif');
+  ctx.textAlign = 'center';
+  ctx.textBaseline = 'alphabetic';
+  ctx.fillStyle = typeof SC_TEXT_COLOURS !== 'undefined' ? SC_TEXT_COLOURS[st.colour | 0] || '#16a085' : '#16a085';
+  var y0 = layout.staves[0].top + 7.4 * sp;
+  var rowEnd = [-Infinity, -Infinity];
+  var words = smallLyricWords(measures);
+  for (var i = 0; i < words.length; i++) {
+    var w = words[i];
+    var slot = slotOfBar(measures, tickToMeasureIdx0(w.tick));
+    if (slot < 0) continue;
+    var x = layout.xOfTick(w.tick, slot);
+    var half = ctx.measureText(w.text).width / 2;
+    var row = x - half < rowEnd[0] && !(x - half < rowEnd[1]) ? 1 : 0;
+    rowEnd[row] = x + half;
+    paintScoreText(ctx, w.text, x, y0 + row * size, st, sp);
+  }
+  ctx.restore();
+}
+
+var scoreResizeTimer = 0;
+if (typeof window !== 'undefined' && window.addEventListener) {
+  window.addEventListener('resize', function () {
+    clearTimeout(scoreResizeTimer);
+    scoreResizeTimer = setTimeout(function () { drawPage(); }, 120);
+  });
+}
