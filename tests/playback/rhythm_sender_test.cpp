@@ -171,6 +171,7 @@ TEST_F(SenderTest, DrumSwitchesAndLevels) {
   // The plain snare still sounds; switching G on ends it before the kit's note.
   g_sent.clear();
   RhythmParts.SnareSubKitOn = 1;
+  Mixer.EffectiveRhythmPercent[10] = 100;
   SendCvtEvent(1, On(0, 10, 38, 100));
   EXPECT_EQ(Messages(), (std::vector<uint32_t>{PackMidi(0x8A, 38, 0), PackMidi(0x9A, 50, 100)}));
 }
