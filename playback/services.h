@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "playback/rhythm_style.h"
+
 // The player's marker that the current song's module setup has been sent (flag and value); a new
 // song clears it so that the next start sends the whole setup.
 struct SongSetupMarker {
@@ -109,6 +111,8 @@ struct CvtStateValues {
   std::atomic<int> PendingCarryTempoUs{0};
   std::atomic<uint8_t> HomeAtNextBar{0};
   std::atomic<uint8_t> FillPlaying{0};  // a transition fill plays (polled by the window)
+  std::atomic<uint8_t> EnterFillMute{0};       // drop every engine note-on
+  std::atomic<uint32_t> CvtDrumHoldUntil{0};   // TimeGetTime before which engine drum note-ons are dropped, 0 none
 };
 extern CvtStateValues CvtState;
 
@@ -117,16 +121,15 @@ extern CvtStateValues CvtState;
 // start, before the worker threads.
 void InstallPlaybackSignals();
 
-// Not built yet (placeholders.cpp).
-void CaptureStyleInitialPrograms();
-void CommitPendingStyle();
-void EndOriginalKeepRhythm();
-bool LoadStyleSet(std::wstring_view styleName, int variation);
+// Posts the active style, its variation, whether the rhythm runs and the G/H/J switches to the
+// page's rhythm panel. Safe from any thread.
 void PushRhythmUi();
+
+// Not built yet (placeholders.cpp).
+void EndOriginalKeepRhythm();
 // Resend the rhythm engine's rhythm-part assignments and style tones after a module reset.
 void SendCvtToneSetup();
 void SendRhythmPartMaps();
 void StartCvtRhythm();
 void StopCvtRhythm();
-void SelectRhythmStyle(int index);
 void StartEndingFlourish();
