@@ -4,6 +4,7 @@
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
 #include "ui/medley_commands.h"
+#include "ui/rhythm_check_commands.h"
 
 #include "ui/presets.h"
 #include "ui/search_commands.h"
@@ -20,7 +21,7 @@ constexpr auto kPrefix = PageCommandMatch::kPrefix;
 const PageCommand kStageOne[] = {
     {L"VOCAL_EXPORT:", nullptr, kPrefix},
     {L"EXT_LIST", nullptr, kWhole},
-    {L"RCHK_SCAN", nullptr, kWhole},
+    {L"RCHK_SCAN", HandleRhythmCheckScan, kWhole},
     {L"RED_OPEN:", nullptr, kPrefix},
     {L"RED_SAVE:", nullptr, kPrefix},
     {L"RED_RESTORE:", nullptr, kPrefix},
