@@ -1,0 +1,115 @@
+// The rhythm engine from the keyboard on the demo library and the recording device: the rhythm
+// check (ALT+8), a digit starting a style at the fixed tempo with its bar lines on time, the panel
+// and beat meter following it, G's kit bytes, a fill from the next beat, and P's ending.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { bin, openProgramPage, sourceDir, waitFor } from './program.mjs';
+
+const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
+                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
+
+// Recorded lines: { us, bytes[] }.
+function readRecording(file) {
+  if (!fs.existsSync(file)) return [];
+  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => {
+    const [us, , ...hex] = line.split(' ');
+    return { us: Number(us), bytes: hex.filter((h) => /^[0-9A-F]{2}$/.test(h)).map((h) => parseInt(h, 16)) };
+  });
+}
+const noteOn = (status, notes) => (l) => l.bytes[0] === status && l.bytes[2] > 0 && (!notes || notes.includes(l.bytes[1]));
+const pageValue = (page, fn, arg) => page.evaluate(fn, arg);
+const pause = (ms) => new Promise((r) => setTimeout(r, ms));
+
+function setUpRoot(t) {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-rhythm-'));
+  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  execFileSync(demoTool, [root], { stdio: 'ignore' });
+  fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'),
+                   'port1Device=P1\nport2Device=P2\nleadInMode=0\ncvtFixedOn=1\ncvtFixedBpm=120\n');
+  const rec1 = path.join(root, 'p1.rec');
+  return { root, rec1, env: { TAVELO_MIDI_OUT: `P1=${rec1};P2=${path.join(root, 'p2.rec')}` } };
+}
+
+test('rhythm from the keyboard: check, style 1 at the fixed tempo, panel and meter, G, a fill and the ending',
+     { skip: !demoTool && 'no demo library generator' }, async (t) => {
+  const { root, rec1, env } = setUpRoot(t);
+  const { page, scripts, frames } = await openProgramPage(t, root, env);
+  await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
+
+  // ALT+8: the nine styles with their parts and where each fill comes from.
+  await page.keyboard.press('Alt+8');
+  await waitFor(() => pageValue(page, () => document.querySelectorAll('#rchk-grid .rchk-card').length === 9), 'nine cards');
+  const cards = await pageValue(page, () => Array.from(document.querySelectorAll('#rchk-grid .rchk-card')).map((c) => ({
+    head: c.firstChild.textContent,
+    badges: Array.from(c.querySelectorAll('.rchk-badge')).map((b) => b.textContent + (b.classList.contains('rchk-yes') ? '+' : '-')),
+    fills: Array.from(c.querySelectorAll('.rchk-tile')).map((f) => f.textContent),
+  })));
+  assert.deepEqual(cards.map((c) => c.head.split(' ').slice(0, 3).join(' ')),
+                   ['1 디스코1 (DS1)▶', '2 디스코2 (DS2)', '3 디스코3 (DS3)', '4 디스코4 (DS4)', '5 디스코5 (DS5)',
+                    '6 슬로우고고1 (SG1)', '7 디스코7 (DS7)', '8 디스코8 (DS8)', '9 디스코9 (DS9)']);
+  assert.ok(cards.every((c) => c.badges.join() === 'P1+,P2+,ED+,IN-'));
+  assert.deepEqual(cards[0].fills, ['A 전용DS1-F1.MID', 'S 전용DS1-F2.MID', 'D 전용돔DS1-F3.MID', 'F F1대신DS1-F1.MID']);
+  assert.deepEqual(cards[2].fills, ['A 전용DS3-F1.MID', 'S 빌림DS1-F2.MID', 'D 빌림돔DS1-F3.MID', 'F F1대신DS3-F1.MID']);
+  assert.deepEqual(cards[5].fills, ['A 전용SG1-F1.MID', 'S 전용SG1-F2.MID', 'D F1대신SG1-F1.MID', 'F F1대신SG1-F1.MID']);
+  assert.deepEqual(cards[8].fills, ['A 빌림DS1-F1.MID', 'S 빌림DS1-F2.MID', 'D 빌림돔DS1-F3.MID', 'F 없음']);
+  await page.keyboard.press('Escape');
+  assert.equal(await pageValue(page, () => document.getElementById('rchk-overlay').style.display), 'none');
+
+  // Key 1: DS1 loops at 120 bpm; its kick falls on every half bar (1000 ms), on time.
+  await page.keyboard.press('1');
+  const kick = noteOn(0x99, [36]);
+  await waitFor(() => readRecording(rec1).filter(kick).length >= 7, 'seven kicks', 20000);
+  const kicks = readRecording(rec1).filter(kick).map((l) => l.us / 1000);
+  const gaps = kicks.slice(1).map((k, i) => k - kicks[i]);
+  assert.ok(gaps.every((g) => Math.abs(g - 1000) < 5), 'half-bar gaps ' + gaps.map((g) => g.toFixed(2)).join(' '));
+  // The bass of the pattern (written on C) and the guitar on engine channel 6.
+  assert.ok(readRecording(rec1).some(noteOn(0x98, [36])), 'bass');
+  assert.ok(readRecording(rec1).some(noteOn(0x96)), 'guitar');
+
+  // The panel shows style 1 running, the meter pulses, the tempo display shows the engine's bpm.
+  const view = await pageValue(page, () => ({
+    selected: Array.from(document.querySelectorAll('#rhythm-panel .rhy-selected')).map((c) => c.getAttribute('data-key')),
+    border: document.getElementById('rhythm-panel').style.borderColor,
+    dots: document.querySelectorAll('#beat-dots .beat-dot').length,
+    lit: document.querySelectorAll('#beat-dots .beat-lit').length,
+    tempo: document.getElementById('tempo-display').textContent,
+  }));
+  assert.deepEqual(view, { selected: ['1'], border: 'rgb(255, 159, 26)', dots: 4, lit: 1, tempo: 'L120 (CVT)' });
+
+  // G: the electronic kit on the snare channel (bank 0/2, program 24, reverb) and its light.
+  let mark = readRecording(rec1).length;
+  await page.keyboard.press('g');
+  await waitFor(() => {
+    const after = readRecording(rec1).slice(mark).map((l) => l.bytes.join(' '));
+    const want = ['186 0 0', '186 32 2', '202 24', '186 91 95'];
+    const at = want.map((w) => after.indexOf(w));
+    return at.every((i, k) => i >= 0 && (k === 0 || i > at[k - 1]));
+  }, 'the kit bytes');
+  await waitFor(() => pageValue(page, () => document.querySelectorAll('#rhythm-panel .rhy-lit').length === 1), 'the G light');
+
+  // A: fill 1 (toms on the snare channel) comes in on a beat of the running pattern.
+  mark = readRecording(rec1).length;
+  await page.keyboard.press('a');
+  const tom = noteOn(0x9A, [50, 48, 47, 45, 43, 41]);
+  await waitFor(() => readRecording(rec1).slice(mark).filter(tom).length >= 8, 'the tom run', 10000);
+  const toms = readRecording(rec1).slice(mark).filter(tom).map((l) => l.us / 1000);
+  const offBeat = (ms) => { const r = ((ms - kicks[0]) % 500 + 500) % 500; return Math.min(r, 500 - r); };
+  assert.ok(offBeat(toms[0]) < 5, 'the tom run starts on a beat: ' + offBeat(toms[0]).toFixed(2));
+  assert.ok(toms.slice(1).every((ms, i) => Math.abs(ms - toms[i] - 125) < 5), 'sixteenth toms');
+
+  // P without a song: the ending (its crash) and then the engine stops.
+  mark = readRecording(rec1).length;
+  await page.keyboard.press('p');
+  await waitFor(() => readRecording(rec1).slice(mark).some(noteOn(0x9B, [49])), 'the ending crash', 10000);
+  await waitFor(() => pageValue(page, () => !window.__cvtOn && !rhyOn), 'the engine stopped', 10000);
+  const crashAt = readRecording(rec1).slice(mark).findIndex(noteOn(0x9B, [49]));
+  await pause(1200);
+  const afterEnd = readRecording(rec1).slice(mark + crashAt + 1);
+  assert.equal(afterEnd.filter((l) => (l.bytes[0] & 0xF0) === 0x90 && l.bytes[2] > 0 && l.bytes[0] !== 0x98 &&
+                                     l.bytes[0] !== 0x96 && l.bytes[0] !== 0x99).length, 0, 'nothing after the ending');
+  assert.equal(await pageValue(page, () => document.getElementById('rhythm-panel').style.borderColor), 'rgb(85, 85, 85)');
+});
