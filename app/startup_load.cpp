@@ -34,8 +34,6 @@ bool InstallFileExists(std::wstring_view installPath) {
   return !path.empty() && std::filesystem::is_regular_file(path, ec);
 }
 
-std::atomic<bool> StyleSetLoaded{false};
-
 }  // namespace
 
 int LoadUntilFileSettles(std::wstring_view installPath, const std::function<void()>& load,
@@ -80,12 +78,13 @@ void RunStartupLoad() {
   LoadPatchTable();
   LoadUserMarks();
 
-  if (!StyleSetLoaded.exchange(true)) {
+  if (!RhythmStyles.StylesLoadedOnce.load()) {
     if (LoadStyleSet(L"DS1", 1)) {
       CommitPendingStyle();
       PushRhythmUi();
     }
     CaptureStyleInitialPrograms();
+    RhythmStyles.StylesLoadedOnce = 1;
   }
   DebugLog(L"[BOOT] 스타일 파일 로드 완료 - songs.csv 읽기 시작");
 

@@ -726,6 +726,18 @@ void RequestRhythmOff(int n) {
   StopCvtRhythm();
 }
 
+void StartRhythmAfterSong(int songBpm) {
+  const std::wstring style = DefaultStyleForSong(songBpm);
+  const std::wstring path = StylePartPath(style, L"P1");
+  TraceLog(L"[AUTO] 곡끝 리듬연결  원곡템포=%d -> %ls  파일=%ls (있음=%d)", songBpm, style.c_str(), path.c_str(),
+           FileExists(path) ? 1 : 0);
+  PlaybackState.HalftimeSongFlag = 0;
+  CvtState.CvtTempoFactor = 1;
+  RhythmStyles.UserPickedStyle = 0;
+  LoadAndCommitStyle(style, 1);
+  StartCvtRhythm();
+}
+
 bool WaitRhythmThreadGone(unsigned ms) {
   for (unsigned i = 0; i < ms; ++i) {
     if (!RhythmEngine.RhythmThreadAlive.load()) return true;

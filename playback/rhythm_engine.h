@@ -141,6 +141,9 @@ void StopCvtRhythm();
 double CurrentCvtTempoFactor();
 // "RHYTHM_OFF:" n: with n not 0, no song and an ending, the engine plays the ending and stops.
 void RequestRhythmOff(int n);
+// The song ended with nothing reserved and the engine off: the rhythm takes over with the default
+// style for the song's tempo.
+void StartRhythmAfterSong(int songBpm);
 // The engine thread's body (also reused for a start requested while it stops).
 void CvtRhythmThread();
 // Waits until no engine thread is left (tests and shutdown), at most `ms`.

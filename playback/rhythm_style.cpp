@@ -467,3 +467,18 @@ void PushRhythmUi() {
                             CvtState.rhythm.load() != 0, RhythmParts.SnareSubKitOn.load() != 0,
                             RhythmParts.SnareSubClapOn.load() != 0, RhythmParts.SnareSubShakerOn.load() != 0));
 }
+
+void PrepareRhythmStyleForSong(const SongModel& song) {
+  if (!RhythmStyles.StylesLoadedOnce.load()) {
+    const std::wstring name = RhythmStyles.UserPickedStyle.load() ? ActiveStyleName() : DefaultStyleForSong(song.SongBaseBpm);
+    LoadAndCommitStyle(name, RhythmStyles.activeVariation.load());
+    CaptureStyleInitialPrograms();
+    RhythmStyles.StylesLoadedOnce = 1;
+    return;
+  }
+  const int old = RhythmStyles.StyleLoadPpq.load();
+  if (song.SongPpq <= 0 || song.SongPpq == old) return;
+  TraceLog(L"[STY] tpq 변경 %d -> %d - 스타일 재파싱", old, song.SongPpq);
+  if (CvtState.rhythm.load()) LoadStyleSet(ActiveStyleName(), RhythmStyles.activeVariation.load());
+  else LoadAndCommitStyle(ActiveStyleName(), RhythmStyles.activeVariation.load());
+}

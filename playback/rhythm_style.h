@@ -90,3 +90,7 @@ void SelectRhythmStyle(int n);
 void LoadStyleSetThreadEntry(std::wstring style, int variation);
 void CaptureStyleInitialPrograms();
 std::wstring ActiveStyleName();
+struct SongModel;
+// Song preparation: the first load of the process picks the style for the song's tempo (unless
+// the operator chose one); a new resolution reads the active style again.
+void PrepareRhythmStyleForSong(const SongModel& song);

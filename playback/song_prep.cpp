@@ -216,6 +216,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
   PlaybackState.Solo2Mute = 0;
 
   BuildChordTimeline(*song);
+  PrepareRhythmStyleForSong(*song);
   SongScreenValues values;
   values.midiPath = midi;
   values.songNumber = id;

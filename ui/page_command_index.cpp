@@ -3,6 +3,7 @@
 // that "RHYTHM_OFF:1" reaches it too. A handler is set here when its subsystem provides it.
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
+#include "ui/rhythm_commands.h"
 #include "ui/medley_commands.h"
 #include "ui/rhythm_check_commands.h"
 
@@ -190,9 +191,9 @@ const PageCommand kStageThree[] = {
     {L"SET_JUMPMARK_Y:", nullptr, kPrefix},
     {L"SET_FULL_SCORE:", nullptr, kPrefix},
     // output devices, modules and effects
-    {L"CVT_FILL:", nullptr, kPrefix},
-    {L"CVT_QFX", nullptr, kWhole},
-    {L"SET_QFX:", nullptr, kPrefix},
+    {L"CVT_FILL:", HandleCvtFill, kPrefix},
+    {L"CVT_QFX", HandleCvtQfx, kWhole},
+    {L"SET_QFX:", HandleSetQfx, kPrefix},
     {L"OPEN_MIDI_DEVICE_SELECT", nullptr, kWhole},
     {L"SELECT_MIDI_DEVICES:", nullptr, kPrefix},
     {L"SET_MODULE:", nullptr, kPrefix},
