@@ -27,6 +27,9 @@ struct Bar {
   std::string bass;    // C D E F G A B from C2, c = C3, g = G1; '-' holds the note before
   std::string guitar;  // x a C major chord; '-' holds it
   std::string synth;   // synth toms (port 1), letters as `tom`
+  // The bass note held into the bar line ends on it. A fill is cut from its end (its last event)
+  // backwards, so a fill whose last note-off sits on the bar line lands on the beat grid.
+  bool ringOut = false;
 };
 
 struct StyleSpec {
@@ -138,7 +141,8 @@ void WriteBar(StyleTracks& t, const Bar& bar, uint32_t start, uint32_t step) {
   WriteDrumRow(t.synth, bar.synth, start, step, kSynthTomCh, TomNote);
   for (size_t i = 0; i < bar.bass.size(); ++i) {
     if (bar.bass[i] == '.' || bar.bass[i] == '-') continue;
-    const uint32_t len = HeldSteps(bar.bass, i) * step - step / 8;
+    const uint32_t held = HeldSteps(bar.bass, i);
+    const uint32_t len = held * step - (bar.ringOut && i + held == bar.bass.size() ? 0 : step / 8);
     t.bass.Note(start + uint32_t(i) * step, len, kBassCh, BassNote(bar.bass[i]), i % 4 == 0 ? 105 : 92);
   }
   for (size_t i = 0; i < bar.guitar.size(); ++i) {
@@ -215,7 +219,7 @@ std::vector<Bar> Fill(const StyleSpec& s, int n) {
       f.snare = Halves(m.snare, "........RRRRRRRR");
       break;
     case 3:  // break with a crash; DS1 answers it on the synth toms
-      f = Bar{"x.....x...x.....", "......x.....xxxx", "", "c...............", "", "C.....G...C.....", "x.....x...x.....",
+      f = Bar{"x.....x...x.....", "......x.....xxxx", "", "c...............", "", "C.....G...C-----", "x.....x...x.....",
               ""};
       if (std::string_view(s.name) == "DS1") {
         f.snare = "......x.........";
@@ -226,9 +230,10 @@ std::vector<Bar> Fill(const StyleSpec& s, int n) {
       f.kick = "x...x...x...x...";
       f.snare = "............x.xx";
       f.hat = "o...o...o...o.o.";
-      f.bass = "C...C...C...C...";
+      f.bass = "C...C...C...C---";
       break;
   }
+  f.ringOut = true;
   return {f};
 }
 

@@ -188,14 +188,17 @@ namespace {
 struct StyleFileNotes {
   std::map<std::pair<int, int>, std::vector<int>> notes;
   std::set<std::pair<int, int>> programs;
+  uint32_t lastTick = 0, barTicks = 0;
 };
 
 StyleFileNotes ReadStyleNotes(const fs::path& path) {
   StyleFileNotes out;
   RedPattern p;
   EXPECT_TRUE(ReadRedPatternMidi(path, p)) << path;
+  out.barTicks = uint32_t(p.division) * 4;
   for (const RedTrack& t : p.tracks)
     for (const RedEvent& e : t.events) {
+      if (uint8_t(e.bytes[0]) != 0xFF) out.lastTick = std::max(out.lastTick, e.tick);
       const uint8_t s = uint8_t(e.bytes[0]);
       if ((s & 0xF0) == 0x90 && e.bytes.size() >= 3 && uint8_t(e.bytes[2]) > 0)
         out.notes[{t.port, s & 0x0F}].push_back(uint8_t(e.bytes[1]));
@@ -235,6 +238,10 @@ TEST_F(DemoLibraryTest, StyleFilesCoverTheDigitStylesWithChosenGaps) {
       }
       if (name.find("-P") != std::string::npos) {
         EXPECT_TRUE(f.programs.count({0, 8})) << name;
+      }
+      // A fill plays from its end backwards: its last note-off sits on the bar line.
+      if (name.find("-F") != std::string::npos) {
+        EXPECT_EQ(f.lastTick, f.barTicks) << name;
       }
       if (f.notes.count({1, 14}) || f.notes.count({0, 13}) || f.notes.count({1, 13})) {
         EXPECT_TRUE(f.programs.count({1, 14})) << name;
