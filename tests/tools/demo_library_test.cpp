@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "playback/red_pattern_midi.h"
+#include "playback/rhythm_style.h"
 #include "playback/song_prep.h"
 #include "songs/song_load.h"
 #include "songs/bars.h"
@@ -264,4 +265,28 @@ TEST_F(DemoLibraryTest, HalftimeListNamesOneFastFourFourSong) {
     EXPECT_GE(song.bpm, 110);
   }
   EXPECT_EQ(listed, 1);
+}
+
+// Every digit style loads as the engine reads it: both variations, four fills (DS9's last one
+// empty: neither it nor DS1 has an F4 and it has no F1), an ending; the flourish file reads.
+TEST_F(DemoLibraryTest, EveryDigitStyleLoadsWithFillsAndEnding) {
+  for (int n = 1; n <= 9; ++n) {
+    const std::wstring style = StyleNameFromNumber(n);
+    SCOPED_TRACE(WideToUtf8(style));
+    for (int variation : {1, 2}) {
+      ASSERT_TRUE(LoadStyleSet(style, variation));
+      std::lock_guard lock(RhythmStyles.SetMutex);
+      const StyleSet& s = RhythmStyles.pending;
+      EXPECT_EQ(s.variation, variation);
+      EXPECT_FALSE(s.main.events.empty());
+      EXPECT_EQ(s.main.length % (4 * uint32_t(StyleSongPpq())), 0u);
+      EXPECT_FALSE(s.ending.events.empty());
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(s.fills[k].events.empty(), n == 9 && k == 3) << k;
+    }
+  }
+  std::vector<StyleEvent> events;
+  uint32_t length = 0;
+  LoadStylePattern(L"C:/tavelo/pxr/GG3-ED.MID", events, length);
+  EXPECT_FALSE(events.empty());
+  EXPECT_EQ(length, 8u * uint32_t(StyleSongPpq()));
 }
