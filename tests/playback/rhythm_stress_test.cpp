@@ -77,7 +77,8 @@ TEST(RhythmStress, OnOffStylesAndCancelledStarts) {
   threads.emplace_back([&] {
     int i = 0;
     while (!stop) {
-      LoadStyleSet(i++ % 2 ? L"DS2" : L"DS1", 1 + i % 2);
+      ++i;
+      LoadStyleSet(i % 2 ? L"DS2" : L"DS1", 1 + (i / 2) % 2);
       plat::SleepMs(2);
     }
   });
