@@ -368,6 +368,10 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
 }
 
 void RhythmEngineRun::FactorStep(View& v) {
+  if (RhythmEngine.ResetShownValues.exchange(0)) {
+    shownPercent_ = shownBpm_ = -1;
+    shownBeat_ = -1;
+  }
   FactorInput in;
   in.carriedFactor = CvtState.CvtTempoFactor.load();
   in.halftime = PlaybackState.HalftimeSongFlag.load() != 0;

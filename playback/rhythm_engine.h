@@ -24,6 +24,7 @@ struct RhythmEngineValues {
   std::atomic<uint32_t> MaxLoopDelayUs{0};     // largest loop delay seen, for the performance monitor
   std::atomic<uint8_t> ManualFillBusy{0};
   std::atomic<uint8_t> FillOverlayActive{0}, FillRequestPending{0};
+  std::atomic<uint8_t> ResetShownValues{0};    // the page was reset: show tempo, factor and beat again
 };
 extern RhythmEngineValues RhythmEngine;
 

@@ -28,3 +28,7 @@ void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock);
 void StartManualFill(int n);
 // The Enter fill before a song's downbeat; started after the caller took ManualFillBusy.
 void EnterTransitionFillThreadEntry(uint32_t startMs, uint32_t downbeatMs, bool muteEngine);
+
+// Silences the song's own channels (all sound off, or all notes off when soft); while the rhythm
+// runs only those that sound, spread 2 ms apart on a worker when asked so its beat is not delayed.
+void QuietOriginalSong(bool soft, bool spread);

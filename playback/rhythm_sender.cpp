@@ -221,3 +221,44 @@ void FireStyleEvents(MidiOutHandle port, const std::vector<StyleEvent>& events, 
     PlayHalfBeatPulse(port, -1, w.to, w.ppq);
   }
 }
+
+namespace {
+// A GS data set of one byte: F0 41 10 42 12, address, value, checksum, F7.
+std::vector<uint8_t> GsDataSet(uint8_t a1, uint8_t a2, uint8_t a3, uint8_t value) {
+  const unsigned sum = a1 + a2 + a3 + value;
+  return {0xF0, 0x41, 0x10, 0x42, 0x12, a1, a2, a3, value, static_cast<uint8_t>((128 - sum % 128) & 0x7F), 0xF7};
+}
+}  // namespace
+
+void SendRhythmPartMaps() {
+  // Use-for-rhythm-part of the parts on MIDI channels 10 to 13: channels 9 to 12 (0-based) are
+  // drum parts, 10 with the second drum map.
+  SendSysExBothPorts(GsDataSet(0x40, 0x10, 0x15, 1));
+  SendSysExBothPorts(GsDataSet(0x40, 0x1A, 0x15, 2));
+  SendSysExBothPorts(GsDataSet(0x40, 0x1B, 0x15, 1));
+  SendSysExBothPorts(GsDataSet(0x40, 0x1C, 0x15, 1));
+}
+
+void SendCvtToneSetup() {
+  MarkCvtToneCachesEmpty();
+  SendRhythmPartMaps();
+  const MidiOutHandle p1 = Sound.MidiOutPort1.load();
+  if (p1) {
+    // The first controller of each (channel, number) and the first program of each channel.
+    std::array<std::array<bool, 128>, 16> controllerSeen{};
+    std::array<bool, 16> programSeen{};
+    for (const StyleEvent& e : RhythmStyles.active.main.events) {
+      const int ch = e.channel & 15;
+      if (e.kind == kStyleController && !controllerSeen[ch][e.data1 & 0x7F]) {
+        controllerSeen[ch][e.data1 & 0x7F] = true;
+        SendCvtEvent(p1, e);
+      } else if (e.kind == kStyleProgram && !programSeen[ch]) {
+        programSeen[ch] = true;
+        SendCvtEvent(p1, e);
+      }
+    }
+    // The operator's part tones come with the tone table; the electronic kit is kept.
+    if (RhythmParts.SnareSubKitOn.load()) SendElectronicKit(p1);
+  }
+  MarkCvtToneCachesEmpty();
+}

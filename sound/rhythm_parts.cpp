@@ -77,6 +77,13 @@ void RestoreSecondDrumKit() {
   SendShortMidi(p1, PackMidi(0xBA, 91, 40));
 }
 
+void SendElectronicKit(MidiOutHandle port) {
+  SendShortMidi(port, PackMidi(0xBA, 0, 0));
+  SendShortMidi(port, PackMidi(0xBA, 32, 2));
+  SendShortMidi(port, PackMidi(0xCA, 24));
+  SendShortMidi(port, PackMidi(0xBA, 91, 95));
+}
+
 bool ToggleRhythmSubstitution(int n) {
   if (n < 1 || n > 3 || !Player().rhythmRunning()) return false;
   const MidiOutHandle p1 = Sound.MidiOutPort1.load();
@@ -84,10 +91,7 @@ bool ToggleRhythmSubstitution(int n) {
     const bool on = !RhythmParts.SnareSubKitOn.load();
     RhythmParts.SnareSubKitOn = on;
     if (on && p1) {
-      SendShortMidi(p1, PackMidi(0xBA, 0, 0));
-      SendShortMidi(p1, PackMidi(0xBA, 32, 2));
-      SendShortMidi(p1, PackMidi(0xCA, 24));
-      SendShortMidi(p1, PackMidi(0xBA, 91, 95));
+      SendElectronicKit(p1);
     } else if (!on) {
       RestoreSecondDrumKit();
     }

@@ -39,6 +39,8 @@ void ReleaseCvtHeldNotes(MidiOutHandle handle);
 void PanicCvtChannels(std::initializer_list<int> channels, bool soft, bool keepRhythm);
 // Port 1 channel 10 back to the style's kit (and the operator's kit when one is chosen).
 void RestoreSecondDrumKit();
+// The electronic drum set on channel 10 (switch G).
+void SendElectronicKit(MidiOutHandle port);
 // "CVT_SNARE_SUB:" n: toggles G (1), H (2) or J (3) while the rhythm runs. False when ignored.
 bool ToggleRhythmSubstitution(int n);
 // The toast text for the switches now: their names joined, or the plain-sound notice.
