@@ -1,6 +1,7 @@
 // The rhythm engine from the keyboard on the demo library and the recording device: the rhythm
 // check (ALT+8), a digit starting a style at the fixed tempo with its bar lines on time, the panel
-// and beat meter following it, G's kit bytes, a fill from the next beat, and P's ending.
+// and beat meter following it, G's kit bytes, a fill from the next beat, and P's ending; a demo
+// song started with Enter over the running rhythm joining it on a bar line.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -8,6 +9,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { bin, openProgramPage, sourceDir, waitFor } from './program.mjs';
+import { readMidiFile } from './smf.mjs';
 
 const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
                   path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
@@ -24,12 +26,12 @@ const noteOn = (status, notes) => (l) => l.bytes[0] === status && l.bytes[2] > 0
 const pageValue = (page, fn, arg) => page.evaluate(fn, arg);
 const pause = (ms) => new Promise((r) => setTimeout(r, ms));
 
-function setUpRoot(t) {
+function setUpRoot(t, settings = 'cvtFixedOn=1\ncvtFixedBpm=240\n') {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-rhythm-'));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'),
-                   'port1Device=P1\nport2Device=P2\nleadInMode=0\ncvtFixedOn=1\ncvtFixedBpm=240\n');
+                   'port1Device=P1\nport2Device=P2\nleadInMode=0\n' + settings);
   const rec1 = path.join(root, 'p1.rec');
   return { root, rec1, env: { TAVELO_MIDI_OUT: `P1=${rec1};P2=${path.join(root, 'p2.rec')}` } };
 }
@@ -118,4 +120,66 @@ test('rhythm from the keyboard: check, style 1 at the fixed tempo, panel and met
   assert.equal(afterEnd.filter((l) => (l.bytes[0] & 0xF0) === 0x90 && l.bytes[2] > 0 && l.bytes[0] !== 0x98 &&
                                      l.bytes[0] !== 0x96 && l.bytes[0] !== 0x99).length, 0, 'nothing after the ending');
   assert.equal(await pageValue(page, () => document.getElementById('rhythm-panel').style.borderColor), 'rgb(85, 85, 85)');
+});
+
+test('Enter on a demo song over the running rhythm: the song joins on a bar line, the engine plays its channels and follows its chords',
+     { skip: !demoTool && 'no demo library generator' }, async (t) => {
+  const { root, rec1, env } = setUpRoot(t, 'cvtFixedOn=0\ncvtFixedBpm=120\n');
+  const song = 1009;  // 4/4 at 96 bpm: a count-in bar, then chords from bar 1
+  const midi = readMidiFile(fs.readFileSync(path.join(root, 'system', `P${song}.MID`)));
+  const { page, frames } = await openProgramPage(t, root, env);
+  await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
+
+  // The rhythm runs on its own clock (120 bpm): its bar lines every 2000 ms from the first kick.
+  await page.keyboard.press('1');
+  const kick = noteOn(0x99, [36]);
+  await waitFor(() => readRecording(rec1).filter(kick).length >= 2, 'the rhythm');
+  const firstKick = readRecording(rec1).find(kick).us / 1000;
+
+  // F1, the song's number, Enter reserves it; Enter starts it.
+  await page.keyboard.press('F1');
+  for (const d of String(song)) await page.keyboard.press(d);
+  await waitFor(() => pageValue(page, (id) => searchResults.length && searchResults[searchSelIdx].id === id, song), 'the song found');
+  await page.keyboard.press('Enter');
+  await waitFor(() => pageValue(page, () => !searchPanelOpen && reservedQueue.length === 1), 'reserved');
+  const mark = readRecording(rec1).length;
+  await page.keyboard.press('Enter');
+
+  // The song's first bar line (its intro chord on channel 1) falls on a bar line of the rhythm.
+  const chordOn = (l) => l.bytes[0] === 0x91 && l.bytes[2] > 0;
+  await waitFor(() => readRecording(rec1).slice(mark).some(chordOn), 'the first chord', 15000);
+  const barLine = readRecording(rec1).slice(mark).find(chordOn).us / 1000;
+  const sinceKick = ((barLine - firstKick) % 2000 + 2000) % 2000;
+  const offBar = sinceKick > 1000 ? sinceKick - 2000 : sinceKick;
+  const kicksBefore = readRecording(rec1).filter((l) => l.us / 1000 <= barLine + 1).filter(kick).map((l) => (l.us / 1000 - firstKick).toFixed(1));
+  assert.ok(Math.abs(offBar) < 5, 'song bar line off the rhythm bar line by ' + offBar.toFixed(2) + ' ms; kicks ' + kicksBefore.join(' ') + ' bar line ' + (barLine - firstKick).toFixed(1));
+  console.log('song bar line against the rhythm bar line (ms): ' + offBar.toFixed(2));
+
+  // Two bars of the song: the kit and bass channels carry only the engine's pattern.
+  const msPerTick = 60000 / 96 / midi.division;
+  await waitFor(() => (readRecording(rec1).at(-1)?.us ?? 0) / 1000 > barLine + 2 * 4 * 480 * msPerTick, 'two bars', 15000);
+  const played = readRecording(rec1).slice(mark).filter((l) => l.us / 1000 >= barLine - 1);
+  const drums = played.filter(noteOn(0x99));
+  assert.ok(drums.length > 0 && drums.every((l) => l.bytes[1] === 36), 'only the pattern kick on the kit channel');
+  const bass = played.filter(noteOn(0x98));
+  assert.ok(bass.length >= 3, 'the engine bass');
+
+  // The engine's bass (written on C: root and fifth) moves to each chord of the song. The sender
+  // reads the chord at the song's current tick, so a note sent on the very bar line where the
+  // chord changes may still take the chord before (the tick report trails the bar line by a few
+  // ticks); every other note takes the chord it sounds in.
+  // The song's own bass opens each chord on its root (velocity 100).
+  const roots = midi.events.filter((e) => e.status === 0x98 && e.data2 === 100).map((e) => ({ tick: e.tick, pc: e.data1 % 12 }));
+  const onChord = (note, chord) => chord && [chord.pc, (chord.pc + 7) % 12].includes(note % 12);
+  let onNew = 0;
+  for (const l of bass) {
+    const tick = 1920 + (l.us / 1000 - barLine) / msPerTick;
+    const at = roots.filter((r) => r.tick <= tick + 8);
+    const chord = at.at(-1), before = at.at(-2);
+    const atChange = chord && Math.abs(tick - chord.tick) < 8;
+    assert.ok(onChord(l.bytes[1], chord) || (atChange && onChord(l.bytes[1], before)),
+              `bass ${l.bytes[1]} at tick ${Math.round(tick)} on the chord root ${chord && chord.pc}`);
+    onNew += onChord(l.bytes[1], chord) ? 1 : 0;
+  }
+  assert.ok(onNew >= bass.length - 1, 'at most one bass note on a chord change takes the chord before');
 });
