@@ -39,7 +39,9 @@ function setUpRoot(t, settings = 'cvtFixedOn=1\ncvtFixedBpm=240\n') {
 test('rhythm from the keyboard: check, style 1 at the fixed tempo, panel and meter, G, a fill and the ending',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const { root, rec1, env } = setUpRoot(t);
-  const { page, scripts, frames } = await openProgramPage(t, root, env);
+  // A style no digit reaches, named with markup and a quote: listed, as text.
+  fs.copyFileSync(path.join(root, 'pxr', 'DS9-P1.MID'), path.join(root, 'pxr', "<i>q'-P1.MID"));
+  const { page, frames } = await openProgramPage(t, root, env);
   await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
 
   // ALT+8: the nine styles with their parts and where each fill comes from.
@@ -58,6 +60,11 @@ test('rhythm from the keyboard: check, style 1 at the fixed tempo, panel and met
   assert.deepEqual(cards[2].fills, ['A 전용DS3-F1.MID', 'S 빌림DS1-F2.MID', 'D 빌림돔DS1-F3.MID', 'F F1대신DS3-F1.MID']);
   assert.deepEqual(cards[5].fills, ['A 전용SG1-F1.MID', 'S 전용SG1-F2.MID', 'D F1대신SG1-F1.MID', 'F F1대신SG1-F1.MID']);
   assert.deepEqual(cards[8].fills, ['A 빌림DS1-F1.MID', 'S 빌림DS1-F2.MID', 'D 빌림돔DS1-F3.MID', 'F 없음']);
+  const orphans = await pageValue(page, () => {
+    const el = document.getElementById('rchk-orphans');
+    return el && { text: el.textContent, markup: el.querySelectorAll('i').length };
+  });
+  assert.deepEqual(orphans, { text: "\u26A0 폴더에는 있는데 숫자키에 안 걸린 스타일 : <I>Q' - 파일은 들어 있어도 1~9 어느 번호로도 불러올 수 없습니다.", markup: 0 });
   await page.keyboard.press('Escape');
   assert.equal(await pageValue(page, () => document.getElementById('rchk-overlay').style.display), 'none');
 
