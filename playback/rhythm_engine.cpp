@@ -205,6 +205,8 @@ void RhythmEngineRun::SendTickZero() {
     SendCvtEvent(port_, e);
   }
   tickZeroOwed_ = false;
+  tickZeroSentAt_ = origin_;
+  tickZeroSent_ = true;
 }
 
 void RhythmEngineRun::SetMute(const wchar_t* label) {
@@ -299,7 +301,8 @@ void RhythmEngineRun::Resync(View& v) {
     SendTickZero();
     FireStyleEvents(port_, RhythmStyles.active.main.events, {0, d, false, length, v.ppq}, clock_);
     SetMute(L"재동기화");
-  } else if (d == 0) {
+  } else if (d == 0 && !(tickZeroSent_ && tickZeroSentAt_ == origin_)) {
+    // (A resync onto the downbeat just played, as at a song's first note, does not strike it twice.)
     if (v.paused) tickZeroOwed_ = true;
     else SendTickZero();
   }

@@ -134,6 +134,8 @@ class RhythmEngineRun {
   int shownPercent_ = -1, shownBpm_ = -1;
   int64_t shownBeat_ = -1;
   uint32_t lastTick_ = 0;
+  uint32_t tickZeroSentAt_ = 0;  // origin whose downbeat was sent
+  bool tickZeroSent_ = false;
 };
 
 // Start and stop of the engine (page commands, the pause key, style choice, the ending).
