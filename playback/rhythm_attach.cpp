@@ -17,8 +17,6 @@
 #include "playback/tempo.h"
 #include "sound/services.h"
 
-AttachStateValues AttachState;
-
 namespace {
 
 double MsPerTickAt(double tempoUs, int offset, int ppq) {

@@ -10,7 +10,7 @@
 #include "base/debug_log.h"
 #include "base/trace_log.h"
 #include "platform/clock.h"
-#include "playback/rhythm_engine.h"
+#include "playback/rhythm_timing.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
 #include "sound/midi_send.h"
