@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "songs/services.h"
 #include "songs/song_catalog.h"

@@ -3,3 +3,4 @@
 
 PlaybackStateValues PlaybackState;
 CvtStateValues CvtState;
+AttachStateValues AttachState;

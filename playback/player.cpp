@@ -5,8 +5,6 @@
 // [SECTION] One run: start-up, start sequence, event loop, end
 #include "playback/player.h"
 
-#include "playback/rhythm_attach.h"
-
 #include <algorithm>
 #include <cmath>
 #include <mutex>

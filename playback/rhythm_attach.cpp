@@ -17,8 +17,6 @@
 #include "playback/tempo.h"
 #include "sound/services.h"
 
-AttachStateValues AttachState;
-
 namespace {
 
 double MsPerTickAt(double tempoUs, int offset, int ppq) {
@@ -184,7 +182,12 @@ void StartSongOnRunningCvt(AttachRequest r) {
       if (at) {
         DebugLog(L"[FILL] 엔터 전환 필인 - 빈 마디 0ms, 곡 첫 음 직전에 붙임(CVT 쉼)");
         uint8_t idle = 0;
-        if (Sound.MidiOutPort1.load() && !RhythmStyles.active.defaultFill.empty() && !CvtState.FillPlaying.load() &&
+        bool hasFill;
+        {
+          std::lock_guard lock(RhythmStyles.SetMutex);
+          hasFill = !RhythmStyles.active.defaultFill.empty();
+        }
+        if (Sound.MidiOutPort1.load() && hasFill && !CvtState.FillPlaying.load() &&
             !RhythmEngine.FillRequestPending.load() && !RhythmEngine.FillOverlayActive.load() &&
             RhythmEngine.ManualFillBusy.compare_exchange_strong(idle, 1))
           std::thread(EnterTransitionFillThreadEntry, 0u, at, false).detach();

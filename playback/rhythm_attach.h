@@ -7,14 +7,8 @@
 #include <string>
 #include <vector>
 
-struct AttachStateValues {
-  std::atomic<uint8_t> enterBusy{0};      // an attach is being prepared
-  std::atomic<uint8_t> AttachPending{0};  // a scheduled start waits on its thread
-  std::atomic<uint8_t> AttachReadyCheck{0};
-  std::atomic<int> AttachTempoUs{0}, AttachPpq{0};
-  std::atomic<double> AttachFactor{0};
-};
-extern AttachStateValues AttachState;
+#include "playback/services.h"
+
 
 // Everything the go time depends on, read at one moment.
 struct GoTimeInput {

@@ -24,8 +24,6 @@
 #include "sound/placeholders.h"
 #include "sound/rhythm_parts.h"
 
-RhythmEngineValues RhythmEngine;
-
 namespace {
 
 constexpr int kEngineChannels[] = {6, 8, 9, 10, 11, 12, 13, 14};
@@ -40,137 +38,8 @@ void AllEngineNotesOff(MidiOutHandle port) {
 
 int PpqOf(const SongModel& song) { return song.SongPpq > 0 ? song.SongPpq : 120; }
 
-uint32_t Mod(int64_t v, uint32_t length) {
-  if (length == 0) return 0;
-  const int64_t r = v % static_cast<int64_t>(length);
-  return static_cast<uint32_t>(r < 0 ? r + length : r);
-}
 
 }  // namespace
-
-uint32_t NextBarLine(const std::vector<uint32_t>& bars, uint32_t t) {
-  if (bars.empty()) return static_cast<uint32_t>(std::min<uint64_t>((uint64_t{t} / 480 + 1) * 480, UINT32_MAX));
-  auto it = std::upper_bound(bars.begin(), bars.end(), t);
-  if (it == bars.begin()) return bars.front();
-  if (it == bars.end()) return bars.back();
-  return *it;
-}
-
-uint32_t BarStartOf(const std::vector<uint32_t>& bars, uint32_t t) {
-  if (bars.empty()) return t / 480 * 480;
-  auto it = std::upper_bound(bars.begin(), bars.end(), t);
-  return it == bars.begin() ? 0 : *(it - 1);
-}
-
-uint32_t PatternPosition(uint32_t origin, uint32_t tick, double fraction, double factor, uint32_t length,
-                         uint32_t last, int ppq) {
-  if (length == 0) return 0;
-  const double raw = std::floor(std::max(0.0, (static_cast<double>(tick) - origin + fraction) * factor));
-  const uint32_t pos = static_cast<uint32_t>(std::fmod(std::min(raw, 9.0e15), static_cast<double>(length)));
-  if (pos < last && last - pos <= static_cast<uint32_t>(std::max(0, ppq))) return last;
-  return pos;
-}
-
-double SongDefaultFactor(bool halftime, int baseBpm) {
-  if (halftime) return 0.5;
-  return baseBpm >= 1 && baseBpm <= 85 ? 2.0 : 1.0;
-}
-
-double TempoBpm(int carryUs, int currentUs, int offsetBpm) {
-  const int us = carryUs > 0 ? carryUs : currentUs > 0 ? currentUs : 500000;
-  return 60000000.0 / us + offsetBpm;
-}
-
-FactorResult ComputePatternFactor(const FactorInput& in) {
-  const double base = in.carriedFactor > 0 ? in.carriedFactor : SongDefaultFactor(in.halftime, in.baseBpm);
-  const double s = in.boxSpeed < 1 ? 1.0 : in.boxSpeed / 100.0;
-  double q = 0;
-  bool override = false;
-  if (in.styleBpm >= 1) {
-    const double bpm = TempoBpm(in.carryUs, in.currentUs, in.offsetBpm);
-    if (bpm >= 20) {
-      q = in.styleBpm / bpm;
-      override = true;
-    }
-  } else if (s != 1.0) {
-    q = base;
-    override = true;
-  }
-  if (!override) return {base, false};
-  return {std::clamp(q * s, 0.1, 8.0), true};
-}
-
-FireDecision DecideFiring(uint32_t p, uint32_t d, uint32_t length, int ppq, bool hasLastFire, double msSinceLastFire) {
-  if (p == d) return {};
-  const uint32_t stretch = d > p ? d - p : d + length - p;
-  const uint32_t limit = ppq > 0 ? 2u * static_cast<uint32_t>(ppq) : 1u;
-  if (stretch > limit) return {FireKind::kDrop, stretch};
-  if (hasLastFire && msSinceLastFire > 30 && stretch > 3) return {FireKind::kCatchUp, stretch};
-  return {FireKind::kNormal, stretch};
-}
-
-ResyncPhase CompareResyncPhase(uint32_t p, uint32_t d, int ppq) {
-  const int q = ppq > 0 ? ppq : 120;
-  const int bar = 4 * q;
-  int diff = static_cast<int>(d % bar) - static_cast<int>(p % bar);
-  if (diff > bar / 2) diff -= bar;
-  if (diff < -bar / 2) diff += bar;
-  ResyncPhase r;
-  r.difference = diff;
-  r.tolerance = std::max(2, q / 4);
-  r.keep = std::abs(diff) <= r.tolerance;
-  return r;
-}
-
-double OwnClockMsPerTick(int carryUs, int carryPpq, int currentUs, int offsetBpm, int songPpq) {
-  const double bpm = std::max(20.0, TempoBpm(carryUs, currentUs, offsetBpm));
-  const int ppq = carryPpq > 0 ? carryPpq : songPpq > 0 ? songPpq : 120;
-  return 60000.0 / bpm / ppq;
-}
-
-FillWindow ComputeFillWindow(const FillWindowInput& in) {
-  const double m = in.factor > 0 ? in.factor : 1.0;
-  const uint32_t b = in.ppq > 0 ? static_cast<uint32_t>(in.ppq) : 480;
-  const uint32_t B = 4 * b;
-  const uint32_t t = in.tick;
-  if (in.engineRunning && in.patternLength > 0) {
-    const uint32_t P = std::min(in.patternLength, B);
-    const uint32_t beat = std::min(b, P);
-    const uint32_t p = Mod(static_cast<int64_t>(std::floor(std::max(0.0, (double(t) - in.origin) * m))), P);
-    const uint32_t q = p + beat - (p % beat);
-    if (q < P) return {t + static_cast<uint32_t>(std::lround((q - p) / m)), P - q};
-    return {t + static_cast<uint32_t>(std::lround((P - p) / m)), P};
-  }
-  uint32_t s, e;
-  const bool table = in.songPlaying && !in.bars.empty();
-  if (table) {
-    s = BarStartOf(in.bars, t);
-    auto it = std::upper_bound(in.bars.begin(), in.bars.end(), s);
-    e = it != in.bars.end() ? *it : s + B;
-  } else if (in.songPlaying) {
-    s = t / 480 * 480;
-    e = s + 480;
-  } else {
-    s = t / B * B;
-    e = s + B;
-  }
-  const uint32_t l = t > s ? t - s : 0;
-  uint32_t start = s + l - (l % b) + b;
-  uint32_t end = e;
-  if (start >= e) {
-    start = e;
-    if (table) {
-      auto it = std::upper_bound(in.bars.begin(), in.bars.end(), e);
-      end = it != in.bars.end() ? *it : e + B;
-    } else if (in.songPlaying) {
-      end = e + 480;
-    } else {
-      end = e + B;
-    }
-    if (end <= e) end = e + B;
-  }
-  return {start, static_cast<uint32_t>(std::lround((end - start) * m))};
-}
 
 // ---- One run of the pattern ----
 
@@ -205,6 +74,8 @@ void RhythmEngineRun::SendTickZero() {
     SendCvtEvent(port_, e);
   }
   tickZeroOwed_ = false;
+  tickZeroSentAt_ = origin_;
+  tickZeroSent_ = true;
 }
 
 void RhythmEngineRun::SetMute(const wchar_t* label) {
@@ -258,7 +129,7 @@ void RhythmEngineRun::Resync(View& v) {
   int64_t o = BarStartOf(bars, v.tick);
   const double carried = CvtState.CvtTempoFactor.load();
   const double factor = carried > 0 ? carried : SongDefaultFactor(PlaybackState.HalftimeSongFlag.load(), v.song->SongBaseBpm);
-  auto positionFrom = [&](int64_t origin) { return Mod(static_cast<int64_t>((v.tick - origin) * factor), length); };
+  auto positionFrom = [&](int64_t origin) { return PatternMod(static_cast<int64_t>((v.tick - origin) * factor), length); };
   uint32_t d = positionFrom(o);
   bool keep = false;
   if (continuous && !committed && length > 0) {
@@ -299,7 +170,8 @@ void RhythmEngineRun::Resync(View& v) {
     SendTickZero();
     FireStyleEvents(port_, RhythmStyles.active.main.events, {0, d, false, length, v.ppq}, clock_);
     SetMute(L"재동기화");
-  } else if (d == 0) {
+  } else if (d == 0 && !(tickZeroSent_ && tickZeroSentAt_ == origin_)) {
+    // (A resync onto the downbeat just played, as at a song's first note, does not strike it twice.)
     if (v.paused) tickZeroOwed_ = true;
     else SendTickZero();
   }
@@ -328,7 +200,7 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
   if (pendingFactor > 0) {
     const double carried = CvtState.CvtTempoFactor.load();
     const double old = carried > 0 ? carried : 1.0;
-    const uint32_t p = Mod(static_cast<int64_t>((double(v.tick) - origin_) * old), length);
+    const uint32_t p = PatternMod(static_cast<int64_t>((double(v.tick) - origin_) * old), length);
     CvtState.CvtTempoFactor = pendingFactor;
     const int64_t shift = std::llround(p / pendingFactor);
     origin_ = v.tick < shift ? v.tick : static_cast<uint32_t>(v.tick - shift);
@@ -490,8 +362,8 @@ bool RhythmEngineRun::BarLineActions(View& v, uint32_t& d) {
   if (!CommitPendingStyle()) return false;
   ReleaseCvtHeldNotes(port_);
   const uint32_t length = RhythmStyles.active.main.length;
-  d = Mod(d, length);
-  last_ = Mod(last_, length);
+  d = PatternMod(d, length);
+  last_ = PatternMod(last_, length);
   const uint32_t distance = d >= last_ ? d - last_ : d + length - last_;
   const uint32_t half = static_cast<uint32_t>(std::max(1, v.rawPpq / 2));
   if (distance > half) {
@@ -712,13 +584,6 @@ void StopCvtRhythm() {
   RhythmEngine.LiveTempoFactor = 0;
 }
 
-double CurrentCvtTempoFactor() {
-  const double live = RhythmEngine.LiveTempoFactor.load();
-  if (CvtState.rhythm.load() && live > 0) return live;
-  const double carried = CvtState.CvtTempoFactor.load();
-  if (carried > 0) return carried;
-  return SongDefaultFactor(PlaybackState.HalftimeSongFlag.load(), LoadedSong()->SongBaseBpm);
-}
 
 void RequestRhythmOff(int n) {
   if (n != 0 && CvtState.rhythm.load() && !PlaybackState.isPlaying.load() && RhythmStyles.activeHasEnding.load() &&
@@ -750,17 +615,3 @@ bool WaitRhythmThreadGone(unsigned ms) {
   return !RhythmEngine.RhythmThreadAlive.load();
 }
 
-namespace {
-class SystemClock : public RhythmClock {
- public:
-  double NowMs() override { return plat::NowMs(); }
-  void SleepMs(double ms) override {
-    if (ms > 0) plat::SleepUntilMs(plat::NowMs() + ms);
-  }
-};
-}  // namespace
-
-RhythmClock& SystemRhythmClock() {
-  static SystemClock clock;
-  return clock;
-}

@@ -10,7 +10,7 @@
 #include "base/debug_log.h"
 #include "base/trace_log.h"
 #include "platform/clock.h"
-#include "playback/rhythm_engine.h"
+#include "playback/rhythm_timing.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
 #include "sound/midi_send.h"
@@ -211,7 +211,13 @@ void ManualFillThread(int index) {
   in.ppq = song->SongPpq;
   in.engineRunning = CvtState.rhythm.load() != 0;
   in.origin = RhythmEngine.CvtPhaseOriginTick.load();
-  in.patternLength = RhythmStyles.active.main.length;
+  StyleFill fill;
+  {
+    // Outside the engine thread the active set is read under the swap's lock.
+    std::lock_guard lock(RhythmStyles.SetMutex);
+    in.patternLength = RhythmStyles.active.main.length;
+    fill = RhythmStyles.active.fills[index - 1];
+  }
   in.songPlaying = PlaybackState.isPlaying.load() != 0;
   in.bars = song->BarTicks;
   const FillWindow w = ComputeFillWindow(in);
@@ -222,7 +228,6 @@ void ManualFillThread(int index) {
     }
     clock.SleepMs(1);
   }
-  const StyleFill fill = RhythmStyles.active.fills[index - 1];
   const std::vector<StyleEvent> cut = BuildFillFromPatternTail(fill.events, w.length);
   const int ppq = song->SongPpq;
   const long beats = ppq > 0 ? std::lround(double(w.length) / ppq) : 480;
@@ -243,7 +248,12 @@ void ManualFillThread(int index) {
 void StartManualFill(int n) {
   if (n < 1 || n > 4) return;
   // The fill slots are swapped only by the engine at bar lines; a copy is taken by the fill thread.
-  if (RhythmStyles.active.fills[n - 1].events.empty()) {
+  bool empty;
+  {
+    std::lock_guard lock(RhythmStyles.SetMutex);
+    empty = RhythmStyles.active.fills[n - 1].events.empty();
+  }
+  if (empty) {
     DebugLog(L"[FILL] F" + std::to_wstring(n) + L" 필인이 비어 있어 무시합니다 - 파일 확인: " +
              StylePartPath(ActiveStyleName(), L"F" + std::to_wstring(n)));
     return;
@@ -256,7 +266,11 @@ void StartManualFill(int n) {
 
 void EnterTransitionFillThreadEntry(uint32_t startMs, uint32_t downbeatMs, bool muteEngine) {
   RhythmClock& clock = SystemRhythmClock();
-  const StyleFill fill = RhythmStyles.active.fills[0];
+  StyleFill fill;
+  {
+    std::lock_guard lock(RhythmStyles.SetMutex);
+    fill = RhythmStyles.active.fills[0];
+  }
   uint32_t L = 0;
   for (const StyleEvent& e : fill.events) L = std::max(L, e.tick);
   const double factor = CurrentCvtTempoFactor();

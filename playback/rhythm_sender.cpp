@@ -247,7 +247,12 @@ void SendCvtToneSetup() {
     // The first controller of each (channel, number) and the first program of each channel.
     std::array<std::array<bool, 128>, 16> controllerSeen{};
     std::array<bool, 16> programSeen{};
-    for (const StyleEvent& e : RhythmStyles.active.main.events) {
+    std::vector<StyleEvent> main;
+    {
+      std::lock_guard lock(RhythmStyles.SetMutex);
+      main = RhythmStyles.active.main.events;
+    }
+    for (const StyleEvent& e : main) {
       const int ch = e.channel & 15;
       if (e.kind == kStyleController && !controllerSeen[ch][e.data1 & 0x7F]) {
         controllerSeen[ch][e.data1 & 0x7F] = true;

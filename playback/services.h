@@ -6,8 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "playback/rhythm_style.h"
-
 // The player's marker that the current song's module setup has been sent (flag and value); a new
 // song clears it so that the next start sends the whole setup.
 struct SongSetupMarker {
@@ -115,6 +113,16 @@ struct CvtStateValues {
   std::atomic<uint32_t> CvtDrumHoldUntil{0};   // TimeGetTime before which engine drum note-ons are dropped, 0 none
 };
 extern CvtStateValues CvtState;
+
+// A song started over the running rhythm [attach thread, scheduled start, player].
+struct AttachStateValues {
+  std::atomic<uint8_t> enterBusy{0};      // an attach is being prepared
+  std::atomic<uint8_t> AttachPending{0};  // a scheduled start waits on its thread
+  std::atomic<uint8_t> AttachReadyCheck{0};
+  std::atomic<int> AttachTempoUs{0}, AttachPpq{0};
+  std::atomic<double> AttachFactor{0};
+};
+extern AttachStateValues AttachState;
 
 
 // Lets the song and sound layers read the values above (base/player_signals.h). Called once at

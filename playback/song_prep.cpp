@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "playback/player.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "playback/song_position.h"
 #include "playback/song_screen.h"

@@ -9,6 +9,7 @@
 #include "base/settings/song_settings.h"
 #include "base/trace_log.h"
 #include "platform/clock.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "songs/song_model.h"
 

@@ -384,3 +384,27 @@ TEST_F(EngineRunTest, ContinuousResyncKeepsPhaseWithinTolerance) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineRunTest, ResyncOnTheDownbeatJustPlayedDoesNotStrikeItTwice) {
+  PlaybackState.isPlaying = 1;
+  PlaybackState.PlayerMsPerTick = 500.0 / 120;
+  auto song = std::make_shared<SongModel>();
+  song->BarTicks = {0, 480, 960};
+  PublishSongModel(song);
+  PlaybackState.SongTick = 480;
+  RhythmEngineRun run(clock_, 1);
+  run.Begin();  // the downbeat of bar 2
+  PlaybackState.ResyncRequested = 1;  // the song's first note asks to line up on the same bar
+  clock_.Advance(2);
+  run.Step();
+  EXPECT_EQ(TimesOf(PackMidi(0x99, 36, 100)).size(), 1u);
+  PlaybackState.SongTick = 960;  // the next bar line: struck once
+  PlaybackState.ResyncRequested = 1;
+  clock_.Advance(2);
+  run.Step();
+  EXPECT_EQ(TimesOf(PackMidi(0x99, 36, 100)).size(), 2u);
+}
+
+}  // namespace
