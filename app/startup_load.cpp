@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "songs/services.h"
 #include "songs/song_catalog.h"
@@ -33,8 +34,6 @@ bool InstallFileExists(std::wstring_view installPath) {
   std::error_code ec;
   return !path.empty() && std::filesystem::is_regular_file(path, ec);
 }
-
-std::atomic<bool> StyleSetLoaded{false};
 
 }  // namespace
 
@@ -80,12 +79,13 @@ void RunStartupLoad() {
   LoadPatchTable();
   LoadUserMarks();
 
-  if (!StyleSetLoaded.exchange(true)) {
+  if (!RhythmStyles.StylesLoadedOnce.load()) {
     if (LoadStyleSet(L"DS1", 1)) {
       CommitPendingStyle();
       PushRhythmUi();
     }
     CaptureStyleInitialPrograms();
+    RhythmStyles.StylesLoadedOnce = 1;
   }
   DebugLog(L"[BOOT] 스타일 파일 로드 완료 - songs.csv 읽기 시작");
 

@@ -65,6 +65,16 @@ bool StartPlayMidiThread() {
   return true;
 }
 
+bool RunPlayMidiThreadHere(uint32_t generation) {
+  uint8_t idle = 0;
+  if (!PlaybackState.PlayerThreadAlive.compare_exchange_strong(idle, 1)) {
+    DebugLog(L"[SONG] 이전 재생이 아직 끝나지 않아 새 재생을 시작하지 않습니다");
+    return false;
+  }
+  PlayMidiThreadRun(generation);
+  return true;
+}
+
 bool StopPlayer(unsigned waitMs) {
   {
     std::lock_guard lock(g_playGate);
@@ -376,7 +386,7 @@ bool Run::StartUp() {
   {
     // The gate: a stop that came at any time since this run was requested ends it here.
     std::lock_guard lock(g_playGate);
-    if (PlaybackState.StopGeneration.load() != generation_) {
+    if (PlaybackState.StopGeneration.load() != generation_ || PlaybackState.attachCancel.load()) {
       DebugLog(L"[SONG] 시작 중에 정지 요청 - 재생하지 않고 끝냅니다");
       return false;
     }
@@ -500,7 +510,9 @@ void Run::FirstEventActions() {
   DebugLog(L"[SONG] *** 곡 첫 음 - 실제 재생 시작 ***");
   TraceLog(L"[GO ] skipToTick=%u rhythm=%d\n", S_, CvtState.rhythm.load() ? 1 : 0);
   if (uint32_t at = PlaybackState.startAt.exchange(0)) {
-    while (PlaybackState.isPlaying.load() && static_cast<int32_t>(at - plat::TimeGetTime()) >= 2) plat::SleepMs(1);
+    // A rhythm that stops meanwhile leaves no downbeat to wait for: the song goes on at once.
+    while (PlaybackState.isPlaying.load() && CvtState.rhythm.load() && static_cast<int32_t>(at - plat::TimeGetTime()) >= 2)
+      plat::SleepMs(1);
     DebugLog(L"[SONG] >>> 예약 다운비트 도달 - 곡 진행 시작 <<<");
     base_ = plat::NowMs();
     accumulated_ = 0;
@@ -823,11 +835,16 @@ void PlayMidiThreadRun(uint32_t generation) {
 bool ClearPendingAttach() {
   const uint32_t at = PlaybackState.startAt.load();
   const bool waiting = PlaybackState.waitingGo.load() != 0;
-  if (at == 0 && !waiting) return false;
-  TraceLog(L"[ATT] 이전 붙이기 정리(pending=%d PlaybackState.waitingGo=%d startAt=%u)\n", 0, waiting ? 1 : 0, at);
+  const bool pending = AttachState.AttachPending.load() != 0;
+  if (at == 0 && !waiting && !pending) return false;
+  TraceLog(L"[ATT] 이전 붙이기 정리(pending=%d waitingGo=%d startAt=%u)\n", pending ? 1 : 0, waiting ? 1 : 0, at);
   PlaybackState.attachCancel = 1;
   PlaybackState.startAt = 0;
-  if (waiting) StopPlayer(0);
+  // The stop moves the stop generation under the player's gate: the scheduled run, whenever it
+  // reaches its start, finds it moved and never plays. So the window thread need not wait long.
+  StopPlayer(0);
+  for (int i = 0; i < 50 && AttachState.AttachPending.load(); ++i) plat::SleepMs(1);
+  if (AttachState.AttachPending.load()) TraceLog(L"[ATT][WARN] 2초 안에 정리되지 않음 - 그대로 진행\n");
   PlaybackState.attachCancel = 0;
   PlaybackState.waitingGo = 0;
   return true;

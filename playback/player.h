@@ -17,6 +17,9 @@
 // Starts a run on a new detached thread. False (with a log line, and the song start guard
 // released) when a run is still in progress.
 bool StartPlayMidiThread();
+// Runs a player run on the calling thread (a scheduled start), stopped by any stop since
+// `generation` was read. False when another run is in progress.
+bool RunPlayMidiThreadHere(uint32_t generation);
 // Asks the current run to stop and waits up to `waitMs` (1 ms steps) for it to end. True when no
 // run is in progress any more.
 bool StopPlayer(unsigned waitMs);

@@ -109,24 +109,35 @@ struct CvtStateValues {
   std::atomic<int> PendingCarryTempoUs{0};
   std::atomic<uint8_t> HomeAtNextBar{0};
   std::atomic<uint8_t> FillPlaying{0};  // a transition fill plays (polled by the window)
+  std::atomic<uint8_t> EnterFillMute{0};       // drop every engine note-on
+  std::atomic<uint32_t> CvtDrumHoldUntil{0};   // TimeGetTime before which engine drum note-ons are dropped, 0 none
 };
 extern CvtStateValues CvtState;
+
+// A song started over the running rhythm [attach thread, scheduled start, player].
+struct AttachStateValues {
+  std::atomic<uint8_t> enterBusy{0};      // an attach is being prepared
+  std::atomic<uint8_t> AttachPending{0};  // a scheduled start waits on its thread
+  std::atomic<uint8_t> AttachReadyCheck{0};
+  std::atomic<int> AttachTempoUs{0}, AttachPpq{0};
+  std::atomic<double> AttachFactor{0};
+};
+extern AttachStateValues AttachState;
 
 
 // Lets the song and sound layers read the values above (base/player_signals.h). Called once at
 // start, before the worker threads.
 void InstallPlaybackSignals();
 
-// Not built yet (placeholders.cpp).
-void CaptureStyleInitialPrograms();
-void CommitPendingStyle();
-void EndOriginalKeepRhythm();
-bool LoadStyleSet(std::wstring_view styleName, int variation);
+// Posts the active style, its variation, whether the rhythm runs and the G/H/J switches to the
+// page's rhythm panel. Safe from any thread.
 void PushRhythmUi();
+
+// Not built yet (placeholders.cpp).
+void EndOriginalKeepRhythm();
 // Resend the rhythm engine's rhythm-part assignments and style tones after a module reset.
 void SendCvtToneSetup();
 void SendRhythmPartMaps();
 void StartCvtRhythm();
 void StopCvtRhythm();
-void SelectRhythmStyle(int index);
 void StartEndingFlourish();

@@ -13,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "playback/player.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "playback/song_position.h"
 #include "playback/song_screen.h"
@@ -217,6 +218,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
   PlaybackState.Solo2Mute = 0;
 
   BuildChordTimeline(*song);
+  PrepareRhythmStyleForSong(*song);
   SongScreenValues values;
   values.midiPath = midi;
   values.songNumber = id;

@@ -1,5 +1,7 @@
 #include "playback/song_start.h"
 
+#include "playback/rhythm_attach.h"
+
 #include <mutex>
 #include <thread>
 
@@ -45,6 +47,7 @@ void LoadAndPlay(const std::wstring& midi, const std::wstring& text) {
   }
   DebugLog(L"[SONG] LoadAndPlay 진입: " + midi + L"  rhythm=" + (CvtState.rhythm.load() ? L"1" : L"0"));
   ClearPendingAttach();
+  if (TryAttachToRunningRhythm(midi, text)) return;
   if (!PrepareSongForPlay(midi, text) || LoadedSong()->SongEventList.empty() || !StartPlayMidiThread())
     PlaybackState.SongStartGuardTime = 0;
 }

@@ -7,7 +7,9 @@
 #include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
+#include "base/trace_log.h"
 #include "platform/clock.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "songs/song_model.h"
 
@@ -117,4 +119,26 @@ void ToggleTempoLock() {
   DebugLog(std::wstring(L"템포락 ") + (on ? L"켬" : L"끔") + L" (현재 조절값 " +
            std::to_wstring(PlaybackState.TempoOffsetBpm.load()) + L")");
   PostScriptToPage(PageCall(L"setTempoLockDisplay", on ? 1 : 0));
+}
+
+int TempoLockOffset(double audibleBpm, int songBpm, bool halftime) {
+  const double k = halftime ? 0.5 : songBpm > 85 ? 1.0 : 2.0;
+  const double f = std::clamp(audibleBpm / k, 0.5 * songBpm, 2.0 * songBpm);
+  return static_cast<int>(std::lround(f - songBpm));
+}
+
+void ApplyTempoLock(int rhythmTempoUs, double rhythmFactor) {
+  const int b = SongBpm();
+  if (!PlaybackState.TempoLockOn.load() || !CvtState.rhythm.load() || RhythmStyles.ActiveStyleBpm.load() > 0 || b <= 0)
+    return;
+  int a = rhythmTempoUs;
+  if (a <= 0) a = PlaybackState.CurrentTempoUs.load() > 0 ? PlaybackState.CurrentTempoUs.load() : 500000;
+  const double x = rhythmFactor > 0 ? rhythmFactor : 1.0;
+  const double h = (60000000.0 / a + PlaybackState.TempoOffsetBpm.load()) * x;
+  const bool half = PlaybackState.HalftimeSongFlag.load() != 0;
+  const double k = half ? 0.5 : b > 85 ? 1.0 : 2.0;
+  const int offset = TempoLockOffset(h, b, half);
+  PlaybackState.PendingTempoOffset = offset;
+  PlaybackState.PendingTempoOffsetSet = 1;
+  TraceLog(L"[LOCK] 템포락 - 들리는 박 %.1fbpm 유지 | 새 곡 %dbpm x배속%.2f -> %dbpm(offset %+d)", h, b, k, b + offset, offset);
 }

@@ -26,3 +26,10 @@ void PushF10Panel();
 // The tempo lock toggle (PrintScreen and "TEMPO_LOCK_TOGGLE"): a second press within 250 ms is
 // ignored.
 void ToggleTempoLock();
+
+// The song offset that keeps an audible beat of `audibleBpm` for a song of `songBpm` (its factor
+// 0.5 half-time, 1 above 85 bpm, else 2), held within half and twice the song's tempo.
+int TempoLockOffset(double audibleBpm, int songBpm, bool halftime);
+// With the tempo lock on and the rhythm running without a fixed style tempo: the next song's
+// pending offset keeps the beat the rhythm plays now (`rhythmTempoUs` at `rhythmFactor`).
+void ApplyTempoLock(int rhythmTempoUs, double rhythmFactor);

@@ -11,71 +11,15 @@
 #include "sound/module_sysex.h"
 #include "songs/song_catalog.h"
 #include "songs/song_file_cache.h"
+#include "tools/demo_midi.h"
+#include "tools/demo_styles.h"
 
 namespace {
 
+using demo::Track;
+
 constexpr int kPpq = 480;
 constexpr int kEighth = kPpq / 2;
-
-// ---- MIDI writing ---------------------------------------------------------------------------
-
-struct TimedEvent {
-  uint32_t tick;
-  int order;  // note-offs before everything else on one tick
-  std::string bytes;
-};
-
-class Track {
- public:
-  void Meta(uint32_t tick, int type, std::string_view data) {
-    std::string b{char(0xFF), char(type)};
-    b += VarLen(uint32_t(data.size()));
-    b += data;
-    Add(tick, 1, b);
-  }
-  void Channel(uint32_t tick, int status, int d1, int d2 = -1) {
-    std::string b{char(status), char(d1)};
-    if (d2 >= 0) b += char(d2);
-    Add(tick, (status & 0xF0) == 0x80 ? 0 : 1, b);
-  }
-  // A SysEx event; `message` is the whole message from F0 to F7.
-  void SysEx(uint32_t tick, const std::vector<uint8_t>& message) {
-    std::string b{char(0xF0)};
-    b += VarLen(uint32_t(message.size() - 1));
-    b.append(message.begin() + 1, message.end());
-    Add(tick, 1, b);
-  }
-  void Note(uint32_t tick, uint32_t length, int channel, int note, int velocity) {
-    Channel(tick, 0x90 | channel, note, velocity);
-    Channel(tick + length, 0x80 | channel, note, 0);
-  }
-  std::string Chunk() {
-    std::stable_sort(events_.begin(), events_.end(), [](const TimedEvent& a, const TimedEvent& b) {
-      return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
-    });
-    std::string body;
-    uint32_t last = 0;
-    for (const TimedEvent& e : events_) {
-      body += VarLen(e.tick - last);
-      body += e.bytes;
-      last = e.tick;
-    }
-    body += VarLen(0) + std::string{char(0xFF), 0x2F, 0};
-    return "MTrk" + Be32(uint32_t(body.size())) + body;
-  }
-  static std::string VarLen(uint32_t v) {
-    std::string out(1, char(v & 0x7F));
-    while (v >>= 7) out.insert(out.begin(), char(0x80 | (v & 0x7F)));
-    return out;
-  }
-  static std::string Be32(uint32_t v) {
-    return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
-  }
-
- private:
-  void Add(uint32_t tick, int order, std::string bytes) { events_.push_back({tick, order, std::move(bytes)}); }
-  std::vector<TimedEvent> events_;
-};
 
 // ---- Music text -----------------------------------------------------------------------------
 
@@ -362,9 +306,7 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error) {
   }
   conductor.Meta(songEnd, 0x01, "end");
 
-  std::string file = "MThd" + Track::Be32(6) + std::string{0, 1, 0, 9} + std::string{char(kPpq >> 8), char(kPpq & 0xFF)};
-  for (Track* t : {&conductor, &melody, &chords, &bass, &drums, &pad, &gasa, &staff1, &staff2}) file += t->Chunk();
-  return file;
+  return demo::SmfFile(kPpq, {&conductor, &melody, &chords, &bass, &drums, &pad, &gasa, &staff1, &staff2});
 }
 
 namespace {
@@ -430,40 +372,6 @@ std::string BuildDemoPopText(const DemoSong& song) {
   return WideToUtf8(t);
 }
 
-// The demo rhythm style "DS1": a plain 8-beat main pattern, a tom fill and an ending, on the
-// rhythm engine's drum (0-based 9) and bass (8) channels. Its main pattern is also the file whose
-// presence lets the start-up load rebuild a missing songs.csv from the song texts.
-std::string BuildDemoStyleMidi(const std::string& part) {
-  Track conductor, drums, bass;
-  conductor.Meta(0, 0x03, "DS1-" + part);
-  conductor.Meta(0, 0x58, std::string{4, 2, 24, 8});
-  conductor.Meta(0, 0x51, std::string{0x07, char(0xA1), 0x20});  // 120 bpm
-  drums.Channel(0, 0xC9, 0);
-  bass.Channel(0, 0xC8, 33);
-  const uint32_t beat = kPpq;
-  if (part == "P1") {
-    for (uint32_t e = 0; e < 8; ++e) drums.Note(e * kEighth, kEighth / 2, 9, 42, e % 2 ? 70 : 90);
-    for (uint32_t b : {0u, 2u}) drums.Note(b * beat, kEighth, 9, 36, 110);
-    for (uint32_t b : {1u, 3u}) drums.Note(b * beat, kEighth, 9, 38, 105);
-    for (uint32_t b = 0; b < 4; ++b) bass.Note(b * beat, beat - 20, 8, b % 2 ? 43 : 36, 100);
-  } else if (part == "F1") {
-    const int toms[] = {50, 50, 48, 48, 45, 45, 43, 43};
-    for (uint32_t e = 0; e < 8; ++e) drums.Note(e * kEighth, kEighth / 2, 9, toms[e], 100);
-    drums.Note(0, kEighth, 9, 36, 110);
-    bass.Note(0, 2 * beat, 8, 36, 100);
-    bass.Note(2 * beat, 2 * beat - 20, 8, 43, 100);
-  } else {  // "ED"
-    drums.Note(0, beat, 9, 49, 115);
-    drums.Note(0, beat, 9, 36, 115);
-    bass.Note(0, 3 * beat, 8, 36, 100);
-  }
-  conductor.Meta(4 * beat, 0x01, "end");
-  std::string file = "MThd" + Track::Be32(6) + std::string{0, 1, 0, 3} +
-                     std::string{char(kPpq >> 8), char(kPpq & 0xFF)};
-  for (Track* t : {&conductor, &drums, &bass}) file += t->Chunk();
-  return file;
-}
-
 std::string BuildDemoModuleSetup(const std::string& fileName) {
   std::vector<SysExMessage> messages;
   if (fileName == "A-ProSet.syx") {
@@ -507,16 +415,7 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
       return false;
     }
   }
-  const fs::path pxr = root / "pxr";
-  fs::create_directories(pxr, ec);
-  for (const std::string part : {"P1", "F1", "ED"}) {
-    const fs::path path = pxr / ("DS1-" + part + ".MID");
-    if (fs::exists(path, ec)) continue;
-    if (!plat::WriteFileAtomic(path, BuildDemoStyleMidi(part))) {
-      *error = "cannot write " + path.string();
-      return false;
-    }
-  }
+  if (!WriteDemoStyles(root, error)) return false;
   plat::SetRootDir(root);
   ClearSongByteCache();
   if (!RegenerateSongsCsv({}, false)) {

@@ -43,14 +43,11 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error);
 std::string BuildDemoText(const DemoSong& song);
 std::string BuildDemoPopText(const DemoSong& song);
 
-// One part ("P1", "F1" or "ED") of the demo rhythm style DS1, written to "<root>/pxr".
-std::string BuildDemoStyleMidi(const std::string& part);
-
 // The module setup files of "<root>/system/system-exclive" ("A-ProSet.syx", "C-InsSet.syx"):
 // GS messages one after another.
 std::string BuildDemoModuleSetup(const std::string& fileName);
 
-// Writes every demo song into "<root>/system" and the demo rhythm style into "<root>/pxr"
+// Writes every demo song into "<root>/system" and the demo rhythm styles (tools/demo_styles.h)
 // (existing files are kept), the module setup files, and rebuilds songs.csv.
 // False with a message when a song could not be made or written.
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error);

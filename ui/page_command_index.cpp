@@ -4,7 +4,9 @@
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
 #include "ui/score_commands.h"
+#include "ui/rhythm_commands.h"
 #include "ui/medley_commands.h"
+#include "ui/rhythm_check_commands.h"
 
 #include "ui/presets.h"
 #include "ui/search_commands.h"
@@ -21,7 +23,7 @@ constexpr auto kPrefix = PageCommandMatch::kPrefix;
 const PageCommand kStageOne[] = {
     {L"VOCAL_EXPORT:", nullptr, kPrefix},
     {L"EXT_LIST", nullptr, kWhole},
-    {L"RCHK_SCAN", nullptr, kWhole},
+    {L"RCHK_SCAN", HandleRhythmCheckScan, kWhole},
     {L"RED_OPEN:", nullptr, kPrefix},
     {L"RED_SAVE:", nullptr, kPrefix},
     {L"RED_RESTORE:", nullptr, kPrefix},
@@ -190,9 +192,9 @@ const PageCommand kStageThree[] = {
     {L"SET_JUMPMARK_Y:", HandleSetJumpMarkY, kPrefix},
     {L"SET_FULL_SCORE:", HandleSetFullScore, kPrefix},
     // output devices, modules and effects
-    {L"CVT_FILL:", nullptr, kPrefix},
-    {L"CVT_QFX", nullptr, kWhole},
-    {L"SET_QFX:", nullptr, kPrefix},
+    {L"CVT_FILL:", HandleCvtFill, kPrefix},
+    {L"CVT_QFX", HandleCvtQfx, kWhole},
+    {L"SET_QFX:", HandleSetQfx, kPrefix},
     {L"OPEN_MIDI_DEVICE_SELECT", nullptr, kWhole},
     {L"SELECT_MIDI_DEVICES:", nullptr, kPrefix},
     {L"SET_MODULE:", nullptr, kPrefix},

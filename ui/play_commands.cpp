@@ -9,7 +9,9 @@
 #include "base/settings/song_settings.h"
 #include "base/text.h"
 #include "playback/medley.h"
+#include "platform/clock.h"
 #include "playback/player.h"
+#include "playback/rhythm_engine.h"
 #include "playback/services.h"
 #include "playback/song_position.h"
 #include "playback/song_prep.h"
@@ -164,7 +166,7 @@ void HandleSongEndNoNext(const std::wstring&) {
     return;
   }
   PanicAndResetHome();
-  if (bpm > 0) StartCvtRhythm();  // the rhythm engine takes over (when it is there)
+  if (bpm > 0) StartRhythmAfterSong(bpm);
 }
 
 void HandleSongEndNoNextStop(const std::wstring&) {
@@ -173,6 +175,7 @@ void HandleSongEndNoNextStop(const std::wstring&) {
     DebugLog(L"곡 끝 + 다음곡 없음 - CVT 도 꺼져 있어 완전 정지");
     return;
   }
+  RhythmEngine.HomeAtNextBarTime = plat::TimeGetTime();
   CvtState.HomeAtNextBar = 1;
   DebugLogAsync(L"곡 끝 + 다음곡 없음 - 다음 마디 경계에서 초기화면 전환 예약(CVT 는 계속 흐름)");
 }
@@ -198,17 +201,7 @@ void HandleTogglePause(const std::wstring&) {
   JumpToTick(tick, false, false, false);
 }
 
-void HandleRhythmOn(const std::wstring&) { StartCvtRhythm(); }
-void HandleRhythmOff(const std::wstring&) { StopCvtRhythm(); }  // an ending needs a running engine
-void HandleRhythmStyle(const std::wstring& m) {
-  SelectRhythmStyle(LeadingInt(ArgOf(m)));
-  if (!CvtState.rhythm.load()) StartCvtRhythm();
-}
 void HandleEndingFlourish(const std::wstring&) { StartEndingFlourish(); }
-void HandleCvtSnareSub(const std::wstring& m) {
-  const int n = LeadingInt(ArgOf(m));
-  if (n < 1 || n > 3 || !CvtState.rhythm.load()) return;  // the switches work only while the rhythm runs
-}
 
 // ---- position, tempo and key ----------------------------------------------------------------
 

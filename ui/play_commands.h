@@ -18,11 +18,7 @@ void HandleSongEndNoNext(const std::wstring& m);
 void HandleSongEndNoNextStop(const std::wstring& m);
 void HandleSetPlayMode(const std::wstring& m);
 void HandleTogglePause(const std::wstring& m);
-void HandleRhythmOn(const std::wstring& m);
-void HandleRhythmOff(const std::wstring& m);
-void HandleRhythmStyle(const std::wstring& m);
 void HandleEndingFlourish(const std::wstring& m);
-void HandleCvtSnareSub(const std::wstring& m);
 
 void HandleTempoDown(const std::wstring& m);
 void HandleTempoUp(const std::wstring& m);

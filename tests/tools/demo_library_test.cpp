@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <mutex>
 #include <shared_mutex>
 
@@ -9,6 +11,9 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "playback/red_pattern_midi.h"
+#include "playback/rhythm_style.h"
+#include "playback/song_prep.h"
 #include "songs/song_load.h"
 #include "songs/bars.h"
 #include "songs/chords.h"
@@ -176,4 +181,112 @@ TEST_F(DemoLibraryTest, EverySongRebuildsAConsistentSongModel) {
     EXPECT_EQ(model->SongKeyRoots.originalMinor, song.minor);
     for (const auto& k : model->SongKeySignatures) EXPECT_EQ(k.sharpsOrFlats, song.keySharps);
   }
+}
+
+namespace {
+
+// Note-ons (velocity above 0) and program changes of one file, keyed by port and channel.
+struct StyleFileNotes {
+  std::map<std::pair<int, int>, std::vector<int>> notes;
+  std::set<std::pair<int, int>> programs;
+  uint32_t lastTick = 0, barTicks = 0;
+};
+
+StyleFileNotes ReadStyleNotes(const fs::path& path) {
+  StyleFileNotes out;
+  RedPattern p;
+  EXPECT_TRUE(ReadRedPatternMidi(path, p)) << path;
+  out.barTicks = uint32_t(p.division) * 4;
+  for (const RedTrack& t : p.tracks)
+    for (const RedEvent& e : t.events) {
+      if (uint8_t(e.bytes[0]) != 0xFF) out.lastTick = std::max(out.lastTick, e.tick);
+      const uint8_t s = uint8_t(e.bytes[0]);
+      if ((s & 0xF0) == 0x90 && e.bytes.size() >= 3 && uint8_t(e.bytes[2]) > 0)
+        out.notes[{t.port, s & 0x0F}].push_back(uint8_t(e.bytes[1]));
+      if ((s & 0xF0) == 0xC0) out.programs.insert({t.port, s & 0x0F});
+    }
+  return out;
+}
+
+}  // namespace
+
+// The nine digit-key styles carry both variations and an ending; fills are missing on purpose so
+// the rhythm check can show own, borrowed and substituted fills.
+TEST_F(DemoLibraryTest, StyleFilesCoverTheDigitStylesWithChosenGaps) {
+  const std::map<std::string, std::string> ownFills = {{"DS1", "123"}, {"DS2", "1234"}, {"DS3", "1"},
+                                                       {"DS4", "12"},  {"DS5", "14"},   {"SG1", "12"},
+                                                       {"DS7", "123"}, {"DS8", "1"},    {"DS9", ""}};
+  const fs::path pxr = root_ / "pxr";
+  // Engine channels a style file may use: port 0 channels 8 to 13, port 1 channels 0, 13 and 14.
+  const std::set<std::pair<int, int>> allowed = {{0, 8},  {0, 9},  {0, 10}, {0, 11}, {0, 12},
+                                                 {0, 13}, {1, 0},  {1, 13}, {1, 14}};
+  int synthTomFills = 0;
+  for (const auto& [style, fills] : ownFills) {
+    SCOPED_TRACE(style);
+    for (const char* part : {"P1", "P2", "ED"}) ASSERT_TRUE(fs::exists(pxr / (style + "-" + part + ".MID"))) << part;
+    for (char d = '1'; d <= '4'; ++d)
+      EXPECT_EQ(fs::exists(pxr / (style + "-F" + d + ".MID")), fills.find(d) != std::string::npos) << d;
+    for (const auto& entry : fs::directory_iterator(pxr)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(style + "-", 0) != 0) continue;
+      const StyleFileNotes f = ReadStyleNotes(entry.path());
+      for (const auto& [key, notes] : f.notes) EXPECT_TRUE(allowed.count(key)) << name << " " << key.first << "/" << key.second;
+      // Bass and guitar are written on C for the chord follower.
+      ASSERT_TRUE(f.notes.count({0, 8})) << name;
+      EXPECT_EQ(f.notes.at({0, 8}).front() % 12, 0) << name;
+      if (f.notes.count({1, 0})) {
+        EXPECT_EQ(f.notes.at({1, 0}).front() % 12, 0) << name;
+      }
+      if (name.find("-P") != std::string::npos) {
+        EXPECT_TRUE(f.programs.count({0, 8})) << name;
+      }
+      // A fill plays from its end backwards: its last note-off sits on the bar line.
+      if (name.find("-F") != std::string::npos) {
+        EXPECT_EQ(f.lastTick, f.barTicks) << name;
+      }
+      if (f.notes.count({1, 14}) || f.notes.count({0, 13}) || f.notes.count({1, 13})) {
+        EXPECT_TRUE(f.programs.count({1, 14})) << name;
+        ++synthTomFills;
+      }
+    }
+  }
+  EXPECT_EQ(synthTomFills, 1);
+  EXPECT_TRUE(ReadStyleNotes(pxr / "DS1-P1.MID").notes.count({1, 0}));  // DS1 has a guitar on port 1
+  EXPECT_TRUE(ReadStyleNotes(pxr / "DS1-F3.MID").notes.count({1, 14}));
+  EXPECT_FALSE(ReadStyleNotes(pxr / "GG3-ED.MID").notes.empty());
+}
+
+TEST_F(DemoLibraryTest, HalftimeListNamesOneFastFourFourSong) {
+  int listed = 0;
+  for (const DemoSong& song : DemoSongs()) {
+    if (!IsHalftimeSong(SongFilePath(L'P', song.number, L".MID"))) continue;
+    ++listed;
+    EXPECT_EQ(song.beatsPerBar, 4);
+    EXPECT_GE(song.bpm, 110);
+  }
+  EXPECT_EQ(listed, 1);
+}
+
+// Every digit style loads as the engine reads it: both variations, four fills (DS9's last one
+// empty: neither it nor DS1 has an F4 and it has no F1), an ending; the flourish file reads.
+TEST_F(DemoLibraryTest, EveryDigitStyleLoadsWithFillsAndEnding) {
+  for (int n = 1; n <= 9; ++n) {
+    const std::wstring style = StyleNameFromNumber(n);
+    SCOPED_TRACE(WideToUtf8(style));
+    for (int variation : {1, 2}) {
+      ASSERT_TRUE(LoadStyleSet(style, variation));
+      std::lock_guard lock(RhythmStyles.SetMutex);
+      const StyleSet& s = RhythmStyles.pending;
+      EXPECT_EQ(s.variation, variation);
+      EXPECT_FALSE(s.main.events.empty());
+      EXPECT_EQ(s.main.length % (4 * uint32_t(StyleSongPpq())), 0u);
+      EXPECT_FALSE(s.ending.events.empty());
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(s.fills[k].events.empty(), n == 9 && k == 3) << k;
+    }
+  }
+  std::vector<StyleEvent> events;
+  uint32_t length = 0;
+  LoadStylePattern(L"C:/tavelo/pxr/GG3-ED.MID", events, length);
+  EXPECT_FALSE(events.empty());
+  EXPECT_EQ(length, 8u * uint32_t(StyleSongPpq()));
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# ThreadSanitizer run of the player stress test: start, stop, jump and key change from several
+# ThreadSanitizer run of the player and rhythm stress tests: start, stop, jump and key change from several
 # threads while a song plays. Builds only test_playback in its own build-tsan folder.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -8,4 +8,4 @@ if [ "${TAVELO_CHECKS_PREBUILT:-0}" != 1 ]; then  # run-extra-checks.sh builds t
   cmake --build build-tsan --target test_playback -j 4
 fi
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  build-tsan/tests/test_playback --gtest_filter='PlayerStress.*'
+  build-tsan/tests/test_playback --gtest_filter='PlayerStress.*:RhythmStress.*'
