@@ -138,6 +138,7 @@ void RunStartupLoad() {
 
   LoadAppSettings();
   DebugLog(L"[BOOT] app_settings 읽음(customerMonitor=" + std::to_wstring(Settings.customerMonitor) + L")");
+  StartStopExternalClock();  // the module's clock runs from the start when it is switched on
 
   LoadUserKeys();
   LoadSongGains();

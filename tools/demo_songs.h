@@ -46,9 +46,13 @@ std::string BuildDemoPopText(const DemoSong& song);
 // One part ("P1", "F1" or "ED") of the demo rhythm style DS1, written to "<root>/pxr".
 std::string BuildDemoStyleMidi(const std::string& part);
 
-// The module setup files of "<root>/system/system-exclive" ("A-ProSet.syx", "C-InsSet.syx"):
+// The module setup files of "<root>/system/system-exclive" ("A-ProSet.syx", "C-InsSet.syx",
+// and the sax melody's insertion effect "B-AcGt.syx"):
 // GS messages one after another.
 std::string BuildDemoModuleSetup(const std::string& fileName);
+
+// "<root>/system/SOUNDTBL.CFG": tones of every rhythm part that the demo SoundFont plays.
+std::string BuildDemoSoundTable();
 
 // Writes every demo song into "<root>/system" and the demo rhythm style into "<root>/pxr"
 // (existing files are kept), the module setup files, and rebuilds songs.csv.
