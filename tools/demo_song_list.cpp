@@ -299,7 +299,7 @@ std::vector<DemoSong> MakeSongs() {
   };
   s.verses = {{L"한 많은 이 세상 야속한 님아", L"정을 두고 몸만 가니 눈물이 나네", L"아무렴 그렇지 그렇고 말고",
                L"한오백년 사자는데 웬 성화요"}};
-  s.introChords = "Am/Em";
+  s.introChords = "Am";  // one bar: the melody comes in early
   s.interludeChords = "Dm/Em";
   s.endingChords = "Em/Am";
   songs.push_back(s);
