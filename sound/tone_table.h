@@ -117,3 +117,28 @@ int MelodyOctaveShift();
 
 // Controller 123 on each listed channel of port 1 (opened when needed; nothing when it fails).
 void AllNotesOffChannels(const std::vector<int>& channels);
+
+// Fills the song's first tone per channel from its events (the first program change of each
+// channel and the bank selects before it). Works on any list of SongEvent-like records.
+template <class Events>
+void SetSongInitialTones(const Events& events) {
+  ClearInitialTones(0);
+  int msb[2][16], lsb[2][16];
+  bool bank[2][16] = {}, done[2][16] = {};
+  for (auto& p : msb)
+    for (int& v : p) v = 0;
+  for (auto& p : lsb)
+    for (int& v : p) v = 0;
+  for (const auto& e : events) {
+    if (e.kind != 0 || e.port > 1) continue;
+    const int port = e.port, ch = e.status & 0x0F, kind = e.status & 0xF0;
+    if (done[port][ch]) continue;
+    if (kind == 0xB0 && (e.data1 == 0 || e.data1 == 32)) {
+      (e.data1 == 0 ? msb : lsb)[port][ch] = e.data2;
+      bank[port][ch] = true;
+    } else if (kind == 0xC0) {
+      SetInitialTone(0, port, ch, bank[port][ch], msb[port][ch], lsb[port][ch], e.data1);
+      done[port][ch] = true;
+    }
+  }
+}

@@ -390,3 +390,22 @@ TEST_F(ToneTest, InitSoundStateScript) {
             L"initSoundState([['2','Default'],['3_1','O\\'Nylon']],"
             L"[['0_0',100,0,64,40,64,0,1],['3_0',100,0,70,40,64,0,0]])");
 }
+
+TEST_F(ToneTest, SongInitialTonesFeedTheDefaultChoice) {
+  struct Ev {
+    uint8_t kind, status, data1, data2, port;
+  };
+  const std::vector<Ev> events = {
+      {0, 0xB8, 0, 8, 0},  {0, 0xB8, 32, 2, 0}, {0, 0xC8, 38, 0, 0},  // bass: bank 8/2, program 38
+      {0, 0xC8, 40, 0, 0},                                            // a later change does not count
+      {0, 0xC0, 65, 0, 1},                                            // port 2 channel 0, no bank
+      {1, 0xF0, 0, 0, 0},
+  };
+  SetSongInitialTones(events);
+  SendCvtPartTone(2, false, {L"Default", 2}, false);
+  EXPECT_EQ(Take(0), (Msgs{"1 B8 00 08", "1 B8 20 02", "1 C8 26"}));
+  SendCvtPartTone(3, false, {L"Default", 3}, false);
+  EXPECT_EQ(Take(1), (Msgs{"2 C0 41"}));
+  SendCvtPartTone(7, false, {L"Default", 7}, false);  // port 1 channel 0 has no program change
+  EXPECT_EQ(Take(0), (Msgs{"1 B0 00 00", "1 B0 20 00", "1 C0 00"}));
+}
