@@ -4,10 +4,6 @@
 // output setters. Each panel keeps its state here and talks to the program only through page
 // commands; the program fills the state at boot.
 
-function spEsc(s) {
-  return String(s == null ? '' : s).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/"/g, '&quot;')
-    .replace(/'/g, '&#39;');
-}
 function spCall(name) {
   var fn = pageFn(name);
   if (fn) fn.apply(null, Array.prototype.slice.call(arguments, 1));
@@ -108,8 +104,8 @@ function soundRender() {
   SOUND_CATS.forEach(function (c) {
     var on = c[0] === soundCat;
     html += '<div class="soundtbl-cat" data-cat="' + c[0] + '" style="padding:4px 10px; border-radius:6px; ' +
-      (on ? 'background:#2f7de1;' : 'background:#223;') + '">' + spEsc(c[1]) + '<br><small>' +
-      spEsc(soundCurrentName(c[0])) + '</small></div>';
+      (on ? 'background:#2f7de1;' : 'background:#223;') + '">' + htmlEsc(c[1]) + '<br><small>' +
+      htmlEsc(soundCurrentName(c[0])) + '</small></div>';
   });
   html += '</div>';
   html += '<div id="soundtbl-ctx" style="margin:4px 0;' + (soundCat === 3 ? '' : ' display:none;') + '">대상(Tab): ' +
@@ -117,14 +113,14 @@ function soundRender() {
   if (soundDetailOpen) {
     var t = soundTone(soundCat, soundRhythmCtx);
     var params = SOUND_PARAMS[soundCat] || [];
-    html += '<div id="soundtbl-detail"><div>세부조정 : ' + spEsc(soundCatLabel(soundCat)) + '</div>';
+    html += '<div id="soundtbl-detail"><div>세부조정 : ' + htmlEsc(soundCatLabel(soundCat)) + '</div>';
     html += '<div style="font-size:13px; color:#9ab;">←→ 항목 · ↑↓ 1 · PgUp/PgDn 5 · E 목록 · Esc 닫기</div>';
     params.forEach(function (p, i) {
       var v = t[p];
       var shown = p === 'pitch' ? (v > 0 ? '+' + v : String(v)) : p === 'octave' ? (v > 0 ? '+1' : v < 0 ? '-1' : '0') : String(v);
       html += '<span class="soundtbl-param" data-param="' + p + '" style="display:inline-block; margin:4px; padding:4px 10px; ' +
-        (i === soundDetailParam ? 'background:#2f7de1;' : 'background:#223;') + '">' + spEsc(SOUND_PARAM_INFO[p][0]) +
-        ' <b>' + spEsc(shown) + '</b></span>';
+        (i === soundDetailParam ? 'background:#2f7de1;' : 'background:#223;') + '">' + htmlEsc(SOUND_PARAM_INFO[p][0]) +
+        ' <b>' + htmlEsc(shown) + '</b></span>';
     });
     html += '</div>';
   } else {
@@ -133,7 +129,7 @@ function soundRender() {
     if (!soundTbl.length) html += '<div>0개 - C:/tavelo/system/SOUNDTBL.CFG를 찾지 못했습니다</div>';
     list.forEach(function (it, i) {
       html += '<div class="soundtbl-item" data-i="' + i + '" style="padding:2px 8px;' +
-        (i === soundSel ? ' background:#2f7de1;' : '') + '">' + spEsc(it.e.name) + '</div>';
+        (i === soundSel ? ' background:#2f7de1;' : '') + '">' + htmlEsc(it.e.name) + '</div>';
     });
     html += '</div>';
   }
@@ -288,14 +284,14 @@ function mixerRender() {
   var title = b.title + (mixerBank === 'main' ? ' · E=잔향/코러스' : '') + (mixerMode ? ' · ' + MIXER_MODES[mixerMode] + ' (E)' : '');
   var cell = function (i, label, body, extra) {
     return '<div class="mixer-cell" data-i="' + i + '" style="display:inline-block; width:84px; margin:3px; padding:4px; text-align:center; ' +
-      (i === mixerSel ? 'background:#2f7de1;' : 'background:#223;') + '">' + (extra || '') + '<div>' + spEsc(label) + '</div>' + body + '</div>';
+      (i === mixerSel ? 'background:#2f7de1;' : 'background:#223;') + '">' + (extra || '') + '<div>' + htmlEsc(label) + '</div>' + body + '</div>';
   };
   var bar = function (frac, boosted) {
     return '<div style="height:6px; background:#111;"><div style="height:6px; width:' + Math.round(spClamp(frac, 0, 1) * 100) +
       '%; background:' + (boosted ? '#ff8040' : '#2ecc71') + ';"></div></div>';
   };
   var html = '<div id="mixer-row" style="background:rgba(10,16,32,0.95); color:#fff; padding:8px; font-size:15px;">';
-  html += '<div class="mixer-title">' + spEsc(title) + '</div>';
+  html += '<div class="mixer-title">' + htmlEsc(title) + '</div>';
   html += cell(0, '전체', mixerMode ? '' : bar(b.master / mixerMaxPct, b.master > 100) + '<div>' + b.master + '%</div>');
   b.parts.forEach(function (p, i) {
     var body;
@@ -456,11 +452,11 @@ function eqRender() {
     '<div style="font-size:22px;">사운드 EQ</div><div style="color:#9ab;">음원 모듈 전체 적용</div><div style="display:flex; gap:8px;">';
   EQ_CARDS.forEach(function (c, i) {
     html += '<div class="eq-card" data-i="' + i + '" style="flex:1; padding:8px; ' + (i === eqSel ? 'background:#2f7de1;' : 'background:#223;') + '">' +
-      '<div>' + spEsc(c[0]) + '</div>';
+      '<div>' + htmlEsc(c[0]) + '</div>';
     if (c[1]) {
       c[1].forEach(function (label, v) {
         html += '<button class="eq-opt" data-i="' + i + '" data-v="' + v + '" style="' + (eqVals[i] === v ? 'background:#2ecc71;' : '') + '">' +
-          spEsc(label) + '</button>';
+          htmlEsc(label) + '</button>';
       });
     } else {
       html += '<input type="range" class="eq-gain" data-i="' + i + '" min="-12" max="12" step="1" value="' + eqVals[i] + '">' +
@@ -572,16 +568,16 @@ function renderExtPanel() {
   var h = '<div style="margin:6vh auto; width:720px; background:#101828; color:#fff; padding:16px; border-radius:10px; font-size:15px;">';
   h += '<div class="ext-item">외부 모듈 장치 <select id="ext-device" onchange="extPickDevice(this.value)"><option value="">(사용 안 함)</option>';
   extDevices.forEach(function (d) {
-    h += '<option value="' + spEsc(d) + '"' + (d === extDevice ? ' selected' : '') + '>' + spEsc(d) + '</option>';
+    h += '<option value="' + htmlEsc(d) + '"' + (d === extDevice ? ' selected' : '') + '>' + htmlEsc(d) + '</option>';
   });
   h += '</select></div>';
-  if (extStatus) h += '<div id="ext-status" style="color:#ff6b6b;">&#9888; ' + spEsc(extStatus) + '</div>';
+  if (extStatus) h += '<div id="ext-status" style="color:#ff6b6b;">&#9888; ' + htmlEsc(extStatus) + '</div>';
   h += '<div class="ext-item"><label><input type="checkbox" id="ext-on" onchange="extSetOn(this.checked)"' + (extOn ? ' checked' : '') +
     '> 외부 모듈 사용 (끄면 전부 우리 음원으로 되돌아갑니다)</label></div>';
   h += '<div>외부로 보낼 파트 <small>(초록 = 외부 모듈 · 회색 = 우리 음원)</small></div><div>';
   EXT_PARTS.forEach(function (p, i) {
     h += '<button class="ext-item ext-part" data-i="' + i + '" onclick="extTogglePart(' + i + ')" style="margin:3px; background:' +
-      (extPartOn(p) ? '#2ecc71' : '#667') + ';">' + spEsc(p[0]) + '</button>';
+      (extPartOn(p) ? '#2ecc71' : '#667') + ';">' + htmlEsc(p[0]) + '</button>';
   });
   h += '</div><div style="font-size:13px;">피아노1 = 곡의 Piano1(1포트 6번) · 피아노2 = Piano2(1포트 7번). <b>CVT(확장리듬)를 쓰면 피아노2는 켜지 마세요</b> - 그 채널을 CVT 컴핑기타가 함께 씁니다.</div>';
   h += '<div class="ext-item">드럼 모을 채널 <select id="ext-toch" onchange="extSetToCh(this.value)"><option value="-1">원래 채널 그대로</option>';
@@ -592,7 +588,7 @@ function renderExtPanel() {
     ' <small>음색은 대개 꺼 두세요 - 우리 곡의 음색번호는 롤랜드 GS 기준이라 외부 모듈과 다릅니다.</small></div>';
   h += '<div class="ext-item"><label><input type="checkbox" id="ext-clock" onchange="extSetClock(this.checked)"' + (extClock ? ' checked' : '') +
     '> MIDI 클럭 보내기 (자체 패턴을 도는 드럼머신용 - 우리가 마스터)</label></div>';
-  h += '<div class="ext-item">드럼 노트 변환 <input type="text" id="ext-notemap" placeholder="36>36,38>40,42>44" value="' + spEsc(extNoteMap) +
+  h += '<div class="ext-item">드럼 노트 변환 <input type="text" id="ext-notemap" placeholder="36>36,38>40,42>44" value="' + htmlEsc(extNoteMap) +
     '" onchange="extSetNoteMap(this.value)"> <small>우리번호&gt;외부번호 를 콤마로 나열합니다. 예) 킥 36&gt;36, 스네어 38&gt;40. 비워두면 그대로 보냅니다.</small></div>';
   h += '<div><button class="ext-item" onclick="extPanic()">모든 소리 끄기 (P)</button> <button class="ext-item" onclick="closeExtPanel()">닫기 (ESC)</button></div></div>';
   ov.innerHTML = h;
@@ -663,11 +659,11 @@ function showMidiDeviceSelect(list, port1, port2, fonts, font) {
   }
   var options = function (current) {
     var h = '<option value="">(자동 선택)</option>';
-    (list || []).forEach(function (d) { h += '<option value="' + spEsc(d) + '"' + (d === current ? ' selected' : '') + '>' + spEsc(d) + '</option>'; });
+    (list || []).forEach(function (d) { h += '<option value="' + htmlEsc(d) + '"' + (d === current ? ' selected' : '') + '>' + htmlEsc(d) + '</option>'; });
     return h;
   };
   var fontOptions = (fonts && fonts.length) ? fonts.map(function (f) {
-    return '<option value="' + spEsc(f) + '"' + (f === font ? ' selected' : '') + '>' + spEsc(f) + '</option>';
+    return '<option value="' + htmlEsc(f) + '"' + (f === font ? ' selected' : '') + '>' + htmlEsc(f) + '</option>';
   }).join('') : '<option value="">(synth 폴더에 .sf2 가 없습니다)</option>';
   ov.innerHTML = '<div style="margin:12vh auto; width:560px; background:#101828; color:#fff; padding:16px; border-radius:10px;">' +
     '<div style="font-size:20px;">🎹 MIDI 출력 장치 선택</div>' +
