@@ -169,3 +169,30 @@ test('CTRL+I lists the devices and the synthesizer; ALT+9 routes the melody to a
   const median = gaps[Math.floor(gaps.length / 2)];
   assert.ok(Math.abs(median - 60000 / (bpm * 24)) < 2, `clock every ${median} ms at ${bpm} bpm`);
 });
+
+test('switching to the built-in synthesizer in the CTRL+I dialog sends the song there',
+     { skip: (!demoTool && 'no demo library generator') || (!fs.existsSync(soundFont) && 'no SoundFont') },
+     async (t) => {
+  const { root, rec, env } = setUpRoot(t, ['P1', 'P2']);
+  fs.mkdirSync(path.join(root, 'synth'));
+  fs.symlinkSync(soundFont, path.join(root, 'synth', 'TimGM6mb.sf2'));
+  const render = path.join(root, 'render.raw');
+  const { page, scripts } = await boot(t, root, { ...env, TAVELO_SYNTH_FILE: render });
+  await page.keyboard.press('Control+i');
+  await waitFor(() => page.evaluate(() => !!document.getElementById('midi-dev-p1')), 'the device dialog');
+  await page.selectOption('#midi-dev-p1', '내장음원(FluidSynth)');
+  await page.selectOption('#midi-dev-sf', 'TimGM6mb.sf2');
+  await page.click('#midi-dev-apply');
+  await waitFor(() => scripts.some((s) => s.includes('setBuiltinSynthDisplay(1)')), 'the synthesizer on');
+  const song = demoSongNumbers(root)[0];
+  await page.evaluate((m) => window.chrome.webview.postMessage(m), `START_SONG_ID:${song}`);
+  const loud = () => {
+    if (!fs.existsSync(render)) return false;
+    const raw = fs.readFileSync(render);
+    for (let i = 0; i + 1 < raw.length; i += 2) if (Math.abs(raw.readInt16LE(i)) > 1000) return true;
+    return false;
+  };
+  await waitFor(loud, 'sound from the synthesizer', 20000);
+  assert.ok(!readRecording(rec('P1')).some((l) => (l.bytes[0] & 0xF0) === 0x90 && l.bytes[2] > 0), 'no note on the device');
+  assert.match(fs.readFileSync(path.join(root, 'system', 'app_settings.cfg'), 'utf8'), /builtinSynth=1/);
+});
