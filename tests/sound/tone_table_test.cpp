@@ -1,5 +1,6 @@
 #include "sound_fixture.h"
 
+#include "base/player_signals.h"
 #include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -408,4 +409,29 @@ TEST_F(ToneTest, SongInitialTonesFeedTheDefaultChoice) {
   EXPECT_EQ(Take(1), (Msgs{"2 C0 41"}));
   SendCvtPartTone(7, false, {L"Default", 7}, false);  // port 1 channel 0 has no program change
   EXPECT_EQ(Take(0), (Msgs{"1 B0 00 00", "1 B0 20 00", "1 C0 00"}));
+}
+
+namespace {
+bool Yes() { return true; }
+bool No() { return false; }
+}  // namespace
+
+TEST_F(ToneTest, RhythmChannelsAreHeldBackOnlyDuringASetup) {
+  Mixer.SongReverbSend[0][9] = 30;
+  PlayerSignals s{};
+  s.rhythmRunning = Yes;
+  s.waitingForDownbeat = No;
+  InstallPlayerSignals(s);
+  SendChannelEffectSends(0, 9);  // the rhythm runs, no setup: sent
+  EXPECT_EQ(Take(0), (Msgs{"1 B9 5B 1E", "1 B9 5D 00"}));
+  s.waitingForDownbeat = Yes;
+  InstallPlayerSignals(s);
+  SendChannelEffectSends(0, 9);   // a song waits for its downbeat under the rhythm: held back
+  SendChannelEffectSends(1, 9);   // port 2 is never held back
+  SendCvtPartTone(2, false, {L"Fretless", 2, 0, 0, 0, 35}, false);
+  SendCvtPartTone(2, false, {L"Fretless", 2, 0, 0, 0, 35}, true);  // forced
+  EXPECT_EQ(Take(0), (Msgs{"1 B8 00 00", "1 B8 20 00", "1 C8 23"}));
+  EXPECT_EQ(Take(1), (Msgs{"2 B9 5B 00", "2 B9 5D 00"}));
+  InstallPlayerSignals(PlayerSignals{});
+  Mixer.SongReverbSend[0][9] = 0;
 }
