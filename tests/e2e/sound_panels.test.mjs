@@ -130,7 +130,7 @@ test('CTRL+I lists the devices and the synthesizer; ALT+9 routes the melody to a
   const { root, rec, env } = setUpRoot(t, ['P1', 'P2', 'EXT']);
   fs.mkdirSync(path.join(root, 'synth'));
   fs.symlinkSync(soundFont, path.join(root, 'synth', 'TimGM6mb.sf2'));
-  const { page, scripts } = await boot(t, root, env);
+  const { child, page } = await boot(t, root, env);
 
   await page.keyboard.press('Control+i');
   await waitFor(() => page.evaluate(() => !!document.getElementById('midi-dev-p1')), 'the device dialog');
@@ -168,6 +168,13 @@ test('CTRL+I lists the devices and the synthesizer; ALT+9 routes the melody to a
   const gaps = clocks.slice(1).map((c, i) => c - clocks[i]).sort((a, b) => a - b);
   const median = gaps[Math.floor(gaps.length / 2)];
   assert.ok(Math.abs(median - 60000 / (bpm * 24)) < 2, `clock every ${median} ms at ${bpm} bpm`);
+  await stopProgram(child);
+
+  // After a restart the page gets the routing back and the module its clock again.
+  const again = await boot(t, root, env);
+  await waitFor(() => again.scripts.some((s) => s.includes("initExtRouting(1,-1,0,0,1,'1000000000000000")), 'the routing kept');
+  const clocksBefore = readRecording(rec('EXT')).filter((l) => l.bytes[0] === 0xF8).length;
+  await waitFor(() => readRecording(rec('EXT')).filter((l) => l.bytes[0] === 0xF8).length > clocksBefore + 10, 'the clock');
 });
 
 test('switching to the built-in synthesizer in the CTRL+I dialog sends the song there',
