@@ -236,13 +236,14 @@ void SaveCvtVolumes() {
 
 void SetPresetKeyWriter(PresetKeyWriter writer) { presetKeyWriter = writer; }
 
+// Never destroyed: a detached saver thread may still be asleep in one when the program exits.
 DeferredSave& SoundSelSaver() {
-  static DeferredSave saver(SaveSoundSel);
+  static DeferredSave& saver = *new DeferredSave(SaveSoundSel);
   return saver;
 }
 
 DeferredSave& CvtVolumeSaver() {
-  static DeferredSave saver(SaveCvtVolumes);
+  static DeferredSave& saver = *new DeferredSave(SaveCvtVolumes);
   return saver;
 }
 
