@@ -20,6 +20,8 @@
 #include "ui/script_channel.h"
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
+#include "ui/presets.h"
+#include "sound/channel_tones.h"
 #include "platform/clock.h"
 #include "platform/display_awake.h"
 #include "platform/files.h"
@@ -195,6 +197,7 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
 // Hooks through which the layers below reach up to the start-up and the window.
 static void InstallProgramHooks() {
   InstallPlaybackSignals();
+  SetPresetKeyWriter(SetPresetAppKey);
   SetTickInFlightFlag(&MainWindow.MainTickInFlight);
   SetSongScreenCache([](const std::wstring& script) {
     std::lock_guard lock(PageHost.PageScriptCacheMutex);

@@ -138,6 +138,9 @@ void RunStartupLoad() {
 
   LoadAppSettings();
   DebugLog(L"[BOOT] app_settings 읽음(customerMonitor=" + std::to_wstring(Settings.customerMonitor) + L")");
+  // A module in use is opened now, so that its clock runs from the start, not from the first note.
+  if (Settings.extOn) OpenExternalModule();
+  StartStopExternalClock();
 
   LoadUserKeys();
   LoadSongGains();

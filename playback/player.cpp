@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "platform/realtime.h"
+#include "playback/sax_melody.h"
 #include "playback/services.h"
 #include "playback/song_position.h"
 #include "playback/song_sysex.h"
@@ -305,6 +306,7 @@ class Run {
   bool lyricEndDone_ = false, medleyEndDone_ = false;
   int chaseSent_ = 0;
   bool realtime_ = false;
+  SaxExpression sax_;
 };
 
 void Run::Play() {
@@ -538,6 +540,8 @@ void Run::Services(uint32_t now) {
   sysex_.RunDeferred(now);
   CheckLyricsEnd();
   CheckMedleyEnd();
+  sax_.WatchSettings();
+  sax_.Step(now);
 }
 
 void Run::CheckLyricsEnd() {
@@ -703,6 +707,8 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
     Mixer.SongChorusSend[p][c].store(d2);
     d2 = static_cast<uint8_t>(IsDryDrumBass(p, c) ? 0 : AddSendOffset(d2, Mixer.ChorusSendOffset[p][c].load()));
   }
+  const bool saxMelody = p == 0 && c == 0 && Settings.saxExpr != 0;
+  if (saxMelody && kind == 0xB0) d2 = static_cast<uint8_t>(SaxExpression::MelodyControllerValue(d1, d2));
   if (p == 0 && rhythm && IsRhythmChannel(c) && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32))))
     return;  // the rhythm engine's tone stays; it hands the song's back when it stops
   if (kind == 0xC0) {
@@ -729,6 +735,9 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
     noteSounding_[p][c][d1] = 1;
     Mixer.LastNoteOnTime[p][c].store(plat::TimeGetTime());
     d1 = static_cast<uint8_t>(note);
+    if (saxMelody && index < song_->MelodyArticulation.size() && song_->MelodyArticulation[index].velocity != 0)
+      d2 = static_cast<uint8_t>(sax_.NoteOn(song_->MelodyArticulation[index], note,
+                                            PlaybackState.PlayerMsPerTick.load(), plat::TimeGetTime()));
   } else if (noteOff) {
     if (!noteSounding_[p][c][d1]) return;  // its note-on was never sent
     noteSounding_[p][c][d1] = 0;
@@ -737,6 +746,8 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   if (kind == 0xB0 && d1 == 32 && IsSc8850Port(p, c)) d2 = 4;
   sysex_.SleepUntilSettled();
   SendShortMidi(GetPortHandle(p), PackMidi(e.status, d1, d2));
+  if (saxMelody && noteOn) sax_.LayerNoteOn(d1, d2);
+  if (saxMelody && noteOff) sax_.NoteOff(d1);
   if (noteOn) {
     Sound.ActiveNoteCounts[p][c].fetch_add(1);
   } else if (noteOff) {

@@ -1,6 +1,8 @@
 // The player's answers to the layers below it (see base/player_signals.h).
 #include "base/player_signals.h"
 #include "playback/services.h"
+#include "songs/song_model.h"
+#include "sound/external_module.h"
 
 void InstallPlaybackSignals() {
   PlayerSignals s{};
@@ -19,4 +21,10 @@ void InstallPlaybackSignals() {
     SendCvtToneSetup();
   };
   InstallPlayerSignals(s);
+  SetExternalClockTempoSource([] {
+    ExtClockTempo t;
+    if (const auto song = LoadedSong()) t.songBaseBpm = song->SongBaseBpm;
+    t.offsetBpm = PlaybackState.TempoOffsetBpm.load();
+    return t;
+  });
 }

@@ -159,6 +159,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
   if (auto it = SongSettings.UserKeyMap.find(id); id > 0 && it != SongSettings.UserKeyMap.end())
     ApplyStoredSingerKeys(*song, it->second.male, it->second.female);
   UpdateCurrentSongGain(id, song->SongLoudness);
+  SetSongInitialTones(song->SongEventList);  // the "Default" tone choices fall back to these
   if (SongSettings.SongGainPercent != 100 || song->SongLoudness != kUnknownLoudness)
     DebugLog(L"[곡음량] " + std::to_wstring(id) + L" 실측 " + LoudnessText(song->SongLoudness) + L"dB -> 배율 " +
              std::to_wstring(SongSettings.SongGainPercent) + L"%" + (SongSettings.SongGainManual ? L" (사람이 정한 값)" : L" (자동)"));

@@ -370,19 +370,3 @@ std::wstring BuildChannelActivityScript() {
   return PageCall(L"setMixerActFromApp", sounding, rhythm ? 1 : 0);
 }
 
-void SendChannelEffectSends(int port, int channel) {
-  if (!ValidPort(port) || !ValidChannel(channel)) return;
-  if (IsRhythmOwnedChannel(port, channel)) return;
-  MidiOutHandle h = (port == 0 ? Sound.MidiOutPort1 : Sound.MidiOutPort2).load();
-  if (!h) return;
-  bool raw = Settings.rawSound != 0;
-  int rev = AddSendOffset(Mixer.SongReverbSend[port][channel], Mixer.ReverbSendOffset[port][channel]);
-  int cho = AddSendOffset(Mixer.SongChorusSend[port][channel], Mixer.ChorusSendOffset[port][channel]);
-  if (!raw && Settings.dryDrumBass && port == 0 &&
-      (channel == 8 || channel == 9 || channel == 11 || channel == 12)) {
-    rev = 0;
-    cho = 0;
-  }
-  SendShortMidi(h, PackMidi(0xB0 | channel, 91, rev));
-  SendShortMidi(h, PackMidi(0xB0 | channel, 93, cho));
-}

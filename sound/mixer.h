@@ -45,5 +45,6 @@ std::wstring BuildChannelActivityScript();
 // The same table under the name the page commands use.
 inline auto& ChannelLastNoteTime = Mixer.LastNoteOnTime;
 
-// Resends controller 91 and 93 of one channel with its offsets.
+// Resends controller 91 and 93 of one channel with its offsets (tone_table.cpp: the tone editor's
+// reverb of the second drum kit stands).
 void SendChannelEffectSends(int port, int channel);

@@ -14,7 +14,7 @@
 #include "songs/song_model.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
-#include "sound/placeholders.h"
+#include "sound/tone_table.h"
 
 EqSettingsValues EqSettings;
 

@@ -16,4 +16,6 @@
 #include "sound/module_setup.h"
 #include "sound/patch_table.h"
 #include "base/settings/ext_routing.h"
-#include "sound/placeholders.h"
+#include "sound/external_module.h"
+#include "sound/tone_table.h"
+#include "sound/channel_tones.h"

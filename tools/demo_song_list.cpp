@@ -278,6 +278,32 @@ std::vector<DemoSong> MakeSongs() {
   s.koFirstLine = L"놀라운 은혜 그 소리 얼마나 고운가";
   songs.push_back(s);
 
+  // A slow folk song with long notes: the melody the sax expression suits.
+  s = DemoSong();
+  s.number = 1011;
+  s.title = L"한오백년";
+  s.lyricist = L"전래 민요";
+  s.composer = L"전래 민요";
+  s.singer = L"강원도 민요";
+  s.sex = L"혼성";
+  s.keys = L"Am/Am/Dm";
+  s.genre = L"민요";
+  s.bpm = 72;
+  s.minor = true;
+  s.melodyProgram = 65;
+  s.phrases = {
+      {"A4:2 C5:2 D5:4 E5:3 D5:1 C5:2 A4:2 C5:2 D5:2 E5:4 D5:8", "Am/Dm/Am/Em"},
+      {"E5:2 G5:2 A5:4 G5:2 E5:2 D5:2 C5:2 D5:2 E5:1 D5:1 C5:2 A4:2 A4:8", "C/Em/Dm/Am"},
+      {"A4:2 C5:2 D5:4 E5:2 G5:2 E5:4 D5:2 C5:2 D5:4 E5:4 D5:4", "Am/C/Dm/Em"},
+      {"E5:2 G5:2 A5:4 G5:2 E5:2 D5:4 C5:2 D5:1 C5:1 A4:2 G4:2 A4:8", "C/G/Dm/Am"},
+  };
+  s.verses = {{L"한 많은 이 세상 야속한 님아", L"정을 두고 몸만 가니 눈물이 나네", L"아무렴 그렇지 그렇고 말고",
+               L"한오백년 사자는데 웬 성화요"}};
+  s.introChords = "Am";  // one bar: the melody comes in early
+  s.interludeChords = "Dm/Em";
+  s.endingChords = "Em/Am";
+  songs.push_back(s);
+
   return songs;
 }
 

@@ -381,10 +381,46 @@ std::string BuildDemoModuleSetup(const std::string& fileName) {
   } else if (fileName == "C-InsSet.syx") {
     // Every song: no insertion effect, the chorus level the demo songs were balanced with.
     messages = {BuildGsDt1(0x40, 0x03, 0x00, {0, 0}), BuildGsDt1(0x40, 0x01, 0x3A, {32})};
+  } else if (fileName == "B-AcGt.syx") {
+    // The sax melody's insertion effect: an enhancer with a little reverb and chorus behind it.
+    messages = {BuildGsDt1(0x40, 0x03, 0x00, {0x01, 0x12}), BuildGsDt1(0x40, 0x03, 0x03, {64}),
+                BuildGsDt1(0x40, 0x03, 0x04, {64}), BuildGsDt1(0x40, 0x03, 0x17, {40}),
+                BuildGsDt1(0x40, 0x03, 0x18, {20})};
   }
   std::string bytes;
   for (const SysExMessage& m : messages) bytes.append(m.begin(), m.end());
   return bytes;
+}
+
+std::string BuildDemoSoundTable() {
+  return "; Tones of the rhythm parts: name type 0 bank32 bank0 program note 0\n"
+         "; (GM numbers: every tone here plays on the demo SoundFont)\n"
+         "Default 0 0 0 0 0 0 0\n"
+         "Kick 0 0 0 0 0 36 0\n"
+         "AcousticKick 0 0 0 0 0 35 0\n"
+         "Default 1 0 0 0 0 0 0\n"
+         "Snare 1 0 0 0 0 38 0\n"
+         "ElectricSnare 1 0 0 0 0 40 0\n"
+         "Default 2 0 0 0 0 0 0\n"
+         "Fingered 2 0 0 0 33 0 0\n"
+         "Picked 2 0 0 0 34 0 0\n"
+         "Fretless 2 0 0 0 35 0 0\n"
+         "AcousticBass 2 0 0 0 32 0 0\n"
+         "SynthBass 2 0 0 0 38 0 0\n"
+         "Default 3 0 0 0 0 0 0\n"
+         "Nylon 3 0 0 0 24 0 0\n"
+         "Steel 3 0 0 0 25 0 0\n"
+         "JazzGuitar 3 0 0 0 26 0 0\n"
+         "CleanGuitar 3 0 0 0 27 0 0\n"
+         "Default 4 0 0 0 0 0 0\n"
+         "ClosedHat 4 0 0 0 0 42 0\n"
+         "PedalHat 4 0 0 0 0 44 0\n"
+         "Default 7 0 0 0 0 0 0\n"
+         "AltoSax 7 0 0 0 65 0 0\n"
+         "TenorSax 7 0 0 0 66 0 0\n"
+         "SopranoSax 7 0 0 0 64 0 0\n"
+         "Flute 7 0 0 0 73 0 0\n"
+         "Trumpet 7 0 0 0 56 0 0\n";
 }
 
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
@@ -408,7 +444,7 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
   }
   const fs::path exclive = system / "system-exclive";
   fs::create_directories(exclive, ec);
-  for (const std::string name : {"A-ProSet.syx", "C-InsSet.syx"}) {
+  for (const std::string name : {"A-ProSet.syx", "C-InsSet.syx", "B-AcGt.syx"}) {
     if (fs::exists(exclive / name, ec)) continue;
     if (!plat::WriteFileAtomic(exclive / name, BuildDemoModuleSetup(name))) {
       *error = "cannot write " + (exclive / name).string();
@@ -416,6 +452,7 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
     }
   }
   if (!WriteDemoStyles(root, error)) return false;
+  if (!write("SOUNDTBL.CFG", BuildDemoSoundTable())) return false;
   plat::SetRootDir(root);
   ClearSongByteCache();
   if (!RegenerateSongsCsv({}, false)) {

@@ -43,9 +43,13 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error);
 std::string BuildDemoText(const DemoSong& song);
 std::string BuildDemoPopText(const DemoSong& song);
 
-// The module setup files of "<root>/system/system-exclive" ("A-ProSet.syx", "C-InsSet.syx"):
+// The module setup files of "<root>/system/system-exclive" ("A-ProSet.syx", "C-InsSet.syx",
+// and the sax melody's insertion effect "B-AcGt.syx"):
 // GS messages one after another.
 std::string BuildDemoModuleSetup(const std::string& fileName);
+
+// "<root>/system/SOUNDTBL.CFG": tones of every rhythm part that the demo SoundFont plays.
+std::string BuildDemoSoundTable();
 
 // Writes every demo song into "<root>/system" and the demo rhythm styles (tools/demo_styles.h)
 // (existing files are kept), the module setup files, and rebuilds songs.csv.
