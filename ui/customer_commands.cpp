@@ -209,14 +209,19 @@ void HandleBgRandomNext(const std::wstring&) {
   int index = static_cast<int>(plat::TimeGetTime() % static_cast<uint32_t>(count));
   if (count >= 2 && index == Backgrounds.LastRandomIndex) index = (index + 1) % count;
   Backgrounds.LastRandomIndex = index;
-  const std::wstring data = MakeDataUrl(L"C:/tavelo/images/random/" + pictures[static_cast<size_t>(index)]);
+  // Built and sent as UTF-8 on this (the window) thread: a 3 MB picture is a 4 MB script, and
+  // wide copies of it cost more than the sending.
+  std::string data = MakeDataUrlUtf8(L"C:/tavelo/images/random/" + pictures[static_cast<size_t>(index)]);
   if (data.empty()) return;
-  const std::wstring script = L"try{ bgRandomOn = 1; onRandomBgApplied('" + data + L"'); }catch(e){}";
+  std::string script = "try{ bgRandomOn = 1; onRandomBgApplied('" + data + "'); }catch(e){}";
+  data.clear();
+  data.shrink_to_fit();
   {
     std::lock_guard lock(PageHost.PageScriptCacheMutex);
     PageHost.RandomBgScript = script;
   }
-  PostScriptToPage(script);
+  if (PageHost.MainPageView) PageHost.MainPageView->RunScriptUtf8(script);
+  if (PageHost.CustomerPageView) PageHost.CustomerPageView->RunScriptUtf8(std::move(script));
 }
 
 void HandlePickMainImage(const std::wstring&) { PostPickedPicture(L"main_bg", L"onMainImagePicked"); }

@@ -256,15 +256,17 @@ void OnCustomerNavigationCompleted(uint64_t generation) {
     DebugLog(L"[CW] 화면 설정(env)이 비어 있어 전달하지 않음 - 손님 창이 기본값으로 그립니다");
   }
   RunCustomerScript(L"try{ enterCustomerMode(); }catch(e){}");
-  std::wstring bg, song, random;
+  std::wstring bg, song;
+  std::string random;
   {
     std::lock_guard lock(PageHost.PageScriptCacheMutex);
     bg = PageHost.BgImagesScript;
     song = PageHost.SongScreenScript;
     random = PageHost.RandomBgScript;
   }
-  for (const auto* s : {&bg, &song, &random})
+  for (const auto* s : {&bg, &song})
     if (!s->empty()) RunCustomerScript(*s);
+  if (!random.empty()) PageHost.CustomerPageView->RunScriptUtf8(std::move(random));
   RunCustomerScript(L"try{ enterCustomerMode(); }catch(e){}");
   RunCustomerScript(L"try{ CW_LYRICS_PCT = " + Num(Settings.cwLyricsPct) + L"; CW_SCORE_FILL = " +
                     Num(Settings.cwScoreFill) +

@@ -1,5 +1,6 @@
 #include "ui/data_urls.h"
 
+#include "base/text.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -15,12 +16,12 @@ std::wstring LowerExt(std::wstring_view name) {
   return ext;
 }
 
-template <typename Byte>
-std::wstring EncodeBase64(const Byte* data, size_t size) {
+// Appends the Base64 text of the bytes to `out` (wide or UTF-8 text).
+template <typename Text, typename Byte>
+void AppendBase64(Text& out, const Byte* data, size_t size) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::wstring out;
-  out.resize((size + 2) / 3 * 4);
-  size_t o = 0, i = 0;
+  size_t o = out.size(), i = 0;
+  out.resize(o + (size + 2) / 3 * 4);
   for (; i + 3 <= size; i += 3) {
     const uint32_t v = (uint32_t(uint8_t(data[i])) << 16) | (uint32_t(uint8_t(data[i + 1])) << 8) |
                        uint32_t(uint8_t(data[i + 2]));
@@ -35,9 +36,15 @@ std::wstring EncodeBase64(const Byte* data, size_t size) {
     if (rest == 2) v |= uint32_t(uint8_t(data[i + 1])) << 8;
     out[o++] = kAlphabet[(v >> 18) & 63];
     out[o++] = kAlphabet[(v >> 12) & 63];
-    out[o++] = rest == 2 ? kAlphabet[(v >> 6) & 63] : L'=';
-    out[o++] = L'=';
+    out[o++] = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    out[o++] = '=';
   }
+}
+
+template <typename Byte>
+std::wstring EncodeBase64(const Byte* data, size_t size) {
+  std::wstring out;
+  AppendBase64(out, data, size);
   return out;
 }
 
@@ -78,6 +85,17 @@ std::wstring FontMimeFromExt(std::wstring_view fileName) {
 
 std::wstring MakeDataUrl(std::wstring_view installPath) {
   return DataUrl(ImageMimeFromExt(installPath), ReadFileBytes(installPath));
+}
+
+std::string MakeDataUrlUtf8(std::wstring_view installPath) {
+  const auto real = plat::RealPath(installPath);
+  if (real.empty()) return {};
+  const auto bytes = plat::ReadFileBytes(real);
+  if (!bytes || bytes->empty()) return {};
+  std::string out = "data:" + WideToUtf8(ImageMimeFromExt(installPath)) + ";base64,";
+  out.reserve(out.size() + (bytes->size() + 2) / 3 * 4);
+  AppendBase64(out, bytes->data(), bytes->size());
+  return out;
 }
 
 std::wstring MakeFontDataUrl(std::wstring_view fileName) {

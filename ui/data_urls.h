@@ -21,5 +21,7 @@ std::wstring FontMimeFromExt(std::wstring_view fileName);
 
 // "data:<image type>;base64,..." of the picture at the install path, empty when it has no bytes.
 std::wstring MakeDataUrl(std::wstring_view installPath);
+// The same as UTF-8 text, built without wide copies: for pictures sent while a song plays.
+std::string MakeDataUrlUtf8(std::wstring_view installPath);
 // The same for a font file of the fonts folder (name without folder), empty without bytes.
 std::wstring MakeFontDataUrl(std::wstring_view fileName);
