@@ -14,7 +14,6 @@
 #include "platform/paths.h"
 #include "platform/power.h"
 #include "platform/sysinfo.h"
-#include "ui/customer_window.h"
 #include "ui/data_urls.h"
 #include "ui/page_host.h"
 #include "ui/script_channel.h"
@@ -138,7 +137,7 @@ std::wstring BuildCamListScript() {
     std::lock_guard lock(AppSettings::Mutex);
     label = Settings.customerCamLabel;
   }
-  return PageCall(L"initCamList", CustomerWindow.CameraLabelList, Settings.customerVideoSrc.load(), label);
+  return PageCall(L"initCamList", Backgrounds.CameraLabelList, Settings.customerVideoSrc.load(), label);
 }
 
 std::wstring BuildLiteModeScript() {
@@ -161,6 +160,8 @@ std::wstring BuildBgImagesScript() {
   return L"try { initBgImages('" + EscapeForScript(mainName) + L"','" + mainData + L"','" +
          EscapeForScript(headerName) + L"','" + headerData + L"'); } catch(e) { console.log(e); }";
 }
+
+void PostLiteModeScript() { PostScriptToPage(BuildLiteModeScript()); }
 
 void ApplyCustomerBackground() {
   const bool weak = PcIsWeak();

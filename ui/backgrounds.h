@@ -13,6 +13,8 @@ struct BackgroundState {
   std::atomic<int> GpuAccelerationOn{0};
   // The random picture shown last (window thread), -1 at start.
   int LastRandomIndex = -1;
+  // The capture-device labels last reported by the customer page (window thread).
+  std::vector<std::wstring> CameraLabelList;
 };
 extern BackgroundState Backgrounds;
 

@@ -282,10 +282,10 @@ void OnCustomerWebMessage(const std::wstring* message) {
   const std::wstring& m = *message;
   auto starts = [&](std::wstring_view p) { return m.compare(0, p.size(), p) == 0; };
   if (starts(L"CW_CAMLIST:")) {
-    CustomerWindow.CameraLabelList.clear();
+    Backgrounds.CameraLabelList.clear();
     for (auto& label : SplitWide(std::wstring_view(m).substr(11), L'\t'))
-      if (!label.empty()) CustomerWindow.CameraLabelList.push_back(std::move(label));
-    const auto& list = CustomerWindow.CameraLabelList;
+      if (!label.empty()) Backgrounds.CameraLabelList.push_back(std::move(label));
+    const auto& list = Backgrounds.CameraLabelList;
     DebugLog(L"[CW] 캡처 장치 " + Num(static_cast<long long>(list.size())) + L"개" +
              (list.empty() ? std::wstring() : L" - " + list.front()));
     PostScriptToPage(BuildCamListScript());

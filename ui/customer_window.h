@@ -22,8 +22,6 @@ struct CustomerWindowState {
   std::unique_ptr<PageView> PendingCustomerView;
   // Each open has its own number: callbacks of an earlier open are ignored.
   uint64_t Generation = 0;
-  // The capture-device labels last reported by the customer page.
-  std::vector<std::wstring> CameraLabelList;
   // Retry ladder of a failed controller creation; never reset within a run.
   int PerMonitorDpiEnabled = 1;
   bool CustomerDpiRetryUsed = false;

@@ -92,7 +92,7 @@ TEST(CustomerWindow, CameraListAndErrorsFromTheCustomerPage) {
   };
   for (const auto& c : cases) {
     OnCustomerWebMessage(&c.message);
-    EXPECT_EQ(CustomerWindow.CameraLabelList, c.labels);
+    EXPECT_EQ(Backgrounds.CameraLabelList, c.labels);
     EXPECT_NE(Log(root).find(WideToUtf8(c.logged)), std::string::npos) << WideToUtf8(c.logged);
   }
   EXPECT_EQ(BuildCamListScript(), L"try{ initCamList(['USB Video','it\\'s cam'],0,''); }catch(e){}");
@@ -103,8 +103,8 @@ TEST(CustomerWindow, CameraListAndErrorsFromTheCustomerPage) {
   const std::wstring quit = L"QUIT_APP";
   OnCustomerWebMessage(&quit);
   OnCustomerWebMessage(nullptr);
-  EXPECT_EQ(CustomerWindow.CameraLabelList.size(), 2u);
-  CustomerWindow.CameraLabelList.clear();
+  EXPECT_EQ(Backgrounds.CameraLabelList.size(), 2u);
+  Backgrounds.CameraLabelList.clear();
 }
 
 TEST(CustomerWindow, StaleControllerCallbacksAreIgnored) {
