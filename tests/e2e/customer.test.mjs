@@ -115,7 +115,14 @@ test('the customer page follows the main page on the second monitor', { skip: !d
   await waitFor(() => cust.evaluate(() => {
     const v = document.getElementById('cw-bg-video');
     return v.getAttribute('src') === '/video.tavelo/loop%20clip.webm' && v.loop && !v.paused && v.currentTime > 0;
-  }), 'the background video playing');
+  }), 'the background video playing').catch(async (e) => {
+    const state = await cust.evaluate(() => {
+      const v = document.getElementById('cw-bg-video');
+      return JSON.stringify({ src: v.getAttribute('src'), loop: v.loop, paused: v.paused, t: v.currentTime,
+                              err: v.error && v.error.code, ready: v.readyState, cam: window.__cwCamMode });
+    });
+    throw new Error(e.message + ' ' + state);
+  });
   await waitFor(() => cust.evaluate(() => new Promise((resolve) => {
     const v = document.getElementById('cw-bg-video');
     let last = v.currentTime;

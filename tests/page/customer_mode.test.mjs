@@ -71,3 +71,31 @@ test('custom font families and the font request', () => {
   p.ensureCustomFontLoaded('file:y.ttf');
   assert.deepEqual([...p.posted], ['LOAD_CUSTOM_FONT:x.ttf']);
 });
+
+test('a camera granted after a newer background choice is stopped, not shown', async () => {
+  const pending = [];
+  const video = { style: {}, attrs: {}, srcObject: null, paused: true,
+                  getAttribute(k) { return this.attrs[k] ?? null; }, setAttribute(k, v) { this.attrs[k] = v; },
+                  removeAttribute(k) { delete this.attrs[k]; }, load() {}, play() { this.paused = false; return Promise.resolve(); },
+                  pause() { this.paused = true; } };
+  const els = { 'cw-bg-video': video };
+  const p = loadPage(['customer_mode.js'], {
+    document: { getElementById: (id) => els[id] || null, documentElement: { style: {} } },
+    navigator: { mediaDevices: {
+      getUserMedia: () => new Promise((resolve) => pending.push(resolve)),
+      enumerateDevices: () => Promise.resolve([{ kind: 'videoinput', label: 'cam', deviceId: 'd1' }]),
+    } },
+    setInterval: () => 1, clearInterval() {},
+    mediaUrl: (host, f) => '/' + host + '/' + encodeURIComponent(f), VIDEO_HOST: 'video.tavelo',
+  });
+  p.cwSetCam(1, '');
+  p.cwSetVideo(1, 'clip.mp4');
+  let stopped = 0;
+  pending[0]({ getTracks: () => [{ stop() { stopped++; } }], getVideoTracks: () => [] });
+  await new Promise((r) => setTimeout(r, 10));
+  assert.equal(stopped, 1);
+  assert.equal(p.__cwCamMode, 0);
+  assert.equal(video.srcObject, null);
+  assert.equal(video.getAttribute('src'), '/video.tavelo/clip.mp4');
+  assert.deepEqual([...p.posted].filter((m) => m.startsWith('CW_CAM')), []);
+});

@@ -345,7 +345,11 @@ function cwVideoPlayState(playing) {
   if (window.__cwVideoLowPc && window.__cwPlaying) v.pause();
   else { var p = v.play(); if (p && p.catch) p.catch(function () {}); }
 }
+// Every start or stop of a background makes an earlier camera request stale: a stream granted
+// late is then stopped instead of shown over the newer choice.
+window.__cwCamReq = 0;
 function cwStopCam() {
+  window.__cwCamReq = (window.__cwCamReq || 0) + 1;
   var s = window.__cwCamStream;
   if (s) { try { s.getTracks().forEach(function (t) { t.stop(); }); } catch (e) {} }
   window.__cwCamStream = null;
@@ -380,9 +384,16 @@ function cwSetCam(on, label) {
   if (!v) return;
   if (!navigator.mediaDevices || !navigator.mediaDevices.getUserMedia) { cwPost('CW_CAMERR:no-media'); return; }
   cwStopCam();
+  var req = window.__cwCamReq;
+  var stale = function (stream) {
+    if (req === window.__cwCamReq) return false;
+    if (stream) { try { stream.getTracks().forEach(function (t) { t.stop(); }); } catch (e) {} }
+    return true;
+  };
   var size = { width: { ideal: 1280 }, height: { ideal: 720 } };
   var md = navigator.mediaDevices;
   md.getUserMedia({ video: size, audio: false }).then(function (stream) {
+    if (stale(stream)) return null;
     return md.enumerateDevices().then(function (devices) {
       cwReportCams(devices);
       if (!label) return stream;
@@ -395,6 +406,7 @@ function cwSetCam(on, label) {
       return md.getUserMedia({ video: { deviceId: { exact: found.deviceId }, width: size.width, height: size.height }, audio: false });
     });
   }).then(function (stream) {
+    if (!stream || stale(stream)) return;
     window.__cwCamStream = stream;
     window.__cwCamMode = 1;
     window.__cwVideoOn = 1;
@@ -407,6 +419,7 @@ function cwSetCam(on, label) {
     if (p && p.catch) p.catch(function () {});
     if (window.__customerMode) cwApplyLayout();
   }).catch(function (e) {
+    if (stale(null)) return;
     window.__cwVideoOn = 0;
     cwPost('CW_CAMERR:' + (e && e.name ? e.name : 'fail'));
     if (window.__customerMode) cwApplyLayout();
