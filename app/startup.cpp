@@ -17,6 +17,7 @@
 #include "playback/player.h"
 #include "playback/services.h"
 #include "playback/song_screen.h"
+#include "ui/backgrounds.h"
 #include "ui/script_channel.h"
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
@@ -113,6 +114,7 @@ void StartWorkerThreads() {
 
 void ApplyGpuDecision(const GpuDecision& gpu) {
   Startup.GpuAccelerationOn.store(gpu.on ? 1 : 0);
+  Backgrounds.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   if (gpu.on) {
     plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
                                  "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");

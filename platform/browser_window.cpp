@@ -278,19 +278,12 @@ BrowserChoice FindBrowser() {
   return choice;
 }
 
-bool LaunchBrowser(const fs::path& program, const std::string& address,
-                   const fs::path& profileDir, const std::string& extraArgs,
+namespace {
+
+pid_t StartBrowser(std::vector<std::string> args, const fs::path& profileDir, const std::string& extraArgs,
                    std::function<void()> exited) {
   std::error_code ec;
   fs::create_directories(profileDir, ec);
-  std::vector<std::string> args = {program.string(),
-                                   "--app=" + address,
-                                   "--start-maximized",
-                                   "--user-data-dir=" + profileDir.string(),
-                                   "--no-first-run",
-                                   "--no-default-browser-check",
-                                   "--disable-features=Translate",
-                                   "--autoplay-policy=no-user-gesture-required"};
   for (auto& a : SplitArgs(extraArgs)) args.push_back(a);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -298,7 +291,7 @@ bool LaunchBrowser(const fs::path& program, const std::string& address,
 
   pid_t parent = ::getpid();
   pid_t pid = ::fork();
-  if (pid < 0) return false;
+  if (pid < 0) return 0;
   if (pid == 0) {
     // Only async-signal-safe calls here. The browser dies with us, in its own process group
     // so that EndBrowserProcesses reaches its helpers too.
@@ -325,7 +318,76 @@ bool LaunchBrowser(const fs::path& program, const std::string& address,
     }
     if (!proc->endedByUs && exited) PostWindowTask(exited);
   }).detach();
-  return true;
+  return pid;
+}
+
+std::vector<std::string> AppModeArgs(const fs::path& program, const std::string& address,
+                                     const fs::path& profileDir) {
+  return {program.string(),
+          "--app=" + address,
+          "--user-data-dir=" + profileDir.string(),
+          "--no-first-run",
+          "--no-default-browser-check",
+          "--disable-features=Translate",
+          "--autoplay-policy=no-user-gesture-required"};
+}
+
+}  // namespace
+
+bool LaunchBrowser(const fs::path& program, const std::string& address,
+                   const fs::path& profileDir, const std::string& extraArgs,
+                   std::function<void()> exited) {
+  auto args = AppModeArgs(program, address, profileDir);
+  args.insert(args.begin() + 2, "--start-maximized");
+  return StartBrowser(std::move(args), profileDir, extraArgs, std::move(exited)) != 0;
+}
+
+int LaunchBrowserOnRect(const fs::path& program, const std::string& address, const fs::path& profileDir,
+                        const std::string& extraArgs, const ScreenRect& rect, std::function<void()> exited) {
+  auto args = AppModeArgs(program, address, profileDir);
+  // Placed on the rectangle, then full screen there: no frame, nothing else on that monitor.
+  args.push_back("--window-position=" + std::to_string(rect.left) + "," + std::to_string(rect.top));
+  args.push_back("--window-size=" + std::to_string(rect.right - rect.left) + "," +
+                 std::to_string(rect.bottom - rect.top));
+  args.push_back("--kiosk");
+  return StartBrowser(std::move(args), profileDir, extraArgs, std::move(exited));
+}
+
+void EndBrowserProcess(int pid) {
+  if (pid <= 0) return;
+  std::lock_guard lock(browserMu);
+  for (auto& proc : browsers) {
+    if (proc->pid != pid) continue;
+    proc->endedByUs = true;
+    ::kill(-proc->pid, SIGTERM);
+  }
+}
+
+bool OwnWindowCenter(int skipGroup, int& x, int& y) {
+  bool found = false;
+  ForEachOwnWindow([&](Display* dpy, Window w) {
+    if (found) return;
+    Atom type;
+    int format;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    Atom wmPid = XInternAtom(dpy, "_NET_WM_PID", False);
+    if (XGetWindowProperty(dpy, w, wmPid, 0, 1, False, XA_CARDINAL, &type, &format, &n, &after, &data) != Success ||
+        !data)
+      return;
+    const long pid = n == 1 ? *reinterpret_cast<long*>(data) : 0;
+    XFree(data);
+    if (skipGroup > 0 && pid > 0 && ::getpgid(static_cast<pid_t>(pid)) == skipGroup) return;
+    XWindowAttributes attr{};
+    if (!XGetWindowAttributes(dpy, w, &attr)) return;
+    Window child;
+    int rx = 0, ry = 0;
+    XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), 0, 0, &rx, &ry, &child);
+    x = rx + attr.width / 2;
+    y = ry + attr.height / 2;
+    found = true;
+  });
+  return found;
 }
 
 void EndBrowserProcesses() {

@@ -40,8 +40,26 @@ bool LaunchBrowser(const std::filesystem::path& program, const std::string& addr
                    const std::filesystem::path& profileDir, const std::string& extraArgs,
                    std::function<void()> exited);
 
+// A rectangle of the virtual screen in pixels (right and bottom exclusive).
+struct ScreenRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool operator==(const ScreenRect&) const = default;
+};
+
+// Starts the browser in app mode on `address`, full screen without frame on `rect`, as its own
+// process (with its own profile). Returns its process id, 0 when it cannot be started.
+int LaunchBrowserOnRect(const std::filesystem::path& program, const std::string& address,
+                        const std::filesystem::path& profileDir, const std::string& extraArgs,
+                        const ScreenRect& rect, std::function<void()> exited);
+// Ends one browser process started here (its whole group); `exited` is not called for it.
+void EndBrowserProcess(int pid);
+
 // Ends every browser process this program started (and their children).
 void EndBrowserProcesses();
+
+// The centre of our first top-level window that does not belong to the process group
+// `skipGroup` (the main browser window when the customer's is skipped). False without one.
+bool OwnWindowCenter(int skipGroup, int& x, int& y);
 
 
 }  // namespace plat

@@ -453,6 +453,26 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
   }
   if (!WriteDemoStyles(root, error)) return false;
   if (!write("SOUNDTBL.CFG", BuildDemoSoundTable())) return false;
+  const fs::path images = root / "images";
+  fs::create_directories(images / "random", ec);
+  fs::create_directories(root / "video", ec);
+  const struct {
+    const char* name;
+    DemoPicture kind;
+    int width, height;
+  } pictures[] = {{"main_bg.bmp", DemoPicture::kStage, 640, 360}, {"header_bg.bmp", DemoPicture::kSteel, 640, 48}};
+  for (const auto& p : pictures) {
+    // A picture of the operator's own (any main_bg.* or header_bg.*) stays.
+    bool own = false;
+    const std::string base = std::string(p.name).substr(0, std::string(p.name).find('.') + 1);
+    for (fs::directory_iterator it(images, ec), end; !ec && it != end; it.increment(ec))
+      own = own || it->path().filename().string().rfind(base, 0) == 0;
+    if (own) continue;
+    if (!plat::WriteFileAtomic(images / p.name, BuildDemoPicture(p.kind, p.width, p.height))) {
+      *error = "cannot write " + (images / p.name).string();
+      return false;
+    }
+  }
   plat::SetRootDir(root);
   ClearSongByteCache();
   if (!RegenerateSongsCsv({}, false)) {

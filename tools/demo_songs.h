@@ -55,3 +55,7 @@ std::string BuildDemoSoundTable();
 // (existing files are kept), the module setup files, and rebuilds songs.csv.
 // False with a message when a song could not be made or written.
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error);
+
+// A background picture of the demo library as a 24-bit BMP file.
+enum class DemoPicture { kStage, kSteel };
+std::string BuildDemoPicture(DemoPicture kind, int width, int height);

@@ -6,6 +6,24 @@
 #include "base/text.h"
 #include "platform/paths.h"
 
+namespace {
+
+// The extension from the last "." (dot included) of the lower-cased name, empty without one.
+std::wstring LowerDotExt(const std::wstring& name) {
+  const size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos) return {};
+  std::wstring ext = name.substr(dot);
+  for (auto& c : ext)
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+  return ext;
+}
+
+bool IsFontExt(const std::wstring& ext) {
+  return ext == L".ttf" || ext == L".otf" || ext == L".ttc" || ext == L".woff" || ext == L".woff2";
+}
+
+}  // namespace
+
 std::wstring ListFontFiles() {
   std::filesystem::path folder = plat::RealPath(L"C:/tavelo/fonts");
   std::wstring out = L"[";
@@ -15,9 +33,11 @@ std::wstring ListFontFiles() {
   bool first = true;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     if (it->is_directory(ec)) continue;
+    const std::wstring name = Utf8ToWide(it->path().filename().string());
+    if (!IsFontExt(LowerDotExt(name))) continue;
     if (!first) out += L',';
     first = false;
-    out += L"'" + EscapeForScript(Utf8ToWide(it->path().filename().string())) + L"'";
+    out += L"'" + EscapeForScript(name) + L"'";
   }
   return out + L"]";
 }

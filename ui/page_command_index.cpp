@@ -11,6 +11,7 @@
 #include "ui/presets.h"
 #include "ui/search_commands.h"
 #include "ui/sound_commands.h"
+#include "ui/customer_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>
@@ -35,14 +36,14 @@ const PageCommand kStageOne[] = {
     {L"RED_HIT:", nullptr, kPrefix},
     {L"EXT_PANIC", HandleExtPanic, kWhole},
     {L"EXT_APPLY:", HandleExtApply, kPrefix},
-    {L"SET_CUSTOMER_MONITOR:", nullptr, kPrefix},
-    {L"SET_CUSTOMER_BRIGHT:", nullptr, kPrefix},
-    {L"SET_CW_SCORE_FILL:", nullptr, kPrefix},
-    {L"SET_CW_LYRICS_PCT:", nullptr, kPrefix},
+    {L"SET_CUSTOMER_MONITOR:", HandleSetCustomerMonitor, kPrefix},
+    {L"SET_CUSTOMER_BRIGHT:", HandleSetCustomerBright, kPrefix},
+    {L"SET_CW_SCORE_FILL:", HandleSetCwScoreFill, kPrefix},
+    {L"SET_CW_LYRICS_PCT:", HandleSetCwLyricsPct, kPrefix},
     {L"SYNC_MISSING_SONGS", nullptr, kWhole},
-    {L"SET_CUSTOMER_VIDEO_SRC:", nullptr, kPrefix},
-    {L"SET_CUSTOMER_CAM:", nullptr, kPrefix},
-    {L"REFRESH_CAMS", nullptr, kWhole},
+    {L"SET_CUSTOMER_VIDEO_SRC:", HandleSetCustomerVideoSrc, kPrefix},
+    {L"SET_CUSTOMER_CAM:", HandleSetCustomerCam, kPrefix},
+    {L"REFRESH_CAMS", HandleRefreshCams, kWhole},
     {L"MEDLEY_LIST", HandleMedleyList, kWhole},
     {L"MEDLEY_MARK:", HandleMedleyMark, kPrefix},
     {L"MEDLEY_CLEAR", HandleMedleyClear, kWhole},
@@ -57,18 +58,18 @@ const PageCommand kStageOne[] = {
     {L"SET_KEEP_ADJUST:", HandleSetKeepAdjust, kPrefix},
     {L"SET_AV_EXCLUDE:", nullptr, kPrefix},
     {L"CHECK_AV", nullptr, kWhole},
-    {L"SET_LITE_MODE:", nullptr, kPrefix},
-    {L"SET_GPU_FORCE:", nullptr, kPrefix},
-    {L"SET_CUSTOMER_VIDEO:", nullptr, kPrefix},
+    {L"SET_LITE_MODE:", HandleSetLiteMode, kPrefix},
+    {L"SET_GPU_FORCE:", HandleSetGpuForce, kPrefix},
+    {L"SET_CUSTOMER_VIDEO:", HandleSetCustomerVideo, kPrefix},
     {L"RUN_PC_CHECK", nullptr, kWhole},
     {L"PCCHK_PONG", nullptr, kWhole},
     {L"DUMP_SONG:", HandleDumpSong, kPrefix},
     {L"REBUILD_POPKO", nullptr, kWhole},
-    {L"REFRESH_MONITORS", nullptr, kWhole},
+    {L"REFRESH_MONITORS", HandleRefreshMonitors, kWhole},
     {L"SET_ORIG_LANG:", nullptr, kPrefix},
-    {L"CW_NEXT:", nullptr, kPrefix},
-    {L"SET_BG_RANDOM:", nullptr, kPrefix},
-    {L"BG_RANDOM_NEXT", nullptr, kWhole},
+    {L"CW_NEXT:", HandleCwNext, kPrefix},
+    {L"SET_BG_RANDOM:", HandleSetBgRandom, kPrefix},
+    {L"BG_RANDOM_NEXT", HandleBgRandomNext, kWhole},
 };
 
 const PageCommand kStageTwo[] = {
@@ -169,15 +170,15 @@ const PageCommand kStageTwo[] = {
 const PageCommand kStageThree[] = {
     // settings, display and page assets
     {L"SAVE_ENV:", HandleSaveEnv, kPrefix},
-    {L"LIST_AUDIO", nullptr, kWhole},
-    {L"PICK_MAIN_IMAGE", nullptr, kWhole},
-    {L"PICK_HEADER_IMAGE", nullptr, kWhole},
+    {L"LIST_AUDIO", HandleListAudio, kWhole},
+    {L"PICK_MAIN_IMAGE", HandlePickMainImage, kWhole},
+    {L"PICK_HEADER_IMAGE", HandlePickHeaderImage, kWhole},
     {L"SET_LYRIC_FONT:", nullptr, kPrefix},
     {L"SET_LYRIC_WAITCOL:", nullptr, kPrefix},
     {L"SET_LYRIC_SUNGCOL:", nullptr, kPrefix},
     {L"SET_LYRIC_FONTSIZE:", nullptr, kPrefix},
-    {L"LIST_FONTS", nullptr, kWhole},
-    {L"LOAD_CUSTOM_FONT:", nullptr, kPrefix},
+    {L"LIST_FONTS", HandleListFonts, kWhole},
+    {L"LOAD_CUSTOM_FONT:", HandleLoadCustomFont, kPrefix},
     {L"HISTORY_SAVE:", HandleHistorySave, kPrefix},
     {L"FAV_SAVE:", HandleFavSave, kPrefix},
     {L"PRESET_SAVE_SLOT:", HandlePresetSaveSlot, kPrefix},

@@ -22,7 +22,7 @@ struct PageHostState {
   std::mutex PageScriptCacheMutex;
   std::wstring BgImagesScript;
   std::wstring SongScreenScript;
-  std::wstring RandomBgScript;
+  std::string RandomBgScript;  // UTF-8: it carries a whole picture
 
   // The effective lite mode (weak PC or the operator's choice).
   std::atomic<uint8_t> LiteModeActive{0};

@@ -152,11 +152,13 @@ PageView::~PageView() {
   plat::ReleasePageView(view_);
 }
 
-void PageView::ShowDocument(std::wstring_view html) {
-  plat::SetPageViewDocument(view_, WithPrelude(WideToUtf8(html), ChannelPrelude(options_)));
+void PageView::ShowDocument(std::wstring_view html) { ShowDocumentUtf8(WideToUtf8(html)); }
+
+void PageView::ShowDocumentUtf8(std::string html) {
+  plat::SetPageViewDocument(view_, WithPrelude(std::move(html), ChannelPrelude(options_)));
   if (!shown_) {
     shown_ = true;
-    OpenBrowserWindow(windowName_, view_);
+    if (options_.openBrowser) OpenBrowserWindow(windowName_, view_);
   }
 }
 
@@ -175,6 +177,8 @@ void PageView::CallWithTable(std::string_view function, std::string jsonTable, S
 }
 
 std::string PageView::Address() const { return shown_ ? plat::PageViewAddress(view_) : std::string(); }
+
+std::string PageView::OneTimeAddress() const { return plat::PageViewOneTimeAddress(view_); }
 
 bool PageView::Connected() const { return plat::PageViewConnected(view_); }
 

@@ -11,6 +11,7 @@ struct PageViewOptions {
   bool zoom = true;             // Ctrl+wheel and Ctrl+plus/minus zoom the page
   bool contextMenus = true;     // the browser's right-click menu
   bool acceleratorKeys = true;  // the browser's own keys (reload, find, print, ...)
+  bool openBrowser = true;      // the first document starts the window's browser (else its owner does)
 };
 
 // `message` is null when the page posted something that is not a string.
@@ -33,6 +34,8 @@ class PageView {
   // Shows a whole HTML document. The first one of the main window opens the browser window (or
   // publishes the address when TAVELO_BROWSER=none); later ones reload the page.
   void ShowDocument(std::wstring_view html);
+  // The same for a document that is already UTF-8.
+  void ShowDocumentUtf8(std::string html);
   // Sends a connected page to another address.
   void Navigate(std::wstring_view address);
 
@@ -49,6 +52,8 @@ class PageView {
 
   // The page's address with the run's token (empty before the first document).
   std::string Address() const;
+  // The address with a key that opens the page once (for a browser's command line).
+  std::string OneTimeAddress() const;
   bool Connected() const;
 
  private:

@@ -9,10 +9,7 @@
 #include "platform/clock.h"
 #include "platform/message_loop.h"
 #include "ui/page_host.h"
-#include "ui/services.h"
 
-
-void PostLiteModeScript() { PostScriptToPage(BuildLiteModeScript()); }
 
 void RunCustomerScript(std::wstring_view script) {
   if (!PageHost.CustomerPageView) return;

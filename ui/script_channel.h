@@ -8,7 +8,7 @@
 
 #include "base/page_script.h"
 
-// Posts the page's lite-mode script.
+// Posts the page's lite-mode script (built with the backgrounds).
 void PostLiteModeScript();
 
 // Window thread only: runs the script on the customer page when one is open.

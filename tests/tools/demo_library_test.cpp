@@ -289,4 +289,27 @@ TEST_F(DemoLibraryTest, EveryDigitStyleLoadsWithFillsAndEnding) {
   LoadStylePattern(L"C:/tavelo/pxr/GG3-ED.MID", events, length);
   EXPECT_FALSE(events.empty());
   EXPECT_EQ(length, 8u * uint32_t(StyleSongPpq()));
+TEST_F(DemoLibraryTest, BackgroundPicturesAreWholeBitmapsAndAnOwnPictureStays) {
+  const struct {
+    const char* name;
+    uint32_t width, height;
+  } cases[] = {{"main_bg.bmp", 640, 360}, {"header_bg.bmp", 640, 48}};
+  for (const auto& c : cases) {
+    const std::string bytes = plat::ReadFileBytes(root_ / "images" / c.name).value_or("");
+    ASSERT_GE(bytes.size(), 54u) << c.name;
+    auto u32 = [&](size_t at) {
+      return uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8 |
+             uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24;
+    };
+    EXPECT_EQ(bytes.substr(0, 2), "BM");
+    EXPECT_EQ(u32(2), bytes.size());
+    EXPECT_EQ(u32(18), c.width);
+    EXPECT_EQ(u32(22), c.height);
+    EXPECT_EQ(bytes.size(), 54u + ((c.width * 3 + 3) & ~3u) * c.height);
+  // The operator's own picture under another extension keeps the demo one out.
+  fs::remove(root_ / "images" / "main_bg.bmp");
+  ASSERT_TRUE(plat::WriteFileAtomic(root_ / "images" / "main_bg.jpg", "mine"));
+  std::string error;
+  ASSERT_TRUE(MakeDemoRoot(root_, &error)) << error;
+  EXPECT_FALSE(fs::exists(root_ / "images" / "main_bg.bmp"));
 }

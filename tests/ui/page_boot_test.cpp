@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "base/settings/app_settings.h"
 #include "base/settings/settings_files.h"
 #include "base/settings/song_settings.h"
 #include "base/text.h"
 #include "sound/services.h"
 #include "ui/page_boot.h"
+#include "ui/customer_window.h"
 #include "common/temp_root.h"
 
 namespace {
@@ -99,10 +102,16 @@ TEST_F(PageBootTest, SecondScriptOrder) {
   Settings.customerMonitor = 2;
   Settings.customerBright = 120;
   Settings.keepAdjust = 0;
+  Settings.pcScore = 60;  // measured and weak: lite mode when automatic
+  ::setenv("TAVELO_MONITORS", "1920x1080+0+0*", 1);
+  EnumerateMonitors();
   std::wstring js = BuildBootSecondScript();
+  ::unsetenv("TAVELO_MONITORS");
+  Settings.pcScore = -1;
   EXPECT_EQ(js,
-            L"try{ initMonitorList([],2,0); }catch(e){}try{ initCustomerBright(120); }catch(e){}"
+            L"try{ initMonitorList([[1,1920,1080,1]],2,-1); }catch(e){}try{ initCustomerBright(120); }catch(e){}"
             L"try{ initCwLyricsPct(53); }catch(e){}try{ initCwScoreFill(100); }catch(e){}"
-            L"try{ initCustomerVideo(0,'',0); }catch(e){}try{ initKeepAdjust(0); }catch(e){}"
+            L"try{ initCustomerVideo(0,'',0); }catch(e){}try{ initPcVideoInfo(-1,60,1,1,0); }catch(e){}"
+            L"try{ initCamList([],0,''); }catch(e){}try{ setLiteMode(1,-1); }catch(e){}try{ initKeepAdjust(0); }catch(e){}"
             L"try{ initMedley([],[],'',-1); }catch(e){}");
 }

@@ -112,7 +112,7 @@ function handleLyricsEndAutoNext() {
 
 function setPlayingState(v) {
   jsPlaying = v ? 1 : 0;
-  var ml = pageFn('updateMouseLockDisplay');
+  var ml = pageFn('applyMouseLockUi');
   if (ml) ml();
 }
 

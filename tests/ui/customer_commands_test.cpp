@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "base/settings/app_settings.h"
+#include "base/text.h"
+#include "common/temp_root.h"
+#include "platform/files.h"
+#include "ui/customer_commands.h"
+#include "ui/page_host.h"
+
+namespace {
+
+std::string Log(const TempRoot& root) {
+  return plat::ReadFileBytes(root.path() / "system" / "debug_log.txt").value_or("");
+}
+
+}  // namespace
+
+TEST(CustomerCommands, NumbersAreLimitedAsEachSettingAllows) {
+  TempRoot root;
+  const struct {
+    void (*handler)(const std::wstring&);
+    std::wstring message;
+    SettingInt AppSettings::*setting;
+    int stored;
+  } cases[] = {
+      {HandleSetCwLyricsPct, L"SET_CW_LYRICS_PCT:99", &AppSettings::cwLyricsPct, 62},
+      {HandleSetCwLyricsPct, L"SET_CW_LYRICS_PCT:-5", &AppSettings::cwLyricsPct, 35},
+      {HandleSetCustomerBright, L"SET_CUSTOMER_BRIGHT:10", &AppSettings::customerBright, 50},
+      {HandleSetCustomerBright, L"SET_CUSTOMER_BRIGHT:150abc", &AppSettings::customerBright, 150},
+      {HandleSetCwScoreFill, L"SET_CW_SCORE_FILL:1000", &AppSettings::cwScoreFill, 150},
+      {HandleSetCwScoreFill, L"SET_CW_SCORE_FILL:", &AppSettings::cwScoreFill, 50},
+      {HandleSetCustomerMonitor, L"SET_CUSTOMER_MONITOR:-2", &AppSettings::customerMonitor, 0},
+      {HandleSetCustomerMonitor, L"SET_CUSTOMER_MONITOR:2", &AppSettings::customerMonitor, 2},
+      {HandleSetLiteMode, L"SET_LITE_MODE:5", &AppSettings::liteMode, -1},
+      {HandleSetLiteMode, L"SET_LITE_MODE:0", &AppSettings::liteMode, 0},
+      {HandleSetLiteMode, L"SET_LITE_MODE:1", &AppSettings::liteMode, 1},
+      {HandleSetGpuForce, L"SET_GPU_FORCE:x", &AppSettings::gpuForce, 0},
+      {HandleSetGpuForce, L"SET_GPU_FORCE:-7", &AppSettings::gpuForce, -1},
+      {HandleSetCustomerVideoSrc, L"SET_CUSTOMER_VIDEO_SRC:2", &AppSettings::customerVideoSrc, 0},
+      {HandleSetCustomerVideoSrc, L"SET_CUSTOMER_VIDEO_SRC:1", &AppSettings::customerVideoSrc, 1},
+      {HandleSetCustomerVideo, L"SET_CUSTOMER_VIDEO:7", &AppSettings::customerVideo, 1},
+      {HandleSetBgRandom, L"SET_BG_RANDOM:0", &AppSettings::bgRandom, 0},
+  };
+  for (const auto& c : cases) {
+    c.handler(c.message);
+    EXPECT_EQ((Settings.*c.setting).load(), c.stored) << WideToUtf8(c.message);
+  }
+  const std::string log = Log(root);
+  EXPECT_NE(log.find(WideToUtf8(L"[LITE] 성능 모드 설정 = 저사양 -> 지금 저사양")), std::string::npos);
+  EXPECT_NE(log.find(WideToUtf8(L"[CW] 그래픽 가속 = -1 (-1=자동, 재시작 후 적용)")), std::string::npos);
+  EXPECT_NE(log.find(WideToUtf8(L"[CW] 배경 출처 = 외부 입력")), std::string::npos);
+  Settings.customerMonitor = 0;
+  Settings.customerVideo = 0;
+  Settings.customerVideoSrc = 0;
+  Settings.liteMode = -1;
+  Settings.gpuForce = -1;
+}
+
+TEST(CustomerCommands, CameraLabelIsTakenAsItStands) {
+  TempRoot root;
+  HandleSetCustomerCam(L"SET_CUSTOMER_CAM: USB: Cam's \"x\"");
+  std::lock_guard lock(AppSettings::Mutex);
+  EXPECT_EQ(Settings.customerCamLabel, L" USB: Cam's \"x\"");
+  Settings.customerCamLabel.clear();
+}
+
+TEST(CustomerCommands, RandomPictureTakesTurnsAndIsKeptForTheCustomerPage) {
+  TempRoot root;
+  HandleBgRandomNext(L"BG_RANDOM_NEXT");  // no pictures: nothing
+  {
+    std::lock_guard lock(PageHost.PageScriptCacheMutex);
+    EXPECT_TRUE(PageHost.RandomBgScript.empty());
+  }
+  ASSERT_TRUE(plat::WriteFileAtomic(root.path() / "images" / "random" / "a.png", "A"));
+  ASSERT_TRUE(plat::WriteFileAtomic(root.path() / "images" / "random" / "b.jpg", "B"));
+  ASSERT_TRUE(plat::WriteFileAtomic(root.path() / "images" / "random" / "notes.txt", "N"));
+  std::string last;
+  for (int i = 0; i < 6; ++i) {
+    HandleBgRandomNext(L"BG_RANDOM_NEXT");
+    std::string script;
+    {
+      std::lock_guard lock(PageHost.PageScriptCacheMutex);
+      script = PageHost.RandomBgScript;
+    }
+    EXPECT_TRUE(script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/png;base64,QQ=='); }catch(e){}" ||
+                script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/jpeg;base64,Qg=='); }catch(e){}")
+        << script;
+    EXPECT_NE(script, last);  // two pictures: never the same one twice in a row
+    last = script;
+  }
+  HandleSetBgRandom(L"SET_BG_RANDOM:0");
+  std::lock_guard lock(PageHost.PageScriptCacheMutex);
+  EXPECT_TRUE(PageHost.RandomBgScript.empty());
+}
