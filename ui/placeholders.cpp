@@ -23,10 +23,6 @@ std::wstring BuildCamListScript() {
   UI_PLACEHOLDER(L"BuildCamListScript");
   return {};
 }
-std::wstring BuildHelpPayload() {
-  UI_PLACEHOLDER(L"BuildHelpPayload");
-  return L"[]";
-}
 std::wstring BuildLiteModeScript() {
   UI_PLACEHOLDER(L"BuildLiteModeScript");
   return {};
@@ -51,11 +47,6 @@ bool HasBattery() {
 std::vector<std::wstring> ListPlayableVideos() {
   UI_PLACEHOLDER(L"ListPlayableVideos");
   return {};
-}
-
-void ApplyNumLockOff() {
-  static std::atomic<bool> logged{false};
-  if (!logged.exchange(true)) DebugLog(L"ApplyNumLockOff: 아직 지원되지 않음");
 }
 
 void OpenCustomerWindow(int) {

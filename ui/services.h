@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "ui/help_text.h"
+
 // "initBgImages(...)" for the main and header pictures, inside its try block.
 std::wstring BuildBgImagesScript();
 // The guarded page call of initCamList.
 std::wstring BuildCamListScript();
-// The help text as a page array literal.
-std::wstring BuildHelpPayload();
 // The lite-mode script of the page.
 std::wstring BuildLiteModeScript();
 // The monitor list as a JSON array.
@@ -26,7 +26,9 @@ int FindMainMonitorIndex();
 bool HasBattery();
 // The playable videos of the video folder, sorted.
 std::vector<std::wstring> ListPlayableVideos();
-// Switches NumLock off when the "numLockOff" setting asks for it.
+// Switches NumLock off when the "numLockOff" setting asks for it (ui/numlock.cpp).
 void ApplyNumLockOff();
+// Whether NumLock goes off for a "numLockOff" mode (0 never, 1 with a battery, else always).
+bool NumLockOffWanted(int mode, bool hasBattery);
 // Opens the customer window on monitor n (0 or less closes it).
 void OpenCustomerWindow(int monitor);
