@@ -50,16 +50,16 @@ function initAppSettings(a, p1, p2, o, cy, jy, rv, sf, mt, nm, rs, sh, fs, cho) 
   chordYAdj = cy || 0;
   jumpMarkYAdj = jy || 0;
   reverbLv = typeof rv === 'number' ? rv : -1;
-  startFullscreen = sf === true ? 1 : 0;
-  moduleTonePreset = mt === true ? 1 : 0;
-  use8850NativeMap = nm === true ? 1 : 0;
+  startFullscreen = sf ? 1 : 0;
+  moduleTonePreset = mt ? 1 : 0;
+  use8850NativeMap = nm ? 1 : 0;
   if (sh) {
-    shapeOn = sh.on === true ? 1 : 0;
+    shapeOn = sh.on ? 1 : 0;
     revMacro = sh.macro;
     revTime = sh.time;
     revPreLpf = sh.preLpf;
   }
-  fullScoreOn = fs === true ? 1 : 0;
+  fullScoreOn = fs ? 1 : 0;
   if (cho) {
     choMacro = spNum(cho.macro, -1);
     choLevel = spNum(cho.level, -1);
@@ -76,7 +76,7 @@ function setNumLockOffDisplay(v) {
   spRefresh();
 }
 function initKeepAdjust(v) {
-  keepAdjust = v === true || v === 1 ? 1 : 0;
+  keepAdjust = v ? 1 : 0;
   spRefresh();
 }
 function initAvExcl(st, detail) {
