@@ -2,6 +2,10 @@
 // the older program's files.
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -13,6 +17,8 @@
 #include "common/temp_root.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
+#include "platform/numlock.h"
+#include "platform/xvfb.h"
 #include "sound/mixer.h"
 #include "sound/module_setup.h"
 #include "ui/help_text.h"
@@ -313,4 +319,36 @@ TEST(NumLock, ModeDecision) {
   for (const Case& c : std::vector<Case>{{0, true, false}, {0, false, false}, {1, true, true}, {1, false, false},
                                          {2, false, true}, {5, false, true}})
     EXPECT_EQ(NumLockOffWanted(c.mode, c.battery), c.want) << c.mode << c.battery;
+}
+
+TEST(NumLock, ApplyUnderXvfbFollowsTheSetting) {
+  Xvfb x;
+  if (!x.ready()) GTEST_SKIP() << "Xvfb is not available";
+  setenv("DISPLAY", x.display().c_str(), 1);
+  auto pressNumLock = [&] {
+    Display* dpy = XOpenDisplay(x.display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    const KeyCode key = XKeysymToKeycode(dpy, XK_Num_Lock);
+    XTestFakeKeyEvent(dpy, key, True, CurrentTime);
+    XTestFakeKeyEvent(dpy, key, False, CurrentTime);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+  };
+  pressNumLock();
+  ASSERT_TRUE(plat::NumLockOn());
+  struct Case {
+    int mode;
+    bool wantOn;
+  };
+  // This machine reports no battery: mode 1 leaves NumLock alone.
+  ASSERT_FALSE(HasBattery());
+  for (const Case& c : std::vector<Case>{{0, true}, {1, true}, {2, false}}) {
+    Settings.numLockOff = c.mode;
+    ApplyNumLockOff();
+    EXPECT_EQ(plat::NumLockOn(), c.wantOn) << c.mode;
+  }
+  Settings.numLockOff = 2;
+  ApplyNumLockOff();  // already off: stays off
+  EXPECT_FALSE(plat::NumLockOn());
+  unsetenv("DISPLAY");
 }
