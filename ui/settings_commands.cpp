@@ -1,8 +1,6 @@
 #include "ui/settings_commands.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 
@@ -141,29 +139,6 @@ void HandleSetAutoKey(const std::wstring& m) { StoreAndSave(&AppSettings::autoKe
 void HandleOpenHelp(const std::wstring&) {
   PostScriptToPage(PageCall(L"initHelpText", ScriptLiteral{BuildHelpPayload()}, Settings.helpFontPx.load(),
                             Settings.helpPageSec.load()));
-}
-
-void HandleSetChordY(const std::wstring& m) { StoreAndSave(&AppSettings::chordYAdj, std::clamp(IntArg(m), -100, 100)); }
-void HandleSetJumpMarkY(const std::wstring& m) {
-  StoreAndSave(&AppSettings::jumpMarkYAdj, std::clamp(IntArg(m), -100, 100));
-}
-void HandleSetFullScore(const std::wstring& m) { StoreAndSave(&AppSettings::fullScore, IntArg(m) != 0 ? 1 : 0); }
-
-void HandleSetScoreText(const std::wstring& m) {
-  const std::string arg = WideToUtf8(ArgOf(m));
-  std::array<int, 8> v{};
-  if (std::sscanf(arg.c_str(), "%d:%d:%d:%d:%d:%d:%d:%d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7]) != 8)
-    return;
-  struct Field {
-    SettingInt AppSettings::*member;
-    int low, high;
-  };
-  static constexpr Field kFields[] = {
-      {&AppSettings::scLyrSize, 50, 250}, {&AppSettings::scLyrColor, 0, 7}, {&AppSettings::scLyrBold, 0, 2},
-      {&AppSettings::scLyrOutline, 0, 2}, {&AppSettings::scChdSize, 50, 250}, {&AppSettings::scChdColor, 0, 7},
-      {&AppSettings::scChdBold, 0, 2},    {&AppSettings::scChdOutline, 0, 2}};
-  for (size_t i = 0; i < v.size(); ++i) Settings.*kFields[i].member = std::clamp(v[i], kFields[i].low, kFields[i].high);
-  SaveAppSettings();
 }
 
 // ---- The older program's singer keys ----

@@ -1,6 +1,6 @@
 #pragma once
 // Page commands that keep the application's own settings and files in step with the page:
-// window and keyboard options, lyric and score display values, fonts, help text and the imports
+// window and keyboard options, lyric display values, fonts, help text and the imports
 // from the older program (window thread). Each takes the whole message and reads its argument
 // after the command name.
 #include <string>
@@ -24,10 +24,6 @@ void HandleListFonts(const std::wstring& m);
 void HandleLoadCustomFont(const std::wstring& m);
 void HandleSetAutoKey(const std::wstring& m);
 void HandleOpenHelp(const std::wstring& m);
-void HandleSetChordY(const std::wstring& m);
-void HandleSetJumpMarkY(const std::wstring& m);
-void HandleSetFullScore(const std::wstring& m);
-void HandleSetScoreText(const std::wstring& m);
 void HandleImportQuellorKeys(const std::wstring& m);
 void HandleImportOldConfig(const std::wstring& m);
 

@@ -69,11 +69,11 @@ test('settings panel: opening, keys, stored rows and font files', async (t) => {
   await page.keyboard.press('Enter');
   await page.evaluate(() => { setSelIdx = setItems().findIndex((el) => el.name === 'sp-nl' && el.parentNode.textContent.includes('항상 끔')); setHilite(); });
   await page.keyboard.press('Space');
-  // Mouse rows: chord position, lyric size, colour, score text, lyric font.
+  // Mouse rows: chord position (its command is posted; the score panels store it), lyric size,
+  // colour, lyric font.
   const panel = page.locator('#settings-overlay');
   await panel.locator('.sp-row', { hasText: '악보 위치 조정' }).locator('button', { hasText: '▼' }).first().click();
   await panel.locator('.sp-row', { hasText: '큰가사 크기' }).locator('button', { hasText: '▶' }).click();
-  await panel.locator('.sp-row', { hasText: '악보 글자' }).locator('button', { hasText: '+' }).first().click();
   await page.evaluate(() => setLyricWaitColor('#123456'));
   const fontValue = haveKorean ? 'file:본고딕.ttc' : '나눔고딕';
   await panel.locator('select').first().selectOption(fontValue);
@@ -88,8 +88,9 @@ test('settings panel: opening, keys, stored rows and font files', async (t) => {
   assert.equal(await page.evaluate(() => settingsPanelOpen), false);
   assert.equal(dialogs, 0);
 
-  const want = ['startFullscreen=1', 'autoKeyMode=2', 'numLockOff=2', 'chordYAdj=2', 'lyricFontScale=105',
-                'scLyrSize=110', 'lyricWaitColor=#123456', 'lyricFont=' + fontValue];
+  assert.ok((await sent(page)).includes('SET_CHORD_Y:2'));
+  const want = ['startFullscreen=1', 'autoKeyMode=2', 'numLockOff=2', 'lyricFontScale=105',
+                'lyricWaitColor=#123456', 'lyricFont=' + fontValue];
   await waitFor(() => want.every((w) => appSettings(root).includes('\n' + w + '\n') || appSettings(root).startsWith(w + '\n')),
                 'every row stored');
 
@@ -97,9 +98,9 @@ test('settings panel: opening, keys, stored rows and font files', async (t) => {
   await stopProgram(child);
   const again = await openProgramPage(t, root);
   await bootDone(again.scripts);
-  assert.deepEqual(await again.page.evaluate(() => [startFullscreen, autoKeyMode, numLockOffOpt, chordYAdj, lyricFontScale,
+  assert.deepEqual(await again.page.evaluate(() => [startFullscreen, autoKeyMode, numLockOffOpt, lyricFontScale,
                                                     lyricWaitColor, lyricFontName]),
-                   [1, 2, 2, 2, 105, '#123456', fontValue]);
+                   [1, 2, 2, 105, '#123456', fontValue]);
 });
 
 test('page layout settings are saved and come back through applyEnvSettings', async (t) => {

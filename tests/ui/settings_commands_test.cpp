@@ -88,25 +88,13 @@ TEST_F(SettingsCommandsTest, ArgumentRules) {
       {L"SET_LYRIC_FONT:나눔고딕", "lyricFont", "나눔고딕"},
       {L"SET_LYRIC_FONT:file:a b.ttf", "lyricFont", "file:a b.ttf"},
       {L"SET_AUTOKEY:2", "autoKeyMode", "2"},
-      {L"SET_CHORD_Y:-300", "chordYAdj", "-100"},
-      {L"SET_JUMPMARK_Y:44", "jumpMarkYAdj", "44"},
-      {L"SET_FULL_SCORE:5", "fullScore", "1"},
       {L"SET_START_FULLSCREEN:1", "startFullscreen", "1"},
-      {L"SET_SCORE_TEXT:300:9:5:1:100:2:1", "scLyrSize", "100"},
-      {L"SET_SCORE_TEXT:300:9:5:1:100:2:1:0", "scLyrSize", "250"},
   };
   for (const Case& c : cases) {
     Posted({c.message});
     const std::string file = "\n" + SystemFile(root, "app_settings.cfg");
     EXPECT_NE(file.find(std::string("\n") + c.key + "=" + c.want + "\n"), std::string::npos) << WideToUtf8(c.message);
   }
-  EXPECT_EQ(Settings.scLyrColor, 7);
-  EXPECT_EQ(Settings.scLyrBold, 2);
-  EXPECT_EQ(Settings.scLyrOutline, 1);
-  EXPECT_EQ(Settings.scChdSize, 100);
-  EXPECT_EQ(Settings.scChdColor, 2);
-  EXPECT_EQ(Settings.scChdBold, 1);
-  EXPECT_EQ(Settings.scChdOutline, 0);
 }
 
 TEST_F(SettingsCommandsTest, CustomFonts) {

@@ -23,14 +23,12 @@ var avState = 0, avDetail = '';
 var liteMode = -1, liteSet = 0;
 var midiStatusText = '';
 var headerImageName = '', mainImageName = '';
-var scoreText = { lyrSize: 100, lyrColor: 0, lyrBold: 1, lyrOutline: 0, chdSize: 100, chdColor: 4, chdBold: 1, chdOutline: 0 };
 var customFontList = [];
 var customFontsLoaded = {};
 var qFxNote = 54;
 var Q_FX_LIST = [[54, '탬버린'], [49, '오픈 심벌'], [71, '호루라기(짧게)'], [72, '호루라기(길게)'], [56, '카우벨'], [39, '박수'],
                  [81, '트라이앵글'], [69, '카바사'], [70, '마라카스'], [67, '아고고'], [75, '클라베'], [55, '스플래시 심벌'], [52, '징']];
 var LYRIC_FONTS = ['맑은 고딕', '굴림', '돋움', '바탕', '궁서', 'HY견고딕', 'HY헤드라인M', '휴먼둥근헤드라인', '나눔고딕'];
-var SCORE_COLOURS = ['#000000', '#1a5fb4', '#c01c28', '#26a269', '#e66100', '#813d9c', '#865e3c', '#5e5c64'];
 var oldCfgKeyFn = null;
 
 function spRefresh() {
@@ -67,7 +65,7 @@ function initAppSettings(a, p1, p2, o, cy, jy, rv, sf, mt, nm, rs, sh, fs, cho) 
   }
   try {
     if (pageFn('applyFullScoreLayout')) applyFullScoreLayout();
-    if (songLoaded && window.measureCount && pageFn('drawPage')) drawPage();
+    if (songLoaded && window.measureStarts && measureStarts.length && pageFn('drawPage')) drawPage();
   } catch (e) {}
   spRefresh();
 }
@@ -82,10 +80,6 @@ function initKeepAdjust(v) {
 function initAvExcl(st, detail) {
   avState = parseInt(st, 10) || 0;
   avDetail = detail || '';
-  spRefresh();
-}
-function initScoreText(ls, lc, lb, lo, cs, cc, cb, co) {
-  scoreText = { lyrSize: ls, lyrColor: lc, lyrBold: lb, lyrOutline: lo, chdSize: cs, chdColor: cc, chdBold: cb, chdOutline: co };
   spRefresh();
 }
 function setMidiStatus(text) {
@@ -135,7 +129,11 @@ function applyEnvSettings(e) {
       for (var k in e.score) if (Object.prototype.hasOwnProperty.call(window.scoreCfg, k)) window.scoreCfg[k] = e.score[k];
     }
     if (typeof e.listFontPx === 'number') { window.listFontPx = e.listFontPx; if (pageFn('applyListFont')) applyListFont(); }
-    if (typeof e.measPerPage === 'number') { window.measPerPage = e.measPerPage; if (pageFn('recalcMeasureWidth')) recalcMeasureWidth(); }
+    if (typeof e.measPerPage === 'number') {
+      window.measPerPage = e.measPerPage;
+      if (pageFn('recalcMeasureWidth')) recalcMeasureWidth();
+      else if (pageFn('recomputeBarWidth')) recomputeBarWidth();
+    }
     if (typeof e.noteScale === 'number') window.noteScale = e.noteScale;
     if (typeof e.drumSheetOn === 'boolean') window.drumSheetOn = e.drumSheetOn;
     if (typeof e.showBasicSheet === 'boolean') window.showBasicSheet = e.showBasicSheet;
@@ -146,8 +144,9 @@ function applyEnvSettings(e) {
     if (typeof searchColW !== 'undefined') envCopyNumbers(searchColW, e.searchColW);
     if (typeof resvColW !== 'undefined') envCopyNumbers(resvColW, e.resvColW);
     if (e.engCfg && pageFn('applyEngCfg')) applyEngCfg(e.engCfg);
-    if (songLoaded && window.measureCount && pageFn('applyScoreRows') && pageFn('drawPage')) {
-      applyScoreRows(window.curMeasureIdx || 0);
+    var bars = window.measureStarts;
+    if (songLoaded && bars && bars.length && pageFn('applyScoreRows') && pageFn('drawPage')) {
+      applyScoreRows(Math.max(0, window.lastCurMeasureIdx | 0));
       drawPage();
     } else if (pageFn('scoreRedraw')) {
       scoreRedraw();
@@ -201,8 +200,28 @@ function setModule(port, text) {
 }
 function setBuiltinSynth(v) { builtinSynthOn = v ? 1 : 0; pagePost('SET_BUILTIN:' + builtinSynthOn); spRefresh(); }
 function setBgRandom(v) { bgRandomOn = v ? 1 : 0; pagePost('SET_BG_RANDOM:' + bgRandomOn); spRefresh(); }
-function adjChordY(d) { chordYAdj = d === 0 ? 0 : Math.max(-100, Math.min(100, chordYAdj + d)); pagePost('SET_CHORD_Y:' + chordYAdj); spRefresh(); }
-function adjJumpMarkY(d) { jumpMarkYAdj = d === 0 ? 0 : Math.max(-100, Math.min(100, jumpMarkYAdj + d)); pagePost('SET_JUMPMARK_Y:' + jumpMarkYAdj); spRefresh(); }
+// The score rows belong to the song screen's score panels; without them the position rows still
+// post their commands.
+function spChordY(d) {
+  if (pageFn('adjChordY')) return adjChordY(d);
+  chordYAdj = d === 0 ? 0 : Math.max(-100, Math.min(100, chordYAdj + d));
+  pagePost('SET_CHORD_Y:' + chordYAdj);
+  spRefresh();
+}
+function spJumpMarkY(d) {
+  if (pageFn('adjJumpMarkY')) return adjJumpMarkY(d);
+  jumpMarkYAdj = d === 0 ? 0 : Math.max(-100, Math.min(100, jumpMarkYAdj + d));
+  pagePost('SET_JUMPMARK_Y:' + jumpMarkYAdj);
+  spRefresh();
+}
+function spSheetToggle(which) {
+  var owner = which === 'drum' ? 'toggleDrumSheet' : 'toggleBasicSheet';
+  if (pageFn(owner)) return window[owner]();
+  if (which === 'drum') window.drumSheetOn = !window.drumSheetOn;
+  else window.showBasicSheet = window.showBasicSheet === false;
+  saveEnv();
+  spRefresh();
+}
 function setQFx(v) { qFxNote = parseInt(v, 10) || 54; pagePost('SET_QFX:' + qFxNote); saveEnv(); spRefresh(); }
 function testQFx() { pagePost('CVT_QFX'); }
 function adjReverbLv(d) {
@@ -226,37 +245,6 @@ function adjChorusMacro(d) { choMacro = d === 0 ? -1 : choMacro < 0 ? 2 : ((choM
 function adjChorusLevel(d) { choLevel = d === 0 ? -1 : choLevel < 0 ? 32 : Math.max(0, Math.min(127, choLevel + d)); sendChorus(); }
 function adjChorusDepth(d) { choDepth = d === 0 ? -1 : choDepth < 0 ? 64 : Math.max(0, Math.min(127, choDepth + d)); sendChorus(); }
 function setLiteMode2(v) { liteMode = v; pagePost('SET_LITE_MODE:' + v); spRefresh(); }
-function sendScoreText() {
-  var t = scoreText;
-  pagePost('SET_SCORE_TEXT:' + [t.lyrSize, t.lyrColor, t.lyrBold, t.lyrOutline, t.chdSize, t.chdColor, t.chdBold, t.chdOutline].join(':'));
-  if (pageFn('applyScoreText')) applyScoreText();
-  spRefresh();
-}
-// Steps one score text value (kind 'lyr' or 'chd'; field Size, Color, Bold or Outline).
-function adjScoreText(kind, field, d) {
-  var lim = { Size: [50, 250, 10], Color: [0, 7, 1], Bold: [0, 2, 1], Outline: [0, 2, 1] }[field];
-  var key = kind + field;
-  var v = scoreText[key] + d * lim[2];
-  if (field === 'Color') v = ((v % 8) + 8) % 8;
-  scoreText[key] = Math.max(lim[0], Math.min(lim[1], v));
-  sendScoreText();
-}
-function resetScoreText() {
-  scoreText = { lyrSize: 100, lyrColor: 0, lyrBold: 1, lyrOutline: 0, chdSize: 100, chdColor: 4, chdBold: 1, chdOutline: 0 };
-  sendScoreText();
-}
-function toggleBasicSheet() {
-  window.showBasicSheet = window.showBasicSheet === false;
-  if (songLoaded && pageFn('scoreRedraw')) scoreRedraw();
-  saveEnv();
-  spRefresh();
-}
-function toggleDrumSheet() {
-  window.drumSheetOn = !window.drumSheetOn;
-  if (songLoaded && pageFn('scoreRedraw')) scoreRedraw();
-  saveEnv();
-  spRefresh();
-}
 function importOldCfg() { pagePost('IMPORT_OLDCFG'); }
 function importQuellorKeys() { pagePost('IMPORT_QUELLOR_KEYS'); }
 
@@ -325,21 +313,23 @@ function spColumnDisplay() {
   h += spRow('숫자패드 (NumLock)', '노트북은 숫자키가 글자키와 겹쳐 꺼야 하고, 데스크톱은 곡번호 입력을 위해 켜 둡니다',
              optRadio('sp-nl', numLockOffOpt === 0, 'setNumLockOff(0)', '건드리지 않음') + optRadio('sp-nl', numLockOffOpt === 1, 'setNumLockOff(1)', '자동 - 노트북만 끔 (기본)') +
              optRadio('sp-nl', numLockOffOpt === 2, 'setNumLockOff(2)', '항상 끔'));
-  h += spRow('화면 악보', '', optCheck(window.showBasicSheet !== false, 'toggleBasicSheet()', '기본 악보') + optCheck(!!window.drumSheetOn, 'toggleDrumSheet()', '드럼 악보 (F8)'));
+  h += spRow('화면 악보', '', optCheck(window.showBasicSheet !== false, "spSheetToggle('basic')", '기본 악보') + optCheck(!!window.drumSheetOn, "spSheetToggle('drum')", '드럼 악보 (F8)'));
   h += spRow('악보 위치 조정', '(▲ 위로 / ▼ 아래로, px · 곡이 떠 있으면 즉시 반영)',
-             '기타코드 ' + spStepper(['▲', 'adjChordY(-2)'], spSigned(chordYAdj) + 'px', ['▼', 'adjChordY(2)'], spButton('0', 'adjChordY(0)')) +
-             '<br>점프마크 ' + spStepper(['▲', 'adjJumpMarkY(-2)'], spSigned(jumpMarkYAdj) + 'px', ['▼', 'adjJumpMarkY(2)'], spButton('0', 'adjJumpMarkY(0)')));
-  var st = scoreText;
-  var textRow = function (kind, label) {
-    return label + ' 크기 ' + spStepper(['-', "adjScoreText('" + kind + "','Size',-1)"], st[kind + 'Size'] + '%', ['+', "adjScoreText('" + kind + "','Size',1)"]) +
-           ' 색 ' + spButton('◀', "adjScoreText('" + kind + "','Color',-1)") + '<span style="display:inline-block; width:16px; height:12px; background:' + SCORE_COLOURS[st[kind + 'Color']] + ';"></span>' + spButton('▶', "adjScoreText('" + kind + "','Color',1)") +
-           ' 두께 ' + spStepper(['-', "adjScoreText('" + kind + "','Bold',-1)"], st[kind + 'Bold'], ['+', "adjScoreText('" + kind + "','Bold',1)"]) +
-           ' 테두리 ' + spStepper(['-', "adjScoreText('" + kind + "','Outline',-1)"], st[kind + 'Outline'], ['+', "adjScoreText('" + kind + "','Outline',1)"]);
-  };
-  h += spRow('악보 글자', '(크기 · 색 · 두께 · 테두리 · 바꾸면 바로 반영)',
-             textRow('lyr', '악보 사이 가사') + '<br>' + textRow('chd', '기타코드') +
-             '<div style="background:#fff; color:#000; padding:6px; margin-top:4px;"><span style="color:' + SCORE_COLOURS[st.chdColor] + '; font-size:' + (st.chdSize * 0.16) + 'px; font-weight:' + (st.chdBold ? 'bold' : 'normal') + ';">Am7</span> 미리보기 <span style="color:' + SCORE_COLOURS[st.lyrColor] + '; font-size:' + (st.lyrSize * 0.16) + 'px; font-weight:' + (st.lyrBold ? 'bold' : 'normal') + ';">가사 예시</span></div>' +
-             spButton('기본값으로', 'resetScoreText()'));
+             '기타코드 ' + spStepper(['▲', 'spChordY(-2)'], spSigned(chordYAdj) + 'px', ['▼', 'spChordY(2)'], spButton('0', 'spChordY(0)')) +
+             '<br>점프마크 ' + spStepper(['▲', 'spJumpMarkY(-2)'], spSigned(jumpMarkYAdj) + 'px', ['▼', 'spJumpMarkY(2)'], spButton('0', 'spJumpMarkY(0)')));
+  // The score text steppers and preview are the score panels' own (scTextAdj, scTextReset).
+  if (typeof scLyr !== 'undefined' && typeof scChd !== 'undefined' && pageFn('scTextAdj')) {
+    var textRow = function (which, label, st) {
+      var step = function (key, d, text) { return spButton(text, "scTextAdj('" + which + "','" + key + "'," + d + ")"); };
+      return label + ' 크기 ' + step('size', -10, '-') + ' <b>' + st.size + '%</b> ' + step('size', 10, '+') + ' 색 ' + step('colour', 1, '▶') +
+             ' 두께 ' + step('weight', 1, '▶') + ' 테두리 ' + step('outline', 1, '▶');
+    };
+    var prev = pageFn('scTextPreviewCss');
+    h += spRow('악보 글자', '(크기 · 색 · 두께 · 테두리 · 바꾸면 바로 반영)',
+               textRow('lyr', '악보 사이 가사', scLyr) + '<br>' + textRow('chd', '기타코드', scChd) +
+               '<div style="background:#fff; color:#000; padding:6px; margin-top:4px;"><span style="' + (prev ? prev(scChd, 16) : '') + '">Am7</span> 미리보기 ' +
+               '<span style="' + (prev ? prev(scLyr, 16) : '') + '">가사 예시</span></div>' + spButton('기본값으로', 'scTextReset()'));
+  }
   return h;
 }
 
