@@ -340,3 +340,19 @@ TEST(NumLock, ApplyUnderXvfbFollowsTheSetting) {
   EXPECT_FALSE(plat::NumLockOn());
   unsetenv("DISPLAY");
 }
+
+TEST_F(SettingsCommandsTest, WindowCommands) {
+  static std::vector<int> calls;  // fullscreen requests: 1 on, 0 off
+  static bool on = false;
+  calls.clear();
+  SettingsCommandHooks hooks;
+  hooks.setFullscreen = [](bool v) { calls.push_back(v ? 1 : 0); on = v; };
+  hooks.fullscreenOn = [] { return on; };
+  SetSettingsCommandHooks(hooks);
+  const auto got = Posted({L"TOGGLE_FULLSCREEN", L"TOGGLE_FULLSCREEN", L"SET_START_FULLSCREEN:0", L"QUIT_APP"});
+  SetSettingsCommandHooks({});
+  EXPECT_EQ(calls, (std::vector<int>{1, 0, 0}));
+  EXPECT_EQ(Settings.startFullscreen, 0);
+  // The quit asks the main window to close, which decides the rest.
+  EXPECT_EQ(got, (std::vector<std::wstring>{L"<message 16>"}));
+}
