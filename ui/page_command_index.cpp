@@ -8,6 +8,7 @@
 #include "ui/presets.h"
 #include "ui/search_commands.h"
 #include "ui/settings_commands.h"
+#include "ui/font_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>

@@ -35,7 +35,7 @@ const std::wstring& PageMarkup() {
 // end of the body in this order.
 const wchar_t* const kPageModules[] = {L"hangul_composer.js", L"song_search.js", L"reservations.js",
                                        L"play_keys.js", L"page_keys.js", L"medley_panel.js", L"lyric_look.js",
-                                       L"settings_panel.js", L"key_editor.js", L"help_panel.js"};
+                                       L"custom_fonts.js", L"settings_panel.js", L"key_editor.js", L"help_panel.js"};
 
 const std::wstring& PageScript() {
   static const std::wstring script = [] {

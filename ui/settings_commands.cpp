@@ -10,13 +10,12 @@
 #include "base/settings/old_imports.h"
 #include "base/settings/song_settings.h"
 #include "base/text.h"
-#include "platform/file_dialog.h"
+#include "platform/open_file_dialog.h"
 #include "platform/files.h"
 #include "platform/message_loop.h"
 #include "platform/paths.h"
 #include "ui/help_text.h"
 #include "ui/old_config_import.h"
-#include "ui/page_assets.h"
 #include "ui/services.h"
 
 namespace {
@@ -82,56 +81,6 @@ void HandleSetLyricSungColor(const std::wstring& m) { SetColour(m, &AppSettings:
 void HandleSetLyricFontSize(const std::wstring& m) {
   const int v = IntArg(m);
   if (v >= 50 && v <= 200) StoreAndSave(&AppSettings::lyricFontScale, v);
-}
-
-void HandleListFonts(const std::wstring&) {
-  PostScriptToPage(GuardedScript(PageCallText(L"initCustomFonts", ScriptLiteral{ListFontFiles()}) +
-                                 L"; if(settingsPanelOpen) renderSettingsPanel();"));
-}
-
-std::wstring FontMimeFromExt(std::wstring_view fileName) {
-  const size_t dot = fileName.rfind(L'.');
-  std::wstring ext = dot == std::wstring_view::npos ? std::wstring() : std::wstring(fileName.substr(dot + 1));
-  for (wchar_t& c : ext) c = static_cast<wchar_t>(std::towlower(c));
-  if (ext == L"otf") return L"font/otf";
-  if (ext == L"woff") return L"font/woff";
-  if (ext == L"woff2") return L"font/woff2";
-  return L"font/ttf";
-}
-
-std::wstring Base64Encode(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::wstring out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  auto at = [&](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[k])); };
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
-    for (int s : {18, 12, 6, 0}) out += static_cast<wchar_t>(kAlphabet[(v >> s) & 63]);
-  }
-  if (const size_t rest = bytes.size() - i) {
-    const unsigned v = at(i) << 16 | (rest == 2 ? at(i + 1) << 8 : 0);
-    out += static_cast<wchar_t>(kAlphabet[(v >> 18) & 63]);
-    out += static_cast<wchar_t>(kAlphabet[(v >> 12) & 63]);
-    out += rest == 2 ? static_cast<wchar_t>(kAlphabet[(v >> 6) & 63]) : L'=';
-    out += L'=';
-  }
-  return out;
-}
-
-void HandleLoadCustomFont(const std::wstring& m) {
-  const std::wstring name = ArgOf(m);
-  if (name.empty() || name.find_first_of(L"/\\") != std::wstring::npos || name.find(L"..") != std::wstring::npos)
-    return;
-  const std::filesystem::path path = plat::RealPath(L"C:/tavelo/fonts/" + name);
-  const std::string bytes = path.empty() ? std::string() : plat::ReadFileBytes(path).value_or(std::string());
-  if (bytes.empty()) {
-    PostScriptToPage(GuardedScript(L"alert(" + ScriptString(L"글꼴 파일을 읽지 못했습니다: " + name) + L");"));
-    return;
-  }
-  // The data URL holds only the type and Base64 characters: nothing to escape.
-  const std::wstring url = L"data:" + FontMimeFromExt(name) + L";base64," + Base64Encode(bytes);
-  PostScriptToPage(L"try{ onCustomFontData(" + ScriptString(name) + L", '" + url + L"'); }catch(e){ console.log(e); }");
 }
 
 void HandleSetAutoKey(const std::wstring& m) { StoreAndSave(&AppSettings::autoKeyMode, IntArg(m)); }

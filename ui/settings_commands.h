@@ -1,6 +1,6 @@
 #pragma once
 // Page commands that keep the application's own settings and files in step with the page:
-// window and keyboard options, lyric display values, fonts, help text and the imports
+// window and keyboard options, lyric display values, help text and the imports
 // from the older program (window thread). Each takes the whole message and reads its argument
 // after the command name.
 #include <string>
@@ -20,13 +20,7 @@ void HandleSetLyricFont(const std::wstring& m);
 void HandleSetLyricWaitColor(const std::wstring& m);
 void HandleSetLyricSungColor(const std::wstring& m);
 void HandleSetLyricFontSize(const std::wstring& m);
-void HandleListFonts(const std::wstring& m);
-void HandleLoadCustomFont(const std::wstring& m);
 void HandleSetAutoKey(const std::wstring& m);
 void HandleOpenHelp(const std::wstring& m);
 void HandleImportQuellorKeys(const std::wstring& m);
 void HandleImportOldConfig(const std::wstring& m);
-
-// "data:" + font type + ";base64," + the bytes, for a font file of the fonts folder.
-std::wstring FontMimeFromExt(std::wstring_view fileName);
-std::wstring Base64Encode(std::string_view bytes);

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { loadPage } from './page_env.mjs';
 
 const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'lyric_look.js', 'settings_panel.js', 'key_editor.js', 'help_panel.js'];
+               'lyric_look.js', 'custom_fonts.js', 'settings_panel.js', 'key_editor.js', 'help_panel.js'];
 
 function page() {
   const alerts = [];

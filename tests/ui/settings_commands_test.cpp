@@ -97,35 +97,6 @@ TEST_F(SettingsCommandsTest, ArgumentRules) {
   }
 }
 
-TEST_F(SettingsCommandsTest, CustomFonts) {
-  std::filesystem::create_directories(root.path() / "fonts");
-  plat::WriteFileAtomic(root.path() / "fonts" / "가 b.otf", "abcd");
-  plat::WriteFileAtomic(root.path() / "fonts" / "empty.ttf", "");
-  // Refused names get no reply at all.
-  EXPECT_TRUE(Posted({L"LOAD_CUSTOM_FONT:../x.ttf", L"LOAD_CUSTOM_FONT:a\\b.ttf", L"LOAD_CUSTOM_FONT:a/b.ttf",
-                      L"LOAD_CUSTOM_FONT:"})
-                  .empty());
-  auto got = Posted({L"LOAD_CUSTOM_FONT:가 b.otf", L"LOAD_CUSTOM_FONT:empty.ttf", L"LOAD_CUSTOM_FONT:it's.ttf"});
-  ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(got[0], L"try{ onCustomFontData('가 b.otf', 'data:font/otf;base64,YWJjZA=='); }catch(e){ console.log(e); }");
-  EXPECT_EQ(got[1], L"try{ alert('글꼴 파일을 읽지 못했습니다: empty.ttf'); }catch(e){}");
-  EXPECT_EQ(got[2], L"try{ alert('글꼴 파일을 읽지 못했습니다: it\\'s.ttf'); }catch(e){}");
-
-  struct Mime {
-    const wchar_t* name;
-    const wchar_t* want;
-  };
-  for (const Mime& m : std::vector<Mime>{{L"a.TTC", L"font/ttf"}, {L"a.otf", L"font/otf"}, {L"a.WOFF", L"font/woff"},
-                                         {L"b.woff2", L"font/woff2"}, {L"noext", L"font/ttf"}})
-    EXPECT_EQ(FontMimeFromExt(m.name), m.want) << WideToUtf8(m.name);
-  struct B64 {
-    std::string in;
-    const wchar_t* want;
-  };
-  for (const B64& b : std::vector<B64>{{"", L""}, {"f", L"Zg=="}, {"fo", L"Zm8="}, {"foo", L"Zm9v"}, {std::string("\xff\xfe\xfd\x00", 4), L"//79AA=="}})
-    EXPECT_EQ(Base64Encode(b.in), b.want);
-}
-
 TEST_F(SettingsCommandsTest, HelpTextFile) {
   // Missing: written with a byte-order mark and the default; 41 lines and a last empty piece.
   auto got = Posted({L"OPEN_HELP"});

@@ -18,13 +18,9 @@ var MODULE_LABELS = ['CS88Pro', 'SC8820', 'SC8850'];
 var moduleTonePreset = 0, use8850NativeMap = 0;
 var reverbLv = -1, shapeOn = 0, revMacro = 4, revTime = 56, revPreLpf = 0, fullScoreOn = 0;
 var choMacro = -1, choLevel = -1, choDepth = -1;
-var rawSound = 0, ccDedupOn = 0, bgRandomOn = 0, keepAdjust = 0;
-var avState = 0, avDetail = '';
-var liteMode = -1, liteSet = 0;
+var keepAdjust = 0;
 var midiStatusText = '';
 var headerImageName = '', mainImageName = '';
-var customFontList = [];
-var customFontsLoaded = {};
 var qFxNote = 54;
 var Q_FX_LIST = [[54, '탬버린'], [49, '오픈 심벌'], [71, '호루라기(짧게)'], [72, '호루라기(길게)'], [56, '카우벨'], [39, '박수'],
                  [81, '트라이앵글'], [69, '카바사'], [70, '마라카스'], [67, '아고고'], [75, '클라베'], [55, '스플래시 심벌'], [52, '징']];
@@ -77,19 +73,25 @@ function initKeepAdjust(v) {
   keepAdjust = v ? 1 : 0;
   spRefresh();
 }
-function initAvExcl(st, detail) {
-  avState = parseInt(st, 10) || 0;
-  avDetail = detail || '';
-  spRefresh();
-}
 function setMidiStatus(text) {
   midiStatusText = text || '';
   spRefresh();
 }
-function setCcDedupDisplay(v) { ccDedupOn = v ? 1 : 0; spRefresh(); }
-function setRawSoundDisplay(v) { rawSound = v ? 1 : 0; spRefresh(); }
-function setBuiltinSynthDisplay(v) { builtinSynthOn = v ? 1 : 0; spRefresh(); }
-function setBgRandomDisplay(v) { bgRandomOn = v ? 1 : 0; spRefresh(); }
+// A value of a section that owns it, or `dflt` when that section is not on the page.
+function spVal(name, dflt) {
+  return typeof window[name] !== 'undefined' ? window[name] : dflt;
+}
+// A row of another section: its setter when that section is on the page, else the row keeps the
+// value itself and posts the command all the same.
+function spOwned(setter, variable, command, v) {
+  var fn = pageFn(setter);
+  if (fn) fn(v);
+  else {
+    window[variable] = v;
+    pagePost(command + v);
+  }
+  spRefresh();
+}
 
 // ---- The page settings blob ----
 
@@ -157,49 +159,16 @@ function applyEnvSettings(e) {
   }
 }
 
-// ---- Custom fonts of the fonts folder ----
-
-function initCustomFonts(list) {
-  customFontList = Array.isArray(list) ? list : [];
-}
-function customFamilyName(name) {
-  return 'CF_' + String(name).replace(/[^0-9A-Za-z\uAC00-\uD7A3]/g, '_');
-}
-function lyricFamilyOf(value) {
-  value = String(value || '');
-  return value.indexOf('file:') === 0 ? customFamilyName(value.substring(5)) : value;
-}
-function ensureCustomFontLoaded(value) {
-  value = String(value || '');
-  if (value.indexOf('file:') !== 0) return;
-  var name = value.substring(5);
-  if (!customFontsLoaded[name]) pagePost('LOAD_CUSTOM_FONT:' + name);
-}
-function onCustomFontData(name, dataUrl) {
-  var face = new FontFace(customFamilyName(name), 'url(' + dataUrl + ')');
-  face.load().then(function (f) {
-    document.fonts.add(f);
-    customFontsLoaded[name] = true;
-    applyLyricFont();
-    spRefresh();
-  }, function (err) {
-    console.log('font load fail:', name, err);
-  });
-}
-
 // ---- Setters ----
 
 function setNumLockOff(v) { numLockOffOpt = parseInt(v, 10) || 0; pagePost('SET_NUMLOCK_OFF:' + numLockOffOpt); }
 function setKeepAdjust(v) { keepAdjust = v ? 1 : 0; pagePost('SET_KEEP_ADJUST:' + keepAdjust); spRefresh(); }
 function setStartFullscreen(v) { startFullscreen = v ? 1 : 0; pagePost('SET_START_FULLSCREEN:' + startFullscreen); }
-function setOutput(v) { outputMode = v; pagePost('SET_OUTPUT:' + v); }
 function setAutoKey(v) { autoKeyMode = v; pagePost('SET_AUTOKEY:' + v); }
 function setModule(port, text) {
   if (port === 1) port1Module = text; else port2Module = text;
   pagePost('SET_MODULE:' + port + ':' + text);
 }
-function setBuiltinSynth(v) { builtinSynthOn = v ? 1 : 0; pagePost('SET_BUILTIN:' + builtinSynthOn); spRefresh(); }
-function setBgRandom(v) { bgRandomOn = v ? 1 : 0; pagePost('SET_BG_RANDOM:' + bgRandomOn); spRefresh(); }
 // The score rows belong to the song screen's score panels; without them the position rows still
 // post their commands.
 function spChordY(d) {
@@ -236,15 +205,12 @@ function setReverbShapeOn(v) { shapeOn = v ? 1 : 0; sendReverbShape(); }
 function adjReverbMacro(d) { revMacro = d === 0 ? 4 : ((revMacro + d) % 8 + 8) % 8; sendReverbShape(); }
 function adjReverbTime(d) { revTime = d === 0 ? 56 : Math.max(0, Math.min(127, revTime + d)); sendReverbShape(); }
 function adjReverbPreLpf(d) { revPreLpf = d === 0 ? 0 : Math.max(0, Math.min(7, revPreLpf + d)); sendReverbShape(); }
-function setRawSound(v) { rawSound = v ? 1 : 0; pagePost('SET_RAW_SOUND:' + rawSound); spRefresh(); }
 function setModuleTone(v) { moduleTonePreset = v ? 1 : 0; pagePost('SET_MODULE_TONE:' + moduleTonePreset); spRefresh(); }
 function setNativeMap(v) { use8850NativeMap = v ? 1 : 0; pagePost('SET_NATIVE_MAP:' + use8850NativeMap); spRefresh(); }
-function setCcDedup(v) { ccDedupOn = v ? 1 : 0; pagePost('SET_CC_DEDUP:' + ccDedupOn); spRefresh(); }
 function sendChorus() { pagePost('SET_CHORUS:' + choMacro + ':' + choLevel + ':' + choDepth); spRefresh(); }
 function adjChorusMacro(d) { choMacro = d === 0 ? -1 : choMacro < 0 ? 2 : ((choMacro + d) % 8 + 8) % 8; sendChorus(); }
 function adjChorusLevel(d) { choLevel = d === 0 ? -1 : choLevel < 0 ? 32 : Math.max(0, Math.min(127, choLevel + d)); sendChorus(); }
 function adjChorusDepth(d) { choDepth = d === 0 ? -1 : choDepth < 0 ? 64 : Math.max(0, Math.min(127, choDepth + d)); sendChorus(); }
-function setLiteMode2(v) { liteMode = v; pagePost('SET_LITE_MODE:' + v); spRefresh(); }
 function importOldCfg() { pagePost('IMPORT_OLDCFG'); }
 function importQuellorKeys() { pagePost('IMPORT_QUELLOR_KEYS'); }
 
@@ -285,6 +251,7 @@ function lyricFontSelect() {
     var f = LYRIC_FONTS[i];
     h += '<option value="' + htmlEsc(f) + '"' + (cur === f ? ' selected' : '') + ' style="font-family:\'' + htmlEsc(f) + '\'">' + htmlEsc(f) + '</option>';
   }
+  var customFontList = spVal('customFontList', []);
   for (var j = 0; j < customFontList.length; j++) {
     var v = 'file:' + customFontList[j];
     h += '<option value="' + htmlEsc(v) + '"' + (cur === v ? ' selected' : '') + '>📁 ' + htmlEsc(customFontList[j]) + '</option>';
@@ -297,18 +264,21 @@ function spColumnDisplay() {
   h += spRow('메인 상단 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(headerImageName).replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_HEADER_IMAGE')"));
   h += spRow('바탕 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(mainImageName).replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_MAIN_IMAGE')"));
   h += spRow('큰가사 바탕 이미지', '(랜덤: C:/tavelo/images/random 폴더 · 절마다 변경)',
-             optRadio('sp-bgr', !bgRandomOn, 'setBgRandom(0)', '단일 지정') + optRadio('sp-bgr', bgRandomOn, 'setBgRandom(1)', '랜덤(절마다 변경)'));
+             optRadio('sp-bgr', !spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',0)", '단일 지정') +
+             optRadio('sp-bgr', !!spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',1)", '랜덤(절마다 변경)'));
   h += spRow('큰가사 글꼴', '', lyricFontSelect() + '<div style="font-size:12px; color:#8b9099;">C:/tavelo/fonts 폴더에 글꼴 파일(.ttf/.otf 등)을 넣으면 목록에 함께 보입니다(설치 불필요)</div>');
   h += spRow('큰가사 크기', '(50~200% · 기본 100%)', spStepper(['◀', 'adjLyricFontScale(-5)'], lyricFontScale + '%', ['▶', 'adjLyricFontScale(5)'], spButton('기본', 'setLyricFontScale(100)')));
   h += spRow('큰가사 색', '(부른 가사 = 흰 테두리 · 안 부른 가사 = 검정 테두리 고정)',
              '부른 가사 <input type="color" value="' + htmlEsc(lyricSungColor) + '" onchange="setLyricSungColor(this.value); spRefresh();"> ' + htmlEsc(lyricSungColor) + ' ' + spButton('기본', "setLyricSungColor('#ff2000'); spRefresh();") +
              '<br>안 부른 가사 <input type="color" value="' + htmlEsc(lyricWaitColor) + '" onchange="setLyricWaitColor(this.value); spRefresh();"> ' + htmlEsc(lyricWaitColor) + ' ' + spButton('기본', "setLyricWaitColor('#ffcc00'); spRefresh();"));
-  h += spRow('음성 출력', '', optRadio('sp-out', outputMode === 2, 'setOutput(2)', '2 OUT') + optRadio('sp-out', outputMode === 4, 'setOutput(4)', '4 OUT'));
+  h += spRow('음성 출력', '', optRadio('sp-out', outputMode === 2, "spOwned('setOutput','outputMode','SET_OUTPUT:',2)", '2 OUT') +
+             optRadio('sp-out', outputMode === 4, "spOwned('setOutput','outputMode','SET_OUTPUT:',4)", '4 OUT'));
   var ak = '';
   for (var i = 0; i < 3; i++) ak += optRadio('sp-ak', autoKeyMode === i, 'setAutoKey(' + i + ')', AUTOKEY_LABELS[i]);
   h += spRow('곡 시작 자동 키', '', ak);
   h += spRow('음원 선택', '(내장음원: C:/tavelo/synth 폴더에 DLL과 .sf2 필요 · 정지 상태에서 즉시 전환)',
-             optRadio('sp-syn', !builtinSynthOn, 'setBuiltinSynth(0)', '외부 음원(8850 등)') + optRadio('sp-syn', !!builtinSynthOn, 'setBuiltinSynth(1)', '내장음원'));
+             optRadio('sp-syn', !builtinSynthOn, "spOwned('setBuiltinSynth','builtinSynthOn','SET_BUILTIN:',0)", '외부 음원(8850 등)') +
+             optRadio('sp-syn', !!builtinSynthOn, "spOwned('setBuiltinSynth','builtinSynthOn','SET_BUILTIN:',1)", '내장음원'));
   h += spRow('실행 화면', '(차크=전체화면, 해제=창모드 · F11로도 전환)', optCheck(startFullscreen, 'setStartFullscreen(this.checked)', '실행 시 전체화면으로 시작'));
   h += spRow('숫자패드 (NumLock)', '노트북은 숫자키가 글자키와 겹쳐 꺼야 하고, 데스크톱은 곡번호 입력을 위해 켜 둡니다',
              optRadio('sp-nl', numLockOffOpt === 0, 'setNumLockOff(0)', '건드리지 않음') + optRadio('sp-nl', numLockOffOpt === 1, 'setNumLockOff(1)', '자동 - 노트북만 끔 (기본)') +
@@ -351,11 +321,11 @@ function spColumnSound() {
   h += spRow('리버브 보정', '(끄면 곡 원본 그대로 · 재생 중 즉시 적용)', shape);
   h += spRow('모듈 설정', '', '1포트 ' + optModuleSelect('sp-mod1', port1Module, 1) + ' 2포트 ' + optModuleSelect('sp-mod2', port2Module, 2) +
              (midiStatusText ? '<div style="margin-top:4px; padding:4px 8px; border:1px solid #e74c3c; color:#ff6b6b;">⚠ ' + htmlEsc(midiStatusText) + '</div>' : ''));
-  h += spRow('', '', optCheck(rawSound, 'setRawSound(this.checked)', '생소리 – 앱 이펙트/음색 보정 전부 끔 (진단용)') +
+  h += spRow('', '', optCheck(spVal('rawSound', 0), "spOwned('setRawSound','rawSound','SET_RAW_SOUND:',this.checked?1:0)", '생소리 – 앱 이펙트/음색 보정 전부 끔 (진단용)') +
              '<div style="font-size:12px; color:#8b9099;">곡 파일의 SysEx 만 모듈로 갑니다 · 볼륨과 키/템포는 평소대로</div>');
   h += spRow('', '', optCheck(moduleTonePreset, 'setModuleTone(this.checked)', '모듈 음색 보정 (리버브·코러스)') +
              optCheck(use8850NativeMap, 'setNativeMap(this.checked)', 'SC-8850 네이티브 음색 (8850에서만)') +
-             optCheck(ccDedupOn, 'setCcDedup(this.checked)', '중복 CC 걸러내기 (실물 모듈 드림 방지)') +
+             optCheck(spVal('ccDedupOn', 0), "spOwned('setCcDedup','ccDedupOn','SET_CC_DEDUP:',this.checked?1:0)", '중복 CC 걸러내기 (실물 모듈 드림 방지)') +
              optCheck(saxExpr, 'setSaxExpr(this.checked)', '멜로디 연주 표현 (색소폰처럼)'));
   if (saxExpr) {
     var sx = '멜로디 강조 ' + spStepper(['◀', 'adjSaxBoost(-20)'], saxBoost + '%', ['▶', 'adjSaxBoost(20)'],
@@ -392,11 +362,14 @@ function spColumnSound() {
 
 function spColumnSystem() {
   var h = '';
-  h += spRow('성능 모드', '', spButton('자동', 'setLiteMode2(-1)', liteMode === -1) + spButton('저사양', 'setLiteMode2(1)', liteMode === 1) + spButton('고사양', 'setLiteMode2(0)', liteMode === 0) +
-             '<div>지금 : ' + (liteSet ? '저사양' : '고사양') + '</div><div style="font-size:12px; color:#8b9099;">저사양 = 배경영상 · 손님악보 · 바탕그림 · 진행바를 끄고 반주와 가사만</div>');
+  var lite = spVal('liteMode', -1);
+  var liteBtn = function (label, v) { return spButton(label, "spOwned('setLiteMode2','liteMode','SET_LITE_MODE:'," + v + ")", lite === v); };
+  h += spRow('성능 모드', '', liteBtn('자동', -1) + liteBtn('저사양', 1) + liteBtn('고사양', 0) +
+             '<div>지금 : ' + (spVal('liteSet', 0) === 1 ? '저사양' : '고사양') + '</div><div style="font-size:12px; color:#8b9099;">저사양 = 배경영상 · 손님악보 · 바탕그림 · 진행바를 끄고 반주와 가사만</div>');
+  var avState = spVal('avState', 0);
   var avCol = avState === 2 || avState === 3 ? '#2ecc71' : avState === 1 ? '#e67e22' : '#8b9099';
   h += spRow('백신 검사 제외', '', spButton('제외 등록', "pagePost('SET_AV_EXCLUDE:1')") + spButton('해제', "pagePost('SET_AV_EXCLUDE:0')") + spButton('확인', "pagePost('CHECK_AV')") +
-             '<div style="color:' + avCol + ';">' + htmlEsc(avDetail || '아직 확인 안 함') + '</div><div style="font-size:12px; color:#8b9099;">설치 폴더를 검사에서 빼면 곡 읽기가 빨라집니다 (관리자 동의 필요)</div>');
+             '<div style="color:' + avCol + ';">' + htmlEsc(spVal('avDetail', '') || '아직 확인 안 함') + '</div><div style="font-size:12px; color:#8b9099;">설치 폴더를 검사에서 빼면 곡 읽기가 빨라집니다 (관리자 동의 필요)</div>');
   h += spRow('손님 화면', '(배경+큰가사 70% / 아래 악보 30%)', spButton('사용 안 함', "pagePost('SET_CUSTOMER_MONITOR:0')") + spButton('목록 다시 읽기', "pagePost('REFRESH_MONITORS')"));
   h += spRow('목록에 없는 곡 반영', '', spButton('지금 반영', "pagePost('SYNC_MISSING_SONGS')"));
   h += spRow('팝송 한글 검색', '', spButton('다시 만들기', "pagePost('REBUILD_POPKO')"));

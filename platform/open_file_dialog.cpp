@@ -1,4 +1,4 @@
-#include "platform/file_dialog.h"
+#include "platform/open_file_dialog.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Native_File_Chooser.H>
