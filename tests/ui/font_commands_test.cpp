@@ -10,21 +10,10 @@
 #include "platform/message_loop.h"
 #include "ui/font_commands.h"
 #include "ui/page_commands.h"
+#include "ui/posted_scripts.h"
 
 namespace {
 
-// Runs the commands on this thread as the window would and returns the scripts they posted.
-std::vector<std::wstring> Posted(const std::vector<std::wstring>& messages) {
-  plat::ResetMessageLoop();
-  std::vector<std::wstring> got;
-  plat::SetWindowProcedure([&](plat::WindowMessage& m) { got.push_back(m.text ? *m.text : L"<message>"); });
-  for (const std::wstring& m : messages) DispatchPageCommand(m, MainPageCommandStages());
-  plat::PostWindowTask([] { plat::PostQuit(0); });
-  plat::RunMessageLoop();
-  plat::SetWindowProcedure(nullptr);
-  plat::ResetMessageLoop();
-  return got;
-}
 
 class FontCommandsTest : public ::testing::Test {
  protected:
@@ -38,10 +27,10 @@ TEST_F(FontCommandsTest, CustomFonts) {
   plat::WriteFileAtomic(root.path() / "fonts" / "가 b.otf", "abcd");
   plat::WriteFileAtomic(root.path() / "fonts" / "empty.ttf", "");
   // Refused names get no reply at all.
-  EXPECT_TRUE(Posted({L"LOAD_CUSTOM_FONT:../x.ttf", L"LOAD_CUSTOM_FONT:a\\b.ttf", L"LOAD_CUSTOM_FONT:a/b.ttf",
+  EXPECT_TRUE(PostedBy({L"LOAD_CUSTOM_FONT:../x.ttf", L"LOAD_CUSTOM_FONT:a\\b.ttf", L"LOAD_CUSTOM_FONT:a/b.ttf",
                       L"LOAD_CUSTOM_FONT:"})
                   .empty());
-  auto got = Posted({L"LOAD_CUSTOM_FONT:가 b.otf", L"LOAD_CUSTOM_FONT:empty.ttf", L"LOAD_CUSTOM_FONT:it's.ttf"});
+  auto got = PostedBy({L"LOAD_CUSTOM_FONT:가 b.otf", L"LOAD_CUSTOM_FONT:empty.ttf", L"LOAD_CUSTOM_FONT:it's.ttf"});
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got[0], L"try{ onCustomFontData('가 b.otf', 'data:font/otf;base64,YWJjZA=='); }catch(e){ console.log(e); }");
   EXPECT_EQ(got[1], L"try{ alert('글꼴 파일을 읽지 못했습니다: empty.ttf'); }catch(e){}");

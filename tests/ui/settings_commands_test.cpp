@@ -24,26 +24,12 @@
 #include "ui/help_text.h"
 #include "ui/old_config_import.h"
 #include "ui/page_commands.h"
+#include "ui/posted_scripts.h"
 #include "ui/services.h"
 #include "ui/settings_commands.h"
 
 namespace {
 
-// Runs the commands on this thread as the window would and returns the scripts they posted.
-std::vector<std::wstring> Posted(const std::vector<std::wstring>& messages) {
-  plat::ResetMessageLoop();
-  std::vector<std::wstring> got;
-  plat::SetWindowProcedure([&](plat::WindowMessage& m) {
-    if (m.text) got.push_back(*m.text);
-    else got.push_back(L"<message " + std::to_wstring(m.id) + L">");
-  });
-  for (const std::wstring& m : messages) DispatchPageCommand(m, MainPageCommandStages());
-  plat::PostWindowTask([] { plat::PostQuit(0); });
-  plat::RunMessageLoop();
-  plat::SetWindowProcedure(nullptr);
-  plat::ResetMessageLoop();
-  return got;
-}
 
 std::string SystemFile(const TempRoot& root, const char* name) {
   return plat::ReadFileBytes(root.path() / "system" / name).value_or("<missing>");
@@ -91,7 +77,7 @@ TEST_F(SettingsCommandsTest, ArgumentRules) {
       {L"SET_START_FULLSCREEN:1", "startFullscreen", "1"},
   };
   for (const Case& c : cases) {
-    Posted({c.message});
+    PostedBy({c.message});
     const std::string file = "\n" + SystemFile(root, "app_settings.cfg");
     EXPECT_NE(file.find(std::string("\n") + c.key + "=" + c.want + "\n"), std::string::npos) << WideToUtf8(c.message);
   }
@@ -99,7 +85,7 @@ TEST_F(SettingsCommandsTest, ArgumentRules) {
 
 TEST_F(SettingsCommandsTest, HelpTextFile) {
   // Missing: written with a byte-order mark and the default; 41 lines and a last empty piece.
-  auto got = Posted({L"OPEN_HELP"});
+  auto got = PostedBy({L"OPEN_HELP"});
   ASSERT_EQ(got.size(), 1u);
   const std::string file = SystemFile(root, "help.txt");
   ASSERT_EQ(file.substr(0, 3), "\xEF\xBB\xBF");
@@ -226,17 +212,17 @@ TEST_F(SettingsCommandsTest, ImportOldConfigThroughTheDialog) {
   plat::WriteFileAtomic(root.path() / "comments.cfg", "; only\n# comments\n");
 
   Pick("");
-  EXPECT_TRUE(Posted({L"IMPORT_OLDCFG"}).empty());  // cancelled: nothing
+  EXPECT_TRUE(PostedBy({L"IMPORT_OLDCFG"}).empty());  // cancelled: nothing
 
   for (const char* bad : {"binary.cfg", "comments.cfg", "missing.cfg"}) {
     Pick(root.path() / bad);
-    auto got = Posted({L"IMPORT_OLDCFG"});
+    auto got = PostedBy({L"IMPORT_OLDCFG"});
     ASSERT_EQ(got.size(), 1u) << bad;
     EXPECT_EQ(got[0].rfind(L"try{ showImportReport(0,'", 0), 0u) << bad;
     EXPECT_EQ(SystemFile(root, "mixer.cfg"), "<missing>") << bad;
   }
   Pick(root.path() / "Quellor02.CFG");
-  auto got = Posted({L"IMPORT_OLDCFG"});
+  auto got = PostedBy({L"IMPORT_OLDCFG"});
   ASSERT_FALSE(got.empty());
   // The page is brought up to date first, then the report follows.
   EXPECT_EQ(got.back().rfind(L"try{ showImportReport(1,'<b>F4 볼륨</b> → 멜로디 120%<br>", 0), 0u) << WideToUtf8(got.back());
@@ -257,7 +243,7 @@ TEST_F(SettingsCommandsTest, ImportOldKeysThroughTheDialog) {
   SongSettings.UserKeyMap[2] = {1, 1};
 
   Pick(root.path() / "USERKEY.CFG");
-  auto got = Posted({L"IMPORT_QUELLOR_KEYS", L"IMPORT_QUELLOR_KEYS"});
+  auto got = PostedBy({L"IMPORT_QUELLOR_KEYS", L"IMPORT_QUELLOR_KEYS"});
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0], L"try{ initUserKeys([1,2]); if(typeof renderSearchResults==='function') renderSearchResults(); "
                     L"if(typeof userKeyImportDone==='function') userKeyImportDone(1,1); }catch(e){}");
@@ -265,7 +251,7 @@ TEST_F(SettingsCommandsTest, ImportOldKeysThroughTheDialog) {
   EXPECT_EQ(SystemFile(root, "userkey.txt"), "1,-5,99\n2,1,1\n");
 
   Pick(root.path() / "it's gone");
-  got = Posted({L"IMPORT_QUELLOR_KEYS"});
+  got = PostedBy({L"IMPORT_QUELLOR_KEYS"});
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], L"try{ alert('파일을 열지 못했습니다.\\n\\n" + Utf8ToWide((root.path() / "it\\'s gone").string()) + L"'); }catch(e){}");
 }
@@ -320,7 +306,7 @@ TEST_F(SettingsCommandsTest, WindowCommands) {
   hooks.setFullscreen = [](bool v) { calls.push_back(v ? 1 : 0); on = v; };
   hooks.fullscreenOn = [] { return on; };
   SetSettingsCommandHooks(hooks);
-  const auto got = Posted({L"TOGGLE_FULLSCREEN", L"TOGGLE_FULLSCREEN", L"SET_START_FULLSCREEN:0", L"QUIT_APP"});
+  const auto got = PostedBy({L"TOGGLE_FULLSCREEN", L"TOGGLE_FULLSCREEN", L"SET_START_FULLSCREEN:0", L"QUIT_APP"});
   SetSettingsCommandHooks({});
   EXPECT_EQ(calls, (std::vector<int>{1, 0, 0}));
   EXPECT_EQ(Settings.startFullscreen, 0);
