@@ -118,3 +118,15 @@ test('custom font names map to one web-font family', () => {
   p.ensureCustomFontLoaded('file:b.ttf');
   assert.deepEqual(p.posted, ['LOAD_CUSTOM_FONT:a.ttf']);
 });
+
+test('customer window rows: monitor buttons, the main one disabled', () => {
+  const p = page();
+  p.monitorList = [[1, 1920, 1080, 1], [2, 1280, 720, 0], 'junk'];
+  p.mainMonitor = 1;
+  const html = p.spCustomerRows();
+  assert.match(html, /1번 \(1920x1080 · 주 · 메인\)<\/button>/);
+  assert.match(html, /disabled style[^>]*>1번/);
+  assert.match(html, />2번 \(1280x720\)<\/button>/);
+  p.spOwned('setCustomerMonitor', 'customerMonitor', 'SET_CUSTOMER_MONITOR:', 2);
+  assert.deepEqual([p.posted.at(-1), p.customerMonitor], ['SET_CUSTOMER_MONITOR:2', 2]);
+});

@@ -20,7 +20,6 @@ var reverbLv = -1, shapeOn = 0, revMacro = 4, revTime = 56, revPreLpf = 0, fullS
 var choMacro = -1, choLevel = -1, choDepth = -1;
 var keepAdjust = 0;
 var midiStatusText = '';
-var headerImageName = '', mainImageName = '';
 var qFxNote = 54;
 var Q_FX_LIST = [[54, '탬버린'], [49, '오픈 심벌'], [71, '호루라기(짧게)'], [72, '호루라기(길게)'], [56, '카우벨'], [39, '박수'],
                  [81, '트라이앵글'], [69, '카바사'], [70, '마라카스'], [67, '아고고'], [75, '클라베'], [55, '스플래시 심벌'], [52, '징']];
@@ -73,7 +72,7 @@ function initKeepAdjust(v) {
   keepAdjust = v ? 1 : 0;
   spRefresh();
 }
-function setMidiStatus(text) {
+function setMidiOpenStatus(text) {
   midiStatusText = text || '';
   spRefresh();
 }
@@ -261,8 +260,8 @@ function lyricFontSelect() {
 
 function spColumnDisplay() {
   var h = '';
-  h += spRow('메인 상단 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(headerImageName).replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_HEADER_IMAGE')"));
-  h += spRow('바탕 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(mainImageName).replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_MAIN_IMAGE')"));
+  h += spRow('메인 상단 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('headerBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_HEADER_IMAGE')"));
+  h += spRow('바탕 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('mainBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_MAIN_IMAGE')"));
   h += spRow('큰가사 바탕 이미지', '(랜덤: C:/tavelo/images/random 폴더 · 절마다 변경)',
              optRadio('sp-bgr', !spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',0)", '단일 지정') +
              optRadio('sp-bgr', !!spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',1)", '랜덤(절마다 변경)'));
@@ -370,9 +369,33 @@ function spColumnSystem() {
   var avCol = avState === 2 || avState === 3 ? '#2ecc71' : avState === 1 ? '#e67e22' : '#8b9099';
   h += spRow('백신 검사 제외', '', spButton('제외 등록', "pagePost('SET_AV_EXCLUDE:1')") + spButton('해제', "pagePost('SET_AV_EXCLUDE:0')") + spButton('확인', "pagePost('CHECK_AV')") +
              '<div style="color:' + avCol + ';">' + htmlEsc(spVal('avDetail', '') || '아직 확인 안 함') + '</div><div style="font-size:12px; color:#8b9099;">설치 폴더를 검사에서 빼면 곡 읽기가 빨라집니다 (관리자 동의 필요)</div>');
-  h += spRow('손님 화면', '(배경+큰가사 70% / 아래 악보 30%)', spButton('사용 안 함', "pagePost('SET_CUSTOMER_MONITOR:0')") + spButton('목록 다시 읽기', "pagePost('REFRESH_MONITORS')"));
+  h += spRow('손님 화면', '(배경+큰가사 70% / 아래 악보 30%)', spCustomerRows());
   h += spRow('목록에 없는 곡 반영', '', spButton('지금 반영', "pagePost('SYNC_MISSING_SONGS')"));
   h += spRow('팝송 한글 검색', '', spButton('다시 만들기', "pagePost('REBUILD_POPKO')"));
+  return h;
+}
+
+// The customer window's rows: its monitors and, when the customer window's section is on the
+// page, its steppers.
+function spCustomerRows() {
+  var cur = spVal('customerMonitor', 0), main = spVal('mainMonitor', 0);
+  var h = spButton('사용 안 함', "spOwned('setCustomerMonitor','customerMonitor','SET_CUSTOMER_MONITOR:',0)", cur === 0);
+  var list = spVal('monitorList', []);
+  for (var i = 0; i < list.length; i++) {
+    var m = list[i];
+    if (!Array.isArray(m)) continue;
+    var n = m[0] | 0;
+    h += spButton(n + '번 (' + (m[1] | 0) + 'x' + (m[2] | 0) + (m[3] ? ' · 주' : '') + (n === main ? ' · 메인' : '') + ')',
+                  "spOwned('setCustomerMonitor','customerMonitor','SET_CUSTOMER_MONITOR:'," + n + ")", cur === n, n === main);
+  }
+  h += spButton('목록 다시 읽기', "pagePost('REFRESH_MONITORS')");
+  var steppers = [['밝기', 'adjCustomerBright', 'customerBright', 10], ['가사 칸', 'adjCwLyricsPct', 'cwLyricsPct', 2],
+                  ['악보 크기', 'adjCwScoreFill', 'cwScoreFillPct', 5]];
+  for (var j = 0; j < steppers.length; j++) {
+    var st = steppers[j];
+    if (!pageFn(st[1])) continue;
+    h += '<br>' + st[0] + ' ' + spStepper(['◀', st[1] + '(-' + st[3] + ')'], spVal(st[2], ''), ['▶', st[1] + '(' + st[3] + ')']);
+  }
   return h;
 }
 
