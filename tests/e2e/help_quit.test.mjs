@@ -34,6 +34,18 @@ test('help text and quit confirmation', async (t) => {
   await waitFor(async () => (await panel.textContent()).startsWith('BOM 첫 줄'), 'the BOM help');
   assert.equal(await page.evaluate(() => helpLines[0]), 'BOM 첫 줄');
 
+  // Layout: a long line is squeezed into its column; many lines make pages turned by click; a
+  // narrow window gets one column.
+  await page.evaluate(() => initHelpText(['x'.repeat(300)].concat(Array.from({ length: 400 }, (_, i) => i % 9 ? '줄 ' + i : '')), 20, 9));
+  assert.match(await page.evaluate(() => document.querySelector('#help-panel .help-row').style.transform), /^scaleX\(0\.\d+\)$/);
+  const pager = page.locator('#help-panel .help-pager');
+  assert.match(await pager.textContent(), /^◀1 \/ \d+▶$/);
+  await panel.click({ position: { x: 5, y: 5 } });
+  assert.match(await pager.textContent(), /^◀2 \//);
+  await page.setViewportSize({ width: 500, height: 700 });
+  await page.waitForFunction(() => document.querySelector('#help-panel > div').style.columnCount === '1');
+  await page.setViewportSize({ width: 1280, height: 720 });
+
   // The stop button asks; N, Escape and Enter keep the program running.
   const quit = page.locator('#quit-confirm');
   for (const key of ['n', 'Escape', 'Enter']) {
