@@ -56,8 +56,13 @@ void HandleLoadCustomFont(const std::wstring& m) {
   const std::wstring name = ArgOf(m);
   if (name.empty() || name.find_first_of(L"/\\") != std::wstring::npos || name.find(L"..") != std::wstring::npos)
     return;
+  // The data address travels as one page script: a file far beyond any font is not sent.
+  constexpr uintmax_t kMaxFontBytes = 64u << 20;
   const std::filesystem::path path = plat::RealPath(L"C:/tavelo/fonts/" + name);
-  const std::string bytes = path.empty() ? std::string() : plat::ReadFileBytes(path).value_or(std::string());
+  std::error_code ec;
+  const bool fits = !path.empty() && std::filesystem::file_size(path, ec) <= kMaxFontBytes && !ec;
+  std::string bytes = fits ? plat::ReadFileBytes(path).value_or(std::string()) : std::string();
+  if (bytes.size() > kMaxFontBytes) bytes.clear();
   if (bytes.empty()) {
     PostScriptToPage(GuardedScript(L"alert(" + ScriptString(L"글꼴 파일을 읽지 못했습니다: " + name) + L");"));
     return;

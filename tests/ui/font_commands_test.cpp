@@ -30,8 +30,13 @@ TEST_F(FontCommandsTest, CustomFonts) {
   EXPECT_TRUE(PostedBy({L"LOAD_CUSTOM_FONT:../x.ttf", L"LOAD_CUSTOM_FONT:a\\b.ttf", L"LOAD_CUSTOM_FONT:a/b.ttf",
                       L"LOAD_CUSTOM_FONT:"})
                   .empty());
-  auto got = PostedBy({L"LOAD_CUSTOM_FONT:가 b.otf", L"LOAD_CUSTOM_FONT:empty.ttf", L"LOAD_CUSTOM_FONT:it's.ttf"});
-  ASSERT_EQ(got.size(), 3u);
+  // A file far larger than any font (sparse here) is not sent.
+  plat::WriteFileAtomic(root.path() / "fonts" / "huge.ttf", "x");
+  std::filesystem::resize_file(root.path() / "fonts" / "huge.ttf", (64u << 20) + 1);
+  auto got = PostedBy({L"LOAD_CUSTOM_FONT:가 b.otf", L"LOAD_CUSTOM_FONT:empty.ttf", L"LOAD_CUSTOM_FONT:it's.ttf",
+                       L"LOAD_CUSTOM_FONT:huge.ttf"});
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[3], L"try{ alert('글꼴 파일을 읽지 못했습니다: huge.ttf'); }catch(e){}");
   EXPECT_EQ(got[0], L"try{ onCustomFontData('가 b.otf', 'data:font/otf;base64,YWJjZA=='); }catch(e){ console.log(e); }");
   EXPECT_EQ(got[1], L"try{ alert('글꼴 파일을 읽지 못했습니다: empty.ttf'); }catch(e){}");
   EXPECT_EQ(got[2], L"try{ alert('글꼴 파일을 읽지 못했습니다: it\\'s.ttf'); }catch(e){}");
