@@ -73,7 +73,9 @@ test('settings panel: opening, keys, stored rows and font files', async (t) => {
   const panel = page.locator('#settings-overlay');
   await panel.locator('.sp-row', { hasText: '악보 위치 조정' }).locator('button', { hasText: '▼' }).first().click();
   await panel.locator('.sp-row', { hasText: '큰가사 크기' }).locator('button', { hasText: '▶' }).click();
+  await panel.locator('.sp-row', { hasText: '음정 조정값 유지' }).locator('button', { hasText: '유지' }).click();
   await page.evaluate(() => setLyricWaitColor('#123456'));
+  await panel.locator('.sp-row', { hasText: '큰가사 색' }).locator('input[type=color]').first().fill('#00aa11');
   const fontValue = 'file:작은 글꼴.ttf';
   await panel.locator('select').first().selectOption(fontValue);
   await waitFor(() => /lyricFont=/.test(appSettings(root)) && appSettings(root).includes('lyricFont=' + fontValue), 'the font stored');
@@ -95,7 +97,7 @@ test('settings panel: opening, keys, stored rows and font files', async (t) => {
 
   assert.ok((await sent(page)).includes('SET_CHORD_Y:2'));
   const want = ['startFullscreen=1', 'autoKeyMode=2', 'numLockOff=2', 'lyricFontScale=105',
-                'lyricWaitColor=#123456', 'lyricFont=' + fontValue];
+                'lyricWaitColor=#123456', 'lyricSungColor=#00aa11', 'keepAdjust=1', 'lyricFont=' + fontValue];
   await waitFor(() => want.every((w) => appSettings(root).includes('\n' + w + '\n') || appSettings(root).startsWith(w + '\n')),
                 'every row stored');
 
@@ -104,8 +106,8 @@ test('settings panel: opening, keys, stored rows and font files', async (t) => {
   const again = await openProgramPage(t, root);
   await bootDone(again.scripts);
   assert.deepEqual(await again.page.evaluate(() => [startFullscreen, autoKeyMode, numLockOffOpt, lyricFontScale,
-                                                    lyricWaitColor, lyricFontName]),
-                   [1, 2, 2, 105, '#123456', fontValue]);
+                                                    lyricWaitColor, lyricSungColor, keepAdjust, lyricFontName]),
+                   [1, 2, 2, 105, '#123456', '#00aa11', 1, fontValue]);
 });
 
 test('page layout settings are saved and come back through applyEnvSettings', async (t) => {
