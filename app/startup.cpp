@@ -18,6 +18,7 @@
 #include "playback/services.h"
 #include "playback/song_screen.h"
 #include "ui/backgrounds.h"
+#include "ui/settings_commands.h"
 #include "ui/script_channel.h"
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
@@ -214,6 +215,10 @@ static void InstallProgramHooks() {
   };
   boot.enterFullscreen = [] { SetFullscreen(true); };
   SetPageBootHooks(boot);
+  SettingsCommandHooks settings;
+  settings.setFullscreen = [](bool on) { SetFullscreen(on); };
+  settings.fullscreenOn = [] { return MainWindow.FullscreenState.on.load() != 0; };
+  SetSettingsCommandHooks(settings);
 }
 
 int RunTavelo(int argc, char** argv) {

@@ -12,6 +12,7 @@
 #include "ui/search_commands.h"
 #include "ui/sound_commands.h"
 #include "ui/customer_commands.h"
+#include "ui/settings_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>
@@ -74,10 +75,10 @@ const PageCommand kStageOne[] = {
 
 const PageCommand kStageTwo[] = {
     // settings, display and page assets
-    {L"QUIT_APP", nullptr, kWhole},
-    {L"TOGGLE_FULLSCREEN", nullptr, kWhole},
-    {L"SET_START_FULLSCREEN:", nullptr, kPrefix},
-    {L"SET_NUMLOCK_OFF:", nullptr, kPrefix},
+    {L"QUIT_APP", HandleQuitApp, kWhole},
+    {L"TOGGLE_FULLSCREEN", HandleToggleFullscreen, kWhole},
+    {L"SET_START_FULLSCREEN:", HandleSetStartFullscreen, kPrefix},
+    {L"SET_NUMLOCK_OFF:", HandleSetNumLockOff, kPrefix},
     {L"SWITCH_TO_KOREAN_IME", HandleSwitchToKoreanIme, kWhole},
     // song start, transitions and rhythm
     {L"RHYTHM_ON", HandleRhythmOn, kWhole},
@@ -173,10 +174,10 @@ const PageCommand kStageThree[] = {
     {L"LIST_AUDIO", HandleListAudio, kWhole},
     {L"PICK_MAIN_IMAGE", HandlePickMainImage, kWhole},
     {L"PICK_HEADER_IMAGE", HandlePickHeaderImage, kWhole},
-    {L"SET_LYRIC_FONT:", nullptr, kPrefix},
-    {L"SET_LYRIC_WAITCOL:", nullptr, kPrefix},
-    {L"SET_LYRIC_SUNGCOL:", nullptr, kPrefix},
-    {L"SET_LYRIC_FONTSIZE:", nullptr, kPrefix},
+    {L"SET_LYRIC_FONT:", HandleSetLyricFont, kPrefix},
+    {L"SET_LYRIC_WAITCOL:", HandleSetLyricWaitColor, kPrefix},
+    {L"SET_LYRIC_SUNGCOL:", HandleSetLyricSungColor, kPrefix},
+    {L"SET_LYRIC_FONTSIZE:", HandleSetLyricFontSize, kPrefix},
     {L"LIST_FONTS", HandleListFonts, kWhole},
     {L"LOAD_CUSTOM_FONT:", HandleLoadCustomFont, kPrefix},
     {L"HISTORY_SAVE:", HandleHistorySave, kPrefix},
@@ -185,10 +186,10 @@ const PageCommand kStageThree[] = {
     {L"PRESET_SAVE_BASE", HandlePresetSaveBase, kWhole},
     {L"PRESET_LOAD:", HandlePresetLoad, kPrefix},
     {L"PRESET_INFO", HandlePresetInfo, kWhole},
-    {L"IMPORT_OLDCFG", nullptr, kWhole},
-    {L"SET_AUTOKEY:", nullptr, kPrefix},
-    {L"OPEN_HELP", nullptr, kWhole},
-    {L"IMPORT_QUELLOR_KEYS", nullptr, kWhole},
+    {L"IMPORT_OLDCFG", HandleImportOldConfig, kWhole},
+    {L"SET_AUTOKEY:", HandleSetAutoKey, kPrefix},
+    {L"OPEN_HELP", HandleOpenHelp, kWhole},
+    {L"IMPORT_QUELLOR_KEYS", HandleImportQuellorKeys, kWhole},
     {L"SET_CHORD_Y:", HandleSetChordY, kPrefix},
     {L"SET_SCORE_TEXT:", HandleSetScoreText, kPrefix},
     {L"SET_JUMPMARK_Y:", HandleSetJumpMarkY, kPrefix},

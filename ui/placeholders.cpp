@@ -15,13 +15,5 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   LogOnce(logged, name)
 
 
-std::wstring BuildHelpPayload() {
-  UI_PLACEHOLDER(L"BuildHelpPayload");
-  return L"[]";
-}
 
-void ApplyNumLockOff() {
-  static std::atomic<bool> logged{false};
-  if (!logged.exchange(true)) DebugLog(L"ApplyNumLockOff: 아직 지원되지 않음");
-}
 

@@ -13,3 +13,4 @@
 std::wstring BuildHelpPayload();
 // Switches NumLock off when the "numLockOff" setting asks for it.
 void ApplyNumLockOff();
+#include "ui/help_text.h"

@@ -65,7 +65,9 @@ TEST_F(PageBootTest, FirstScriptCallsThePageInItsOrder) {
             std::wstring::npos);
   EXPECT_NE(js.find(L"try{ initExtRouting(0,-1,0,0,0,'00000000000000000000000000000000','',''); }catch(e){}"),
             std::wstring::npos);
-  EXPECT_NE(js.find(L"try{ initHelpText([],20,9); }catch(e){}"), std::wstring::npos);
+  // help.txt is missing: the built-in text, ending with a line end (so a last empty line).
+  EXPECT_NE(js.find(L"try{ initHelpText(['[ Tavelo 도움말 ]','',"), std::wstring::npos);
+  EXPECT_NE(js.find(L"수정할 수 있습니다.',''],20,9); }catch(e){}"), std::wstring::npos);
   EXPECT_TRUE(js.ends_with(L"try{ initCustomFonts([]); }catch(e){}try{ initEqFromApp(0,64,0,64); }catch(e){}"));
 }
 
@@ -86,7 +88,8 @@ TEST_F(PageBootTest, FirstScriptEscapesTextsAndCarriesValues) {
   EXPECT_NE(js.find(L"try{ setLyricFontDisplay('file:\\'x\\'.ttf'); }catch(e){}"), std::wstring::npos);
   EXPECT_NE(js.find(L"try{ setLyricWaitColorDisplay('#fff\\');alert(1);(\\''); }catch(e){}"), std::wstring::npos);
   EXPECT_NE(js.find(L"setBuiltinSynthDisplay(1)"), std::wstring::npos);
-  EXPECT_NE(js.find(L"initUserKeys([7,30]); }catch(e){}try{ initHelpText([],33,9"), std::wstring::npos);
+  EXPECT_NE(js.find(L"initUserKeys([7,30]); }catch(e){}try{ initHelpText(['[ Tavelo"), std::wstring::npos);
+  EXPECT_NE(js.find(L"''],33,9); }catch(e){}"), std::wstring::npos);
   EXPECT_NE(js.find(L"setNumLockOffDisplay(2)"), std::wstring::npos);
 }
 
