@@ -15,16 +15,5 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   static std::atomic<bool> logged{false}; \
   LogOnce(logged, name)
 
-std::vector<int> CollectPopTextSongNumbers() {
-  SONGS_PLACEHOLDER(L"CollectPopTextSongNumbers");
-  return {};
-}
-void LoadGenreIndex() { SONGS_PLACEHOLDER(L"LoadGenreIndex"); }
-int LoadPopKoIndex() {
-  SONGS_PLACEHOLDER(L"LoadPopKoIndex");
-  return 0;
-}
 void LoadScoreOctConfig() { SONGS_PLACEHOLDER(L"LoadScoreOctConfig"); }
 void LoadUserMarks() { SONGS_PLACEHOLDER(L"LoadUserMarks"); }
-void StartGenreIndexBuild() { SONGS_PLACEHOLDER(L"StartGenreIndexBuild"); }
-void StartPopKoIndexBuild() { SONGS_PLACEHOLDER(L"StartPopKoIndexBuild"); }

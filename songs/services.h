@@ -5,13 +5,7 @@
 #include <vector>
 
 #include "songs/play_history.h"  // history and favourites, built
+#include "songs/song_indexes.h"  // genre and pop-song Korean indexes, built
 
-// Song numbers of the pop songs' Korean text files ("E####.txt").
-std::vector<int> CollectPopTextSongNumbers();
-void LoadGenreIndex();
-// Reads the pop-song Korean index into the song list; the number of songs it named.
-int LoadPopKoIndex();
 void LoadScoreOctConfig();
 void LoadUserMarks();
-void StartGenreIndexBuild();
-void StartPopKoIndexBuild();

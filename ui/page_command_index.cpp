@@ -4,6 +4,8 @@
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
 #include "ui/medley_commands.h"
+#include "ui/maintenance_commands.h"
+#include "ui/pc_check_commands.h"
 
 #include "ui/presets.h"
 #include "ui/search_commands.h"
@@ -18,7 +20,7 @@ constexpr auto kPrefix = PageCommandMatch::kPrefix;
 
 // Stage one: external module, rhythm check and pattern editor, customer window, medleys, PC check.
 const PageCommand kStageOne[] = {
-    {L"VOCAL_EXPORT:", nullptr, kPrefix},
+    {L"VOCAL_EXPORT:", HandleVocalExport, kPrefix},
     {L"EXT_LIST", nullptr, kWhole},
     {L"RCHK_SCAN", nullptr, kWhole},
     {L"RED_OPEN:", nullptr, kPrefix},
@@ -35,7 +37,7 @@ const PageCommand kStageOne[] = {
     {L"SET_CUSTOMER_BRIGHT:", nullptr, kPrefix},
     {L"SET_CW_SCORE_FILL:", nullptr, kPrefix},
     {L"SET_CW_LYRICS_PCT:", nullptr, kPrefix},
-    {L"SYNC_MISSING_SONGS", nullptr, kWhole},
+    {L"SYNC_MISSING_SONGS", HandleSyncMissingSongs, kWhole},
     {L"SET_CUSTOMER_VIDEO_SRC:", nullptr, kPrefix},
     {L"SET_CUSTOMER_CAM:", nullptr, kPrefix},
     {L"REFRESH_CAMS", nullptr, kWhole},
@@ -51,17 +53,17 @@ const PageCommand kStageOne[] = {
     {L"MEDLEY_START:", HandleMedleyStart, kPrefix},
     {L"MEDLEY_STOPMODE", HandleMedleyStopMode, kWhole},
     {L"SET_KEEP_ADJUST:", HandleSetKeepAdjust, kPrefix},
-    {L"SET_AV_EXCLUDE:", nullptr, kPrefix},
-    {L"CHECK_AV", nullptr, kWhole},
+    {L"SET_AV_EXCLUDE:", HandleSetAvExclude, kPrefix},
+    {L"CHECK_AV", HandleCheckAv, kWhole},
     {L"SET_LITE_MODE:", nullptr, kPrefix},
     {L"SET_GPU_FORCE:", nullptr, kPrefix},
     {L"SET_CUSTOMER_VIDEO:", nullptr, kPrefix},
-    {L"RUN_PC_CHECK", nullptr, kWhole},
-    {L"PCCHK_PONG", nullptr, kWhole},
+    {L"RUN_PC_CHECK", HandleRunPcCheck, kWhole},
+    {L"PCCHK_PONG", HandlePcCheckPong, kWhole},
     {L"DUMP_SONG:", HandleDumpSong, kPrefix},
-    {L"REBUILD_POPKO", nullptr, kWhole},
+    {L"REBUILD_POPKO", HandleRebuildPopKo, kWhole},
     {L"REFRESH_MONITORS", nullptr, kWhole},
-    {L"SET_ORIG_LANG:", nullptr, kPrefix},
+    {L"SET_ORIG_LANG:", HandleSetOrigLang, kPrefix},
     {L"CW_NEXT:", nullptr, kPrefix},
     {L"SET_BG_RANDOM:", nullptr, kPrefix},
     {L"BG_RANDOM_NEXT", nullptr, kWhole},
