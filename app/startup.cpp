@@ -31,6 +31,7 @@
 #include "platform/single_instance.h"
 #include "platform/browser_window.h"
 #include "ui/page_host.h"
+#include "ui/pc_check.h"
 #include "ui/services.h"
 
 namespace fs = std::filesystem;
@@ -111,6 +112,7 @@ void StartWorkerThreads() {
 
 void ApplyGpuDecision(const GpuDecision& gpu) {
   Startup.GpuAccelerationOn.store(gpu.on ? 1 : 0);
+  PcCheck.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   if (gpu.on) {
     plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
                                  "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");
