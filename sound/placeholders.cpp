@@ -15,6 +15,7 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   LogOnce(logged, name)
 
 
+void AllSoundOffAllPorts() { SOUND_PLACEHOLDER(L"AllSoundOffAllPorts"); }
 void ApplyCvtTones() { SOUND_PLACEHOLDER(L"ApplyCvtTones"); }
 std::wstring BuildInitSoundStateScript() {
   SOUND_PLACEHOLDER(L"BuildInitSoundStateScript");

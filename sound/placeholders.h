@@ -4,6 +4,8 @@
 #include <string>
 
 // Not built yet (placeholders.cpp).
+// All sound off and all notes off on every channel of every open output.
+void AllSoundOffAllPorts();
 void ApplyCvtTones();
 // "initSoundState(...)" without a try block.
 std::wstring BuildInitSoundStateScript();

@@ -5,6 +5,7 @@
 #include "ui/play_commands.h"
 #include "ui/medley_commands.h"
 #include "ui/maintenance_commands.h"
+#include "ui/ext_module_commands.h"
 #include "ui/pc_check_commands.h"
 
 #include "ui/presets.h"
@@ -21,7 +22,7 @@ constexpr auto kPrefix = PageCommandMatch::kPrefix;
 // Stage one: external module, rhythm check and pattern editor, customer window, medleys, PC check.
 const PageCommand kStageOne[] = {
     {L"VOCAL_EXPORT:", HandleVocalExport, kPrefix},
-    {L"EXT_LIST", nullptr, kWhole},
+    {L"EXT_LIST", HandleExtList, kWhole},
     {L"RCHK_SCAN", nullptr, kWhole},
     {L"RED_OPEN:", nullptr, kPrefix},
     {L"RED_SAVE:", nullptr, kPrefix},
@@ -31,8 +32,8 @@ const PageCommand kStageOne[] = {
     {L"RED_MUTE:", nullptr, kPrefix},
     {L"RED_BPM:", nullptr, kPrefix},
     {L"RED_HIT:", nullptr, kPrefix},
-    {L"EXT_PANIC", nullptr, kWhole},
-    {L"EXT_APPLY:", nullptr, kPrefix},
+    {L"EXT_PANIC", HandleExtPanic, kWhole},
+    {L"EXT_APPLY:", HandleExtApply, kPrefix},
     {L"SET_CUSTOMER_MONITOR:", nullptr, kPrefix},
     {L"SET_CUSTOMER_BRIGHT:", nullptr, kPrefix},
     {L"SET_CW_SCORE_FILL:", nullptr, kPrefix},
