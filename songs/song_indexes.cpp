@@ -392,6 +392,14 @@ int PatchSongsCsvFromPopKo() {
     DebugLog(L"[POPKO] songs.csv 를 열지 못했습니다");
     return 0;
   }
+  // The catalogue's permissions are the operator's, as for every rewrite of it: a read-only one is
+  // left alone, and a rewritten one keeps its mode.
+  std::error_code statError;
+  const std::filesystem::perms mode = std::filesystem::status(csv, statError).permissions();
+  if (!statError && (mode & std::filesystem::perms::owner_write) == std::filesystem::perms::none) {
+    DebugLog(L"[POPKO] songs.csv 반영: 읽기 전용 파일이라 바꾸지 않음");
+    return 0;
+  }
   std::string_view body = *bytes;
   if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
 
@@ -447,6 +455,7 @@ int PatchSongsCsvFromPopKo() {
   // replaces it in one rename.
   std::error_code ec;
   if (bak.empty() || !plat::WriteFileAtomic(bak, *bytes)) DebugLog(L"[POPKO] songs.csv.bak 를 만들지 못했습니다");
+  if (!statError) std::filesystem::permissions(tmp, mode, std::filesystem::perm_options::replace, ec);
   std::filesystem::rename(tmp, csv, ec);
   if (ec) {
     std::filesystem::remove(tmp, ec);

@@ -185,6 +185,18 @@ TEST_F(SongIndexTest, SongsCsvPatch) {
   EXPECT_FALSE(Exists("songs.csv.tmp"));
   EXPECT_NE(Log().find(U8(L"[POPKO] songs.csv 반영 완료: 1줄 (이전 파일은 songs.csv.bak)")), std::string::npos);
 
+  // A read-only catalogue is left alone; a rewritten one keeps its mode.
+  EXPECT_EQ(std::filesystem::status(root.system("songs.csv")).permissions(),
+            std::filesystem::status(root.system("songs.csv.bak")).permissions());
+  std::filesystem::permissions(root.system("songs.csv"), std::filesystem::perms::owner_read,
+                               std::filesystem::perm_options::replace);
+  root.Write("popko.idx", "#POPKO2\n7\tx\ty\tz\n");
+  EXPECT_EQ(PatchSongsCsvFromPopKo(), 0);
+  EXPECT_EQ(root.Read("songs.csv"), after);
+  std::filesystem::permissions(root.system("songs.csv"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::replace);
+  root.Write("popko.idx", "#POPKO2\n7\t" + U8(L"안녕") + "\t" + U8(L"아델") + "\t" + U8(L"헬로, \"잇츠\" 미") + "\n");
+
   // Nothing left to change: the file, its time and the .bak stay as they are.
   std::filesystem::remove(root.system("songs.csv.bak"));
   const auto stamp = plat::StatFile(root.system("songs.csv"));
