@@ -22,10 +22,20 @@
 
 namespace {
 
+// The install root of the run, removed when the fuzzer ends.
+struct FuzzRoot {
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("tavelo_fuzz_indexes_" + std::to_string(std::random_device{}()));
+  ~FuzzRoot() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
 const std::filesystem::path& Root() {
+  static FuzzRoot owner;
   static const std::filesystem::path root = [] {
-    std::filesystem::path p = std::filesystem::temp_directory_path() /
-                              ("tavelo_fuzz_indexes_" + std::to_string(std::random_device{}()));
+    const std::filesystem::path& p = owner.path;
     std::filesystem::create_directories(p / "system");
     plat::SetRootDir(p);
     SongRecord a, b, c;
