@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/message_loop.h"
 #include "platform/paths.h"
 #include "platform/realtime.h"
 #include "songs/file_listing.h"
@@ -439,6 +440,8 @@ void RunPcCheck() {
   SaveAppSettings();
   PostScriptToPage(PostAvExclusionState());
   if (std::wstring lite = BuildLiteModeScript(); !lite.empty()) PostScriptToPage(lite);
+  // The customer page uses the browser control: the window thread runs it, after the new score.
+  plat::PostWindowTask(ApplyCustomerBackground);
   if (Settings.gpuForce == -1 && result.score < 70 && PcCheck.GpuAccelerationOn.load() == 0)
     ShowPageBadge(L"약한 PC 로 판정됐습니다 - 프로그램을 다시 시작하면 그래픽 가속이 저절로 켜집니다");
   PcCheck.PcCheckRunning.store(0);

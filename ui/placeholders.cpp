@@ -15,6 +15,7 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   LogOnce(logged, name)
 
 
+void ApplyCustomerBackground() { UI_PLACEHOLDER(L"ApplyCustomerBackground"); }
 std::wstring BuildBgImagesScript() {
   UI_PLACEHOLDER(L"BuildBgImagesScript");
   return {};

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+// The customer page's background after a change of the PC score (window thread).
+void ApplyCustomerBackground();
 // "initBgImages(...)" for the main and header pictures, inside its try block.
 std::wstring BuildBgImagesScript();
 // The guarded page call of initCamList.
