@@ -31,8 +31,10 @@ void AddSongsToList(const std::vector<int>& numbers) {
 
 void PostListUpdate(const std::vector<int>& numbers) { PostScriptToPage(Utf8ToWide(PostSongListUpdate(numbers))); }
 
-bool StartThread(std::atomic<bool>& flag, void (*body)()) {
+bool StartThread(std::atomic<bool>& flag, std::wstring_view startedBadge, void (*body)()) {
   if (flag.exchange(true)) return false;
+  // The badge goes out before the job can post its own result.
+  if (!startedBadge.empty()) ShowPageBadge(startedBadge);
   try {
     std::thread(body).detach();
     return true;
@@ -120,14 +122,14 @@ void RebuildPopKoIndex() {
   plat::PostWindowMessage(WM_REFRESH_SONG_LIST);
 }
 
-bool StartManualSongSync() {
-  return StartThread(SongIndexes.songSyncBusy, [] {
+bool StartManualSongSync(std::wstring_view startedBadge) {
+  return StartThread(SongIndexes.songSyncBusy, startedBadge, [] {
     RunManualSongSync();
   });
 }
 
-bool StartPopKoIndexRebuild() {
-  return StartThread(SongIndexes.popKoJobBusy, [] {
+bool StartPopKoIndexRebuild(std::wstring_view startedBadge) {
+  return StartThread(SongIndexes.popKoJobBusy, startedBadge, [] {
     RebuildPopKoIndex();
     SongIndexes.popKoJobBusy.store(false);
   });

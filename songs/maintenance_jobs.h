@@ -3,6 +3,7 @@
 // (MIDI files without a songs.csv row) to songs.csv and the list, and rebuilding the pop-song
 // Korean index from every Korean text file. Each runs on its own detached thread at below-normal
 // priority, and only one of each kind runs at a time.
+#include <string_view>
 #include <vector>
 
 // Adds the first 200 unlisted songs now (rows, reload, both indexes, page update) and hands the
@@ -17,7 +18,8 @@ void RunManualSongSync();
 // and the list refresh.
 void RebuildPopKoIndex();
 
-// Start the jobs on detached threads. False, with no thread started, while a job of the same kind
-// runs (or when no thread could be started).
-bool StartManualSongSync();
-bool StartPopKoIndexRebuild();
+// Start the jobs on detached threads, showing `startedBadge` (when given) before the job runs.
+// False, with no thread started and no badge, while a job of the same kind runs (or when no
+// thread could be started).
+bool StartManualSongSync(std::wstring_view startedBadge = {});
+bool StartPopKoIndexRebuild(std::wstring_view startedBadge = {});

@@ -22,13 +22,13 @@ void HandleVocalExport(const std::wstring& m) {
 
 // One job of each kind at a time: a second press while one runs starts nothing and says so.
 void HandleSyncMissingSongs(const std::wstring&) {
-  if (StartManualSongSync()) ShowPageBadge(L"목록에 없는 곡을 반영하는 중...");
-  else ShowPageBadge(L"목록에 없는 곡 반영이 이미 진행 중입니다 - 끝난 뒤에 다시 눌러 주세요");
+  if (!StartManualSongSync(L"목록에 없는 곡을 반영하는 중..."))
+    ShowPageBadge(L"목록에 없는 곡 반영이 이미 진행 중입니다 - 끝난 뒤에 다시 눌러 주세요");
 }
 
 void HandleRebuildPopKo(const std::wstring&) {
-  if (StartPopKoIndexRebuild()) ShowPageBadge(L"팝송 한글검색 색인을 다시 만드는 중...");
-  else ShowPageBadge(L"팝송 한글검색 색인 작업이 이미 진행 중입니다 - 끝난 뒤에 다시 눌러 주세요");
+  if (!StartPopKoIndexRebuild(L"팝송 한글검색 색인을 다시 만드는 중..."))
+    ShowPageBadge(L"팝송 한글검색 색인 작업이 이미 진행 중입니다 - 끝난 뒤에 다시 눌러 주세요");
 }
 
 void HandleSetOrigLang(const std::wstring& m) {
