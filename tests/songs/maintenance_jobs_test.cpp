@@ -134,12 +134,16 @@ TEST_F(MaintenanceTest, JobsRunOneAtATimeBesideLoads) {
     }
   });
   std::atomic<int> started{0};
-  std::vector<std::thread> askers;
-  for (int i = 0; i < 2; ++i) {
-    askers.emplace_back([&] { started += StartPopKoIndexRebuild(); });
-    askers.emplace_back([&] { started += StartManualSongSync(); });
+  {
+    // The catalogue lock held meanwhile keeps the first jobs from ending before the second asks.
+    std::lock_guard hold(SongsCsvFileMutex());
+    std::vector<std::thread> askers;
+    for (int i = 0; i < 2; ++i) {
+      askers.emplace_back([&] { started += StartPopKoIndexRebuild(); });
+      askers.emplace_back([&] { started += StartManualSongSync(); });
+    }
+    for (std::thread& t : askers) t.join();
   }
-  for (std::thread& t : askers) t.join();
   EXPECT_EQ(started, 2);
   WaitForJobs();
   while (loads < 5) std::this_thread::sleep_for(std::chrono::milliseconds(5));
