@@ -35,6 +35,7 @@
 #include "platform/single_instance.h"
 #include "platform/browser_window.h"
 #include "ui/page_host.h"
+#include "ui/pc_check.h"
 #include "ui/services.h"
 
 namespace fs = std::filesystem;
@@ -116,6 +117,7 @@ void StartWorkerThreads() {
 void ApplyGpuDecision(const GpuDecision& gpu) {
   Startup.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   Backgrounds.GpuAccelerationOn.store(gpu.on ? 1 : 0);
+  PcCheck.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   if (gpu.on) {
     plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
                                  "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");

@@ -1,6 +1,8 @@
 #include "app/startup_load.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -8,6 +10,7 @@
 #include "base/debug_log.h"
 #include "base/install.h"
 #include "base/settings/app_settings.h"
+#include "base/text.h"
 #include "ui/presets.h"
 #include "base/settings/song_settings.h"
 #include "online/services.h"
@@ -25,6 +28,17 @@
 StartupState Startup;
 
 namespace {
+
+// TAVELO_INDEX_DELAY_MS (tests): every wait before background index work, in milliseconds.
+void ApplyIndexDelaysFromEnvironment() {
+  const char* text = std::getenv("TAVELO_INDEX_DELAY_MS");
+  if (!text || !*text) return;
+  const int ms = std::max(0, LeadingInt(std::string_view(text), true));
+  SongIndexes.genreBuildDelayMs = ms;
+  SongIndexes.popKoBuildDelayMs = ms;
+  SongIndexes.popKoSyncDelayMs = ms;
+  SongIndexes.remainingSongsDelayMs = ms;
+}
 
 constexpr int kReloadTries = 25;
 constexpr unsigned kReloadPauseMs = 200;
@@ -99,6 +113,7 @@ void RunStartupLoad() {
       },
       [] { return GetSongCount() == 0; });
 
+  ApplyIndexDelaysFromEnvironment();
   LoadGenreIndex();
   DebugLog(L"[BOOT] 장르 인덱스 읽음");
   StartGenreIndexBuild();

@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <cstdlib>
 #include <thread>
 #include <unistd.h>
 
@@ -49,7 +50,11 @@ bool WaitWithLimit(pid_t pid, unsigned timeoutMs, int& status) {
 
 }  // namespace
 
-int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs) {
+namespace {
+
+// Starts argv hidden with standard output and error on `outFd` (or /dev/null when it is -1) and
+// waits as RunHiddenAndWait describes.
+int SpawnAndWait(const std::vector<std::string>& argv, unsigned timeoutMs, int outFd) {
   if (argv.empty() || argv[0].empty()) return -1;
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -59,8 +64,10 @@ int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs) {
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
   posix_spawnattr_init(&attr);
-  for (int fd = 0; fd <= 2; ++fd)
-    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fd > 0 && outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, fd);
+    else posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
   // The child starts with no blocked signals and default handlers, in a session of its own, so
   // it has no terminal and a Ctrl+C meant for us does not reach it.
   sigset_t none, defaults;
@@ -88,6 +95,34 @@ int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs) {
   } catch (...) {
   }
   return kStillActive;
+}
+
+}  // namespace
+
+int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs) {
+  return SpawnAndWait(argv, timeoutMs, -1);
+}
+
+std::string RunHiddenCommandCapture(std::wstring_view commandLine, unsigned timeoutMs) {
+  std::string dir = "/tmp";
+  if (const char* t = std::getenv("TMPDIR"); t && *t) dir = t;
+  std::string name = dir + "/tavXXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string out;
+  if (SpawnAndWait(SplitCommandLine(commandLine), timeoutMs, fd) != -1) {
+    // What the command wrote so far, also when it is still running.
+    char buf[65536];
+    ssize_t n = 0;
+    off_t at = 0;
+    while ((n = ::pread(fd, buf, sizeof buf, at)) > 0) {
+      out.append(buf, size_t(n));
+      at += n;
+    }
+  }
+  ::close(fd);
+  ::unlink(name.c_str());
+  return out;
 }
 
 std::vector<std::string> SplitCommandLine(std::wstring_view line) {

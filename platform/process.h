@@ -20,6 +20,12 @@ int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs);
 int RunHiddenAndWait(std::wstring_view commandLine, unsigned timeoutMs);
 std::vector<std::string> SplitCommandLine(std::wstring_view commandLine);
 
+// Runs a command line hidden with its standard output and standard error going to a new temporary
+// file ("tav..." in the temporary folder), waits at most timeoutMs (a command still running is
+// left running) and returns the file's bytes; the file is always deleted. Empty when the file or
+// the process could not be made.
+std::string RunHiddenCommandCapture(std::wstring_view commandLine, unsigned timeoutMs = 20000);
+
 }  // namespace plat
 
 namespace plat {

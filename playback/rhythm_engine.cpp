@@ -21,7 +21,7 @@
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
 #include "sound/mixer.h"
-#include "sound/placeholders.h"
+#include "sound/services.h"
 #include "sound/rhythm_parts.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "playback/services.h"
 #include "sound/midi_send.h"
 #include "sound/mixer_state.h"
-#include "sound/placeholders.h"
+#include "sound/services.h"
 #include "sound/rhythm_parts.h"
 
 namespace {

@@ -6,11 +6,4 @@
 
 #include "songs/play_history.h"  // history and favourites, built
 #include "songs/score_files.h"   // score octaves and user marks, built
-
-// Song numbers of the pop songs' Korean text files ("E####.txt").
-std::vector<int> CollectPopTextSongNumbers();
-void LoadGenreIndex();
-// Reads the pop-song Korean index into the song list; the number of songs it named.
-int LoadPopKoIndex();
-void StartGenreIndexBuild();
-void StartPopKoIndexBuild();
+#include "songs/song_indexes.h"  // genre and pop-song Korean indexes, built

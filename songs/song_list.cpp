@@ -97,6 +97,8 @@ void LoadSongDb() {
 
   const std::filesystem::path csvPath = plat::RealPath(kSongsCsvPath);
   std::vector<SongRecord> list;
+  // The file lock keeps a rewrite of songs.csv from landing between the two passes below.
+  std::unique_lock fileLock(SongsCsvFileMutex());
   // A first quick pass counts the lines, so the list is allocated once at its size (a list of
   // tens of thousands of records is costly to grow and to over-allocate).
   size_t lines = 0;
@@ -132,6 +134,7 @@ void LoadSongDb() {
     AssignTextColumn(song.chosung, fields[19]);
     AssignTextColumn(song.singerChosung, fields[20]);
   });
+  fileLock.unlock();
   const std::unordered_set<int> midi = midiListing.get();
   if (!read) {
     std::unique_lock lock(SongLibrary.SongListMutex);

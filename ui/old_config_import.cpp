@@ -10,7 +10,7 @@
 #include "platform/files.h"
 #include "sound/mixer.h"
 #include "sound/module_setup.h"
-#include "sound/placeholders.h"
+#include "sound/services.h"
 #include "ui/presets.h"
 
 namespace {

@@ -13,6 +13,9 @@
 #include "ui/sound_commands.h"
 #include "ui/customer_commands.h"
 #include "ui/settings_commands.h"
+#include "ui/maintenance_commands.h"
+#include "ui/ext_module_commands.h"
+#include "ui/pc_check_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>
@@ -24,7 +27,7 @@ constexpr auto kPrefix = PageCommandMatch::kPrefix;
 
 // Stage one: external module, rhythm check and pattern editor, customer window, medleys, PC check.
 const PageCommand kStageOne[] = {
-    {L"VOCAL_EXPORT:", nullptr, kPrefix},
+    {L"VOCAL_EXPORT:", HandleVocalExport, kPrefix},
     {L"EXT_LIST", HandleExtList, kWhole},
     {L"RCHK_SCAN", HandleRhythmCheckScan, kWhole},
     {L"RED_OPEN:", nullptr, kPrefix},
@@ -41,7 +44,7 @@ const PageCommand kStageOne[] = {
     {L"SET_CUSTOMER_BRIGHT:", HandleSetCustomerBright, kPrefix},
     {L"SET_CW_SCORE_FILL:", HandleSetCwScoreFill, kPrefix},
     {L"SET_CW_LYRICS_PCT:", HandleSetCwLyricsPct, kPrefix},
-    {L"SYNC_MISSING_SONGS", nullptr, kWhole},
+    {L"SYNC_MISSING_SONGS", HandleSyncMissingSongs, kWhole},
     {L"SET_CUSTOMER_VIDEO_SRC:", HandleSetCustomerVideoSrc, kPrefix},
     {L"SET_CUSTOMER_CAM:", HandleSetCustomerCam, kPrefix},
     {L"REFRESH_CAMS", HandleRefreshCams, kWhole},
@@ -57,17 +60,17 @@ const PageCommand kStageOne[] = {
     {L"MEDLEY_START:", HandleMedleyStart, kPrefix},
     {L"MEDLEY_STOPMODE", HandleMedleyStopMode, kWhole},
     {L"SET_KEEP_ADJUST:", HandleSetKeepAdjust, kPrefix},
-    {L"SET_AV_EXCLUDE:", nullptr, kPrefix},
-    {L"CHECK_AV", nullptr, kWhole},
+    {L"SET_AV_EXCLUDE:", HandleSetAvExclude, kPrefix},
+    {L"CHECK_AV", HandleCheckAv, kWhole},
     {L"SET_LITE_MODE:", HandleSetLiteMode, kPrefix},
     {L"SET_GPU_FORCE:", HandleSetGpuForce, kPrefix},
     {L"SET_CUSTOMER_VIDEO:", HandleSetCustomerVideo, kPrefix},
-    {L"RUN_PC_CHECK", nullptr, kWhole},
-    {L"PCCHK_PONG", nullptr, kWhole},
+    {L"RUN_PC_CHECK", HandleRunPcCheck, kWhole},
+    {L"PCCHK_PONG", HandlePcCheckPong, kWhole},
     {L"DUMP_SONG:", HandleDumpSong, kPrefix},
-    {L"REBUILD_POPKO", nullptr, kWhole},
+    {L"REBUILD_POPKO", HandleRebuildPopKo, kWhole},
     {L"REFRESH_MONITORS", HandleRefreshMonitors, kWhole},
-    {L"SET_ORIG_LANG:", nullptr, kPrefix},
+    {L"SET_ORIG_LANG:", HandleSetOrigLang, kPrefix},
     {L"CW_NEXT:", HandleCwNext, kPrefix},
     {L"SET_BG_RANDOM:", HandleSetBgRandom, kPrefix},
     {L"BG_RANDOM_NEXT", HandleBgRandomNext, kWhole},

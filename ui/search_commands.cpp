@@ -12,6 +12,7 @@
 #include "platform/paths.h"
 #include "songs/play_history.h"
 #include "songs/song_catalog.h"
+#include "songs/song_indexes.h"
 #include "songs/song_list.h"
 
 namespace {
@@ -22,21 +23,6 @@ std::wstring ArgumentOf(const std::wstring& message) {
 }
 
 std::wstring First16(const std::wstring& text) { return text.substr(0, 16); }
-
-// A popko.idx line: number, TAB, Korean title, TAB, Korean singer, TAB, the rest.
-bool ParseIndexLine(std::string_view line, int& number, std::wstring& title, std::wstring& singer) {
-  size_t t1 = line.find('\t');
-  if (t1 == std::string_view::npos) return false;
-  size_t t2 = line.find('\t', t1 + 1);
-  if (t2 == std::string_view::npos) return false;
-  size_t t3 = line.find('\t', t2 + 1);
-  if (t3 == std::string_view::npos) return false;
-  number = LeadingInt(line.substr(0, t1));
-  if (number <= 0) return false;
-  title = Utf8ToWide(line.substr(t1 + 1, t2 - t1 - 1));
-  singer = Utf8ToWide(line.substr(t2 + 1, t3 - t2 - 1));
-  return true;
-}
 
 }  // namespace
 
@@ -68,12 +54,10 @@ void HandleDumpSong(const std::wstring& message) {
       if (hit) return;
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (line.empty() || line.front() == '#') return;
-      int number = 0;
-      std::wstring title, singer;
-      if (ParseIndexLine(line, number, title, singer) && number == n) {
+      if (std::optional<PopKoLine> parsed = ParsePopKoLine(line); parsed && parsed->number == n) {
         hit = true;
-        idxTitle = std::move(title);
-        idxSinger = std::move(singer);
+        idxTitle = std::move(parsed->title);
+        idxSinger = std::move(parsed->singer);
       }
     });
   }

@@ -55,3 +55,28 @@ TEST(SplitCommandLine, WindowsRules) {
   };
   for (const auto& c : cases) EXPECT_EQ(plat::SplitCommandLine(c.line), c.args);
 }
+
+TEST(RunHiddenCommandCapture, OutputAndErrorThroughAFileThatIsAlwaysDeleted) {
+  const std::filesystem::path tmp =
+      std::filesystem::temp_directory_path() / ("tavelo_capture_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(tmp);
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  struct Case {
+    std::wstring command;
+    std::string output;
+  } cases[] = {
+      {L"sh -c \"echo out; echo err >&2\"", "out\nerr\n"},
+      {L"sh -c \"printf 'MODE=Normal;RT=True'\"", "MODE=Normal;RT=True"},
+      {L"powershell.exe -NoProfile -Command \"Get-MpComputerStatus\"", ""},  // no such program here
+      {L"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(plat::RunHiddenCommandCapture(c.command, 10000), c.output);
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "temporary file left";
+  }
+  // A command over its limit: what it wrote so far.
+  EXPECT_EQ(plat::RunHiddenCommandCapture(L"sh -c \"echo early; sleep 2; echo late\"", 300), "early\n");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  ::unsetenv("TMPDIR");
+  std::filesystem::remove_all(tmp);
+}
