@@ -25,7 +25,6 @@ bool CheckAndApplyProgramUpdate(bool) {
 void CheckAndApplySongUpdate(bool) { ONLINE_PLACEHOLDER(L"CheckAndApplySongUpdate"); }
 void NetStatusThread() { ONLINE_PLACEHOLDER(L"NetStatusThread"); }
 void RefreshKeysigTableThread() { ONLINE_PLACEHOLDER(L"RefreshKeysigTableThread"); }
-void RestartSelf() { ONLINE_PLACEHOLDER(L"RestartSelf"); }
 // The resume never happens: the flag its starter set goes back to 0.
 void ResumeSupportThread() {
   ONLINE_PLACEHOLDER(L"ResumeSupportThread");
