@@ -79,7 +79,7 @@ class Handler(BaseHTTPRequestHandler):
             f.write(echo)
         self.send(200, b"<!doctype html><html><body>welcome</body></html>\n" + echo, [
             ("Set-Cookie", "%s=%s; Path=/" % (name, value)),
-            ("Set-Cookie", "mb_auth=ok; HttpOnly"),
+            ("Set-Cookie", "mb_auth=ok; Path=/; HttpOnly"),
             ("Set-Cookie", "plain=1"),
             ("Content-Type", "text/html; charset=utf-8")])
 
