@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/debug_log.h"
+#include "base/page_script.h"
 #include "online/services.h"
 
 OnlineState Online;
@@ -22,9 +23,12 @@ bool CheckAndApplyProgramUpdate(bool) {
   ONLINE_PLACEHOLDER(L"CheckAndApplyProgramUpdate");
   return false;
 }
-void CheckAndApplySongUpdate(bool) { ONLINE_PLACEHOLDER(L"CheckAndApplySongUpdate"); }
+// The update dialog that asked for it is released at once.
+void ForceReinstallBaseZip() {
+  ONLINE_PLACEHOLDER(L"ForceReinstallBaseZip");
+  PostScriptToPage(PageCall(L"updateDone", L"아직 지원되지 않음", -1));
+}
 void NetStatusThread() { ONLINE_PLACEHOLDER(L"NetStatusThread"); }
-void RefreshKeysigTableThread() { ONLINE_PLACEHOLDER(L"RefreshKeysigTableThread"); }
 // The resume never happens: the flag its starter set goes back to 0.
 void ResumeSupportThread() {
   ONLINE_PLACEHOLDER(L"ResumeSupportThread");

@@ -55,12 +55,12 @@ bool SwapProgramExe(const fs::path& newExePath) {
   if (exe.empty()) return false;
   if (!plat::SwapProgramFile(newExePath, exe, PreviousProgramPath())) return false;
   // The new instance waits for this one to close before it takes over.
-  plat::StartDetached(exe, exe.parent_path(), true);
+  plat::StartProgram(exe, exe.parent_path(), true);
   return true;
 }
 
 void RestartSelf() {
   fs::path exe = plat::ExecutablePath();
-  if (!exe.empty()) plat::StartDetached(exe, {}, true);
+  if (!exe.empty()) plat::StartProgram(exe, {}, true);
   plat::PostWindowMessage(plat::kWmClose);
 }

@@ -17,6 +17,10 @@ struct OnlineState {
   std::atomic<uint8_t> RemoteSupportActive{0};
 };
 extern OnlineState Online;
+// Reinstalls the base package (the update dialog's "zip" choice); a thread body.
+void ForceReinstallBaseZip();
+// Reads the member account file into the account the web login uses.
+void LoadMemberAccount();
 // Thread bodies started at start-up.
 void NetStatusThread();
 void RefreshKeysigTableThread();

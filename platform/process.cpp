@@ -121,7 +121,7 @@ int RunHiddenAndWaitOrEnd(const std::vector<std::string>& argv, unsigned timeout
   return kStillActive;
 }
 
-bool StartDetached(const std::filesystem::path& program, const std::filesystem::path& cwd,
+bool StartProgram(const std::filesystem::path& program, const std::filesystem::path& cwd,
                    bool asSuccessor) {
   std::vector<std::string> env;
   if (asSuccessor) env.push_back(std::string(kSuccessorVariable) + "=" + std::to_string(::getpid()));

@@ -28,10 +28,10 @@ int RunHiddenAndWaitOrEnd(const std::vector<std::string>& argv, unsigned timeout
 // Starts `program` without waiting for it, in `cwd` (empty: ours). With `asSuccessor` the new
 // process knows that it follows this one (TakeSuccessorMark), so it waits for this one to end
 // instead of asking it to come forward.
-bool StartDetached(const std::filesystem::path& program, const std::filesystem::path& cwd,
+bool StartProgram(const std::filesystem::path& program, const std::filesystem::path& cwd,
                    bool asSuccessor);
 
-// True in a process that StartDetached started as a successor. Read once: the mark is removed
+// True in a process that StartProgram started as a successor. Read once: the mark is removed
 // from the environment, so programs this one starts do not inherit it.
 bool TakeSuccessorMark();
 

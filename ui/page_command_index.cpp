@@ -4,6 +4,7 @@
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
 #include "ui/medley_commands.h"
+#include "ui/online_commands.h"
 
 #include "ui/presets.h"
 #include "ui/search_commands.h"
@@ -157,7 +158,7 @@ const PageCommand kStageTwo[] = {
     {L"F10_SAVE_SONG", HandleF10SaveSong, kWhole},
     {L"F10_SAVE_BOX", HandleF10SaveBox, kWhole},
     // online services
-    {L"RUN_SONG_UPDATE:", nullptr, kPrefix},
+    {L"RUN_SONG_UPDATE:", HandleRunSongUpdate, kPrefix},
     // settings, display and page assets
     {L"SCORE_OCT_SAVE:", nullptr, kPrefix},
 };
@@ -218,8 +219,8 @@ const PageCommand kStageThree[] = {
     {L"SET_CHORUS:", nullptr, kPrefix},
     {L"SET_EQ:", nullptr, kPrefix},
     // online services
-    {L"CHECK_SONG_UPDATE", nullptr, kWhole},
-    {L"CHECK_SONG_DATES", nullptr, kWhole},
+    {L"CHECK_SONG_UPDATE", HandleCheckSongUpdate, kWhole},
+    {L"CHECK_SONG_DATES", HandleCheckSongDates, kWhole},
     {L"CHECK_PROGRAM_UPGRADE", nullptr, kWhole},
     {L"REMOTE_SUPPORT", nullptr, kWhole},
     {L"REMOTE_SUPPORT_STOP", nullptr, kWhole},

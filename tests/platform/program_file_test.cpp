@@ -131,7 +131,7 @@ TEST(ProgramFileTest, ASuccessorKnowsItFollowsItsStarter) {
   Write(script, "#!/bin/sh\necho \"${TAVELO_SUCCESSOR_OF:-none}\" > '" + out.string() + "'\n");
   for (bool successor : {true, false}) {
     fs::remove(out);
-    ASSERT_TRUE(plat::StartDetached(script, root.path(), successor));
+    ASSERT_TRUE(plat::StartProgram(script, root.path(), successor));
     for (int i = 0; i < 100 && Read(out).find('\n') == std::string::npos; ++i) ::usleep(50000);
     EXPECT_EQ(Read(out), successor ? std::to_string(::getpid()) + "\n" : "none\n");
   }
