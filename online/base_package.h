@@ -4,6 +4,7 @@
 // install folder. The program update bootstraps it; the operator can reinstall it from the page.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -35,3 +36,8 @@ void PostReinstallProgress(int percent, std::wstring_view text);
 void PostUpdateDone(std::wstring_view text);
 // The download's share of the progress: 45 to 80 percent while the total is known.
 void ReportBaseZipDownloadProgress(uint64_t received, uint64_t total);
+
+// Downloads the base package into `destPath`; true when a file beginning with the ZIP signature
+// was saved.
+bool DownloadBaseZip(const std::filesystem::path& destPath, std::wstring_view extraHeaders,
+                     std::function<void(uint64_t, uint64_t)> progress);

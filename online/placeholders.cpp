@@ -19,15 +19,6 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   LogOnce(logged, name)
 
 
-bool CheckAndApplyProgramUpdate(bool) {
-  ONLINE_PLACEHOLDER(L"CheckAndApplyProgramUpdate");
-  return false;
-}
-// The update dialog that asked for it is released at once.
-void ForceReinstallBaseZip() {
-  ONLINE_PLACEHOLDER(L"ForceReinstallBaseZip");
-  PostScriptToPage(PageCall(L"updateDone", L"아직 지원되지 않음", -1));
-}
 void NetStatusThread() { ONLINE_PLACEHOLDER(L"NetStatusThread"); }
 // The resume never happens: the flag its starter set goes back to 0.
 void ResumeSupportThread() {

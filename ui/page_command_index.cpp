@@ -7,6 +7,7 @@
 #include "ui/online_commands.h"
 
 #include "ui/presets.h"
+#include "ui/program_update_commands.h"
 #include "ui/search_commands.h"
 #include "base/settings/song_settings.h"
 
@@ -221,7 +222,7 @@ const PageCommand kStageThree[] = {
     // online services
     {L"CHECK_SONG_UPDATE", HandleCheckSongUpdate, kWhole},
     {L"CHECK_SONG_DATES", HandleCheckSongDates, kWhole},
-    {L"CHECK_PROGRAM_UPGRADE", nullptr, kWhole},
+    {L"CHECK_PROGRAM_UPGRADE", HandleCheckProgramUpgrade, kWhole},
     {L"REMOTE_SUPPORT", nullptr, kWhole},
     {L"REMOTE_SUPPORT_STOP", nullptr, kWhole},
     {L"RS_PICK:", nullptr, kPrefix},
