@@ -70,6 +70,8 @@ struct BoardPost {
   std::string date;    // empty: the list shows a time instead of a date
   std::string answer;  // "file", "html", "cut", "nolength"
   std::string package; // bytes served as the attachment
+  std::string shownName = {};  // the attachment's name on the post page (default: the stored file's)
+  std::string content = {};    // the post's text (HTML) in its content element
 };
 
 class StandInBoard {
@@ -103,16 +105,20 @@ class StandInBoard {
     fs::remove_all(dir_, ec);
   }
 
-  void SetPosts(const std::vector<BoardPost>& posts, bool form = true, int pageSize = 3) {
+  void SetPosts(const std::vector<BoardPost>& posts, bool form = true, int pageSize = 3,
+                const std::string& board = "tavelo_download_6") {
     std::ostringstream json;
-    json << "{\"form\": " << (form ? "true" : "false") << ", \"pageSize\": " << pageSize << ", \"posts\": [";
+    json << "{\"form\": " << (form ? "true" : "false") << ", \"pageSize\": " << pageSize << ", \"board\": \""
+         << board << "\", \"posts\": [";
     for (size_t i = 0; i < posts.size(); ++i) {
       const auto& p = posts[i];
       std::string file = "post_" + std::to_string(p.id) + ".bin";
       std::ofstream(dir_ / file, std::ios::binary) << p.package;
       json << (i ? "," : "") << "{\"id\": " << p.id << ", \"date\": "
            << (p.date.empty() ? std::string("null") : "\"" + p.date + "\"") << ", \"title\": \"post " << p.id
-           << "\", \"file\": \"" << file << "\", \"answer\": \"" << (p.answer.empty() ? "file" : p.answer) << "\"}";
+           << "\", \"file\": \"" << file << "\", \"answer\": \"" << (p.answer.empty() ? "file" : p.answer)
+           << "\", \"shown\": \"" << (p.shownName.empty() ? file : p.shownName) << "\", \"content\": \"" << p.content
+           << "\"}";
     }
     json << "]}";
     std::ofstream(dir_ / "board.json.tmp") << json.str();

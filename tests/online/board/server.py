@@ -141,8 +141,9 @@ class Handler(BaseHTTPRequestHandler):
         page = ('<!doctype html><html><head><meta name="title" content="%s">'
                 '<meta itemprop="datePublished" content="%sT10:00:00+09:00"></head><body>'
                 '<a href="https://example/bbs/download.php?bo_table=%s&amp;wr_id=%d&amp;no=0">%s</a>'
-                '</body></html>') % (html.escape(post.get("title", "")), post.get("date") or "", board, wr_id,
-                                    html.escape(post.get("file", "")))
+                '<div id="bo_v_con">%s</div></body></html>') % (
+                    html.escape(post.get("title", "")), post.get("date") or "", board, wr_id,
+                    html.escape(post.get("shown", post.get("file", ""))), post.get("content", ""))
         self.send(200, page.encode(), [("Content-Type", "text/html; charset=utf-8")])
 
     def download(self, posts, wr_id):
