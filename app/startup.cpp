@@ -87,8 +87,11 @@ bool ComeForwardForLaterStart() {
 
 // True when this process may go on as the one instance.
 bool TakeSingleInstance() {
+  // An instance started by a program swap or a restart follows one that is closing: it waits for
+  // the lock instead of asking that one to come forward (which would leave nothing running).
+  const bool successor = plat::TakeSuccessorMark();
   switch (plat::ClaimSingleInstanceRetrying(kSingleInstanceName, kInstanceAttempts,
-                                            static_cast<int>(kInstanceRetryMs))) {
+                                            static_cast<int>(kInstanceRetryMs), !successor)) {
     case plat::InstanceClaim::kOwner:
       plat::ListenForLaterStarts(ComeForwardForLaterStart);
       return true;

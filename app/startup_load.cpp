@@ -170,9 +170,14 @@ void RunStartupUpdates() {
   ConfigureAutostart();
   // After a base package install the page boot starts the full song update instead.
   if (firstInstall) return;
+  LoadMemberAccount();
   if (CheckAndApplyProgramUpdate(false)) {
     RestartSelf();
     return;
   }
-  CheckAndApplySongUpdate(true);
+  try {
+    CheckAndApplySongUpdate(true);
+  } catch (...) {
+    DebugLog(L"[BOOT] 시작 신곡 업데이트 중 예외 - 건너뜀");
+  }
 }

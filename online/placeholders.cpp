@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/debug_log.h"
+#include "base/page_script.h"
 #include "online/services.h"
 
 OnlineState Online;
@@ -18,14 +19,7 @@ void LogOnce(std::atomic<bool>& done, const wchar_t* name) {
   LogOnce(logged, name)
 
 
-bool CheckAndApplyProgramUpdate(bool) {
-  ONLINE_PLACEHOLDER(L"CheckAndApplyProgramUpdate");
-  return false;
-}
-void CheckAndApplySongUpdate(bool) { ONLINE_PLACEHOLDER(L"CheckAndApplySongUpdate"); }
 void NetStatusThread() { ONLINE_PLACEHOLDER(L"NetStatusThread"); }
-void RefreshKeysigTableThread() { ONLINE_PLACEHOLDER(L"RefreshKeysigTableThread"); }
-void RestartSelf() { ONLINE_PLACEHOLDER(L"RestartSelf"); }
 // The resume never happens: the flag its starter set goes back to 0.
 void ResumeSupportThread() {
   ONLINE_PLACEHOLDER(L"ResumeSupportThread");

@@ -12,6 +12,11 @@
 
 namespace plat {
 
+std::mutex& FltkMutex() {
+  static std::mutex m;
+  return m;
+}
+
 bool DisplayAvailable() {
   const char* d = std::getenv("DISPLAY");
   if (!d || !*d) return false;
@@ -29,8 +34,7 @@ bool DisplayAvailable() {
 BoxResult ShowMessageBox(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
                          BoxIcon icon, BoxAnswer defaultAnswer) {
   if (!DisplayAvailable()) return {defaultAnswer, false};
-  static std::mutex boxMutex;
-  std::lock_guard lock(boxMutex);
+  std::lock_guard lock(FltkMutex());
   const std::string title = WideToUtf8Bytes(caption);
   const std::string body = WideToUtf8Bytes(text);
   fl_message_title(title.c_str());

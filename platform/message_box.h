@@ -1,6 +1,7 @@
 #pragma once
 // Modal message boxes, in place of MessageBoxW: an FLTK dialog when a display is there; without
 // one nobody can answer, so the box is not shown and the caller's default answer is returned.
+#include <mutex>
 #include <string_view>
 
 namespace plat {
@@ -13,6 +14,9 @@ struct BoxResult {
   BoxAnswer answer;
   bool shown;  // false: no display, the default answer was taken
 };
+
+// FLTK is not thread-safe: whoever shows an FLTK window holds this for as long as it shows.
+std::mutex& FltkMutex();
 
 // True when an X display can be opened (DISPLAY set and reachable).
 bool DisplayAvailable();

@@ -109,7 +109,21 @@ std::wstring InstallPath(std::wstring_view relative) {
   return out;
 }
 
+namespace {
+std::mutex executableMutex;
+fs::path executableOverride;
+}  // namespace
+
+void SetExecutablePath(const fs::path& program) {
+  std::lock_guard lock(executableMutex);
+  executableOverride = program;
+}
+
 fs::path ExecutablePath() {
+  {
+    std::lock_guard lock(executableMutex);
+    if (!executableOverride.empty()) return executableOverride;
+  }
   std::error_code ec;
   fs::path p = fs::read_symlink("/proc/self/exe", ec);
   return ec ? fs::path() : p;

@@ -26,5 +26,7 @@ std::wstring InstallPath(std::wstring_view relative);
 
 // The running program's own file.
 std::filesystem::path ExecutablePath();
+// For tests: another file stands for the running program's (empty: the real one again).
+void SetExecutablePath(const std::filesystem::path& program);
 
 }  // namespace plat

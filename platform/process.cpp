@@ -1,13 +1,13 @@
 #include "platform/process.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <cstdlib>
 #include <thread>
 #include <unistd.h>
 
@@ -48,17 +48,22 @@ bool WaitWithLimit(pid_t pid, unsigned timeoutMs, int& status) {
   return false;
 }
 
-}  // namespace
 
-namespace {
-
-// Starts argv hidden with standard output and error on `outFd` (or /dev/null when it is -1) and
-// waits as RunHiddenAndWait describes.
-int SpawnAndWait(const std::vector<std::string>& argv, unsigned timeoutMs, int outFd) {
+// Starts argv without a window: standard streams on /dev/null, no blocked signals, default
+// handlers, a session of its own (so it has no terminal and a Ctrl+C meant for us does not reach
+// it, and its process group can be ended as one). `cwd` empty keeps ours; `extraEnv` entries
+// ("NAME=value") are added to our environment; standard output and error go to `outFd` when it
+// is not -1. The process id, or -1 when it cannot start.
+pid_t SpawnHidden(const std::vector<std::string>& argv, const std::string& cwd,
+                  const std::vector<std::string>& extraEnv, int outFd = -1) {
   if (argv.empty() || argv[0].empty()) return -1;
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> env;
+  for (char** e = environ; e && *e; ++e) env.push_back(*e);
+  for (const auto& e : extraEnv) env.push_back(const_cast<char*>(e.c_str()));
+  env.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -68,8 +73,7 @@ int SpawnAndWait(const std::vector<std::string>& argv, unsigned timeoutMs, int o
     if (fd > 0 && outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, fd);
     else posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   }
-  // The child starts with no blocked signals and default handlers, in a session of its own, so
-  // it has no terminal and a Ctrl+C meant for us does not reach it.
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   sigset_t none, defaults;
   sigemptyset(&none);
   sigemptyset(&defaults);
@@ -78,14 +82,14 @@ int SpawnAndWait(const std::vector<std::string>& argv, unsigned timeoutMs, int o
   posix_spawnattr_setsigdefault(&attr, &defaults);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
   pid_t pid = 0;
-  int err = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  int err = ::posix_spawnp(&pid, args[0], &actions, &attr, args.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (err != 0) return -1;
+  return err == 0 ? pid : -1;
+}
 
-  int status = 0;
-  if (WaitWithLimit(pid, timeoutMs, status)) return ExitCodeOf(status);
-  // Still running: leave it, but reap it when it ends so it never lingers as a zombie.
+// Reaps the child when it ends, so it never lingers as a zombie.
+void ReapLater(pid_t pid) {
   try {
     std::thread([pid] {
       int st = 0;
@@ -94,13 +98,19 @@ int SpawnAndWait(const std::vector<std::string>& argv, unsigned timeoutMs, int o
     }).detach();
   } catch (...) {
   }
-  return kStillActive;
 }
+
+constexpr char kSuccessorVariable[] = "TAVELO_SUCCESSOR_OF";
 
 }  // namespace
 
 int RunHiddenAndWait(const std::vector<std::string>& argv, unsigned timeoutMs) {
-  return SpawnAndWait(argv, timeoutMs, -1);
+  pid_t pid = SpawnHidden(argv, {}, {});
+  if (pid < 0) return -1;
+  int status = 0;
+  if (WaitWithLimit(pid, timeoutMs, status)) return ExitCodeOf(status);
+  ReapLater(pid);  // still running: leave it
+  return kStillActive;
 }
 
 std::string RunHiddenCommandCapture(std::wstring_view commandLine, unsigned timeoutMs) {
@@ -110,7 +120,10 @@ std::string RunHiddenCommandCapture(std::wstring_view commandLine, unsigned time
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return {};
   std::string out;
-  if (SpawnAndWait(SplitCommandLine(commandLine), timeoutMs, fd) != -1) {
+  pid_t pid = SpawnHidden(SplitCommandLine(commandLine), {}, {}, fd);
+  if (pid >= 0) {
+    int status = 0;
+    if (!WaitWithLimit(pid, timeoutMs, status)) ReapLater(pid);  // still running: left running
     // What the command wrote so far, also when it is still running.
     char buf[65536];
     ssize_t n = 0;
@@ -123,6 +136,34 @@ std::string RunHiddenCommandCapture(std::wstring_view commandLine, unsigned time
   ::close(fd);
   ::unlink(name.c_str());
   return out;
+}
+
+int RunHiddenAndWaitOrEnd(const std::vector<std::string>& argv, unsigned timeoutMs) {
+  pid_t pid = SpawnHidden(argv, {}, {});
+  if (pid < 0) return -1;
+  int status = 0;
+  if (WaitWithLimit(pid, timeoutMs, status)) return ExitCodeOf(status);
+  ::kill(-pid, SIGKILL);  // the whole group: what it started goes too
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return kStillActive;
+}
+
+bool StartProgram(const std::filesystem::path& program, const std::filesystem::path& cwd,
+                   bool asSuccessor) {
+  std::vector<std::string> env;
+  if (asSuccessor) env.push_back(std::string(kSuccessorVariable) + "=" + std::to_string(::getpid()));
+  pid_t pid = SpawnHidden({program.string()}, cwd.string(), env);
+  if (pid < 0) return false;
+  ReapLater(pid);
+  return true;
+}
+
+bool TakeSuccessorMark() {
+  const char* v = std::getenv(kSuccessorVariable);
+  bool marked = v && *v;
+  ::unsetenv(kSuccessorVariable);
+  return marked;
 }
 
 std::vector<std::string> SplitCommandLine(std::wstring_view line) {

@@ -1,6 +1,7 @@
 #pragma once
 // Runs a command without a window (no terminal, standard streams on /dev/null) and waits for it
 // with a time limit, in place of CreateProcess + WaitForSingleObject.
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,20 @@ std::vector<std::string> SplitCommandLine(std::wstring_view commandLine);
 // left running) and returns the file's bytes; the file is always deleted. Empty when the file or
 // the process could not be made.
 std::string RunHiddenCommandCapture(std::wstring_view commandLine, unsigned timeoutMs = 20000);
+
+// Like RunHiddenAndWait, but a command still running when the wait ends is ended with all it
+// started, so the next step never works beside it. Returns kStillActive then.
+int RunHiddenAndWaitOrEnd(const std::vector<std::string>& argv, unsigned timeoutMs);
+
+// Starts `program` without waiting for it, in `cwd` (empty: ours). With `asSuccessor` the new
+// process knows that it follows this one (TakeSuccessorMark), so it waits for this one to end
+// instead of asking it to come forward.
+bool StartProgram(const std::filesystem::path& program, const std::filesystem::path& cwd,
+                   bool asSuccessor);
+
+// True in a process that StartProgram started as a successor. Read once: the mark is removed
+// from the environment, so programs this one starts do not inherit it.
+bool TakeSuccessorMark();
 
 }  // namespace plat
 

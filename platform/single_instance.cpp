@@ -158,7 +158,7 @@ void ListenLoop(int lfd, int wake, std::function<bool()> onForward) {
 
 }  // namespace
 
-InstanceClaim ClaimSingleInstance(std::string_view name, int waitMs) {
+InstanceClaim ClaimSingleInstance(std::string_view name, int waitMs, bool askHolder) {
   std::lock_guard lock(stateMutex);
   if (lockFd >= 0) return InstanceClaim::kOwner;
   std::error_code ec;
@@ -172,6 +172,7 @@ InstanceClaim ClaimSingleInstance(std::string_view name, int waitMs) {
     int e = errno;
     ::close(fd);
     if (e != EWOULDBLOCK) return InstanceClaim::kOwner;
+    if (!askHolder) return InstanceClaim::kHeld;
     return AskHolderToComeForward(name, waitMs) ? InstanceClaim::kForwarded : InstanceClaim::kHeld;
   }
   lockFd = fd;
@@ -179,7 +180,8 @@ InstanceClaim ClaimSingleInstance(std::string_view name, int waitMs) {
   return InstanceClaim::kOwner;
 }
 
-InstanceClaim ClaimSingleInstanceRetrying(std::string_view name, int attempts, int retryMs) {
+InstanceClaim ClaimSingleInstanceRetrying(std::string_view name, int attempts, int retryMs,
+                                          bool askHolder) {
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::milliseconds(int64_t{std::max(attempts, 1)} *
                                                           std::max(retryMs, 0));
@@ -188,7 +190,7 @@ InstanceClaim ClaimSingleInstanceRetrying(std::string_view name, int attempts, i
     // Each attempt and the pause after it fit in its own slot of retryMs, so a holder that
     // never answers cannot stretch the whole wait.
     const auto slotEnd = start + std::chrono::milliseconds(int64_t{attempt + 1} * retryMs);
-    claim = ClaimSingleInstance(name, std::max(1, MsLeft(std::min(slotEnd, deadline))));
+    claim = ClaimSingleInstance(name, std::max(1, MsLeft(std::min(slotEnd, deadline))), askHolder);
     if (claim != InstanceClaim::kHeld) return claim;
     int left = MsLeft(slotEnd);
     if (left > 0) ::poll(nullptr, 0, left);

@@ -10,6 +10,7 @@ apt_packages=(
   timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk fonts-noto-color-emoji nodejs
   fonts-symbola  # the power symbol U+23FB of the quit button
   midicsv planetblupi-music-midi
+  libarchive-tools unzip  # unpacking the base package
 )
 missing=()
 for p in "${apt_packages[@]}"; do

@@ -16,6 +16,8 @@
 #include "ui/maintenance_commands.h"
 #include "ui/ext_module_commands.h"
 #include "ui/pc_check_commands.h"
+#include "ui/online_commands.h"
+#include "ui/program_update_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>
@@ -166,7 +168,7 @@ const PageCommand kStageTwo[] = {
     {L"F10_SAVE_SONG", HandleF10SaveSong, kWhole},
     {L"F10_SAVE_BOX", HandleF10SaveBox, kWhole},
     // online services
-    {L"RUN_SONG_UPDATE:", nullptr, kPrefix},
+    {L"RUN_SONG_UPDATE:", HandleRunSongUpdate, kPrefix},
     // settings, display and page assets
     {L"SCORE_OCT_SAVE:", HandleScoreOctSave, kPrefix},
 };
@@ -227,9 +229,9 @@ const PageCommand kStageThree[] = {
     {L"SET_CHORUS:", HandleSetChorus, kPrefix},
     {L"SET_EQ:", HandleSetEq, kPrefix},
     // online services
-    {L"CHECK_SONG_UPDATE", nullptr, kWhole},
-    {L"CHECK_SONG_DATES", nullptr, kWhole},
-    {L"CHECK_PROGRAM_UPGRADE", nullptr, kWhole},
+    {L"CHECK_SONG_UPDATE", HandleCheckSongUpdate, kWhole},
+    {L"CHECK_SONG_DATES", HandleCheckSongDates, kWhole},
+    {L"CHECK_PROGRAM_UPGRADE", HandleCheckProgramUpgrade, kWhole},
     {L"REMOTE_SUPPORT", nullptr, kWhole},
     {L"REMOTE_SUPPORT_STOP", nullptr, kWhole},
     {L"RS_PICK:", nullptr, kPrefix},

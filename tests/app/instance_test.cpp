@@ -17,9 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-pid_t StartTavelo(const fs::path& root, const char* browser = "none") {
+pid_t StartTavelo(const fs::path& root, const char* browser = "none", bool successor = false) {
   pid_t pid = fork();
   if (pid == 0) {
+    if (successor) setenv("TAVELO_SUCCESSOR_OF", "1", 1);
     setenv("TAVELO_ROOT", root.c_str(), 1);
     setenv("TAVELO_BROWSER", browser, 1);
     setenv("XDG_CONFIG_HOME", (root / "cfg").c_str(), 1);
@@ -77,6 +78,22 @@ TEST(SingleInstance, SecondStartExitsAtOnceAndTheFirstComesForwardThenSigtermEnd
   ASSERT_EQ(kill(first, SIGTERM), 0);
   EXPECT_EQ(WaitExit(first, 20000), 0);
   EXPECT_NE(Log(root.path()).find("[WM] \xEC\xB0\xBD \xEB\x8B\xAB\xEA\xB8\xB0"), std::string::npos);  // shutdown order ran
+}
+
+// A program started by an update swap or a restart waits for the closing one, then takes over.
+TEST(SingleInstance, ASuccessorWaitsForThePredecessorToEnd) {
+  TempRoot root;
+  pid_t first = StartTavelo(root.path());
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(root.path() / "system" / "page_url.txt"); }));
+  fs::remove(root.path() / "system" / "page_url.txt");
+  pid_t second = StartTavelo(root.path(), "none", true);
+  EXPECT_EQ(WaitExit(second, 1500), -1) << "the successor must not give up while the first runs";
+  ASSERT_EQ(kill(first, SIGTERM), 0);
+  EXPECT_EQ(WaitExit(first, 20000), 0);
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(root.path() / "system" / "page_url.txt"); }));
+  EXPECT_EQ(Log(root.path()).find("[WM] \xEB\x8B\xA4\xEB\xA5\xB8 Tavelo"), std::string::npos) << "nobody was asked forward";
+  kill(second, SIGTERM);
+  EXPECT_EQ(WaitExit(second, 20000), 0);
 }
 
 TEST(SingleInstance, SigintClosesTheWindowToo) {

@@ -1,0 +1,46 @@
+#include "platform/crypto.h"
+
+#include <openssl/evp.h>
+
+#include <memory>
+
+namespace plat {
+namespace {
+
+std::string Run(bool encrypt, std::string_view key, std::string_view iv, std::string_view data) {
+  if (key.size() != 32 || iv.size() != 16) return {};
+  if (!encrypt && (data.empty() || data.size() % 16 != 0)) return {};
+  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+  if (!ctx) return {};
+  const auto* k = reinterpret_cast<const unsigned char*>(key.data());
+  const auto* v = reinterpret_cast<const unsigned char*>(iv.data());
+  if (EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, k, v, encrypt ? 1 : 0) != 1) return {};
+  std::string out(data.size() + 16, '\0');
+  auto* o = reinterpret_cast<unsigned char*>(out.data());
+  int written = 0;
+  // Lengths above INT_MAX are fed in slices.
+  size_t done = 0;
+  size_t total = 0;
+  while (done < data.size()) {
+    int slice = static_cast<int>(std::min<size_t>(data.size() - done, 1u << 30));
+    if (EVP_CipherUpdate(ctx.get(), o + total, &written, reinterpret_cast<const unsigned char*>(data.data() + done), slice) != 1)
+      return {};
+    total += static_cast<size_t>(written);
+    done += static_cast<size_t>(slice);
+  }
+  if (EVP_CipherFinal_ex(ctx.get(), o + total, &written) != 1) return {};
+  total += static_cast<size_t>(written);
+  out.resize(total);
+  return out;
+}
+
+}  // namespace
+
+std::string Aes256CbcDecrypt(std::string_view key, std::string_view iv, std::string_view data) {
+  return Run(false, key, iv, data);
+}
+std::string Aes256CbcEncrypt(std::string_view key, std::string_view iv, std::string_view data) {
+  return Run(true, key, iv, data);
+}
+
+}  // namespace plat

@@ -1,0 +1,14 @@
+#pragma once
+// AES-256 in CBC mode with PKCS#7 padding.
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// The plaintext without its padding; empty when the input is empty, the key is not 32 bytes, the
+// vector not 16, the length not a multiple of 16 or the padding is bad.
+std::string Aes256CbcDecrypt(std::string_view key, std::string_view iv, std::string_view data);
+// The padded ciphertext (package makers, tests and benchmarks); empty on a bad key or vector.
+std::string Aes256CbcEncrypt(std::string_view key, std::string_view iv, std::string_view data);
+
+}  // namespace plat

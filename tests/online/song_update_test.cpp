@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "base/text.h"
+#include "common/temp_root.h"
+#include "online/account.h"
+#include "online/board.h"
+#include "online/package.h"
+#include "online/song_commands.h"
+#include "online/song_update.h"
+#include "page_messages.h"
+#include "platform/crypto.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "songs/song_catalog.h"
+#include "stand_in_board.h"
+
+namespace {
+
+std::string Encrypt(const std::string& zip) { return plat::Aes256CbcEncrypt(PackageKey(), PackageIv(), zip); }
+
+std::string SystemFile(const std::wstring& name) {
+  return plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/" + name)).value_or("<missing>");
+}
+
+void WriteAccount(const std::string& text) {
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/license.cfg"), text);
+  LoadMemberAccount();
+}
+
+std::string CsvRow(int id, const std::string& title) {
+  return std::to_string(id) + ",KR,M,C,1,120,가요," + title + ",,,,,가수,첫줄,,,,,,,";
+}
+
+// Processes of this machine whose command line mentions `needle`.
+int ProcessesMentioning(const std::string& needle) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    std::ifstream in(e.path() / "cmdline", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    if (s.str().find(needle) != std::string::npos) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST(AccountFile, ReadsKeysExactlyAndMigratesTheOlderFile) {
+  struct Case {
+    const char* main;   // nullptr: no file
+    const char* older;  // nullptr: no file
+    const wchar_t* id;
+    const wchar_t* password;
+    const char* mainAfter;
+  } cases[] = {
+      {"mb_id=kim\r\nmb_pw=a=b=c\r\n", nullptr, L"kim", L"a=b=c", "mb_id=kim\r\nmb_pw=a=b=c\r\n"},
+      {"mb_id=lee\nmb_pw=pw\n", "mb_id=old\nmb_pw=x\n", L"lee", L"pw", "mb_id=lee\nmb_pw=pw\n"},
+      {"mb_pw=only\n", "mb_id=old\r\nmb_pw=oldpw\r\n", L"old", L"oldpw", "mb_id=old\r\nmb_pw=oldpw\r\n"},
+      {"MB_ID=x\nmb_id =y\nmb_pw=z\n", nullptr, L"", L"z", "MB_ID=x\nmb_id =y\nmb_pw=z\n"},
+      {"\xEF\xBB\xBFmb_id=bom\nmb_pw=p\n", nullptr, L"", L"p", "\xEF\xBB\xBFmb_id=bom\nmb_pw=p\n"},
+      {"mb_id=a\nmb_id=한글\nmb_pw= sp \n", nullptr, L"한글", L" sp ", "mb_id=a\nmb_id=한글\nmb_pw= sp \n"},
+      {nullptr, nullptr, L"", L"", "<missing>"},
+  };
+  for (const auto& c : cases) {
+    TempRoot root;
+    if (c.main) plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/license.cfg"), c.main);
+    if (c.older) plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/license.cfg"), c.older);
+    std::wstring id, pw;
+    LoadAccount(id, pw);
+    EXPECT_EQ(id, c.id) << (c.main ? c.main : "-");
+    if (*c.id) {
+      EXPECT_EQ(pw, c.password) << (c.main ? c.main : "-");
+    }
+    EXPECT_EQ(plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/license.cfg")).value_or("<missing>"), c.mainAfter);
+  }
+}
+
+TEST(WebLogin, TheBrowserSubmitsTheFormAndReturnsTheSiteCookiesHttpOnlyToo) {
+  TempRoot root;
+  StandInBoard board({});
+  WriteAccount("mb_id=o'ne\\\nmb_pw=p\"w\n");
+  std::wstring diagnostics;
+  std::wstring cookies = GnuboardLoginViaWebView2(diagnostics);
+  EXPECT_NE(cookies.find(L"PHPSESSID=abc"), std::wstring::npos) << WideToUtf8(diagnostics);
+  EXPECT_NE(cookies.find(L"mb_auth=ok"), std::wstring::npos);
+  EXPECT_NE(diagnostics.find(L"폼 제출 스크립트 결과=\"SUBMITTED\""), std::wstring::npos);
+  EXPECT_NE(diagnostics.find(L"수집된 쿠키 개수=2"), std::wstring::npos);
+  // The id with an apostrophe and a backslash reached the form unchanged.
+  EXPECT_NE(board.Read("last_login.txt").find("mb_id=o%27ne%5C"), std::string::npos) << board.Read("last_login.txt");
+  EXPECT_EQ(ProcessesMentioning(root.path().string()), 0);
+}
+
+TEST(WebLogin, APageWithoutTheFormEndsAtTheLimitWithNoBrowserLeft) {
+  TempRoot root;
+  StandInBoard board({}, /*form=*/false);
+  WriteAccount("mb_id=a\nmb_pw=b\n");
+  std::wstring diagnostics;
+  std::wstring cookies = GnuboardLoginViaWebView2(diagnostics);
+  EXPECT_EQ(cookies, L"");
+  EXPECT_NE(diagnostics.find(L"\"NO_FORM\""), std::wstring::npos) << WideToUtf8(diagnostics);
+  EXPECT_NE(diagnostics.find(L"타임아웃(20초)"), std::wstring::npos);
+  EXPECT_EQ(ProcessesMentioning(root.path().string()), 0);
+}
+
+TEST(SongUpdate, AppliesOnlyTheGoodNewPostAndFetchesNothingTheSecondTime) {
+  TempRoot root;
+  std::string header(kSongsCsvHeader);
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/songs.csv"), header + "\n" + CsvRow(100, "old") + "\n");
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/applied_wrids.cfg"), "1\n");
+  std::string good = Encrypt(MakeZip({{"P0501.MID", "MThd-501"},
+                                      {"P0501.txt", "text"},
+                                      {"songs.csv", header + "\r\n" + CsvRow(501, "new") + "\r\n"},
+                                      {"../evil.mid", "x"},
+                                      {"..\\evil2.mid", "x"},
+                                      {"C:evil3.mid", "x"},
+                                      {"/evil4", "x"}}));
+  StandInBoard board({{1, "2026-01-01", "file", good},   // A: applied already
+                      {2, "", "file", good},             // B: no list date
+                      {3, "2026-01-03", "html", good},   // C: the attachment is a server page
+                      {4, "2026-01-04", "file", good}}); // D: good
+  WriteAccount("mb_id=a\nmb_pw=b\n");
+  auto posts = PostsOf([] { CheckAndApplySongUpdate(false); });
+  std::wstring result = SongUpdateResultText();
+  EXPECT_EQ(result.substr(0, result.find(L'\n')),
+            L"[신곡 업데이트 완료] 1건 받음(파일 2개, songs.csv 1곡). 마지막 받은 등록일: 2026-01-04")
+      << WideToUtf8(result);
+  EXPECT_NE(result.find(L"wr_id=3: download.php가 파일 대신 HTML 페이지를 반환함"), std::wstring::npos);
+  EXPECT_EQ(SystemFile(L"P0501.MID"), "MThd-501");
+  EXPECT_EQ(SystemFile(L"songs.csv"), header + "\n" + CsvRow(100, "old") + "\n" + CsvRow(501, "new") + "\n");
+  EXPECT_EQ(SystemFile(L"song_new.csv"), "\xEF\xBB\xBF" + header + "\r\n" + CsvRow(501, "new") + "\r\n");
+  EXPECT_EQ(LoadAppliedPostIds(), (AppliedPostSet{1, 4}));
+  EXPECT_EQ(LoadSongLastDate(), L"2026-01-04");
+  EXPECT_EQ(SystemFile(L"song_update.cfg"), "4");
+  for (const char* evil : {"evil.mid", "evil2.mid", "system/..\\evil2.mid", "evil4", "system/C:evil3.mid"})
+    EXPECT_FALSE(fs::exists(root.path() / evil)) << evil;
+  EXPECT_FALSE(fs::exists(fs::path("/evil4")));
+  EXPECT_FALSE(SongUpdateState.SongUpdateRunningFlag.load());
+  EXPECT_FALSE(TakePendingPageScript().empty());  // the manual run leaves the song list script
+
+  board.ClearRequests();
+  PostsOf([] { CheckAndApplySongUpdate(false); });
+  // Only the failed post C is tried again; A and D are not fetched.
+  for (const auto& line : board.Requests()) {
+    if (line.find("wr_id=") == std::string::npos) continue;
+    EXPECT_NE(line.find("wr_id=3"), std::string::npos) << line;
+  }
+  result = SongUpdateResultText();
+  EXPECT_EQ(result, L"게시판 글 4개, 마지막 받은 등록일 2026-01-04, 새로 받을 글 1개\n  wr_id=3: download.php가 파일 대신 HTML "
+                    L"페이지를 반환함(첨부파일이 실제로 없거나 접근 불가) - C:/tavelo/system/debug_download_3.html에 저장함\n");
+}
+
+TEST(SongUpdate, ASecondStartLeavesTheRunningOneAlone) {
+  TempRoot root;
+  SongUpdateState.SongUpdateRunningFlag.store(1);
+  CheckAndApplySongUpdate(false);
+  EXPECT_EQ(SongUpdateResultText(), L"이미 신곡 업데이트를 확인하는 중입니다. 잠시 후 다시 시도해주세요.");
+  EXPECT_EQ(SongUpdateState.SongUpdateRunningFlag.load(), 1);  // the owner's flag stays
+  SongUpdateState.SongUpdateRunningFlag.store(0);
+}
+
+TEST(SongUpdate, AFileThatCannotBeWrittenLeavesThePostForTheNextRun) {
+  TempRoot root;
+  fs::create_directories(root.path() / "system" / "P0600.MID");  // a folder where the song file goes
+  std::string pkg = Encrypt(MakeZip({{"P0600.MID", "midi"}, {"P0601.MID", "midi"}}));
+  StandInBoard board({{9, "2026-02-01", "file", pkg}});
+  WriteAccount("mb_id=a\nmb_pw=b\n");
+  PostsOf([] { CheckAndApplySongUpdate(false); });
+  EXPECT_EQ(SystemFile(L"P0601.MID"), "midi");
+  EXPECT_EQ(LoadAppliedPostIds(), AppliedPostSet{});
+  EXPECT_NE(SongUpdateResultText().find(L"wr_id=9: 일부 파일을 쓰지 못해 다음에 다시 받음"), std::wstring::npos);
+}
+
+TEST(SongCommands, FullReinstallCleansSongDataAndTheDateReportChangesNothing) {
+  TempRoot root;
+  for (const char* f : {"P0012.MID", "p0013.txt", "J0012.txt", "PATCHTBL.CFG", "songs.csv", "applied_wrids.cfg",
+                        "song_last_date.cfg", "post_songs.cfg", "keysig.txt"})
+    plat::WriteFileAtomic(root.path() / "system" / f, "x");
+  CleanSongData();
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(root.path() / "system"))
+    if (e.path().filename() != "debug_log.txt") left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"PATCHTBL.CFG", "keysig.txt"}));
+}
+
+TEST(SongCommands, TheDateReportListsEveryPostWithItsState) {
+  TempRoot root;
+  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/applied_wrids.cfg"), "1\n");
+  StandInBoard board({{1, "2026-01-01", "file", "x"}, {2, "", "file", "x"}, {3, "2026-01-03", "file", "x"}});
+  WriteAccount("mb_id=a\nmb_pw=b\n");
+  auto posts = PostsOf(CheckSongDatesThread);
+  ASSERT_EQ(posts.alerts.size(), 1u);
+  EXPECT_EQ(posts.alerts[0],
+            L"[신곡 게시판 등록일 점검]\n이미 받은 글(집합) 개수 = 1\n마지막 받은 등록일(참고) = (없음)\n"
+            L"글 3  |  등록일 2026-01-03  |  받을 예정\n글 2  |  등록일 (등록일 못읽음)  |  \n"
+            L"글 1  |  등록일 2026-01-01  |  이미 받음\n\n=> 이번에 받을 글 1개");
+  EXPECT_NE(posts.AllScripts().find(L"updateDone('날짜 점검 완료 - 결과 창을 확인하세요.')"), std::wstring::npos);
+  EXPECT_EQ(SystemFile(L"applied_wrids.cfg"), "1\n");
+}
