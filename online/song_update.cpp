@@ -70,7 +70,7 @@ std::filesystem::path EntryPath(std::wstring_view name) {
 
 void ReleaseRun() {
   SongUpdateState.SongUpdateRunningFlag.store(0);
-  DebugLog(LogTimestamp() + L"실행 플래그 해제됨(함수 종료)");
+  DebugLog(L"실행 플래그 해제됨(함수 종료)");
   plat::PostWindowMessage(WM_RESTORE_FOCUS);
 }
 
@@ -405,7 +405,7 @@ void Run(bool automatic, bool& dialogOpen) {
   if (!pendingSongs.empty()) {
     std::sort(pendingSongs.begin(), pendingSongs.end());
     pendingSongs.erase(std::unique(pendingSongs.begin(), pendingSongs.end()), pendingSongs.end());
-    DebugLog(LogTimestamp() + L"마무리: 자투리 " + std::to_wstring(pendingSongs.size()) + L"곡 songs.csv 반영");
+    DebugLog(L"마무리: 자투리 " + std::to_wstring(pendingSongs.size()) + L"곡 songs.csv 반영");
     RegenerateSongsCsv(pendingSongs, false);
   } else if (appliedCount > 0) {
     DebugLog(L"마무리: 남은 자투리 없음(번들 songs.csv로 반영됐거나, 중간 반영에서 이미 다 처리됨)");
