@@ -133,7 +133,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       continue;
     }
     std::error_code ec;
-    bool ok = std::filesystem::is_directory(path.parent_path(), ec) && plat::WriteFileAtomic(path, e.data);
+    bool ok = std::filesystem::is_directory(path.parent_path(), ec) && plat::WriteFileReplacing(path, e.data);
     if (!ok) {
       DebugLog(L"wr_id=" + idText + L" 파일 쓰기 실패: " + std::wstring(kSystemDir) + e.name);
       out.writeFailed = true;
@@ -145,6 +145,8 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       if (number > 0) out.songNumbers.push_back(number);
     }
   }
+  // The song files reach the disk before the post can be recorded as applied.
+  if (out.filesWritten > 0 && !plat::FlushFileSystemOf(plat::RealPath(L"C:/tavelo/system"))) out.writeFailed = true;
   return true;
 }
 
