@@ -1,6 +1,6 @@
 // libFuzzer target: the readers of what the web board sends (stored ZIP packages and their entry
 // names, flat JSON, list and post pages, attachment links, the transposition table) never crash,
-// hang or read out of bounds; an entry name judged safe never leads out of its folder.
+// hang or read out of bounds (post pages and their text too); an entry name judged safe never leads out of its folder.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,6 +11,7 @@
 #include "online/board.h"
 #include "online/https.h"
 #include "online/package.h"
+#include "online/post_text.h"
 #include "online/text_refresh.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -39,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<int> numbers;
   CountKeysigEntries(bytes, count, &numbers);
   if (count != static_cast<int>(numbers.size())) __builtin_trap();
+  std::wstring title, content;
+  ParsePostTitleAndContent(bytes, title, content);
+  if (content.size() > 1500 + 16) __builtin_trap();
+  HtmlToText(bytes);
   AesDecryptCbc(bytes);
   return 0;
 }
