@@ -65,6 +65,13 @@ std::filesystem::path EntryPath(std::wstring_view name) {
   if (path.empty()) return {};
   auto rel = path.lexically_relative(system);
   if (rel.empty() || rel.native().starts_with("..") || rel.is_absolute()) return {};
+  // A folder inside that is a link to elsewhere does not count as inside.
+  std::error_code ec;
+  auto realSystem = std::filesystem::weakly_canonical(system, ec);
+  auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
+  if (ec) return {};
+  auto realRel = realParent.lexically_relative(realSystem);
+  if (realRel.empty() || realRel.native().starts_with("..")) return {};
   return path;
 }
 

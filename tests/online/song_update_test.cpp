@@ -160,6 +160,17 @@ TEST(SongUpdate, ASecondStartLeavesTheRunningOneAlone) {
   SongUpdateState.SongUpdateRunningFlag.store(0);
 }
 
+TEST(SongUpdate, EntriesThroughALinkedFolderAreRefused) {
+  TempRoot root;
+  fs::create_directories(root.path() / "outside");
+  fs::create_directory_symlink(root.path() / "outside", root.path() / "system" / "linked");
+  PackageApplyResult result;
+  EXPECT_TRUE(WritePackageEntries(MakeZip({{"linked/P0700.MID", "x"}, {"P0701.MID", "y"}}), 5, result));
+  EXPECT_EQ(result.filesWritten, 1);
+  EXPECT_TRUE(fs::is_empty(root.path() / "outside"));
+  EXPECT_EQ(SystemFile(L"P0701.MID"), "y");
+}
+
 TEST(SongUpdate, AFileThatCannotBeWrittenLeavesThePostForTheNextRun) {
   TempRoot root;
   fs::create_directories(root.path() / "system" / "P0600.MID");  // a folder where the song file goes
