@@ -126,7 +126,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
   out.entryCount = entries.size();
   std::wstring idText = std::to_wstring(id);
   for (const ZipEntry& e : entries) {
-    if (e.name.empty() || e.name.front() == L'/') continue;
+    if (e.name.empty()) continue;
     std::wstring lower = ToLowerAscii(e.name);
     if (lower == L"songs.csv") {
       ForEachTextLine(e.data, [&](std::string_view line) {

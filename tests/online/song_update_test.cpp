@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "base/debug_log.h"
 #include "base/text.h"
 #include "common/temp_root.h"
 #include "online/account.h"
@@ -136,6 +137,10 @@ TEST(SongUpdate, AppliesOnlyTheGoodNewPostAndFetchesNothingTheSecondTime) {
   for (const char* evil : {"evil.mid", "evil2.mid", "system/..\\evil2.mid", "evil4", "system/C:evil3.mid"})
     EXPECT_FALSE(fs::exists(root.path() / evil)) << evil;
   EXPECT_FALSE(fs::exists(fs::path("/evil4")));
+  FlushDebugLogQueue();
+  std::string log = SystemFile(L"debug_log.txt");
+  for (const char* name : {"../evil.mid", "..\\evil2.mid", "C:evil3.mid", "/evil4"})
+    EXPECT_NE(log.find(std::string("위험한 파일 이름이라 쓰지 않음: ") + name), std::string::npos) << name;
   EXPECT_FALSE(SongUpdateState.SongUpdateRunningFlag.load());
   EXPECT_FALSE(TakePendingPageScript().empty());  // the manual run leaves the song list script
 
