@@ -29,6 +29,11 @@ function storedZip(entries) {
   return Buffer.concat(parts);
 }
 
+function encrypt(bytes) {
+  const cipher = crypto.createCipheriv('aes-256-cbc', KEY, IV);
+  return Buffer.concat([cipher.update(bytes), cipher.final()]);
+}
+
 function startBoard(t, posts) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-board-'));
   fs.mkdirSync(path.join(dir, 'dataroom'));
@@ -68,8 +73,8 @@ test('the update dialog runs the song update and shows its progress and result',
     'compose2,singer2,line2,chosung,singer_chosung';
   const zip = storedZip([['P0501.MID', 'MThd-not-played'], ['songs.csv',
     `${header}\r\n501,KR,M,C,1,120,가요,새노래,,,,,새가수,첫줄,,,,,,,\r\n`]]);
-  const cipher = crypto.createCipheriv('aes-256-cbc', KEY, IV);
-  board.setPosts([{ id: 4, date: '2026-01-04', bytes: Buffer.concat([cipher.update(zip), cipher.final()]) }]);
+  const post4 = { id: 4, date: '2026-01-04', bytes: encrypt(zip) };
+  board.setPosts([post4]);
 
   await page.keyboard.press('Alt+KeyN');
   await page.locator('#update-overlay').waitFor({ state: 'visible' });
@@ -91,4 +96,18 @@ test('the update dialog runs the song update and shows its progress and result',
   // Not running any more: Escape closes the dialog.
   await page.keyboard.press('Escape');
   await page.locator('#update-overlay').waitFor({ state: 'hidden' });
+
+  // ALT+I with a new post: the dialog opens by itself, busy, ends with the result, the whole
+  // result comes as an alert, and the dialog hides itself afterwards.
+  const alerts = [];
+  page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss().catch(() => {}); });
+  const zip2 = storedZip([['P0502.MID', 'MThd-2'], ['songs.csv', `${header}\r\n502,KR,M,C,1,120,가요,둘째,,,,,가수,첫줄,,,,,,,\r\n`]]);
+  board.setPosts([post4, { id: 5, date: '2026-01-05', bytes: encrypt(zip2) }]);
+  await page.keyboard.press('Alt+KeyI');
+  await page.locator('#update-overlay').waitFor({ state: 'visible', timeout: 60000 });
+  await waitFor(() => alerts.length > 0, 'the update alert', 60000);
+  assert.ok(scripts.some((s) => s.includes('openUpdateModal(); updateRunning=true;') && s.includes('sb.disabled=true')));
+  assert.match(alerts[0], /^\[신곡 업데이트 완료\] 1건 받음/);
+  assert.equal(await page.evaluate(() => songDb.some((s) => s.id === 502)), true);
+  await page.locator('#update-overlay').waitFor({ state: 'hidden', timeout: 15000 });
 });
