@@ -378,7 +378,8 @@ void Run(bool automatic, bool& dialogOpen) {
     newSongs.insert(newSongs.end(), pkg.songNumbers.begin(), pkg.songNumbers.end());
     int merged = 0;
     if (!pkg.catalogueRows.empty()) {
-      MergeSongsCsvRows(pkg.catalogueRows, merged);
+      // Rows that could not reach songs.csv would leave the songs unlisted for good.
+      if (!MergeSongsCsvRows(pkg.catalogueRows, merged)) pkg.writeFailed = true;
     } else if (!pkg.songNumbers.empty()) {
       pendingSongs.insert(pendingSongs.end(), pkg.songNumbers.begin(), pkg.songNumbers.end());
       if (pendingSongs.size() >= kPendingBatch) {

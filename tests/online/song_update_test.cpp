@@ -177,15 +177,25 @@ TEST(SongUpdate, EntriesThroughALinkedFolderAreRefused) {
 }
 
 TEST(SongUpdate, AFileThatCannotBeWrittenLeavesThePostForTheNextRun) {
-  TempRoot root;
-  fs::create_directories(root.path() / "system" / "P0600.MID");  // a folder where the song file goes
-  std::string pkg = Encrypt(MakeZip({{"P0600.MID", "midi"}, {"P0601.MID", "midi"}}));
-  StandInBoard board({{9, "2026-02-01", "file", pkg}});
-  WriteAccount("mb_id=a\nmb_pw=b\n");
-  PostsOf([] { CheckAndApplySongUpdate(false); });
-  EXPECT_EQ(SystemFile(L"P0601.MID"), "midi");
-  EXPECT_EQ(LoadAppliedPostIds(), AppliedPostSet{});
-  EXPECT_NE(SongUpdateResultText().find(L"wr_id=9: 일부 파일을 쓰지 못해 다음에 다시 받음"), std::wstring::npos);
+  // A folder stands where a song file or the catalogue must go.
+  std::string header(kSongsCsvHeader);
+  std::string songFile = Encrypt(MakeZip({{"P0600.MID", "midi"}, {"P0601.MID", "midi"}}));
+  std::string catalogue = Encrypt(MakeZip({{"P0601.MID", "midi"}, {"songs.csv", header + "\n" + CsvRow(601, "t") + "\n"}}));
+  struct Case {
+    const char* blocked;
+    std::string package;
+  } cases[] = {{"P0600.MID", songFile}, {"songs.csv", catalogue}};
+  for (const auto& c : cases) {
+    TempRoot root;
+    fs::create_directories(root.path() / "system" / c.blocked);
+    StandInBoard board({{9, "2026-02-01", "file", c.package}});
+    WriteAccount("mb_id=a\nmb_pw=b\n");
+    PostsOf([] { CheckAndApplySongUpdate(false); });
+    EXPECT_EQ(SystemFile(L"P0601.MID"), "midi") << c.blocked;
+    EXPECT_EQ(LoadAppliedPostIds(), AppliedPostSet{}) << c.blocked;
+    EXPECT_NE(SongUpdateResultText().find(L"wr_id=9: 일부 파일을 쓰지 못해 다음에 다시 받음"), std::wstring::npos)
+        << c.blocked;
+  }
 }
 
 TEST(SongCommands, FullReinstallCleansSongDataAndTheDateReportChangesNothing) {
