@@ -110,4 +110,14 @@ test('the update dialog runs the song update and shows its progress and result',
   assert.match(alerts[0], /^\[신곡 업데이트 완료\] 1건 받음/);
   assert.equal(await page.evaluate(() => songDb.some((s) => s.id === 502)), true);
   await page.locator('#update-overlay').waitFor({ state: 'hidden', timeout: 15000 });
+
+  // The date check lists the posts in an alert and ends in the dialog.
+  await page.keyboard.press('Alt+KeyN');
+  await page.locator('#update-datecheck-btn').click();
+  await waitFor(() => alerts.length > 1, 'the date report', 60000);
+  assert.ok(alerts[1].startsWith('[신곡 게시판 등록일 점검]'), alerts[1]);
+  for (const part of ['이미 받은 글(집합) 개수 = 2', '글 5  |  등록일 2026-01-05  |  이미 받음', '=> 이번에 받을 글 0개'])
+    assert.ok(alerts[1].includes(part), part);
+  await waitFor(async () => (await page.locator('#update-status').textContent()) ===
+    '날짜 점검 완료 - 결과 창을 확인하세요.', 'the date check end');
 });
