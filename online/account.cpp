@@ -41,16 +41,9 @@ bool ReadAccountFile(const std::wstring& path, std::wstring& id, std::wstring& p
   auto bytes = plat::ReadFileBytes(plat::RealPath(path));
   if (!bytes) return false;
   bool found = false;
-  size_t pos = 0;
-  std::string_view all(*bytes);
-  while (pos < all.size()) {
-    size_t end = all.find('\n', pos);
-    if (end == std::string_view::npos) end = all.size();
-    std::string_view line = all.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  ForEachTextLine(*bytes, [&](std::string_view line) {
     size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
+    if (eq == std::string_view::npos) return;
     std::string_view key = line.substr(0, eq);
     if (key == "mb_id") {
       id = Utf8ToWide(line.substr(eq + 1));
@@ -59,7 +52,7 @@ bool ReadAccountFile(const std::wstring& path, std::wstring& id, std::wstring& p
       password = Utf8ToWide(line.substr(eq + 1));
       found = true;
     }
-  }
+  });
   return found;
 }
 

@@ -7,9 +7,11 @@
 #include <string>
 #include <string_view>
 
-// The vendor web server's host name. TAVELO_WEB_BASE ("host:port") replaces it (tests use a
-// stand-in server); its certificate is then trusted through TAVELO_WEB_CA.
-inline constexpr std::wstring_view VendorWebHost = L"www.tavelo.co.kr";
+// The vendor web server's host name: a name that never resolves until the vendor's own host is
+// filled in here, so that no request (and no member password) goes to a server we do not know.
+// TAVELO_WEB_BASE ("host:port") replaces it (tests use a stand-in server); its certificate is then
+// trusted through TAVELO_WEB_CA.
+inline constexpr std::wstring_view VendorWebHost = L"tavelo-vendor.invalid";
 // VendorWebHost, or the host and port that replace it.
 std::wstring WebHost();
 

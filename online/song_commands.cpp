@@ -50,7 +50,7 @@ void RunModal(bool full) {
   } catch (...) {
     SongUpdateState.SongUpdateFullFlag.store(0);
     message = kErrorText;
-    DebugLog(LogTimestamp() + L"[모달] RunSongUpdateFromModal 예외 발생 - 완료 처리로 넘어감");
+    DebugLog(L"[모달] RunSongUpdateFromModal 예외 발생 - 완료 처리로 넘어감");
   }
   if (message.empty()) message = L"업데이트가 완료되었습니다.";
   std::wstring shown;

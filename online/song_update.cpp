@@ -65,12 +65,19 @@ std::filesystem::path EntryPath(std::wstring_view name) {
   if (path.empty()) return {};
   auto rel = path.lexically_relative(system);
   if (rel.empty() || rel.native().starts_with("..") || rel.is_absolute()) return {};
+  // A folder inside that is a link to elsewhere does not count as inside.
+  std::error_code ec;
+  auto realSystem = std::filesystem::weakly_canonical(system, ec);
+  auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
+  if (ec) return {};
+  auto realRel = realParent.lexically_relative(realSystem);
+  if (realRel.empty() || realRel.native().starts_with("..")) return {};
   return path;
 }
 
 void ReleaseRun() {
   SongUpdateState.SongUpdateRunningFlag.store(0);
-  DebugLog(LogTimestamp() + L"실행 플래그 해제됨(함수 종료)");
+  DebugLog(L"실행 플래그 해제됨(함수 종료)");
   plat::PostWindowMessage(WM_RESTORE_FOCUS);
 }
 
@@ -119,7 +126,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
   out.entryCount = entries.size();
   std::wstring idText = std::to_wstring(id);
   for (const ZipEntry& e : entries) {
-    if (e.name.empty() || e.name.front() == L'/') continue;
+    if (e.name.empty()) continue;
     std::wstring lower = ToLowerAscii(e.name);
     if (lower == L"songs.csv") {
       ForEachTextLine(e.data, [&](std::string_view line) {
@@ -133,7 +140,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       continue;
     }
     std::error_code ec;
-    bool ok = std::filesystem::is_directory(path.parent_path(), ec) && plat::WriteFileAtomic(path, e.data);
+    bool ok = std::filesystem::is_directory(path.parent_path(), ec) && plat::WriteFileReplacing(path, e.data);
     if (!ok) {
       DebugLog(L"wr_id=" + idText + L" 파일 쓰기 실패: " + std::wstring(kSystemDir) + e.name);
       out.writeFailed = true;
@@ -145,6 +152,8 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       if (number > 0) out.songNumbers.push_back(number);
     }
   }
+  // The song files reach the disk before the post can be recorded as applied.
+  if (out.filesWritten > 0 && !plat::FlushFileSystemOf(plat::RealPath(L"C:/tavelo/system"))) out.writeFailed = true;
   return true;
 }
 
@@ -369,7 +378,8 @@ void Run(bool automatic, bool& dialogOpen) {
     newSongs.insert(newSongs.end(), pkg.songNumbers.begin(), pkg.songNumbers.end());
     int merged = 0;
     if (!pkg.catalogueRows.empty()) {
-      MergeSongsCsvRows(pkg.catalogueRows, merged);
+      // Rows that could not reach songs.csv would leave the songs unlisted for good.
+      if (!MergeSongsCsvRows(pkg.catalogueRows, merged)) pkg.writeFailed = true;
     } else if (!pkg.songNumbers.empty()) {
       pendingSongs.insert(pendingSongs.end(), pkg.songNumbers.begin(), pkg.songNumbers.end());
       if (pendingSongs.size() >= kPendingBatch) {
@@ -405,7 +415,7 @@ void Run(bool automatic, bool& dialogOpen) {
   if (!pendingSongs.empty()) {
     std::sort(pendingSongs.begin(), pendingSongs.end());
     pendingSongs.erase(std::unique(pendingSongs.begin(), pendingSongs.end()), pendingSongs.end());
-    DebugLog(LogTimestamp() + L"마무리: 자투리 " + std::to_wstring(pendingSongs.size()) + L"곡 songs.csv 반영");
+    DebugLog(L"마무리: 자투리 " + std::to_wstring(pendingSongs.size()) + L"곡 songs.csv 반영");
     RegenerateSongsCsv(pendingSongs, false);
   } else if (appliedCount > 0) {
     DebugLog(L"마무리: 남은 자투리 없음(번들 songs.csv로 반영됐거나, 중간 반영에서 이미 다 처리됨)");

@@ -25,9 +25,10 @@ std::wstring SongUpdateResultText();
 std::wstring TakePendingPageScript();
 
 // One run. `automatic`: opens the page's dialog by itself when there is something to fetch and
-// reports to it at the end. With `flagHeld` the caller already took SongUpdateRunningFlag and
-// hands it to this run (which releases it).
+// reports to it at the end. Refused (with its result text) while another run holds the flag.
 void CheckAndApplySongUpdate(bool automatic);
+// The same for a caller that already took SongUpdateRunningFlag and hands it to this run, which
+// releases it however it ends.
 void RunSongUpdateWithFlag(bool automatic);
 
 void PostUpdateModalProgress(int percent, std::wstring_view status, int done, int total);

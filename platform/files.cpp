@@ -89,7 +89,9 @@ bool ReadFileLines(const fs::path& path, const std::function<void(std::string_vi
   return true;
 }
 
-bool WriteFileAtomic(const fs::path& path, std::string_view bytes) {
+namespace {
+
+bool ReplaceFile(const fs::path& path, std::string_view bytes, bool flush) {
   if (path.empty()) return false;
   std::error_code ec;
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
@@ -98,10 +100,24 @@ bool WriteFileAtomic(const fs::path& path, std::string_view bytes) {
   tmp += ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, bytes) && (!flush || ::fsync(fd) == 0);
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(const fs::path& path, std::string_view bytes) { return ReplaceFile(path, bytes, true); }
+
+bool WriteFileReplacing(const fs::path& path, std::string_view bytes) { return ReplaceFile(path, bytes, false); }
+
+bool FlushFileSystemOf(const fs::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::syncfs(fd) == 0;
+  ::close(fd);
   return ok;
 }
 

@@ -24,6 +24,12 @@ bool ReadFileLines(const std::filesystem::path& path, const std::function<void(s
 // `path`. Creates missing parent folders. False (and the old file untouched) on any failure.
 bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 
+// The same without waiting for the disk, for many files written at once: the caller flushes
+// them together with FlushFileSystemOf before it records them as written.
+bool WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes);
+// Waits until everything written to the file system holding `path` is on disk. False on failure.
+bool FlushFileSystemOf(const std::filesystem::path& path);
+
 // Appends `bytes` in one write, creating the file when missing. False on failure.
 bool AppendFileBytes(const std::filesystem::path& path, std::string_view bytes);
 

@@ -187,6 +187,10 @@ bool LoginBrowser::Start(const std::string& profileDir, const std::string& trust
                                    "--disable-gpu",
                                    "--disable-extensions",
                                    "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--password-store=basic",
+                                   "--use-mock-keychain",
                                    "--no-sandbox",
                                    "about:blank"};
   if (!trustedCert.empty()) {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "base/debug_log.h"
 #include "base/text.h"
 #include "common/temp_root.h"
 #include "online/account.h"
@@ -136,6 +137,10 @@ TEST(SongUpdate, AppliesOnlyTheGoodNewPostAndFetchesNothingTheSecondTime) {
   for (const char* evil : {"evil.mid", "evil2.mid", "system/..\\evil2.mid", "evil4", "system/C:evil3.mid"})
     EXPECT_FALSE(fs::exists(root.path() / evil)) << evil;
   EXPECT_FALSE(fs::exists(fs::path("/evil4")));
+  FlushDebugLogQueue();
+  std::string log = SystemFile(L"debug_log.txt");
+  for (const char* name : {"../evil.mid", "..\\evil2.mid", "C:evil3.mid", "/evil4"})
+    EXPECT_NE(log.find(std::string("위험한 파일 이름이라 쓰지 않음: ") + name), std::string::npos) << name;
   EXPECT_FALSE(SongUpdateState.SongUpdateRunningFlag.load());
   EXPECT_FALSE(TakePendingPageScript().empty());  // the manual run leaves the song list script
 
@@ -160,16 +165,37 @@ TEST(SongUpdate, ASecondStartLeavesTheRunningOneAlone) {
   SongUpdateState.SongUpdateRunningFlag.store(0);
 }
 
-TEST(SongUpdate, AFileThatCannotBeWrittenLeavesThePostForTheNextRun) {
+TEST(SongUpdate, EntriesThroughALinkedFolderAreRefused) {
   TempRoot root;
-  fs::create_directories(root.path() / "system" / "P0600.MID");  // a folder where the song file goes
-  std::string pkg = Encrypt(MakeZip({{"P0600.MID", "midi"}, {"P0601.MID", "midi"}}));
-  StandInBoard board({{9, "2026-02-01", "file", pkg}});
-  WriteAccount("mb_id=a\nmb_pw=b\n");
-  PostsOf([] { CheckAndApplySongUpdate(false); });
-  EXPECT_EQ(SystemFile(L"P0601.MID"), "midi");
-  EXPECT_EQ(LoadAppliedPostIds(), AppliedPostSet{});
-  EXPECT_NE(SongUpdateResultText().find(L"wr_id=9: 일부 파일을 쓰지 못해 다음에 다시 받음"), std::wstring::npos);
+  fs::create_directories(root.path() / "outside");
+  fs::create_directory_symlink(root.path() / "outside", root.path() / "system" / "linked");
+  PackageApplyResult result;
+  EXPECT_TRUE(WritePackageEntries(MakeZip({{"linked/P0700.MID", "x"}, {"P0701.MID", "y"}}), 5, result));
+  EXPECT_EQ(result.filesWritten, 1);
+  EXPECT_TRUE(fs::is_empty(root.path() / "outside"));
+  EXPECT_EQ(SystemFile(L"P0701.MID"), "y");
+}
+
+TEST(SongUpdate, AFileThatCannotBeWrittenLeavesThePostForTheNextRun) {
+  // A folder stands where a song file or the catalogue must go.
+  std::string header(kSongsCsvHeader);
+  std::string songFile = Encrypt(MakeZip({{"P0600.MID", "midi"}, {"P0601.MID", "midi"}}));
+  std::string catalogue = Encrypt(MakeZip({{"P0601.MID", "midi"}, {"songs.csv", header + "\n" + CsvRow(601, "t") + "\n"}}));
+  struct Case {
+    const char* blocked;
+    std::string package;
+  } cases[] = {{"P0600.MID", songFile}, {"songs.csv", catalogue}};
+  for (const auto& c : cases) {
+    TempRoot root;
+    fs::create_directories(root.path() / "system" / c.blocked);
+    StandInBoard board({{9, "2026-02-01", "file", c.package}});
+    WriteAccount("mb_id=a\nmb_pw=b\n");
+    PostsOf([] { CheckAndApplySongUpdate(false); });
+    EXPECT_EQ(SystemFile(L"P0601.MID"), "midi") << c.blocked;
+    EXPECT_EQ(LoadAppliedPostIds(), AppliedPostSet{}) << c.blocked;
+    EXPECT_NE(SongUpdateResultText().find(L"wr_id=9: 일부 파일을 쓰지 못해 다음에 다시 받음"), std::wstring::npos)
+        << c.blocked;
+  }
 }
 
 TEST(SongCommands, FullReinstallCleansSongDataAndTheDateReportChangesNothing) {
@@ -198,4 +224,22 @@ TEST(SongCommands, TheDateReportListsEveryPostWithItsState) {
             L"글 1  |  등록일 2026-01-01  |  이미 받음\n\n=> 이번에 받을 글 1개");
   EXPECT_NE(posts.AllScripts().find(L"updateDone('날짜 점검 완료 - 결과 창을 확인하세요.')"), std::wstring::npos);
   EXPECT_EQ(SystemFile(L"applied_wrids.cfg"), "1\n");
+}
+
+TEST(SongUpdate, DownloadProgressTexts) {
+  struct Case {
+    int done, total;
+    uint64_t received, announced;
+    std::wstring script;
+  } cases[] = {
+      {1, 2, 524288, 1048576, L"try{ updateModalProgress(75,'신곡 받는 중... (글 4)50%  (0.5 MB / 1.0 MB)',1,2); }catch(e){}"},
+      {0, 1, 3145728, 0, L"try{ updateModalProgress(0,'신곡 받는 중... (글 4)3.0 MB 받음...',0,1); }catch(e){}"},
+      {0, 0, 10, 5, L"try{ updateModalProgress(0,'신곡 받는 중... (글 4)100%  (0.0 MB / 0.0 MB)',0,0); }catch(e){}"},
+  };
+  for (const auto& c : cases) {
+    auto posts = PostsOf([&] { ReportSongDownloadProgress(4, c.done, c.total, c.received, c.announced); });
+    EXPECT_EQ(posts.scripts, std::vector<std::wstring>{c.script});
+  }
+  auto posts = PostsOf([] { PostUpdateModalProgress(150, L"x", 0, 0); });
+  EXPECT_EQ(posts.scripts, std::vector<std::wstring>{L"try{ updateModalProgress(100,'x',0,0); }catch(e){}"});
 }

@@ -42,3 +42,29 @@ TEST(ReadFileLines, GivesTheLinesOfTheWholeFileWhateverTheBlocks) {
   EXPECT_EQ(calls, 0);
   fs::remove_all(dir);
 }
+
+TEST(Files, ReplacingWritesWholeFilesThatAFlushPutsOnDisk) {
+  const fs::path dir = fs::temp_directory_path() / ("tavelo_replace_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  struct Case {
+    fs::path path;
+    std::string bytes;
+    bool ok;
+  } cases[] = {
+      {dir / "P0001.MID", "MThd", true},
+      {dir / "P0001.MID", "", true},
+      {dir / "sub" / "new.txt", "made with its folder", true},
+      {dir, "a folder is not replaced", false},
+      {fs::path(), "x", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(plat::WriteFileReplacing(c.path, c.bytes), c.ok) << c.path;
+    if (c.ok) {
+      EXPECT_EQ(plat::ReadFileBytes(c.path).value_or("<missing>"), c.bytes);
+    }
+  }
+  EXPECT_EQ(plat::ListFileNames(dir), std::vector<std::string>{"P0001.MID"});  // no temporary file left
+  EXPECT_TRUE(plat::FlushFileSystemOf(dir));
+  EXPECT_FALSE(plat::FlushFileSystemOf(dir / "missing"));
+  fs::remove_all(dir);
+}
