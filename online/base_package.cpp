@@ -130,17 +130,7 @@ bool InstallBaseZip(const fs::path& zipPath) {
   return BaseMarkerPresent();
 }
 
-bool IsWebPageAnswer(std::string_view body) {
-  if (body.size() < 4) return false;
-  std::string head(body.substr(0, 32));
-  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  size_t start = head.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return false;
-  std::string_view rest = std::string_view(head).substr(start);
-  for (std::string_view mark : {"<!doctype", "<html", "<?php", "<script", "<meta", "<br"})
-    if (rest.substr(0, mark.size()) == mark) return true;
-  return false;
-}
+bool IsWebPageAnswer(std::string_view body) { return LooksLikeHtmlPage(body, true, 32, 4); }
 
 bool IsCutShortAnswer(bool completed, std::string_view body, uint64_t contentLength) {
   return completed && !IsWebPageAnswer(body) && contentLength != 0 && body.size() < contentLength;

@@ -5,7 +5,6 @@ apt_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libboost-dev librtmidi-dev libfluidsynth3 libfltk1.3-dev nlohmann-json3-dev python3
-  libcurl4-openssl-dev libssl-dev libx11-dev libxtst-dev libxext-dev libxss-dev libturbojpeg0-dev libpng-dev
   libxrandr2  # monitors, loaded at run time
   libcurl4-openssl-dev libssl-dev openssl libx11-dev libxtst-dev libxext-dev libxss-dev libturbojpeg0-dev libpng-dev
   timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk fonts-noto-color-emoji nodejs
