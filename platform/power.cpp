@@ -33,13 +33,13 @@ void SetPowerSupplyDir(const fs::path& dir) {
   supplyDir = dir;
 }
 
-PowerStatus ReadPowerStatus() {
+BatteryStatus ReadPowerStatus() {
   fs::path dir;
   {
     std::lock_guard lock(dirMutex);
     dir = supplyDir.empty() ? fs::path("/sys/class/power_supply") : supplyDir;
   }
-  PowerStatus status;
+  BatteryStatus status;
   std::error_code ec;
   fs::directory_iterator it(dir, ec), end;
   if (ec) return status;

@@ -5,12 +5,12 @@
 
 namespace plat {
 
-struct PowerStatus {
+struct BatteryStatus {
   bool readable = false;    // the power-supply folder could be read
   bool hasBattery = false;  // a battery that powers the system (not a mouse's or a pen's)
   bool onBattery = false;   // a system battery discharges and no charger is online
 };
-PowerStatus ReadPowerStatus();
+BatteryStatus ReadPowerStatus();
 
 // Tests: read this folder instead of /sys/class/power_supply (empty path: the real one).
 void SetPowerSupplyDir(const std::filesystem::path& dir);

@@ -1,6 +1,5 @@
 #pragma once
-// What other subsystems call of the song library that is not built yet. Each has a body in
-// placeholders.cpp that logs once and returns the failure value.
+// What other subsystems call of the song library.
 #include <string>
 #include <vector>
 

@@ -98,7 +98,7 @@ int PcScoreFromFacts(unsigned cores, unsigned long long memoryGiB, PowerSource p
 }
 
 int EstimatePcScore() {
-  const plat::PowerStatus status = plat::ReadPowerStatus();
+  const plat::BatteryStatus status = plat::ReadPowerStatus();
   const PowerSource power = !status.readable ? PowerSource::kUnknown
                             : status.onBattery ? PowerSource::kBattery
                                                : PowerSource::kCharger;
@@ -254,7 +254,7 @@ std::wstring PickBackgroundImage(const std::wstring& base) {
 
 bool HasBattery() {
   static const bool battery = [] {
-    const plat::PowerStatus status = plat::ReadPowerStatus();
+    const plat::BatteryStatus status = plat::ReadPowerStatus();
     return status.readable && status.hasBattery;
   }();
   return battery;

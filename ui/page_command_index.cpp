@@ -14,7 +14,6 @@
 #include "ui/customer_commands.h"
 #include "ui/settings_commands.h"
 #include "ui/maintenance_commands.h"
-#include "ui/ext_module_commands.h"
 #include "ui/pc_check_commands.h"
 #include "ui/online_commands.h"
 #include "ui/program_update_commands.h"

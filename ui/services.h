@@ -1,6 +1,5 @@
 #pragma once
-// Page-side pieces other subsystems call. Those not built yet have a body in placeholders.cpp
-// that logs once and returns the failure value.
+// Page-side pieces other subsystems call.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -13,4 +12,6 @@
 std::wstring BuildHelpPayload();
 // Switches NumLock off when the "numLockOff" setting asks for it.
 void ApplyNumLockOff();
+// Whether NumLock goes off for a "numLockOff" mode (0 never, 1 with a battery, else always).
+bool NumLockOffWanted(int mode, bool hasBattery);
 #include "ui/help_text.h"

@@ -137,7 +137,9 @@ TEST(RedPatternMidi, HeaderAndTrackRules) {
     EXPECT_EQ(ReadRedPatternBytes(c.file, p), c.ok);
     EXPECT_EQ(p.tracks.size(), c.tracks);
     EXPECT_EQ(p.loaded, c.ok);
-    if (!c.ok) EXPECT_EQ(p.division, 120);  // reset to the initial pattern
+    if (!c.ok) {
+      EXPECT_EQ(p.division, 120);  // reset to the initial pattern
+    }
   }
 }
 
@@ -172,7 +174,7 @@ TEST(RedPatternMidi, TheWriterRefusesADeltaTimeAboveFourVariableLengthBytes) {
 // reads the written file as the same events as the original.
 TEST(RedPatternMidi, RealFilesRoundTripAndAnIndependentReaderAgrees) {
   std::vector<fs::path> files;
-  for (const fs::path dir : {fs::path(TAVELO_SOURCE_DIR) / "tests/fixtures/midi", fs::path("/usr/share/planetblupi/music")}) {
+  for (const fs::path& dir : {fs::path(TAVELO_SOURCE_DIR) / "tests/fixtures/midi", fs::path("/usr/share/planetblupi/music")}) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec))
       if (entry.path().extension() == ".mid") files.push_back(entry.path());

@@ -145,7 +145,9 @@ TEST(StyleReader, HugeTicksClampTo32Bits) {
   const StylePattern p = ParseStylePattern(MidiHeader(1, 1) + TestTrack::ChunkOf("MTrk", body), 960, 100);
   ASSERT_FALSE(p.events.empty());
   for (const StyleEvent& e : p.events)
-    if (e.kind != kStyleNoteOff) EXPECT_EQ(e.tick, UINT32_MAX) << int(e.kind);
+    if (e.kind != kStyleNoteOff) {
+      EXPECT_EQ(e.tick, UINT32_MAX) << int(e.kind);
+    }
   EXPECT_GT(p.length, 0u);
   EXPECT_EQ(p.length % (4 * 960), 0u);
 }

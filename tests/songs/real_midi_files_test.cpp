@@ -228,7 +228,7 @@ std::string WriteAgain(const std::vector<CsvRecord>& records, Oddity oddity) {
 
 std::vector<fs::path> RealMidiFiles() {
   std::vector<fs::path> files;
-  for (const fs::path dir : {fs::path(TAVELO_SOURCE_DIR) / "tests/fixtures/midi", fs::path("/usr/share/planetblupi/music")}) {
+  for (const fs::path& dir : {fs::path(TAVELO_SOURCE_DIR) / "tests/fixtures/midi", fs::path("/usr/share/planetblupi/music")}) {
     std::error_code ec;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
       if (it->path().extension() == ".mid") files.push_back(it->path());

@@ -289,6 +289,8 @@ TEST_F(DemoLibraryTest, EveryDigitStyleLoadsWithFillsAndEnding) {
   LoadStylePattern(L"C:/tavelo/pxr/GG3-ED.MID", events, length);
   EXPECT_FALSE(events.empty());
   EXPECT_EQ(length, 8u * uint32_t(StyleSongPpq()));
+}
+
 TEST_F(DemoLibraryTest, BackgroundPicturesAreWholeBitmapsAndAnOwnPictureStays) {
   const struct {
     const char* name;
@@ -306,6 +308,7 @@ TEST_F(DemoLibraryTest, BackgroundPicturesAreWholeBitmapsAndAnOwnPictureStays) {
     EXPECT_EQ(u32(18), c.width);
     EXPECT_EQ(u32(22), c.height);
     EXPECT_EQ(bytes.size(), 54u + ((c.width * 3 + 3) & ~3u) * c.height);
+  }
   // The operator's own picture under another extension keeps the demo one out.
   fs::remove(root_ / "images" / "main_bg.bmp");
   ASSERT_TRUE(plat::WriteFileAtomic(root_ / "images" / "main_bg.jpg", "mine"));

@@ -12,7 +12,6 @@
 #include "base/text.h"
 #include "platform/midi_out.h"
 #include "sound/ext_module.h"
-#include "ui/ext_module_commands.h"
 #include "ui/maintenance_commands.h"
 #include "ui/pc_check.h"
 #include "ui/pc_check_commands.h"
@@ -74,28 +73,3 @@ TEST(StageOneHandlers, BusyJobsRefusedAndReplies) {
   EXPECT_TRUE(Has(PostedBy([] { HandleSetAvExclude(L"SET_AV_EXCLUDE:0"); }), L"제외를 해제합니다"));
 }
 
-TEST(StageOneHandlers, ExternalModulePanel) {
-  TempRoot root;
-  plat::SetFakeMidiOutDevices({});
-  const auto listed = PostedBy([] { HandleExtList(L"EXT_LIST"); });
-  ASSERT_EQ(listed.size(), 1u);
-  // The machine's own devices come first; the scripted list is empty.
-  EXPECT_EQ(listed[0].rfind(L"try{ setExtDevices([", 0), 0u);
-  EXPECT_TRUE(listed[0].ends_with(L"],'" + EscapeForScript(GetSettingText(&AppSettings::extDevice)) + L"','" +
-                                  EscapeForScript(GetExtModuleStatusText()) + L"'); }catch(e){}"));
-
-  // A drum channel outside -1..15 stores -1; with fewer than eight fields the device name is empty.
-  struct Case {
-    std::wstring fields;
-    int toCh;
-  } cases[] = {{L"0\t16\t1\t0\t0", -1}, {L"0\t-2", -1}, {L"0\t9\t0\t1", 9}, {L"", 0}};
-  for (const Case& c : cases) {
-    SetSettingText(&AppSettings::extDevice, L"Old Module");
-    const auto posted = PostedBy([&] { HandleExtApply(L"EXT_APPLY:" + c.fields); });
-    EXPECT_EQ(Settings.extToCh.load(), c.toCh) << WideToUtf8(c.fields);
-    EXPECT_EQ(GetSettingText(&AppSettings::extDevice), L"");
-    ASSERT_FALSE(posted.empty());
-    EXPECT_EQ(posted.back().rfind(L"try{ setExtStatus('", 0), 0u);
-  }
-  Settings.extToCh = -1;
-}

@@ -83,7 +83,9 @@ TEST(PcCheck, GradesOfTheItems) {
   for (const Case& c : cases) {
     EXPECT_EQ(c.item.grade, c.grade) << c.what;
     EXPECT_EQ(c.item.value, c.value) << c.what;
-    if (!c.advice.empty()) EXPECT_EQ(c.item.advice, c.advice) << c.what;
+    if (!c.advice.empty()) {
+      EXPECT_EQ(c.item.advice, c.advice) << c.what;
+    }
   }
 }
 
