@@ -8,20 +8,12 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoSongNumbers, openProgramPage, readLog, sourceDir, waitFor } from './program.mjs';
+import { bin, demoSongNumbers, openProgramPage, readLog, readRecording, sourceDir, waitFor } from './program.mjs';
 import { readMidiFile, tempoMapMs } from './smf.mjs';
 
 const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
                   path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
-// Recorded lines: { us, tag, bytes[] }.
-function readRecording(file) {
-  if (!fs.existsSync(file)) return [];
-  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => {
-    const [us, tag, ...hex] = line.split(' ');
-    return { us: Number(us), tag, bytes: hex.filter((h) => /^[0-9A-F]{2}$/.test(h)).map((h) => parseInt(h, 16)) };
-  });
-}
 
 function setUpRoot(t, extraSettings = '') {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-play-'));

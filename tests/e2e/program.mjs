@@ -117,6 +117,15 @@ export async function waitFor(fn, what, ms = 30000) {
   }
 }
 
+// Recorded lines of a recording device: { us, tag, bytes[] }.
+export function readRecording(file) {
+  if (!fs.existsSync(file)) return [];
+  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => {
+    const [us, tag, ...hex] = line.split(' ');
+    return { us: Number(us), tag, bytes: hex.filter((h) => /^[0-9A-F]{2}$/.test(h)).map((h) => parseInt(h, 16)) };
+  });
+}
+
 export function readLog(root) {
   try {
     return fs.readFileSync(path.join(root, 'system', 'debug_log.txt'), 'utf8');

@@ -1,5 +1,6 @@
 // The operator's keyboard road on a demo library: F1, Hangul typed through key codes, two
-// reservations with their own key and tempo, the start command, the history entry with a
+// reservations with their own key and tempo, the song played transposed as reserved with its
+// play display, the history entry at its seventh bar with a
 // performer, a favourite set, and both lists back after a restart with the files' exact bytes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -8,8 +9,9 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
-  bin, openBrowser, collectScripts, readLog, sourceDir, startProgram, stopProgram, waitFor,
+  bin, openBrowser, collectScripts, readLog, readRecording, sourceDir, startProgram, stopProgram, waitFor,
 } from './program.mjs';
+import { readMidiFile } from './smf.mjs';
 
 const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
                   path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
@@ -45,8 +47,8 @@ const systemFile = (root, name) => {
   try { return fs.readFileSync(path.join(root, 'system', name), 'utf8'); } catch { return null; }
 };
 
-async function openPage(t, root) {
-  const { child, address } = startProgram(root);
+async function openPage(t, root, env = {}) {
+  const { child, address } = startProgram(root, env);
   const browser = await openBrowser();
   const page = await browser.context.newPage();
   const scripts = collectScripts(page);
@@ -62,8 +64,10 @@ test('search, reserve, start, history and favourites from the keyboard, kept ove
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-search-'));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
+  fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
+  const rec = path.join(root, 'p1.rec');
 
-  const first = await openPage(t, root);
+  const first = await openPage(t, root, { TAVELO_MIDI_OUT: `P1=${rec};P2=${rec}2` });
   const { page, cdp } = first;
 
   // F1: consonant search; ` and the Korean layout's language key switch the typing language.
@@ -115,14 +119,24 @@ test('search, reserve, start, history and favourites from the keyboard, kept ove
   await waitFor(() => readLog(root).includes(startCmd), startCmd);
   assert.deepEqual(await pageValue(page, () => reservedQueue.map((r) => r.id)), [hits[1]]);
 
-  // The song screen reports bars (stand-in until the song screen runs on this page): the seventh
-  // bar makes the history entry.
+  // The song screen loads it; the play display shows the reserved tempo and the key it plays in.
   const titles = await pageValue(page, () => Object.fromEntries(songDb.map((s) => [s.id, s.title])));
-  await pageValue(page, (a) => { songLoaded = true; beginSongHistory(a.id, a.title); checkHistoryThreshold(5); },
-                  { id: hits[0], title: titles[hits[0]] });
-  assert.equal(await pageValue(page, () => playedSongHistory.length), 0);
-  await pageValue(page, () => checkHistoryThreshold(6));
-  await waitFor(() => (systemFile(root, 'history.log') || '').startsWith(hits[0] + '\t'), 'history.log');
+  await waitFor(() => pageValue(page, () => songLoaded), 'the song screen');
+  await waitFor(() => pageValue(page, () => jsTempoAdjustBpm === 1), 'the reserved tempo on the display');
+  const key = await pageValue(page, () => jsPitchTransposeSemitones);
+
+  // The recording plays the song's notes moved by that key (drums stay).
+  const midi = readMidiFile(fs.readFileSync(path.join(root, 'system', `P${hits[0]}.MID`)));
+  const firstNotes = (list, n) => list.filter((e) => (e.status & 0xF0) === 0x90 && e.data2 > 0 && (e.status & 0x0F) !== 9 && e.port === 0)
+    .slice(0, n).map((e) => e.data1);
+  const recorded = () => readRecording(rec).filter((l) => (l.bytes[0] & 0xF0) === 0x90 && l.bytes[2] > 0 && (l.bytes[0] & 0x0F) !== 9)
+    .map((l) => ({ status: l.bytes[0], data1: l.bytes[1], data2: l.bytes[2], port: 0 }));
+  await waitFor(() => recorded().length >= 8, 'notes in the recording');
+  assert.deepEqual(firstNotes(recorded(), 8), firstNotes(midi.events, 8).map((n) => n + key));
+
+  // Its seventh bar makes the history entry.
+  await waitFor(() => (systemFile(root, 'history.log') || '').startsWith(hits[0] + '\t'), 'history.log', 60000);
+  assert.equal(await pageValue(page, () => playedSongHistory.length), 1);
 
   // Insert opens the performer input; the name joins the entry.
   await page.keyboard.press('Insert');
