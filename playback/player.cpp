@@ -504,8 +504,7 @@ static void TakePendingTempoAndCarry() {
     PostTempoPitchDisplay();
   }
   CvtState.PendingTempoFactor = 0;
-  CvtState.CvtCarryTempoUs = 0;
-  CvtState.CvtCarryPpq = 0;
+  CvtState.CvtCarryTempo.store({});
   CvtState.CvtTempoFactor = -1;
 }
 

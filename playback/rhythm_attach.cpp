@@ -21,8 +21,7 @@ namespace {
 
 void ClearCarried() {
   CvtState.PendingTempoFactor = 0;
-  CvtState.CvtCarryTempoUs = 0;
-  CvtState.CvtCarryPpq = 0;
+  CvtState.CvtCarryTempo.store({});
   CvtState.CvtTempoFactor = -1;
 }
 
@@ -117,14 +116,14 @@ bool TryAttachToRunningRhythm(const std::wstring& midi, const std::wstring& text
   if (!CvtState.rhythm.load() || PlaybackState.isPlaying.load() || PlaybackState.PlayerThreadAlive.load() ||
       AttachState.AttachPending.load() || PlaybackState.startAt.load() || !RhythmStyles.activeHasMain.load())
     return false;
-  const int carryUs = CvtState.CvtCarryTempoUs.load(), carryPpq = CvtState.CvtCarryPpq.load();
+  const CarriedTempo carried = CvtState.CvtCarryTempo.load();
+  const int carryUs = carried.us, carryPpq = carried.ppq;
   const int tempo = carryUs > 0 ? carryUs : PlaybackState.CurrentTempoUs.load() > 0 ? PlaybackState.CurrentTempoUs.load() : 500000;
   const int songPpq = LoadedSong()->SongPpq;
   const int ppq = carryPpq > 0 ? carryPpq : songPpq > 0 ? songPpq : 120;
-  const double carried = CvtState.CvtTempoFactor.load();
-  const double factor = carried > 0 ? carried : CvtTempoFactorForSong();
-  CvtState.CvtCarryTempoUs = tempo;
-  CvtState.CvtCarryPpq = ppq;
+  const double carriedFactor = CvtState.CvtTempoFactor.load();
+  const double factor = carriedFactor > 0 ? carriedFactor : CvtTempoFactorForSong();
+  CvtState.CvtCarryTempo.store({tempo, ppq});
   CvtState.CvtTempoFactor = factor;
   if (AttachState.enterBusy.exchange(1)) return true;
   std::thread(StartSongOnRunningCvt, AttachRequest{midi, text, tempo, ppq, factor}).detach();
