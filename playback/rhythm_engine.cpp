@@ -177,6 +177,7 @@ void RhythmEngineRun::Resync(View& v) {
   }
   last_ = d;
   lastFireMs_ = v.now;
+  if (d <= quarterBeat) lastBarMs_ = v.now;  // re-aligned on a bar line: the bar timing counts from here
 }
 
 void RhythmEngineRun::AdvanceOwnClock(View& v) {
