@@ -46,6 +46,26 @@ std::atomic<bool> g_priorityLogged{false};
 
 void PlayMidiThreadRun(uint32_t generation);
 
+// A song that joined the running rhythm: when its set-up left the rhythm less than 250 ms alone
+// before the downbeat, the downbeat moves on by a bar.
+void CheckAttachLead() {
+  constexpr int kAloneMs = 250;
+  const int us = AttachState.AttachTempoUs.load() > 0 ? AttachState.AttachTempoUs.load() : 500000;
+  const double attachFactor = AttachState.AttachFactor.load();
+  const double factor = attachFactor > 0 ? attachFactor : 1.0;
+  const double bpm = std::max(20.0, 60000000.0 / us + PlaybackState.TempoOffsetBpm.load());
+  const int bar = static_cast<int>(std::clamp(240000.0 / bpm / factor, 400.0, 6000.0));
+  const int left = static_cast<int>(PlaybackState.startAt.load() - plat::TimeGetTime());
+  if (CvtState.rhythm.load() && left < kAloneMs &&
+      ComputeCvtGoTime(us, AttachState.AttachPpq.load(), factor, 0, kAloneMs, false, 0, 0, false)) {
+    const int now = static_cast<int>(PlaybackState.startAt.load() - plat::TimeGetTime());
+    TraceLog(L"[RDY] 로드 완료 - CVT 단독 %dms 필요한데 %dms 뿐 -> 한 마디 더 돌리고 다음 다운비트(이제 %dms, 마디 %dms)\n",
+             kAloneMs, left, now, bar);
+  } else {
+    TraceLog(L"[RDY] 로드 완료 - CVT 단독 %dms 확보(필요 %dms, 마디 %dms) - 예정 다운비트 그대로\n", left, kAloneMs, bar);
+  }
+}
+
 }  // namespace
 
 bool StartPlayMidiThread() {
@@ -101,17 +121,6 @@ int TransposeNote(int note, int channel, int key) {
   if (key == 0 || (channel >= 9 && channel <= 12)) return note;
   const int n = note + key;
   return n < 0 || n > 127 ? -1 : n;
-}
-
-bool FirstNonDrumNoteTick(const SongModel& song, uint32_t* tick) {
-  for (const SongEvent& e : song.SongEventList) {
-    const int ch = e.status & 0x0F;
-    if (e.kind == kSongEventChannel && (e.status & 0xF0) == 0x90 && e.data2 > 0 && (ch < 9 || ch > 12)) {
-      *tick = e.tick;
-      return true;
-    }
-  }
-  return false;
 }
 
 uint32_t ComputeSetupSignature() {
@@ -497,8 +506,7 @@ static void TakePendingTempoAndCarry() {
     PostTempoPitchDisplay();
   }
   CvtState.PendingTempoFactor = 0;
-  CvtState.CvtCarryTempoUs = 0;
-  CvtState.CvtCarryPpq = 0;
+  CvtState.CvtCarryTempo.store({});
   CvtState.CvtTempoFactor = -1;
 }
 
@@ -511,6 +519,7 @@ void Run::FirstEventActions() {
   }
   DebugLog(L"[SONG] *** 곡 첫 음 - 실제 재생 시작 ***");
   TraceLog(L"[GO ] skipToTick=%u rhythm=%d\n", S_, CvtState.rhythm.load() ? 1 : 0);
+  if (AttachState.AttachReadyCheck.exchange(0)) CheckAttachLead();
   if (uint32_t at = PlaybackState.startAt.exchange(0)) {
     // A rhythm that stops meanwhile leaves no downbeat to wait for: the song goes on at once.
     while (PlaybackState.isPlaying.load() && CvtState.rhythm.load() && static_cast<int32_t>(at - plat::TimeGetTime()) >= 2)

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "playback/go_time.h"
 #include "songs/song_model.h"
 
 // Starts a run on a new detached thread. False (with a log line, and the song start guard
@@ -35,8 +36,6 @@ void SetTickInFlightFlag(std::atomic<uint8_t>* flag);
 // not sent.
 int TransposeNote(int note, int channel, int key);
 
-// Tick of the first note-on (velocity above 0) outside channels 9 to 12; false when none.
-bool FirstNonDrumNoteTick(const SongModel& song, uint32_t* tick);
 
 // The chase before a start tick S: which of the song's events before S are sent to put every
 // channel into its state at S. A normal chase keeps every program change (they pair with bank

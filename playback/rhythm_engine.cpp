@@ -177,6 +177,7 @@ void RhythmEngineRun::Resync(View& v) {
   }
   last_ = d;
   lastFireMs_ = v.now;
+  if (d <= quarterBeat) lastBarMs_ = v.now;  // re-aligned on a bar line: the bar timing counts from here
 }
 
 void RhythmEngineRun::AdvanceOwnClock(View& v) {
@@ -188,7 +189,7 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
   }
   const int pendingCarry = CvtState.PendingCarryTempoUs.load();
   if (pendingCarry > 0 && static_cast<int32_t>(plat::TimeGetTime() - RhythmEngine.PendingCarryDueMs.load()) >= 0) {
-    CvtState.CvtCarryTempoUs = pendingCarry;
+    CvtState.CvtCarryTempo.storeUs(pendingCarry);
     CvtState.PendingCarryTempoUs = 0;
     if (PlaybackState.PendingTempoOffsetSet.exchange(0)) {
       PlaybackState.TempoOffsetBpm = PlaybackState.PendingTempoOffset.load();
@@ -208,12 +209,12 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
     CvtState.PendingTempoFactor = 0;
     TraceLog(L"[CVT-MULT] 경계 배속 전환 %.2f -> %.2f (위상 유지, ref=%u)", old, pendingFactor, origin_);
   }
-  const double mpt = OwnClockMsPerTick(CvtState.CvtCarryTempoUs.load(), CvtState.CvtCarryPpq.load(),
+  const double mpt = OwnClockMsPerTick(CvtState.CvtCarryTempo.us(), CvtState.CvtCarryTempo.ppq(),
                                        PlaybackState.CurrentTempoUs.load(), PlaybackState.TempoOffsetBpm.load(), v.rawPpq);
   const double elapsed = std::max(0.0, v.now - ownLastMs_);
   ownLastMs_ = v.now;
   // Jump guard: someone else moved the tick (a jump while nothing plays); keep the pattern phase.
-  const bool guard = !PlaybackState.PlayerThreadAlive.load() && !v.waiting && CvtState.CvtCarryTempoUs.load() == 0 &&
+  const bool guard = !PlaybackState.PlayerThreadAlive.load() && !v.waiting && CvtState.CvtCarryTempo.us() == 0 &&
                      !PlaybackState.ResyncContinuous.load() && !RhythmEngine.FillRequestPending.load() &&
                      !RhythmEngine.EndingRequested.load();
   if (guard) {
@@ -250,7 +251,7 @@ void RhythmEngineRun::FactorStep(View& v) {
   in.baseBpm = v.song->SongBaseBpm;
   in.boxSpeed = Settings.boxSpeed;
   in.styleBpm = RhythmStyles.ActiveStyleBpm.load();
-  in.carryUs = CvtState.CvtCarryTempoUs.load();
+  in.carryUs = CvtState.CvtCarryTempo.us();
   in.currentUs = PlaybackState.CurrentTempoUs.load();
   in.offsetBpm = PlaybackState.TempoOffsetBpm.load();
   const FactorResult f = ComputePatternFactor(in);
@@ -293,7 +294,7 @@ void RhythmEngineRun::FactorStep(View& v) {
 double RhythmEngineRun::MsPerPatternTick(const View& v) const {
   double mpt = v.songClock ? PlaybackState.PlayerMsPerTick.load() : 0;
   if (!(mpt > 0))
-    mpt = OwnClockMsPerTick(CvtState.CvtCarryTempoUs.load(), CvtState.CvtCarryPpq.load(), PlaybackState.CurrentTempoUs.load(),
+    mpt = OwnClockMsPerTick(CvtState.CvtCarryTempo.us(), CvtState.CvtCarryTempo.ppq(), PlaybackState.CurrentTempoUs.load(),
                             PlaybackState.TempoOffsetBpm.load(), v.rawPpq);
   return mpt / (factor_ > 0 ? factor_ : 1);
 }
@@ -578,8 +579,7 @@ void StopCvtRhythm() {
   if (const MidiOutHandle p1 = Sound.MidiOutPort1.load()) AllEngineNotesOff(p1);
   if (kit) RestoreSecondDrumKit();
   CvtState.CvtOwnsChannels = 0;
-  CvtState.CvtCarryTempoUs = 0;
-  CvtState.CvtCarryPpq = 0;
+  CvtState.CvtCarryTempo.store({});
   CvtState.CvtTempoFactor = -1;
   RhythmEngine.LiveTempoFactor = 0;
 }

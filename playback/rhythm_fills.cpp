@@ -34,7 +34,7 @@ double SongMsPerTick() {
 }
 
 double WallMsPerTick() {
-  return OwnClockMsPerTick(CvtState.CvtCarryTempoUs.load(), CvtState.CvtCarryPpq.load(), PlaybackState.CurrentTempoUs.load(),
+  return OwnClockMsPerTick(CvtState.CvtCarryTempo.us(), CvtState.CvtCarryTempo.ppq(), PlaybackState.CurrentTempoUs.load(),
                            PlaybackState.TempoOffsetBpm.load(), LoadedSong()->SongPpq);
 }
 

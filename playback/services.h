@@ -95,6 +95,34 @@ struct PlaybackStateValues {
 };
 extern PlaybackStateValues PlaybackState;
 
+// A tempo carried across songs: microseconds and ticks per quarter, one 64-bit atomic so that a
+// reader never sees the one of a transition with the other of the next.
+struct CarriedTempo {
+  int us = 0, ppq = 0;
+};
+class CarriedTempoValue {
+ public:
+  CarriedTempo load() const {
+    const uint64_t v = value_.load();
+    return {static_cast<int>(static_cast<uint32_t>(v >> 32)), static_cast<int>(static_cast<uint32_t>(v))};
+  }
+  void store(CarriedTempo t) { value_.store(Pack(t)); }
+  // A new tempo that keeps the resolution.
+  void storeUs(int us) {
+    uint64_t old = value_.load();
+    while (!value_.compare_exchange_weak(old, Pack({us, static_cast<int>(static_cast<uint32_t>(old))}))) {
+    }
+  }
+  int us() const { return load().us; }
+  int ppq() const { return load().ppq; }
+
+ private:
+  static uint64_t Pack(CarriedTempo t) {
+    return (uint64_t{static_cast<uint32_t>(t.us)} << 32) | static_cast<uint32_t>(t.ppq);
+  }
+  std::atomic<uint64_t> value_{0};
+};
+
 // The rhythm engine's shared values (the fields read outside it so far). The engine is not built:
 // they keep their resting values.
 struct CvtStateValues {
@@ -103,7 +131,7 @@ struct CvtStateValues {
   std::atomic<uint8_t> CvtOwnsChannels{0};     // the song's bass and drum channels belong to the engine
   std::atomic<uint8_t> FillStarted{0};         // a transition fill plays: the player drops the song's messages
   std::atomic<uint8_t> FillDrumMute{0};        // a song-to-song fill plays its drums over the song
-  std::atomic<int> CvtCarryTempoUs{0}, CvtCarryPpq{0};  // tempo carried into the next song, 0 none
+  CarriedTempoValue CvtCarryTempo;  // tempo carried into the next song, 0/0 none
   std::atomic<double> CvtTempoFactor{-1};
   std::atomic<double> PendingTempoFactor{0};
   std::atomic<int> PendingCarryTempoUs{0};

@@ -119,7 +119,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
       return false;
     }
   }
-  if (wasPlaying && CvtState.CvtCarryTempoUs.load() == 0) {
+  if (wasPlaying && CvtState.CvtCarryTempo.us() == 0) {
     PanicAllChannels();
     PlaybackState.SongTick = 0;
   }

@@ -17,7 +17,7 @@ namespace {
 
 int SongBpm() { return LoadedSong()->SongBaseBpm; }
 
-bool TransitionCarriesTempo() { return CvtState.CvtCarryTempoUs.load() > 0; }
+bool TransitionCarriesTempo() { return CvtState.CvtCarryTempo.us() > 0; }
 
 int EffectiveOffset() {
   return PlaybackState.PendingTempoOffsetSet.load() ? PlaybackState.PendingTempoOffset.load()

@@ -148,11 +148,11 @@ TEST(PlayerTempo, TempoPercentOfTheSong) {
     EXPECT_EQ(PlaybackState.TempoOffsetBpm.load(), c.offset) << c.percent;
   }
   // While a transition carries the rhythm tempo the offset waits as the pending one.
-  CvtState.CvtCarryTempoUs = 500000;
+  CvtState.CvtCarryTempo.store({500000, 0});
   SetTempoPercent(120);
   EXPECT_EQ(PlaybackState.PendingTempoOffset.load(), 20);
   EXPECT_EQ(PlaybackState.PendingTempoOffsetSet.load(), 1);
-  CvtState.CvtCarryTempoUs = 0;
+  CvtState.CvtCarryTempo.store({});
   PlaybackState.PendingTempoOffsetSet = 0;
   PlaybackState.TempoOffsetBpm = 0;
   PublishSongModel(nullptr);

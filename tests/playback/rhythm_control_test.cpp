@@ -136,7 +136,7 @@ TEST(FillPlay, HeldCrashEndsTheFillOnTheWallClock) {
   PlaybackState.isPlaying = 0;
   PlaybackState.CurrentTempoUs = 500000;
   PlaybackState.TempoOffsetBpm = 0;
-  CvtState.CvtCarryTempoUs = 0;
+  CvtState.CvtCarryTempo.store({});
   CvtState.CvtTempoFactor = 1;
   PublishSongModel(std::make_shared<SongModel>());
   const std::vector<StyleEvent> fill = {On(0, 10, 38), On(120, 10, 40), On(240, 11, 49)};

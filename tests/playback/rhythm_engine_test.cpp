@@ -214,8 +214,7 @@ class EngineRunTest : public ::testing::Test {
     PlaybackState.ResyncContinuous = 0;
     PlaybackState.ResyncContinuousTransition = 0;
     CvtState.CvtTempoFactor = -1;
-    CvtState.CvtCarryTempoUs = 0;
-    CvtState.CvtCarryPpq = 0;
+    CvtState.CvtCarryTempo.store({});
     RhythmStyles.ActiveStyleBpm = 0;
     RhythmStyles.PendingStyleReady = 0;
     RhythmStyles.StyleChangeFillPending = 0;
