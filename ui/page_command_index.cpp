@@ -5,6 +5,7 @@
 #include "ui/play_commands.h"
 #include "ui/rhythm_commands.h"
 #include "ui/medley_commands.h"
+#include "ui/pattern_editor_commands.h"
 
 #include "ui/presets.h"
 #include "ui/search_commands.h"
@@ -22,14 +23,14 @@ const PageCommand kStageOne[] = {
     {L"VOCAL_EXPORT:", nullptr, kPrefix},
     {L"EXT_LIST", nullptr, kWhole},
     {L"RCHK_SCAN", nullptr, kWhole},
-    {L"RED_OPEN:", nullptr, kPrefix},
-    {L"RED_SAVE:", nullptr, kPrefix},
-    {L"RED_RESTORE:", nullptr, kPrefix},
-    {L"RED_PREVIEW:", nullptr, kPrefix},
-    {L"RED_STOP", nullptr, kWhole},
-    {L"RED_MUTE:", nullptr, kPrefix},
-    {L"RED_BPM:", nullptr, kPrefix},
-    {L"RED_HIT:", nullptr, kPrefix},
+    {L"RED_OPEN:", HandleRedOpen, kPrefix},
+    {L"RED_SAVE:", HandleRedSave, kPrefix},
+    {L"RED_RESTORE:", HandleRedRestore, kPrefix},
+    {L"RED_PREVIEW:", HandleRedPreview, kPrefix},
+    {L"RED_STOP", HandleRedStop, kWhole},
+    {L"RED_MUTE:", HandleRedMute, kPrefix},
+    {L"RED_BPM:", HandleRedBpm, kPrefix},
+    {L"RED_HIT:", HandleRedHit, kPrefix},
     {L"EXT_PANIC", nullptr, kWhole},
     {L"EXT_APPLY:", nullptr, kPrefix},
     {L"SET_CUSTOMER_MONITOR:", nullptr, kPrefix},
