@@ -34,7 +34,8 @@ const std::wstring& PageMarkup() {
 // The page's script modules, each a classic script in the page's one global scope, put before the
 // end of the body in this order.
 const wchar_t* const kPageModules[] = {L"hangul_composer.js", L"song_search.js", L"reservations.js",
-                                       L"play_keys.js", L"page_keys.js", L"medley_panel.js", L"lyric_look.js"};
+                                       L"play_keys.js", L"page_keys.js", L"medley_panel.js", L"lyric_look.js",
+                                       L"pattern_editor.js"};
 
 const std::wstring& PageScript() {
   static const std::wstring script = [] {
