@@ -1,0 +1,53 @@
+// The rhythm-pattern editor on the demo library: ALT+7 opens DS1, a snare hit at bar 1 step 3 and
+// Ctrl+S save the row (a new track in the part file, with "_orig" and "_bak" copies), Ctrl+B
+// brings the file back, and Escape with unsaved edits needs a second press.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { bin, openProgramPage, sourceDir, waitFor } from './program.mjs';
+import { readMidiFile } from './smf.mjs';
+
+const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
+                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
+
+test('ALT+7 edits, saves and restores a part of DS1', { skip: !demoTool && 'no demo library generator' }, async (t) => {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-red-'));
+  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  execFileSync(demoTool, [root], { stdio: 'ignore' });
+  const part = path.join(root, 'pxr', 'DS1-P1.MID');
+  const before = fs.readFileSync(part);
+  const { page, frames } = await openProgramPage(t, root);
+  await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
+  await page.evaluate(() => {
+    window.__sent = [];
+    const send = redSend;
+    redSend = (c) => { window.__sent.push(c); send(c); };
+  });
+
+  await page.keyboard.press('Alt+Digit7');
+  await waitFor(() => page.evaluate(() => redOpen && redStyle === 'DS1' && redGrid.length === 6 && redGrid[0].ok === 1), 'DS1 opened');
+  assert.ok(fs.existsSync(path.join(root, 'pxr', '_orig', 'DS1-P1.MID')));
+  assert.match(await page.evaluate(() => document.getElementById('red-panel').textContent), /리듬 편집 - .*DS1/);
+
+  // Row 2 is the snare; the third cell of bar 1.
+  for (const k of ['ArrowDown', 'ArrowRight', 'ArrowRight', 'Enter']) await page.keyboard.press(k);
+  await page.keyboard.press('Escape');
+  assert.match(await page.evaluate(() => document.getElementById('red-msg').textContent), /저장하지 않은 편집이 있습니다/);
+  assert.equal(await page.evaluate(() => redOpen), true);
+  await page.keyboard.press('Control+KeyS');
+  await waitFor(() => page.evaluate(() => /DS1-P1.MID 저장했습니다/.test(redMsg)), 'the save');
+  assert.deepEqual((await page.evaluate(() => __sent)).filter((m) => m.startsWith('RED_SAVE:')), ['RED_SAVE:0\t10=2.37.100.15']);
+  const snare = readMidiFile(fs.readFileSync(part)).events.filter((e) => e.status === 0x9a && e.data2 > 0);
+  assert.equal(snare.length, 1);
+  assert.deepEqual(fs.readFileSync(path.join(root, 'pxr', '_bak', 'DS1-P1.MID')), before);
+  assert.equal(await page.evaluate(() => redGrid[0].rows[1].dirty), false);
+
+  await page.keyboard.press('Control+KeyB');
+  await waitFor(() => page.evaluate(() => /직전 저장분으로 되돌렸습니다/.test(redMsg)), 'the restore');
+  assert.deepEqual(fs.readFileSync(part), before);
+  await page.keyboard.press('Escape');
+  await waitFor(() => page.evaluate(() => !redOpen), 'closed');
+});
