@@ -334,3 +334,37 @@ TEST(RedPreviewRun, ASecondGenerationEndsARunningPreview) {
   SetRedFileOps({});
   RedSetBpm(L"120");
 }
+
+TEST_F(RedEditorTest, ASaveReloadsOnlyTheStyleTheEngineHasAndAnEmptyPreviewIsRefused) {
+  struct Case {
+    std::wstring active;
+    int reloads;
+  } cases[] = {{L"DS1", 0}, {L"DS7", 1}};
+  for (const Case& c : cases) {
+    {
+      std::lock_guard lock(RhythmStyles.NameMutex);
+      RhythmStyles.activeName = c.active;
+    }
+    cap.reloads = 0;
+    RedOpen(L"DS7");
+    RedSave(L"0\t11=1.42.80.5");
+    EXPECT_EQ(cap.reloads, c.reloads) << c.active;
+  }
+  {
+    std::lock_guard lock(RhythmStyles.NameMutex);
+    RhythmStyles.activeName = L"DS1";
+  }
+  RedPattern f4;  // notes only, on row 10
+  f4.tracks.push_back({0, {{0, 0, Msg({0x9A, 38, 100})}, {20, 1, Msg({0x8A, 38, 0})}}});
+  ASSERT_TRUE(WriteRedPatternMidi(Part(L"F4"), f4));
+  RedOpen(L"DS7");
+  cap.posts.clear();
+  RedPreview(L"5\t10=");  // its only notes removed in the copy
+  EXPECT_EQ(LastPost(), L"try{ setRedResult(0,'울릴 타점이 없습니다'); }catch(e){}");
+  RedPattern again;
+  ASSERT_TRUE(ReadRedPatternMidi(Part(L"F4"), again));
+  EXPECT_EQ(CountRedRowHits(again, 10), 1);  // a preview does not touch the file
+  const uint64_t generation = RedEditor.RedPreviewGeneration.load();
+  RedPreview(L"4");  // not loaded: nothing
+  EXPECT_EQ(RedEditor.RedPreviewGeneration.load(), generation);
+}
