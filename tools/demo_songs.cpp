@@ -431,36 +431,51 @@ std::string BuildDemoPopText(const DemoSong& song) {
 }
 
 // The demo rhythm style "DS1": a plain 8-beat main pattern, a tom fill and an ending, on the
-// rhythm engine's drum (0-based 9) and bass (8) channels. Its main pattern is also the file whose
+// rhythm engine's rows: kick 9, snare 10, hi-hat 11, percussion 12, toms 13, bass 8 (port 0) and
+// synth toms 14 (port 1). The main pattern sets programs and bank selects and has one percussion
+// hit off the sixteenth grid; the fill has no percussion. Its main pattern is also the file whose
 // presence lets the start-up load rebuild a missing songs.csv from the song texts.
 std::string BuildDemoStyleMidi(const std::string& part) {
-  Track conductor, drums, bass;
+  Track conductor, drums, snare, hats, perc, toms, synthToms, bass;
   conductor.Meta(0, 0x03, "DS1-" + part);
   conductor.Meta(0, 0x58, std::string{4, 2, 24, 8});
   conductor.Meta(0, 0x51, std::string{0x07, char(0xA1), 0x20});  // 120 bpm
+  for (Track* t : {&drums, &snare, &hats, &perc, &toms, &bass}) t->Meta(0, 0x21, std::string(1, '\0'));
+  synthToms.Meta(0, 0x21, std::string(1, '\1'));
   drums.Channel(0, 0xC9, 0);
   bass.Channel(0, 0xC8, 33);
   const uint32_t beat = kPpq;
   if (part == "P1") {
-    for (uint32_t e = 0; e < 8; ++e) drums.Note(e * kEighth, kEighth / 2, 9, 42, e % 2 ? 70 : 90);
+    drums.Channel(0, 0xB9, 0, 0);
+    drums.Channel(0, 0xB9, 32, 0);
+    synthToms.Channel(0, 0xBE, 0, 8);
+    synthToms.Channel(0, 0xBE, 32, 0);
+    synthToms.Channel(0, 0xCE, 117);
+    for (uint32_t e = 0; e < 8; ++e) hats.Note(e * kEighth, kEighth / 2, 11, 42, e % 2 ? 70 : 90);
     for (uint32_t b : {0u, 2u}) drums.Note(b * beat, kEighth, 9, 36, 110);
-    for (uint32_t b : {1u, 3u}) drums.Note(b * beat, kEighth, 9, 38, 105);
+    for (uint32_t b : {1u, 3u}) snare.Note(b * beat, kEighth, 10, 38, 105);
+    perc.Note(3 * beat, kEighth, 12, 54, 80);
+    perc.Note(3 * kEighth + 7, kEighth / 2, 12, 54, 60);  // off the sixteenth grid
+    toms.Note(3 * beat + kEighth, kEighth / 2, 13, 45, 90);
+    synthToms.Note(3 * beat + kEighth, kEighth / 2, 14, 50, 80);
     for (uint32_t b = 0; b < 4; ++b) bass.Note(b * beat, beat - 20, 8, b % 2 ? 43 : 36, 100);
   } else if (part == "F1") {
-    const int toms[] = {50, 50, 48, 48, 45, 45, 43, 43};
-    for (uint32_t e = 0; e < 8; ++e) drums.Note(e * kEighth, kEighth / 2, 9, toms[e], 100);
+    const int fill[] = {50, 50, 48, 48, 45, 45, 43, 43};
+    toms.Channel(0, 0xCD, 0);
+    for (uint32_t e = 0; e < 8; ++e) toms.Note(e * kEighth, kEighth / 2, 13, fill[e], 100);
     drums.Note(0, kEighth, 9, 36, 110);
     bass.Note(0, 2 * beat, 8, 36, 100);
     bass.Note(2 * beat, 2 * beat - 20, 8, 43, 100);
   } else {  // "ED"
-    drums.Note(0, beat, 9, 49, 115);
+    hats.Note(0, beat, 11, 49, 115);
     drums.Note(0, beat, 9, 36, 115);
     bass.Note(0, 3 * beat, 8, 36, 100);
   }
   conductor.Meta(4 * beat, 0x01, "end");
-  std::string file = "MThd" + Track::Be32(6) + std::string{0, 1, 0, 3} +
+  const std::vector<Track*> tracks = {&conductor, &drums, &snare, &hats, &perc, &toms, &synthToms, &bass};
+  std::string file = "MThd" + Track::Be32(6) + std::string{0, 1, 0, char(tracks.size())} +
                      std::string{char(kPpq >> 8), char(kPpq & 0xFF)};
-  for (Track* t : {&conductor, &drums, &bass}) file += t->Chunk();
+  for (Track* t : tracks) file += t->Chunk();
   return file;
 }
 
