@@ -15,11 +15,14 @@ const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
 
 test('ALT+7 edits, saves and restores a part of DS1', { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-red-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   const part = path.join(root, 'pxr', 'DS1-P1.MID');
   const before = fs.readFileSync(part);
-  const { page, frames } = await openProgramPage(t, root);
+  fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\n');
+  const rec = path.join(root, 'p1.rec');
+  const env = { TAVELO_MIDI_OUT: `P1=${rec};P2=${path.join(root, 'p2.rec')}` };
+  const { page, frames } = await openProgramPage(t, root, env);
+  t.after(() => fs.rmSync(root, { recursive: true, force: true }));  // after the program has stopped
   await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
   await page.evaluate(() => {
     window.__sent = [];
@@ -44,6 +47,18 @@ test('ALT+7 edits, saves and restores a part of DS1', { skip: !demoTool && 'no d
   assert.deepEqual(snare.map((e) => [e.tick, e.data1]), [[240, 37], [480, 38], [1440, 38]]);
   assert.deepEqual(fs.readFileSync(path.join(root, 'pxr', '_bak', 'DS1-P1.MID')), before);
   assert.equal(await page.evaluate(() => redGrid[0].rows[1].dirty), false);
+
+  // The percussion row shows its off-grid hit; Q plays the pattern (the kick on channel 10 of the
+  // engine rows, 0x99) and Q again stops it.
+  await page.evaluate(() => { redRow = 3; renderRedEditor(); });
+  assert.match(await page.evaluate(() => document.getElementById('red-panel').textContent), /격자에서 벗어난 타점이 1개/);
+  const kicks = () => (fs.existsSync(rec) ? fs.readFileSync(rec, 'utf8').match(/ 99 24 [0-9A-F]{2}/g) || [] : []).length;
+  for (let i = 0; i < 20; i++) await page.keyboard.press('PageUp');
+  await page.keyboard.press('KeyQ');
+  await waitFor(() => kicks() >= 2, 'the preview');
+  await page.keyboard.press('KeyQ');
+  await waitFor(() => page.evaluate(() => !redPlaying), 'the preview stopped');
+  assert.equal(await page.evaluate(() => __sent.filter((m) => /^RED_(BPM:220|PREVIEW:0|STOP)$/.test(m)).length), 3);
 
   await page.keyboard.press('Control+KeyB');
   await waitFor(() => page.evaluate(() => /직전 저장분으로 되돌렸습니다/.test(redMsg)), 'the restore');
