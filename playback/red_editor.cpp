@@ -367,6 +367,9 @@ void RunRedPreview(MidiOutHandle port, std::vector<StyleEvent> events, int divis
   const uint64_t span = static_cast<uint64_t>(division) * static_cast<uint64_t>(std::max(1, bars)) * 4;
   std::vector<StyleEvent> loop;
   loop.reserve(events.size() * 4);
+  // Events past the loop (a damaged file's far tick) are left out: they would keep the preview
+  // running for as long as that tick takes.
+  std::erase_if(events, [&](const StyleEvent& e) { return e.tick > span; });
   for (uint64_t k = 0; k < 4; ++k)
     for (StyleEvent e : events) {
       e.tick = static_cast<uint32_t>(e.tick + k * span);

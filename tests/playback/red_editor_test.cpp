@@ -368,3 +368,22 @@ TEST_F(RedEditorTest, ASaveReloadsOnlyTheStyleTheEngineHasAndAnEmptyPreviewIsRef
   RedPreview(L"4");  // not loaded: nothing
   EXPECT_EQ(RedEditor.RedPreviewGeneration.load(), generation);
 }
+
+TEST(RedPreviewRun, EventsPastTheLoopAreLeftOut) {
+  static std::vector<uint32_t> sent;
+  sent.clear();
+  SetCvtOutput([](MidiOutHandle, uint32_t m) {
+    if ((m & 0xF0) == 0x90) sent.push_back(m);
+  });
+  RedFileOps ops;
+  ops.post = [](std::wstring_view) {};
+  SetRedFileOps(ops);
+  RedSetBpm(L"220");
+  // One bar at division 4 (16 ticks): a note at 0 and one at a far tick that would take days.
+  const std::vector<StyleEvent> events = {{0, 9, kStyleNoteOn, 36, 100, 0}, {0x0FFFFFFF, 9, kStyleNoteOn, 38, 100, 0}};
+  RunRedPreview(MidiOutHandle{1}, events, 4, 1, RedEditor.RedPreviewGeneration.load());
+  EXPECT_EQ(sent.size(), 4u);  // the first note, four times
+  SetCvtOutput(nullptr);
+  SetRedFileOps({});
+  RedSetBpm(L"120");
+}
