@@ -17,6 +17,7 @@
 #include "ui/pc_check_commands.h"
 #include "ui/online_commands.h"
 #include "ui/program_update_commands.h"
+#include "ui/pattern_editor_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>
@@ -31,14 +32,14 @@ const PageCommand kStageOne[] = {
     {L"VOCAL_EXPORT:", HandleVocalExport, kPrefix},
     {L"EXT_LIST", HandleExtList, kWhole},
     {L"RCHK_SCAN", HandleRhythmCheckScan, kWhole},
-    {L"RED_OPEN:", nullptr, kPrefix},
-    {L"RED_SAVE:", nullptr, kPrefix},
-    {L"RED_RESTORE:", nullptr, kPrefix},
-    {L"RED_PREVIEW:", nullptr, kPrefix},
-    {L"RED_STOP", nullptr, kWhole},
-    {L"RED_MUTE:", nullptr, kPrefix},
-    {L"RED_BPM:", nullptr, kPrefix},
-    {L"RED_HIT:", nullptr, kPrefix},
+    {L"RED_OPEN:", HandleRedOpen, kPrefix},
+    {L"RED_SAVE:", HandleRedSave, kPrefix},
+    {L"RED_RESTORE:", HandleRedRestore, kPrefix},
+    {L"RED_PREVIEW:", HandleRedPreview, kPrefix},
+    {L"RED_STOP", HandleRedStop, kWhole},
+    {L"RED_MUTE:", HandleRedMute, kPrefix},
+    {L"RED_BPM:", HandleRedBpm, kPrefix},
+    {L"RED_HIT:", HandleRedHit, kPrefix},
     {L"EXT_PANIC", HandleExtPanic, kWhole},
     {L"EXT_APPLY:", HandleExtApply, kPrefix},
     {L"SET_CUSTOMER_MONITOR:", HandleSetCustomerMonitor, kPrefix},
