@@ -177,6 +177,9 @@ std::string BuildStyleFile(const StyleSpec& s, const std::string& fileName, cons
     }
   }
   if (t.hasSynth) t.synth.Channel(0, 0xC0 | kSynthTomCh, kSynthTomKit);
+  // DS1's main pattern has one tambourine hit off the sixteenth grid, which the pattern editor
+  // shows as such.
+  if (fileName == "DS1-P1.MID") t.drums.Note(3 * step + step / 3, step / 2, kPercCh, PercNote('t'), 60);
   if (t.hasGuitar && t.hasSynth) return demo::SmfFile(s.division, {&t.conductor, &t.drums, &t.bass, &t.guitar, &t.synth});
   if (t.hasGuitar) return demo::SmfFile(s.division, {&t.conductor, &t.drums, &t.bass, &t.guitar});
   if (t.hasSynth) return demo::SmfFile(s.division, {&t.conductor, &t.drums, &t.bass, &t.synth});

@@ -42,7 +42,7 @@ test('ALT+7 edits, saves and restores a part of DS1', { skip: !demoTool && 'no d
   assert.equal(await page.evaluate(() => redOpen), true);
   await page.keyboard.press('Control+KeyS');
   await waitFor(() => page.evaluate(() => /DS1-P1.MID 저장했습니다/.test(redMsg)), 'the save');
-  assert.deepEqual((await page.evaluate(() => __sent)).filter((m) => m.startsWith('RED_SAVE:')), ['RED_SAVE:0\t10=2.37.105.240|4.38.105.240|12.38.105.240']);
+  assert.deepEqual((await page.evaluate(() => __sent)).filter((m) => m.startsWith('RED_SAVE:')), ['RED_SAVE:0\t10=2.37.110.60|4.38.110.60|12.38.110.60']);
   const snare = readMidiFile(fs.readFileSync(part)).events.filter((e) => e.status === 0x9a && e.data2 > 0);
   assert.deepEqual(snare.map((e) => [e.tick, e.data1]), [[240, 37], [480, 38], [1440, 38]]);
   assert.deepEqual(fs.readFileSync(path.join(root, 'pxr', '_bak', 'DS1-P1.MID')), before);
