@@ -92,8 +92,14 @@ std::optional<RsFrame> ReadRsFrame(const RsReadFn& read) {
   char type = 0;
   if (!ReadExact(read, &type, 1)) return std::nullopt;
   frame.type = static_cast<uint8_t>(type);
-  frame.payload.resize(length);
-  if (!ReadExact(read, frame.payload.data(), length)) return std::nullopt;
+  // The payload grows with what arrives, so a bare header cannot make us reserve 16 MiB.
+  constexpr size_t kStep = 1 << 16;
+  while (frame.payload.size() < length) {
+    size_t have = frame.payload.size();
+    size_t piece = std::min<size_t>(kStep, length - have);
+    frame.payload.resize(have + piece);
+    if (!ReadExact(read, frame.payload.data() + have, piece)) return std::nullopt;
+  }
   return frame;
 }
 

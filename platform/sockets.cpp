@@ -196,6 +196,14 @@ int AcceptConnection(int listener) {
   }
 }
 
+bool SocketPair(int* first, int* second) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  *first = fds[0];
+  *second = fds[1];
+  return true;
+}
+
 std::string ComputerName() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0) return {};

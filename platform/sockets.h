@@ -38,6 +38,9 @@ int ListenLoopback(int* port);
 // The next connection on a listening socket, or kInvalidSocket.
 int AcceptConnection(int listener);
 
+// Two connected local stream sockets (fuzzing and tests feed a reader through one end).
+bool SocketPair(int* first, int* second);
+
 // The computer's name, as the peer is shown it.
 std::string ComputerName();
 

@@ -1,0 +1,3 @@
+#include "online/rs_state.h"
+
+RemoteSupportClientState RsClient;
