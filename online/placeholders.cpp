@@ -34,11 +34,6 @@ void ForceReinstallBaseZip() {
 }
 void NetStatusThread() { ONLINE_PLACEHOLDER(L"NetStatusThread"); }
 void RestartSelf() { ONLINE_PLACEHOLDER(L"RestartSelf"); }
-// The resume never happens: the flag its starter set goes back to 0.
-void ResumeSupportThread() {
-  ONLINE_PLACEHOLDER(L"ResumeSupportThread");
-  Online.RemoteSupportActive.store(0);
-}
 
 // Until screen capture is built the session reports a full-HD monitor at the origin and sends no
 // pictures: the sender only waits for the session's end.

@@ -219,7 +219,7 @@ int RunSupportSession(const SupportTarget& target, const MemberInfo& member, boo
     return kRsFailed;
   }
   SupportHelloValues hello;
-  hello.auth = ComputeRsAuth(*nonce, kSupportSharedKey);
+  hello.auth = ComputeRsAuth(*nonce, SupportSharedKey());
   hello.name = member.name;
   hello.id = member.id;
   hello.ver = L"12.9";

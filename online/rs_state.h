@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "online/rs_wire.h"
 
@@ -37,6 +38,10 @@ struct RemoteSupportClientState {
   std::mutex socketMutex;
   RsConnection* SupportSessionSocket = nullptr;
 
+  // The challenge answer's key: the built-in one unless "support.cfg" gives another.
+  std::mutex keyMutex;
+  std::string sharedKey = kSupportSharedKey;
+
   // Time-outs (tests shorten them): waiting for the agent fresh and when rejoining, the resume
   // keeper's period, the pause before each reconnection, and the age of a usable resume file.
   std::atomic<int> waitFreshMs{180000};
@@ -45,3 +50,6 @@ struct RemoteSupportClientState {
   std::atomic<int> reconnectPauseMs{5000};
 };
 extern RemoteSupportClientState RsClient;
+
+std::string SupportSharedKey();
+void SetSupportSharedKey(std::string key);

@@ -4,6 +4,7 @@
 #include "ui/page_commands.h"
 #include "ui/play_commands.h"
 #include "ui/medley_commands.h"
+#include "ui/remote_commands.h"
 #include "ui/online_commands.h"
 
 #include "ui/presets.h"
@@ -222,9 +223,9 @@ const PageCommand kStageThree[] = {
     {L"CHECK_SONG_UPDATE", HandleCheckSongUpdate, kWhole},
     {L"CHECK_SONG_DATES", HandleCheckSongDates, kWhole},
     {L"CHECK_PROGRAM_UPGRADE", nullptr, kWhole},
-    {L"REMOTE_SUPPORT", nullptr, kWhole},
-    {L"REMOTE_SUPPORT_STOP", nullptr, kWhole},
-    {L"RS_PICK:", nullptr, kPrefix},
+    {L"REMOTE_SUPPORT", HandleRemoteSupport, kWhole},
+    {L"REMOTE_SUPPORT_STOP", HandleRemoteSupportStop, kWhole},
+    {L"RS_PICK:", HandleRsPick, kPrefix},
 };
 
 }  // namespace
