@@ -35,7 +35,7 @@ const std::wstring& PageMarkup() {
 // end of the body in this order.
 const wchar_t* const kPageModules[] = {L"hangul_composer.js", L"song_search.js", L"reservations.js",
                                        L"play_keys.js", L"page_keys.js", L"medley_panel.js", L"lyric_look.js",
-                                       L"song_update.js"};
+                                       L"song_update.js", L"remote_support.js"};
 
 const std::wstring& PageScript() {
   static const std::wstring script = [] {
