@@ -32,7 +32,6 @@ void ForceReinstallBaseZip() {
   ONLINE_PLACEHOLDER(L"ForceReinstallBaseZip");
   PostScriptToPage(PageCall(L"updateDone", L"아직 지원되지 않음", -1));
 }
-void NetStatusThread() { ONLINE_PLACEHOLDER(L"NetStatusThread"); }
 void RestartSelf() { ONLINE_PLACEHOLDER(L"RestartSelf"); }
 
 // Until screen capture is built the session reports a full-HD monitor at the origin and sends no

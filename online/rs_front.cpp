@@ -1,6 +1,8 @@
 #include "online/rs_front.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 #include <chrono>
 #include <thread>
 
@@ -13,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/sockets.h"
 
 RemoteSupportFrontState RsFront;
 
@@ -27,6 +30,29 @@ std::wstring DefaultHost() {
 }
 
 void EndRequest() { Online.RemoteSupportActive.store(0); }
+
+// host and port of "host:port" (the port after the last colon), else host and the default port.
+std::pair<std::string, std::string> HostAndPort(const std::string& text, const char* defaultPort) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return {text, defaultPort};
+  return {text.substr(0, colon), text.substr(colon + 1)};
+}
+
+// The public resolvers that tell whether the internet is there: TAVELO_NET_PROBE ("host:port"
+// entries separated by ";") replaces them, so tests reach only loopback.
+std::vector<std::pair<std::string, std::string>> ResolverTargets() {
+  const char* env = std::getenv("TAVELO_NET_PROBE");
+  std::string list = env && *env ? env : "1.1.1.1:53;8.8.8.8:53";
+  std::vector<std::pair<std::string, std::string>> out;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(';', start);
+    if (end == std::string::npos) end = list.size();
+    if (end > start) out.push_back(HostAndPort(list.substr(start, end - start), "53"));
+    start = end + 1;
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -222,4 +248,35 @@ void ResumeSupportThread() {
     ReconnectSupportSession(target, member);
   }
   EndRequest();
+}
+
+int RunNetProbe(int previous) {
+  auto [host, port] = HostAndPort(WideToUtf8(WebHost()), "443");
+  int state = 0;
+  if (plat::ProbeTcp(host, port, 3000)) {
+    state = 2;
+  } else {
+    for (const auto& [h, p] : ResolverTargets())
+      if (plat::ProbeTcp(h, p, 2000)) {
+        state = 1;
+        break;
+      }
+  }
+  PostScriptToPage(PageCall(L"setNetStatus", state));
+  if (state != previous) {
+    std::wstring name = Utf8ToWide(host);
+    DebugLog(state == 2   ? L"[NET] 인터넷 정상 (" + name + L" 연결 확인)"
+             : state == 1 ? L"[NET] 인터넷은 연결됨 / " + name + L" 응답 없음"
+                          : std::wstring(L"[NET] 인터넷 연결 끊김"));
+  }
+  return state;
+}
+
+void NetStatusThread() {
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  int state = -1;
+  for (;;) {
+    state = RunNetProbe(state);
+    std::this_thread::sleep_for(std::chrono::seconds(state == 2 ? 15 : 7));
+  }
 }

@@ -39,3 +39,9 @@ void SetSupportPick(int index);
 // Thread bodies.
 void RemoteSupportThread();
 void ResumeSupportThread();
+
+// One probe of the network badge: 2 when the vendor web server answers, 1 when only a public DNS
+// resolver does, 0 otherwise. Posts the state to the page and logs it when it differs from
+// `previous` (-1 before the first probe).
+int RunNetProbe(int previous);
+void NetStatusThread();

@@ -133,6 +133,28 @@ int ConnectTcp(const std::string& host, int port, int timeoutMs, int* error) {
   return fd;
 }
 
+bool ProbeTcp(const std::string& host, const std::string& port, int timeoutMs) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (host.find('\0') != std::string::npos || getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0) return false;
+  bool ok = false;
+  for (addrinfo* a = found; a && !ok; a = a->ai_next) {
+    int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    if (SetBlocking(fd, false)) {
+      if (connect(fd, a->ai_addr, a->ai_addrlen) == 0)
+        ok = true;
+      else if (errno == EINPROGRESS)
+        ok = WaitConnected(fd, timeoutMs) == 0;
+    }
+    close(fd);
+  }
+  freeaddrinfo(found);
+  return ok;
+}
+
 long SocketSend(int socket, const void* data, size_t length) {
   for (;;) {
     ssize_t n = send(socket, data, length, MSG_NOSIGNAL);

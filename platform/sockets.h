@@ -17,6 +17,10 @@ inline constexpr int kSocketErrorNoAddress = -1;
 // *error set. A refusal counts as no answer (10060), as it does for a waiting Winsock connect.
 int ConnectTcp(const std::string& host, int port, int timeoutMs, int* error);
 
+// True when a TCP connection to host:port (any address family, each address in turn) completes
+// within timeoutMs; the connection is closed at once. A name that does not resolve gives false.
+bool ProbeTcp(const std::string& host, const std::string& port, int timeoutMs);
+
 // Sends or receives once; the count moved, 0 when the peer closed, -1 on an error or time-out.
 // Writes never raise SIGPIPE.
 long SocketSend(int socket, const void* data, size_t length);

@@ -1,6 +1,6 @@
 // Remote support against a stand-in viewer: ALT+S opens the picker with the member and the
 // default agent, the pick brings a valid hello, Accept turns the banner red, and "지원 종료" ends
-// the session with its alert and leaves no resume file.
+// the session with its alert and leaves no resume file; the network badge shows the probe.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
@@ -56,7 +56,8 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   await new Promise((r) => closed.listen(0, '127.0.0.1', r));
   const deadPort = closed.address().port;
   closed.close();
-  const { page } = await openProgramPage(t, root, { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}` });
+  const { page } = await openProgramPage(t, root, { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}`,
+    TAVELO_NET_PROBE: `127.0.0.1:${deadPort}` });
   const alerts = [];
   page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss().catch(() => {}); });
 
@@ -111,4 +112,13 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   for (const line of ['[RS] 접속 성공 - 인터넷 직접 127.0.0.1:', '[RS] 원격지원 시작 - 전송해상도 ',
     '[RS] 사용자가 지원 종료를 눌렀습니다', '[RS] 원격지원 종료'])
     assert.ok(log.includes(line), line);
+
+  // The badge: nothing answers, so the probe paints it grey with the red slash.
+  const badge = () => page.evaluate(() => [document.getElementById('net-badge').title,
+    document.getElementById('nb-dot').getAttribute('fill'), getComputedStyle(document.getElementById('nb-slash')).display]);
+  await waitFor(async () => (await badge())[0] === '인터넷 연결이 끊겼습니다 (랜선/공유기 확인)', 'the probe');
+  assert.deepEqual(await badge(), ['인터넷 연결이 끊겼습니다 (랜선/공유기 확인)', '#8a9096', 'inline']);
+  await page.evaluate(() => setNetStatus(1));
+  assert.deepEqual((await badge()).slice(1), ['#f1c40f', 'none']);
+  assert.ok(readLog(root).includes('[NET] 인터넷 연결 끊김'));
 });

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "page_messages.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/sockets.h"
 
 namespace fs = std::filesystem;
 
@@ -127,4 +129,44 @@ TEST(RsFront, AStaleResumeFileAtStartRejoinsNothing) {
   EXPECT_FALSE(fs::exists(plat::RealPath(kRsResumeFile)));
   EXPECT_TRUE(posts.scripts.empty());
   RsFront.resumeDelayMs = 8000;
+}
+
+TEST(RsFront, NetProbePostsEveryStateAndLogsOnlyChanges) {
+  TempRoot root;
+  int open = 0, closedA = 0, closedB = 0;
+  int listener = plat::ListenLoopback(&open);
+  plat::CloseSocket(plat::ListenLoopback(&closedA));
+  plat::CloseSocket(plat::ListenLoopback(&closedB));
+  auto hostPort = [](int p) { return "127.0.0.1:" + std::to_string(p); };
+  struct Case {
+    std::string web, resolvers;
+    int previous, state;
+    bool logged;
+  } cases[] = {
+      {hostPort(open), hostPort(closedA), -1, 2, true},
+      {hostPort(open), hostPort(closedA), 2, 2, false},
+      {hostPort(closedA), hostPort(closedB) + ";" + hostPort(open), 2, 1, true},
+      {hostPort(closedA), hostPort(closedB), 1, 0, true},
+      {hostPort(closedA), hostPort(closedB), 0, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.web + " " + c.resolvers);
+    setenv("TAVELO_WEB_BASE", c.web.c_str(), 1);
+    setenv("TAVELO_NET_PROBE", c.resolvers.c_str(), 1);
+    auto before = plat::ReadFileBytes(root.path() / "system" / "debug_log.txt").value_or("");
+    int state = -1;
+    PagePosts posts = PostsOf([&] { state = RunNetProbe(c.previous); });
+    auto after = plat::ReadFileBytes(root.path() / "system" / "debug_log.txt").value_or("");
+    EXPECT_EQ(state, c.state);
+    ASSERT_EQ(posts.scripts.size(), 1u);
+    EXPECT_EQ(posts.scripts[0], L"try{ setNetStatus(" + std::to_wstring(c.state) + L"); }catch(e){}");
+    EXPECT_EQ(after.size() > before.size(), c.logged);
+    if (c.logged && c.state == 1) {
+      EXPECT_NE(after.find("[NET] \xEC\x9D\xB8\xED\x84\xB0\xEB\x84\xB7\xEC\x9D\x80 \xEC\x97\xB0\xEA\xB2\xB0\xEB\x90\xA8 / 127.0.0.1 "),
+                std::string::npos);
+    }
+  }
+  unsetenv("TAVELO_WEB_BASE");
+  unsetenv("TAVELO_NET_PROBE");
+  plat::CloseSocket(listener);
 }

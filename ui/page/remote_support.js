@@ -126,3 +126,26 @@ function rsPick(n) {
 }
 
 function rsAccept() { rsPick(rsSel); }
+
+// The vendor web server's name as the badge's titles show it (the program's VendorWebHost).
+var netVendorHost = 'tavelo-vendor.invalid';
+
+// 2: the vendor web server answers; 1: only the internet; 0: nothing.
+function setNetStatus(s) {
+  var b = document.getElementById('net-badge');
+  if (!b) return;
+  var colour = s === 2 ? '#2ecc71' : s === 1 ? '#f1c40f' : '#8a9096';
+  ['nb-a3', 'nb-a2', 'nb-a1'].forEach(function (id) {
+    var a = document.getElementById(id);
+    if (a) a.setAttribute('stroke', colour);
+  });
+  var dot = document.getElementById('nb-dot');
+  if (dot) dot.setAttribute('fill', colour);
+  var up = s === 2 || s === 1;
+  var slash = document.getElementById('nb-slash');
+  if (slash) slash.style.display = up ? 'none' : '';
+  b.title = s === 2 ? '인터넷 정상 (' + netVendorHost + ' 연결됨)'
+    : s === 1 ? '인터넷은 되지만 ' + netVendorHost + ' 응답이 없습니다 (신곡/업데이트 불가)'
+    : '인터넷 연결이 끊겼습니다 (랜선/공유기 확인)';
+  b.style.border = '1px solid ' + (up ? 'rgba(255,255,255,0.16)' : 'rgba(231,76,60,0.55)');
+}
