@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/sockets.h"
+#include "stand_in_agent.h"
 
 namespace fs = std::filesystem;
 
@@ -169,4 +170,34 @@ TEST(RsFront, NetProbePostsEveryStateAndLogsOnlyChanges) {
   unsetenv("TAVELO_WEB_BASE");
   unsetenv("TAVELO_NET_PROBE");
   plat::CloseSocket(listener);
+}
+
+// A session cut by the end of the program is rejoined at the next start: the hello says
+// "resume=1", and the agent's End finishes it without leaving the resume file.
+TEST(RsFront, AFreshResumeFileAtStartRejoinsTheAgent) {
+  TempRoot root;
+  RsFront.resumeDelayMs = 0;
+  std::string hello;
+  StandInPeer viewer([&](int s) {
+    SendFrame(s, RsMessageType::Challenge, "n");
+    if (auto f = RecvFrame(s)) hello = f->payload;
+    SendFrame(s, RsMessageType::Accept);
+    SendFrame(s, RsMessageType::End);
+    char ch;
+    plat::SocketReceive(s, &ch, 1);
+  });
+  SupportTarget t;
+  t.host = L"127.0.0.1";
+  t.port = viewer.port();
+  t.name = L"상담";
+  SaveRsResumeFile(t);
+  Online.RemoteSupportActive = 1;
+  PagePosts posts = PostsOf([] { ResumeSupportThread(); });
+  viewer.Finish();
+  EXPECT_NE(hello.find("\nresume=1\n"), std::string::npos);
+  EXPECT_EQ(Online.RemoteSupportActive.load(), 0);
+  EXPECT_FALSE(fs::exists(plat::RealPath(kRsResumeFile)));
+  EXPECT_TRUE(posts.alerts.empty());
+  EXPECT_NE(posts.scripts.back().find(L"remove()"), std::wstring::npos);
+  RsFront.resumeDelayMs = 8000;
 }
