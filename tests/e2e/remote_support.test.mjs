@@ -1,6 +1,7 @@
 // Remote support against a stand-in viewer: ALT+S opens the picker with the member and the
-// default agent, the pick brings a valid hello, Accept turns the banner red, and "지원 종료" ends
-// the session with its alert and leaves no resume file; the network badge shows the probe.
+// default agent, the pick brings a valid hello, Accept turns the banner red, a sent file lands in
+// _recv, and "지원 종료" ends the session with its alert and leaves no resume file; the network
+// badge shows the probe.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
@@ -102,6 +103,19 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   assert.ok(fs.existsSync(path.join(root, 'system', 'rs_resume.cfg')));
   viewer.socket.write(frame(0x85));
   await waitFor(() => viewer.frames.some((f) => f.type === 4), 'the pong');
+
+  // A file whose name climbs out lands in the receive folder under its own name.
+  const name = Buffer.from('../../x.txt');
+  const begin = Buffer.alloc(10);
+  begin.writeBigUInt64LE(5n, 0);
+  begin.writeUInt16LE(name.length, 8);
+  viewer.socket.write(Buffer.concat([frame(0x88, Buffer.concat([begin, name])), frame(0x89, Buffer.from('hello')),
+    frame(0x8A)]));
+  await waitFor(() => viewer.frames.some((f) => f.type === 5 && f.payload[0] === 1), 'the file acknowledgement');
+  assert.equal(fs.readFileSync(path.join(root, '_recv', 'x.txt'), 'utf8'), 'hello');
+  assert.equal(fs.existsSync(path.join(root, 'x.txt')), false);
+  await waitFor(async () => (await page.locator('#rs-banner').innerText()).includes('파일을 받았습니다 - x.txt'),
+    'the file notice');
 
   await page.locator('#rs-banner button').click();
   await waitFor(() => alerts.includes('원격지원이 종료되었습니다.'), 'the end alert');
