@@ -198,12 +198,13 @@ int RunSupportSession(const SupportTarget& target, const MemberInfo& member, boo
     *errorText += L"  · " + Endpoint(c) + L"  →  " + ConnectErrorText(error);
   }
   if (!used) return kRsFailed;
+  PublishSocket(&connection);
+  // A stop that came while connecting (it found no socket to shut down) ends the attempt here.
   if (RsClient.SessionStopFlag.load()) {
-    plat::CloseSocket(connection.socket);
+    CloseSessionSocket(connection);
     return kRsFailed;
   }
   RsLog(L"[RS] 접속 성공 - " + Endpoint(*used));
-  PublishSocket(&connection);
   plat::SetSocketNoDelay(connection.socket);
 
   RsRect monitor = CaptureMonitorRect();
