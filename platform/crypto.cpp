@@ -1,6 +1,7 @@
 #include "platform/crypto.h"
 
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <memory>
 
@@ -41,6 +42,16 @@ std::string Aes256CbcDecrypt(std::string_view key, std::string_view iv, std::str
 }
 std::string Aes256CbcEncrypt(std::string_view key, std::string_view iv, std::string_view data) {
   return Run(true, key, iv, data);
+}
+
+std::string HmacSha256(std::string_view key, std::string_view data) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (key.size() > 0x7fffffff) return {};
+  if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
+            data.size(), out, &length))
+    return {};
+  return std::string(reinterpret_cast<const char*>(out), length);
 }
 
 }  // namespace plat

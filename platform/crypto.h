@@ -12,3 +12,10 @@ std::string Aes256CbcDecrypt(std::string_view key, std::string_view iv, std::str
 std::string Aes256CbcEncrypt(std::string_view key, std::string_view iv, std::string_view data);
 
 }  // namespace plat
+
+namespace plat {
+
+// HMAC-SHA-256 of data under key: the 32 raw bytes, empty when the hash fails.
+std::string HmacSha256(std::string_view key, std::string_view data);
+
+}  // namespace plat

@@ -18,6 +18,7 @@
 #include "ui/online_commands.h"
 #include "ui/program_update_commands.h"
 #include "ui/pattern_editor_commands.h"
+#include "ui/remote_commands.h"
 #include "base/settings/song_settings.h"
 
 #include <iterator>
@@ -232,9 +233,9 @@ const PageCommand kStageThree[] = {
     {L"CHECK_SONG_UPDATE", HandleCheckSongUpdate, kWhole},
     {L"CHECK_SONG_DATES", HandleCheckSongDates, kWhole},
     {L"CHECK_PROGRAM_UPGRADE", HandleCheckProgramUpgrade, kWhole},
-    {L"REMOTE_SUPPORT", nullptr, kWhole},
-    {L"REMOTE_SUPPORT_STOP", nullptr, kWhole},
-    {L"RS_PICK:", nullptr, kPrefix},
+    {L"REMOTE_SUPPORT", HandleRemoteSupport, kWhole},
+    {L"REMOTE_SUPPORT_STOP", HandleRemoteSupportStop, kWhole},
+    {L"RS_PICK:", HandleRsPick, kPrefix},
 };
 
 }  // namespace

@@ -1,0 +1,138 @@
+// Remote support against a stand-in viewer: ALT+S opens the picker with the member and the
+// default agent, the pick brings a valid hello, Accept turns the banner red, a sent file lands in
+// _recv, and "지원 종료" ends the session with its alert and leaves no resume file; the network
+// badge shows the probe.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import crypto from 'node:crypto';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { openProgramPage, readLog, waitFor } from './program.mjs';
+
+const KEY = 'Zq4RmT8vXe2LkW9pBn7GcY3hJs6DfU1aHo5NiQ0t';
+
+function frame(type, payload = Buffer.alloc(0)) {
+  const head = Buffer.alloc(5);
+  head.writeUInt32LE(payload.length, 0);
+  head.writeUInt8(type, 4);
+  return Buffer.concat([head, payload]);
+}
+
+// A viewer that challenges every connection and keeps the frames it gets.
+function startViewer(t) {
+  const viewer = { frames: [], socket: null, closed: false };
+  const server = net.createServer((s) => {
+    viewer.socket = s;
+    let buf = Buffer.alloc(0);
+    s.on('data', (d) => {
+      buf = Buffer.concat([buf, d]);
+      while (buf.length >= 5 && buf.length >= 5 + buf.readUInt32LE(0)) {
+        const n = buf.readUInt32LE(0);
+        viewer.frames.push({ type: buf[4], payload: buf.subarray(5, 5 + n) });
+        buf = buf.subarray(5 + n);
+      }
+    });
+    s.on('close', () => { viewer.closed = true; });
+    s.on('error', () => {});
+    s.write(frame(0x87, viewer.nonce));
+  });
+  viewer.nonce = crypto.randomBytes(16);
+  t.after(() => server.close());
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => {
+    viewer.port = server.address().port;
+    resolve(viewer);
+  }));
+}
+
+test('the operator picks an agent, the agent is let in and the banner stop ends the session', async (t) => {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-remote-'));
+  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  const viewer = await startViewer(t);
+  fs.mkdirSync(path.join(root, 'system'), { recursive: true });
+  fs.writeFileSync(path.join(root, 'system', 'support.cfg'), `host=127.0.0.1\nport=${viewer.port}\n`);
+  // The web board refuses at once: no member name, no agent list.
+  const closed = net.createServer();
+  await new Promise((r) => closed.listen(0, '127.0.0.1', r));
+  const deadPort = closed.address().port;
+  closed.close();
+  const { page } = await openProgramPage(t, root, { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}`,
+    TAVELO_NET_PROBE: `127.0.0.1:${deadPort}` });
+  const alerts = [];
+  page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss().catch(() => {}); });
+
+  // Names from the network show as text.
+  await page.evaluate(() => showRemoteSupportDialog({ name: '<b>m</b>', id: '' },
+    [{ name: '<img src=x onerror=alert(1)>', id: 's1' }, { name: 'b', id: '' }]));
+  assert.equal(await page.locator('#rs-list .rs-row').first().innerText(), '<img src=x onerror=alert(1)>\ns1\n선택됨');
+  assert.equal(await page.locator('#rs-list img').count(), 0);
+  assert.equal(await page.locator('#rs-member').innerText(), '회원명\n<b>m</b>\n아이디\n-');
+  await page.keyboard.press('End');
+  assert.equal(await page.evaluate(() => rsSel), 1);
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await page.evaluate(() => rsSel), 1);
+  await page.keyboard.press('Escape');
+  await page.locator('#rs-overlay').waitFor({ state: 'hidden' });
+
+  await page.keyboard.press('Alt+KeyS');
+  await page.locator('#rs-overlay').waitFor({ state: 'visible', timeout: 20000 });
+  assert.equal(await page.locator('#rs-member').innerText(), '회원명\n(아이디 미설정)\n아이디\n-');
+  assert.equal(await page.locator('#rs-list .rs-row').count(), 1);
+  assert.match(await page.locator('#rs-list').innerText(), /^본사 \(기본 연락처\)/);
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'rs-cancel');
+  await page.locator('#rs-ok').click();
+
+  await waitFor(() => viewer.frames.some((f) => f.type === 1), 'the hello');
+  const hello = Object.fromEntries(viewer.frames.find((f) => f.type === 1).payload.toString('utf8')
+    .split('\n').filter(Boolean).map((l) => [l.slice(0, l.indexOf('=')), l.slice(l.indexOf('=') + 1)]));
+  assert.equal(hello.auth, crypto.createHmac('sha256', KEY).update(viewer.nonce).digest('hex'));
+  assert.equal(hello.name, '(아이디 미설정)');
+  assert.equal(hello.resume, '0');
+  assert.equal(hello.lock, '-');
+  assert.equal(hello.ver, '12.9');
+  const banner = () => page.evaluate(() => {
+    const b = document.getElementById('rs-banner');
+    return b ? getComputedStyle(b).backgroundColor : '';
+  });
+  assert.equal(await banner(), 'rgba(200, 130, 20, 0.93)');
+
+  viewer.socket.write(frame(0x81));
+  await waitFor(async () => (await banner()) === 'rgba(200, 25, 25, 0.93)', 'the red banner');
+  assert.match(await page.locator('#rs-banner').innerText(), /원격지원 연결 중 - \[ 본사 \(기본 연락처\) \]/);
+  assert.ok(fs.existsSync(path.join(root, 'system', 'rs_resume.cfg')));
+  viewer.socket.write(frame(0x85));
+  await waitFor(() => viewer.frames.some((f) => f.type === 4), 'the pong');
+
+  // A file whose name climbs out lands in the receive folder under its own name.
+  const name = Buffer.from('../../x.txt');
+  const begin = Buffer.alloc(10);
+  begin.writeBigUInt64LE(5n, 0);
+  begin.writeUInt16LE(name.length, 8);
+  viewer.socket.write(Buffer.concat([frame(0x88, Buffer.concat([begin, name])), frame(0x89, Buffer.from('hello')),
+    frame(0x8A)]));
+  await waitFor(() => viewer.frames.some((f) => f.type === 5 && f.payload[0] === 1), 'the file acknowledgement');
+  assert.equal(fs.readFileSync(path.join(root, '_recv', 'x.txt'), 'utf8'), 'hello');
+  assert.equal(fs.existsSync(path.join(root, 'x.txt')), false);
+  await waitFor(async () => (await page.locator('#rs-banner').innerText()).includes('파일을 받았습니다 - x.txt'),
+    'the file notice');
+
+  await page.locator('#rs-banner button').click();
+  await waitFor(() => alerts.includes('원격지원이 종료되었습니다.'), 'the end alert');
+  await waitFor(() => viewer.closed, 'the closed connection');
+  assert.equal(await page.locator('#rs-banner').count(), 0);
+  assert.equal(fs.existsSync(path.join(root, 'system', 'rs_resume.cfg')), false);
+  const log = readLog(root);
+  for (const line of ['[RS] 접속 성공 - 인터넷 직접 127.0.0.1:', '[RS] 원격지원 시작 - 전송해상도 ',
+    '[RS] 사용자가 지원 종료를 눌렀습니다', '[RS] 원격지원 종료'])
+    assert.ok(log.includes(line), line);
+
+  // The badge: nothing answers, so the probe paints it grey with the red slash.
+  const badge = () => page.evaluate(() => [document.getElementById('net-badge').title,
+    document.getElementById('nb-dot').getAttribute('fill'), getComputedStyle(document.getElementById('nb-slash')).display]);
+  await waitFor(async () => (await badge())[0] === '인터넷 연결이 끊겼습니다 (랜선/공유기 확인)', 'the probe');
+  assert.deepEqual(await badge(), ['인터넷 연결이 끊겼습니다 (랜선/공유기 확인)', '#8a9096', 'inline']);
+  await page.evaluate(() => setNetStatus(1));
+  assert.deepEqual((await badge()).slice(1), ['#f1c40f', 'none']);
+  assert.ok(readLog(root).includes('[NET] 인터넷 연결 끊김'));
+});
