@@ -12,7 +12,7 @@ cmake --build build -j "$jobs"
 if [ "${TAVELO_SKIP_ASAN:-0}" != 1 ]; then
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVELO_SANITIZE=ON -DTAVELO_BENCH=OFF >/dev/null
   cmake --build build-asan -j "$jobs"
-  (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest -j "$jobs" --output-on-failure -E '^(page$|e2e\.)')
+  (cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$PWD/../tools/lsan.supp" ctest -j "$jobs" --output-on-failure -E '^(page$|e2e\.)')
 fi
 
 tools/run-extra-checks.sh
