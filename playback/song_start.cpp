@@ -1,7 +1,6 @@
 #include "playback/song_start.h"
 
 #include "playback/rhythm_attach.h"
-#include "playback/transitions.h"
 
 #include <mutex>
 #include <thread>
