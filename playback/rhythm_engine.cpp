@@ -460,7 +460,8 @@ bool RhythmEngineRun::FillRequestStep(View& v) {
   return true;
 }
 
-// One step of the fill overlay; false once it has ended (the pattern fires again).
+// One step of the fill overlay; false once it has ended (the pattern fires again, in this same
+// step when the fill ended in it, so the downbeat at its end is not lost).
 bool RhythmEngineRun::OverlayStep(View& v) {
   if (!RhythmEngine.FillOverlayActive.load()) return false;
   if (static_cast<int32_t>(plat::TimeGetTime() - CvtState.FillEndMs.load()) >= 0) {
@@ -494,7 +495,10 @@ bool RhythmEngineRun::OverlayStep(View& v) {
     FireStyleEvents(port_, overlay_, {static_cast<uint32_t>(overlayLast_), static_cast<uint32_t>(f), false, 0, v.ppq}, clock_);
     overlayLast_ = f;
   }
-  if (overlay_.empty() || f >= overlayLength_) RhythmEngine.FillOverlayActive = 0;
+  if (overlay_.empty() || f >= overlayLength_) {
+    RhythmEngine.FillOverlayActive = 0;
+    return false;
+  }
   return true;
 }
 
