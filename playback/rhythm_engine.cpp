@@ -577,6 +577,9 @@ double RhythmEngineRun::NextWakeMs(const View& v) const {
 }
 
 void RhythmEngineRun::Finish() {
+  // A fill asked of this run and not yet played is not carried into the next start.
+  RhythmEngine.FillRequestPending = 0;
+  RhythmEngine.FillOverlayActive = 0;
   plat::PostWindowMessage(WM_DEBUG_CHORD_INFO, 0, 0, std::make_unique<std::wstring>());
   AllEngineNotesOff(port_);
   ResendChannelVolumes({6, 8, 9, 10, 11, 12, 13, 14}, false);

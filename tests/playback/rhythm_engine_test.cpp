@@ -463,3 +463,18 @@ TEST_F(EngineRunTest, TransitionFillFromTheNextBarLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fill asked of a run that stops before playing it is not played by the next start.
+TEST_F(EngineRunTest, StopDropsAnUnplayedFill) {
+  RhythmEngineRun run(clock_, 1);
+  run.Begin();
+  RhythmEngine.FillRequestPending = 1;
+  RhythmEngine.FillOverlayActive = 1;
+  run.Finish();
+  EXPECT_EQ(RhythmEngine.FillRequestPending.load(), 0);
+  EXPECT_EQ(RhythmEngine.FillOverlayActive.load(), 0);
+}
+
+}  // namespace
