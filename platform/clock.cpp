@@ -43,6 +43,11 @@ void LowerThreadPriority() {
   (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
 }
 
+void RestoreThreadPriority() {
+  // Raising a thread back needs the room RLIMIT_NICE gives; without it the thread stays lower.
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 0);
+}
+
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 

@@ -16,6 +16,7 @@ struct LocalTime {
 LocalTime LocalNow();
 
 void LowerThreadPriority();      // below normal, for background writers
+void RestoreThreadPriority();    // back to normal where the system allows it
 uint32_t CurrentThreadId();
 
 }  // namespace plat

@@ -521,8 +521,11 @@ void Run::FirstEventActions() {
   TraceLog(L"[GO ] skipToTick=%u rhythm=%d\n", S_, CvtState.rhythm.load() ? 1 : 0);
   if (AttachState.AttachReadyCheck.exchange(0)) CheckAttachLead();
   if (uint32_t at = PlaybackState.startAt.exchange(0)) {
-    // A rhythm that stops meanwhile leaves no downbeat to wait for: the song goes on at once.
-    while (PlaybackState.isPlaying.load() && CvtState.rhythm.load() && static_cast<int32_t>(at - plat::TimeGetTime()) >= 2)
+    // A rhythm that stops meanwhile leaves no downbeat to wait for: the song goes on at once. A
+    // downbeat set without the rhythm (the end of a song-to-song fill) is kept on the wall clock.
+    const bool overRhythm = CvtState.rhythm.load() != 0;
+    while (PlaybackState.isPlaying.load() && (CvtState.rhythm.load() || !overRhythm) &&
+           static_cast<int32_t>(at - plat::TimeGetTime()) >= 2)
       plat::SleepMs(1);
     DebugLog(L"[SONG] >>> 예약 다운비트 도달 - 곡 진행 시작 <<<");
     base_ = plat::NowMs();

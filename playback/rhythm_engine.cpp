@@ -401,8 +401,110 @@ void RhythmEngineRun::Fire(View& v, uint32_t d) {
   lastFireMs_ = v.now;
 }
 
+// A transition's fill request: at the song's next bar line (at once without a song) the song is
+// silenced when asked, the next downbeat is fixed and the fill plays over the pattern until then.
+bool RhythmEngineRun::FillRequestStep(View& v) {
+  if (!RhythmEngine.FillRequestPending.load()) {
+    fillTargetSet_ = false;
+    return false;
+  }
+  const auto& bars = v.song->BarTicks;
+  if (v.songClock) {
+    if (!fillTargetSet_) {
+      fillTarget_ = NextBarLine(bars, v.tick);
+      fillTargetSet_ = true;
+    }
+    if (v.tick < fillTarget_) return false;
+  }
+  fillTargetSet_ = false;
+  if (CvtState.FillRequested.exchange(0)) {
+    CvtState.FillStarted = 1;
+    for (int c = 0; c < 16; ++c)
+      if (std::find(std::begin(kEngineChannels), std::end(kEngineChannels), c) == std::end(kEngineChannels))
+        SendShortMidi(port_, PackMidi(0xB0 | c, 123, 0));
+    if (const MidiOutHandle p2 = Sound.MidiOutPort2.load())
+      for (int c = 0; c < 16; ++c) SendShortMidi(p2, PackMidi(0xB0 | c, 123, 0));
+  }
+  uint32_t ticks;
+  uint32_t downbeatTick = v.tick;
+  if (v.songClock) {
+    const uint32_t next = NextBarLine(bars, v.tick);
+    const int carriedPpq = CvtState.CvtCarryTempo.ppq();
+    ticks = next > v.tick ? next - v.tick : 4u * static_cast<uint32_t>(carriedPpq > 0 ? carriedPpq : v.ppq);
+    downbeatTick = v.tick + ticks;
+  } else {
+    ticks = 4u * static_cast<uint32_t>(v.ppq);
+  }
+  double mpt = v.songClock ? PlaybackState.PlayerMsPerTick.load() : 0;
+  if (!(mpt > 0))
+    mpt = OwnClockMsPerTick(CvtState.CvtCarryTempo.us(), CvtState.CvtCarryTempo.ppq(), PlaybackState.CurrentTempoUs.load(),
+                            PlaybackState.TempoOffsetBpm.load(), v.rawPpq);
+  if (!(mpt > 0)) mpt = 4;
+  const long toGo = std::lround(ticks * mpt);
+  const uint32_t endMs = plat::TimeGetTime() + static_cast<uint32_t>(toGo);
+  CvtState.FillEndMs = endMs == 0 ? 1 : endMs;
+  const double carried = CvtState.CvtTempoFactor.load();
+  const double factor = carried > 0 ? carried : SongDefaultFactor(PlaybackState.HalftimeSongFlag.load(), v.song->SongBaseBpm);
+  overlayLength_ = static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(ticks * factor)));
+  overlay_ = SelectFillEvents(RhythmStyles.active.defaultFill, overlayLength_);
+  overlayStartMs_ = v.now;
+  overlayMpt_ = -1;
+  overlayLast_ = 0;
+  overlayFired_ = false;
+  RhythmEngine.FillOverlayActive = 1;
+  RhythmEngine.FillRequestPending = 0;
+  size_t zero = 0;
+  for (; zero < overlay_.size() && overlay_[zero].tick == 0; ++zero) SendCvtEvent(port_, overlay_[zero]);
+  TraceLog(L"[ACC] %ls %d마디 - tick %u -> %u, %dms 뒤 곡 (음색 로드 0, 필인이벤트 %d개)", L"필인 오버레이", 1, v.tick,
+           downbeatTick, static_cast<int>(toGo), static_cast<int>(overlay_.size()));
+  return true;
+}
+
+// One step of the fill overlay; false once it has ended (the pattern fires again, in this same
+// step when the fill ended in it, so the downbeat at its end is not lost).
+bool RhythmEngineRun::OverlayStep(View& v) {
+  if (!RhythmEngine.FillOverlayActive.load()) return false;
+  if (static_cast<int32_t>(plat::TimeGetTime() - CvtState.FillEndMs.load()) >= 0) {
+    RhythmEngine.FillOverlayActive = 0;
+    return false;
+  }
+  if (overlayMpt_ < 0) {
+    double mpt = v.songClock ? PlaybackState.PlayerMsPerTick.load() : 0;
+    if (!(mpt > 0))
+      mpt = OwnClockMsPerTick(CvtState.CvtCarryTempo.us(), CvtState.CvtCarryTempo.ppq(), PlaybackState.CurrentTempoUs.load(),
+                              PlaybackState.TempoOffsetBpm.load(), v.rawPpq);
+    mpt /= factor_ > 0 ? factor_ : 1;
+    overlayMpt_ = mpt > 0 ? mpt : 2;
+  }
+  const double elapsed = v.now - overlayStartMs_;
+  const int64_t f = std::min<int64_t>(overlayLength_, std::llround(std::max(0.0, elapsed) / overlayMpt_));
+  if (f < overlayLast_) {
+    TraceLog(L"[FILLREW] fTick 되감김 %u -> %u 차단 (경과=%ums pMpt=%.3f)", static_cast<unsigned>(overlayLast_),
+             static_cast<unsigned>(f), static_cast<unsigned>(elapsed), overlayMpt_);
+  } else if (f != overlayLast_) {
+    const double songMpt = PlaybackState.PlayerMsPerTick.load();
+    if (!overlayFired_)
+      TraceLog(L"[FILL1] 첫발사 (0,%u] / 전체 %u틱  경과=%ums  sMpt=%.3f patMult=%.3f pMpt=%.3f  이벤트 %d개",
+               static_cast<unsigned>(f), overlayLength_, static_cast<unsigned>(elapsed), songMpt, factor_, overlayMpt_,
+               static_cast<int>(overlay_.size()));
+    else if (f - overlayLast_ > 20)
+      TraceLog(L"[FILLJUMP2] (%u -> %u] 한번에 %u틱!  경과=%ums  sMpt=%.3f patMult=%.3f pMpt=%.3f  liveMpt=%.3f playing=%d waitGo=%d",
+               static_cast<unsigned>(overlayLast_), static_cast<unsigned>(f), static_cast<unsigned>(f - overlayLast_),
+               static_cast<unsigned>(elapsed), songMpt, factor_, overlayMpt_, songMpt, v.playing ? 1 : 0, v.waiting ? 1 : 0);
+    overlayFired_ = true;
+    FireStyleEvents(port_, overlay_, {static_cast<uint32_t>(overlayLast_), static_cast<uint32_t>(f), false, 0, v.ppq}, clock_);
+    overlayLast_ = f;
+  }
+  if (overlay_.empty() || f >= overlayLength_) {
+    RhythmEngine.FillOverlayActive = 0;
+    return false;
+  }
+  return true;
+}
+
 double RhythmEngineRun::Step() {
   View v = Look();
+  FillRequestStep(v);
   if (PlaybackState.ResyncRequested.load()) {
     Resync(v);
   } else if (tickZeroOwed_ && !v.paused) {
@@ -456,7 +558,7 @@ double RhythmEngineRun::Step() {
   } else if (CvtState.HomeAtNextBar.load() && tNow - RhythmEngine.HomeAtNextBarTime.load() > 3000) {
     if (CvtState.HomeAtNextBar.exchange(0)) plat::PostWindowMessage(WM_CVT_BAR_HOME, 1);
   }
-  if (RhythmEngine.FillOverlayActive.load()) {
+  if (OverlayStep(v)) {
     last_ = d;
     return 2;
   }
@@ -475,6 +577,9 @@ double RhythmEngineRun::NextWakeMs(const View& v) const {
 }
 
 void RhythmEngineRun::Finish() {
+  // A fill asked of this run and not yet played is not carried into the next start.
+  RhythmEngine.FillRequestPending = 0;
+  RhythmEngine.FillOverlayActive = 0;
   plat::PostWindowMessage(WM_DEBUG_CHORD_INFO, 0, 0, std::make_unique<std::wstring>());
   AllEngineNotesOff(port_);
   ResendChannelVolumes({6, 8, 9, 10, 11, 12, 13, 14}, false);

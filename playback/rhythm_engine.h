@@ -40,6 +40,8 @@ class RhythmEngineRun {
   bool BarLineActions(View& v, uint32_t& d);
   void StyleChangeFill(View& v);
   void Fire(View& v, uint32_t d);
+  bool FillRequestStep(View& v);
+  bool OverlayStep(View& v);
   void SendTickZero();
   void SetMute(const wchar_t* label);
   double MsPerPatternTick(const View& v) const;
@@ -58,6 +60,14 @@ class RhythmEngineRun {
   uint32_t lastTick_ = 0;
   uint32_t tickZeroSentAt_ = 0;  // origin whose downbeat was sent
   bool tickZeroSent_ = false;
+  // The transition fill: the bar line it waits for, then its overlay over the silent pattern.
+  bool fillTargetSet_ = false;
+  uint32_t fillTarget_ = 0;
+  std::vector<StyleEvent> overlay_;
+  uint32_t overlayLength_ = 0;
+  double overlayStartMs_ = 0, overlayMpt_ = -1;
+  int64_t overlayLast_ = 0;
+  bool overlayFired_ = false;
 };
 
 // Start and stop of the engine (page commands, the pause key, style choice, the ending).

@@ -75,7 +75,10 @@ bool HasExtraPartNotes(const std::vector<StyleEvent>& events) {
 
 }  // namespace
 
-std::vector<StyleEvent> BuildFillFromPatternTail(const std::vector<StyleEvent>& source, uint32_t n) {
+namespace {
+
+template <typename Keep>
+std::vector<StyleEvent> CutFillTail(const std::vector<StyleEvent>& source, uint32_t n, Keep keep) {
   std::vector<StyleEvent> out;
   if (source.empty() || n == 0) return out;
   uint32_t L = 0;
@@ -85,7 +88,7 @@ std::vector<StyleEvent> BuildFillFromPatternTail(const std::vector<StyleEvent>& 
   std::array<std::array<bool, 128>, 16> sounding{};
   for (const StyleEvent& e : source) {
     if (e.kind != kStyleNoteOn && e.kind != kStyleNoteOff) continue;
-    if (e.channel == 6 || e.channel == 8 || e.channel == 9 || e.channel > 15 || e.tick < L - m) continue;
+    if (!keep(e.channel) || e.channel > 15 || e.tick < L - m) continue;
     StyleEvent c = e;
     c.tick = e.tick - (L - m);
     out.push_back(c);
@@ -95,6 +98,16 @@ std::vector<StyleEvent> BuildFillFromPatternTail(const std::vector<StyleEvent>& 
     for (int note = 0; note < 128; ++note)
       if (sounding[ch][note]) out.push_back({m, uint8_t(ch), kStyleNoteOff, uint8_t(note), 0, 0});
   return out;
+}
+
+}  // namespace
+
+std::vector<StyleEvent> BuildFillFromPatternTail(const std::vector<StyleEvent>& source, uint32_t n) {
+  return CutFillTail(source, n, [](int ch) { return ch != 6 && ch != 8 && ch != 9; });
+}
+
+std::vector<StyleEvent> SelectFillEvents(const std::vector<StyleEvent>& defaultFill, uint32_t n) {
+  return CutFillTail(defaultFill, n, [](int ch) { return ch >= 9 && ch <= 14; });
 }
 
 void PlayFillEvents(MidiOutHandle port, const std::vector<StyleEvent>& events, FillPlayOptions options, RhythmClock& clock) {

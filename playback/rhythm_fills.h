@@ -13,6 +13,9 @@
 // notes left sounding get a note-off at the cut's end.
 std::vector<StyleEvent> BuildFillFromPatternTail(const std::vector<StyleEvent>& source, uint32_t n);
 
+// The transition fill: the same cut from the active default fill, channels 9 to 14 only.
+std::vector<StyleEvent> SelectFillEvents(const std::vector<StyleEvent>& defaultFill, uint32_t n);
+
 struct FillPlayOptions {
   bool stopWithEngine = false;  // stop when the engine stops
   bool forceWallClock = false;

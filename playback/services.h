@@ -130,6 +130,8 @@ struct CvtStateValues {
   std::atomic<uint8_t> RhythmStartPending{0};  // a start is requested
   std::atomic<uint8_t> CvtOwnsChannels{0};     // the song's bass and drum channels belong to the engine
   std::atomic<uint8_t> FillStarted{0};         // a transition fill plays: the player drops the song's messages
+  std::atomic<uint8_t> FillRequested{0};       // a transition asks for its fill (and the song's silence) at the next bar line
+  std::atomic<uint32_t> FillEndMs{0};          // TimeGetTime at which the transition fill ends: the next song's downbeat
   std::atomic<uint8_t> FillDrumMute{0};        // a song-to-song fill plays its drums over the song
   CarriedTempoValue CvtCarryTempo;  // tempo carried into the next song, 0/0 none
   std::atomic<double> CvtTempoFactor{-1};

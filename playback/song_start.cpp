@@ -25,14 +25,9 @@ constexpr uint32_t kStartGuardMs = 3000;
 // Jumps and transitions: one at a time.
 std::mutex g_moveMutex;
 
-void LoadedPaths(std::wstring* midi, std::wstring* text) {
-  std::lock_guard lock(PlaybackState.prepared.mu);
-  *midi = PlaybackState.prepared.loadedMidi;
-  *text = PlaybackState.prepared.loadedText;
-}
-
 }  // namespace
 
+std::unique_lock<std::mutex> TryBeginMove() { return std::unique_lock(g_moveMutex, std::try_to_lock); }
 
 void LoadAndPlay(const std::wstring& midi, const std::wstring& text) {
   const uint32_t now = plat::TimeGetTime();
@@ -53,7 +48,7 @@ void LoadAndPlay(const std::wstring& midi, const std::wstring& text) {
 }
 
 bool JumpToTick(uint32_t t, bool preservePause, bool useLeadIn, bool cut) {
-  std::unique_lock move(g_moveMutex, std::try_to_lock);
+  std::unique_lock move = TryBeginMove();
   if (!move) {
     DebugLog(L"[JMP] 이전 이동이 아직 진행 중 - 이번 이동은 하지 않습니다");
     return false;
@@ -135,57 +130,6 @@ void ParseNextSongArgs(std::wstring_view args) {
   PlaybackState.NextSongTempoOffset = tempo;
   PlaybackState.NextSongKeyOffset = key;
   PlaybackState.NextSongKeyMode = mode;
-}
-
-void AttachNextSongOverCvt(int n) {
-  std::wstring midi, text;
-  if (n >= 0) {
-    midi = SongMidiPath(n);
-    text = SongTextPath(n);
-  } else {
-    LoadedPaths(&midi, &text);
-  }
-  if (n >= 0 && PlaybackState.NaturalEndFlag.load())
-    DebugLog(L"[ALTZ] 곡 자연 종료 + 예약곡 " + std::to_wstring(n) + L" - CVT 위에 이어서 붙인다");
-  if (CvtState.rhythm.load()) return;  // the transition over the rhythm comes with the rhythm engine
-  {
-    std::unique_lock move(g_moveMutex, std::try_to_lock);
-    if (!move) {
-      DebugLog(L"[ALTZ] 이전 곡 전환이 아직 진행 중 - 이번 요청은 하지 않습니다");
-      return;
-    }
-    TraceStopwatchStart(L"original");
-    if (PlaybackState.isPlaying.load()) {
-      FadeOutVolumes();
-      CvtState.FillStarted = 1;
-      StopPlayer(500);
-      if (OpenMidiPort1()) {
-        for (MidiOutHandle h : {Sound.MidiOutPort1.load(), Sound.MidiOutPort2.load()})
-          if (h)
-            for (int c = 0; c < 16; ++c) SendShortMidi(h, PackMidi(0xB0 | c, 123, 0));
-        for (MidiOutHandle h : {Sound.MidiOutPort1.load(), Sound.MidiOutPort2.load()})
-          if (h)
-            for (int c = 0; c < 16; ++c) {
-              SendShortMidi(h, PackMidi(0xB0 | c, 120, 0));
-              SendShortMidi(h, PackMidi(0xB0 | c, 64, 0));
-            }
-      }
-      std::vector<int> all(16);
-      for (int c = 0; c < 16; ++c) all[c] = c;
-      ResendChannelVolumes(all, false);
-      TraceStopwatchLap(L"orig path done");
-    }
-    PlaybackState.NaturalEndFlag.exchange(0);
-  }
-  LoadAndPlay(midi, text);
-}
-
-void StartNextSongThread(int n) { std::thread(AttachNextSongOverCvt, n).detach(); }
-
-void StartAutoNextSongThread(int n) {
-  // The lyric-end transition fills over the running rhythm engine; without it there is nothing to do.
-  if (!PlaybackState.isPlaying.load() || !CvtState.rhythm.load()) return;
-  (void)n;
 }
 
 void PanicAndResetHome() {

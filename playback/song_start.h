@@ -1,6 +1,7 @@
 #pragma once
 // Song start, jumps inside the playing song, and the next song without the rhythm engine.
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ void LoadAndPlay(const std::wstring& midiPath, const std::wstring& textPath);
 // of faded. Jumps and transitions never overlap: one that arrives while another runs is refused.
 // False when it was refused or the old run would not end.
 bool JumpToTick(uint32_t tick, bool preservePause, bool useLeadIn, bool cut);
+
+// Jumps and transitions never run at once: each takes this lock first (without waiting); an
+// empty lock means another one runs and this one is refused.
+std::unique_lock<std::mutex> TryBeginMove();
 
 // The optional tempo, key and key mode of a start command: "n:tempo:key:mode".
 void ParseNextSongArgs(std::wstring_view args);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/settings/app_settings.h"
+#include "platform/clock.h"
 #include "playback/rhythm_engine.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
@@ -404,6 +405,76 @@ TEST_F(EngineRunTest, ResyncOnTheDownbeatJustPlayedDoesNotStrikeItTwice) {
   clock_.Advance(2);
   run.Step();
   EXPECT_EQ(TimesOf(PackMidi(0x99, 36, 100)).size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// A transition's fill: nothing until the song's next bar line; there the song's own channels are
+// silenced, the downbeat after it is fixed, and the fill plays instead of the pattern, which
+// comes back on that downbeat.
+TEST_F(EngineRunTest, TransitionFillFromTheNextBarLine) {
+  struct Case {
+    const char* name;
+    bool songSilenced;  // FillRequested with the request (a bare request only plays the fill)
+  };
+  for (const Case c : {Case{"transition", true}, Case{"bare fill", false}}) {
+    SetUp();
+    PlaybackState.isPlaying = 1;
+    PlaybackState.PlayerMsPerTick = 500.0 / 120;  // 480-tick bars of 2000 ms
+    RhythmStyles.active.defaultFill = {On(0, 10, 38), On(100, 8, 40), On(120, 10, 38), On(240, 10, 38), On(360, 12, 49)};
+    CvtState.FillStarted = 0;
+    RhythmEngineRun run(clock_, 1);
+    run.Begin();
+    PlaybackState.SongTick = 100;
+    clock_.Advance(2);
+    run.Step();
+    CvtState.FillRequested = c.songSilenced ? 1 : 0;
+    RhythmEngine.FillRequestPending = 1;
+    g_sent.clear();
+    for (uint32_t t = 101; t <= 1000; ++t) {
+      PlaybackState.SongTick = t;
+      clock_.Advance(500.0 / 120);
+      const uint32_t before = plat::TimeGetTime();
+      run.Step();
+      if (t < 480) {
+        EXPECT_EQ(RhythmEngine.FillRequestPending.load(), 1) << c.name << " " << t;
+      } else if (t == 480) {
+        EXPECT_EQ(RhythmEngine.FillRequestPending.load(), 0) << c.name;
+        EXPECT_EQ(CvtState.FillStarted.load(), c.songSilenced ? 1 : 0) << c.name;
+        EXPECT_NEAR(static_cast<int32_t>(CvtState.FillEndMs.load() - before), 2000, 20) << c.name;
+      }
+    }
+    auto count = [](uint32_t m, uint32_t from, uint32_t to) {
+      int n = 0;
+      for (const Sent& s : g_sent) n += s.message == m && s.tick >= from && s.tick < to;
+      return n;
+    };
+    EXPECT_EQ(count(PackMidi(0xB9, 123, 0), 0, 2000), 0) << c.name;                        // an engine channel
+    EXPECT_EQ(count(PackMidi(0x9A, 38, 100), 480, 960), 3) << c.name;                      // the fill's snares
+    EXPECT_EQ(count(PackMidi(0x98, 40, 100), 0, 2000), 0) << c.name;                       // no bass in a fill
+    EXPECT_EQ(count(PackMidi(0x99, 36, 100), 100, 480), 1) << c.name;  // pattern's kick at 340 before the bar line
+    EXPECT_EQ(count(PackMidi(0x99, 36, 100), 480, 960), 0) << c.name;  // the pattern is silent under the fill
+    EXPECT_EQ(count(PackMidi(0x99, 36, 100), 960, 961), 1) << c.name;  // and comes back on the downbeat
+    EXPECT_EQ(RhythmEngine.FillOverlayActive.load(), 0) << c.name;
+  }
+  CvtState.FillStarted = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// A fill asked of a run that stops before playing it is not played by the next start.
+TEST_F(EngineRunTest, StopDropsAnUnplayedFill) {
+  RhythmEngineRun run(clock_, 1);
+  run.Begin();
+  RhythmEngine.FillRequestPending = 1;
+  RhythmEngine.FillOverlayActive = 1;
+  run.Finish();
+  EXPECT_EQ(RhythmEngine.FillRequestPending.load(), 0);
+  EXPECT_EQ(RhythmEngine.FillOverlayActive.load(), 0);
 }
 
 }  // namespace
