@@ -63,7 +63,14 @@ test('the customer page follows the main page on the second monitor', { skip: !d
     const d = String(f.payload);
     if (d.startsWith('S')) mainScripts.push(d.substring(d.indexOf(' ') + 1));
   }));
-  const tickRecorder = () => { window.__ticks = []; window.updateTick = (t) => window.__ticks.push(t); };
+  // Records the ticks the page's own updateTick gets (wrapped once the page's scripts have run).
+  const tickRecorder = () => {
+    window.__ticks = [];
+    addEventListener('DOMContentLoaded', () => {
+      const pageTick = window.updateTick;
+      window.updateTick = (t) => { window.__ticks.push(t); if (typeof pageTick === 'function') pageTick(t); };
+    });
+  };
   await main.addInitScript(tickRecorder);
   await main.goto(await address);
   await waitFor(() => readLog(root).includes('메인 화면 준비 끝'), 'the main page boot');

@@ -42,8 +42,8 @@ function refreshBg() {
     }
   }
   if (corner) corner.style.display = loaded ? 'none' : 'flex';
-  var helpHidden = typeof helpHiddenByUser !== 'undefined' && helpHiddenByUser;
-  if (help) help.style.display = !loaded && !helpHidden ? '' : 'none';
+  var helpOff = typeof helpHidden !== 'undefined' && helpHidden;  // F12 (the help panel's switch)
+  if (help) help.style.display = !loaded && !helpOff ? '' : 'none';
   if (stage) { stage.style.backgroundImage = 'none'; stage.style.background = loaded ? '#fdfbf7' : 'transparent'; }
   if (lyr) { lyr.style.backgroundImage = 'none'; lyr.style.background = 'transparent'; }
 }
