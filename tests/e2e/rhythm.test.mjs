@@ -8,20 +8,12 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, openProgramPage, sourceDir, waitFor } from './program.mjs';
+import { bin, openProgramPage, sourceDir, waitFor, readRecording } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
 const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
                   path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
-// Recorded lines: { us, bytes[] }.
-function readRecording(file) {
-  if (!fs.existsSync(file)) return [];
-  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => {
-    const [us, , ...hex] = line.split(' ');
-    return { us: Number(us), bytes: hex.filter((h) => /^[0-9A-F]{2}$/.test(h)).map((h) => parseInt(h, 16)) };
-  });
-}
 const noteOn = (status, notes) => (l) => l.bytes[0] === status && l.bytes[2] > 0 && (!notes || notes.includes(l.bytes[1]));
 const pageValue = (page, fn, arg) => page.evaluate(fn, arg);
 const pause = (ms) => new Promise((r) => setTimeout(r, ms));

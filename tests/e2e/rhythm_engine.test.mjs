@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, waitFor } from './program.mjs';
+import { openProgramPage, waitFor, readRecording } from './program.mjs';
 
 function vlq(n) {
   const out = [n & 0x7f];
@@ -30,14 +30,6 @@ function styleFile() {
   const len = Buffer.alloc(4);
   len.writeUInt32BE(track.length);
   return Buffer.concat([head, Buffer.from('MTrk'), len, track]);
-}
-
-function readRecording(file) {
-  if (!fs.existsSync(file)) return [];
-  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => {
-    const [us, tag, ...hex] = line.split(' ');
-    return { us: Number(us), bytes: hex.filter((h) => /^[0-9A-F]{2}$/.test(h)).map((h) => parseInt(h, 16)) };
-  });
 }
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);

@@ -8,7 +8,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoSongNumbers, openProgramPage, sourceDir, waitFor } from './program.mjs';
+import { bin, demoSongNumbers, openProgramPage, sourceDir, waitFor, readRecording } from './program.mjs';
 
 const demoTool = [path.join(path.dirname(bin), 'tools', 'make_demo_root'),
                   path.join(sourceDir, 'tools', 'make-demo-root')].find((p) => fs.existsSync(p));
@@ -30,14 +30,6 @@ function stylePart(events) {
   const len = Buffer.alloc(4);
   len.writeUInt32BE(track.length);
   return Buffer.concat([head, Buffer.from('MTrk'), len, track]);
-}
-
-function readRecording(file) {
-  if (!fs.existsSync(file)) return [];
-  return fs.readFileSync(file, 'utf8').split('\n').filter(Boolean).map((line) => {
-    const [us, tag, ...hex] = line.split(' ');
-    return { us: Number(us), bytes: hex.filter((h) => /^[0-9A-F]{2}$/.test(h)).map((h) => parseInt(h, 16)) };
-  });
 }
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
