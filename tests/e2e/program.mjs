@@ -18,7 +18,9 @@ export function startProgram(root, env = {}) {
   });
   const address = new Promise((resolve, reject) => {
     let out = '';
+    // Unref'd: a program that never prints an address (a browser of its own) keeps no test waiting.
     const timer = setTimeout(() => reject(new Error('no page address: ' + out)), 60000);
+    timer.unref();
     child.stdout.on('data', (d) => {
       out += d;
       const m = /page: (\S+)/.exec(out);
@@ -27,7 +29,10 @@ export function startProgram(root, env = {}) {
         resolve(m[1]);
       }
     });
-    child.on('exit', (code) => reject(new Error('program ended early: ' + code + ' ' + out)));
+    child.on('exit', (code) => {
+      clearTimeout(timer);
+      reject(new Error('program ended early: ' + code + ' ' + out));
+    });
   });
   return { child, address };
 }
