@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/realtime.h"
 #include "playback/rhythm_sender.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
@@ -377,18 +378,24 @@ void RunRedPreview(MidiOutHandle port, std::vector<StyleEvent> events, int divis
     }
   std::stable_sort(loop.begin(), loop.end(), [](const StyleEvent& a, const StyleEvent& b) { return a.tick < b.tick; });
   RedEditor.RedPreviewRunning = 1;
+  // Exact wake-ups while it plays, below the player's and the engine's threads.
+  std::string refused;
+  plat::RaiseThreadRealtime(30, &refused);
   const double msPerTick = 60000.0 / std::clamp(RedEditor.RedBpm.load(), 40, 220) / division;
   const double start = plat::NowMs();
   size_t next = 0;
   while (RedEditor.RedPreviewGeneration.load() == generation && next < loop.size()) {
-    const double position = (plat::NowMs() - start) / msPerTick;
+    const double now = plat::NowMs();
+    const double position = (now - start) / msPerTick;
     while (next < loop.size() && loop[next].tick <= position) {
       const StyleEvent& e = loop[next++];
       if (e.kind == kStyleNoteOn && RedEditor.RedMuted[e.channel].load()) continue;
       SendCvtEvent(port, e);
     }
-    if (next < loop.size()) plat::SleepMs(1);
+    // A step of at most 1 ms, ending at the next event when that is due sooner.
+    if (next < loop.size()) plat::SleepUntilMs(std::min(now + 1.0, start + loop[next].tick * msPerTick));
   }
+  plat::LowerThreadFromRealtime();
   AllSoundOff(port, 0, 15);
   RedEditor.RedPreviewRunning = 0;
   Post(L"try{ redPreviewDone(); }catch(e){}");
