@@ -1,8 +1,8 @@
 // The rhythm-pattern editor on the demo library: ALT+7 opens DS1, a snare hit at bar 1 step 3 and
 // Ctrl+S save the row (a new track in the part file, with "_orig" and "_bak" copies), Ctrl+B brings
-// back the last saved file and Ctrl+R the original, and closing or switching styles with unsaved
-// edits needs a second press. Then, with the engine playing DS1, ALT+7 opens DS1 whatever was
-// opened last, and a saved hit sounds from the engine's next bar line.
+// back the last saved file and Ctrl+R the original, a held Enter toggles once, and closing or
+// switching styles with unsaved edits needs a second press. Then, with the engine playing DS1,
+// ALT+7 opens DS1 whatever was opened last, and a saved hit sounds from the engine's next bar line.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -94,8 +94,13 @@ test('ALT+7 edits, saves and restores a part of DS1, and the playing engine take
   assert.equal(await page.evaluate(() => redGrid[0].rows[1].map[2]), undefined);
   assert.deepEqual((await page.evaluate(() => __sent)).filter((m) => m.startsWith('RED_RESTORE:')), ['RED_RESTORE:0\t1', 'RED_RESTORE:0\t0']);
 
-  // With an unsaved edit, style 2 needs a second press.
-  await page.keyboard.press('Enter');
+  // A held Enter (its repeat) toggles the cell once; with that unsaved edit, style 2 needs a
+  // second press.
+  const hits = await page.evaluate(() => __sent.filter((m) => m.startsWith('RED_HIT:')).length);
+  for (let i = 0; i < 3; i++) await page.keyboard.down('Enter');
+  await page.keyboard.up('Enter');
+  assert.deepEqual(await page.evaluate(() => [redGrid[0].rows[1].map[2].p, __sent.filter((m) => m.startsWith('RED_HIT:')).length]),
+                   [37, hits + 1]);
   await page.keyboard.press('Digit2');
   assert.match(await page.evaluate(() => document.getElementById('red-msg').textContent), /그래도 2번으로 바꾸려면 한 번 더/);
   assert.equal(await page.evaluate(() => redStyle + ' ' + __sent.filter((m) => m.startsWith('RED_OPEN:')).length), 'DS1 1');
