@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "playback/red_editor.h"
 #include "playback/rhythm_sender.h"
+#include "playback/rhythm_style.h"
 #include "sound/mixer_state.h"
 
 namespace fs = std::filesystem;
@@ -66,7 +67,8 @@ int main() {
   plat::SetRootDir(root);
   RedPattern base;
   base.tracks.push_back({0, {{0, 0, std::string("\xFF\x21\x01\x00", 4)}, {0, 1, std::string("\xC9\x00", 2)}}});
-  WriteRedPatternMidi(plat::RealPath(StylePartPath(L"DS9", L"P1")), base);
+  // A library of nine styles, as the page payload looks each one up.
+  for (int k = 1; k <= 9; ++k) WriteRedPatternMidi(plat::RealPath(StylePartPath(StyleNameFromNumber(k), L"P1")), base);
   RedFileOps ops;
   ops.post = [](std::wstring_view) {};
   ops.reload = [](std::wstring, int) {};
