@@ -1,6 +1,7 @@
 #include "playback/red_editor.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/realtime.h"
 #include "playback/rhythm_sender.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
@@ -91,6 +93,19 @@ bool ParseWhole(std::wstring_view s, int64_t& value) {
 std::wstring ResultScript(int ok, std::wstring_view text) { return PageCall(L"setRedResult", ok, text); }
 
 void Post(std::wstring_view script) { g_ops.post(script); }
+
+// Appends a number in decimal; the page payload holds thousands of them.
+void AppendNumber(std::wstring& out, int64_t v) {
+  wchar_t digits[24];
+  size_t n = 0;
+  uint64_t u = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+  do {
+    digits[n++] = static_cast<wchar_t>(L'0' + u % 10);
+    u /= 10;
+  } while (u);
+  if (v < 0) out += L'-';
+  while (n) out += digits[--n];
+}
 
 std::wstring PartPath(int index) { return StylePartPath(RedEditor.RedStyleName, kRedPartNames[static_cast<size_t>(index)]); }
 
@@ -377,18 +392,24 @@ void RunRedPreview(MidiOutHandle port, std::vector<StyleEvent> events, int divis
     }
   std::stable_sort(loop.begin(), loop.end(), [](const StyleEvent& a, const StyleEvent& b) { return a.tick < b.tick; });
   RedEditor.RedPreviewRunning = 1;
+  // Exact wake-ups while it plays, below the player's and the engine's threads.
+  std::string refused;
+  plat::RaiseThreadRealtime(30, &refused);
   const double msPerTick = 60000.0 / std::clamp(RedEditor.RedBpm.load(), 40, 220) / division;
   const double start = plat::NowMs();
   size_t next = 0;
   while (RedEditor.RedPreviewGeneration.load() == generation && next < loop.size()) {
-    const double position = (plat::NowMs() - start) / msPerTick;
+    const double now = plat::NowMs();
+    const double position = (now - start) / msPerTick;
     while (next < loop.size() && loop[next].tick <= position) {
       const StyleEvent& e = loop[next++];
       if (e.kind == kStyleNoteOn && RedEditor.RedMuted[e.channel].load()) continue;
       SendCvtEvent(port, e);
     }
-    if (next < loop.size()) plat::SleepMs(1);
+    // A step of at most 1 ms, ending at the next event when that is due sooner.
+    if (next < loop.size()) plat::SleepUntilMs(std::min(now + 1.0, start + loop[next].tick * msPerTick));
   }
+  plat::LowerThreadFromRealtime();
   AllSoundOff(port, 0, 15);
   RedEditor.RedPreviewRunning = 0;
   Post(L"try{ redPreviewDone(); }catch(e){}");
@@ -404,8 +425,25 @@ std::wstring BuildSetRedDataScript() {
       {12, {39, 54, 56, 58, 65, 66, 69, 70, 75, 76}}};
   const auto list = [](const std::vector<int>& v) {
     std::wstring s;
-    for (size_t i = 0; i < v.size(); ++i) s += (i ? L"," : L"") + std::to_wstring(v[i]);
+    for (size_t i = 0; i < v.size(); ++i) {
+      if (i) s += L',';
+      AppendNumber(s, v[i]);
+    }
     return s;
+  };
+  // Every row's hits of every loaded pattern, collected once: each pattern's rows also need the
+  // notes of the others.
+  std::array<std::array<std::vector<RedHit>, kRedPageRows.size()>, 6> rowHits;
+  std::array<std::array<int, kRedPageRows.size()>, 6> rowPrograms{};
+  for (size_t j = 0; j < 6; ++j)
+    if (RedEditor.RedPatternLoaded[j])
+      for (size_t r = 0; r < kRedPageRows.size(); ++r) {
+        rowHits[j][r] = CollectRedRowHits(RedEditor.RedPatterns[j], kRedPageRows[r]);
+        rowPrograms[j][r] = FindRedRowProgram(RedEditor.RedPatterns[j], kRedPageRows[r]);
+      }
+  const auto addNotes = [](const std::vector<RedHit>& hits, std::vector<int>& notes) {
+    for (const RedHit& h : hits)
+      if (std::find(notes.begin(), notes.end(), h.note) == notes.end()) notes.push_back(h.note);
   };
   std::wstring out = L"try{ setRedData(" + ScriptString(RedEditor.RedStyleName) + L",[";
   for (size_t i = 0; i < 6; ++i) {
@@ -421,19 +459,17 @@ std::wstring BuildSetRedDataScript() {
     out += L"{pat:'" + pat + L"',ok:1,bars:" + std::to_wstring(bars) + L",tpq:" + std::to_wstring(p.division) + L",rows:[";
     for (size_t r = 0; r < kRedPageRows.size(); ++r) {
       const int row = kRedPageRows[r];
-      int program = FindRedRowProgram(p, row);
-      const std::vector<RedHit> hits = CollectRedRowHits(p, row);
+      int program = rowPrograms[i][r];
+      const std::vector<RedHit>& hits = rowHits[i][r];
       std::vector<int> own;
       for (size_t j = 0; j < 6; ++j)
-        if (RedEditor.RedPatternLoaded[j] && FindRedRowProgram(RedEditor.RedPatterns[j], row) == program)
-          CollectRedRowNotes(RedEditor.RedPatterns[j], row, own);
+        if (RedEditor.RedPatternLoaded[j] && rowPrograms[j][r] == program) addNotes(rowHits[j][r], own);
       if (own.empty()) {
         int other = program;
         for (size_t j = 0; j < 6; ++j) {
-          const RedPattern& q = RedEditor.RedPatterns[j];
-          if (!RedEditor.RedPatternLoaded[j] || FindRedRowTrack(q, row) < 0) continue;
-          CollectRedRowNotes(q, row, own);
-          const int qp = FindRedRowProgram(q, row);
+          if (!RedEditor.RedPatternLoaded[j] || FindRedRowTrack(RedEditor.RedPatterns[j], row) < 0) continue;
+          addNotes(rowHits[j][r], own);
+          const int qp = rowPrograms[j][r];
           if (other == program && qp != program) other = qp;
         }
         program = other;
@@ -450,9 +486,13 @@ std::wstring BuildSetRedDataScript() {
         const uint64_t s = (static_cast<uint64_t>(h.tick) + step / 2) / step;
         if (h.tick % step != 0) ++off;
         if (s >= static_cast<uint64_t>(bars) * 16) continue;
-        if (!n.empty()) n += L',';
-        n += L"[" + std::to_wstring(s) + L"," + std::to_wstring(h.note) + L"," + std::to_wstring(h.velocity) + L"," +
-             std::to_wstring(h.length) + L"]";
+        n += n.empty() ? L"[" : L",[";
+        AppendNumber(n, static_cast<int64_t>(s));
+        for (const int v : {h.note, h.velocity, h.length}) {
+          n += L',';
+          AppendNumber(n, v);
+        }
+        n += L']';
       }
       if (r) out += L',';
       out += L"{ch:" + std::to_wstring(row) + L",prog:" + std::to_wstring(program) + L",mine:" +

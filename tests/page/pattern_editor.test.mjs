@@ -110,3 +110,22 @@ test('sound names', () => {
   const cases = [[8, 60, 'C4'], [14, 61, 'C#4'], [13, 35, 'B1'], [9, 36, '큰북2'], [12, 76, '우드블록'], [11, 90, '노트90']];
   for (const [row, note, name] of cases) assert.equal(p.redSoundName(row, note), name);
 });
+
+test('opening takes the rhythm panel style, not the style opened last', () => {
+  // Without the rhythm panel's script the editor opens DS1.
+  const bare = loadPage(FILES);
+  bare.openRedEditor();
+  assert.deepEqual(bare.posted, ['RED_OPEN:DS1']);
+  const p = loadPage([...FILES, 'rhythm_panel.js']);
+  const opened = [];
+  for (const [style, on] of [['SG1', true], ['DS4', false], ['', true]]) {
+    p.setRhythmUi(style, 1, on);
+    p.posted.length = 0;
+    p.openRedEditor();
+    p.setRedData('DS2', [{ pat: 'P1', ok: 1, rows: [] }], [{ k: 2, st: 'DS2', ok: 1 }]);  // the last one opened
+    p.closeRedEditor();
+    opened.push(p.posted.find((m) => m.startsWith('RED_OPEN:')));
+  }
+  // An empty style keeps the panel's last one.
+  assert.deepEqual(opened, ['RED_OPEN:SG1', 'RED_OPEN:DS4', 'RED_OPEN:DS4']);
+});

@@ -247,12 +247,18 @@ function redPickPattern(index) {
   if (redBar >= g.bars) redBar = 0;
 }
 
+// The style the rhythm panel shows (the one the engine plays or last played), else DS1.
+function redPanelStyle() {
+  var st = typeof rhyStyle === 'undefined' || rhyStyle == null ? '' : String(rhyStyle);
+  return st || 'DS1';
+}
+
 function openRedEditor() {
   redOpen = true;
   redMsg = '';
   redCloseGuard = false;
   redSwitchGuard = 0;
-  redSend('RED_OPEN:' + (redStyle || 'DS1'));
+  redSend('RED_OPEN:' + redPanelStyle());
   var box = pageEl('red-overlay');
   if (box) box.style.display = 'block';
   renderRedEditor();
