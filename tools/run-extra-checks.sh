@@ -11,7 +11,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_CO
 # shellcheck source=tools/checks/lib/fuzz.bash
 cmake --build build-fuzz --target $(source tools/checks/lib/fuzz.bash && fuzz_targets) -j "$jobs"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
-cmake --build build-tsan --target test_platform test_playback test_sound test_songs test_online -j "$jobs"
+cmake --build build-tsan --target test_tsan -j "$jobs"
 
 logs=$(mktemp -d)
 pids=()
