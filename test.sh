@@ -5,6 +5,11 @@ cd "$(dirname "$0")"
 . tools/setup-deps.sh
 
 jobs=$(nproc)
+# A compiler cache, where the machine has one, serves what earlier runs built, from any checkout.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "test_paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "common/temp_root.h"

@@ -7,6 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "test_paths.h"
 #include "common/temp_root.h"
 #include "online/account.h"
 #include "online/base_package.h"

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_paths.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;

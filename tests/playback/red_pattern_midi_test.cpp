@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "test_paths.h"
 #include "common/temp_root.h"
 #include "platform/files.h"
 #include "playback/red_pattern_midi.h"

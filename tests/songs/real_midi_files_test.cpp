@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "test_paths.h"
 #include "platform/process.h"
 #include "songs/midi_parser.h"
 #include "songs/song_model.h"

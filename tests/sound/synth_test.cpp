@@ -1,3 +1,4 @@
+#include "test_paths.h"
 #include "sound_fixture.h"
 
 #include <cstdio>

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "test_paths.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "tools/demo_songs.h"
