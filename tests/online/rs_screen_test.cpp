@@ -4,10 +4,13 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "online/rs_screen.h"
+#include "platform/clock.h"
 #include "platform/image_codec.h"
+#include "platform/sockets.h"
 
 namespace {
 
@@ -152,4 +155,59 @@ TEST(RsScreen, CursorIsBlendedAndClipped) {
   cursor.argb.resize(1);     // too few pixels: nothing painted
   PaintCursor(image.data(), 4, 4, cursor, 2, 2);
   EXPECT_EQ(image[(2 * 4 + 2) * 4], 100);
+}
+
+namespace {
+
+// A picture that changes everywhere on every capture.
+class Flicker : public RsScreenSource {
+ public:
+  explicit Flicker(size_t bytes) : bytes_(bytes) {}
+  bool Capture(uint8_t* image) override {
+    std::memset(image, ++n_, bytes_);
+    return true;
+  }
+
+ private:
+  size_t bytes_;
+  uint8_t n_ = 0;
+};
+
+}  // namespace
+
+// The rate is read for every frame: at 2 frames a second the pictures come at least 500 ms apart.
+// The stop ends the sender; a send into a closed connection ends it too.
+TEST(RsScreen, SenderKeepsTheRateAndEndsOnStopOrBrokenConnection) {
+  RsClient.RsCaptureRect = {0, 0, 64, 32};
+  RsClient.RsSentWidth = 64;
+  RsClient.RsSentHeight = 32;
+  RsClient.SessionStopFlag = 0;
+  RsClient.SupportConfig.framesPerSecond = 2;
+  SetRsScreenSourceFactory([](const RsRect&, int w, int h) {
+    return std::make_unique<Flicker>(static_cast<size_t>(w) * 4 * static_cast<size_t>(h));
+  });
+  int ends[2];
+  ASSERT_TRUE(plat::SocketPair(&ends[0], &ends[1]));
+  RsConnection connection;
+  connection.socket = ends[0];
+  std::thread sender([&] { RsScreenSender(connection); });
+  std::vector<double> arrivals;
+  for (int i = 0; i < 3; ++i) {
+    auto f = RecvFrame(ends[1]);
+    ASSERT_TRUE(f.has_value());
+    EXPECT_EQ(f->type, 2);
+    arrivals.push_back(plat::NowMs());
+  }
+  RsClient.SessionStopFlag = 1;
+  sender.join();
+  for (size_t i = 1; i < arrivals.size(); ++i) EXPECT_GE(arrivals[i] - arrivals[i - 1], 480.0);
+
+  // The viewer is gone: the next send fails and the sender returns by itself.
+  RsClient.SessionStopFlag = 0;
+  RsClient.SupportConfig.framesPerSecond = 15;
+  plat::CloseSocket(ends[1]);
+  RsScreenSender(connection);
+  plat::CloseSocket(ends[0]);
+  RsClient.SupportConfig.framesPerSecond = 8;
+  SetRsScreenSourceFactory(nullptr);
 }
