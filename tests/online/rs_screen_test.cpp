@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/image_codec.h"
 #include "platform/sockets.h"
+#include "test_desktop.h"
 
 namespace {
 
@@ -209,5 +210,5 @@ TEST(RsScreen, SenderKeepsTheRateAndEndsOnStopOrBrokenConnection) {
   RsScreenSender(connection);
   plat::CloseSocket(ends[0]);
   RsClient.SupportConfig.framesPerSecond = 8;
-  SetRsScreenSourceFactory(nullptr);
+  InstallTestDesktop();
 }

@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "platform/sockets.h"
 #include "stand_in_agent.h"
+#include "test_desktop.h"
 
 namespace {
 
@@ -60,25 +61,7 @@ SupportTarget LocalTarget(int port) {
   return t;
 }
 
-// A desktop whose picture changes every frame, so the sender always has a rectangle to send.
-class MovingPicture : public RsScreenSource {
- public:
-  MovingPicture(int width, int height) : width_(width), height_(height) {}
-  bool Capture(uint8_t* image) override {
-    const size_t bytes = static_cast<size_t>(width_) * 4 * static_cast<size_t>(height_);
-    for (size_t i = 0; i < bytes; i += 4) image[i] = static_cast<uint8_t>(frame_);
-    image[(static_cast<size_t>(frame_ % height_) * width_) * 4 + 2] = 255;
-    ++frame_;
-    return true;
-  }
-
- private:
-  int width_, height_, frame_ = 0;
-};
-
 void ResetClient() {
-  setenv("TAVELO_MONITORS", "640x360+0+0*", 1);
-  SetRsScreenSourceFactory([](const RsRect&, int w, int h) { return std::make_unique<MovingPicture>(w, h); });
   RsClient.SupportConfig.framesPerSecond = 15;
   RsClient.SessionStopFlag = 0;
   RsClient.ViewerEndedFlag = 0;
