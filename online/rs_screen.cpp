@@ -96,6 +96,20 @@ RsBlockRect FindChangedBlocks(const uint8_t* current, const uint8_t* reference, 
 void ScaleAreaAverage(const uint8_t* source, int sourceWidth, int sourceHeight, uint8_t* target, int targetWidth,
                       int targetHeight) {
   if (sourceWidth <= 0 || sourceHeight <= 0 || targetWidth <= 0 || targetHeight <= 0) return;
+  if (sourceWidth == targetWidth * 2 && sourceHeight == targetHeight * 2) {
+    // Half size, the common case: each target pixel is the mean of a 2 × 2 block.
+    const size_t sourceStride = static_cast<size_t>(sourceWidth) * 4;
+    for (int ty = 0; ty < targetHeight; ++ty) {
+      const uint8_t* a = source + static_cast<size_t>(ty) * 2 * sourceStride;
+      const uint8_t* b = a + sourceStride;
+      uint8_t* out = target + static_cast<size_t>(ty) * static_cast<size_t>(targetWidth) * 4;
+      for (int tx = 0; tx < targetWidth; ++tx, a += 8, b += 8, out += 4) {
+        for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>((a[c] + a[c + 4] + b[c] + b[c + 4] + 2) / 4);
+        out[3] = 0;
+      }
+    }
+    return;
+  }
   // Each target pixel covers source columns [edge[x], edge[x + 1]) (at least one).
   auto edges = [](int from, int to) {
     std::vector<int> e(static_cast<size_t>(to) + 1);

@@ -132,7 +132,15 @@ TEST(RsScreen, AreaAverageScaling) {
   ScaleAreaAverage(source.data(), 4, 2, target.data(), 2, 1);
   const std::vector<uint8_t> want = {75, 10, 0, 0, 0, 0, 64, 0};
   EXPECT_EQ(target, want);
-  // Unscaled copies; 3 to 2 columns still covers every target pixel.
+  // A third of the width: each target pixel is the mean of a 3 × 2 block.
+  auto wide = Image(6, 2);
+  SetPixel(wide, 6, 0, 0, 100, 0, 0);
+  SetPixel(wide, 6, 1, 1, 200, 40, 0);
+  SetPixel(wide, 6, 5, 0, 0, 0, 255);
+  auto third = Image(2, 1, 9);
+  ScaleAreaAverage(wide.data(), 6, 2, third.data(), 2, 1);
+  EXPECT_EQ(third, (std::vector<uint8_t>{50, 7, 0, 0, 0, 0, 43, 0}));
+  // 3 to 2 columns still covers every target pixel.
   auto odd = Image(3, 1, 90);
   auto two = Image(2, 1);
   ScaleAreaAverage(odd.data(), 3, 1, two.data(), 2, 1);
