@@ -275,7 +275,9 @@ void RsScreenSender(RsConnection& connection) {
 
 void RunScreenSender(RsConnection& connection) { RsScreenSender(connection); }
 
+std::atomic<int> RsCustomerBrowserGroup{0};
+
 RsRect CaptureMonitorRect() {
-  const plat::ScreenRect r = plat::CaptureMonitor(0);
+  const plat::ScreenRect r = plat::CaptureMonitor(RsCustomerBrowserGroup.load());
   return {r.left, r.top, r.right, r.bottom};
 }

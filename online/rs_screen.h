@@ -3,6 +3,7 @@
 // in, and only the bounding box of the changed 16 × 16 blocks goes to the viewer, as JPEG at the
 // session's quality; every 120th frame is the whole image, and a still screen gets the last change
 // once more in a sharp form. Images are rows of width × 4 bytes (blue, green, red, unused).
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -77,6 +78,10 @@ void SetRsScreenSourceFactory(RsScreenSourceFactory factory);
 // Encodes the rectangle of the current image and sends it as one ScreenRect frame; false only
 // when the send fails (an empty or unencodable rectangle is skipped).
 bool SendScreenRect(RsConnection& connection, const uint8_t* image, int imageWidth, const RsBlockRect& rect, bool sharp);
+
+// The customer browser's process group (0: none): its window is not the main window whose
+// monitor a session captures. Set by the customer window.
+extern std::atomic<int> RsCustomerBrowserGroup;
 
 // Captures and sends until SessionStopFlag is set or a send fails.
 void RsScreenSender(RsConnection& connection);
