@@ -1,6 +1,7 @@
 #include "online/rs_input.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "online/rs_receive.h"
 
@@ -42,13 +43,33 @@ std::optional<std::vector<plat::PointerButton>> RemoteMouseButtons(uint8_t kind,
   }
 }
 
+namespace {
+std::mutex targetMutex;
+RsInputTarget target;
+}  // namespace
+
+void SetRsInputTarget(RsInputTarget replacement) {
+  std::lock_guard lock(targetMutex);
+  target = std::move(replacement);
+}
+
 void InjectRemoteMouse(const RemoteMouseEvent& event) {
   const auto buttons = RemoteMouseButtons(event.kind, event.wheelDelta);
   if (!buttons) return;
+  std::lock_guard lock(targetMutex);
   const auto pixel = RemotePointerPixel(event, RsClient.RsCaptureRect, RsClient.RsSentWidth, RsClient.RsSentHeight,
-                                        plat::VirtualScreen());
+                                        target.desktop ? target.desktop() : plat::VirtualScreen());
   if (!pixel) return;
-  plat::InjectPointer(pixel->x, pixel->y, *buttons);
+  if (target.pointer)
+    target.pointer(pixel->x, pixel->y, *buttons);
+  else
+    plat::InjectPointer(pixel->x, pixel->y, *buttons);
 }
 
-void InjectRemoteKey(const RemoteKeyEvent& event) { plat::InjectKey(event.virtualKey, event.down, event.extended); }
+void InjectRemoteKey(const RemoteKeyEvent& event) {
+  std::lock_guard lock(targetMutex);
+  if (target.key)
+    target.key(event.virtualKey, event.down, event.extended);
+  else
+    plat::InjectKey(event.virtualKey, event.down, event.extended);
+}

@@ -1,5 +1,6 @@
 #pragma once
 // The agent's mouse and keys replayed on the customer's desktop.
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -20,3 +21,12 @@ std::optional<RsPoint> RemotePointerPixel(const RemoteMouseEvent& event, const R
 // The button presses of a mouse event's kind (none for a move), or nothing for an unknown kind.
 // The wheel turns one step (button 4 up, 5 down) per 120 of delta, at least one for any delta.
 std::optional<std::vector<plat::PointerButton>> RemoteMouseButtons(uint8_t kind, int16_t wheelDelta);
+
+// Where replayed input goes: the desktop, unless a test or the fuzzer installs its own. A member
+// left empty keeps the desktop's.
+struct RsInputTarget {
+  std::function<plat::ScreenRect()> desktop;
+  std::function<void(int x, int y, const std::vector<plat::PointerButton>& buttons)> pointer;
+  std::function<void(uint16_t virtualKey, bool down, bool extended)> key;
+};
+void SetRsInputTarget(RsInputTarget target);

@@ -1,7 +1,13 @@
 // The agent's mouse events as desktop pixels and button presses.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "online/rs_input.h"
+#include "online/rs_receive.h"
+#include "platform/sockets.h"
+#include "test_desktop.h"
 
 TEST(RsInput, PointerLandsOnTheDesktopPixel) {
   const plat::ScreenRect desktop{0, 0, 3840, 1080};
@@ -58,4 +64,55 @@ TEST(RsInput, KindsBecomeButtons) {
     for (const auto& b : *got) pairs.push_back({b.button, b.down});
     EXPECT_EQ(pairs, *c.want);
   }
+}
+
+// The agent's frames through the receive loop reach the input target: a move and a double click
+// at the desktop pixel (four presses in one call), keys with their down and extended bits; short
+// and unknown events do nothing.
+TEST(RsInput, ReceivedEventsReachTheInputTarget) {
+  std::vector<std::string> seen;
+  SetRsInputTarget({[] { return plat::ScreenRect{0, 0, 3840, 1080}; },
+                    [&](int x, int y, const std::vector<plat::PointerButton>& buttons) {
+                      std::string s = "pointer " + std::to_string(x) + "," + std::to_string(y);
+                      for (const auto& b : buttons) s += " " + std::to_string(b.button) + (b.down ? "v" : "^");
+                      seen.push_back(s);
+                    },
+                    [&](uint16_t vk, bool down, bool extended) {
+                      seen.push_back("key " + std::to_string(vk) + (down ? " down" : " up") + (extended ? " ext" : ""));
+                    }});
+  RsClient.RsCaptureRect = {1920, 0, 3840, 1080};
+  RsClient.RsSentWidth = 960;
+  RsClient.RsSentHeight = 540;
+  auto mouse = [](uint16_t x, uint16_t y, uint8_t kind) {
+    return std::string{static_cast<char>(x & 0xff), static_cast<char>(x >> 8), static_cast<char>(y & 0xff),
+                       static_cast<char>(y >> 8), static_cast<char>(kind), 0, 0};
+  };
+  auto key = [](uint32_t word) {
+    return std::string{static_cast<char>(word & 0xff), static_cast<char>((word >> 8) & 0xff),
+                       static_cast<char>((word >> 16) & 0xff), static_cast<char>(word >> 24)};
+  };
+  std::string bytes;
+  bytes += EncodeRsFrame(0x82, mouse(10, 20, 0));
+  bytes += EncodeRsFrame(0x82, mouse(10, 20, 8));
+  bytes += EncodeRsFrame(0x82, mouse(10, 20, 9));                 // unknown kind
+  bytes += EncodeRsFrame(0x82, mouse(10, 20, 1).substr(0, 6));    // too short
+  bytes += EncodeRsFrame(0x83, key(0x00010041));
+  bytes += EncodeRsFrame(0x83, key(0x00000041));
+  bytes += EncodeRsFrame(0x83, key(0x01010025));
+  bytes += EncodeRsFrame(0x83, key(0x00010041).substr(0, 3));     // too short
+  int ends[2];
+  ASSERT_TRUE(plat::SocketPair(&ends[0], &ends[1]));
+  ASSERT_EQ(plat::SocketSend(ends[1], bytes.data(), bytes.size()), static_cast<long>(bytes.size()));
+  plat::ShutdownSocket(ends[1]);
+  RsConnection connection;
+  connection.socket = ends[0];
+  RsClient.SessionStopFlag = 0;
+  RsReceiveLoop(connection, nullptr);
+  plat::CloseSocket(ends[0]);
+  plat::CloseSocket(ends[1]);
+  InstallTestDesktop();
+  RsClient.SessionStopFlag = 0;
+  const std::vector<std::string> want = {"pointer 1940,40", "pointer 1940,40 1v 1^ 1v 1^", "key 65 down",
+                                         "key 65 up", "key 37 down ext"};
+  EXPECT_EQ(seen, want);
 }

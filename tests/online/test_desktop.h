@@ -1,10 +1,12 @@
 #pragma once
 // The desktop the remote-support tests capture: a 640 × 360 monitor whose picture changes on every
-// frame (there is no X display under test). Installed for the whole test program.
+// frame (there is no X display under test); replayed input goes nowhere. Installed for the whole
+// test program.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 
+#include "online/rs_input.h"
 #include "online/rs_screen.h"
 
 class MovingPicture : public RsScreenSource {
@@ -25,4 +27,6 @@ class MovingPicture : public RsScreenSource {
 inline void InstallTestDesktop() {
   setenv("TAVELO_MONITORS", "640x360+0+0*", 1);
   SetRsScreenSourceFactory([](const RsRect&, int w, int h) { return std::make_unique<MovingPicture>(w, h); });
+  SetRsInputTarget({[] { return plat::ScreenRect{0, 0, 640, 360}; }, [](int, int, const auto&) {},
+                    [](uint16_t, bool, bool) {}});
 }
