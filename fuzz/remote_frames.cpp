@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "online/rs_input.h"
 #include "online/rs_receive.h"
 #include "online/rs_session.h"
 #include "online/rs_state.h"
@@ -32,6 +33,9 @@ const fs::path& Root() {
     fs::create_directories(p / "system");
     plat::SetRootDir(p);
     SetRsLog([](std::wstring_view) {});
+    // The agent's input goes nowhere: never to the desktop of whoever runs the fuzzer.
+    SetRsInputTarget({[] { return plat::ScreenRect{0, 0, 1920, 1080}; }, [](int, int, const auto&) {},
+                      [](uint16_t, bool, bool) {}});
     std::atexit([] {
       std::error_code ec;
       fs::remove_all(Root(), ec);

@@ -6,7 +6,7 @@ apt_packages=(
   clang libclang-rt-14-dev
   libboost-dev librtmidi-dev libfluidsynth3 libfltk1.3-dev nlohmann-json3-dev python3
   libxrandr2  # monitors, loaded at run time
-  libcurl4-openssl-dev libssl-dev openssl libx11-dev libxtst-dev libxext-dev libxss-dev libturbojpeg0-dev libpng-dev
+  libcurl4-openssl-dev libssl-dev openssl libx11-dev libxtst-dev libxext-dev libxfixes-dev libxss-dev libturbojpeg0-dev libpng-dev
   timgm6mb-soundfont chromium xvfb xauth fonts-noto-cjk fonts-noto-color-emoji nodejs
   fonts-symbola  # the power symbol U+23FB of the quit button
   midicsv planetblupi-music-midi

@@ -14,6 +14,7 @@
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
 #include "base/text.h"
+#include "online/rs_screen.h"
 #include "platform/browser_window.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -42,6 +43,7 @@ void CloseCustomer() {
   PageHost.CustomerPageView.reset();
   if (CustomerWindow.CustomerBrowserPid > 0) plat::EndBrowserProcess(CustomerWindow.CustomerBrowserPid);
   CustomerWindow.CustomerBrowserPid = 0;
+  RsCustomerBrowserGroup = 0;
   CustomerWindow.CustomerWindowOpen = false;
 }
 
@@ -91,6 +93,7 @@ bool StartCustomerBrowser(PageView& view, uint64_t generation) {
                                                 DebugLog(L"[CW] 손님 화면 브라우저가 닫혔습니다");
                                             });
   CustomerWindow.CustomerBrowserPid = pid;
+  RsCustomerBrowserGroup = pid;
   return pid > 0;
 }
 

@@ -1,7 +1,9 @@
-// Remote support against a stand-in viewer: ALT+S opens the picker with the member and the
-// default agent, the pick brings a valid hello, Accept turns the banner red, a sent file lands in
-// _recv, and "지원 종료" ends the session with its alert and leaves no resume file; the network
-// badge shows the probe.
+// Remote support against a stand-in viewer, the program on its own Xvfb: ALT+S opens the picker
+// with the member and the default agent, the pick brings a valid hello, Accept turns the banner
+// red, frame 0 is the whole screen with an X client's window in its place, the agent's click and
+// key reach that client, a sent file lands in _recv, and "지원 종료" ends the session with its
+// alert and leaves no resume file; the network badge shows the probe.
+import { spawn } from 'node:child_process';
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
@@ -12,6 +14,32 @@ import path from 'node:path';
 import { openProgramPage, readLog, waitFor } from './program.mjs';
 
 const KEY = 'Zq4RmT8vXe2LkW9pBn7GcY3hJs6DfU1aHo5NiQ0t';
+
+// A private X server of 640 × 480 with a black root; resolves with its display name.
+function startXvfb(t) {
+  return new Promise((resolve, reject) => {
+    const x = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '640x480x24', '-br', '-nolisten', 'tcp'],
+      { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+    t.after(() => x.kill('SIGTERM'));
+    let out = '';
+    x.stdio[3].on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) resolve(':' + out.trim());
+    });
+    x.on('error', reject);
+    x.on('exit', () => reject(new Error('Xvfb ended')));
+  });
+}
+
+// xev's window at the top left of the screen, printing the events it gets.
+function startXev(t, display) {
+  const xev = { out: '' };
+  const child = spawn('stdbuf', ['-oL', 'xev', '-geometry', '200x150+0+0', '-event', 'keyboard', '-event', 'button'],
+    { env: { ...process.env, DISPLAY: display }, stdio: ['ignore', 'pipe', 'ignore'] });
+  child.stdout.on('data', (d) => { xev.out += d; });
+  t.after(() => child.kill('SIGTERM'));
+  return xev;
+}
 
 function frame(type, payload = Buffer.alloc(0)) {
   const head = Buffer.alloc(5);
@@ -57,8 +85,10 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   await new Promise((r) => closed.listen(0, '127.0.0.1', r));
   const deadPort = closed.address().port;
   closed.close();
+  const display = await startXvfb(t);
+  const xev = startXev(t, display);
   const { page } = await openProgramPage(t, root, { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}`,
-    TAVELO_NET_PROBE: `127.0.0.1:${deadPort}` });
+    TAVELO_NET_PROBE: `127.0.0.1:${deadPort}`, DISPLAY: display });
   const alerts = [];
   page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss().catch(() => {}); });
 
@@ -91,6 +121,7 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   assert.equal(hello.resume, '0');
   assert.equal(hello.lock, '-');
   assert.equal(hello.ver, '12.9');
+  assert.deepEqual([hello.w, hello.h], ['640', '480']);
   const banner = () => page.evaluate(() => {
     const b = document.getElementById('rs-banner');
     return b ? getComputedStyle(b).backgroundColor : '';
@@ -103,6 +134,46 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   assert.ok(fs.existsSync(path.join(root, 'system', 'rs_resume.cfg')));
   viewer.socket.write(frame(0x85));
   await waitFor(() => viewer.frames.some((f) => f.type === 4), 'the pong');
+
+  // Frame 0: the whole screen, xev's white window at the top left on the black root.
+  await waitFor(() => viewer.frames.some((f) => f.type === 2), 'the first picture');
+  const first = viewer.frames.find((f) => f.type === 2).payload;
+  assert.deepEqual([0, 2, 4, 6].map((o) => first.readUInt16LE(o)), [0, 0, 640, 480]);
+  assert.equal(first.length, 12 + first.readUInt32LE(8));
+  const picture = await page.evaluate(async (b64) => {
+    const img = new Image();
+    img.src = 'data:image/jpeg;base64,' + b64;
+    await img.decode();
+    const c = document.createElement('canvas');
+    c.width = img.width;
+    c.height = img.height;
+    const g = c.getContext('2d');
+    g.drawImage(img, 0, 0);
+    const at = (x, y) => Array.from(g.getImageData(x, y, 1, 1).data.slice(0, 3));
+    return { size: [img.width, img.height], inside: at(100, 100), outside: at(400, 300) };
+  }, first.subarray(12).toString('base64'));
+  assert.deepEqual(picture.size, [640, 480]);
+  assert.ok(picture.inside.every((v) => v > 200), `inside ${picture.inside}`);
+  assert.ok(picture.outside.every((v) => v < 40), `outside ${picture.outside}`);
+
+  // The agent's click and the A key reach xev under the pointer.
+  const mouse = (x, y, kind) => {
+    const p = Buffer.alloc(7);
+    p.writeUInt16LE(x, 0);
+    p.writeUInt16LE(y, 2);
+    p.writeUInt8(kind, 4);
+    return frame(0x82, p);
+  };
+  const key = (word) => {
+    const p = Buffer.alloc(4);
+    p.writeUInt32LE(word, 0);
+    return frame(0x83, p);
+  };
+  viewer.socket.write(Buffer.concat([mouse(100, 80, 0), mouse(100, 80, 1), mouse(100, 80, 2),
+    key(0x00010041), key(0x00000041)]));
+  await waitFor(() => /ButtonRelease[\s\S]*KeyRelease/.test(xev.out), 'the click and key in xev');
+  assert.match(xev.out, /ButtonPress event[\s\S]*\(100,80\)[\s\S]*button 1/);
+  assert.match(xev.out, /KeyPress event[\s\S]*keysym 0x61, a\)/);
 
   // A file whose name climbs out lands in the receive folder under its own name.
   const name = Buffer.from('../../x.txt');

@@ -11,13 +11,16 @@
 #include "base/text.h"
 #include "common/temp_root.h"
 #include "online/rs_receive.h"
+#include "online/rs_screen.h"
 #include "online/rs_session.h"
 #include "online/rs_wire.h"
 #include "page_messages.h"
 #include "platform/files.h"
+#include "platform/image_codec.h"
 #include "platform/paths.h"
 #include "platform/sockets.h"
 #include "stand_in_agent.h"
+#include "test_desktop.h"
 
 namespace {
 
@@ -59,6 +62,7 @@ SupportTarget LocalTarget(int port) {
 }
 
 void ResetClient() {
+  RsClient.SupportConfig.framesPerSecond = 15;
   RsClient.SessionStopFlag = 0;
   RsClient.ViewerEndedFlag = 0;
   RsClient.SupportUserStopFlag = 0;
@@ -359,8 +363,8 @@ TEST(RsSession, OutcomesOfWholeSessions) {
     EXPECT_EQ(keys["lock"], "-");
     EXPECT_EQ(keys["expiry"], "-");
     EXPECT_EQ(keys["ver"], "12.9");
-    EXPECT_EQ(keys["w"], "1920");
-    EXPECT_EQ(keys["h"], "1080");
+    EXPECT_EQ(keys["w"], "640");
+    EXPECT_EQ(keys["h"], "360");
     EXPECT_EQ(keys["resume"], c.resume ? "1" : "0");
     EXPECT_EQ(keys["pc"], plat::ComputerName());
     EXPECT_EQ(keys.size(), 11u);
@@ -398,8 +402,12 @@ TEST(RsSession, StopDuringASessionEndsItCleanly) {
     RecvFrame(s);
     SendFrame(s, RsMessageType::Accept);
     for (int i = 0; i < 50; ++i) SendFrame(s, RsMessageType::Ping);
+    // The stop comes once the first picture is here, while pongs and pictures still flow.
+    while (auto f = RecvFrame(s)) {
+      seen.push_back(std::move(*f));
+      if (seen.back().type == 2) accepted = true;
+    }
     accepted = true;
-    while (auto f = RecvFrame(s)) seen.push_back(std::move(*f));
   });
   int result = -1;
   std::thread stopper([&] {
@@ -413,10 +421,31 @@ TEST(RsSession, StopDuringASessionEndsItCleanly) {
   stopper.join();
   viewer.Finish();
   EXPECT_EQ(result, kRsEnded);
+  // Pongs and whole pictures only: frame 0 is the whole sent image.
+  int pictures = 0;
   for (const auto& f : seen) {
-    EXPECT_EQ(f.type, 4);
-    EXPECT_TRUE(f.payload.empty());
+    if (f.type == 4) {
+      EXPECT_TRUE(f.payload.empty());
+      continue;
+    }
+    ASSERT_EQ(f.type, 2);
+    ASSERT_GE(f.payload.size(), 12u);
+    auto u16 = [&](size_t at) { return static_cast<uint8_t>(f.payload[at]) | static_cast<uint8_t>(f.payload[at + 1]) << 8; };
+    uint32_t n = 0;
+    for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<uint8_t>(f.payload[8 + static_cast<size_t>(i)]);
+    ASSERT_EQ(f.payload.size(), 12u + n);
+    int w = 0, h = 0;
+    std::vector<uint8_t> bgr;
+    ASSERT_TRUE(plat::DecodeImage(std::string_view(f.payload).substr(12), &w, &h, &bgr));
+    EXPECT_EQ(w, u16(4));
+    EXPECT_EQ(h, u16(6));
+    if (pictures++ == 0) {
+      EXPECT_EQ(u16(0) + u16(2), 0);
+      EXPECT_EQ(w, 640);
+      EXPECT_EQ(h, 360);
+    }
   }
+  EXPECT_GT(pictures, 0);
   ShutdownSupportSocket();  // no session: nothing happens
 }
 

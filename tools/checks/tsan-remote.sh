@@ -9,4 +9,4 @@ if [ "${TAVELO_CHECKS_PREBUILT:-0}" != 1 ]; then  # run-extra-checks.sh builds t
   cmake --build build-tsan --target test_tsan -j "$(nproc)"
 fi
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  build-tsan/tests/test_tsan --gtest_filter='RsFrames.*:RsSession.*:RsReceive.*:RsReconnect.*'
+  build-tsan/tests/test_tsan --gtest_filter='RsFrames.*:RsSession.*:RsReceive.*:RsReconnect.*:RsScreen.Sender*'
