@@ -138,11 +138,12 @@ void KeypadFace::draw() {
 }
 
 // Keys of the keypad window are taken before any widget sees them, as the program's message loop
-// does: Backspace, Delete, Enter and the digits of both key rows. Other windows (question boxes)
-// get their keys as usual.
+// does: Backspace, Delete, Enter and the digits of both key rows. While a question box is up the
+// keypad takes no keys (the box's own loop has them), and other windows get theirs as usual.
 int KeypadDispatch(int event, Fl_Window* window) {
   KeypadRun* run = current;
-  if (run && event == FL_KEYDOWN && window == run->window) {
+  const bool boxUp = Fl::modal() && Fl::modal() != (run ? run->window : nullptr);
+  if (run && event == FL_KEYDOWN && window == run->window && !boxUp) {
     const int key = Fl::event_key();
     if (key == FL_BackSpace || key == FL_Delete) {
       if (run->hooks.erase) run->hooks.erase();
