@@ -24,9 +24,11 @@ namespace {
 
 constexpr int kWidth = 600, kHeight = 745;
 
-// The four fonts of the window: small 20 normal, medium 28 bold, keys 38 bold, number box 64 bold.
+// The four fonts of the window, by cell height: small 20 normal, medium 28 bold, keys 38 bold,
+// number box 64 bold. FLTK sizes name the em, about four fifths of the cell.
 constexpr Fl_Font kFontNormal = FL_FREE_FONT;
 constexpr Fl_Font kFontBold = FL_FREE_FONT + 1;
+constexpr int Em(int cellHeight) { return cellHeight * 4 / 5; }
 
 struct KeypadRun;
 KeypadRun* current = nullptr;  // window thread
@@ -62,6 +64,9 @@ void ChooseKoreanFonts() {
   bold = std::string("B") + family;
   Fl::set_font(kFontNormal, normal.c_str());
   Fl::set_font(kFontBold, bold.c_str());
+  // Question boxes draw in FLTK's default face: it takes the Korean one too.
+  Fl::set_font(FL_HELVETICA, normal.c_str());
+  Fl::set_font(FL_HELVETICA_BOLD, bold.c_str());
 }
 
 void StoreRect(std::optional<ScreenRect>& slot, int x, int y, int w, int h) {
@@ -121,10 +126,10 @@ void KeypadFace::draw() {
   const int w = parent() ? parent()->w() : this->w();
   fl_color(FL_WHITE);
   fl_rectf(x(), y(), this->w(), h());
-  fl_font(kFontBold, 28);
+  fl_font(kFontBold, Em(28));
   fl_color(fl_rgb_color(20, 60, 140));
   fl_draw(run_->title.c_str(), 30, 22, w - 60, 38, FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
-  fl_font(kFontNormal, 20);
+  fl_font(kFontNormal, Em(20));
   fl_color(fl_rgb_color(70, 70, 70));
   fl_draw(run_->prompt.c_str(), 30, 62, w - 60, 30, FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
   fl_color(fl_rgb_color(245, 247, 250));
@@ -132,7 +137,7 @@ void KeypadFace::draw() {
   fl_color(FL_DARK3);
   fl_rect(150, 104, 372, 76);
   std::string number = run_->hooks.numberText ? WideToUtf8Bytes(run_->hooks.numberText()) : std::string();
-  fl_font(kFontBold, 64);
+  fl_font(kFontBold, Em(64));
   fl_color(fl_rgb_color(20, 20, 20));
   fl_draw(number.c_str(), 150, 104, 372, 76, FL_ALIGN_CENTER | FL_ALIGN_CLIP);
 }
@@ -207,32 +212,32 @@ bool RunKeypadWindow(const KeypadWindowTexts& texts, KeypadWindowHooks hooks, co
   const int columns[] = {150, 278, 406};
   const int rows[] = {196, 284, 372, 460};
   for (int d = 1; d <= 9; ++d) {
-    Fl_Button* b = MakeButton(columns[(d - 1) % 3], rows[(d - 1) / 3], 116, 76, kDigits[d], kFontBold, 38);
+    Fl_Button* b = MakeButton(columns[(d - 1) % 3], rows[(d - 1) / 3], 116, 76, kDigits[d], kFontBold, Em(38));
     b->callback([](Fl_Widget*, void* v) {
       if (current && current->hooks.digit) current->hooks.digit(static_cast<wchar_t>(reinterpret_cast<intptr_t>(v)));
     }, reinterpret_cast<void*>(static_cast<intptr_t>(L'0' + d)));
   }
-  Fl_Button* erase = MakeButton(columns[0], rows[3], 116, 76, WideToUtf8Bytes(texts.eraseLabel).c_str(), kFontBold, 28);
+  Fl_Button* erase = MakeButton(columns[0], rows[3], 116, 76, WideToUtf8Bytes(texts.eraseLabel).c_str(), kFontBold, Em(28));
   erase->callback([](Fl_Widget*, void*) {
     if (current && current->hooks.erase) current->hooks.erase();
   });
-  Fl_Button* zero = MakeButton(columns[1], rows[3], 116, 76, "0", kFontBold, 38);
+  Fl_Button* zero = MakeButton(columns[1], rows[3], 116, 76, "0", kFontBold, Em(38));
   zero->callback([](Fl_Widget*, void*) {
     if (current && current->hooks.digit) current->hooks.digit(L'0');
   });
-  run.allow = MakeButton(columns[2], rows[3], 116, 76, WideToUtf8Bytes(texts.allowLabel).c_str(), kFontBold, 28);
+  run.allow = MakeButton(columns[2], rows[3], 116, 76, WideToUtf8Bytes(texts.allowLabel).c_str(), kFontBold, Em(28));
   run.allow->callback([](Fl_Widget*, void*) {
     if (current && current->hooks.allow) current->hooks.allow();
   });
   run.allow->deactivate();
-  Fl_Button* exit = MakeButton(426, 594, 96, 44, WideToUtf8Bytes(texts.exitLabel).c_str(), kFontNormal, 20);
+  Fl_Button* exit = MakeButton(426, 594, 96, 44, WideToUtf8Bytes(texts.exitLabel).c_str(), kFontNormal, Em(20));
   exit->callback([](Fl_Widget*, void*) {
     if (current && current->hooks.closeRequest) current->hooks.closeRequest();
   });
   run.statusLabel = new Fl_Box(30, 600, 266, 56);
   run.statusLabel->box(FL_NO_BOX);
   run.statusLabel->labelfont(kFontNormal);
-  run.statusLabel->labelsize(20);
+  run.statusLabel->labelsize(Em(20));
   run.statusLabel->labelcolor(fl_rgb_color(180, 40, 40));
   run.statusLabel->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
   run.statusLabel->copy_label(run.status.c_str());
@@ -271,8 +276,8 @@ void SetKeypadAllowEnabled(bool enabled) {
     run->allow->activate();
   else
     run->allow->deactivate();
-  run->face->redraw();
-  run->allow->redraw();
+  // The face lies under the buttons: the whole window is painted again, children over it.
+  run->window->redraw();
 }
 
 void SetKeypadStatus(const std::wstring& text) {
