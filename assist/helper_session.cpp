@@ -15,23 +15,6 @@ HelperSessionState Helper;
 
 namespace {
 
-void PublishSocket(RsConnection* connection) {
-  std::lock_guard<std::mutex> lock(RsClient.socketMutex);
-  RsClient.SupportSessionSocket = connection;
-}
-
-// Closes the socket under the lock the window's stop takes, so the stop never shuts down a
-// descriptor number that may already name another file.
-void CloseSocketOf(RsConnection& connection) {
-  std::lock_guard<std::mutex> lock(RsClient.socketMutex);
-  {
-    std::lock_guard<std::mutex> send(connection.sendLock);
-    plat::CloseSocket(connection.socket);
-    connection.socket = plat::kInvalidSocket;
-  }
-  RsClient.SupportSessionSocket = nullptr;
-}
-
 void ShowConnectFailure() {
   ShowHelperStatus(L"연결하지 못했습니다. 관리자에게 전화해 주세요.");
   if (Helper.warning)
@@ -62,7 +45,7 @@ void RunConnected(RsConnection& connection, const std::wstring& customerName) {
   std::optional<std::string> nonce = ReadRsChallenge(connection.socket);
   if (!nonce) {
     WriteHelperLog(L"접속 확인 실패");
-    CloseSocketOf(connection);
+    CloseSessionSocket(connection);
     ShowHelperStatus(L"관리자 프로그램이 응답하지 않습니다");
     return;
   }
@@ -71,13 +54,13 @@ void RunConnected(RsConnection& connection, const std::wstring& customerName) {
                                                           RsClient.RsSentWidth, RsClient.RsSentHeight,
                                                           Utf8ToWide(plat::ComputerName())));
   if (!SendRsFrame(connection, RsMessageType::Hello, hello.data(), hello.size())) {
-    CloseSocketOf(connection);
+    CloseSessionSocket(connection);
     ShowHelperStatus(L"연결이 끊어졌습니다");
     return;
   }
   ShowHelperStatus(L"관리자를 기다리는 중입니다. 잠시만 기다려 주세요...");
   if (WaitForRsAccept(connection, 0, RsClient.SessionStopFlag, true) != RsWaitResult::Accepted) {
-    CloseSocketOf(connection);
+    CloseSessionSocket(connection);
     ShowHelperStatus(L"원격지원이 끝났습니다");
     return;
   }
@@ -93,7 +76,7 @@ void RunConnected(RsConnection& connection, const std::wstring& customerName) {
     plat::ShutdownSocket(connection.socket);
   }
   receiver.join();
-  CloseSocketOf(connection);
+  CloseSessionSocket(connection);
   ShowHelperStatus(L"원격지원이 끝났습니다. 창을 닫으셔도 됩니다.");
   WriteHelperLog(L"세션 종료");
 }
@@ -165,7 +148,7 @@ void RunHelperSession(SupportAgent agent, std::wstring customerName) {
     PublishSocket(&connection);
     // A window close that came while connecting found no socket to shut down: end here.
     if (RsClient.SessionStopFlag.load()) {
-      CloseSocketOf(connection);
+      CloseSessionSocket(connection);
       connected = false;
     }
   }
