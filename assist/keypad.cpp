@@ -8,7 +8,6 @@
 #include "assist/helper_session.h"
 #include "online/rs_session.h"
 #include "platform/keypad_window.h"
-#include "platform/message_box.h"
 
 KeypadState Keypad;
 
@@ -25,7 +24,7 @@ void SetStatusFromAnyThread(const std::wstring& text) {
 
 void WarnFromAnyThread(const std::wstring& title, const std::wstring& text) {
   plat::PostToKeypadWindow([title, text] {
-    plat::ShowMessageBox(title, text, plat::BoxButtons::kOk, plat::BoxIcon::kWarning, plat::BoxAnswer::kOk);
+    plat::KeypadMessageBox(title, text, plat::BoxButtons::kOk, plat::BoxIcon::kWarning, plat::BoxAnswer::kOk);
   });
 }
 
@@ -81,7 +80,7 @@ void ErasePinDigit() {
 
 void OnAllowRemoteControl() {
   if (SessionActive() || Keypad.CustomerPin.size() != 4) return;
-  plat::BoxResult answer = plat::ShowMessageBox(
+  plat::BoxResult answer = plat::KeypadMessageBox(
       L"원격지원 허용",
       L"지금부터 관리자가 이 컴퓨터 화면을 보고\n마우스와 키보드를 조작할 수 있게 됩니다.\n\n허용하시겠습니까?",
       plat::BoxButtons::kYesNo, plat::BoxIcon::kQuestion, plat::BoxAnswer::kNo);
@@ -94,7 +93,7 @@ void OnAllowRemoteControl() {
   }
   std::optional<SupportAgent> agent = FirstHelperAgent();
   if (!agent) {
-    plat::ShowMessageBox(kHelperBoxTitle,
+    plat::KeypadMessageBox(kHelperBoxTitle,
                          L"지금 원격지원을 받을 수 있는 곳이 없습니다.\n\n관리자에게 전화해서 원격 프로그램을 켜달라고 "
                          L"말씀해 주세요.",
                          plat::BoxButtons::kOk, plat::BoxIcon::kWarning, plat::BoxAnswer::kOk);
@@ -109,7 +108,7 @@ void OnAllowRemoteControl() {
 void OnKeypadCloseRequest() {
   if (SessionActive()) {
     plat::BoxResult answer =
-        plat::ShowMessageBox(kHelperBoxTitle, L"원격지원이 진행 중입니다.\n정말 끝낼까요?", plat::BoxButtons::kYesNo,
+        plat::KeypadMessageBox(kHelperBoxTitle, L"원격지원이 진행 중입니다.\n정말 끝낼까요?", plat::BoxButtons::kYesNo,
                              plat::BoxIcon::kQuestion, plat::BoxAnswer::kNo);
     if (answer.answer != plat::BoxAnswer::kYes) return;
     RsClient.SessionStopFlag.store(1);

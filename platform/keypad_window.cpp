@@ -187,6 +187,7 @@ Fl_Button* MakeButton(int x, int y, int w, int h, const char* label, Fl_Font fon
 
 bool RunKeypadWindow(const KeypadWindowTexts& texts, KeypadWindowHooks hooks, const std::function<void()>& onShown) {
   if (!DisplayAvailable()) return false;
+  std::lock_guard fltk(FltkMutex());
   fl_open_display();
   if (!fl_display) return false;
   Fl::lock();  // lets other threads post work with Fl::awake
@@ -289,6 +290,11 @@ void SetKeypadStatus(const std::wstring& text) {
 
 void CloseKeypadWindow() {
   if (current) current->window->hide();
+}
+
+BoxResult KeypadMessageBox(std::wstring_view caption, std::wstring_view text, BoxButtons buttons, BoxIcon icon,
+                           BoxAnswer defaultAnswer) {
+  return ShowMessageBoxHoldingFltk(caption, text, buttons, icon, defaultAnswer);
 }
 
 void PostToKeypadWindow(std::function<void()> fn) {

@@ -1,12 +1,14 @@
 #pragma once
 // The customer support program's one window: a telephone keypad with a large number box, an
 // erase, an allow and an exit button and a status line, kept above other windows (FLTK). The
-// window thread is the only thread that touches it; other threads post work to it.
+// window thread is the only thread that touches it, holding FltkMutex while it shows; other
+// threads post work to it.
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "platform/browser_window.h"
+#include "platform/message_box.h"
 
 namespace plat {
 
@@ -34,6 +36,9 @@ bool RunKeypadWindow(const KeypadWindowTexts& texts, KeypadWindowHooks hooks, co
 void SetKeypadAllowEnabled(bool enabled);  // also repaints the number box
 void SetKeypadStatus(const std::wstring& text);
 void CloseKeypadWindow();
+// A message box over the window (the window's loop holds FltkMutex, so boxes go through here).
+BoxResult KeypadMessageBox(std::wstring_view caption, std::wstring_view text, BoxButtons buttons, BoxIcon icon,
+                           BoxAnswer defaultAnswer);
 
 // Any thread: runs fn on the window thread (dropped when no window runs).
 void PostToKeypadWindow(std::function<void()> fn);
