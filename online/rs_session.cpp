@@ -30,23 +30,6 @@ bool WaitUnless(int ms, int stepMs, Fn&& leave) {
   return leave();
 }
 
-void PublishSocket(RsConnection* connection) {
-  std::lock_guard<std::mutex> lock(RsClient.socketMutex);
-  RsClient.SupportSessionSocket = connection;
-}
-
-// Closes the connection's socket under the lock the stop takes, so the stop never touches a
-// closed descriptor.
-void CloseSessionSocket(RsConnection& connection) {
-  std::lock_guard<std::mutex> lock(RsClient.socketMutex);
-  {
-    std::lock_guard<std::mutex> send(connection.sendLock);
-    plat::CloseSocket(connection.socket);
-    connection.socket = plat::kInvalidSocket;
-  }
-  RsClient.SupportSessionSocket = nullptr;
-}
-
 void ResumeKeeperThread(const std::atomic<bool>& running, SupportTarget target) {
   while (running.load()) {
     WaitUnless(RsClient.keeperPeriodMs.load(), 100, [&] { return !running.load(); });
@@ -57,6 +40,21 @@ void ResumeKeeperThread(const std::atomic<bool>& running, SupportTarget target) 
 std::wstring Endpoint(const ConnectCandidate& c) { return c.label + L" " + c.host + L":" + std::to_wstring(c.port); }
 
 }  // namespace
+
+void PublishSocket(RsConnection* connection) {
+  std::lock_guard<std::mutex> lock(RsClient.socketMutex);
+  RsClient.SupportSessionSocket = connection;
+}
+
+void CloseSessionSocket(RsConnection& connection) {
+  std::lock_guard<std::mutex> lock(RsClient.socketMutex);
+  {
+    std::lock_guard<std::mutex> send(connection.sendLock);
+    plat::CloseSocket(connection.socket);
+    connection.socket = plat::kInvalidSocket;
+  }
+  RsClient.SupportSessionSocket = nullptr;
+}
 
 void ComputeSentSize(int monitorWidth, int monitorHeight, int scalePercent, int32_t* width, int32_t* height) {
   int w = static_cast<int>(static_cast<int64_t>(monitorWidth) * scalePercent / 100) & ~1;

@@ -29,6 +29,10 @@ int RunSupportSession(const SupportTarget& target, const MemberInfo& member, boo
 void ReconnectSupportSession(const SupportTarget& target, const MemberInfo& member);
 // The operator's stop, from the window thread: sets the stop flags and shuts the socket down.
 void ShutdownSupportSocket();
+// The connection that the stop shuts down (SupportSessionSocket), and its close under the lock
+// the stop takes, so the stop never touches a descriptor number that was closed and reused.
+void PublishSocket(RsConnection* connection);
+void CloseSessionSocket(RsConnection& connection);
 
 void SaveRsResumeFile(const SupportTarget& target);
 bool LoadRsResumeFile(SupportTarget* target);

@@ -35,6 +35,12 @@ BoxResult ShowMessageBox(std::wstring_view caption, std::wstring_view text, BoxB
                          BoxIcon icon, BoxAnswer defaultAnswer) {
   if (!DisplayAvailable()) return {defaultAnswer, false};
   std::lock_guard lock(FltkMutex());
+  return ShowMessageBoxHoldingFltk(caption, text, buttons, icon, defaultAnswer);
+}
+
+BoxResult ShowMessageBoxHoldingFltk(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
+                                    BoxIcon icon, BoxAnswer defaultAnswer) {
+  if (!DisplayAvailable()) return {defaultAnswer, false};
   const std::string title = WideToUtf8Bytes(caption);
   const std::string body = WideToUtf8Bytes(text);
   fl_message_title(title.c_str());

@@ -25,5 +25,8 @@ bool DisplayAvailable();
 // (the window thread, or the main thread before it).
 BoxResult ShowMessageBox(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
                          BoxIcon icon, BoxAnswer defaultAnswer);
+// The same on a thread that already holds FltkMutex because it runs an FLTK window of its own.
+BoxResult ShowMessageBoxHoldingFltk(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
+                                    BoxIcon icon, BoxAnswer defaultAnswer);
 
 }  // namespace plat

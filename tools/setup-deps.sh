@@ -11,6 +11,8 @@ apt_packages=(
   fonts-symbola  # the power symbol U+23FB of the quit button
   midicsv planetblupi-music-midi
   libarchive-tools unzip  # unpacking the base package
+  fonts-nanum  # the support program's Korean font
+  xdotool  # the support program's test types through XTest
 )
 missing=()
 for p in "${apt_packages[@]}"; do

@@ -110,6 +110,14 @@ class Handler(BaseHTTPRequestHandler):
                 return self.send(404, b"<html><body>404</body></html>")
             with open(path, "rb") as f:
                 return self.send(200, f.read(), [("Content-Type", "application/octet-stream")])
+        if url.path == "/bbs/support_agents.php":
+            # The waiting support agents: <folder>/support_agents.txt as it is, empty when absent.
+            path = os.path.join(FOLDER, "support_agents.txt")
+            body = b""
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    body = f.read()
+            return self.send(200, body, [("Content-Type", "text/plain; charset=utf-8")])
         if not self.logged_in(cfg):
             return self.send(200, HTML_ANSWER, [("Content-Type", "text/html")])
         board = q.get("bo_table", "")
