@@ -1,13 +1,18 @@
 // Send-time precision of the rhythm engine: a one-bar pattern of sixteenth notes (each step its own
 // note number) played for a number of bars (RHYTHM_BARS, default 60), alone on its own clock and
 // locked to a playing song, idle and with every core busy. Prints each note-on's error against its
-// ideal time on the first note's grid (median, p99, max) and the error of the bar intervals.
+// ideal time (median, p99, max) and the error of the bar intervals. The ideal grid is the song's
+// own beat grid when a song plays (its beat notes as recorded on port 1, fitted to their median
+// phase), else the engine's own sixteenths fitted to their median phase, so that one late first
+// note does not shift every other note's error.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -84,6 +89,30 @@ std::shared_ptr<SongModel> LongSong(int bars) {
   return s;
 }
 
+std::filesystem::path g_portFile;
+
+// The song's beat notes (note-on 60 on channel 1) recorded on port 1 after `from` bytes, in ms.
+std::vector<double> SongBeatTimes(std::uintmax_t from) {
+  std::vector<double> out;
+  std::ifstream in(g_portFile);
+  in.seekg(static_cast<std::streamoff>(from));
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t tag = line.find(' ');
+    const size_t bytes = tag == std::string::npos ? tag : line.find(' ', tag + 1);
+    if (bytes == std::string::npos || line.compare(bytes + 1, 5, "90 3C") != 0 || line.compare(bytes + 6, 3, " 00") == 0)
+      continue;
+    out.push_back(std::stod(line.substr(0, tag)) / 1000.0);
+  }
+  return out;
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
@@ -95,6 +124,8 @@ void Measure(const char* label, bool withSong, int busyThreads, int bars) {
     std::lock_guard lock(g_mu);
     g_hits.clear();
   }
+  std::error_code sizeError;
+  const std::uintmax_t recordedBefore = std::filesystem::exists(g_portFile) ? std::filesystem::file_size(g_portFile, sizeError) : 0;
   std::atomic<bool> stop{false};
   std::vector<std::thread> busy;
   for (int i = 0; i < busyThreads; ++i)
@@ -130,25 +161,44 @@ void Measure(const char* label, bool withSong, int busyThreads, int bars) {
     std::lock_guard lock(g_mu);
     hits = g_hits;
   }
-  // Ideal times on the grid of the first downbeat: steps counted across bar wraps.
+  // Steps counted across bar wraps from the first downbeat.
   size_t first = 0;
   while (first < hits.size() && hits[first].step != 0) ++first;
-  std::vector<double> errors, barErrors;
+  std::vector<long> counts;
   long count = 0;
   int previous = -1;
-  double lastBar = -1;
   for (size_t i = first; i < hits.size(); ++i) {
     if (previous >= 0) count += (hits[i].step - previous + 16) % 16;
     if (std::getenv("RHYTHM_DEBUG") && previous >= 0 && (hits[i].step - previous + 16) % 16 != 1)
       std::printf("  gap: step %d -> %d at %.1f ms\n", previous, hits[i].step, hits[i].ms - hits[first].ms);
     previous = hits[i].step;
-    const double ideal = hits[first].ms + count * kStepMs;
-    errors.push_back(std::abs(hits[i].ms - ideal));
+    counts.push_back(count);
+  }
+  // The grid's origin: the song's beat grid, or the engine's own notes' median phase.
+  double origin = first < hits.size() ? hits[first].ms : 0;
+  const std::vector<double> beats = withSong ? SongBeatTimes(recordedBefore) : std::vector<double>{};
+  if (beats.size() >= 4 && first < hits.size()) {
+    const double beatMs = 4 * kStepMs;
+    std::vector<double> phases;
+    for (double b : beats) phases.push_back(b - beats.front() - std::round((b - beats.front()) / beatMs) * beatMs);
+    const double songPhase = beats.front() + Median(phases);
+    origin = songPhase + std::round((hits[first].ms - songPhase) / beatMs) * beatMs;
+  } else {
+    std::vector<double> offsets;
+    for (size_t i = first; i < hits.size(); ++i) offsets.push_back(hits[i].ms - origin - counts[i - first] * kStepMs);
+    origin += Median(offsets);
+  }
+  std::vector<double> errors, barErrors;
+  double lastBar = -1;
+  for (size_t i = first; i < hits.size(); ++i) {
+    errors.push_back(std::abs(hits[i].ms - (origin + counts[i - first] * kStepMs)));
     if (hits[i].step == 0) {
       if (lastBar >= 0) barErrors.push_back(std::abs(hits[i].ms - lastBar - 16 * kStepMs));
       lastBar = hits[i].ms;
     }
   }
+  if (withSong) std::printf("  (song beats recorded: %zu; first engine downbeat %+.3f ms from the song's grid)\n", beats.size(),
+                            first < hits.size() ? hits[first].ms - origin : 0.0);
   std::printf("%-18s notes %zu  error median %.3f ms  p99 %.3f ms  max %.3f ms  | bar interval error median %.3f p99 %.3f max %.3f ms\n",
               label, errors.size(), Percentile(errors, 0.5), Percentile(errors, 0.99), Percentile(errors, 1.0),
               Percentile(barErrors, 0.5), Percentile(barErrors, 0.99), Percentile(barErrors, 1.0));
@@ -163,7 +213,8 @@ int main() {
   Settings.port1Device = L"P1";
   Settings.port2Device = L"P2";
   Settings.cvtFixedBpm = kBpm;
-  plat::SetFakeMidiOutDevices({{L"P1", {}, 0, false, false}, {L"P2", {}, 0, false, false}});
+  g_portFile = root / "p1.rec";
+  plat::SetFakeMidiOutDevices({{L"P1", g_portFile, 0, false, false}, {L"P2", {}, 0, false, false}});
   SetCvtOutput(Record);
   const char* env = std::getenv("RHYTHM_BARS");
   const int bars = env ? std::max(2, std::atoi(env)) : 60;

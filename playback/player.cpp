@@ -600,8 +600,7 @@ void Run::Interpolate(uint32_t t, double target, double now) {
   const uint32_t ms = static_cast<uint32_t>(static_cast<uint64_t>(now));
   if (tickNow != PlaybackState.SongTick.load()) PlaybackState.LastTickChangeTime = ms;
   PlaybackState.SongTick = tickNow;
-  const uint64_t fixed = std::min<uint64_t>(static_cast<uint64_t>(exact * 256.0), 4294967040ull);
-  Sound.ClockSample.store((fixed << 32) | plat::TimeGetTime());
+  StoreClockSample(exact, now);
 }
 
 // Waits until the event at tick t is due. False when the run was stopped meanwhile.
@@ -656,8 +655,7 @@ bool Run::WaitFor(uint32_t t) {
   P_ = t;
   if (PlaybackState.isPlaying.load()) {
     PlaybackState.SongTick = t;
-    const uint64_t fixed = std::min<uint64_t>(static_cast<uint64_t>(t) * 256, 4294967040ull);
-    Sound.ClockSample.store((fixed << 32) | static_cast<uint32_t>(static_cast<uint64_t>(target)));
+    StoreClockSample(t, target);
   }
   return true;
 }

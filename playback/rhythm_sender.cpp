@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <optional>
 
 #include "base/player_signals.h"
 #include "base/settings/app_settings.h"
@@ -14,6 +15,7 @@
 #include "sound/mixer_state.h"
 #include "sound/services.h"
 #include "sound/rhythm_parts.h"
+#include "sound/tone_table.h"
 
 namespace {
 
@@ -34,6 +36,24 @@ void EnsureCacheValid() {
   if (!RhythmParts.CvtToneCache.valid) MarkCvtToneCachesEmpty();
 }
 
+// The operator's tone for an engine channel: its part's slot, chosen with a tone of its own (not
+// "Default"). Channel 6 is the second guitar's rhythm slot, 8 the bass, 9 and 10 the kits, 11 the
+// hi-hat.
+std::optional<CvtToneSlotValues> UserTone(int ch) {
+  int part = 0;
+  switch (ch) {
+    case 6: part = 3; break;
+    case 8: part = 2; break;
+    case 9: part = 0; break;
+    case 10: part = 1; break;
+    case 11: part = 4; break;
+    default: return std::nullopt;
+  }
+  CvtToneSlotValues slot = GetCvtToneSlot(part, SlotContext(part, true));
+  if (!slot.chosen || slot.useDefault) return std::nullopt;
+  return slot;
+}
+
 void SendController(MidiOutHandle port, const StyleEvent& e) {
   const int ch = e.channel & 15;
   if (e.data1 != 0 && e.data1 != 32) {
@@ -43,12 +63,15 @@ void SendController(MidiOutHandle port, const StyleEvent& e) {
   const bool msb = e.data1 == 0;
   int value = e.data2;
   const wchar_t* label = L"스타일";
-  if (ch == 8) {
-    value = msb ? 0 : 3;
-    label = L"슬랩고정";
-  } else if (ch == 10 && RhythmParts.SnareSubKitOn.load()) {
+  if (ch == 10 && RhythmParts.SnareSubKitOn.load()) {
     value = msb ? 0 : 2;
     label = L"전자효과킷";
+  } else if (const auto user = UserTone(ch)) {
+    value = (msb ? user->bank0 : user->bank32) & 0x7F;
+    label = L"사용자선택";
+  } else if (ch == 8) {
+    value = msb ? 0 : 3;
+    label = L"슬랩고정";
   }
   EnsureCacheValid();
   uint8_t& cached = msb ? RhythmParts.CvtToneCache.msb[ch] : RhythmParts.CvtToneCache.lsb[ch];
@@ -62,15 +85,10 @@ void SendController(MidiOutHandle port, const StyleEvent& e) {
 void SendProgram(MidiOutHandle port, const StyleEvent& e) {
   const int ch = e.channel & 15;
   int program = e.data1;
-  if (ch == 8) {
-    program = IsUserBassToneSet() ? GetCvtBassProgram() : 33;
-  } else if (ch == 9) {
-    if (IsUserDrumKitSet(9)) program = UserDrumKitProgram(9);
-  } else if (ch == 10) {
-    RhythmParts.StyleDrumKit2Program = e.data1;
-    if (RhythmParts.SnareSubKitOn.load()) program = 24;
-    else if (IsUserDrumKitSet(10)) program = UserDrumKitProgram(10);
-  }
+  if (ch == 10) Tones.StyleDrumKit2Program = static_cast<uint8_t>(e.data1 & 0x7F);
+  if (ch == 10 && RhythmParts.SnareSubKitOn.load()) program = 24;
+  else if (const auto user = UserTone(ch)) program = user->program;
+  else if (ch == 8) program = 33;
   program &= 0x7F;
   EnsureCacheValid();
   uint8_t& cached = RhythmParts.CvtToneCache.program[ch];
@@ -262,7 +280,13 @@ void SendCvtToneSetup() {
         SendCvtEvent(p1, e);
       }
     }
-    // The operator's part tones come with the tone table; the electronic kit is kept.
+    // The operator's tones of the parts the engine plays, then the electronic kit when it is on.
+    for (int part = 0; part < 8; ++part) {
+      const PortChannel pc = CvtPartChannel(part, true);
+      if (pc.port != 0 || (pc.channel != 6 && pc.channel < 8)) continue;
+      const CvtToneSlotValues slot = GetCvtToneSlot(part, SlotContext(part, true));
+      if (slot.chosen) SendCvtPartTone(part, true, SlotEntry(slot), false);
+    }
     if (RhythmParts.SnareSubKitOn.load()) SendElectronicKit(p1);
   }
   MarkCvtToneCachesEmpty();

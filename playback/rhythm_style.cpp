@@ -17,6 +17,7 @@
 #include "playback/services.h"
 #include "songs/song_model.h"
 #include "sound/rhythm_parts.h"
+#include "sound/tone_table.h"
 
 RhythmStyleStateValues RhythmStyles;
 
@@ -460,6 +461,10 @@ void CaptureStyleInitialPrograms() {
     if (e.kind != kStyleProgram || e.channel > 15 || records[e.channel][0]) continue;
     records[e.channel] = {1, 0, 0, 0, e.data1};
   }
+  // The same first programs are the style's own tones a "Default" rhythm-part choice falls back to.
+  ClearInitialTones(1);
+  for (int ch = 0; ch < 16; ++ch)
+    if (records[ch][0]) SetInitialTone(1, 0, ch, false, 0, 0, records[ch][4]);
 }
 
 void PushRhythmUi() {

@@ -380,18 +380,33 @@ std::vector<std::vector<uint8_t>> SplitSysEx(std::string_view bytes) {
   return out;
 }
 
+void StoreClockSample(double tick, double atMs) {
+  const double fixedTick = tick > 0 ? tick * 256.0 : 0.0;
+  const uint64_t fixed = fixedTick >= 4294967040.0 ? 4294967040ull : static_cast<uint64_t>(fixedTick);
+  const uint64_t us = static_cast<uint64_t>(std::max(0.0, atMs) * 1000.0);
+  // The fine stamp first: a reader that sees the new whole-millisecond stamp finds its match.
+  Sound.ClockSampleFine.store((fixed << 32) | static_cast<uint32_t>(us));
+  Sound.ClockSample.store((fixed << 32) | static_cast<uint32_t>(us / 1000));
+}
+
 uint32_t StampTickPosition(long long tick) {
-  uint64_t fixed = tick <= 0 ? 0 : static_cast<uint64_t>(tick) * 256;
-  if (fixed > 4294967040ull) fixed = 4294967040ull;
-  uint32_t now = plat::TimeGetTime();
-  Sound.ClockSample.store((fixed << 32) | now);
-  return now;
+  const uint64_t us = plat::NowUs();
+  const double fixed = tick <= 0 ? 0.0 : static_cast<double>(std::min<long long>(tick, 1LL << 40));
+  StoreClockSample(fixed, static_cast<double>(us) / 1000.0);
+  return static_cast<uint32_t>(us / 1000);
 }
 
 double InterpolateTickFraction(uint32_t currentTick, double msPerTick, bool paused) {
-  uint64_t sample = Sound.ClockSample.load();
+  const uint64_t sample = Sound.ClockSample.load();
   if (sample == 0 || !(msPerTick > 0) || paused) return 0;
-  double elapsed = static_cast<int32_t>(plat::TimeGetTime() - static_cast<uint32_t>(sample));
+  const uint64_t fine = Sound.ClockSampleFine.load();
+  // Whole milliseconds would put the song up to a millisecond off; the microsecond stamp of the
+  // same tick does not. A stamp written without it (another writer) falls back to milliseconds.
+  double elapsed;
+  if (fine != 0 && (fine >> 32) == (sample >> 32))
+    elapsed = static_cast<int32_t>(static_cast<uint32_t>(plat::NowUs()) - static_cast<uint32_t>(fine)) / 1000.0;
+  else
+    elapsed = static_cast<int32_t>(plat::TimeGetTime() - static_cast<uint32_t>(sample));
   elapsed = std::clamp(elapsed, 0.0, 20.0);
   double result = elapsed / msPerTick + static_cast<double>(sample >> 32) / 256.0 -
                   static_cast<double>(currentTick);

@@ -51,6 +51,9 @@ void OpenSendPacing(uint32_t deadline);
 double NowMs();
 // Stamps the player's tick for the rhythm engine's interpolation (Sound.ClockSample).
 uint32_t StampTickPosition(long long tick);
+// Stamps a (fractional) tick as current at `atMs` (a plat::NowMs time): ClockSample in whole
+// milliseconds, and the microsecond stamp the interpolation prefers.
+void StoreClockSample(double tick, double atMs);
 // How far the song has moved past `currentTick` since the last stamp; `msPerTick` and `paused`
 // are the song clock's values now.
 double InterpolateTickFraction(uint32_t currentTick, double msPerTick, bool paused);

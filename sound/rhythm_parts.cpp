@@ -8,6 +8,7 @@
 #include "base/trace_log.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
+#include "sound/tone_table.h"
 
 RhythmPartsState RhythmParts;
 
@@ -72,9 +73,16 @@ void RestoreSecondDrumKit() {
   if (!p1) return;
   SendShortMidi(p1, PackMidi(0xBA, 0, 0));
   SendShortMidi(p1, PackMidi(0xBA, 32, 0));
-  SendShortMidi(p1, PackMidi(0xCA, static_cast<unsigned>(RhythmParts.StyleDrumKit2Program.load()) & 0x7F));
-  // The channel's own reverb is not kept yet (no tone settings): the default level.
-  SendShortMidi(p1, PackMidi(0xBA, 91, 40));
+  SendShortMidi(p1, PackMidi(0xCA, Tones.StyleDrumKit2Program.load() & 0x7Fu));
+  const int reverb = Tones.ChannelToneSettings[0][10][kToneReverb].load();
+  SendShortMidi(p1, PackMidi(0xBA, 91, static_cast<unsigned>(reverb < 0 ? 40 : std::min(reverb, 127))));
+  // The operator's own second kit goes back on top of the style's.
+  const CvtToneSlotValues kit = GetCvtToneSlot(1, 0);
+  if (kit.chosen && !kit.useDefault) {
+    SendShortMidi(p1, PackMidi(0xBA, 0, static_cast<unsigned>(kit.bank0) & 0x7F));
+    SendShortMidi(p1, PackMidi(0xBA, 32, static_cast<unsigned>(kit.bank32) & 0x7F));
+    SendShortMidi(p1, PackMidi(0xCA, static_cast<unsigned>(kit.program) & 0x7F));
+  }
 }
 
 void SendElectronicKit(MidiOutHandle port) {

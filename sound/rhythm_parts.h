@@ -1,7 +1,6 @@
 #pragma once
 // What the rhythm engine's sender keeps about the sound module (tones sent, notes sounding, the
-// page's drum switches G, H, J) and the rhythm parts' panic and kit operations. Tone slots are
-// not built yet: every slot answers "not chosen".
+// page's drum switches G, H, J) and the rhythm parts' panic and kit operations.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -24,7 +23,6 @@ struct RhythmPartsState {
   std::array<std::array<Sounding, 128>, 16> CvtSoundingNotes{};
   int bassNotesOn = 0;                        // bass notes sounding, for the trace
   std::atomic<int> BassOctaveShift{0};        // semitones, set per song
-  std::atomic<int> StyleDrumKit2Program{0};   // the style's program on channel 10
   // The page's rhythm switches: G the electronic kit's snare, H a clap, J the tambourine pulse.
   std::atomic<uint8_t> SnareSubKitOn{0}, SnareSubClapOn{0}, SnareSubShakerOn{0};
 };

@@ -31,6 +31,9 @@ struct SoundState {
 
   // The player's tick stamp for the rhythm engine's interpolation.
   std::atomic<uint64_t> ClockSample{0};
+  // The same stamp timed finer: high half the same tick x 256, low half the plat::NowUs value
+  // (wrapping). Used while its tick matches ClockSample's.
+  std::atomic<uint64_t> ClockSampleFine{0};
   // Thread ids of the player and the rhythm engine (stored by them as they start).
   std::atomic<uint32_t> PlayerThreadId{0};
   std::atomic<uint32_t> RhythmThreadId{0};

@@ -159,6 +159,16 @@ CvtToneSlotValues GetCvtToneSlot(int part, int context) {
   return v;
 }
 
+SoundTableEntry SlotEntry(const CvtToneSlotValues& slot) {
+  SoundTableEntry e;
+  e.name = slot.useDefault ? L"Default" : slot.name;
+  e.bank32 = slot.bank32;
+  e.bank0 = slot.bank0;
+  e.program = slot.program;
+  e.note = slot.note;
+  return e;
+}
+
 void SetCvtToneSlot(int part, int context, const CvtToneSlotValues& v) {
   if (!ValidPart(part) || context < 0 || context > 1) return;
   auto& s = Tones.CvtToneSlots[part][context];
@@ -270,13 +280,7 @@ void ApplyCvtTones() {
       if (!s.chosen) continue;
       const PortChannel pc = CvtPartChannel(part, ctx != 0);
       if (IsRhythmOwnedChannel(pc.port, pc.channel)) continue;
-      SoundTableEntry e;
-      e.name = s.useDefault ? L"Default" : s.name;
-      e.bank32 = s.bank32;
-      e.bank0 = s.bank0;
-      e.program = s.program;
-      e.note = s.note;
-      SendCvtPartTone(part, ctx != 0, e, false);
+      SendCvtPartTone(part, ctx != 0, SlotEntry(s), false);
     }
   for (int port = 0; port < 2; ++port)
     for (int ch = 0; ch < 16; ++ch)

@@ -85,6 +85,8 @@ PortChannel CvtPartChannel(int part, bool rhythmContext);
 int SlotContext(int part, bool rhythmContext);
 CvtToneSlotValues GetCvtToneSlot(int part, int context);
 void SetCvtToneSlot(int part, int context, const CvtToneSlotValues& values);
+// The table entry a slot stands for (named "Default" when it says default).
+SoundTableEntry SlotEntry(const CvtToneSlotValues& slot);
 void ClearCvtToneSlots();
 
 bool ToneSettingsChanged(int port, int channel);      // the first five fields differ

@@ -2,15 +2,21 @@
 // sounding-note table, and a window's firing with catch-up spacing on a virtual clock.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "base/settings/app_settings.h"
+#include "common/temp_root.h"
+#include "platform/midi_out.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
 #include "sound/midi_send.h"
 #include "sound/mixer_state.h"
 #include "sound/rhythm_parts.h"
+#include "sound/services.h"
+#include "sound/tone_table.h"
 
 namespace {
 
@@ -48,8 +54,10 @@ class SenderTest : public ::testing::Test {
     RhythmParts.CvtToneCache.valid = false;
     CvtState.FillDrumMute = CvtState.EnterFillMute = 0;
     CvtState.CvtDrumHoldUntil = 0;
+    ClearCvtToneSlots();
   }
   void TearDown() override {
+    ClearCvtToneSlots();
     SetCvtOutput(nullptr);
     SetCvtChordSource(nullptr);
     g_clock = nullptr;
@@ -224,3 +232,128 @@ TEST_F(SenderTest, WindowsWrapAndCatchUpSpacing) {
 }
 
 }  // namespace
+
+namespace {
+struct SlotChoice {
+  int part, context;
+  CvtToneSlotValues values;
+};
+}  // namespace
+
+TEST_F(SenderTest, OperatorTonesReachTheEngineChannels) {
+  // Every case sends the style's bank MSB 1, LSB 2 and program 20 + channel on the engine's tone
+  // channels; `tones` is what goes out per channel: bank MSB, bank LSB, program.
+  struct Tone {
+    int msb, lsb, program;
+  };
+  struct Case {
+    const char* name;
+    std::vector<SlotChoice> slots;
+    bool kit;
+    std::map<int, Tone> tones;
+  };
+  const CvtToneSlotValues def{true, true, 0, 0, 0, 0, L"Default"};
+  const std::vector<Case> cases = {
+      {"empty slots: the style's tones, the bass on the fixed slap tone",
+       {},
+       false,
+       {{6, {1, 2, 26}}, {8, {0, 3, 33}}, {9, {1, 2, 29}}, {10, {1, 2, 30}}, {11, {1, 2, 31}}, {12, {1, 2, 32}}}},
+      {"chosen slots: their bank and program",
+       {{0, 0, {true, false, 4, 8, 26, 36, L"Jazz"}},
+        {1, 0, {true, false, 3, 16, 176, 38, L"Brush"}},
+        {2, 0, {true, false, 1, 0, 35, 0, L"Fretless"}},
+        {3, 1, {true, false, 0, 9, 29, 0, L"Nylon"}},
+        {4, 0, {true, false, 2, 0, 8, 0, L"Room"}}},
+       false,
+       {{6, {9, 0, 29}}, {8, {0, 1, 35}}, {9, {8, 4, 26}}, {10, {16, 3, 48}}, {11, {0, 2, 8}}, {12, {1, 2, 32}}}},
+      {"\"Default\" slots keep the style's own tones",
+       {{0, 0, def}, {1, 0, def}, {2, 0, def}, {3, 1, def}, {4, 0, def}},
+       false,
+       {{6, {1, 2, 26}}, {8, {0, 3, 33}}, {9, {1, 2, 29}}, {10, {1, 2, 30}}, {11, {1, 2, 31}}}},
+      {"the song's guitar slot is not the rhythm guitar's",
+       {{3, 0, {true, false, 0, 9, 29, 0, L"Nylon"}}},
+       false,
+       {{6, {1, 2, 26}}}},
+      {"G's electronic kit stands over the operator's second kit",
+       {{1, 0, {true, false, 3, 16, 48, 38, L"Brush"}}},
+       true,
+       {{10, {0, 2, 24}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClearCvtToneSlots();
+    for (const SlotChoice& slot : c.slots) SetCvtToneSlot(slot.part, slot.context, slot.values);
+    RhythmParts.SnareSubKitOn = c.kit;
+    MarkCvtToneCachesEmpty();
+    Tones.StyleDrumKit2Program = 0;
+    std::vector<uint32_t> expected;
+    g_sent.clear();
+    for (const auto& [ch, tone] : c.tones) {
+      const uint8_t program = static_cast<uint8_t>(20 + ch);
+      SendCvtEvent(1, {0, uint8_t(ch), kStyleController, 0, 1, 0});
+      SendCvtEvent(1, {0, uint8_t(ch), kStyleController, 32, 2, 0});
+      SendCvtEvent(1, {0, uint8_t(ch), kStyleProgram, program, 0, 0});
+      expected.push_back(PackMidi(0xB0 | ch, 0, tone.msb));
+      expected.push_back(PackMidi(0xB0 | ch, 32, tone.lsb));
+      expected.push_back(PackMidi(0xC0 | ch, tone.program));
+    }
+    EXPECT_EQ(Messages(), expected);
+    // The style's own second kit is kept to come back to, whatever was sent in its place.
+    if (c.tones.count(10)) EXPECT_EQ(Tones.StyleDrumKit2Program.load(), 30);
+  }
+}
+
+namespace {
+// The tone setup on a recording port 1: the short messages it records, as "B6 00 08".
+class ToneSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Settings = AppSettings{};
+    Settings.port1Device = L"P1";
+    Settings.port2Device = L"none";
+    CloseMidiPorts();
+    plat::SetFakeMidiOutDevices({{L"P1", root_.path() / "p1.rec", 0, false, false}});
+    ASSERT_TRUE(OpenMidiPort1());
+    ClearCvtToneSlots();
+    ClearInitialTones(1);
+    RhythmParts.SnareSubKitOn = 0;
+  }
+  void TearDown() override {
+    CloseMidiPorts();
+    plat::SetFakeMidiOutDevices({});
+    ClearCvtToneSlots();
+    ClearInitialTones(1);
+    std::lock_guard lock(RhythmStyles.SetMutex);
+    RhythmStyles.active.main.events.clear();
+    Settings = AppSettings{};
+  }
+  std::vector<std::string> Recorded() const {
+    std::vector<std::string> out;
+    std::ifstream in(root_.path() / "p1.rec");
+    std::string line;
+    while (std::getline(in, line)) {
+      const size_t tag = line.find(' '), bytes = line.find(' ', tag + 1);
+      if (bytes != std::string::npos && line.compare(bytes + 1, 2, "F0") != 0) out.push_back(line.substr(bytes + 1));
+    }
+    return out;
+  }
+  TempRoot root_;
+};
+}  // namespace
+
+TEST_F(ToneSetupTest, StyleTonesThenTheOperatorsRhythmPartTones) {
+  {
+    std::lock_guard lock(RhythmStyles.SetMutex);
+    RhythmStyles.active.main.events = {{0, 6, kStyleProgram, 27, 0, 0},
+                                       {0, 11, kStyleProgram, 3, 0, 0},
+                                       {0, 11, kStyleController, 7, 90, 0},
+                                       {5, 11, kStyleController, 7, 80, 0},  // not the first: stays
+                                       {5, 11, kStyleProgram, 4, 0, 0}};
+  }
+  SetInitialTone(1, 0, 11, false, 0, 0, 3);
+  SetCvtToneSlot(3, 1, {true, false, 0, 8, 26, 0, L"Nylon"});
+  SetCvtToneSlot(4, 0, {true, true, 0, 0, 0, 0, L"Default"});  // the style's first hi-hat tone
+  SetCvtToneSlot(7, 0, {true, false, 0, 0, 66, 0, L"Sax"});    // the song's melody: not the engine's
+  SendCvtToneSetup();
+  EXPECT_EQ(Recorded(), (std::vector<std::string>{"C6 1A", "CB 03", "BB 07 5A", "B6 00 08", "B6 20 00", "C6 1A", "CB 03"}));
+}

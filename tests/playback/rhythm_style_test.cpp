@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "sound/tone_table.h"
 #include "base/settings/app_settings.h"
 #include "common/temp_root.h"
 #include "platform/files.h"
@@ -280,6 +281,11 @@ TEST_F(StyleSetTest, InitialProgramsFirstPerChannel) {
   EXPECT_EQ(r[9], (std::array<uint8_t, 5>{1, 0, 0, 0, 25}));
   EXPECT_EQ(r[8], (std::array<uint8_t, 5>{1, 0, 0, 0, 33}));
   EXPECT_EQ(r[10], (std::array<uint8_t, 5>{0, 0, 0, 0, 0}));
+  // The same programs are the style's own tones of a "Default" rhythm-part choice.
+  EXPECT_TRUE(Tones.InitialTones[1][9].known.load());
+  EXPECT_EQ(Tones.InitialTones[1][9].program.load(), 25);
+  EXPECT_FALSE(Tones.InitialTones[1][9].hasBank.load());
+  EXPECT_FALSE(Tones.InitialTones[1][10].known.load());
 }
 
 TEST_F(StyleSetTest, StyleChoices) {

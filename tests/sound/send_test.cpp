@@ -1,5 +1,7 @@
 #include "sound_fixture.h"
 
+#include <cmath>
+
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "platform/clock.h"
@@ -174,6 +176,21 @@ TEST_F(SoundTest, TickStampInterpolation) {
   EXPECT_EQ(InterpolateTickFraction(100, 2.0, true), 0.0);
   EXPECT_EQ(InterpolateTickFraction(100, 0.0, false), 0.0);
   EXPECT_EQ(InterpolateTickFraction(0, 2.0, false), 0.0);  // too far away
+  // A stamp between whole milliseconds: the fraction follows the microsecond time, bracketed by
+  // the clock readings around the call.
+  for (double past : {0.3, 2.5, 7.7}) {
+    const double before = plat::NowMs();
+    StoreClockSample(100.25, before - past);
+    const double fraction = InterpolateTickFraction(100, 1.0, false);
+    const double after = plat::NowMs();
+    EXPECT_GE(fraction, 0.25 + past - 0.002) << past;
+    if (after - before + past < 19) EXPECT_LE(fraction, 0.25 + past + (after - before) + 0.002) << past;
+  }
+  // A whole-millisecond stamp of another tick than the fine one counts in milliseconds.
+  Sound.ClockSample = (uint64_t{50 * 256} << 32) | plat::TimeGetTime();
+  const double coarse = InterpolateTickFraction(50, 1.0, false);
+  EXPECT_GE(coarse, 0.0);
+  EXPECT_EQ(coarse, std::floor(coarse));
   StampTickPosition(-5);
   EXPECT_EQ(Sound.ClockSample.load() >> 32, 0u);
   StampTickPosition(1LL << 40);

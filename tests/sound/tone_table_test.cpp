@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "sound/channel_tones.h"
+#include "sound/rhythm_parts.h"
 #include "sound/tone_table.h"
 
 namespace {
@@ -434,4 +435,30 @@ TEST_F(ToneTest, RhythmChannelsAreHeldBackOnlyDuringASetup) {
   EXPECT_EQ(Take(1), (Msgs{"2 B9 5B 00", "2 B9 5D 00"}));
   InstallPlayerSignals(PlayerSignals{});
   Mixer.SongReverbSend[0][9] = 0;
+}
+
+TEST_F(ToneTest, SecondKitComesBackWithTheOperatorsKit) {
+  struct Case {
+    const char* what;
+    CvtToneSlotValues slot;
+    int reverb;
+    Msgs sent;
+  };
+  const std::vector<Case> cases = {
+      {"no kit chosen: the style's kit and the default reverb", {}, 40, {"1 BA 00 00", "1 BA 20 00", "1 CA 1A", "1 BA 5B 28"}},
+      {"the operator's kit on top, bank bytes as chosen",
+       {true, false, 131, 16, 176, 38, L"Brush"},
+       70,
+       {"1 BA 00 00", "1 BA 20 00", "1 CA 1A", "1 BA 5B 46", "1 BA 00 10", "1 BA 20 03", "1 CA 30"}},
+      {"a \"Default\" kit is the style's", {true, true, 0, 0, 0, 0, L"Default"}, -3, {"1 BA 00 00", "1 BA 20 00", "1 CA 1A", "1 BA 5B 28"}},
+  };
+  Tones.StyleDrumKit2Program = 26;
+  for (const auto& c : cases) {
+    SetCvtToneSlot(1, 0, c.slot);
+    Tones.ChannelToneSettings[0][10][kToneReverb] = c.reverb;
+    Take(0);
+    RestoreSecondDrumKit();
+    EXPECT_EQ(Take(0), c.sent) << c.what;
+  }
+  Tones.StyleDrumKit2Program = 0;
 }
