@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <utility>
 #include <boost/asio.hpp>
@@ -444,6 +445,14 @@ struct SharedTextBody {
   };
 };
 
+// One frame to a page: its head (kind, sequence number) and a body that the frames of several
+// pages may share, so a large script is never copied per page.
+struct OutFrame {
+  std::string head;
+  std::shared_ptr<const std::string> body;  // null for a frame that is all head
+  size_t size() const { return head.size() + (body ? body->size() : 0); }
+};
+
 // The page's end of the channel: a WebSocket connection to one view.
 class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
  public:
@@ -463,9 +472,9 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
   }
 
   // From any thread: queues a frame for the page. Never waits for the page.
-  void Send(std::shared_ptr<const std::string> frame) {
-    net::post(ws_.get_executor(), [self = shared_from_this(), frame = std::move(frame)] {
-      self->Queue(frame);
+  void Send(OutFrame frame) {
+    net::post(ws_.get_executor(), [self = shared_from_this(), frame = std::move(frame)]() mutable {
+      self->Queue(std::move(frame));
     });
   }
 
@@ -566,10 +575,10 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
     }
   }
 
-  void Queue(const std::shared_ptr<const std::string>& frame) {
+  void Queue(OutFrame&& frame) {
     if (ended_ || closing_) return;
-    out_.push_back(frame);
-    unsent_ += frame->size();
+    unsent_ += frame.size();
+    out_.push_back(std::move(frame));
     // A page that stopped reading: its answers would pile up without end.
     if (out_.size() > 1 && unsent_ > kMaxUnsentBytes) {
       Drop();
@@ -580,7 +589,11 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
 
   void Write() {
     writing_ = true;
-    ws_.async_write(net::buffer(*out_.front()),
+    // One frame from two buffers; the queue keeps both alive until the write ends.
+    const OutFrame& frame = out_.front();
+    const std::array<net::const_buffer, 2> buffers{
+        net::buffer(frame.head), frame.body ? net::buffer(*frame.body) : net::const_buffer()};
+    ws_.async_write(buffers,
                     [self = shared_from_this()](beast::error_code ec, size_t) {
                       self->OnWritten(ec);
                     });
@@ -589,7 +602,7 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
   void OnWritten(beast::error_code ec) {
     writing_ = false;
     if (!out_.empty()) {
-      unsent_ -= out_.front()->size();
+      unsent_ -= out_.front().size();
       out_.pop_front();
     }
     if (ec) {
@@ -622,7 +635,7 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
   const uint64_t arrival_;  // order in which the upgrade requests came
   beast::flat_buffer in_;
   // The rest only on this connection's strand.
-  std::deque<std::shared_ptr<const std::string>> out_;
+  std::deque<OutFrame> out_;
   size_t unsent_ = 0;
   bool writing_ = false;
   bool accepted_ = false;
@@ -1001,7 +1014,7 @@ namespace {
 void SendToPage(int viewId, std::string frame) {
   std::lock_guard lock(g.mu);
   View* v = FindViewLocked(viewId);
-  if (v && v->conn) v->conn->Send(std::make_shared<const std::string>(std::move(frame)));
+  if (v && v->conn) v->conn->Send(OutFrame{std::move(frame), nullptr});
 }
 
 }  // namespace
@@ -1024,8 +1037,8 @@ namespace {
 
 // Queues a frame that the page answers with kFrameDone once it has run it. Sent under the lock,
 // so frames reach the connection in call order.
-void SendCountedFrame(PageViewId view, char kind, std::string_view head, std::string_view body,
-                      std::function<void(bool)> done) {
+void SendCountedFrame(PageViewId view, char kind, std::string_view head,
+                      std::shared_ptr<const std::string> body, std::function<void(bool)> done) {
   std::lock_guard lock(g.mu);
   View* v = FindViewLocked(view);
   if (!v || !v->conn) {
@@ -1033,26 +1046,31 @@ void SendCountedFrame(PageViewId view, char kind, std::string_view head, std::st
     return;
   }
   const uint64_t seq = v->nextSeq++;
-  std::string frame;
-  frame.reserve(body.size() + head.size() + 24);
-  frame += kind;
-  frame += std::to_string(seq);
-  frame += ' ';
-  frame += head;
-  frame += body;
+  OutFrame frame;
+  frame.head += kind;
+  frame.head += std::to_string(seq);
+  frame.head += ' ';
+  frame.head += head;
+  frame.body = std::move(body);
   v->waiting[seq] = std::move(done);
-  v->conn->Send(std::make_shared<const std::string>(std::move(frame)));
+  v->conn->Send(std::move(frame));
 }
 
 }  // namespace
 
 void RunPageViewScript(PageViewId view, std::string script, std::function<void(bool)> done) {
-  SendCountedFrame(view, kFrameScript, {}, script, std::move(done));
+  RunPageViewSharedScript(view, std::make_shared<const std::string>(std::move(script)), std::move(done));
+}
+
+void RunPageViewSharedScript(PageViewId view, std::shared_ptr<const std::string> script,
+                             std::function<void(bool)> done) {
+  SendCountedFrame(view, kFrameScript, {}, std::move(script), std::move(done));
 }
 
 void RunPageViewTableCall(PageViewId view, std::string_view function, std::string jsonTable,
                           std::function<void(bool)> done) {
-  SendCountedFrame(view, kFrameTableCall, std::string(function) + " ", jsonTable, std::move(done));
+  SendCountedFrame(view, kFrameTableCall, std::string(function) + " ",
+                   std::make_shared<const std::string>(std::move(jsonTable)), std::move(done));
 }
 
 bool PageViewConnected(PageViewId view) {

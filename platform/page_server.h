@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,10 @@ void NavigatePageView(PageViewId view, std::string_view address);
 // no page was connected or the page went away first; always on the window thread.
 void RunPageViewScript(PageViewId view, std::string script,
                        std::function<void(bool ran)> done = nullptr);
+// The same for a script that several pages get (a picture as a data address): the pages' frames
+// share the one text.
+void RunPageViewSharedScript(PageViewId view, std::shared_ptr<const std::string> script,
+                             std::function<void(bool ran)> done = nullptr);
 
 // Queues a call of the page function `function` with a table of values, in order with the
 // scripts: `jsonTable` is the UTF-8 JSON object {"keys":[...],"rows":[[...],...]}, which the page

@@ -185,7 +185,7 @@ void HandleSetBgRandom(const std::wstring& m) {
   } else {
     {
       std::lock_guard lock(PageHost.PageScriptCacheMutex);
-      PageHost.RandomBgScript.clear();
+      PageHost.RandomBgScript.reset();
     }
     RunCustomerScript(L"try{ bgRandomOn = 0; randomBgData = null; refreshBg(); }catch(e){}");
   }
@@ -209,19 +209,21 @@ void HandleBgRandomNext(const std::wstring&) {
   int index = static_cast<int>(plat::TimeGetTime() % static_cast<uint32_t>(count));
   if (count >= 2 && index == Backgrounds.LastRandomIndex) index = (index + 1) % count;
   Backgrounds.LastRandomIndex = index;
-  // Built and sent as UTF-8 on this (the window) thread: a 3 MB picture is a 4 MB script, and
-  // wide copies of it cost more than the sending.
-  std::string data = MakeDataUrlUtf8(L"C:/tavelo/images/random/" + pictures[static_cast<size_t>(index)]);
-  if (data.empty()) return;
-  std::string script = "try{ bgRandomOn = 1; onRandomBgApplied('" + data + "'); }catch(e){}";
-  data.clear();
-  data.shrink_to_fit();
+  // Built as UTF-8 in one buffer on this (the window) thread and shared by the cache and both
+  // pages: a 3 MB picture is a 4 MB script, and every copy of it delays the pages.
+  static constexpr std::string_view kHead = "try{ bgRandomOn = 1; onRandomBgApplied('";
+  static constexpr std::string_view kTail = "'); }catch(e){}";
+  std::string text(kHead);
+  if (!AppendDataUrlUtf8(text, L"C:/tavelo/images/random/" + pictures[static_cast<size_t>(index)], kTail.size()))
+    return;
+  text += kTail;
+  const auto script = std::make_shared<const std::string>(std::move(text));
   {
     std::lock_guard lock(PageHost.PageScriptCacheMutex);
     PageHost.RandomBgScript = script;
   }
-  if (PageHost.MainPageView) PageHost.MainPageView->RunScriptUtf8(script);
-  if (PageHost.CustomerPageView) PageHost.CustomerPageView->RunScriptUtf8(std::move(script));
+  if (PageHost.MainPageView) PageHost.MainPageView->RunSharedScript(script);
+  if (PageHost.CustomerPageView) PageHost.CustomerPageView->RunSharedScript(script);
 }
 
 void HandlePickMainImage(const std::wstring&) { PostPickedPicture(L"main_bg", L"onMainImagePicked"); }

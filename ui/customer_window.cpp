@@ -260,7 +260,7 @@ void OnCustomerNavigationCompleted(uint64_t generation) {
   }
   RunCustomerScript(L"try{ enterCustomerMode(); }catch(e){}");
   std::wstring bg, song;
-  std::string random;
+  std::shared_ptr<const std::string> random;
   {
     std::lock_guard lock(PageHost.PageScriptCacheMutex);
     bg = PageHost.BgImagesScript;
@@ -269,7 +269,7 @@ void OnCustomerNavigationCompleted(uint64_t generation) {
   }
   for (const auto* s : {&bg, &song})
     if (!s->empty()) RunCustomerScript(*s);
-  if (!random.empty()) PageHost.CustomerPageView->RunScriptUtf8(std::move(random));
+  if (random) PageHost.CustomerPageView->RunSharedScript(std::move(random));
   RunCustomerScript(L"try{ enterCustomerMode(); }catch(e){}");
   RunCustomerScript(L"try{ CW_LYRICS_PCT = " + Num(Settings.cwLyricsPct) + L"; CW_SCORE_FILL = " +
                     Num(Settings.cwScoreFill) +

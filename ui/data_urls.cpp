@@ -16,28 +16,50 @@ std::wstring LowerExt(std::wstring_view name) {
   return ext;
 }
 
-// Appends the Base64 text of the bytes to `out` (wide or UTF-8 text).
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two Base64 characters of every 12-bit value: a 3 MB picture is encoded two characters
+// per look-up.
+struct Base64Pairs {
+  char pair[4096][2];
+  constexpr Base64Pairs() : pair() {
+    for (int v = 0; v < 4096; ++v) {
+      pair[v][0] = kAlphabet[v >> 6];
+      pair[v][1] = kAlphabet[v & 63];
+    }
+  }
+};
+constexpr Base64Pairs kPairs;
+
+// Appends the Base64 text of the bytes to `out` (wide or UTF-8 text), growing it by exactly the
+// encoded length plus `spare` characters of capacity for what the caller appends next.
 template <typename Text, typename Byte>
-void AppendBase64(Text& out, const Byte* data, size_t size) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  size_t o = out.size(), i = 0;
-  out.resize(o + (size + 2) / 3 * 4);
+void AppendBase64(Text& out, const Byte* data, size_t size, size_t spare = 0) {
+  const size_t start = out.size();
+  const size_t encoded = (size + 2) / 3 * 4;
+  out.reserve(start + encoded + spare);
+  out.resize(start + encoded);
+  auto* o = out.data() + start;
+  size_t i = 0;
   for (; i + 3 <= size; i += 3) {
     const uint32_t v = (uint32_t(uint8_t(data[i])) << 16) | (uint32_t(uint8_t(data[i + 1])) << 8) |
                        uint32_t(uint8_t(data[i + 2]));
-    out[o++] = kAlphabet[(v >> 18) & 63];
-    out[o++] = kAlphabet[(v >> 12) & 63];
-    out[o++] = kAlphabet[(v >> 6) & 63];
-    out[o++] = kAlphabet[v & 63];
+    const char* hi = kPairs.pair[v >> 12];
+    const char* lo = kPairs.pair[v & 4095];
+    o[0] = hi[0];
+    o[1] = hi[1];
+    o[2] = lo[0];
+    o[3] = lo[1];
+    o += 4;
   }
   const size_t rest = size - i;
   if (rest > 0) {
     uint32_t v = uint32_t(uint8_t(data[i])) << 16;
     if (rest == 2) v |= uint32_t(uint8_t(data[i + 1])) << 8;
-    out[o++] = kAlphabet[(v >> 18) & 63];
-    out[o++] = kAlphabet[(v >> 12) & 63];
-    out[o++] = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-    out[o++] = '=';
+    o[0] = kAlphabet[(v >> 18) & 63];
+    o[1] = kAlphabet[(v >> 12) & 63];
+    o[2] = rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    o[3] = '=';
   }
 }
 
@@ -87,15 +109,16 @@ std::wstring MakeDataUrl(std::wstring_view installPath) {
   return DataUrl(ImageMimeFromExt(installPath), ReadFileBytes(installPath));
 }
 
-std::string MakeDataUrlUtf8(std::wstring_view installPath) {
+bool AppendDataUrlUtf8(std::string& out, std::wstring_view installPath, size_t spare) {
   const auto real = plat::RealPath(installPath);
-  if (real.empty()) return {};
+  if (real.empty()) return false;
   const auto bytes = plat::ReadFileBytes(real);
-  if (!bytes || bytes->empty()) return {};
-  std::string out = "data:" + WideToUtf8(ImageMimeFromExt(installPath)) + ";base64,";
-  out.reserve(out.size() + (bytes->size() + 2) / 3 * 4);
-  AppendBase64(out, bytes->data(), bytes->size());
-  return out;
+  if (!bytes || bytes->empty()) return false;
+  out += "data:";
+  out += WideToUtf8(ImageMimeFromExt(installPath));
+  out += ";base64,";
+  AppendBase64(out, bytes->data(), bytes->size(), spare);
+  return true;
 }
 
 std::wstring MakeFontDataUrl(std::wstring_view fileName) {

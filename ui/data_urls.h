@@ -21,7 +21,9 @@ std::wstring FontMimeFromExt(std::wstring_view fileName);
 
 // "data:<image type>;base64,..." of the picture at the install path, empty when it has no bytes.
 std::wstring MakeDataUrl(std::wstring_view installPath);
-// The same as UTF-8 text, built without wide copies: for pictures sent while a song plays.
-std::string MakeDataUrlUtf8(std::wstring_view installPath);
+// Appends the same as UTF-8 text to `out`, with capacity for `spare` more characters, so that
+// a script around a 3 MB picture is built in one buffer without wide or whole copies. False
+// (nothing appended) when the picture has no bytes.
+bool AppendDataUrlUtf8(std::string& out, std::wstring_view installPath, size_t spare = 0);
 // The same for a font file of the fonts folder (name without folder), empty without bytes.
 std::wstring MakeFontDataUrl(std::wstring_view fileName);

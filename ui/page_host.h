@@ -22,7 +22,8 @@ struct PageHostState {
   std::mutex PageScriptCacheMutex;
   std::wstring BgImagesScript;
   std::wstring SongScreenScript;
-  std::string RandomBgScript;  // UTF-8: it carries a whole picture
+  // UTF-8, shared with the frames that carry it: it holds a whole picture. Null when none.
+  std::shared_ptr<const std::string> RandomBgScript;
 
   // The effective lite mode (weak PC or the operator's choice).
   std::atomic<uint8_t> LiteModeActive{0};

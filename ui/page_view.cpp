@@ -168,8 +168,8 @@ void PageView::RunScript(std::wstring_view script, ScriptDoneHandler done) {
   plat::RunPageViewScript(view_, WideToUtf8(script), std::move(done));
 }
 
-void PageView::RunScriptUtf8(std::string script, ScriptDoneHandler done) {
-  plat::RunPageViewScript(view_, std::move(script), std::move(done));
+void PageView::RunSharedScript(std::shared_ptr<const std::string> script, ScriptDoneHandler done) {
+  plat::RunPageViewSharedScript(view_, std::move(script), std::move(done));
 }
 
 void PageView::CallWithTable(std::string_view function, std::string jsonTable, ScriptDoneHandler done) {

@@ -3,6 +3,7 @@
 // channel to the page that shows it, and the page's events. The main window has one; the
 // customer window has its own. Window thread only; every handler runs there.
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -42,8 +43,9 @@ class PageView {
   // Runs the script in the page; scripts run in call order, each at global scope, and one that
   // throws does not stop the next.
   void RunScript(std::wstring_view script, ScriptDoneHandler done = nullptr);
-  // The same for script text that is already UTF-8 (large payload scripts).
-  void RunScriptUtf8(std::string script, ScriptDoneHandler done = nullptr);
+  // The same for a UTF-8 script (a large payload that other pages get too: their frames share
+  // the one text).
+  void RunSharedScript(std::shared_ptr<const std::string> script, ScriptDoneHandler done = nullptr);
 
   // Calls the page function `function` with the rows of a UTF-8 JSON table
   // {"keys":[...],"rows":[[...],...]} as a list of objects, in order with the scripts. The page

@@ -72,7 +72,7 @@ TEST(CustomerCommands, RandomPictureTakesTurnsAndIsKeptForTheCustomerPage) {
   HandleBgRandomNext(L"BG_RANDOM_NEXT");  // no pictures: nothing
   {
     std::lock_guard lock(PageHost.PageScriptCacheMutex);
-    EXPECT_TRUE(PageHost.RandomBgScript.empty());
+    EXPECT_FALSE(PageHost.RandomBgScript);
   }
   ASSERT_TRUE(plat::WriteFileAtomic(root.path() / "images" / "random" / "a.png", "A"));
   ASSERT_TRUE(plat::WriteFileAtomic(root.path() / "images" / "random" / "b.jpg", "B"));
@@ -83,7 +83,8 @@ TEST(CustomerCommands, RandomPictureTakesTurnsAndIsKeptForTheCustomerPage) {
     std::string script;
     {
       std::lock_guard lock(PageHost.PageScriptCacheMutex);
-      script = PageHost.RandomBgScript;
+      ASSERT_TRUE(PageHost.RandomBgScript);
+      script = *PageHost.RandomBgScript;
     }
     EXPECT_TRUE(script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/png;base64,QQ=='); }catch(e){}" ||
                 script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/jpeg;base64,Qg=='); }catch(e){}")
@@ -93,5 +94,5 @@ TEST(CustomerCommands, RandomPictureTakesTurnsAndIsKeptForTheCustomerPage) {
   }
   HandleSetBgRandom(L"SET_BG_RANDOM:0");
   std::lock_guard lock(PageHost.PageScriptCacheMutex);
-  EXPECT_TRUE(PageHost.RandomBgScript.empty());
+  EXPECT_FALSE(PageHost.RandomBgScript);
 }
