@@ -125,6 +125,7 @@ class OrvaneRun : public ::testing::Test {
     pid_ = fork();
     if (pid_ == 0) {
       setenv("DISPLAY", x_.display().c_str(), 1);
+      unsetenv("TAVELO_MONITORS");  // the real monitors of the Xvfb screen
       setenv("TAVELO_ROOT", root_.path().c_str(), 1);
       execl((folder / "orvane").c_str(), "orvane", nullptr);
       _exit(127);
