@@ -524,9 +524,19 @@ void Run::FirstEventActions() {
     // A rhythm that stops meanwhile leaves no downbeat to wait for: the song goes on at once. A
     // downbeat set without the rhythm (the end of a song-to-song fill) is kept on the wall clock.
     const bool overRhythm = CvtState.rhythm.load() != 0;
-    while (PlaybackState.isPlaying.load() && (CvtState.rhythm.load() || !overRhythm) &&
-           static_cast<int32_t>(at - plat::TimeGetTime()) >= 2)
-      plat::SleepMs(1);
+    // The downbeat on the fine clock (the millisecond value is whole milliseconds of it): sleep
+    // while more than a millisecond is left, then wait out the rest exactly.
+    const double now = plat::NowMs();
+    const double deadline = std::floor(now) + static_cast<int32_t>(at - static_cast<uint32_t>(static_cast<uint64_t>(now)));
+    while (PlaybackState.isPlaying.load() && (CvtState.rhythm.load() || !overRhythm)) {
+      const double left = deadline - plat::NowMs();
+      if (left <= 0) break;
+      if (left <= 1.5) {
+        plat::WaitUntilMsPrecise(deadline, left);
+        break;
+      }
+      plat::SleepUntilMs(std::min(deadline - 1, plat::NowMs() + 1));
+    }
     DebugLog(L"[SONG] >>> 예약 다운비트 도달 - 곡 진행 시작 <<<");
     base_ = plat::NowMs();
     accumulated_ = 0;
