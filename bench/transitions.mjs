@@ -84,10 +84,12 @@ try {
     const mark = readRecording(rec).length;
     const asked = readRecording(rec).at(-1)?.ms ?? 0;
     await post(`NEXT_SONG_ID:${songs[i % songs.length]}`);
+    // (A note of the old song that crossed the silence is taken back at once: the next song
+    // comes in at least a quarter second after it.)
     const first = await waitFor(() => {
       const a = readRecording(rec).slice(mark);
       const s = a.findIndex(isSilence);
-      return s >= 0 && a.slice(s).find(songNoteOn);
+      return s >= 0 && a.slice(s).find((l) => songNoteOn(l) && l.ms > a[s].ms + 50);
     }, `transition ${i}`, 30000);
     await waitFor(() => readRecording(rec).slice(mark).filter((l) => isKick(l) && l.ms > first.ms + 5).length >= 1, 'the next bar', 30000);
     const kicks = readRecording(rec).slice(mark).filter(isKick).map((l) => l.ms);
@@ -101,7 +103,8 @@ try {
   // The engine's drum notes (kick, hi-hat, the fill's snare) on the grid of eighths of each
   // stretch of constant tempo: from one song's first note to the next.
   const drums = readRecording(rec).filter((l) => (l.bytes[0] === 0x99 || l.bytes[0] === 0x9b) && l.bytes[2] > 0).map((l) => l.ms);
-  const bounds = [drums[0] - 1, ...starts.map((f) => f - 3), Infinity];
+  // (From the rhythm's second beat on: its start over the playing song is not a steady state.)
+  const bounds = [drums[0] + 1, ...starts.map((f) => f - 3), Infinity];
   const during = [], steady = [];
   for (let s = 0; s + 1 < bounds.length; ++s) {
     const seg = drums.filter((t) => t >= bounds[s] && t < bounds[s + 1]);

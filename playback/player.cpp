@@ -768,6 +768,13 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   if (kind == 0xB0 && d1 == 32 && IsSc8850Port(p, c)) d2 = 4;
   sysex_.SleepUntilSettled();
   SendShortMidi(GetPortHandle(p), PackMidi(e.status, d1, d2));
+  if (noteOn && CvtState.FillStarted.load()) {
+    // The transition fill silenced the song while this note was on its way: it is taken back.
+    SendShortMidi(GetPortHandle(p), PackMidi(0x80 | c, d1, 0));
+    noteSounding_[p][c][e.data1] = 0;
+    if (saxMelody) sax_.NoteOff(d1);
+    return;
+  }
   if (saxMelody && noteOn) sax_.LayerNoteOn(d1, d2);
   if (saxMelody && noteOff) sax_.NoteOff(d1);
   if (noteOn) {
