@@ -213,7 +213,8 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
   if (!ownClock_) {
     TraceLog(L"[CVT] 곡 시계 -> 자율 시계 인수인계(연속) 이어받은 위상 %d/1000틱", static_cast<int>(fraction_ * 1000));
     ownClock_ = true;
-    ownLastMs_ = v.now;
+    // The phase taken over is the song clock's at its last step: the time since then counts too.
+    ownLastMs_ = songClockMs_ >= 0 && v.now - songClockMs_ < 50 ? songClockMs_ : v.now;
     lastTick_ = v.tick;
   }
   const int pendingCarry = CvtState.PendingCarryTempoUs.load();
@@ -537,6 +538,7 @@ double RhythmEngineRun::Step() {
     ownClock_ = false;
     v.fraction = InterpolateTickFraction(v.tick, PlaybackState.PlayerMsPerTick.load(), v.paused);
     fraction_ = v.fraction;
+    songClockMs_ = v.now;
   }
   const double sinceStep = lastStepMs_ >= 0 ? v.now - lastStepMs_ : 0;
   if (sinceStep > 12 && !CvtState.FillPlaying.load() && v.now - lastStallLogMs_ >= 1000) {

@@ -52,7 +52,7 @@ class RhythmEngineRun {
   MidiOutHandle port_;
   uint32_t origin_ = 0, last_ = 0;
   double lastFireMs_ = -1, lastStepMs_ = -1, lastBarMs_ = -1, lastTimingLogMs_ = -1e9, lastStallLogMs_ = -1e9;
-  double ownLastMs_ = -1, fraction_ = 0;
+  double ownLastMs_ = -1, fraction_ = 0, songClockMs_ = -1;
   bool ownClock_ = false, tickZeroOwed_ = false, overrideActive_ = false;
   double lastOverride_ = 0, factor_ = 1;
   int shownPercent_ = -1, shownBpm_ = -1;

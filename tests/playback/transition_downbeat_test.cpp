@@ -143,9 +143,17 @@ TEST_P(TransitionDownbeatTest, NextSongLandsOnTheEngineDownbeat) {
   const auto next = Song(c.newBeats, c.newBpm, 40);
   const uint32_t H = c.firstBar * uint32_t(c.newBeats) * kPpq, G = H - c.pickup;
   double barLineAt = 0;  // when the next song reaches its first bar line
+  double stallUntil = 0;
   for (int ms = 0; ms < 30000; ++ms) {
     clock_.Advance(1);
     const double now = clock_.NowMs();
+    if (started && !oldStopped && now >= fillStart + 20 && std::fmod(now - 1 - t0, oldMpt) < 0.5) {
+      // The transition stops the old player (just after its clock's last step fell on a whole
+      // tick: the test's song clock has no fraction to hand over).
+      PlaybackState.isPlaying = 0;
+      oldStopped = true;
+      stallUntil = now + 8;  // and the engine's next step comes late
+    }
     if (!oldStopped) {
       const uint32_t tick = c.engineStart + static_cast<uint32_t>((now - t0) / oldMpt);
       if (tick >= oldLast + uint32_t(c.oldBeats) * kPpq) {  // the old song ran out: its player ends
@@ -162,12 +170,6 @@ TEST_P(TransitionDownbeatTest, NextSongLandsOnTheEngineDownbeat) {
         CvtState.FillRequested = 1;
         RhythmEngine.FillRequestPending = 1;
       }
-    }
-    if (started && !oldStopped && now >= fillStart + 20 && std::fmod(now - t0, oldMpt) < 1) {
-      // The transition stops the old player (on a whole tick: the test's song clock has no
-      // fraction to hand over).
-      PlaybackState.isPlaying = 0;
-      oldStopped = true;
     }
     if (started && !nextPrepared && now >= fillStart + 200) {
       nextPrepared = true;
@@ -202,7 +204,7 @@ TEST_P(TransitionDownbeatTest, NextSongLandsOnTheEngineDownbeat) {
     }
     if (nextPlaying) PlaybackState.SongTick = G + static_cast<uint32_t>((now - songStart) / newMpt);
     const uint32_t before = plat::TimeGetTime();
-    run.Step();
+    if (now >= stallUntil) run.Step();
     if (requested && !started && RhythmEngine.FillRequestPending.load() == 0) {
       ASSERT_EQ(CvtState.FillStarted.load(), 1) << c.name;
       started = true;
@@ -233,6 +235,7 @@ TEST_P(TransitionDownbeatTest, NextSongLandsOnTheEngineDownbeat) {
   const double barsToFill = (fillStart - lastKick) / oldEngineBar;
   EXPECT_NEAR(barsToFill, std::round(barsToFill), 2.5 / oldEngineBar) << c.name << ": fill start off the engine's bar";
   EXPECT_NEAR(fillEnd - fillStart, oldEngineBar, 2.5) << c.name;
+  EXPECT_NEAR(nearest(fillEnd), 0, 2.5) << c.name << ": the pattern back on its downbeat after the fill";
   // The next song's first bar line: one kick on it, on the engine's grid, and the pattern goes on
   // one engine bar later at the next song's tempo.
   EXPECT_NEAR(nearest(barLineAt), 0, 2.5) << c.name;
