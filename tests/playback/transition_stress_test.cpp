@@ -119,9 +119,24 @@ TEST(TransitionStress, NextSongsJumpsAndMedleyFromManyThreads) {
       plat::SleepMs(4);
     }
   });
+  // The transitions do run: fills start over the rhythm and songs play after them.
+  std::atomic<int> fills{0}, plays{0};
+  threads.emplace_back([&] {
+    bool fill = false, playing = false;
+    while (!stop) {
+      const bool f = RhythmEngine.FillOverlayActive.load() != 0, p = PlaybackState.isPlaying.load() != 0;
+      fills += f && !fill;
+      plays += p && !playing;
+      fill = f;
+      playing = p;
+      plat::SleepMs(1);
+    }
+  });
   plat::SleepMs(3000);
   stop = true;
   for (auto& t : threads) t.join();
+  EXPECT_GT(fills.load(), 0);
+  EXPECT_GT(plays.load(), 0);
 
   // Everything settles: no move left half done, no waiting start, one player run at most.
   {
