@@ -575,6 +575,9 @@ double RhythmEngineRun::Step() {
     lastBarMs_ = v.now;
     if (CvtState.HomeAtNextBar.exchange(0)) plat::PostWindowMessage(WM_CVT_BAR_HOME, 0);
     if (BarLineActions(v, d)) return 2;
+    // A transition fill ends on the pattern's bar line it leads to, whatever the wall clock says:
+    // that downbeat is struck by the pattern.
+    RhythmEngine.FillOverlayActive = 0;
     FillRequestStep(v, d);
   } else if (CvtState.HomeAtNextBar.load() && tNow - RhythmEngine.HomeAtNextBarTime.load() > 3000) {
     if (CvtState.HomeAtNextBar.exchange(0)) plat::PostWindowMessage(WM_CVT_BAR_HOME, 1);
