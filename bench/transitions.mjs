@@ -1,10 +1,11 @@
 // Song transitions over the running rhythm, in the real program on the recording MIDI device:
 // RUNS (default 20) "NEXT_SONG_ID:" requests in a row over a one-bar style, each waiting for the
 // next song to sound. Prints, for every transition, the offset of the next song's first note (the
-// demo songs begin on a bar line) from the engine's nearest downbeat (its kick), and how much each
-// bar interval of the engine differs from the one before it, in a steady stretch before the
-// transitions and while the next songs were prepared and set up (median, p99, max). The songs'
-// tempos differ, so a bar where the tempo changes counts as a large difference.
+// demo songs begin on a bar line) from the engine's nearest downbeat (its kick), and the engine's
+// send-time error: how far each of its drum notes lies from the even grid of eighths its tempo
+// gives (fitted between one song's first note and the next, where the tempo is constant), while
+// the next songs were prepared and set up and elsewhere (median, p99, max), with the machine's
+// load average.
 //
 //   node bench/transitions.mjs [RUNS]
 // TAVELO_BIN names the program (default build/tavelo); build/tools/make_demo_root must be built.
@@ -75,36 +76,55 @@ try {
   await waitFor(() => readRecording(rec).some(songNoteOn), 'the first song');
   await post('RHYTHM_STYLE:1');
   await waitFor(() => readRecording(rec).filter(isKick).length >= 6, 'six bars of the rhythm', 30000);
-  const steady = readRecording(rec).filter(isKick).map((l) => l.ms);
-  const steadyBars = steady.slice(1).map((k, i) => k - steady[i]);
 
   const offsets = [];
   const windows = [];
+  const starts = [];
   for (let i = 1; i <= runs; ++i) {
     const mark = readRecording(rec).length;
     const asked = readRecording(rec).at(-1)?.ms ?? 0;
     await post(`NEXT_SONG_ID:${songs[i % songs.length]}`);
+    // (A note of the old song that crossed the silence is taken back at once: the next song
+    // comes in at least a quarter second after it.)
     const first = await waitFor(() => {
       const a = readRecording(rec).slice(mark);
       const s = a.findIndex(isSilence);
-      return s >= 0 && a.slice(s).find(songNoteOn);
+      return s >= 0 && a.slice(s).find((l) => songNoteOn(l) && l.ms > a[s].ms + 50);
     }, `transition ${i}`, 30000);
     await waitFor(() => readRecording(rec).slice(mark).filter((l) => isKick(l) && l.ms > first.ms + 5).length >= 1, 'the next bar', 30000);
     const kicks = readRecording(rec).slice(mark).filter(isKick).map((l) => l.ms);
     const nearest = kicks.reduce((b, k) => (Math.abs(k - first.ms) < Math.abs(b - first.ms) ? k : b), Infinity);
     offsets.push(Math.abs(first.ms - nearest));
     windows.push([asked, first.ms]);
+    starts.push(first.ms);
     console.log(`transition ${i}: first note ${(first.ms - nearest).toFixed(2)} ms from the downbeat`);
     await new Promise((r) => setTimeout(r, 2600));  // the page keeps requests 2.5 s apart
   }
-  const all = readRecording(rec).filter(isKick).map((l) => l.ms);
-  const during = [];
-  for (let j = 2; j < all.length; ++j)
-    if (windows.some(([a, b]) => all[j] > a && all[j - 1] < b))
-      during.push(Math.abs(all[j] - all[j - 1] - (all[j - 1] - all[j - 2])));
+  // The engine's drum notes (kick, hi-hat, the fill's snare) on the grid of eighths of each
+  // stretch of constant tempo: from one song's first note to the next.
+  const drums = readRecording(rec).filter((l) => (l.bytes[0] === 0x99 || l.bytes[0] === 0x9b) && l.bytes[2] > 0).map((l) => l.ms);
+  // (From the rhythm's second beat on: its start over the playing song is not a steady state.)
+  const bounds = [drums[0] + 1, ...starts.map((f) => f - 3), Infinity];
+  const during = [], steady = [];
+  for (let s = 0; s + 1 < bounds.length; ++s) {
+    const seg = drums.filter((t) => t >= bounds[s] && t < bounds[s + 1]);
+    if (seg.length < 8) continue;
+    const gaps = seg.slice(1).map((t, i) => t - seg[i]).filter((g) => g > 20).sort((a, b) => a - b);
+    const eighth = gaps.length ? gaps[Math.floor(gaps.length / 2)] / 2 : 0;  // the hi-hats' beat, halved
+    if (!(eighth > 20)) continue;
+    const ks = seg.map((t) => Math.round((t - seg[0]) / eighth));
+    const n = seg.length, sk = ks.reduce((a, b) => a + b, 0), st = seg.reduce((a, b) => a + b, 0);
+    const skk = ks.reduce((a, k) => a + k * k, 0), skt = ks.reduce((a, k, i) => a + k * seg[i], 0);
+    const b = (n * skt - sk * st) / (n * skk - sk * sk), a = (st - b * sk) / n;
+    seg.forEach((t, i) => {
+      const error = Math.abs(t - (a + b * ks[i]));
+      (windows.some(([from, to]) => t >= from && t <= to) ? during : steady).push(error);
+    });
+  }
   console.log(`first note from the downbeat: ${stats(offsets)}`);
-  console.log(`bar interval change, steady: ${stats(steadyBars.slice(2).map((b, j) => Math.abs(b - steadyBars[j + 1])))}`);
-  console.log(`bar interval change, during transitions: ${stats(during)}`);
+  console.log(`engine send-time error, steady: ${stats(steady)}`);
+  console.log(`engine send-time error, during setups: ${stats(during)}`);
+  console.log(`load average: ${os.loadavg().map((l) => l.toFixed(2)).join(' ')} (${os.cpus().length} cpus)`);
 } finally {
   for (const fn of cleanups.reverse()) await fn();
   fs.rmSync(root, { recursive: true, force: true });

@@ -524,9 +524,19 @@ void Run::FirstEventActions() {
     // A rhythm that stops meanwhile leaves no downbeat to wait for: the song goes on at once. A
     // downbeat set without the rhythm (the end of a song-to-song fill) is kept on the wall clock.
     const bool overRhythm = CvtState.rhythm.load() != 0;
-    while (PlaybackState.isPlaying.load() && (CvtState.rhythm.load() || !overRhythm) &&
-           static_cast<int32_t>(at - plat::TimeGetTime()) >= 2)
-      plat::SleepMs(1);
+    // The downbeat on the fine clock (the millisecond value is whole milliseconds of it): sleep
+    // while more than a millisecond is left, then wait out the rest exactly.
+    const double now = plat::NowMs();
+    const double deadline = std::floor(now) + static_cast<int32_t>(at - static_cast<uint32_t>(static_cast<uint64_t>(now)));
+    while (PlaybackState.isPlaying.load() && (CvtState.rhythm.load() || !overRhythm)) {
+      const double left = deadline - plat::NowMs();
+      if (left <= 0) break;
+      if (left <= 1.5) {
+        plat::WaitUntilMsPrecise(deadline, left);
+        break;
+      }
+      plat::SleepUntilMs(std::min(deadline - 1, plat::NowMs() + 1));
+    }
     DebugLog(L"[SONG] >>> 예약 다운비트 도달 - 곡 진행 시작 <<<");
     base_ = plat::NowMs();
     accumulated_ = 0;
@@ -756,6 +766,13 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   if (kind == 0xB0 && d1 == 32 && IsSc8850Port(p, c)) d2 = 4;
   sysex_.SleepUntilSettled();
   SendShortMidi(GetPortHandle(p), PackMidi(e.status, d1, d2));
+  if (noteOn && CvtState.FillStarted.load()) {
+    // The transition fill silenced the song while this note was on its way: it is taken back.
+    SendShortMidi(GetPortHandle(p), PackMidi(0x80 | c, d1, 0));
+    noteSounding_[p][c][e.data1] = 0;
+    if (saxMelody) sax_.NoteOff(d1);
+    return;
+  }
   if (saxMelody && noteOn) sax_.LayerNoteOn(d1, d2);
   if (saxMelody && noteOff) sax_.NoteOff(d1);
   if (noteOn) {

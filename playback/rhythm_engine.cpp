@@ -132,15 +132,34 @@ void RhythmEngineRun::Resync(View& v) {
   auto positionFrom = [&](int64_t origin) { return PatternMod(static_cast<int64_t>((v.tick - origin) * factor), length); };
   uint32_t d = positionFrom(o);
   bool keep = false;
+  ResyncPhase phase;
   if (continuous && !committed && length > 0) {
-    const ResyncPhase phase = CompareResyncPhase(last_, d, v.rawPpq);
+    const int64_t span = std::max<int64_t>(1, std::llround(length / factor));
+    phase = CompareResyncPhase(last_, d, v.rawPpq);
+    if (!phase.keep) {
+      // A song whose first note is a pick-up was placed with its next bar line on the engine's
+      // bar line: that bar line is the one the pattern lines up with (in three-four the bar
+      // before it is not a whole pattern bar).
+      const uint32_t next = NextBarLine(bars, v.tick);
+      if (next > v.tick) {
+        const uint32_t dn = positionFrom(next);
+        const ResyncPhase pn = CompareResyncPhase(last_, dn, v.rawPpq);
+        const int64_t from = next - (int64_t{next} - v.tick + span - 1) / span * span;
+        if (pn.keep && from >= 0) {
+          o = from;
+          d = positionFrom(o);
+          phase = pn;
+        }
+      }
+    }
     const uint32_t bar = 4u * static_cast<uint32_t>(v.ppq);
     const uint32_t oldBar = last_ / bar, newBar = d / bar;
+    // The bar of the pattern the phase continues in (the next one when d just crossed its line).
+    const uint32_t wantBar = PatternMod(int64_t{last_} + phase.difference, length) / bar;
     if (phase.keep) {
       keep = true;
-      if (oldBar != newBar) {
-        const int64_t span = std::max<int64_t>(1, std::llround(length / factor));
-        int64_t n = o - std::llround((double(oldBar) - double(newBar)) * bar / factor);
+      if (wantBar != newBar) {
+        int64_t n = o - std::llround((double(wantBar) - double(newBar)) * bar / factor);
         if (n > v.tick) n -= ((n - v.tick) + span - 1) / span * span;
         if (n < 0) n += (-n + span - 1) / span * span;
         if (n <= v.tick) {
@@ -165,7 +184,17 @@ void RhythmEngineRun::Resync(View& v) {
   origin_ = static_cast<uint32_t>(o);
   RhythmEngine.CvtPhaseOriginTick = origin_;
   const uint32_t quarterBeat = static_cast<uint32_t>(v.ppq / 4);
-  if (d > 0 && d <= quarterBeat && !v.paused) {
+  if (keep) {
+    // The pattern goes on: the few ticks between the last position and d fire now (a downbeat
+    // just crossed is not lost); when d lies a little behind, the pattern waits until it gets
+    // back to the last position, so a downbeat already struck is not struck again.
+    const uint32_t ahead = d >= last_ ? d - last_ : d + length - last_;
+    if (phase.difference > 0 && ahead == static_cast<uint32_t>(phase.difference) && !v.paused)
+      FireStyleEvents(port_, RhythmStyles.active.main.events, {last_, d, false, length, v.ppq}, clock_);
+    else if (phase.difference < 0)
+      d = last_;
+    if (d > 0 && d <= quarterBeat && !v.paused) SetMute(L"재동기화");
+  } else if (d > 0 && d <= quarterBeat && !v.paused) {
     // The downbeat just passed is not lost.
     SendTickZero();
     FireStyleEvents(port_, RhythmStyles.active.main.events, {0, d, false, length, v.ppq}, clock_);
@@ -184,7 +213,8 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
   if (!ownClock_) {
     TraceLog(L"[CVT] 곡 시계 -> 자율 시계 인수인계(연속) 이어받은 위상 %d/1000틱", static_cast<int>(fraction_ * 1000));
     ownClock_ = true;
-    ownLastMs_ = v.now;
+    // The phase taken over is the song clock's at its last step: the time since then counts too.
+    ownLastMs_ = songClockMs_ >= 0 && v.now - songClockMs_ < 50 ? songClockMs_ : v.now;
     lastTick_ = v.tick;
   }
   const int pendingCarry = CvtState.PendingCarryTempoUs.load();
@@ -388,6 +418,7 @@ void RhythmEngineRun::Fire(View& v, uint32_t d) {
                static_cast<unsigned>(plat::TimeGetTime() - PlaybackState.LastTickChangeTime.load()), v.tick, v.paused ? 1 : 0,
                v.playing ? 1 : 0, v.waiting ? 1 : 0);
     FireStyleEvents(port_, main.events, {last_, d, catchUp, main.length, v.ppq}, clock_);
+    tickZeroSent_ = false;  // the pattern moved on: a later resync's downbeat is a new one
     const double expected = f.stretch * MsPerPatternTick(v);
     const double real = v.now - lastFireMs_;
     if (std::abs(real - expected) > 8 && v.now - lastTimingLogMs_ >= 300) {
@@ -401,22 +432,12 @@ void RhythmEngineRun::Fire(View& v, uint32_t d) {
   lastFireMs_ = v.now;
 }
 
-// A transition's fill request: at the song's next bar line (at once without a song) the song is
-// silenced when asked, the next downbeat is fixed and the fill plays over the pattern until then.
-bool RhythmEngineRun::FillRequestStep(View& v) {
-  if (!RhythmEngine.FillRequestPending.load()) {
-    fillTargetSet_ = false;
-    return false;
-  }
-  const auto& bars = v.song->BarTicks;
-  if (v.songClock) {
-    if (!fillTargetSet_) {
-      fillTarget_ = NextBarLine(bars, v.tick);
-      fillTargetSet_ = true;
-    }
-    if (v.tick < fillTarget_) return false;
-  }
-  fillTargetSet_ = false;
+// A transition's fill request, served on the engine's own bar line `d` (or at once while no
+// pattern runs): the song is silenced when asked, the next downbeat of the pattern is fixed and
+// the fill plays over the pattern until then. The engine's bar lines, not the song's, are the
+// grid the next song lands on: over a song in three-four they lie apart from the song's.
+bool RhythmEngineRun::FillRequestStep(View& v, uint32_t d) {
+  if (!RhythmEngine.FillRequestPending.load()) return false;
   if (CvtState.FillRequested.exchange(0)) {
     CvtState.FillStarted = 1;
     for (int c = 0; c < 16; ++c)
@@ -425,27 +446,23 @@ bool RhythmEngineRun::FillRequestStep(View& v) {
     if (const MidiOutHandle p2 = Sound.MidiOutPort2.load())
       for (int c = 0; c < 16; ++c) SendShortMidi(p2, PackMidi(0xB0 | c, 123, 0));
   }
-  uint32_t ticks;
-  uint32_t downbeatTick = v.tick;
-  if (v.songClock) {
-    const uint32_t next = NextBarLine(bars, v.tick);
-    const int carriedPpq = CvtState.CvtCarryTempo.ppq();
-    ticks = next > v.tick ? next - v.tick : 4u * static_cast<uint32_t>(carriedPpq > 0 ? carriedPpq : v.ppq);
-    downbeatTick = v.tick + ticks;
-  } else {
-    ticks = 4u * static_cast<uint32_t>(v.ppq);
+  // Pattern ticks to the next bar line of the pattern (its end when that comes first).
+  const uint32_t length = RhythmStyles.active.main.length;
+  double patternTicks = 4.0 * v.ppq;
+  if (length > 0) {
+    const uint32_t bar = v.rawPpq > 0 ? 4u * static_cast<uint32_t>(v.rawPpq) : length;
+    const uint32_t next = std::min<uint64_t>(length, (uint64_t{d} / bar + 1) * bar);
+    const double exact = (double(v.tick) - origin_ + v.fraction) * factor_;
+    patternTicks = std::max(0.0, double(next) - d - (exact > 0 ? exact - std::floor(exact) : 0.0));
   }
-  double mpt = v.songClock ? PlaybackState.PlayerMsPerTick.load() : 0;
-  if (!(mpt > 0))
-    mpt = OwnClockMsPerTick(CvtState.CvtCarryTempo.us(), CvtState.CvtCarryTempo.ppq(), PlaybackState.CurrentTempoUs.load(),
-                            PlaybackState.TempoOffsetBpm.load(), v.rawPpq);
-  if (!(mpt > 0)) mpt = 4;
-  const long toGo = std::lround(ticks * mpt);
-  const uint32_t endMs = plat::TimeGetTime() + static_cast<uint32_t>(toGo);
-  CvtState.FillEndMs = endMs == 0 ? 1 : endMs;
-  const double carried = CvtState.CvtTempoFactor.load();
-  const double factor = carried > 0 ? carried : SongDefaultFactor(PlaybackState.HalftimeSongFlag.load(), v.song->SongBaseBpm);
-  overlayLength_ = static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(ticks * factor)));
+  const double factor = factor_ > 0 ? factor_ : 1;
+  double mpt = MsPerPatternTick(v);
+  if (!(mpt > 0)) mpt = 4 / factor;
+  const double toGo = patternTicks * mpt;
+  const uint64_t endMs = static_cast<uint64_t>(std::llround(plat::NowMs() + toGo));
+  CvtState.FillEndMs = static_cast<uint32_t>(endMs) == 0 ? 1 : static_cast<uint32_t>(endMs);
+  const uint32_t downbeatTick = v.tick + static_cast<uint32_t>(std::lround(patternTicks / factor));
+  overlayLength_ = static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(patternTicks)));
   overlay_ = SelectFillEvents(RhythmStyles.active.defaultFill, overlayLength_);
   overlayStartMs_ = v.now;
   overlayMpt_ = -1;
@@ -456,7 +473,7 @@ bool RhythmEngineRun::FillRequestStep(View& v) {
   size_t zero = 0;
   for (; zero < overlay_.size() && overlay_[zero].tick == 0; ++zero) SendCvtEvent(port_, overlay_[zero]);
   TraceLog(L"[ACC] %ls %d마디 - tick %u -> %u, %dms 뒤 곡 (음색 로드 0, 필인이벤트 %d개)", L"필인 오버레이", 1, v.tick,
-           downbeatTick, static_cast<int>(toGo), static_cast<int>(overlay_.size()));
+           downbeatTick, static_cast<int>(std::lround(toGo)), static_cast<int>(overlay_.size()));
   return true;
 }
 
@@ -504,14 +521,16 @@ bool RhythmEngineRun::OverlayStep(View& v) {
 
 double RhythmEngineRun::Step() {
   View v = Look();
-  FillRequestStep(v);
   if (PlaybackState.ResyncRequested.load()) {
     Resync(v);
   } else if (tickZeroOwed_ && !v.paused) {
     SendTickZero();
   }
   const uint32_t length = RhythmStyles.active.main.length;
-  if (length == 0) return 10;
+  if (length == 0) {
+    FillRequestStep(v, 0);  // no bar lines to wait for
+    return 10;
+  }
 
   if (!v.songClock) {
     AdvanceOwnClock(v);
@@ -519,6 +538,7 @@ double RhythmEngineRun::Step() {
     ownClock_ = false;
     v.fraction = InterpolateTickFraction(v.tick, PlaybackState.PlayerMsPerTick.load(), v.paused);
     fraction_ = v.fraction;
+    songClockMs_ = v.now;
   }
   const double sinceStep = lastStepMs_ >= 0 ? v.now - lastStepMs_ : 0;
   if (sinceStep > 12 && !CvtState.FillPlaying.load() && v.now - lastStallLogMs_ >= 1000) {
@@ -555,6 +575,10 @@ double RhythmEngineRun::Step() {
     lastBarMs_ = v.now;
     if (CvtState.HomeAtNextBar.exchange(0)) plat::PostWindowMessage(WM_CVT_BAR_HOME, 0);
     if (BarLineActions(v, d)) return 2;
+    // A transition fill ends on the pattern's bar line it leads to, whatever the wall clock says:
+    // that downbeat is struck by the pattern.
+    RhythmEngine.FillOverlayActive = 0;
+    FillRequestStep(v, d);
   } else if (CvtState.HomeAtNextBar.load() && tNow - RhythmEngine.HomeAtNextBarTime.load() > 3000) {
     if (CvtState.HomeAtNextBar.exchange(0)) plat::PostWindowMessage(WM_CVT_BAR_HOME, 1);
   }

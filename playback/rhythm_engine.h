@@ -40,7 +40,7 @@ class RhythmEngineRun {
   bool BarLineActions(View& v, uint32_t& d);
   void StyleChangeFill(View& v);
   void Fire(View& v, uint32_t d);
-  bool FillRequestStep(View& v);
+  bool FillRequestStep(View& v, uint32_t d);
   bool OverlayStep(View& v);
   void SendTickZero();
   void SetMute(const wchar_t* label);
@@ -52,7 +52,7 @@ class RhythmEngineRun {
   MidiOutHandle port_;
   uint32_t origin_ = 0, last_ = 0;
   double lastFireMs_ = -1, lastStepMs_ = -1, lastBarMs_ = -1, lastTimingLogMs_ = -1e9, lastStallLogMs_ = -1e9;
-  double ownLastMs_ = -1, fraction_ = 0;
+  double ownLastMs_ = -1, fraction_ = 0, songClockMs_ = -1;
   bool ownClock_ = false, tickZeroOwed_ = false, overrideActive_ = false;
   double lastOverride_ = 0, factor_ = 1;
   int shownPercent_ = -1, shownBpm_ = -1;
@@ -60,9 +60,7 @@ class RhythmEngineRun {
   uint32_t lastTick_ = 0;
   uint32_t tickZeroSentAt_ = 0;  // origin whose downbeat was sent
   bool tickZeroSent_ = false;
-  // The transition fill: the bar line it waits for, then its overlay over the silent pattern.
-  bool fillTargetSet_ = false;
-  uint32_t fillTarget_ = 0;
+  // The transition fill: its overlay over the silent pattern.
   std::vector<StyleEvent> overlay_;
   uint32_t overlayLength_ = 0;
   double overlayStartMs_ = 0, overlayMpt_ = -1;

@@ -44,9 +44,7 @@ PickupAlignment AlignPickup(const PickupInput& in) {
   const double songUs = in.songBaseBpm > 0 ? 60000000.0 / in.songBaseBpm : carriedUs;
   const double bpm = std::max(20.0, 60000000.0 / songUs + in.tempoOffsetBpm);
   a.pickupMs = double(h - g) * 60000000.0 / bpm / 1000.0 / ppq;
-  const double factor = in.carryFactor > 0 ? in.carryFactor : 1;
-  double bar = 4 * 60000000.0 / std::max(20.0, 60000000.0 / carriedUs + in.tempoOffsetBpm) / 1000.0 / factor;
-  if (bar < 100 || bar > 20000) bar = 2000;
+  const double bar = EngineBarMs(in.carryUs, in.tempoOffsetBpm, in.carryFactor);
   a.barMs = bar;
   double s = a.pickupMs;
   while (s > bar) s -= bar;
@@ -60,9 +58,24 @@ PickupAlignment AlignPickup(const PickupInput& in) {
     a.shiftMs = static_cast<int>(std::lround(bar - s));
     d += static_cast<uint32_t>(a.shiftMs);
   }
-  if (static_cast<int32_t>(d - in.nowMs) < 250) d = in.nowMs + 250;
-  a.downbeatMs = d;
+  a.downbeatMs = DownbeatWithLead(d, bar, in.nowMs, 250);
   return a;
+}
+
+double EngineBarMs(int carryUs, int tempoOffsetBpm, double carryFactor) {
+  const double us = carryUs > 0 ? carryUs : 500000.0;
+  const double factor = carryFactor > 0 ? carryFactor : 1;
+  const double bar = 4 * 60000000.0 / std::max(20.0, 60000000.0 / us + tempoOffsetBpm) / 1000.0 / factor;
+  return bar < 100 || bar > 20000 ? 2000 : bar;
+}
+
+uint32_t DownbeatWithLead(uint32_t downbeatMs, double barMs, uint32_t nowMs, int minLeadMs) {
+  if (!(barMs >= 1)) barMs = 2000;
+  // Whole bars from the planned downbeat, so the song stays on the rhythm's grid.
+  const double lead = static_cast<int32_t>(downbeatMs - nowMs);
+  if (lead >= minLeadMs) return downbeatMs;
+  const double bars = std::ceil((minLeadMs - lead) / barMs);
+  return downbeatMs + static_cast<uint32_t>(std::llround(bars * barMs));
 }
 
 int SetupSpreadShareMs(int msToDownbeat) { return msToDownbeat - 350 > 60 ? (msToDownbeat - 350) / 2 : 0; }

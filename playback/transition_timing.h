@@ -33,6 +33,14 @@ struct PickupAlignment {
 };
 PickupAlignment AlignPickup(const PickupInput& in);
 
+// One bar of the rhythm engine in ms at the carried tempo (500,000 us when none) plus the tempo
+// offset, over the carried pattern factor (1 when not above 0); 2000 when below 100 or above 20000.
+double EngineBarMs(int carryUs, int tempoOffsetBpm, double carryFactor);
+// The planned downbeat, or when it lies less than `minLeadMs` ahead of now (or has passed) the
+// first later one whole bars on that leaves the lead: a start that cannot be ready in time goes
+// to a later bar line of the rhythm, never between two.
+uint32_t DownbeatWithLead(uint32_t downbeatMs, double barMs, uint32_t nowMs, int minLeadMs);
+
 // The part of the wait before the downbeat given to the setup: (diff - 350) / 2 when that leaves
 // more than 60 ms, else 0 (the last 350 ms are kept for the player's catch-up).
 int SetupSpreadShareMs(int msToDownbeat);

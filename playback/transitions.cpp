@@ -53,6 +53,16 @@ SongPaths PathsOf(int n) {
 
 int32_t MsUntil(uint32_t at) { return static_cast<int32_t>(at - plat::TimeGetTime()); }
 
+// The least time a scheduled next song needs before its downbeat to start its player.
+constexpr int kStartLeadMs = 250;
+
+// One bar of the rhythm at the tempo and factor carried into the next song.
+double CarriedEngineBarMs() {
+  const int carried = CvtState.CvtCarryTempo.us();
+  return EngineBarMs(carried > 0 ? carried : PlaybackState.CurrentTempoUs.load(), PlaybackState.TempoOffsetBpm.load(),
+                     CvtState.CvtTempoFactor.load());
+}
+
 // The rhythm's tempo and pattern factor go on into the next song.
 void CarryRhythm() {
   const int us = PlaybackState.CurrentTempoUs.load();
@@ -271,6 +281,7 @@ void AutoNextWithFill(int n) {
         d = CvtState.FillEndMs.load();
         if (d != 0) {
           if (!PlaybackState.skipToTickSet.load()) d = AlignPickupOf(d, false);
+          d = DownbeatWithLead(d, CarriedEngineBarMs(), plat::TimeGetTime(), kStartLeadMs);
           const int diff = MsUntil(d);
           if (const int share = SetupSpreadShareMs(diff)) {
             OpenSendPacing(plat::TimeGetTime() + static_cast<uint32_t>(share));
@@ -360,9 +371,11 @@ void AttachNextSongOverCvt(int n) {
     plat::RestoreThreadPriority();
     ApplyTempoLock(CvtState.CvtCarryTempo.us(), CvtState.CvtTempoFactor.load());
     TraceStopwatchLap(L"next song prepared");
-    uint32_t d = CvtState.FillEndMs.load();
-    if (d == 0) d = plat::TimeGetTime();
+    const uint32_t fillEnd = CvtState.FillEndMs.load();
+    uint32_t d = fillEnd != 0 ? fillEnd : plat::TimeGetTime();
     if (prepared) d = AlignPickupOf(d, true);
+    // A preparation that outlasted the fill: the song waits for a later bar line of the rhythm.
+    if (prepared && fillEnd != 0) d = DownbeatWithLead(d, CarriedEngineBarMs(), plat::TimeGetTime(), kStartLeadMs);
     const int h = MsUntil(d);
     TraceLog(L"[ACC] %ls 끝까지 %dms - 곡 시작 예약(prepared=%d)\n", L"액센트", h, prepared ? 1 : 0);
     PlaybackState.StartAtFirstNote = 1;

@@ -418,8 +418,10 @@ TEST_F(EngineRunTest, TransitionFillFromTheNextBarLine) {
   struct Case {
     const char* name;
     bool songSilenced;  // FillRequested with the request (a bare request only plays the fill)
+    double tickMs;      // the song clock's real pace (the fill times itself at 500/120 ms a tick)
   };
-  for (const Case c : {Case{"transition", true}, Case{"bare fill", false}}) {
+  for (const Case c : {Case{"transition", true, 500.0 / 120}, Case{"bare fill", false, 500.0 / 120},
+                       Case{"song clock ahead of the fill's", true, 4.0}}) {
     SetUp();
     PlaybackState.isPlaying = 1;
     PlaybackState.PlayerMsPerTick = 500.0 / 120;  // 480-tick bars of 2000 ms
@@ -435,7 +437,7 @@ TEST_F(EngineRunTest, TransitionFillFromTheNextBarLine) {
     g_sent.clear();
     for (uint32_t t = 101; t <= 1000; ++t) {
       PlaybackState.SongTick = t;
-      clock_.Advance(500.0 / 120);
+      clock_.Advance(c.tickMs);
       const uint32_t before = plat::TimeGetTime();
       run.Step();
       if (t < 480) {

@@ -29,7 +29,7 @@ TEST(PickupAlignment, Table) {
     uint32_t downbeat;
   };
   PickupInput soon = Song120(1440, bars);
-  soon.downbeatMs = 5300;  // 500 ms earlier would be closer than 250 ms to now
+  soon.downbeatMs = 5300;  // 500 ms earlier would be past: the rhythm's next bar line instead
   PickupInput noBars = Song120(360, {});
   noBars.songPpq = 120;  // 480-tick bars: 120 ticks (500 ms) before the bar line
   PickupInput halfTime = Song120(1440, bars);
@@ -43,7 +43,7 @@ TEST(PickupAlignment, Table) {
       {"first note on a bar line", Song120(1920, bars), PickupResult::kOnBarLine, 10000},
       {"no note", Song120(0, bars), PickupResult::kNone, 10000},
       {"first note in the last bar", Song120(6000, bars), PickupResult::kLastBar, 10000},
-      {"kept 250 ms from now", soon, PickupResult::kEarlier, 5250},
+      {"too close: one rhythm bar later", soon, PickupResult::kEarlier, 6800},
       {"480-tick bars without a bar list", noBars, PickupResult::kEarlier, 9500},
       {"half-time rhythm", halfTime, PickupResult::kEarlier, 9500},
       {"factor 0 counts as 1", badFactor, PickupResult::kLater, 10500},
@@ -69,6 +69,31 @@ TEST(PickupAlignment, FirstMelodyNoteSkipsDrumsAndSilentNotes) {
   EXPECT_EQ(FirstMelodyNoteTick(song), 40u);
   song.SongEventList.pop_back();
   EXPECT_EQ(FirstMelodyNoteTick(song), 0u);
+}
+
+// A downbeat that leaves too little lead moves on by whole rhythm bars, never off the grid.
+TEST(DownbeatWithLead, Table) {
+  const struct {
+    const char* name;
+    uint32_t downbeat;
+    double bar;
+    uint32_t now;
+    uint32_t expected;
+  } cases[] = {
+      {"lead enough", 10000, 2000, 9000, 10000},
+      {"exactly the lead", 10000, 2000, 9750, 10000},
+      {"too close: next bar", 10000, 2000, 9800, 12000},
+      {"passed by a bar and a half: two bars on", 10000, 2000, 13000, 14000},
+      {"fractional bars add up unrounded", 10000, 1333.4, 14000, 15334},
+      {"no bar length: 2000", 10000, 0, 10000, 12000},
+      {"across the clock wrap", 0xFFFFFF00u, 1000, 0xFFFFFFF0u, 0xFFFFFF00u + 1000},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DownbeatWithLead(c.downbeat, c.bar, c.now, 250), c.expected) << c.name;
+  EXPECT_DOUBLE_EQ(EngineBarMs(500000, 0, 1), 2000);
+  EXPECT_DOUBLE_EQ(EngineBarMs(750000, 0, 2), 1500);
+  EXPECT_DOUBLE_EQ(EngineBarMs(0, 0, 0), 2000);
+  EXPECT_DOUBLE_EQ(EngineBarMs(500000, -100, 1), 12000);  // never below 20 bpm
+  EXPECT_DOUBLE_EQ(EngineBarMs(500000, 0, 100), 2000);    // 20 ms: out of range
 }
 
 TEST(SetupSpread, Table) {
