@@ -7,7 +7,6 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 #include <X11/Xatom.h>
-#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,37 +35,14 @@ std::atomic<bool> running{false};
 std::mutex rectMutex;
 std::optional<ScreenRect> windowRect, screenRect;
 
-bool FamilyInstalled(const char* family) {
-  FcPattern* pattern = FcPatternCreate();
-  if (!pattern) return false;
-  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
-  FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
-  FcFontSet* set = objects ? FcFontList(nullptr, pattern, objects) : nullptr;
-  bool found = set && set->nfont > 0;
-  if (set) FcFontSetDestroy(set);
-  if (objects) FcObjectSetDestroy(objects);
-  FcPatternDestroy(pattern);
-  return found;
-}
-
-// A Korean family: Nanum Gothic when installed, else Noto Sans CJK KR (the Xft font names carry
-// the style in their first character: ' ' normal, 'B' bold).
+// The window's own faces in the Korean family that message boxes use too.
 void ChooseKoreanFonts() {
-  const char* family = "Noto Sans CJK KR";
-  for (const char* f : {"NanumGothic", "Noto Sans CJK KR"}) {
-    if (FamilyInstalled(f)) {
-      family = f;
-      break;
-    }
-  }
+  const char* family = UseKoreanFltkFont();
   static std::string normal, bold;
   normal = std::string(" ") + family;
   bold = std::string("B") + family;
   Fl::set_font(kFontNormal, normal.c_str());
   Fl::set_font(kFontBold, bold.c_str());
-  // Question boxes draw in FLTK's default face: it takes the Korean one too.
-  Fl::set_font(FL_HELVETICA, normal.c_str());
-  Fl::set_font(FL_HELVETICA_BOLD, bold.c_str());
 }
 
 void StoreRect(std::optional<ScreenRect>& slot, int x, int y, int w, int h) {

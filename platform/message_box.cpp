@@ -4,6 +4,7 @@
 #include <FL/Fl_Widget.H>
 #include <FL/fl_ask.H>
 #include <X11/Xlib.h>
+#include <fontconfig/fontconfig.h>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -15,6 +16,40 @@ namespace plat {
 std::mutex& FltkMutex() {
   static std::mutex m;
   return m;
+}
+
+namespace {
+
+bool FamilyInstalled(const char* family) {
+  FcPattern* pattern = FcPatternCreate();
+  if (!pattern) return false;
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+  FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, nullptr);
+  FcFontSet* set = objects ? FcFontList(nullptr, pattern, objects) : nullptr;
+  bool found = set && set->nfont > 0;
+  if (set) FcFontSetDestroy(set);
+  if (objects) FcObjectSetDestroy(objects);
+  FcPatternDestroy(pattern);
+  return found;
+}
+
+}  // namespace
+
+const char* UseKoreanFltkFont() {
+  static const char* family = nullptr;
+  if (family) return family;
+  family = "Noto Sans CJK KR";
+  for (const char* f : {"NanumGothic", "Noto Sans CJK KR"}) {
+    if (FamilyInstalled(f)) {
+      family = f;
+      break;
+    }
+  }
+  // Xft font names carry the style in their first character: ' ' normal, 'B' bold.
+  static const std::string normal = std::string(" ") + family, bold = std::string("B") + family;
+  Fl::set_font(FL_HELVETICA, normal.c_str());
+  Fl::set_font(FL_HELVETICA_BOLD, bold.c_str());
+  return family;
 }
 
 bool DisplayAvailable() {
@@ -41,6 +76,7 @@ BoxResult ShowMessageBox(std::wstring_view caption, std::wstring_view text, BoxB
 BoxResult ShowMessageBoxHoldingFltk(std::wstring_view caption, std::wstring_view text, BoxButtons buttons,
                                     BoxIcon icon, BoxAnswer defaultAnswer) {
   if (!DisplayAvailable()) return {defaultAnswer, false};
+  UseKoreanFltkFont();
   const std::string title = WideToUtf8Bytes(caption);
   const std::string body = WideToUtf8Bytes(text);
   fl_message_title(title.c_str());

@@ -18,6 +18,10 @@ struct BoxResult {
 // FLTK is not thread-safe: whoever shows an FLTK window holds this for as long as it shows.
 std::mutex& FltkMutex();
 
+// FLTK's default face has no Hangul: its two Helvetica faces are mapped, once, to a Korean family
+// (Nanum Gothic when installed, else Noto Sans CJK KR), whose name is returned. Hold FltkMutex.
+const char* UseKoreanFltkFont();
+
 // True when an X display can be opened (DISPLAY set and reachable).
 bool DisplayAvailable();
 

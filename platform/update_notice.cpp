@@ -67,6 +67,7 @@ std::optional<bool> ShowNoticeWindow(const NoticeTexts& texts) {
   std::lock_guard lock(FltkMutex());
   fl_open_display();
   if (!fl_display) return std::nullopt;
+  UseKoreanFltkFont();
 
   const std::string caption = WideToUtf8Bytes(texts.caption);
   const std::string heading = WideToUtf8Bytes(texts.heading);
