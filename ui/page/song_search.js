@@ -627,7 +627,7 @@ function applyListFont() {
   var ids = ['song-search-results', 'reserved-list', 'reserved-list-f2', 'history-list'];
   for (var i = 0; i < ids.length; i++) {
     var el = pageEl(ids[i]);
-    if (el) el.style.fontSize = listFontPx + 'px';
+    if (el && el.style.fontSize !== listFontPx + 'px') el.style.fontSize = listFontPx + 'px';
   }
 }
 function adjustListFont(d) {
@@ -645,6 +645,9 @@ function updateColumnStyles() {
   var css = '.lr{display:flex;padding:1px 2px;cursor:pointer;content-visibility:auto;contain-intrinsic-size:auto 1.45em;}' +
     '.lr.sel{background:#f39c12;color:#000;font-weight:bold;}' +
     '.lc{overflow:hidden;text-overflow:ellipsis;white-space:nowrap;}.lc-last{flex:1;min-width:0;}';
+  var rowH = searchRowPx();
+  css += '.search-list .lr,.search-list .lh,.search-info{height:' + rowH + 'px;line-height:' + (rowH - 2) + 'px;box-sizing:border-box;' +
+    'content-visibility:visible;}.search-info{white-space:nowrap;overflow:hidden;text-overflow:ellipsis;}';
   var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
   for (var i = 0; i < cols.length; i++) {
     var a = colPx(searchColW[cols[i]]), b = colPx(resvColW[cols[i]]);
@@ -666,7 +669,7 @@ function cellOpen(list, col, extraStyle) {
 }
 function listHeaderHtml(list, listName, labels) {
   var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
-  var html = '<div style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">';
+  var html = '<div class="lh" style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">';
   for (var i = 0; i < cols.length; i++) html += cellOpen(list, cols[i]) + labels[i] + '</span>' + colResizeHandle(listName, cols[i]);
   return html + cellOpen(list, '') + labels[5] + '</span></div>';
 }
@@ -718,12 +721,19 @@ function renderSearchInputLine() {
   qn.style.color = searchNumQuery ? '#000' : '#eee';
 }
 
+// Sets an element's markup only when it changed, so a repaint leaves unchanged parts alone.
+function setHtmlOnce(el, html) {
+  if (el.__html === html && el.innerHTML !== '') return;
+  el.__html = html;
+  el.innerHTML = html;
+}
+
 function renderSearchHeader() {
   var label = pageEl('song-search-mode-label');
   if (label) {
-    label.innerHTML = '&#128269; ' + (searchStyle === 'middle' ? '중간검색 (ALT+F1)' : '곡 찾기 (F1)') +
+    setHtmlOnce(label, '&#128269; ' + (searchStyle === 'middle' ? '중간검색 (ALT+F1)' : '곡 찾기 (F1)') +
       ' <span onclick="toggleSearchLang()" style="cursor:pointer; border:1px solid #888; border-radius:6px; padding:0 6px; margin-left:8px;">' +
-      (searchLang === 'ko' ? '한글 가나' : '영문 ABC') + '</span> (`) <span style="color:#aaa; margin-left:10px;">숫자=곡번호</span>';
+      (searchLang === 'ko' ? '한글 가나' : '영문 ABC') + '</span> (`) <span style="color:#aaa; margin-left:10px;">숫자=곡번호</span>');
   }
   var badge = pageEl('song-search-mode-badge');
   if (badge) {
@@ -734,7 +744,7 @@ function renderSearchHeader() {
         ? '<span style="background:' + colors[m] + '; color:#000; font-weight:bold; font-size:1.15em; padding:1px 6px; border-radius:4px; margin-right:4px;">' + SEARCH_MODE_LABELS[m] + '</span>'
         : '<span style="color:#888; margin-right:4px;">' + SEARCH_MODE_LABELS[m] + '</span>';
     }
-    badge.innerHTML = html + '<span style="color:#888;">F1</span>';
+    setHtmlOnce(badge, html + '<span style="color:#888;">F1</span>');
   }
 }
 
@@ -749,38 +759,106 @@ function searchRowHtml(s, i, sel) {
     cellOpen('sc', '') + htmlEsc(lyricCell(s)) + '</span></div>';
 }
 
-var SEARCH_FIRST_ROWS = 40;
-var searchRenderToken = 0;
+// The result list draws only the rows in view (and a couple around them) between two spacers
+// that stand for the rest, so a key press builds a screenful of rows however long the list is.
+// The information line, the header and every row have one fixed height, so a row's place is known
+// without measuring the page.
+function searchRowPx() {
+  return Math.round(listFontPx * 1.45) + 2;
+}
+var SEARCH_ROW_MARGIN = 2;  // rows drawn beyond each edge of the view
+var searchList = null;      // the drawn list: its elements and the window of rows now in them
+
 function searchRowsHtml(from, to) {
   var parts = [];
   for (var i = from; i < to; i++) parts.push(searchRowHtml(searchResults[i], i, !reservedFocused && i === searchSelIdx));
   return parts.join('');
 }
 
-// Moves the highlight of the shown results without drawing the list again.
-function moveSearchHighlight(from, to) {
+function searchListOf(box) {
+  if (searchList && searchList.box === box && searchList.root.parentNode === box) return searchList;
+  box.innerHTML = '<div class="search-list">' +
+    '<div class="search-info" style="color:#f1c40f; font-size:0.85em;"></div>' +
+    listHeaderHtml('sc', 'search', ['곡번호', '제목', '가수명', '템포', '원/남/여키', '첫가사']) +
+    '<div class="search-pad"></div><div class="search-win"></div><div class="search-pad"></div></div>';
+  var root = box.firstChild;
+  searchList = { box: box, root: root, info: root.children[0], top: root.children[2], win: root.children[3],
+                 bottom: root.children[4], infoText: null, key: '' };
+  box.addEventListener('scroll', searchListScrolled);
+  return searchList;
+}
+
+function searchListTop(list) {
+  var h = searchRowPx();
+  return (list.infoText ? h : 0) + h;  // information line and header above the first row
+}
+
+// Draws the rows seen with the list scrolled to `scrollTop` in a view `viewH` high.
+function drawSearchWindow(list, scrollTop, viewH, force) {
+  var h = searchRowPx();
+  var n = searchResults.length;
+  var rel = scrollTop - searchListTop(list);
+  var first = Math.max(0, Math.min(n, Math.floor(rel / h) - SEARCH_ROW_MARGIN));
+  var last = Math.max(first, Math.min(n, Math.ceil((rel + viewH) / h) + SEARCH_ROW_MARGIN));
+  var key = first + ':' + last + ':' + h + ':' + searchSelIdx + ':' + reservedFocused;
+  if (!force && key === list.key && list.results === searchResults) return;
+  list.key = key;
+  list.results = searchResults;
+  list.top.style.height = first * h + 'px';
+  list.bottom.style.height = (n - last) * h + 'px';
+  list.win.innerHTML = searchRowsHtml(first, last);
+}
+
+// Puts the highlighted row in view (the list's top for the first row) and draws the rows there.
+// `scrollTop` and `viewH` are read before the page is changed, so no layout is forced here.
+function placeSearchRows(list, scrollTop, viewH, force) {
+  var h = searchRowPx();
+  var listTop = searchListTop(list);
+  var target = scrollTop;
+  if (searchSelIdx === 0) {
+    target = 0;
+  } else {
+    var rowTop = listTop + searchSelIdx * h;
+    if (rowTop - h < target) target = rowTop - h;  // the header stays at the top of the view
+    else if (rowTop + h > target + viewH) target = rowTop + h - viewH;
+  }
+  target = Math.max(0, Math.min(target, listTop + searchResults.length * h - viewH));
+  drawSearchWindow(list, target, viewH, force);
+  if (target !== scrollTop) list.box.scrollTop = target;
+}
+
+function searchListScrolled() {
+  var list = searchList;
+  if (!list || list.root.parentNode !== list.box) return;
+  drawSearchWindow(list, list.box.scrollTop, list.box.clientHeight, false);
+}
+
+// Moves the highlight of the shown results without drawing the rest of the panel again.
+function moveSearchHighlight() {
   var box = pageEl('song-search-results');
-  var a = box && box.querySelector('.search-row[data-idx="' + from + '"]');
-  var b = box && box.querySelector('.search-row[data-idx="' + to + '"]');
-  if (!b) { renderSearchResults(); return; }
-  if (a) a.classList.remove('sel');
-  b.classList.add('sel');
-  if (to === 0) box.scrollTop = 0;
-  else if (b.scrollIntoView) b.scrollIntoView({ block: 'nearest' });
+  if (!box || !searchList || searchList.box !== box || searchList.root.parentNode !== box) {
+    renderSearchResults();
+    return;
+  }
+  placeSearchRows(searchList, box.scrollTop, box.clientHeight, false);
 }
 
 function renderSearchResults() {
-  applyListFont();
   ensureSearchPanelDom();
+  var box = pageEl('song-search-results');
+  var scrollTop = box ? box.scrollTop : 0;
+  var viewH = box ? box.clientHeight : 0;
+  applyListFont();
   renderSearchInputLine();
   renderSearchHeader();
-  var box = pageEl('song-search-results');
   if (!box) return;
   if (songDb.length === 0) {
+    searchList = null;
     box.innerHTML = '<div style="color:#ff4d4d; font-weight:bold;">0곡 - C:/tavelo/system/songs.csv를 찾지 못했습니다</div>';
     return;
   }
   if (searchResults.length === 0) {
+    searchList = null;
     box.innerHTML = '<div style="color:#aaa;">검색결과 없음</div>';
     return;
   }
@@ -788,26 +866,13 @@ function renderSearchResults() {
   if (searchFrozen) info = '예약했습니다 · 목록 유지 중 - 스페이스로 계속 예약, 초성을 치면 새로 찾기';
   else if (!searchQuery) info = '전체 ' + songDb.length + '곡 중 ' + searchResults.length + '곡 표시';
   else if (searchTruncated) info = '앞 쪽 ' + searchResults.length + '곡만 표시 - 초성을 한 글자 더 치면 좍혀집니다';
-  var parts = [];
-  if (info) parts.push('<div class="search-info" style="color:#f1c40f; font-size:0.85em;">' + htmlEsc(info) + '</div>');
-  parts.push(listHeaderHtml('sc', 'search', ['곡번호', '제목', '가수명', '템포', '원/남/여키', '첫가사']));
-  // The rows in view now, the rest in the next frame, so a key press redraws within one frame.
-  var token = ++searchRenderToken;
-  var now = Math.min(searchResults.length, Math.max(SEARCH_FIRST_ROWS, searchSelIdx + 20));
-  parts.push(searchRowsHtml(0, now));
-  box.innerHTML = parts.join('');
-  if (now < searchResults.length) {
-    var later = function () {
-      if (token !== searchRenderToken) return;
-      box.insertAdjacentHTML('beforeend', searchRowsHtml(now, searchResults.length));
-    };
-    if (typeof requestAnimationFrame === 'function') requestAnimationFrame(function () { setTimeout(later, 0); }); else later();
+  var list = searchListOf(box);
+  if (list.infoText !== info) {
+    list.infoText = info;
+    list.info.textContent = info;
+    list.info.style.display = info ? '' : 'none';
   }
-  if (searchSelIdx === 0) box.scrollTop = 0;
-  else {
-    var row = box.querySelector('.search-row[data-idx="' + searchSelIdx + '"]');
-    if (row && row.scrollIntoView) row.scrollIntoView({ block: 'nearest' });
-  }
+  placeSearchRows(list, scrollTop, viewH, true);
 }
 
 function selectSearchResult(i) {
@@ -995,9 +1060,8 @@ function moveHighlight(delta, wrap) {
   }
   var m = searchResults.length;
   if (!m) return;
-  var from = searchSelIdx;
   searchSelIdx = wrap ? (searchSelIdx + delta + m) % m : Math.max(0, Math.min(m - 1, searchSelIdx + delta));
-  moveSearchHighlight(from, searchSelIdx);
+  moveSearchHighlight();
 }
 
 // Typing into the active text field of the prefix style starts a new search.
