@@ -220,7 +220,6 @@ var PAGE_JUMP = 10;
 var SEARCH_DEFAULT_COUNT = 30;
 var SEARCH_MAX_ROWS = 300;
 var HIT_PIN_COUNT = 3;
-SORT_HEAD = SEARCH_MAX_ROWS + HIT_PIN_COUNT + 1;
 
 var searchPanelOpen = false;
 var searchStyle = 'prefix';
@@ -249,76 +248,99 @@ function koCompare(a, b) {
 }
 
 // Collation ranks of the sort keys, made once per list change: a search then orders by numbers
-// instead of calling the collator thousands of times per key press.
+// instead of calling the collator thousands of times per key press. Equal texts are ranked once.
 var rankGen = { title: -1, singer: -1, line1: -1 };
 function ensureRanks(field) {
   if (rankGen[field] === songDbGen) return;
   var n = songDb.length;
-  var idx = new Array(n);
-  var keys = new Array(n);
-  for (var i = 0; i < n; i++) { idx[i] = i; keys[i] = songDb[i][field] || ''; }
-  idx.sort(function (a, b) { return koCompare(keys[a], keys[b]); });
+  var groups = new Map();  // text -> indexes of the songs that have it
+  for (var i = 0; i < n; i++) {
+    var t = songDb[i][field] || '';
+    var g = groups.get(t);
+    if (g === undefined) groups.set(t, i); else if (typeof g === 'number') groups.set(t, [g, i]); else g.push(i);
+  }
+  var texts = Array.from(groups.keys());
+  texts.sort(koCompare);
   var rk = '_rk_' + field;
   var rank = 0;
-  for (var j = 0; j < n; j++) {
-    if (j > 0 && koCompare(keys[idx[j - 1]], keys[idx[j]]) !== 0) rank = j;
-    songDb[idx[j]][rk] = rank;
+  var seen = 0;
+  for (var j = 0; j < texts.length; j++) {
+    if (j > 0 && koCompare(texts[j - 1], texts[j]) !== 0) rank = seen;
+    var members = groups.get(texts[j]);
+    if (typeof members === 'number') { songDb[members][rk] = rank; seen++; continue; }
+    for (var k = 0; k < members.length; k++) songDb[members[k]][rk] = rank;
+    seen += members.length;
   }
   rankGen[field] = songDbGen;
 }
 function modeSortField(mode) {
   return mode === 1 ? 'singer' : mode === 2 ? 'line1' : 'title';
 }
-var curRankField = '_rk_title';
-function prepareOrdering() {
-  ensureRanks('title');
-  if (searchMode !== 0) ensureRanks(modeSortField(searchMode));
-  curRankField = '_rk_' + modeSortField(searchMode);
-  if (!playCountMap) rebuildPlayCounts();
+// modeCompare as one number: the sort key's rank, then the title's rank (ranks made first).
+function modeKeyIn(s, mode) {
+  if (mode === 0) return s._rk_title || 0;
+  return (s['_rk_' + modeSortField(mode)] || 0) * (songDb.length + 1) + (s._rk_title || 0);
 }
-// modeCompare as one number: the sort key's rank, then the title's rank.
 function modeKey(s) {
-  var m = songDb.length + 1;
-  return searchMode === 0 ? (s._rk_title || 0) : (s[curRankField] || 0) * m + (s._rk_title || 0);
+  return modeKeyIn(s, searchMode);
 }
 function modeCompare(a, b) {
   return modeKey(a) - modeKey(b);
 }
-var PLAY_COUNT_CAP = 100000;
-// hitCompare as one number (exact while the catalogue stays below some 90,000,000 songs).
-function hitKey(s) {
-  if (searchMode === 1) return modeKey(s);
-  var m = songDb.length + 1;
-  return (PLAY_COUNT_CAP - Math.min(PLAY_COUNT_CAP, playCountOf(s))) * (searchMode === 0 ? m : m * m) + modeKey(s);
-}
-// Sorts by a numeric key computed once per entry (ties keep list order), instead of calling a
-// comparator n log n times. With `limit`, only the first `limit` entries are put in order and the
-// rest follow unordered: a shown list is never longer than SEARCH_MAX_ROWS, so a long hit list
-// needs only its head sorted.
-var SORT_HEAD = 0;  // set below, once SEARCH_MAX_ROWS is known
-function sortByKey(list, keyFn, limit) {
-  var n = list.length;
+
+// The whole list in a mode's order (modeCompare, ties in list order), made once per list change.
+// A filter walks it and meets its hits already in order: no sort per key press, and a filter that
+// needs only the first rows of its hits stops as soon as it has them. Every song also learns its
+// place in the order (`_o0`, `_o1`, `_o2`), which orders the few played songs.
+var modeOrders = [null, null, null];
+function modeOrder(mode) {
+  var o = modeOrders[mode];
+  if (o && o.gen === songDbGen) return o.songs;
+  ensureRanks('title');
+  if (mode !== 0) ensureRanks(modeSortField(mode));
+  var n = songDb.length;
   var keys = new Float64Array(n);
-  for (var i = 0; i < n; i++) keys[i] = keyFn(list[i]);
-  var head = [];
-  var tail = [];
-  if (limit && n > limit * 2) {
-    var thr = keys.slice().sort()[limit - 1];
-    for (var h = 0; h < n; h++) (keys[h] <= thr ? head : tail).push(h);
-  } else {
-    for (var a = 0; a < n; a++) head.push(a);
+  var idx = new Uint32Array(n);
+  for (var i = 0; i < n; i++) { keys[i] = modeKeyIn(songDb[i], mode); idx[i] = i; }
+  idx.sort(function (a, b) { return keys[a] - keys[b] || a - b; });
+  var songs = new Array(n);
+  var place = '_o' + mode;
+  for (var j = 0; j < n; j++) { songs[j] = songDb[idx[j]]; songs[j][place] = j; }
+  modeOrders[mode] = { gen: songDbGen, songs: songs };
+  return songs;
+}
+// The list in ascending song number (ties in list order), for the number search.
+var idOrder = { gen: -1, songs: [] };
+function songsByNumber() {
+  if (idOrder.gen === songDbGen) return idOrder.songs;
+  var songs = songDb.slice();
+  songs.sort(function (a, b) { return a.id - b.id; });
+  for (var i = 0; i < songs.length; i++) songs[i]._idText = String(songs[i].id);
+  idOrder = { gen: songDbGen, songs: songs };
+  return songs;
+}
+// Songs by the text of their number, for finding the played songs from the history's ids.
+var idTextIndex = { gen: -1, map: null };
+function songsWithIdText(idText) {
+  if (idTextIndex.gen !== songDbGen) {
+    var map = new Map();
+    for (var i = 0; i < songDb.length; i++) {
+      var k = String(songDb[i].id);
+      var g = map.get(k);
+      if (g === undefined) map.set(k, songDb[i]); else if (Array.isArray(g)) g.push(songDb[i]); else map.set(k, [g, songDb[i]]);
+    }
+    idTextIndex = { gen: songDbGen, map: map };
   }
-  head.sort(function (x, y) { return keys[x] - keys[y] || x - y; });
-  var out = new Array(n);
-  var at = 0;
-  for (var j = 0; j < head.length; j++) out[at++] = list[head[j]];
-  for (var k = 0; k < tail.length; k++) out[at++] = list[tail[k]];
-  return out;
+  var found = idTextIndex.map.get(idText);
+  return found === undefined ? [] : Array.isArray(found) ? found : [found];
 }
 
+var PLAY_COUNT_CAP = 100000;
 var playCountMap = null;
+var playedCache = null;  // the songs with a play count, found once per count rebuild
 function rebuildPlayCounts() {
   playCountMap = {};
+  playedCache = null;
   var h = typeof playedSongHistory !== 'undefined' && Array.isArray(playedSongHistory) ? playedSongHistory : [];
   for (var i = 0; i < h.length; i++) {
     var id = h[i] && h[i].id;
@@ -327,12 +349,45 @@ function rebuildPlayCounts() {
 }
 function playCountOf(s) {
   if (!playCountMap) rebuildPlayCounts();
-  return playCountMap[s.id] || 0;
+  return Math.min(PLAY_COUNT_CAP, playCountMap[s.id] || 0);
+}
+function playedSongs() {
+  if (!playCountMap) rebuildPlayCounts();
+  if (playedCache && playedCache.gen === songDbGen) return playedCache.songs;
+  var songs = [];
+  for (var idText in playCountMap) {
+    if (!Object.prototype.hasOwnProperty.call(playCountMap, idText)) continue;
+    var found = songsWithIdText(idText);
+    for (var i = 0; i < found.length; i++) songs.push(found[i]);
+  }
+  playedCache = { gen: songDbGen, songs: songs };
+  return songs;
 }
 function hitCompare(a, b) {
   if (searchMode === 1) return modeCompare(a, b);
   var d = playCountOf(b) - playCountOf(a);
   return d !== 0 ? d : modeCompare(a, b);
+}
+
+// The hits of `test` in hit order (hitCompare), at most `limit` of them: in the title and first
+// lyric modes the played hits first, by play count, then the rest as the mode's order has them.
+function hitsInOrder(test, limit) {
+  var mode = searchMode;
+  var order = modeOrder(mode);
+  var place = '_o' + mode;
+  var played = [];
+  if (mode !== 1) {
+    var ps = playedSongs();
+    for (var p = 0; p < ps.length; p++) if (test(ps[p])) played.push(ps[p]);
+    played.sort(function (a, b) { return playCountOf(b) - playCountOf(a) || a[place] - b[place]; });
+    if (played.length > limit) played.length = limit;
+  }
+  var out = played.slice();
+  for (var i = 0; i < order.length && out.length < limit; i++) {
+    var s = order[i];
+    if (test(s) && (played.length === 0 || mode === 1 || !(playCountMap[s.id] > 0))) out.push(s);
+  }
+  return out;
 }
 
 // ---- Filters ----
@@ -358,15 +413,17 @@ function songCoreLen(s) {
   return s._coreLen;
 }
 
+// A shown list is never longer than SEARCH_MAX_ROWS: the filters stop at one hit more, which is
+// enough to know that the list was cut.
+var FILTER_ROWS = SEARCH_MAX_ROWS + 1;
+
 function filterSongsByNumber(digits) {
   if (!digits) return [];
+  var songs = songsByNumber();
   var out = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    if (s._idText === undefined) s._idText = String(s.id);
-    if (s._idText.lastIndexOf(digits, 0) === 0) out.push(s);
+  for (var i = 0; i < songs.length && out.length < FILTER_ROWS; i++) {
+    if (songs[i]._idText.lastIndexOf(digits, 0) === 0) out.push(songs[i]);
   }
-  out.sort(function (a, b) { return a.id - b.id; });
   return out;
 }
 
@@ -379,77 +436,70 @@ function filterSongsByEnglish(q) {
   if (!query) return topSongList();
   var singer = searchMode === 1;
   var key = singer ? '_lowS' : '_lowT';
-  var first = [];
-  var rest = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
+  var at = function (s) {
     if (s[key] === undefined) s[key] = squeezeLower(singer ? s.singer : s.title);
-    var at = s[key].indexOf(query);
-    if (at === 0) first.push(s);
-    else if (at > 0) rest.push(s);
-  }
-  prepareOrdering();
-  return sortByKey(first, hitKey, SORT_HEAD).concat(sortByKey(rest, hitKey, SORT_HEAD));
+    return s[key].indexOf(query);
+  };
+  var first = hitsInOrder(function (s) { return at(s) === 0; }, FILTER_ROWS);
+  if (first.length >= FILTER_ROWS) return first;
+  return first.concat(hitsInOrder(function (s) { return at(s) > 0; }, FILTER_ROWS - first.length));
 }
 
 function filterSongsByChosung(q, q2) {
   if (!q) return [];
-  var matches = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    if (!chosungStartsWith(modeChosung(s), q) && !engChosungIncludes(modeEngReading(s), q)) continue;
-    if (q2 && !chosungStartsWith(s.singerChosung, q2) && !engChosungIncludes(s.engSingerChosung, q2)) continue;
-    matches.push(s);
-  }
-  prepareOrdering();
-  var mm = (songDb.length + 1) * (songDb.length + 1);
-  if (searchMode === 1) {
-    return sortByKey(matches, function (s) {
-      return ((s.singerChosung || '').length === q.length ? 0 : mm) + modeKey(s);
-    }, SORT_HEAD);
-  }
-  var titleMode = searchMode === 0;
+  var mode = searchMode;
+  var titleMode = mode === 0;
+  var choField = mode === 1 ? 'singerChosung' : mode === 2 ? 'line1Chosung' : 'chosung';
+  var engField = mode === 1 ? 'engSingerChosung' : mode === 2 ? '' : 'engChosung';
+  var q0 = q.charAt(0);
+  var matches = function (s) {
+    var c = s[choField];
+    if (!(c && c.length >= q.length && chosungStartsWith(c, q))) {
+      var r = engField ? s[engField] : '';
+      if (!r || !engChoEq(r.charAt(0), q0) || !engChosungIncludes(r, q)) return false;
+    }
+    return !q2 || chosungStartsWith(s.singerChosung, q2) || engChosungIncludes(s.engSingerChosung, q2);
+  };
   var exactByCho = function (s) {
-    var c = modeChosung(s) || '';
+    var c = s[choField] || '';
     return c.length === q.length && chosungStartsWith(c, q);
   };
   var exactByCore = function (s) {
-    return titleMode && songCoreLen(s) === q.length && chosungStartsWith(modeChosung(s), q);
+    return titleMode && songCoreLen(s) === q.length && chosungStartsWith(s[choField], q);
   };
-  var exact = function (s) {
-    var r = modeEngReading(s) || '';
+  var exact = mode === 1 ? function (s) { return (s.singerChosung || '').length === q.length; } : function (s) {
+    var r = engField ? s[engField] || '' : '';
     return exactByCho(s) || (r.length === q.length && engChosungIncludes(r, q)) || exactByCore(s);
   };
-  for (var k = 0; k < matches.length; k++) matches[k]._exact = exact(matches[k]) ? 0 : 1;
-  var base = function (a, b) {
-    return a._exact !== b._exact ? a._exact - b._exact : modeCompare(a, b);
-  };
-  matches = sortByKey(matches, function (s) { return s._exact * mm + modeKey(s); }, SORT_HEAD);
+  // Played songs exact by their consonants go on top (not in singer mode), at most HIT_PIN_COUNT.
   var pins = [];
-  for (var p = 0; p < matches.length; p++) {
-    var m = matches[p];
-    if ((exactByCho(m) || exactByCore(m)) && playCountOf(m) > 0) pins.push(m);
+  if (mode !== 1) {
+    var place = '_o' + mode;
+    modeOrder(mode);
+    var ps = playedSongs();
+    for (var p = 0; p < ps.length; p++) {
+      if (matches(ps[p]) && (exactByCho(ps[p]) || exactByCore(ps[p]))) pins.push(ps[p]);
+    }
+    pins.sort(function (a, b) { return playCountOf(b) - playCountOf(a) || a[place] - b[place]; });
+    if (pins.length > HIT_PIN_COUNT) pins.length = HIT_PIN_COUNT;
   }
-  if (pins.length === 0) return matches;
-  pins.sort(function (a, b) {
-    var d = playCountOf(b) - playCountOf(a);
-    return d !== 0 ? d : base(a, b);
-  });
-  pins = pins.slice(0, HIT_PIN_COUNT);
-  var out = pins.slice();
-  for (var r = 0; r < matches.length; r++) {
-    if (pins.indexOf(matches[r]) < 0) out.push(matches[r]);
+  // The base order: exact hits first, each group in the mode's order.
+  var order = modeOrder(mode);
+  var exactHits = pins.slice();
+  var others = [];
+  for (var i = 0; i < order.length && exactHits.length < FILTER_ROWS; i++) {
+    var s = order[i];
+    if (!matches(s) || (pins.length && pins.indexOf(s) >= 0)) continue;
+    if (exact(s)) exactHits.push(s);
+    else if (others.length < FILTER_ROWS) others.push(s);
   }
+  var out = exactHits.concat(others);
+  if (out.length > FILTER_ROWS) out.length = FILTER_ROWS;
   return out;
 }
 
 function filterSongsBySingerField(q2) {
-  var out = [];
-  for (var i = 0; i < songDb.length; i++) {
-    if (chosungStartsWith(songDb[i].singerChosung, q2)) out.push(songDb[i]);
-  }
-  prepareOrdering();
-  return sortByKey(out, hitKey, SEARCH_DEFAULT_COUNT).slice(0, SEARCH_DEFAULT_COUNT);
+  return hitsInOrder(function (s) { return chosungStartsWith(s.singerChosung, q2); }, SEARCH_DEFAULT_COUNT);
 }
 
 function modeFullText(s) {
@@ -462,6 +512,12 @@ function modeFullChosung(s) {
   if (searchMode === 2) return s.line1Chosung || '';
   return s.titleFullChosung || s.chosung || '';
 }
+// The mode's full text without white space, lower case, made once per song and mode.
+function midText(s) {
+  var key = '_mid' + searchMode;
+  if (s[key] === undefined) s[key] = squeezeLower(modeFullText(s));
+  return s[key];
+}
 
 function filterSongsByMiddleMatch(q) {
   var query = strField(q).replace(/\s+/g, '');
@@ -469,19 +525,13 @@ function filterSongsByMiddleMatch(q) {
   var lower = query.toLowerCase();
   var cho = normalizeQueryForChosung(query);
   var reading = cho || toChosung(query);
-  var key = '_mid' + searchMode;
-  var out = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    if (s[key] === undefined) s[key] = squeezeLower(modeFullText(s));
-    if (s[key].indexOf(lower) >= 0 ||
-        (cho && chosungIncludes(modeFullChosung(s), cho)) ||
-        (reading && engChosungIncludes(modeEngReading(s), reading))) {
-      out.push(s);
-    }
-  }
-  prepareOrdering();
-  return sortByKey(out, hitKey, SORT_HEAD);
+  var r0 = reading.charAt(0);
+  return hitsInOrder(function (s) {
+    if (midText(s).indexOf(lower) >= 0) return true;
+    if (cho && chosungIncludes(modeFullChosung(s), cho)) return true;
+    var r = reading ? modeEngReading(s) : '';
+    return !!r && engChoEq(r.charAt(0), r0) && engChosungIncludes(r, reading);
+  }, FILTER_ROWS);
 }
 
 // The default list: the first songs of the whole list in hit order, kept while the list and the
@@ -491,20 +541,8 @@ function topSongList() {
   var hist = typeof playedSongHistory !== 'undefined' && Array.isArray(playedSongHistory) ? playedSongHistory.length : 0;
   var key = songDb.length + '_' + hist + '_' + songDbGen;
   if (topSongCache.key === key) return topSongCache.list.slice();
-  prepareOrdering();
-  // Selection of the best few without sorting the whole list.
-  var best = [];
-  var bestKeys = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    var k = hitKey(s);
-    if (best.length === SEARCH_DEFAULT_COUNT && k >= bestKeys[best.length - 1]) continue;
-    var at = best.length;
-    while (at > 0 && k < bestKeys[at - 1]) at--;
-    best.splice(at, 0, s);
-    bestKeys.splice(at, 0, k);
-    if (best.length > SEARCH_DEFAULT_COUNT) { best.pop(); bestKeys.pop(); }
-  }
+  if (!playCountMap) rebuildPlayCounts();
+  var best = hitsInOrder(function () { return true; }, SEARCH_DEFAULT_COUNT);
   topSongCache = { key: key, list: best };
   return best.slice();
 }
