@@ -155,6 +155,9 @@ function deriveSongFields(s) {
   s.titleFullChosung = undefined;
   s.engChosung = engTitleToChosung(title + ' ' + subtitle);
   s.engSingerChosung = engTitleToChosung(s.singer);
+  // Fields the searches add later, named now so that every song keeps one shape.
+  s._coreLen = s._idText = s._mid0 = s._mid1 = s._mid2 = s._lowT = s._lowS = undefined;
+  s._rk_title = s._rk_singer = s._rk_line1 = s._o0 = s._o1 = s._o2 = s._playStamp = s._playPos = undefined;
   return s;
 }
 
@@ -164,6 +167,14 @@ function deriveSongFields(s) {
 function completeSongFields(s) {
   if (s.line1Chosung === undefined) s.line1Chosung = toChosung(s.line1);
   if (s.titleFullChosung === undefined) s.titleFullChosung = toChosung(s.titleFullText);
+}
+// Every text a search reads of a song, made ahead (see prepareSearchAhead) or at first use.
+function prepareSongTexts(s) {
+  completeSongFields(s);
+  for (var m = 0; m < 3; m++) midTextIn(s, m);
+  englishText(s, false);
+  englishText(s, true);
+  songCoreLen(s);
 }
 var derivedGen = -1;
 function ensureDerivedFields() {
@@ -183,16 +194,41 @@ function initSongDb(arr) {
   // The first F1 should not wait for the sort: the default list and its orderings are made once
   // ahead, when the browser is idle.
   var gen = songDbGen;
-  setTimeout(function () {
-    var run = function () {
-      if (gen !== songDbGen) return;
-      ensureDerivedFields();
-      ensureRanks('singer');
-      ensureRanks('line1');
-      topSongList();
-    };
-    if (typeof requestIdleCallback === 'function') requestIdleCallback(run); else run();
-  }, 3000);
+  setTimeout(function () { prepareSearchAhead(gen); }, 3000);
+}
+
+// The per-song texts, collation ranks and orders of the searches, made ahead in slices while the
+// browser is idle, so that a key pressed meanwhile waits for one slice at most.
+function prepareSearchAhead(gen) {
+  var at = 0;
+  var steps = [
+    function () {
+      var end = Math.min(songDb.length, at + 2000);
+      for (; at < end; at++) prepareSongTexts(songDb[at]);
+      if (at < songDb.length) return false;
+      derivedGen = songDbGen;
+      return true;
+    },
+    function () { ensureRanks('title'); return true; },
+    function () { ensureRanks('singer'); return true; },
+    function () { ensureRanks('line1'); return true; },
+    function () { modeOrder(0); return true; },
+    function () { modeOrder(1); return true; },
+    function () { modeOrder(2); return true; },
+    function () { songsByNumber(); songsWithIdText(''); return true; },
+    function () { topSongList(); return true; },
+  ];
+  var run = function (deadline) {
+    if (gen !== songDbGen) return;
+    do {
+      if (steps[0]()) steps.shift();
+    } while (steps.length && deadline && deadline.timeRemaining() > 2);
+    if (steps.length) later();
+  };
+  var later = function () {
+    if (typeof requestIdleCallback === 'function') requestIdleCallback(run); else setTimeout(run, 0);
+  };
+  later();
 }
 
 function mergeSongDb(arr) {
@@ -261,7 +297,7 @@ function ensureRanks(field) {
   }
   var texts = Array.from(groups.keys());
   texts.sort(koCompare);
-  var rk = '_rk_' + field;
+  var rk = RANK_FIELDS[field];
   var rank = 0;
   var seen = 0;
   for (var j = 0; j < texts.length; j++) {
@@ -276,10 +312,15 @@ function ensureRanks(field) {
 function modeSortField(mode) {
   return mode === 1 ? 'singer' : mode === 2 ? 'line1' : 'title';
 }
+// Property names of the per-song values, written out once: a name built per song would be looked
+// up afresh every time.
+var RANK_FIELDS = { title: '_rk_title', singer: '_rk_singer', line1: '_rk_line1' };
+var PLACE_FIELDS = ['_o0', '_o1', '_o2'];
+var MID_FIELDS = ['_mid0', '_mid1', '_mid2'];
 // modeCompare as one number: the sort key's rank, then the title's rank (ranks made first).
 function modeKeyIn(s, mode) {
   if (mode === 0) return s._rk_title || 0;
-  return (s['_rk_' + modeSortField(mode)] || 0) * (songDb.length + 1) + (s._rk_title || 0);
+  return (s[RANK_FIELDS[modeSortField(mode)]] || 0) * (songDb.length + 1) + (s._rk_title || 0);
 }
 function modeKey(s) {
   return modeKeyIn(s, searchMode);
@@ -304,7 +345,7 @@ function modeOrder(mode) {
   for (var i = 0; i < n; i++) { keys[i] = modeKeyIn(songDb[i], mode); idx[i] = i; }
   idx.sort(function (a, b) { return keys[a] - keys[b] || a - b; });
   var songs = new Array(n);
-  var place = '_o' + mode;
+  var place = PLACE_FIELDS[mode];
   for (var j = 0; j < n; j++) { songs[j] = songDb[idx[j]]; songs[j][place] = j; }
   modeOrders[mode] = { gen: songDbGen, songs: songs };
   return songs;
@@ -369,25 +410,57 @@ function hitCompare(a, b) {
   return d !== 0 ? d : modeCompare(a, b);
 }
 
-// The hits of `test` in hit order (hitCompare), at most `limit` of them: in the title and first
-// lyric modes the played hits first, by play count, then the rest as the mode's order has them.
-function hitsInOrder(test, limit) {
-  var mode = searchMode;
-  var order = modeOrder(mode);
-  var place = '_o' + mode;
-  var played = [];
-  if (mode !== 1) {
-    var ps = playedSongs();
-    for (var p = 0; p < ps.length; p++) if (test(ps[p])) played.push(ps[p]);
-    played.sort(function (a, b) { return playCountOf(b) - playCountOf(a) || a[place] - b[place]; });
-    if (played.length > limit) played.length = limit;
+// The hits of `test` ordered by `rank(s, place)`, at most `limit` of them. `place` is the song's
+// place in the mode's order; a rank adds multiples of the list length for groups that go first.
+// The list is walked in its own order, which is how the songs lie in memory (a walk in another
+// order is several times slower), and the hits are then put in order by one numeric sort of
+// rank × length + index, which also says where each hit is.
+var hitKeys = new Float64Array(0);
+function rankedHits(test, rank, limit) {
+  var place = PLACE_FIELDS[searchMode];
+  modeOrder(searchMode);
+  var n = songDb.length;
+  if (hitKeys.length < n) hitKeys = new Float64Array(n);
+  var count = 0;
+  for (var i = 0; i < n; i++) {
+    var s = songDb[i];
+    if (test(s)) hitKeys[count++] = rank(s, s[place]) * n + i;
   }
-  var out = played.slice();
-  for (var i = 0; i < order.length && out.length < limit; i++) {
-    var s = order[i];
-    if (test(s) && (played.length === 0 || mode === 1 || !(playCountMap[s.id] > 0))) out.push(s);
-  }
+  var sorted = hitKeys.subarray(0, count).sort();
+  var out = [];
+  for (var j = 0; j < count && out.length < limit; j++) out.push(songDb[sorted[j] % n]);
   return out;
+}
+
+// The hits of `test` in hit order (hitCompare), at most `limit` of them: in the title and first
+// lyric modes the played hits first, by play count, then the rest in the mode's order.
+function hitsInOrder(test, limit) {
+  return hitsInGroups(test, function (s, place) { return place; }, limit);
+}
+// The same for hits in groups one after another: `rank` gives a song's place plus its group's
+// multiple of the list length, and hit order holds within each group.
+var playStamp = 0;
+function hitsInGroups(test, rank, limit) {
+  var mode = searchMode;
+  var n = songDb.length;
+  var stamp = -1;
+  if (mode !== 1) {
+    var place = PLACE_FIELDS[mode];
+    modeOrder(mode);
+    var ps = playedSongs().slice();
+    ps.sort(function (a, b) { return playCountOf(b) - playCountOf(a) || a[place] - b[place]; });
+    if (ps.length) {
+      stamp = ++playStamp;
+      for (var p = 0; p < ps.length; p++) { ps[p]._playStamp = stamp; ps[p]._playPos = p; }
+    }
+  }
+  if (stamp < 0) return rankedHits(test, rank, limit);
+  // Within a group, played songs by their place in the played order, then the others.
+  return rankedHits(test, function (s, place) {
+    var r = rank(s, place);
+    var g = Math.floor(r / n);
+    return g * 2 * n + (s._playStamp === stamp ? s._playPos : n + r - g * n);
+  }, limit);
 }
 
 // ---- Filters ----
@@ -430,19 +503,21 @@ function filterSongsByNumber(digits) {
 function squeezeLower(t) {
   return strField(t).toLowerCase().replace(/\s+/g, '');
 }
+// The title (or the singer) as the English typing matches it, made once per song.
+function englishText(s, singer) {
+  if (singer) return s._lowS === undefined ? (s._lowS = squeezeLower(s.singer)) : s._lowS;
+  return s._lowT === undefined ? (s._lowT = squeezeLower(s.title)) : s._lowT;
+}
 
 function filterSongsByEnglish(q) {
   var query = squeezeLower(q);
   if (!query) return topSongList();
   var singer = searchMode === 1;
-  var key = singer ? '_lowS' : '_lowT';
-  var at = function (s) {
-    if (s[key] === undefined) s[key] = squeezeLower(singer ? s.singer : s.title);
-    return s[key].indexOf(query);
-  };
-  var first = hitsInOrder(function (s) { return at(s) === 0; }, FILTER_ROWS);
-  if (first.length >= FILTER_ROWS) return first;
-  return first.concat(hitsInOrder(function (s) { return at(s) > 0; }, FILTER_ROWS - first.length));
+  var n = songDb.length;
+  // Titles (or singers) that start with the typed letters first, then those that hold them.
+  return hitsInGroups(function (s) { return englishText(s, singer).indexOf(query) >= 0; }, function (s, place) {
+    return englishText(s, singer).lastIndexOf(query, 0) === 0 ? place : n + place;
+  }, FILTER_ROWS);
 }
 
 function filterSongsByChosung(q, q2) {
@@ -474,7 +549,7 @@ function filterSongsByChosung(q, q2) {
   // Played songs exact by their consonants go on top (not in singer mode), at most HIT_PIN_COUNT.
   var pins = [];
   if (mode !== 1) {
-    var place = '_o' + mode;
+    var place = PLACE_FIELDS[mode];
     modeOrder(mode);
     var ps = playedSongs();
     for (var p = 0; p < ps.length; p++) {
@@ -484,18 +559,10 @@ function filterSongsByChosung(q, q2) {
     if (pins.length > HIT_PIN_COUNT) pins.length = HIT_PIN_COUNT;
   }
   // The base order: exact hits first, each group in the mode's order.
-  var order = modeOrder(mode);
-  var exactHits = pins.slice();
-  var others = [];
-  for (var i = 0; i < order.length && exactHits.length < FILTER_ROWS; i++) {
-    var s = order[i];
-    if (!matches(s) || (pins.length && pins.indexOf(s) >= 0)) continue;
-    if (exact(s)) exactHits.push(s);
-    else if (others.length < FILTER_ROWS) others.push(s);
-  }
-  var out = exactHits.concat(others);
-  if (out.length > FILTER_ROWS) out.length = FILTER_ROWS;
-  return out;
+  var n = songDb.length;
+  var rest = rankedHits(function (s) { return matches(s) && (pins.length === 0 || pins.indexOf(s) < 0); },
+                        function (s, place) { return exact(s) ? place : n + place; }, FILTER_ROWS);
+  return pins.concat(rest).slice(0, FILTER_ROWS);
 }
 
 function filterSongsBySingerField(q2) {
@@ -503,8 +570,11 @@ function filterSongsBySingerField(q2) {
 }
 
 function modeFullText(s) {
-  if (searchMode === 1) return s.singer || '';
-  if (searchMode === 2) return s.line1 || '';
+  return modeFullTextIn(s, searchMode);
+}
+function modeFullTextIn(s, mode) {
+  if (mode === 1) return s.singer || '';
+  if (mode === 2) return s.line1 || '';
   return s.titleFullText || s.title || '';
 }
 function modeFullChosung(s) {
@@ -513,9 +583,9 @@ function modeFullChosung(s) {
   return s.titleFullChosung || s.chosung || '';
 }
 // The mode's full text without white space, lower case, made once per song and mode.
-function midText(s) {
-  var key = '_mid' + searchMode;
-  if (s[key] === undefined) s[key] = squeezeLower(modeFullText(s));
+function midTextIn(s, mode) {
+  var key = MID_FIELDS[mode];
+  if (s[key] === undefined) s[key] = squeezeLower(modeFullTextIn(s, mode));
   return s[key];
 }
 
@@ -526,8 +596,9 @@ function filterSongsByMiddleMatch(q) {
   var cho = normalizeQueryForChosung(query);
   var reading = cho || toChosung(query);
   var r0 = reading.charAt(0);
+  var mode = searchMode;
   return hitsInOrder(function (s) {
-    if (midText(s).indexOf(lower) >= 0) return true;
+    if (midTextIn(s, mode).indexOf(lower) >= 0) return true;
     if (cho && chosungIncludes(modeFullChosung(s), cho)) return true;
     var r = reading ? modeEngReading(s) : '';
     return !!r && engChoEq(r.charAt(0), r0) && engChosungIncludes(r, reading);
