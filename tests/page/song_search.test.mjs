@@ -102,6 +102,17 @@ test('English readings', () => {
   assert.deepEqual(search(s, { searchLang: 'en', searchQuery: 'love' }), [1, 3, 2]);
 });
 
+test('English typing: played songs first within each group, not across them', () => {
+  const p = pageWith([song(1, 'Love'), song(2, 'Lovely'), song(3, 'Glove'), song(4, 'My Love'), song(5, 'Love Me')]);
+  p.initPlayedHistory([{ id: 4 }, { id: 4 }, { id: 2 }, { id: 3 }, { id: 3 }, { id: 3 }]);
+  const cases = [
+    [0, 'love', [2, 1, 5, 3, 4]],
+    [0, 'lovem', [5]],
+    [1, 'love', []],
+  ];
+  for (const [mode, q, want] of cases) assert.deepEqual(search(p, { searchMode: mode, searchLang: 'en', searchQuery: q }), want, q);
+});
+
 test('number search: ascending ids, one hit asks for its dump, long lists are cut at 300', () => {
   const songs = [];
   for (let i = 1; i <= 1400; i++) songs.push(song(i, '노래'));
