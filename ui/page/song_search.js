@@ -155,9 +155,6 @@ function deriveSongFields(s) {
   s.titleFullChosung = undefined;
   s.engChosung = engTitleToChosung(title + ' ' + subtitle);
   s.engSingerChosung = engTitleToChosung(s.singer);
-  // Fields the searches add later, named now so that every song keeps one shape.
-  s._coreLen = s._idText = s._mid0 = s._mid1 = s._mid2 = s._lowT = s._lowS = undefined;
-  s._rk_title = s._rk_singer = s._rk_line1 = s._o0 = s._o1 = s._o2 = s._playStamp = s._playPos = undefined;
   return s;
 }
 
@@ -216,6 +213,7 @@ function prepareSearchAhead(gen) {
     function () { modeOrder(1); return true; },
     function () { modeOrder(2); return true; },
     function () { songsByNumber(); songsWithIdText(''); return true; },
+    function () { for (var m = 0; m < 3; m++) firstCharCodes(m); return true; },
     function () { topSongList(); return true; },
   ];
   var run = function (deadline) {
@@ -415,14 +413,17 @@ function hitCompare(a, b) {
 // The list is walked in its own order, which is how the songs lie in memory (a walk in another
 // order is several times slower), and the hits are then put in order by one numeric sort of
 // rank × length + index, which also says where each hit is.
+// `first`, when given, passes over songs by the first characters of their consonants and English
+// reading before `test` is asked (see firstCharFilter).
 var hitKeys = new Float64Array(0);
-function rankedHits(test, rank, limit) {
+function rankedHits(test, rank, limit, first) {
   var place = PLACE_FIELDS[searchMode];
   modeOrder(searchMode);
   var n = songDb.length;
   if (hitKeys.length < n) hitKeys = new Float64Array(n);
   var count = 0;
   for (var i = 0; i < n; i++) {
+    if (first && !(first.okCho[first.cho[i]] | first.okEng[first.eng[i]])) continue;
     var s = songDb[i];
     if (test(s)) hitKeys[count++] = rank(s, s[place]) * n + i;
   }
@@ -520,12 +521,52 @@ function filterSongsByEnglish(q) {
   }, FILTER_ROWS);
 }
 
+// The first character of every song's consonants and English reading in a mode, one byte each
+// (a compatibility jamo less 0x3130, 0 for anything else), made once per list change.
+var firstCharCache = [null, null, null];
+function jamoByte(t) {
+  var c = typeof t === 'string' && t ? t.charCodeAt(0) - 0x3130 : 0;
+  return c > 0 && c < 256 ? c : 0;
+}
+var CHO_FIELDS = ['chosung', 'singerChosung', 'line1Chosung'];
+var ENG_FIELDS = ['engChosung', 'engSingerChosung', ''];
+function firstCharCodes(mode) {
+  var choField = CHO_FIELDS[mode];
+  var engField = ENG_FIELDS[mode];
+  var f = firstCharCache[mode];
+  if (f && f.gen === songDbGen && f.derived === derivedGen) return f;
+  var n = songDb.length;
+  f = { gen: songDbGen, derived: derivedGen, cho: new Uint8Array(n), eng: new Uint8Array(n) };
+  for (var i = 0; i < n; i++) {
+    f.cho[i] = jamoByte(songDb[i][choField]);
+    if (engField) f.eng[i] = jamoByte(songDb[i][engField]);
+  }
+  firstCharCache[mode] = f;
+  return f;
+}
+// Songs whose consonants or English reading can start like the query `q`: the consonants' first
+// character matches q's first (or its tense twin), or the reading's is equivalent to it. Null
+// when q does not start with a jamo, so nothing is passed over.
+function firstCharFilter(q, mode) {
+  var q0 = q.charAt(0);
+  if (!jamoByte(q0)) return null;
+  var codes = firstCharCodes(mode);
+  var okCho = new Uint8Array(256);
+  var okEng = new Uint8Array(256);
+  okCho[jamoByte(q0)] = 1;
+  if (CHOSUNG_LOOSE_MAP[q0]) okCho[jamoByte(CHOSUNG_LOOSE_MAP[q0])] = 1;
+  okEng[jamoByte(q0)] = 1;
+  if (ENG_CHO_PAIRS[q0]) okEng[jamoByte(ENG_CHO_PAIRS[q0])] = 1;
+  okEng[0] = 0;
+  return { cho: codes.cho, eng: codes.eng, okCho: okCho, okEng: okEng };
+}
+
 function filterSongsByChosung(q, q2) {
   if (!q) return [];
   var mode = searchMode;
   var titleMode = mode === 0;
-  var choField = mode === 1 ? 'singerChosung' : mode === 2 ? 'line1Chosung' : 'chosung';
-  var engField = mode === 1 ? 'engSingerChosung' : mode === 2 ? '' : 'engChosung';
+  var choField = CHO_FIELDS[mode];
+  var engField = ENG_FIELDS[mode];
   var q0 = q.charAt(0);
   var matches = function (s) {
     var c = s[choField];
@@ -561,7 +602,8 @@ function filterSongsByChosung(q, q2) {
   // The base order: exact hits first, each group in the mode's order.
   var n = songDb.length;
   var rest = rankedHits(function (s) { return matches(s) && (pins.length === 0 || pins.indexOf(s) < 0); },
-                        function (s, place) { return exact(s) ? place : n + place; }, FILTER_ROWS);
+                        function (s, place) { return exact(s) ? place : n + place; }, FILTER_ROWS,
+                        firstCharFilter(q, mode));
   return pins.concat(rest).slice(0, FILTER_ROWS);
 }
 
