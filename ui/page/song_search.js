@@ -209,9 +209,9 @@ function prepareSearchAhead(gen) {
     function () { ensureRanks('title'); return true; },
     function () { ensureRanks('singer'); return true; },
     function () { ensureRanks('line1'); return true; },
-    function () { modeOrder(0); return true; },
-    function () { modeOrder(1); return true; },
-    function () { modeOrder(2); return true; },
+    function () { ensureModePlaces(0); return true; },
+    function () { ensureModePlaces(1); return true; },
+    function () { ensureModePlaces(2); return true; },
     function () { songsByNumber(); songsWithIdText(''); return true; },
     function () { for (var m = 0; m < 3; m++) firstCharCodes(m); return true; },
     function () { topSongList(); return true; },
@@ -327,14 +327,12 @@ function modeCompare(a, b) {
   return modeKey(a) - modeKey(b);
 }
 
-// The whole list in a mode's order (modeCompare, ties in list order), made once per list change.
-// A filter walks it and meets its hits already in order: no sort per key press, and a filter that
-// needs only the first rows of its hits stops as soon as it has them. Every song also learns its
-// place in the order (`_o0`, `_o1`, `_o2`), which orders the few played songs.
-var modeOrders = [null, null, null];
-function modeOrder(mode) {
-  var o = modeOrders[mode];
-  if (o && o.gen === songDbGen) return o.songs;
+// Every song's place in a mode's order (modeCompare, ties in list order) as `_o0`, `_o1` or
+// `_o2`, made once per list change: the filters order their hits by these places with one numeric
+// sort instead of comparing songs.
+var modePlacesGen = [-1, -1, -1];
+function ensureModePlaces(mode) {
+  if (modePlacesGen[mode] === songDbGen) return;
   ensureRanks('title');
   if (mode !== 0) ensureRanks(modeSortField(mode));
   var n = songDb.length;
@@ -342,11 +340,9 @@ function modeOrder(mode) {
   var idx = new Uint32Array(n);
   for (var i = 0; i < n; i++) { keys[i] = modeKeyIn(songDb[i], mode); idx[i] = i; }
   idx.sort(function (a, b) { return keys[a] - keys[b] || a - b; });
-  var songs = new Array(n);
   var place = PLACE_FIELDS[mode];
-  for (var j = 0; j < n; j++) { songs[j] = songDb[idx[j]]; songs[j][place] = j; }
-  modeOrders[mode] = { gen: songDbGen, songs: songs };
-  return songs;
+  for (var j = 0; j < n; j++) songDb[idx[j]][place] = j;
+  modePlacesGen[mode] = songDbGen;
 }
 // The list in ascending song number (ties in list order), for the number search.
 var idOrder = { gen: -1, songs: [] };
@@ -418,7 +414,7 @@ function hitCompare(a, b) {
 var hitKeys = new Float64Array(0);
 function rankedHits(test, rank, limit, first) {
   var place = PLACE_FIELDS[searchMode];
-  modeOrder(searchMode);
+  ensureModePlaces(searchMode);
   var n = songDb.length;
   if (hitKeys.length < n) hitKeys = new Float64Array(n);
   var count = 0;
@@ -447,7 +443,7 @@ function hitsInGroups(test, rank, limit) {
   var stamp = -1;
   if (mode !== 1) {
     var place = PLACE_FIELDS[mode];
-    modeOrder(mode);
+    ensureModePlaces(mode);
     var ps = playedSongs().slice();
     ps.sort(function (a, b) { return playCountOf(b) - playCountOf(a) || a[place] - b[place]; });
     if (ps.length) {
@@ -487,7 +483,7 @@ function songCoreLen(s) {
   return s._coreLen;
 }
 
-// A shown list is never longer than SEARCH_MAX_ROWS: the filters stop at one hit more, which is
+// A shown list is never longer than SEARCH_MAX_ROWS: the filters give at most one hit more, which is
 // enough to know that the list was cut.
 var FILTER_ROWS = SEARCH_MAX_ROWS + 1;
 
@@ -591,7 +587,7 @@ function filterSongsByChosung(q, q2) {
   var pins = [];
   if (mode !== 1) {
     var place = PLACE_FIELDS[mode];
-    modeOrder(mode);
+    ensureModePlaces(mode);
     var ps = playedSongs();
     for (var p = 0; p < ps.length; p++) {
       if (matches(ps[p]) && (exactByCho(ps[p]) || exactByCore(ps[p]))) pins.push(ps[p]);
