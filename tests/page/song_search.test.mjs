@@ -126,6 +126,10 @@ test('number search: ascending ids, one hit asks for its dump, long lists are cu
   assert.ok(p.posted.some((m) => m.startsWith('DBG:SEARCH mode=0 style=prefix lang=ko q=[] q2=[] num=[1399] n=1 db=1400')));
   assert.equal(search(p, { searchNumQuery: '1' }).length, 300);
   assert.equal(p.searchTruncated, true);
+  // numbers out of the ordinary: zero, a leading zero typed, a number too large to write out
+  const q = pageWith([song(0, 'a'), song(5, 'b'), song('1' + '0'.repeat(400), 'c'), song('1e30', 'd'), song(10, 'e')]);
+  const cases = [['0', [0]], ['05', []], ['1', [1, 10]], ['5', [5]], ['9', []]];
+  for (const [digits, want] of cases) assert.deepEqual(search(q, { searchNumQuery: digits }), want, digits);
 });
 
 test('middle search: syllables, consonants anywhere, compound consonants', () => {

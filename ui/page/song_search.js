@@ -345,14 +345,26 @@ function ensureModePlaces(mode) {
   modePlacesGen[mode] = songDbGen;
 }
 // The list in ascending song number (ties in list order), for the number search.
-var idOrder = { gen: -1, songs: [] };
+var idOrder = { gen: -1, songs: [], ids: null };
 function songsByNumber() {
   if (idOrder.gen === songDbGen) return idOrder.songs;
   var songs = songDb.slice();
   songs.sort(function (a, b) { return a.id - b.id; });
-  for (var i = 0; i < songs.length; i++) songs[i]._idText = String(songs[i].id);
-  idOrder = { gen: songDbGen, songs: songs };
+  var ids = new Float64Array(songs.length);
+  for (var i = 0; i < songs.length; i++) { songs[i]._idText = String(songs[i].id); ids[i] = songs[i].id; }
+  idOrder = { gen: songDbGen, songs: songs, ids: ids };
   return songs;
+}
+// The first place in the number order whose song number is at least `x`.
+function firstIdAtLeast(x) {
+  var ids = idOrder.ids;
+  var lo = 0;
+  var hi = ids.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >> 1;
+    if (ids[mid] < x) lo = mid + 1; else hi = mid;
+  }
+  return lo;
 }
 // Songs by the text of their number, for finding the played songs from the history's ids.
 var idTextIndex = { gen: -1, map: null };
@@ -491,8 +503,21 @@ function filterSongsByNumber(digits) {
   if (!digits) return [];
   var songs = songsByNumber();
   var out = [];
-  for (var i = 0; i < songs.length && out.length < FILTER_ROWS; i++) {
-    if (songs[i]._idText.lastIndexOf(digits, 0) === 0) out.push(songs[i]);
+  var d = Number(digits);
+  if (digits.charAt(0) === '0' || !(d >= 1)) {
+    for (var i = 0; i < songs.length && out.length < FILTER_ROWS; i++) {
+      if (songs[i]._idText.lastIndexOf(digits, 0) === 0) out.push(songs[i]);
+    }
+    return out;
+  }
+  // Numbers that start with the digits d lie in d..d+1, 10d..10d+10, 100d..100d+100 and so on,
+  // ranges that follow one another upwards: each is found by a binary search.
+  var last = songs.length ? songs[songs.length - 1].id : 0;
+  for (var scale = 1; d * scale <= last && isFinite(d * scale) && out.length < FILTER_ROWS; scale *= 10) {
+    var end = firstIdAtLeast((d + 1) * scale);
+    for (var at = firstIdAtLeast(d * scale); at < end && out.length < FILTER_ROWS; at++) {
+      if (songs[at]._idText.lastIndexOf(digits, 0) === 0) out.push(songs[at]);
+    }
   }
   return out;
 }
