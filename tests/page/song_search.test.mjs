@@ -102,6 +102,17 @@ test('English readings', () => {
   assert.deepEqual(search(s, { searchLang: 'en', searchQuery: 'love' }), [1, 3, 2]);
 });
 
+test('English typing: played songs first within each group, not across them', () => {
+  const p = pageWith([song(1, 'Love'), song(2, 'Lovely'), song(3, 'Glove'), song(4, 'My Love'), song(5, 'Love Me')]);
+  p.initPlayedHistory([{ id: 4 }, { id: 4 }, { id: 2 }, { id: 3 }, { id: 3 }, { id: 3 }]);
+  const cases = [
+    [0, 'love', [2, 1, 5, 3, 4]],
+    [0, 'lovem', [5]],
+    [1, 'love', []],
+  ];
+  for (const [mode, q, want] of cases) assert.deepEqual(search(p, { searchMode: mode, searchLang: 'en', searchQuery: q }), want, q);
+});
+
 test('number search: ascending ids, one hit asks for its dump, long lists are cut at 300', () => {
   const songs = [];
   for (let i = 1; i <= 1400; i++) songs.push(song(i, '노래'));
@@ -115,6 +126,10 @@ test('number search: ascending ids, one hit asks for its dump, long lists are cu
   assert.ok(p.posted.some((m) => m.startsWith('DBG:SEARCH mode=0 style=prefix lang=ko q=[] q2=[] num=[1399] n=1 db=1400')));
   assert.equal(search(p, { searchNumQuery: '1' }).length, 300);
   assert.equal(p.searchTruncated, true);
+  // numbers out of the ordinary: zero, a leading zero typed, a number too large to write out
+  const q = pageWith([song(0, 'a'), song(5, 'b'), song('1' + '0'.repeat(400), 'c'), song('1e30', 'd'), song(10, 'e')]);
+  const cases = [['0', [0]], ['05', []], ['1', [1, 10]], ['5', [5]], ['9', []]];
+  for (const [digits, want] of cases) assert.deepEqual(search(q, { searchNumQuery: digits }), want, digits);
 });
 
 test('middle search: syllables, consonants anywhere, compound consonants', () => {

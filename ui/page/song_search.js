@@ -165,6 +165,14 @@ function completeSongFields(s) {
   if (s.line1Chosung === undefined) s.line1Chosung = toChosung(s.line1);
   if (s.titleFullChosung === undefined) s.titleFullChosung = toChosung(s.titleFullText);
 }
+// Every text a search reads of a song, made ahead (see prepareSearchAhead) or at first use.
+function prepareSongTexts(s) {
+  completeSongFields(s);
+  for (var m = 0; m < 3; m++) midTextIn(s, m);
+  englishText(s, false);
+  englishText(s, true);
+  songCoreLen(s);
+}
 var derivedGen = -1;
 function ensureDerivedFields() {
   if (derivedGen === songDbGen) return;
@@ -183,16 +191,42 @@ function initSongDb(arr) {
   // The first F1 should not wait for the sort: the default list and its orderings are made once
   // ahead, when the browser is idle.
   var gen = songDbGen;
-  setTimeout(function () {
-    var run = function () {
-      if (gen !== songDbGen) return;
-      ensureDerivedFields();
-      ensureRanks('singer');
-      ensureRanks('line1');
-      topSongList();
-    };
-    if (typeof requestIdleCallback === 'function') requestIdleCallback(run); else run();
-  }, 3000);
+  setTimeout(function () { prepareSearchAhead(gen); }, 3000);
+}
+
+// The per-song texts, collation ranks and orders of the searches, made ahead in slices while the
+// browser is idle, so that a key pressed meanwhile waits for one slice at most.
+function prepareSearchAhead(gen) {
+  var at = 0;
+  var steps = [
+    function () {
+      var end = Math.min(songDb.length, at + 2000);
+      for (; at < end; at++) prepareSongTexts(songDb[at]);
+      if (at < songDb.length) return false;
+      derivedGen = songDbGen;
+      return true;
+    },
+    function () { ensureRanks('title'); return true; },
+    function () { ensureRanks('singer'); return true; },
+    function () { ensureRanks('line1'); return true; },
+    function () { ensureModePlaces(0); return true; },
+    function () { ensureModePlaces(1); return true; },
+    function () { ensureModePlaces(2); return true; },
+    function () { songsByNumber(); songsWithIdText(''); return true; },
+    function () { for (var m = 0; m < 3; m++) firstCharCodes(m); return true; },
+    function () { topSongList(); return true; },
+  ];
+  var run = function (deadline) {
+    if (gen !== songDbGen) return;
+    do {
+      if (steps[0]()) steps.shift();
+    } while (steps.length && deadline && deadline.timeRemaining() > 2);
+    if (steps.length) later();
+  };
+  var later = function () {
+    if (typeof requestIdleCallback === 'function') requestIdleCallback(run); else setTimeout(run, 0);
+  };
+  later();
 }
 
 function mergeSongDb(arr) {
@@ -220,7 +254,6 @@ var PAGE_JUMP = 10;
 var SEARCH_DEFAULT_COUNT = 30;
 var SEARCH_MAX_ROWS = 300;
 var HIT_PIN_COUNT = 3;
-SORT_HEAD = SEARCH_MAX_ROWS + HIT_PIN_COUNT + 1;
 
 var searchPanelOpen = false;
 var searchStyle = 'prefix';
@@ -249,76 +282,112 @@ function koCompare(a, b) {
 }
 
 // Collation ranks of the sort keys, made once per list change: a search then orders by numbers
-// instead of calling the collator thousands of times per key press.
+// instead of calling the collator thousands of times per key press. Equal texts are ranked once.
 var rankGen = { title: -1, singer: -1, line1: -1 };
 function ensureRanks(field) {
   if (rankGen[field] === songDbGen) return;
   var n = songDb.length;
-  var idx = new Array(n);
-  var keys = new Array(n);
-  for (var i = 0; i < n; i++) { idx[i] = i; keys[i] = songDb[i][field] || ''; }
-  idx.sort(function (a, b) { return koCompare(keys[a], keys[b]); });
-  var rk = '_rk_' + field;
+  var groups = new Map();  // text -> indexes of the songs that have it
+  for (var i = 0; i < n; i++) {
+    var t = songDb[i][field] || '';
+    var g = groups.get(t);
+    if (g === undefined) groups.set(t, i); else if (typeof g === 'number') groups.set(t, [g, i]); else g.push(i);
+  }
+  var texts = Array.from(groups.keys());
+  texts.sort(koCompare);
+  var rk = RANK_FIELDS[field];
   var rank = 0;
-  for (var j = 0; j < n; j++) {
-    if (j > 0 && koCompare(keys[idx[j - 1]], keys[idx[j]]) !== 0) rank = j;
-    songDb[idx[j]][rk] = rank;
+  var seen = 0;
+  for (var j = 0; j < texts.length; j++) {
+    if (j > 0 && koCompare(texts[j - 1], texts[j]) !== 0) rank = seen;
+    var members = groups.get(texts[j]);
+    if (typeof members === 'number') { songDb[members][rk] = rank; seen++; continue; }
+    for (var k = 0; k < members.length; k++) songDb[members[k]][rk] = rank;
+    seen += members.length;
   }
   rankGen[field] = songDbGen;
 }
 function modeSortField(mode) {
   return mode === 1 ? 'singer' : mode === 2 ? 'line1' : 'title';
 }
-var curRankField = '_rk_title';
-function prepareOrdering() {
-  ensureRanks('title');
-  if (searchMode !== 0) ensureRanks(modeSortField(searchMode));
-  curRankField = '_rk_' + modeSortField(searchMode);
-  if (!playCountMap) rebuildPlayCounts();
+// Property names of the per-song values, written out once: a name built per song would be looked
+// up afresh every time.
+var RANK_FIELDS = { title: '_rk_title', singer: '_rk_singer', line1: '_rk_line1' };
+var PLACE_FIELDS = ['_o0', '_o1', '_o2'];
+var MID_FIELDS = ['_mid0', '_mid1', '_mid2'];
+// modeCompare as one number: the sort key's rank, then the title's rank (ranks made first).
+function modeKeyIn(s, mode) {
+  if (mode === 0) return s._rk_title || 0;
+  return (s[RANK_FIELDS[modeSortField(mode)]] || 0) * (songDb.length + 1) + (s._rk_title || 0);
 }
-// modeCompare as one number: the sort key's rank, then the title's rank.
 function modeKey(s) {
-  var m = songDb.length + 1;
-  return searchMode === 0 ? (s._rk_title || 0) : (s[curRankField] || 0) * m + (s._rk_title || 0);
+  return modeKeyIn(s, searchMode);
 }
 function modeCompare(a, b) {
   return modeKey(a) - modeKey(b);
 }
-var PLAY_COUNT_CAP = 100000;
-// hitCompare as one number (exact while the catalogue stays below some 90,000,000 songs).
-function hitKey(s) {
-  if (searchMode === 1) return modeKey(s);
-  var m = songDb.length + 1;
-  return (PLAY_COUNT_CAP - Math.min(PLAY_COUNT_CAP, playCountOf(s))) * (searchMode === 0 ? m : m * m) + modeKey(s);
-}
-// Sorts by a numeric key computed once per entry (ties keep list order), instead of calling a
-// comparator n log n times. With `limit`, only the first `limit` entries are put in order and the
-// rest follow unordered: a shown list is never longer than SEARCH_MAX_ROWS, so a long hit list
-// needs only its head sorted.
-var SORT_HEAD = 0;  // set below, once SEARCH_MAX_ROWS is known
-function sortByKey(list, keyFn, limit) {
-  var n = list.length;
+
+// Every song's place in a mode's order (modeCompare, ties in list order) as `_o0`, `_o1` or
+// `_o2`, made once per list change: the filters order their hits by these places with one numeric
+// sort instead of comparing songs.
+var modePlacesGen = [-1, -1, -1];
+function ensureModePlaces(mode) {
+  if (modePlacesGen[mode] === songDbGen) return;
+  ensureRanks('title');
+  if (mode !== 0) ensureRanks(modeSortField(mode));
+  var n = songDb.length;
   var keys = new Float64Array(n);
-  for (var i = 0; i < n; i++) keys[i] = keyFn(list[i]);
-  var head = [];
-  var tail = [];
-  if (limit && n > limit * 2) {
-    var thr = keys.slice().sort()[limit - 1];
-    for (var h = 0; h < n; h++) (keys[h] <= thr ? head : tail).push(h);
-  } else {
-    for (var a = 0; a < n; a++) head.push(a);
+  var idx = new Uint32Array(n);
+  for (var i = 0; i < n; i++) { keys[i] = modeKeyIn(songDb[i], mode); idx[i] = i; }
+  idx.sort(function (a, b) { return keys[a] - keys[b] || a - b; });
+  var place = PLACE_FIELDS[mode];
+  for (var j = 0; j < n; j++) songDb[idx[j]][place] = j;
+  modePlacesGen[mode] = songDbGen;
+}
+// The list in ascending song number (ties in list order), for the number search.
+var idOrder = { gen: -1, songs: [], ids: null };
+function songsByNumber() {
+  if (idOrder.gen === songDbGen) return idOrder.songs;
+  var songs = songDb.slice();
+  songs.sort(function (a, b) { return a.id - b.id; });
+  var ids = new Float64Array(songs.length);
+  for (var i = 0; i < songs.length; i++) { songs[i]._idText = String(songs[i].id); ids[i] = songs[i].id; }
+  idOrder = { gen: songDbGen, songs: songs, ids: ids };
+  return songs;
+}
+// The first place in the number order whose song number is at least `x`.
+function firstIdAtLeast(x) {
+  var ids = idOrder.ids;
+  var lo = 0;
+  var hi = ids.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >> 1;
+    if (ids[mid] < x) lo = mid + 1; else hi = mid;
   }
-  head.sort(function (x, y) { return keys[x] - keys[y] || x - y; });
-  var out = new Array(n);
-  var at = 0;
-  for (var j = 0; j < head.length; j++) out[at++] = list[head[j]];
-  for (var k = 0; k < tail.length; k++) out[at++] = list[tail[k]];
-  return out;
+  return lo;
+}
+// Songs by the text of their number, for finding the played songs from the history's ids.
+var idTextIndex = { gen: -1, map: null };
+function songsWithIdText(idText) {
+  if (idTextIndex.gen !== songDbGen) {
+    var map = new Map();
+    for (var i = 0; i < songDb.length; i++) {
+      var k = String(songDb[i].id);
+      var g = map.get(k);
+      if (g === undefined) map.set(k, songDb[i]); else if (Array.isArray(g)) g.push(songDb[i]); else map.set(k, [g, songDb[i]]);
+    }
+    idTextIndex = { gen: songDbGen, map: map };
+  }
+  var found = idTextIndex.map.get(idText);
+  return found === undefined ? [] : Array.isArray(found) ? found : [found];
 }
 
+var PLAY_COUNT_CAP = 100000;
 var playCountMap = null;
+var playedCache = null;  // the songs with a play count, found once per count rebuild
 function rebuildPlayCounts() {
   playCountMap = {};
+  playedCache = null;
   var h = typeof playedSongHistory !== 'undefined' && Array.isArray(playedSongHistory) ? playedSongHistory : [];
   for (var i = 0; i < h.length; i++) {
     var id = h[i] && h[i].id;
@@ -327,12 +396,80 @@ function rebuildPlayCounts() {
 }
 function playCountOf(s) {
   if (!playCountMap) rebuildPlayCounts();
-  return playCountMap[s.id] || 0;
+  return Math.min(PLAY_COUNT_CAP, playCountMap[s.id] || 0);
+}
+function playedSongs() {
+  if (!playCountMap) rebuildPlayCounts();
+  if (playedCache && playedCache.gen === songDbGen) return playedCache.songs;
+  var songs = [];
+  for (var idText in playCountMap) {
+    if (!Object.prototype.hasOwnProperty.call(playCountMap, idText)) continue;
+    var found = songsWithIdText(idText);
+    for (var i = 0; i < found.length; i++) songs.push(found[i]);
+  }
+  playedCache = { gen: songDbGen, songs: songs };
+  return songs;
 }
 function hitCompare(a, b) {
   if (searchMode === 1) return modeCompare(a, b);
   var d = playCountOf(b) - playCountOf(a);
   return d !== 0 ? d : modeCompare(a, b);
+}
+
+// The hits of `test` ordered by `rank(s, place)`, at most `limit` of them. `place` is the song's
+// place in the mode's order; a rank adds multiples of the list length for groups that go first.
+// The list is walked in its own order, which is how the songs lie in memory (a walk in another
+// order is several times slower), and the hits are then put in order by one numeric sort of
+// rank × length + index, which also says where each hit is.
+// `first`, when given, passes over songs by the first characters of their consonants and English
+// reading before `test` is asked (see firstCharFilter).
+var hitKeys = new Float64Array(0);
+function rankedHits(test, rank, limit, first) {
+  var place = PLACE_FIELDS[searchMode];
+  ensureModePlaces(searchMode);
+  var n = songDb.length;
+  if (hitKeys.length < n) hitKeys = new Float64Array(n);
+  var count = 0;
+  for (var i = 0; i < n; i++) {
+    if (first && !(first.okCho[first.cho[i]] | first.okEng[first.eng[i]])) continue;
+    var s = songDb[i];
+    if (test(s)) hitKeys[count++] = rank(s, s[place]) * n + i;
+  }
+  var sorted = hitKeys.subarray(0, count).sort();
+  var out = [];
+  for (var j = 0; j < count && out.length < limit; j++) out.push(songDb[sorted[j] % n]);
+  return out;
+}
+
+// The hits of `test` in hit order (hitCompare), at most `limit` of them: in the title and first
+// lyric modes the played hits first, by play count, then the rest in the mode's order.
+function hitsInOrder(test, limit) {
+  return hitsInGroups(test, function (s, place) { return place; }, limit);
+}
+// The same for hits in groups one after another: `rank` gives a song's place plus its group's
+// multiple of the list length, and hit order holds within each group.
+var playStamp = 0;
+function hitsInGroups(test, rank, limit) {
+  var mode = searchMode;
+  var n = songDb.length;
+  var stamp = -1;
+  if (mode !== 1) {
+    var place = PLACE_FIELDS[mode];
+    ensureModePlaces(mode);
+    var ps = playedSongs().slice();
+    ps.sort(function (a, b) { return playCountOf(b) - playCountOf(a) || a[place] - b[place]; });
+    if (ps.length) {
+      stamp = ++playStamp;
+      for (var p = 0; p < ps.length; p++) { ps[p]._playStamp = stamp; ps[p]._playPos = p; }
+    }
+  }
+  if (stamp < 0) return rankedHits(test, rank, limit);
+  // Within a group, played songs by their place in the played order, then the others.
+  return rankedHits(test, function (s, place) {
+    var r = rank(s, place);
+    var g = Math.floor(r / n);
+    return g * 2 * n + (s._playStamp === stamp ? s._playPos : n + r - g * n);
+  }, limit);
 }
 
 // ---- Filters ----
@@ -358,109 +495,161 @@ function songCoreLen(s) {
   return s._coreLen;
 }
 
+// A shown list is never longer than SEARCH_MAX_ROWS: the filters give at most one hit more, which is
+// enough to know that the list was cut.
+var FILTER_ROWS = SEARCH_MAX_ROWS + 1;
+
 function filterSongsByNumber(digits) {
   if (!digits) return [];
+  var songs = songsByNumber();
   var out = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    if (s._idText === undefined) s._idText = String(s.id);
-    if (s._idText.lastIndexOf(digits, 0) === 0) out.push(s);
+  var d = Number(digits);
+  if (digits.charAt(0) === '0' || !(d >= 1)) {
+    for (var i = 0; i < songs.length && out.length < FILTER_ROWS; i++) {
+      if (songs[i]._idText.lastIndexOf(digits, 0) === 0) out.push(songs[i]);
+    }
+    return out;
   }
-  out.sort(function (a, b) { return a.id - b.id; });
+  // Numbers that start with the digits d lie in d..d+1, 10d..10d+10, 100d..100d+100 and so on,
+  // ranges that follow one another upwards: each is found by a binary search.
+  var last = songs.length ? songs[songs.length - 1].id : 0;
+  for (var scale = 1; d * scale <= last && isFinite(d * scale) && out.length < FILTER_ROWS; scale *= 10) {
+    var end = firstIdAtLeast((d + 1) * scale);
+    for (var at = firstIdAtLeast(d * scale); at < end && out.length < FILTER_ROWS; at++) {
+      if (songs[at]._idText.lastIndexOf(digits, 0) === 0) out.push(songs[at]);
+    }
+  }
   return out;
 }
 
 function squeezeLower(t) {
   return strField(t).toLowerCase().replace(/\s+/g, '');
 }
+// The title (or the singer) as the English typing matches it, made once per song.
+function englishText(s, singer) {
+  if (singer) return s._lowS === undefined ? (s._lowS = squeezeLower(s.singer)) : s._lowS;
+  return s._lowT === undefined ? (s._lowT = squeezeLower(s.title)) : s._lowT;
+}
 
 function filterSongsByEnglish(q) {
   var query = squeezeLower(q);
   if (!query) return topSongList();
   var singer = searchMode === 1;
-  var key = singer ? '_lowS' : '_lowT';
-  var first = [];
-  var rest = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    if (s[key] === undefined) s[key] = squeezeLower(singer ? s.singer : s.title);
-    var at = s[key].indexOf(query);
-    if (at === 0) first.push(s);
-    else if (at > 0) rest.push(s);
+  var n = songDb.length;
+  // Titles (or singers) that start with the typed letters first, then those that hold them.
+  return hitsInGroups(function (s) { return englishText(s, singer).indexOf(query) >= 0; }, function (s, place) {
+    return englishText(s, singer).lastIndexOf(query, 0) === 0 ? place : n + place;
+  }, FILTER_ROWS);
+}
+
+// The first character of every song's consonants and English reading in a mode, one byte each
+// (a compatibility jamo less 0x3130, 0 for anything else), made once per list change.
+var firstCharCache = [null, null, null];
+function jamoByte(t) {
+  var c = typeof t === 'string' && t ? t.charCodeAt(0) - 0x3130 : 0;
+  return c > 0 && c < 256 ? c : 0;
+}
+var CHO_FIELDS = ['chosung', 'singerChosung', 'line1Chosung'];
+var ENG_FIELDS = ['engChosung', 'engSingerChosung', ''];
+function firstCharCodes(mode) {
+  var choField = CHO_FIELDS[mode];
+  var engField = ENG_FIELDS[mode];
+  var f = firstCharCache[mode];
+  if (f && f.gen === songDbGen && f.derived === derivedGen) return f;
+  var n = songDb.length;
+  f = { gen: songDbGen, derived: derivedGen, cho: new Uint8Array(n), eng: new Uint8Array(n) };
+  for (var i = 0; i < n; i++) {
+    f.cho[i] = jamoByte(songDb[i][choField]);
+    if (engField) f.eng[i] = jamoByte(songDb[i][engField]);
   }
-  prepareOrdering();
-  return sortByKey(first, hitKey, SORT_HEAD).concat(sortByKey(rest, hitKey, SORT_HEAD));
+  firstCharCache[mode] = f;
+  return f;
+}
+// Songs whose consonants or English reading can start like the query `q`: the consonants' first
+// character matches q's first (or its tense twin), or the reading's is equivalent to it. Null
+// when q does not start with a jamo, so nothing is passed over.
+function firstCharFilter(q, mode) {
+  var q0 = q.charAt(0);
+  if (!jamoByte(q0)) return null;
+  var codes = firstCharCodes(mode);
+  var okCho = new Uint8Array(256);
+  var okEng = new Uint8Array(256);
+  okCho[jamoByte(q0)] = 1;
+  if (CHOSUNG_LOOSE_MAP[q0]) okCho[jamoByte(CHOSUNG_LOOSE_MAP[q0])] = 1;
+  okEng[jamoByte(q0)] = 1;
+  if (ENG_CHO_PAIRS[q0]) okEng[jamoByte(ENG_CHO_PAIRS[q0])] = 1;
+  okEng[0] = 0;
+  return { cho: codes.cho, eng: codes.eng, okCho: okCho, okEng: okEng };
 }
 
 function filterSongsByChosung(q, q2) {
   if (!q) return [];
-  var matches = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    if (!chosungStartsWith(modeChosung(s), q) && !engChosungIncludes(modeEngReading(s), q)) continue;
-    if (q2 && !chosungStartsWith(s.singerChosung, q2) && !engChosungIncludes(s.engSingerChosung, q2)) continue;
-    matches.push(s);
-  }
-  prepareOrdering();
-  var mm = (songDb.length + 1) * (songDb.length + 1);
-  if (searchMode === 1) {
-    return sortByKey(matches, function (s) {
-      return ((s.singerChosung || '').length === q.length ? 0 : mm) + modeKey(s);
-    }, SORT_HEAD);
-  }
-  var titleMode = searchMode === 0;
+  var mode = searchMode;
+  var titleMode = mode === 0;
+  var choField = CHO_FIELDS[mode];
+  var engField = ENG_FIELDS[mode];
+  var q0 = q.charAt(0);
+  var matches = function (s) {
+    var c = s[choField];
+    if (!(c && c.length >= q.length && chosungStartsWith(c, q))) {
+      var r = engField ? s[engField] : '';
+      if (!r || !engChoEq(r.charAt(0), q0) || !engChosungIncludes(r, q)) return false;
+    }
+    return !q2 || chosungStartsWith(s.singerChosung, q2) || engChosungIncludes(s.engSingerChosung, q2);
+  };
   var exactByCho = function (s) {
-    var c = modeChosung(s) || '';
+    var c = s[choField] || '';
     return c.length === q.length && chosungStartsWith(c, q);
   };
   var exactByCore = function (s) {
-    return titleMode && songCoreLen(s) === q.length && chosungStartsWith(modeChosung(s), q);
+    return titleMode && songCoreLen(s) === q.length && chosungStartsWith(s[choField], q);
   };
-  var exact = function (s) {
-    var r = modeEngReading(s) || '';
+  var exact = mode === 1 ? function (s) { return (s.singerChosung || '').length === q.length; } : function (s) {
+    var r = engField ? s[engField] || '' : '';
     return exactByCho(s) || (r.length === q.length && engChosungIncludes(r, q)) || exactByCore(s);
   };
-  for (var k = 0; k < matches.length; k++) matches[k]._exact = exact(matches[k]) ? 0 : 1;
-  var base = function (a, b) {
-    return a._exact !== b._exact ? a._exact - b._exact : modeCompare(a, b);
-  };
-  matches = sortByKey(matches, function (s) { return s._exact * mm + modeKey(s); }, SORT_HEAD);
+  // Played songs exact by their consonants go on top (not in singer mode), at most HIT_PIN_COUNT.
   var pins = [];
-  for (var p = 0; p < matches.length; p++) {
-    var m = matches[p];
-    if ((exactByCho(m) || exactByCore(m)) && playCountOf(m) > 0) pins.push(m);
+  if (mode !== 1) {
+    var place = PLACE_FIELDS[mode];
+    ensureModePlaces(mode);
+    var ps = playedSongs();
+    for (var p = 0; p < ps.length; p++) {
+      if (matches(ps[p]) && (exactByCho(ps[p]) || exactByCore(ps[p]))) pins.push(ps[p]);
+    }
+    pins.sort(function (a, b) { return playCountOf(b) - playCountOf(a) || a[place] - b[place]; });
+    if (pins.length > HIT_PIN_COUNT) pins.length = HIT_PIN_COUNT;
   }
-  if (pins.length === 0) return matches;
-  pins.sort(function (a, b) {
-    var d = playCountOf(b) - playCountOf(a);
-    return d !== 0 ? d : base(a, b);
-  });
-  pins = pins.slice(0, HIT_PIN_COUNT);
-  var out = pins.slice();
-  for (var r = 0; r < matches.length; r++) {
-    if (pins.indexOf(matches[r]) < 0) out.push(matches[r]);
-  }
-  return out;
+  // The base order: exact hits first, each group in the mode's order.
+  var n = songDb.length;
+  var rest = rankedHits(function (s) { return matches(s) && (pins.length === 0 || pins.indexOf(s) < 0); },
+                        function (s, place) { return exact(s) ? place : n + place; }, FILTER_ROWS,
+                        firstCharFilter(q, mode));
+  return pins.concat(rest).slice(0, FILTER_ROWS);
 }
 
 function filterSongsBySingerField(q2) {
-  var out = [];
-  for (var i = 0; i < songDb.length; i++) {
-    if (chosungStartsWith(songDb[i].singerChosung, q2)) out.push(songDb[i]);
-  }
-  prepareOrdering();
-  return sortByKey(out, hitKey, SEARCH_DEFAULT_COUNT).slice(0, SEARCH_DEFAULT_COUNT);
+  return hitsInOrder(function (s) { return chosungStartsWith(s.singerChosung, q2); }, SEARCH_DEFAULT_COUNT);
 }
 
 function modeFullText(s) {
-  if (searchMode === 1) return s.singer || '';
-  if (searchMode === 2) return s.line1 || '';
+  return modeFullTextIn(s, searchMode);
+}
+function modeFullTextIn(s, mode) {
+  if (mode === 1) return s.singer || '';
+  if (mode === 2) return s.line1 || '';
   return s.titleFullText || s.title || '';
 }
 function modeFullChosung(s) {
   if (searchMode === 1) return s.singerChosung || '';
   if (searchMode === 2) return s.line1Chosung || '';
   return s.titleFullChosung || s.chosung || '';
+}
+// The mode's full text without white space, lower case, made once per song and mode.
+function midTextIn(s, mode) {
+  var key = MID_FIELDS[mode];
+  if (s[key] === undefined) s[key] = squeezeLower(modeFullTextIn(s, mode));
+  return s[key];
 }
 
 function filterSongsByMiddleMatch(q) {
@@ -469,19 +658,14 @@ function filterSongsByMiddleMatch(q) {
   var lower = query.toLowerCase();
   var cho = normalizeQueryForChosung(query);
   var reading = cho || toChosung(query);
-  var key = '_mid' + searchMode;
-  var out = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    if (s[key] === undefined) s[key] = squeezeLower(modeFullText(s));
-    if (s[key].indexOf(lower) >= 0 ||
-        (cho && chosungIncludes(modeFullChosung(s), cho)) ||
-        (reading && engChosungIncludes(modeEngReading(s), reading))) {
-      out.push(s);
-    }
-  }
-  prepareOrdering();
-  return sortByKey(out, hitKey, SORT_HEAD);
+  var r0 = reading.charAt(0);
+  var mode = searchMode;
+  return hitsInOrder(function (s) {
+    if (midTextIn(s, mode).indexOf(lower) >= 0) return true;
+    if (cho && chosungIncludes(modeFullChosung(s), cho)) return true;
+    var r = reading ? modeEngReading(s) : '';
+    return !!r && engChoEq(r.charAt(0), r0) && engChosungIncludes(r, reading);
+  }, FILTER_ROWS);
 }
 
 // The default list: the first songs of the whole list in hit order, kept while the list and the
@@ -491,20 +675,8 @@ function topSongList() {
   var hist = typeof playedSongHistory !== 'undefined' && Array.isArray(playedSongHistory) ? playedSongHistory.length : 0;
   var key = songDb.length + '_' + hist + '_' + songDbGen;
   if (topSongCache.key === key) return topSongCache.list.slice();
-  prepareOrdering();
-  // Selection of the best few without sorting the whole list.
-  var best = [];
-  var bestKeys = [];
-  for (var i = 0; i < songDb.length; i++) {
-    var s = songDb[i];
-    var k = hitKey(s);
-    if (best.length === SEARCH_DEFAULT_COUNT && k >= bestKeys[best.length - 1]) continue;
-    var at = best.length;
-    while (at > 0 && k < bestKeys[at - 1]) at--;
-    best.splice(at, 0, s);
-    bestKeys.splice(at, 0, k);
-    if (best.length > SEARCH_DEFAULT_COUNT) { best.pop(); bestKeys.pop(); }
-  }
+  if (!playCountMap) rebuildPlayCounts();
+  var best = hitsInOrder(function () { return true; }, SEARCH_DEFAULT_COUNT);
   topSongCache = { key: key, list: best };
   return best.slice();
 }
@@ -627,7 +799,7 @@ function applyListFont() {
   var ids = ['song-search-results', 'reserved-list', 'reserved-list-f2', 'history-list'];
   for (var i = 0; i < ids.length; i++) {
     var el = pageEl(ids[i]);
-    if (el) el.style.fontSize = listFontPx + 'px';
+    if (el && el.style.fontSize !== listFontPx + 'px') el.style.fontSize = listFontPx + 'px';
   }
 }
 function adjustListFont(d) {
@@ -645,6 +817,9 @@ function updateColumnStyles() {
   var css = '.lr{display:flex;padding:1px 2px;cursor:pointer;content-visibility:auto;contain-intrinsic-size:auto 1.45em;}' +
     '.lr.sel{background:#f39c12;color:#000;font-weight:bold;}' +
     '.lc{overflow:hidden;text-overflow:ellipsis;white-space:nowrap;}.lc-last{flex:1;min-width:0;}';
+  var rowH = searchRowPx();
+  css += '.search-list .lr,.search-list .lh,.search-info{height:' + rowH + 'px;line-height:' + (rowH - 2) + 'px;box-sizing:border-box;' +
+    'content-visibility:visible;}.search-info{white-space:nowrap;overflow:hidden;text-overflow:ellipsis;}';
   var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
   for (var i = 0; i < cols.length; i++) {
     var a = colPx(searchColW[cols[i]]), b = colPx(resvColW[cols[i]]);
@@ -666,7 +841,7 @@ function cellOpen(list, col, extraStyle) {
 }
 function listHeaderHtml(list, listName, labels) {
   var cols = ['id', 'title', 'singer', 'tempo', 'keys'];
-  var html = '<div style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">';
+  var html = '<div class="lh" style="display:flex; position:sticky; top:0; background:#222; color:#aaa; z-index:1;">';
   for (var i = 0; i < cols.length; i++) html += cellOpen(list, cols[i]) + labels[i] + '</span>' + colResizeHandle(listName, cols[i]);
   return html + cellOpen(list, '') + labels[5] + '</span></div>';
 }
@@ -718,12 +893,19 @@ function renderSearchInputLine() {
   qn.style.color = searchNumQuery ? '#000' : '#eee';
 }
 
+// Sets an element's markup only when it changed, so a repaint leaves unchanged parts alone.
+function setHtmlOnce(el, html) {
+  if (el.__html === html && el.innerHTML !== '') return;
+  el.__html = html;
+  el.innerHTML = html;
+}
+
 function renderSearchHeader() {
   var label = pageEl('song-search-mode-label');
   if (label) {
-    label.innerHTML = '&#128269; ' + (searchStyle === 'middle' ? '중간검색 (ALT+F1)' : '곡 찾기 (F1)') +
+    setHtmlOnce(label, '&#128269; ' + (searchStyle === 'middle' ? '중간검색 (ALT+F1)' : '곡 찾기 (F1)') +
       ' <span onclick="toggleSearchLang()" style="cursor:pointer; border:1px solid #888; border-radius:6px; padding:0 6px; margin-left:8px;">' +
-      (searchLang === 'ko' ? '한글 가나' : '영문 ABC') + '</span> (`) <span style="color:#aaa; margin-left:10px;">숫자=곡번호</span>';
+      (searchLang === 'ko' ? '한글 가나' : '영문 ABC') + '</span> (`) <span style="color:#aaa; margin-left:10px;">숫자=곡번호</span>');
   }
   var badge = pageEl('song-search-mode-badge');
   if (badge) {
@@ -734,7 +916,7 @@ function renderSearchHeader() {
         ? '<span style="background:' + colors[m] + '; color:#000; font-weight:bold; font-size:1.15em; padding:1px 6px; border-radius:4px; margin-right:4px;">' + SEARCH_MODE_LABELS[m] + '</span>'
         : '<span style="color:#888; margin-right:4px;">' + SEARCH_MODE_LABELS[m] + '</span>';
     }
-    badge.innerHTML = html + '<span style="color:#888;">F1</span>';
+    setHtmlOnce(badge, html + '<span style="color:#888;">F1</span>');
   }
 }
 
@@ -749,38 +931,106 @@ function searchRowHtml(s, i, sel) {
     cellOpen('sc', '') + htmlEsc(lyricCell(s)) + '</span></div>';
 }
 
-var SEARCH_FIRST_ROWS = 40;
-var searchRenderToken = 0;
+// The result list draws only the rows in view (and a couple around them) between two spacers
+// that stand for the rest, so a key press builds a screenful of rows however long the list is.
+// The information line, the header and every row have one fixed height, so a row's place is known
+// without measuring the page.
+function searchRowPx() {
+  return Math.round(listFontPx * 1.45) + 2;
+}
+var SEARCH_ROW_MARGIN = 2;  // rows drawn beyond each edge of the view
+var searchList = null;      // the drawn list: its elements and the window of rows now in them
+
 function searchRowsHtml(from, to) {
   var parts = [];
   for (var i = from; i < to; i++) parts.push(searchRowHtml(searchResults[i], i, !reservedFocused && i === searchSelIdx));
   return parts.join('');
 }
 
-// Moves the highlight of the shown results without drawing the list again.
-function moveSearchHighlight(from, to) {
+function searchListOf(box) {
+  if (searchList && searchList.box === box && searchList.root.parentNode === box) return searchList;
+  box.innerHTML = '<div class="search-list">' +
+    '<div class="search-info" style="color:#f1c40f; font-size:0.85em;"></div>' +
+    listHeaderHtml('sc', 'search', ['곡번호', '제목', '가수명', '템포', '원/남/여키', '첫가사']) +
+    '<div class="search-pad"></div><div class="search-win"></div><div class="search-pad"></div></div>';
+  var root = box.firstChild;
+  searchList = { box: box, root: root, info: root.children[0], top: root.children[2], win: root.children[3],
+                 bottom: root.children[4], infoText: null, key: '' };
+  box.addEventListener('scroll', searchListScrolled);
+  return searchList;
+}
+
+function searchListTop(list) {
+  var h = searchRowPx();
+  return (list.infoText ? h : 0) + h;  // information line and header above the first row
+}
+
+// Draws the rows seen with the list scrolled to `scrollTop` in a view `viewH` high.
+function drawSearchWindow(list, scrollTop, viewH, force) {
+  var h = searchRowPx();
+  var n = searchResults.length;
+  var rel = scrollTop - searchListTop(list);
+  var first = Math.max(0, Math.min(n, Math.floor(rel / h) - SEARCH_ROW_MARGIN));
+  var last = Math.max(first, Math.min(n, Math.ceil((rel + viewH) / h) + SEARCH_ROW_MARGIN));
+  var key = first + ':' + last + ':' + h + ':' + searchSelIdx + ':' + reservedFocused;
+  if (!force && key === list.key && list.results === searchResults) return;
+  list.key = key;
+  list.results = searchResults;
+  list.top.style.height = first * h + 'px';
+  list.bottom.style.height = (n - last) * h + 'px';
+  list.win.innerHTML = searchRowsHtml(first, last);
+}
+
+// Puts the highlighted row in view (the list's top for the first row) and draws the rows there.
+// `scrollTop` and `viewH` are read before the page is changed, so no layout is forced here.
+function placeSearchRows(list, scrollTop, viewH, force) {
+  var h = searchRowPx();
+  var listTop = searchListTop(list);
+  var target = scrollTop;
+  if (searchSelIdx === 0) {
+    target = 0;
+  } else {
+    var rowTop = listTop + searchSelIdx * h;
+    if (rowTop - h < target) target = rowTop - h;  // the header stays at the top of the view
+    else if (rowTop + h > target + viewH) target = rowTop + h - viewH;
+  }
+  target = Math.max(0, Math.min(target, listTop + searchResults.length * h - viewH));
+  drawSearchWindow(list, target, viewH, force);
+  if (target !== scrollTop) list.box.scrollTop = target;
+}
+
+function searchListScrolled() {
+  var list = searchList;
+  if (!list || list.root.parentNode !== list.box) return;
+  drawSearchWindow(list, list.box.scrollTop, list.box.clientHeight, false);
+}
+
+// Moves the highlight of the shown results without drawing the rest of the panel again.
+function moveSearchHighlight() {
   var box = pageEl('song-search-results');
-  var a = box && box.querySelector('.search-row[data-idx="' + from + '"]');
-  var b = box && box.querySelector('.search-row[data-idx="' + to + '"]');
-  if (!b) { renderSearchResults(); return; }
-  if (a) a.classList.remove('sel');
-  b.classList.add('sel');
-  if (to === 0) box.scrollTop = 0;
-  else if (b.scrollIntoView) b.scrollIntoView({ block: 'nearest' });
+  if (!box || !searchList || searchList.box !== box || searchList.root.parentNode !== box) {
+    renderSearchResults();
+    return;
+  }
+  placeSearchRows(searchList, box.scrollTop, box.clientHeight, false);
 }
 
 function renderSearchResults() {
-  applyListFont();
   ensureSearchPanelDom();
+  var box = pageEl('song-search-results');
+  var scrollTop = box ? box.scrollTop : 0;
+  var viewH = box ? box.clientHeight : 0;
+  applyListFont();
   renderSearchInputLine();
   renderSearchHeader();
-  var box = pageEl('song-search-results');
   if (!box) return;
   if (songDb.length === 0) {
+    searchList = null;
     box.innerHTML = '<div style="color:#ff4d4d; font-weight:bold;">0곡 - C:/tavelo/system/songs.csv를 찾지 못했습니다</div>';
     return;
   }
   if (searchResults.length === 0) {
+    searchList = null;
     box.innerHTML = '<div style="color:#aaa;">검색결과 없음</div>';
     return;
   }
@@ -788,26 +1038,13 @@ function renderSearchResults() {
   if (searchFrozen) info = '예약했습니다 · 목록 유지 중 - 스페이스로 계속 예약, 초성을 치면 새로 찾기';
   else if (!searchQuery) info = '전체 ' + songDb.length + '곡 중 ' + searchResults.length + '곡 표시';
   else if (searchTruncated) info = '앞 쪽 ' + searchResults.length + '곡만 표시 - 초성을 한 글자 더 치면 좍혀집니다';
-  var parts = [];
-  if (info) parts.push('<div class="search-info" style="color:#f1c40f; font-size:0.85em;">' + htmlEsc(info) + '</div>');
-  parts.push(listHeaderHtml('sc', 'search', ['곡번호', '제목', '가수명', '템포', '원/남/여키', '첫가사']));
-  // The rows in view now, the rest in the next frame, so a key press redraws within one frame.
-  var token = ++searchRenderToken;
-  var now = Math.min(searchResults.length, Math.max(SEARCH_FIRST_ROWS, searchSelIdx + 20));
-  parts.push(searchRowsHtml(0, now));
-  box.innerHTML = parts.join('');
-  if (now < searchResults.length) {
-    var later = function () {
-      if (token !== searchRenderToken) return;
-      box.insertAdjacentHTML('beforeend', searchRowsHtml(now, searchResults.length));
-    };
-    if (typeof requestAnimationFrame === 'function') requestAnimationFrame(function () { setTimeout(later, 0); }); else later();
+  var list = searchListOf(box);
+  if (list.infoText !== info) {
+    list.infoText = info;
+    list.info.textContent = info;
+    list.info.style.display = info ? '' : 'none';
   }
-  if (searchSelIdx === 0) box.scrollTop = 0;
-  else {
-    var row = box.querySelector('.search-row[data-idx="' + searchSelIdx + '"]');
-    if (row && row.scrollIntoView) row.scrollIntoView({ block: 'nearest' });
-  }
+  placeSearchRows(list, scrollTop, viewH, true);
 }
 
 function selectSearchResult(i) {
@@ -995,9 +1232,8 @@ function moveHighlight(delta, wrap) {
   }
   var m = searchResults.length;
   if (!m) return;
-  var from = searchSelIdx;
   searchSelIdx = wrap ? (searchSelIdx + delta + m) % m : Math.max(0, Math.min(m - 1, searchSelIdx + delta));
-  moveSearchHighlight(from, searchSelIdx);
+  moveSearchHighlight();
 }
 
 // Typing into the active text field of the prefix style starts a new search.
