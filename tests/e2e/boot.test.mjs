@@ -7,13 +7,9 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import vm from 'node:vm';
-import {
-  bin, demoSongNumbers, openProgramPage, readLog, sourceDir, waitFor,
-} from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, readLog, waitFor } from './program.mjs';
 
 // The demo library generator: the command of the source tree, else the program it runs.
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 test('start on a demo library: boot log and initSongDb with every demo song',
      { skip: !demoTool && 'no demo library generator yet' }, async (t) => {

@@ -8,10 +8,8 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { bin, demoSongNumbers, readLog, sourceDir, startProgram, stopProgram, waitFor } from './program.mjs';
+import { bin, demoSongNumbers, demoTool, readLog, startProgram, stopProgram, waitFor } from './program.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
 

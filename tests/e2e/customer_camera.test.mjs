@@ -8,10 +8,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, openBrowser, readLog, sourceDir, startProgram, stopProgram, waitFor } from './program.mjs';
+import { bin, demoTool, openBrowser, readLog, startProgram, stopProgram, waitFor } from './program.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 const chromiumPath = '/usr/bin/chromium';
 
 // The browser program the test gives the program: the customer window (the one placed full

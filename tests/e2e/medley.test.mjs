@@ -7,10 +7,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoSongNumbers, openProgramPage, readLog, sourceDir, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, readLog, waitFor } from './program.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
 const runs = (root) => readLog(root).split('PlayMidiThread 시작').length - 1;

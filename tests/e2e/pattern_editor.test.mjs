@@ -9,11 +9,9 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, openProgramPage, readRecording, sourceDir, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, readRecording, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 const skip = !demoTool && 'no demo library generator';
 
 // The demo library on recording devices, the page open with every posted editor command noted.

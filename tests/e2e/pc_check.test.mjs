@@ -8,10 +8,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoSongNumbers, openProgramPage, sourceDir, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, waitFor } from './program.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 function readRecording(file) {
   if (!fs.existsSync(file)) return [];

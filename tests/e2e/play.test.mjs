@@ -8,11 +8,9 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoSongNumbers, openProgramPage, readLog, readRecording, sourceDir, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, readLog, readRecording, waitFor } from './program.mjs';
 import { readMidiFile, tempoMapMs } from './smf.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 
 function setUpRoot(t, extraSettings = '') {

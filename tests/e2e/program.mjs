@@ -8,6 +8,10 @@ import { chromium } from 'playwright-core';
 
 export const bin = process.env.TAVELO_BIN;
 export const sourceDir = process.env.TAVELO_SOURCE_DIR;
+// The demo library generator: the one built beside the program (tests run side by side, and the
+// tools/make-demo-root wrapper would run a build of its own in each), else the wrapper.
+export const demoTool = [path.join(path.dirname(bin ?? ''), 'tools', 'make_demo_root'),
+                         path.join(sourceDir ?? '', 'tools', 'make-demo-root')].find((p) => fs.existsSync(p));
 
 // Starts the program without a browser on `root`; resolves with the page address. `env` adds to
 // or replaces the environment (with another TAVELO_BROWSER no address is printed).

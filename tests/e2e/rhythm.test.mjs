@@ -8,11 +8,9 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, openProgramPage, sourceDir, waitFor, readRecording } from './program.mjs';
+import { demoTool, openProgramPage, readRecording, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 const noteOn = (status, notes) => (l) => l.bytes[0] === status && l.bytes[2] > 0 && (!notes || notes.includes(l.bytes[1]));
 const pageValue = (page, fn, arg) => page.evaluate(fn, arg);

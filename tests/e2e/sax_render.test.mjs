@@ -6,10 +6,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, openProgramPage, sourceDir, stopProgram, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, stopProgram, waitFor } from './program.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 const soundFont = '/usr/share/sounds/sf2/TimGM6mb.sf2';
 const kRate = 44100, kBlockMs = 50, kSkipSeconds = 5, kSeconds = 6;
 const kSaxSong = 1011;

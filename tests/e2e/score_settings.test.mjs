@@ -7,10 +7,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, openProgramPage, sourceDir, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, waitFor } from './program.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 const SONG = 1001;
 
 async function startSong(t, root, env) {

@@ -8,13 +8,10 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import {
-  bin, openBrowser, collectScripts, readLog, readRecording, sourceDir, startProgram, stopProgram, waitFor,
-} from './program.mjs';
+import { collectScripts, demoTool, openBrowser, readLog, readRecording, startProgram,
+         stopProgram, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 
 // Key events as Chromium's input layer delivers them, for the keys the US layout of Playwright
 // does not name (the Korean layout's language keys).

@@ -7,11 +7,9 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoSongNumbers, openProgramPage, sourceDir, stopProgram, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, stopProgram, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
-const demoTool = [path.join(sourceDir, 'tools', 'make-demo-root'),
-                  path.join(path.dirname(bin), 'tools', 'make_demo_root')].find((p) => fs.existsSync(p));
 const soundFont = '/usr/share/sounds/sf2/TimGM6mb.sf2';
 
 function readRecording(file) {

@@ -8,10 +8,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoSongNumbers, openProgramPage, sourceDir, waitFor, readRecording } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, readRecording, waitFor } from './program.mjs';
 
-const demoTool = [path.join(path.dirname(bin), 'tools', 'make_demo_root'),
-                  path.join(sourceDir, 'tools', 'make-demo-root')].find((p) => fs.existsSync(p));
 
 function vlq(n) {
   const out = [n & 0x7f];
