@@ -30,8 +30,12 @@ const isNoteOn = (l) => (l.bytes[0] & 0xF0) === 0x90 && l.bytes[2] > 0;
 test('a demo song plays whole on its tempo map, with its screen script, tick reports and natural end',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const { root, rec1, rec2, env } = setUpRoot(t);
-  const song = demoSongNumbers(root)[0];
-  const midi = readMidiFile(fs.readFileSync(path.join(root, 'system', `P${song}.MID`)));
+  // The shortest demo song: the test waits for its natural end.
+  const songs = demoSongNumbers(root).map((number) => {
+    const midi = readMidiFile(fs.readFileSync(path.join(root, 'system', `P${number}.MID`)));
+    return { number, midi, ms: tempoMapMs(midi)(Math.max(...midi.events.map((e) => e.tick))) };
+  });
+  const { number: song, midi } = songs.reduce((a, b) => (b.ms < a.ms ? b : a));
   const { page, scripts, frames } = await openProgramPage(t, root, env);
   await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
 
