@@ -1,7 +1,7 @@
 // libFuzzer target: whatever bytes an agent's viewer sends, the frame reader, the payload readers
 // and the receive loop never crash, hang or read out of bounds; no frame is longer than the limit
 // or than the bytes sent; files land only in the receive folder and no partial file survives the
-// loop. The agent list and resume file readers get the same bytes.
+// loop. The agent list, resume file and support.cfg readers get the same bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "online/rs_front.h"
 #include "online/rs_input.h"
 #include "online/rs_receive.h"
 #include "online/rs_session.h"
@@ -108,6 +109,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plat::WriteFileAtomic(plat::RealPath(kRsResumeFile), bytes);
   SupportTarget target;
   if (LoadRsResumeFile(&target) && target.host.empty() && target.lan.empty() && target.relayHost.empty())
+    __builtin_trap();
+
+  // support.cfg: whatever it holds, the picture settings end in their ranges.
+  plat::WriteFileAtomic(plat::RealPath(kSupportConfigFile), bytes);
+  LoadSupportConfig();
+  const auto& cfg = RsClient.SupportConfig;
+  if (cfg.quality < 20 || cfg.quality > 95 || cfg.framesPerSecond < 1 || cfg.framesPerSecond > 15 ||
+      cfg.scalePercent < 40 || cfg.scalePercent > 100)
     __builtin_trap();
   return 0;
 }

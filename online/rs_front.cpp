@@ -226,8 +226,19 @@ void RemoteSupportThread() {
   EndRequest();
 }
 
+// The pause before a restart rejoins: TAVELO_RS_RESUME_DELAY_MS (milliseconds, 0 to 60000) replaces
+// the built-in one, so tests need not wait it out.
+static int ResumeDelayMs() {
+  const char* env = std::getenv("TAVELO_RS_RESUME_DELAY_MS");
+  if (!env || !*env) return RsFront.resumeDelayMs.load();
+  char* end = nullptr;
+  long value = std::strtol(env, &end, 10);
+  if (end == env || value < 0) return RsFront.resumeDelayMs.load();
+  return static_cast<int>(std::min<long>(value, 60000));
+}
+
 void ResumeSupportThread() {
-  std::this_thread::sleep_for(std::chrono::milliseconds(RsFront.resumeDelayMs.load()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(ResumeDelayMs()));
   SupportTarget target;
   if (!LoadRsResumeFile(&target)) {
     EndRequest();

@@ -8,28 +8,12 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
-import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import { openProgramPage, readLog, waitFor } from './program.mjs';
+import { frame, helloOf, refusingPort, startViewer, startXvfb } from './remote_stand_ins.mjs';
 
 const KEY = 'Zq4RmT8vXe2LkW9pBn7GcY3hJs6DfU1aHo5NiQ0t';
-
-// A private X server of 640 × 480 with a black root; resolves with its display name.
-function startXvfb(t) {
-  return new Promise((resolve, reject) => {
-    const x = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '640x480x24', '-br', '-nolisten', 'tcp'],
-      { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
-    t.after(() => x.kill('SIGTERM'));
-    let out = '';
-    x.stdio[3].on('data', (d) => {
-      out += d;
-      if (out.includes('\n')) resolve(':' + out.trim());
-    });
-    x.on('error', reject);
-    x.on('exit', () => reject(new Error('Xvfb ended')));
-  });
-}
 
 // xev's window at the top left of the screen, printing the events it gets.
 function startXev(t, display) {
@@ -41,39 +25,6 @@ function startXev(t, display) {
   return xev;
 }
 
-function frame(type, payload = Buffer.alloc(0)) {
-  const head = Buffer.alloc(5);
-  head.writeUInt32LE(payload.length, 0);
-  head.writeUInt8(type, 4);
-  return Buffer.concat([head, payload]);
-}
-
-// A viewer that challenges every connection and keeps the frames it gets.
-function startViewer(t) {
-  const viewer = { frames: [], socket: null, closed: false };
-  const server = net.createServer((s) => {
-    viewer.socket = s;
-    let buf = Buffer.alloc(0);
-    s.on('data', (d) => {
-      buf = Buffer.concat([buf, d]);
-      while (buf.length >= 5 && buf.length >= 5 + buf.readUInt32LE(0)) {
-        const n = buf.readUInt32LE(0);
-        viewer.frames.push({ type: buf[4], payload: buf.subarray(5, 5 + n) });
-        buf = buf.subarray(5 + n);
-      }
-    });
-    s.on('close', () => { viewer.closed = true; });
-    s.on('error', () => {});
-    s.write(frame(0x87, viewer.nonce));
-  });
-  viewer.nonce = crypto.randomBytes(16);
-  t.after(() => server.close());
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => {
-    viewer.port = server.address().port;
-    resolve(viewer);
-  }));
-}
-
 test('the operator picks an agent, the agent is let in and the banner stop ends the session', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-remote-'));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
@@ -81,10 +32,7 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   fs.mkdirSync(path.join(root, 'system'), { recursive: true });
   fs.writeFileSync(path.join(root, 'system', 'support.cfg'), `host=127.0.0.1\nport=${viewer.port}\n`);
   // The web board refuses at once: no member name, no agent list.
-  const closed = net.createServer();
-  await new Promise((r) => closed.listen(0, '127.0.0.1', r));
-  const deadPort = closed.address().port;
-  closed.close();
+  const deadPort = await refusingPort();
   const display = await startXvfb(t);
   const xev = startXev(t, display);
   const { page } = await openProgramPage(t, root, { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}`,
@@ -114,8 +62,7 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   await page.locator('#rs-ok').click();
 
   await waitFor(() => viewer.frames.some((f) => f.type === 1), 'the hello');
-  const hello = Object.fromEntries(viewer.frames.find((f) => f.type === 1).payload.toString('utf8')
-    .split('\n').filter(Boolean).map((l) => [l.slice(0, l.indexOf('=')), l.slice(l.indexOf('=') + 1)]));
+  const hello = helloOf(viewer.frames.find((f) => f.type === 1).payload);
   assert.equal(hello.auth, crypto.createHmac('sha256', KEY).update(viewer.nonce).digest('hex'));
   assert.equal(hello.name, '(아이디 미설정)');
   assert.equal(hello.resume, '0');

@@ -12,28 +12,6 @@
 #include "platform/screen_capture.h"
 #include "xvfb.h"
 
-namespace {
-
-class DisplayScope {
- public:
-  explicit DisplayScope(const std::string& display) {
-    const char* old = std::getenv("DISPLAY");
-    saved_ = old ? old : "";
-    setenv("DISPLAY", display.c_str(), 1);
-  }
-  ~DisplayScope() {
-    if (saved_.empty())
-      unsetenv("DISPLAY");
-    else
-      setenv("DISPLAY", saved_.c_str(), 1);
-  }
-
- private:
-  std::string saved_;
-};
-
-}  // namespace
-
 TEST(ScreenCapture, GrabsWhatAnotherClientDrew) {
   Xvfb server;
   if (!server.ready()) GTEST_SKIP() << "no Xvfb";

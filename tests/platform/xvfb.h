@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <poll.h>
 #include <string>
@@ -59,4 +60,23 @@ class Xvfb {
   pid_t pid_ = -1;
   std::string display_;
   bool ready_ = false;
+};
+
+// Points DISPLAY at `display` for its lifetime, then restores it.
+class DisplayScope {
+ public:
+  explicit DisplayScope(const std::string& display) {
+    const char* old = std::getenv("DISPLAY");
+    saved_ = old ? old : "";
+    setenv("DISPLAY", display.c_str(), 1);
+  }
+  ~DisplayScope() {
+    if (saved_.empty())
+      unsetenv("DISPLAY");
+    else
+      setenv("DISPLAY", saved_.c_str(), 1);
+  }
+
+ private:
+  std::string saved_;
 };
