@@ -71,7 +71,8 @@ void LoadSupportConfig() {
       std::lock_guard<std::mutex> lock(RsFront.hostMutex);
       RsFront.DefaultSupportHost = Utf8ToWide(value);
     } else if (key == "port") {
-      cfg.port = ConfigNumber(value);
+      // A number outside the port range would be cut to some other port: the one before stays.
+      if (int port = ConfigNumber(value); port >= 1 && port <= 65535) cfg.port = port;
     } else if (key == "key") {
       SetSupportSharedKey(std::string(value));
     } else if (key == "quality") {

@@ -32,6 +32,8 @@ TEST(RsFront, SupportConfigReadsKeysExactlyAndClampsAfterReading) {
       {"# c\n;x\nport= 9001  \r\nquality=-3x\nkey=abc=d\nhost=\xED\x98\xB8\xEC\x8A\xA4\xED\x8A\xB8\nfps=7\nscale=40\n",
        9001, 20, 7, 40, "abc=d", L"호스트"},
       {"quality =90\nport\nfps=16\n", 7777, 80, 15, 100, kSupportSharedKey, L"tavelo-support.invalid"},
+      {"port=70000\n", 7777, 80, 8, 100, kSupportSharedKey, L"tavelo-support.invalid"},
+      {"port=0\n", 7777, 80, 8, 100, kSupportSharedKey, L"tavelo-support.invalid"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
