@@ -12,6 +12,7 @@
 
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
+#include "platform/x_connection.h"
 
 namespace plat {
 namespace {
@@ -35,7 +36,9 @@ int OnXError(Display*, XErrorEvent* e) {
 const unsigned kLockMasks[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
 
 void HotkeyThread(int id, int wake, std::promise<bool> grabbed) {
-  Display* dpy = XOpenDisplay(nullptr);
+  // Our own connection: a server that goes away ends the grab, not the program.
+  std::atomic<bool> lost{false};
+  Display* dpy = x11::OpenConnection(&lost);
   if (!dpy) {
     grabbed.set_value(false);
     return;
@@ -43,7 +46,7 @@ void HotkeyThread(int id, int wake, std::promise<bool> grabbed) {
   Window root = DefaultRootWindow(dpy);
   KeyCode code = XKeysymToKeycode(dpy, XK_Print);
   if (code == 0) {
-    XCloseDisplay(dpy);
+    x11::CloseConnection(dpy);
     grabbed.set_value(false);
     return;
   }
@@ -55,7 +58,7 @@ void HotkeyThread(int id, int wake, std::promise<bool> grabbed) {
   XSetErrorHandler(old);
   if (grabFailed) {
     for (unsigned m : kLockMasks) XUngrabKey(dpy, code, m, root);
-    XCloseDisplay(dpy);
+    x11::CloseConnection(dpy);
     grabbed.set_value(false);
     return;
   }
@@ -65,7 +68,7 @@ void HotkeyThread(int id, int wake, std::promise<bool> grabbed) {
 
   bool down = false;
   for (;;) {
-    while (XPending(dpy)) {
+    while (!lost && XPending(dpy)) {
       XEvent ev;
       XNextEvent(dpy, &ev);
       if (ev.type == KeyPress && ev.xkey.keycode == code) {
@@ -75,12 +78,20 @@ void HotkeyThread(int id, int wake, std::promise<bool> grabbed) {
         down = false;
       }
     }
+    if (lost) {
+      // Nothing more can arrive: wait for the unregistration only.
+      pollfd w{wake, POLLIN, 0};
+      while (::poll(&w, 1, -1) < 0) {
+      }
+      break;
+    }
     pollfd p[2] = {{ConnectionNumber(dpy), POLLIN, 0}, {wake, POLLIN, 0}};
     if (::poll(p, 2, -1) < 0) continue;
     if (p[1].revents) break;
   }
-  for (unsigned m : kLockMasks) XUngrabKey(dpy, code, m, root);
-  XCloseDisplay(dpy);
+  if (!lost)
+    for (unsigned m : kLockMasks) XUngrabKey(dpy, code, m, root);
+  x11::CloseConnection(dpy);
 }
 
 }  // namespace

@@ -63,3 +63,19 @@ TEST(Hotkey, PrintScreenPressReachesTheWindowLoopOnce) {
   EXPECT_TRUE(plat::RegisterPrintScreenHotkey(45313));  // free again after unregistering
   plat::UnregisterHotkey(45313);
 }
+
+TEST(Hotkey, AServerThatGoesAwayEndsTheGrabNotTheProgram) {
+  std::unique_ptr<Xvfb> server;
+  bool registered = false;
+  for (int attempt = 0; attempt < 5 && !registered; ++attempt) {
+    server = std::make_unique<Xvfb>();
+    if (!server->ready()) GTEST_SKIP() << "no X server to test with";
+    setenv("DISPLAY", server->display().c_str(), 1);
+    registered = plat::RegisterPrintScreenHotkey(45314);
+  }
+  ASSERT_TRUE(registered);
+  server->Kill();
+  plat::SleepMs(300);  // the grab thread meets the closed connection (Xlib's default would exit)
+  plat::UnregisterHotkey(45314);
+  unsetenv("DISPLAY");
+}
