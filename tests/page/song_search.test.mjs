@@ -133,8 +133,12 @@ test('number search: ascending ids, one hit asks for its dump, long lists are cu
 });
 
 test('middle search: syllables, consonants anywhere, compound consonants', () => {
-  const p = pageWith([song(1, '너를 사랑해'), song(2, '사과나무'), song(3, '각시탈'), song(4, 'Sara')], { searchStyle: 'middle' });
+  const p = pageWith([song(1, '너를 사랑해'), song(2, '사과나무'), song(3, '각시탈'), song(4, 'Sara'), song(5, '꽃비')],
+                     { searchStyle: 'middle' });
   const cases = [
+    ['ㄱ', [3, 5, 2]],
+    ['ㄲ', [5]],
+    ['ㅌ', [3]],
     ['사랑', [1, 4]],
     ['ㅅㄹ', [1, 4]],
     ['ㄳ', [3]],

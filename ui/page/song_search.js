@@ -110,6 +110,12 @@ function chosungStartsWith(target, q) {
 function chosungIncludes(target, q) {
   target = target || '';
   if (!q || q.length > target.length) return false;
+  // One consonant (the first key of a search): the native search for it and its loose partner.
+  if (q.length === 1) {
+    if (target.indexOf(q) >= 0) return true;
+    var loose = CHOSUNG_LOOSE_MAP[q];
+    return loose !== undefined && target.indexOf(loose) >= 0;
+  }
   for (var at = 0; at + q.length <= target.length; at++) {
     if (chosungMatchesAt(target, q, at)) return true;
   }
