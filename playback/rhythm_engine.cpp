@@ -459,7 +459,8 @@ bool RhythmEngineRun::FillRequestStep(View& v, uint32_t d) {
   double mpt = MsPerPatternTick(v);
   if (!(mpt > 0)) mpt = 4 / factor;
   const double toGo = patternTicks * mpt;
-  const uint64_t endMs = static_cast<uint64_t>(std::llround(plat::NowMs() + toGo));
+  // On the engine's own clock (the monotonic millisecond clock the player reads it against).
+  const uint64_t endMs = static_cast<uint64_t>(std::llround(v.now + toGo));
   CvtState.FillEndMs = static_cast<uint32_t>(endMs) == 0 ? 1 : static_cast<uint32_t>(endMs);
   const uint32_t downbeatTick = v.tick + static_cast<uint32_t>(std::lround(patternTicks / factor));
   overlayLength_ = static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(patternTicks)));
@@ -481,7 +482,7 @@ bool RhythmEngineRun::FillRequestStep(View& v, uint32_t d) {
 // step when the fill ended in it, so the downbeat at its end is not lost).
 bool RhythmEngineRun::OverlayStep(View& v) {
   if (!RhythmEngine.FillOverlayActive.load()) return false;
-  if (static_cast<int32_t>(plat::TimeGetTime() - CvtState.FillEndMs.load()) >= 0) {
+  if (static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v.now)) - CvtState.FillEndMs.load()) >= 0) {
     RhythmEngine.FillOverlayActive = 0;
     return false;
   }

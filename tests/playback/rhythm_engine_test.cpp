@@ -438,7 +438,7 @@ TEST_F(EngineRunTest, TransitionFillFromTheNextBarLine) {
     for (uint32_t t = 101; t <= 1000; ++t) {
       PlaybackState.SongTick = t;
       clock_.Advance(c.tickMs);
-      const uint32_t before = plat::TimeGetTime();
+      const uint32_t before = static_cast<uint32_t>(std::llround(clock_.NowMs()));
       run.Step();
       if (t < 480) {
         EXPECT_EQ(RhythmEngine.FillRequestPending.load(), 1) << c.name << " " << t;

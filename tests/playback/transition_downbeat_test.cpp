@@ -203,13 +203,12 @@ TEST_P(TransitionDownbeatTest, NextSongLandsOnTheEngineDownbeat) {
       CvtState.CvtTempoFactor = -1;
     }
     if (nextPlaying) PlaybackState.SongTick = G + static_cast<uint32_t>((now - songStart) / newMpt);
-    const uint32_t before = plat::TimeGetTime();
     if (now >= stallUntil) run.Step();
     if (requested && !started && RhythmEngine.FillRequestPending.load() == 0) {
       ASSERT_EQ(CvtState.FillStarted.load(), 1) << c.name;
       started = true;
       fillStart = now;
-      fillEnd = now + static_cast<int32_t>(CvtState.FillEndMs.load() - before);
+      fillEnd = now + static_cast<int32_t>(CvtState.FillEndMs.load() - static_cast<uint32_t>(std::llround(now)));
     }
     if (nextPlaying && now > barLineAt + 2 * newEngineBar + 50) break;
   }
