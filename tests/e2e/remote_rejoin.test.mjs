@@ -4,10 +4,9 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { openBrowser, readLog, startProgram, stopProgram, waitFor } from './program.mjs';
-import { frame, helloOf, refusingPort, startViewer, startXvfb } from './remote_stand_ins.mjs';
+import { frame, helloOf, supportSetup } from './remote_stand_ins.mjs';
 
 // A FileBegin of `size` bytes named `name`, then `data` as one FileData.
 function partOfFile(name, size, data) {
@@ -22,15 +21,8 @@ const acks = (viewer) => viewer.frames.filter((f) => f.type === 5)
   .map((f) => [f.payload[0], Number(f.payload.readBigUInt64LE(1))]);
 
 test('a cut file leaves nothing behind and a killed program rejoins after its restart', async (t) => {
-  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-rejoin-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
-  const viewer = await startViewer(t);
-  fs.mkdirSync(path.join(root, 'system'), { recursive: true });
-  fs.writeFileSync(path.join(root, 'system', 'support.cfg'), `host=127.0.0.1\nport=${viewer.port}\n`);
-  const deadPort = await refusingPort();
-  const display = await startXvfb(t);
-  const env = { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}`, TAVELO_NET_PROBE: `127.0.0.1:${deadPort}`, DISPLAY: display,
-    TAVELO_RS_RESUME_DELAY_MS: '0' };
+  const { root, viewer, env: sessionEnv } = await supportSetup(t, 'rejoin');
+  const env = { ...sessionEnv, TAVELO_RS_RESUME_DELAY_MS: '0' };
   const resumeFile = path.join(root, 'system', 'rs_resume.cfg');
   const recv = path.join(root, '_recv');
   const received = () => (fs.existsSync(recv) ? fs.readdirSync(recv) : []);

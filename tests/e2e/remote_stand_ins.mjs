@@ -1,7 +1,10 @@
 // Stand-ins of the remote-support end-to-end tests: a private X server and an agent's viewer.
 import { spawn } from 'node:child_process';
 import crypto from 'node:crypto';
+import fs from 'node:fs';
 import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
 
 // A private X server of 640 × 480 with a black root; resolves with its display name.
 export function startXvfb(t) {
@@ -65,4 +68,18 @@ export async function refusingPort() {
 export function helloOf(payload) {
   return Object.fromEntries(payload.toString('utf8').split('\n').filter(Boolean)
     .map((l) => [l.slice(0, l.indexOf('=')), l.slice(l.indexOf('=') + 1)]));
+}
+
+// A fresh install root whose support.cfg names a stand-in viewer, a web board that refuses at once
+// (no member name, no agent list) and a private Xvfb: the program's environment for a session.
+export async function supportSetup(t, name) {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), `tavelo-e2e-${name}-`));
+  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  const viewer = await startViewer(t);
+  fs.mkdirSync(path.join(root, 'system'), { recursive: true });
+  fs.writeFileSync(path.join(root, 'system', 'support.cfg'), `host=127.0.0.1\nport=${viewer.port}\n`);
+  const deadPort = await refusingPort();
+  const display = await startXvfb(t);
+  const env = { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}`, TAVELO_NET_PROBE: `127.0.0.1:${deadPort}`, DISPLAY: display };
+  return { root, viewer, display, env };
 }

@@ -8,10 +8,9 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { openProgramPage, readLog, waitFor } from './program.mjs';
-import { frame, helloOf, refusingPort, startViewer, startXvfb } from './remote_stand_ins.mjs';
+import { frame, helloOf, supportSetup } from './remote_stand_ins.mjs';
 
 const KEY = 'Zq4RmT8vXe2LkW9pBn7GcY3hJs6DfU1aHo5NiQ0t';
 
@@ -26,17 +25,9 @@ function startXev(t, display) {
 }
 
 test('the operator picks an agent, the agent is let in and the banner stop ends the session', async (t) => {
-  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-remote-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
-  const viewer = await startViewer(t);
-  fs.mkdirSync(path.join(root, 'system'), { recursive: true });
-  fs.writeFileSync(path.join(root, 'system', 'support.cfg'), `host=127.0.0.1\nport=${viewer.port}\n`);
-  // The web board refuses at once: no member name, no agent list.
-  const deadPort = await refusingPort();
-  const display = await startXvfb(t);
+  const { root, viewer, display, env } = await supportSetup(t, 'remote');
   const xev = startXev(t, display);
-  const { page } = await openProgramPage(t, root, { TAVELO_WEB_BASE: `127.0.0.1:${deadPort}`,
-    TAVELO_NET_PROBE: `127.0.0.1:${deadPort}`, DISPLAY: display });
+  const { page } = await openProgramPage(t, root, env);
   const alerts = [];
   page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss().catch(() => {}); });
 

@@ -21,17 +21,29 @@
 #include "xvfb.h"
 
 
-TEST(Hotkey, PrintScreenPressReachesTheWindowLoopOnce) {
-  // A server started beside another test's may end up shared with it, whose grab then holds
-  // the key: take a fresh server until the key is ours.
+namespace {
+
+// A private server with the PrintScreen key grabbed as `id`. A server started beside another
+// test's may end up shared with it, whose grab then holds the key: take a fresh server until the
+// key is ours. Null when no server could be started.
+std::unique_ptr<Xvfb> ServerWithHotkey(int id, bool* registered) {
   std::unique_ptr<Xvfb> server;
-  bool registered = false;
-  for (int attempt = 0; attempt < 5 && !registered; ++attempt) {
+  *registered = false;
+  for (int attempt = 0; attempt < 5 && !*registered; ++attempt) {
     server = std::make_unique<Xvfb>();
-    if (!server->ready()) GTEST_SKIP() << "no X server to test with";
+    if (!server->ready()) return nullptr;
     setenv("DISPLAY", server->display().c_str(), 1);
-    registered = plat::RegisterPrintScreenHotkey(45313);
+    *registered = plat::RegisterPrintScreenHotkey(id);
   }
+  return server;
+}
+
+}  // namespace
+
+TEST(Hotkey, PrintScreenPressReachesTheWindowLoopOnce) {
+  bool registered = false;
+  std::unique_ptr<Xvfb> server = ServerWithHotkey(45313, &registered);
+  if (!server) GTEST_SKIP() << "no X server to test with";
   ASSERT_TRUE(registered);
   Xvfb& x = *server;
   EXPECT_FALSE(plat::RegisterPrintScreenHotkey(45313));  // one registration at a time
@@ -65,14 +77,9 @@ TEST(Hotkey, PrintScreenPressReachesTheWindowLoopOnce) {
 }
 
 TEST(Hotkey, AServerThatGoesAwayEndsTheGrabNotTheProgram) {
-  std::unique_ptr<Xvfb> server;
   bool registered = false;
-  for (int attempt = 0; attempt < 5 && !registered; ++attempt) {
-    server = std::make_unique<Xvfb>();
-    if (!server->ready()) GTEST_SKIP() << "no X server to test with";
-    setenv("DISPLAY", server->display().c_str(), 1);
-    registered = plat::RegisterPrintScreenHotkey(45314);
-  }
+  std::unique_ptr<Xvfb> server = ServerWithHotkey(45314, &registered);
+  if (!server) GTEST_SKIP() << "no X server to test with";
   ASSERT_TRUE(registered);
   server->Kill();
   plat::SleepMs(300);  // the grab thread meets the closed connection (Xlib's default would exit)
