@@ -1,7 +1,9 @@
 #include "online/rs_input.h"
 
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <set>
 
 #include "online/rs_receive.h"
 
@@ -46,11 +48,35 @@ std::optional<std::vector<plat::PointerButton>> RemoteMouseButtons(uint8_t kind,
 namespace {
 std::mutex targetMutex;
 RsInputTarget target;
+
+// What the agent holds down on the desktop, released when the session ends: a connection that
+// breaks between a press and its release must not leave a key or button pressed for the customer.
+struct HeldRemoteInput {
+  std::map<uint16_t, bool> keys;  // virtual key -> extended
+  std::set<int> buttons;
+  RsPoint lastPixel;              // where held buttons are let go
+};
+HeldRemoteInput held;
+
+void SendPointer(int x, int y, const std::vector<plat::PointerButton>& buttons) {
+  if (target.pointer)
+    target.pointer(x, y, buttons);
+  else
+    plat::InjectPointer(x, y, buttons);
+}
+
+void SendKey(uint16_t virtualKey, bool down, bool extended) {
+  if (target.key)
+    target.key(virtualKey, down, extended);
+  else
+    plat::InjectKey(virtualKey, down, extended);
+}
 }  // namespace
 
 void SetRsInputTarget(RsInputTarget replacement) {
   std::lock_guard lock(targetMutex);
   target = std::move(replacement);
+  held = {};
 }
 
 void InjectRemoteMouse(const RemoteMouseEvent& event) {
@@ -60,16 +86,32 @@ void InjectRemoteMouse(const RemoteMouseEvent& event) {
   const auto pixel = RemotePointerPixel(event, RsClient.RsCaptureRect, RsClient.RsSentWidth, RsClient.RsSentHeight,
                                         target.desktop ? target.desktop() : plat::VirtualScreen());
   if (!pixel) return;
-  if (target.pointer)
-    target.pointer(pixel->x, pixel->y, *buttons);
-  else
-    plat::InjectPointer(pixel->x, pixel->y, *buttons);
+  SendPointer(pixel->x, pixel->y, *buttons);
+  held.lastPixel = *pixel;
+  for (const auto& b : *buttons) {
+    if (b.down)
+      held.buttons.insert(b.button);
+    else
+      held.buttons.erase(b.button);
+  }
 }
 
 void InjectRemoteKey(const RemoteKeyEvent& event) {
   std::lock_guard lock(targetMutex);
-  if (target.key)
-    target.key(event.virtualKey, event.down, event.extended);
+  SendKey(event.virtualKey, event.down, event.extended);
+  if (event.down)
+    held.keys[event.virtualKey] = event.extended;
   else
-    plat::InjectKey(event.virtualKey, event.down, event.extended);
+    held.keys.erase(event.virtualKey);
+}
+
+void ReleaseRemoteInput() {
+  std::lock_guard lock(targetMutex);
+  for (const auto& [virtualKey, extended] : held.keys) SendKey(virtualKey, false, extended);
+  if (!held.buttons.empty()) {
+    std::vector<plat::PointerButton> ups;
+    for (int b : held.buttons) ups.push_back({b, false});
+    SendPointer(held.lastPixel.x, held.lastPixel.y, ups);
+  }
+  held = {};
 }

@@ -183,6 +183,7 @@ void RsReceiveLoop(RsConnection& connection, const std::function<void(const std:
     }
     if (end) break;
   }
+  ReleaseRemoteInput();
   AbortFileReceive(false);
   RsClient.SessionStopFlag.store(1);
 }

@@ -18,3 +18,5 @@ std::wstring SanitizeReceivedFileName(std::wstring_view name);
 // Replays the agent's input on the desktop.
 void InjectRemoteMouse(const RemoteMouseEvent& event);
 void InjectRemoteKey(const RemoteKeyEvent& event);
+// Lets go of every key and button the agent still holds down.
+void ReleaseRemoteInput();

@@ -68,7 +68,7 @@ TEST(RsInput, KindsBecomeButtons) {
 
 // The agent's frames through the receive loop reach the input target: a move and a double click
 // at the desktop pixel (four presses in one call), keys with their down and extended bits; short
-// and unknown events do nothing.
+// and unknown events do nothing. What is still held when the stream breaks is let go.
 TEST(RsInput, ReceivedEventsReachTheInputTarget) {
   std::vector<std::string> seen;
   SetRsInputTarget({[] { return plat::ScreenRect{0, 0, 3840, 1080}; },
@@ -96,6 +96,7 @@ TEST(RsInput, ReceivedEventsReachTheInputTarget) {
   bytes += EncodeRsFrame(0x82, mouse(10, 20, 8));
   bytes += EncodeRsFrame(0x82, mouse(10, 20, 9));                 // unknown kind
   bytes += EncodeRsFrame(0x82, mouse(10, 20, 1).substr(0, 6));    // too short
+  bytes += EncodeRsFrame(0x82, mouse(30, 40, 3));                 // right button held
   bytes += EncodeRsFrame(0x83, key(0x00010041));
   bytes += EncodeRsFrame(0x83, key(0x00000041));
   bytes += EncodeRsFrame(0x83, key(0x01010025));
@@ -112,7 +113,8 @@ TEST(RsInput, ReceivedEventsReachTheInputTarget) {
   plat::CloseSocket(ends[1]);
   InstallTestDesktop();
   RsClient.SessionStopFlag = 0;
-  const std::vector<std::string> want = {"pointer 1940,40", "pointer 1940,40 1v 1^ 1v 1^", "key 65 down",
-                                         "key 65 up", "key 37 down ext"};
+  const std::vector<std::string> want = {"pointer 1940,40", "pointer 1940,40 1v 1^ 1v 1^", "pointer 1980,80 3v",
+                                         "key 65 down", "key 65 up", "key 37 down ext",
+                                         "key 37 up ext", "pointer 1980,80 3^"};
   EXPECT_EQ(seen, want);
 }
