@@ -7,14 +7,14 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import vm from 'node:vm';
-import { demoSongNumbers, demoTool, openProgramPage, readLog, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, readLog, removeRoot, waitFor } from './program.mjs';
 
 // The demo library generator: the command of the source tree, else the program it runs.
 
 test('start on a demo library: boot log and initSongDb with every demo song',
      { skip: !demoTool && 'no demo library generator yet' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-boot-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'inherit' });
   const songs = demoSongNumbers(root);
   assert.ok(songs.length >= 8, 'demo library has songs: ' + songs.length);
@@ -82,7 +82,7 @@ const firstBootCalls = [
 test('a page that lacks one boot function, or has one that throws, still receives every other value',
      { skip: !demoTool && 'no demo library generator yet' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-boot-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'inherit' });
   const songs = demoSongNumbers(root);
   fs.writeFileSync(path.join(root, 'system', 'env_settings.cfg'), '{"listFontPx":19}');

@@ -8,7 +8,9 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { demoSongNumbers, demoTool, readLog, sourceDir, startProgram, stopProgram, waitFor } from './program.mjs';
+import {
+  demoSongNumbers, demoTool, readLog, removeRoot, sourceDir, startProgram, stopProgram, waitFor,
+} from './program.mjs';
 
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
@@ -20,7 +22,7 @@ const clip = path.join(sourceDir, 'tests', 'fixtures', 'video', 'loop.webm');
 test('the customer page follows the main page on the second monitor', { skip: !demoTool && 'no demo library generator' },
      async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-customer-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'),
                    'port1Device=P1\nport2Device=P2\nleadInMode=0\npcScore=90\nliteMode=0\n');

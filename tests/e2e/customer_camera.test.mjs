@@ -8,7 +8,9 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { bin, demoTool, openBrowser, readLog, startProgram, stopProgram, waitFor } from './program.mjs';
+import {
+  bin, demoTool, openBrowser, readLog, removeRoot, startProgram, stopProgram, waitFor,
+} from './program.mjs';
 
 const chromiumPath = '/usr/bin/chromium';
 
@@ -34,7 +36,7 @@ test('the customer browser grants the camera without a prompt and never the micr
      { skip: (!demoTool && 'no demo library generator') || (!fs.existsSync(chromiumPath) && 'no Chromium') },
      async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-camera-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'pcScore=90\nliteMode=0\n');
   const { child, address } = startProgram(root, { TAVELO_BROWSER: browserStandIn(root), TAVELO_TEST_COMMANDS: '1',

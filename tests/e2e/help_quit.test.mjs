@@ -5,11 +5,11 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, waitFor } from './program.mjs';
+import { openProgramPage, removeRoot, waitFor } from './program.mjs';
 
 test('help text and quit confirmation', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-help-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   const { child, page, scripts } = await openProgramPage(t, root);
   await waitFor(() => scripts.some((s) => s.startsWith('try{ initMonitorList(')), 'the end of the boot');
 

@@ -6,14 +6,14 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, removeRoot, waitFor } from './program.mjs';
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
 
 test('singer keys: the editor, the older key file and the older settings file',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-keys-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
   const pickSwitch = path.join(root, 'pick.txt');

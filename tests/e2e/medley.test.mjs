@@ -7,7 +7,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, readLog, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, readLog, removeRoot, waitFor } from './program.mjs';
 
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
@@ -16,7 +16,7 @@ const runs = (root) => readLog(root).split('PlayMidiThread 시작').length - 1;
 test('a medley is collected while a song plays, saved, loaded and played section by section',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-medley-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
   const env = { TAVELO_MIDI_OUT: `P1=${path.join(root, 'p1.rec')};P2=${path.join(root, 'p2.rec')}` };

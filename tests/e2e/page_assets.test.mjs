@@ -7,7 +7,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, readLog, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, readLog, removeRoot, waitFor } from './program.mjs';
 
 const fontFile = ['/usr/share/fonts/truetype/dejavu/DejaVuSans-ExtraLight.ttf',
                   '/usr/share/fonts/truetype/ancient-scripts/Symbola_hint.ttf'].find((p) => fs.existsSync(p));
@@ -26,7 +26,7 @@ function wav(seconds) {
 
 test('pictures, a custom font and the audio panel', { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-assets-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'pcScore=90\nliteMode=0\n');
   fs.mkdirSync(path.join(root, 'audio'), { recursive: true });

@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { openBrowser, readLog, startProgram, stopProgram, waitFor } from './program.mjs';
+import { openBrowser, readLog, removeRoot, startProgram, stopProgram, waitFor } from './program.mjs';
 
 const bootEnd = '[BOOT] *** NavigationCompleted';
 
@@ -56,7 +56,7 @@ test('slow sockets and a page that never reads keep neither the page nor its ans
   const root = tempRoot();
   const { child, address: addressPromise } = startProgram(root, { TAVELO_TEST_COMMANDS: '1' });
   t.after(() => stopProgram(child));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   const address = await addressPromise;
   const port = Number(new URL(address).port);
 
@@ -94,7 +94,7 @@ test('SIGTERM in the middle of a flood of page commands ends the program before 
   const root = tempRoot();
   const { child, address: addressPromise } = startProgram(root);
   t.after(() => stopProgram(child));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   const browser = await openBrowser();
   t.after(() => browser.close());
   const page = await browser.context.newPage();

@@ -9,7 +9,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, readRecording, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, readRecording, removeRoot, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
 const skip = !demoTool && 'no demo library generator';
@@ -22,7 +22,7 @@ async function openDemo(t, settings = '') {
   const rec = path.join(root, 'p1.rec');
   const env = { TAVELO_MIDI_OUT: `P1=${rec};P2=${path.join(root, 'p2.rec')}` };
   const { page, frames, scripts } = await openProgramPage(t, root, env);
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));  // after the program has stopped
+  t.after(() => removeRoot(root));
   await waitFor(() => frames.find((f) => f.kind === 'T' && f.name === 'initSongDb'), 'initSongDb');
   await page.evaluate(() => {
     window.__sent = [];

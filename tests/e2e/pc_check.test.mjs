@@ -8,7 +8,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, removeRoot, waitFor } from './program.mjs';
 
 
 function readRecording(file) {
@@ -26,7 +26,7 @@ const isProbe = (b) => b[0] === 0xBF && b[1] === 0x66 && b[2] === 0;
 test('ALT+F12 measures this PC, shows twelve rows and stores the report and the score',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-pccheck-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
   const rec1 = path.join(root, 'p1.rec');

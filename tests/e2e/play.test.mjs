@@ -8,14 +8,16 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, readLog, readRecording, waitFor } from './program.mjs';
+import {
+  demoSongNumbers, demoTool, openProgramPage, readLog, readRecording, removeRoot, waitFor,
+} from './program.mjs';
 import { readMidiFile, tempoMapMs } from './smf.mjs';
 
 
 
 function setUpRoot(t, extraSettings = '') {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-play-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'),
                    'port1Device=P1\nport2Device=P2\nleadInMode=0\n' + extraSettings);

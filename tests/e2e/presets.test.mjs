@@ -5,11 +5,11 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, waitFor } from './program.mjs';
+import { openProgramPage, removeRoot, waitFor } from './program.mjs';
 
 test('preset dialogs: an empty slot, then saving the base and loading it back', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-preset-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   fs.mkdirSync(path.join(root, 'system'), { recursive: true });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'saxGate=93\nport1Device=Here\n');
 

@@ -20,6 +20,9 @@ export function startProgram(root, env = {}) {
     env: { ...process.env, TAVELO_ROOT: root, TAVELO_BROWSER: 'none', ...env },
     stdio: ['ignore', 'pipe', 'pipe'],
   });
+  const entry = { root, child };
+  running.add(entry);
+  child.once('exit', () => running.delete(entry));
   const address = new Promise((resolve, reject) => {
     let out = '';
     // Unref'd: a program that never prints an address (a browser of its own) keeps no test waiting.
@@ -37,12 +40,31 @@ export function startProgram(root, env = {}) {
       clearTimeout(timer);
       reject(new Error('program ended early: ' + code + ' ' + out));
     });
+    child.on('error', (e) => {
+      clearTimeout(timer);
+      reject(e);
+    });
   });
   return { child, address };
 }
 
+// Programs started and not yet known to be stopped, with their roots.
+const running = new Set();
+
+// Removes a test root once every program started on it has stopped: node runs a test's after-hooks
+// in the order they were added, so the root's removal often comes before the program's stop, and
+// a program still writing there would make the removal fail.
+export async function removeRoot(root) {
+  for (const entry of [...running]) {
+    if (entry.root !== root) continue;
+    await stopProgram(entry.child);
+  }
+  fs.rmSync(root, { recursive: true, force: true, maxRetries: 5 });
+}
+
 export async function stopProgram(child) {
-  if (child.exitCode !== null) return;
+  // A program that never started (spawn failed) has nothing to end and sends no exit.
+  if (child.exitCode !== null || child.signalCode !== null || child.pid === undefined) return;
   const ended = new Promise((resolve) => child.once('exit', resolve));
   child.kill('SIGTERM');
   const timer = setTimeout(() => child.kill('SIGKILL'), 15000);

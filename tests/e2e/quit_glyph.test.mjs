@@ -6,11 +6,11 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage } from './program.mjs';
+import { openProgramPage, removeRoot } from './program.mjs';
 
 test('the quit button power symbol renders with a real glyph', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-glyph-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   const { page } = await openProgramPage(t, root);
   const symbol = page.locator('button[title^="종료 (ALT+X)"] span').first();
   await symbol.waitFor();

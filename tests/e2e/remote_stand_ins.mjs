@@ -5,6 +5,7 @@ import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import { removeRoot } from './program.mjs';
 
 // A private X server of 640 × 480 with a black root; resolves with its display name.
 export function startXvfb(t) {
@@ -74,7 +75,7 @@ export function helloOf(payload) {
 // (no member name, no agent list) and a private Xvfb: the program's environment for a session.
 export async function supportSetup(t, name) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), `tavelo-e2e-${name}-`));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   const viewer = await startViewer(t);
   fs.mkdirSync(path.join(root, 'system'), { recursive: true });
   fs.writeFileSync(path.join(root, 'system', 'support.cfg'), `host=127.0.0.1\nport=${viewer.port}\n`);

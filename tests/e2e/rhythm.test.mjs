@@ -8,7 +8,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, readRecording, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, readRecording, removeRoot, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
 
@@ -18,7 +18,7 @@ const pause = (ms) => new Promise((r) => setTimeout(r, ms));
 
 function setUpRoot(t, settings = 'cvtFixedOn=1\ncvtFixedBpm=240\n') {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-rhythm-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'),
                    'port1Device=P1\nport2Device=P2\nleadInMode=0\n' + settings);

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, waitFor, readRecording } from './program.mjs';
+import { openProgramPage, readRecording, removeRoot, waitFor } from './program.mjs';
 
 function vlq(n) {
   const out = [n & 0x7f];
@@ -36,7 +36,7 @@ const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMess
 
 test('style 1 loops on the engine channels at the fixed tempo and stops on RHYTHM_OFF', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-rhythm-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   fs.mkdirSync(path.join(root, 'system'), { recursive: true });
   fs.mkdirSync(path.join(root, 'pxr'), { recursive: true });
   fs.writeFileSync(path.join(root, 'pxr', 'ds1-p1.mid'), styleFile());  // found whatever the case

@@ -6,7 +6,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, stopProgram, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, removeRoot, stopProgram, waitFor } from './program.mjs';
 
 const soundFont = '/usr/share/sounds/sf2/TimGM6mb.sf2';
 const kRate = 44100, kBlockMs = 50, kSkipSeconds = 5, kSeconds = 6;
@@ -32,7 +32,7 @@ function envelope(raw) {
 
 async function render(t, saxExpr) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-sax-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.mkdirSync(path.join(root, 'synth'));
   fs.symlinkSync(soundFont, path.join(root, 'synth', 'TimGM6mb.sf2'));

@@ -8,8 +8,10 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { collectScripts, demoTool, openBrowser, readLog, readRecording, startProgram,
-         stopProgram, waitFor } from './program.mjs';
+import {
+  collectScripts, demoTool, openBrowser, readLog, readRecording, removeRoot, startProgram,
+  stopProgram, waitFor,
+} from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
 
@@ -59,7 +61,7 @@ async function openPage(t, root, env = {}) {
 test('search, reserve, start, history and favourites from the keyboard, kept over a restart',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-search-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
   const rec = path.join(root, 'p1.rec');
@@ -185,7 +187,7 @@ test('search, reserve, start, history and favourites from the keyboard, kept ove
 test('hostile catalogue rows search, render and reserve without breaking the page',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-hostile-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   const { page } = await openPage(t, root);
   await page.evaluate(() => {

@@ -7,7 +7,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, removeRoot, waitFor } from './program.mjs';
 
 
 // What the list shows: the drawn rows' indexes, the highlighted one, and whether that row lies
@@ -32,7 +32,7 @@ function shown(page) {
 test('a long result list keeps the highlighted row in view while only a screenful is drawn',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-list-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   const { page } = await openProgramPage(t, root);
   await waitFor(() => page.evaluate(() => typeof songDb !== 'undefined' && songDb.length > 0), 'the song list');

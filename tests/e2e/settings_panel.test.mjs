@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, stopProgram, waitFor } from './program.mjs';
+import { openProgramPage, removeRoot, stopProgram, waitFor } from './program.mjs';
 import { tinyHangulFont } from './tiny_font.mjs';
 
 // Records every command the page sends from now on.
@@ -21,7 +21,7 @@ const appSettings = (root) => fs.readFileSync(path.join(root, 'system', 'app_set
 
 test('settings panel: opening, keys, stored rows and font files', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-settings-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   fs.mkdirSync(path.join(root, 'fonts'), { recursive: true });
   fs.writeFileSync(path.join(root, 'fonts', '<img src=x onerror=alert(1)>.ttf'), 'not a font');
   fs.writeFileSync(path.join(root, 'fonts', '작은 글꼴.ttf'), tinyHangulFont());
@@ -112,7 +112,7 @@ test('settings panel: opening, keys, stored rows and font files', async (t) => {
 
 test('page layout settings are saved and come back through applyEnvSettings', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-env-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   const { page, scripts } = await openProgramPage(t, root);
   await bootDone(scripts);
   await page.evaluate(() => {

@@ -8,7 +8,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, readLog, stopProgram, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, readLog, removeRoot, stopProgram, waitFor } from './program.mjs';
 
 
 // The fields of one songs.csv line (quotes as the catalogue writes them).
@@ -32,7 +32,7 @@ const rowsOf = (file) => fs.readFileSync(file, 'utf8').replace(/^\uFEFF/, '').sp
 test('genre and Korean indexes are built, patched into songs.csv and applied after a restart',
      { skip: !demoTool && 'no demo library generator' }, async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-indexes-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   const csv = path.join(root, 'system', 'songs.csv');
   const lines = fs.readFileSync(csv, 'utf8').split('\n').filter(Boolean);

@@ -8,14 +8,14 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, sourceDir, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, removeRoot, sourceDir, waitFor } from './program.mjs';
 
 const shotDir = path.join(sourceDir, 'build', 'e2e-artifacts');
 const SONG = 1001;
 
 function setUpRoot(t) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-screen-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
   // Markup in the title and a lyric line must show as text.

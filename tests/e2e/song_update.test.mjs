@@ -7,7 +7,7 @@ import crypto from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, readLog, sourceDir, waitFor } from './program.mjs';
+import { openProgramPage, readLog, removeRoot, sourceDir, waitFor } from './program.mjs';
 
 // The package key and vector the program decrypts with.
 const KEY = Buffer.from('54a7e1c9035b8f269d13c6f04a2e7b582f8b5d19e6c0734ab16e3a0d5c97f284', 'hex');
@@ -58,7 +58,7 @@ function startBoard(t, posts) {
 
 test('the update dialog runs the song update and shows its progress and result', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-update-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   fs.writeFileSync(path.join(root, 'license.cfg'), 'mb_id=kim\r\nmb_pw=pw\r\n');
   const board = startBoard(t, []);
   const port = await waitFor(() => fs.existsSync(path.join(board.dir, 'port')) &&

@@ -7,7 +7,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, stopProgram, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, removeRoot, stopProgram, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
 const soundFont = '/usr/share/sounds/sf2/TimGM6mb.sf2';
@@ -24,7 +24,7 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 function setUpRoot(t, devices) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-sound-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
   const rec = (name) => path.join(root, name + '.rec');

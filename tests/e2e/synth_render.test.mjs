@@ -6,7 +6,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, stopProgram, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, removeRoot, stopProgram, waitFor } from './program.mjs';
 import { readMidiFile, tempoMapMs } from './smf.mjs';
 
 const soundFont = '/usr/share/sounds/sf2/TimGM6mb.sf2';
@@ -33,7 +33,7 @@ test('a whole demo song renders through the built-in synthesizer for as long as 
      { skip: (!demoTool && 'no demo library generator') || (!fs.existsSync(soundFont) && 'no SoundFont') },
      async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-synth-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.mkdirSync(path.join(root, 'synth'));
   fs.symlinkSync(soundFont, path.join(root, 'synth', 'TimGM6mb.sf2'));

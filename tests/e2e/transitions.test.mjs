@@ -8,7 +8,9 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, readRecording, waitFor } from './program.mjs';
+import {
+  demoSongNumbers, demoTool, openProgramPage, readRecording, removeRoot, waitFor,
+} from './program.mjs';
 
 
 function vlq(n) {
@@ -36,7 +38,7 @@ const songNoteOn = (l) => (l.bytes[0] & 0xf0) === 0x90 && l.bytes[2] > 0 && !eng
 
 function setUpRoot(t) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-transition-'));
-  t.after(() => fs.rmSync(root, { recursive: true, force: true }));
+  t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.mkdirSync(path.join(root, 'pxr'), { recursive: true });
   // The main pattern: kick on 1, hi-hat on every beat. The fill: a snare every eighth.
