@@ -129,7 +129,8 @@ void HandleTick(uint32_t tick) {
 }
 
 void HandleAlert(const std::wstring& text) {
-  if (Pages().mainExists()) Pages().runOnMain(PageCall(L"alert", text), nullptr);
+  // The texts are written with line breaks; the plain escape would run the lines together.
+  if (Pages().mainExists()) Pages().runOnMain(PageCall(L"alert", LinesText{text}), nullptr);
 }
 
 void HandleChordInfo(const std::wstring& text) {

@@ -19,6 +19,17 @@ void AppendNumber(std::wstring& out, double value) {
   out += buf;
 }
 
+void AppendArg(std::wstring& out, LinesText lines) {
+  out += L'\'';
+  std::wstring_view rest = lines.text;
+  for (size_t br; (br = rest.find(L'\n')) != std::wstring_view::npos; rest.remove_prefix(br + 1)) {
+    AppendEscapedForScript(out, rest.substr(0, br));  // a \r before the break is dropped here
+    out += L"\\n";
+  }
+  AppendEscapedForScript(out, rest);
+  out += L'\'';
+}
+
 }  // namespace page_script_detail
 
 std::wstring ScriptString(std::wstring_view text) {

@@ -28,6 +28,12 @@ struct ScriptLiteral {
   std::wstring_view text;
 };
 
+// A text whose line breaks are kept: each line escaped by EscapeForScript, the lines joined by the
+// literal's \n (an alert's text).
+struct LinesText {
+  std::wstring_view text;
+};
+
 namespace page_script_detail {
 
 void AppendNumber(std::wstring& out, double value);
@@ -46,6 +52,7 @@ inline void AppendArg(std::wstring& out, std::wstring_view text) {
 }
 inline void AppendArg(std::wstring& out, const std::wstring& text) { AppendArg(out, std::wstring_view(text)); }
 inline void AppendArg(std::wstring& out, const wchar_t* text) { AppendArg(out, std::wstring_view(text)); }
+void AppendArg(std::wstring& out, LinesText lines);
 inline void AppendArg(std::wstring& out, const JsonText& json) { out += json.text.empty() ? L"null" : json.text; }
 inline void AppendArg(std::wstring& out, ScriptLiteral literal) {
   if (literal.text.empty()) out += L"[]";

@@ -252,7 +252,7 @@ TEST_F(WindowTest, AlertAndChordTextAreEscapedAndGoToTheMainPageOnly) {
   Post(WM_DEBUG_CHORD_INFO, L"");
   Pump();
   ASSERT_EQ(pages.onMain.size(), 2u);
-  EXPECT_EQ(pages.onMain[0], L"try{ alert('it\\'s \\\\ \\\"x\\\"줄'); }catch(e){}");
+  EXPECT_EQ(pages.onMain[0], L"try{ alert('it\\'s \\\\ \\\"x\\\"\\n줄'); }catch(e){}");
   EXPECT_NE(pages.onMain[1].find(L"var _t=''; if(_d)"), std::wstring::npos);
   EXPECT_TRUE(pages.onCustomer.empty());
 }

@@ -6,7 +6,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, removeRoot, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, recordAlerts, removeRoot, waitFor } from './program.mjs';
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
 
@@ -23,8 +23,7 @@ test('singer keys: the editor, the older key file and the older settings file',
   const [song] = demoSongNumbers(root);
   const { page, scripts } = await openProgramPage(t, root, env);
   await waitFor(() => scripts.some((s) => s.startsWith('try{ initMonitorList(')), 'the end of the boot');
-  const alerts = [];
-  page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss(); });
+  const alerts = recordAlerts(page);
 
   // Without a song the editor refuses to open.
   await page.keyboard.press('Alt+KeyK');

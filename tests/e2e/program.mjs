@@ -72,6 +72,17 @@ export async function stopProgram(child) {
   clearTimeout(timer);
 }
 
+// The page's alerts, in order. Each is closed before it is recorded: a key pressed while an alert is
+// up never reaches the page, so a test waits for the record before its next key.
+export function recordAlerts(page) {
+  const alerts = [];
+  page.on('dialog', async (d) => {
+    await d.dismiss().catch(() => {});
+    alerts.push(d.message());
+  });
+  return alerts;
+}
+
 export async function openBrowser() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-profile-'));
   const context = await chromium.launchPersistentContext(profile, {

@@ -9,7 +9,7 @@ import assert from 'node:assert/strict';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
 import path from 'node:path';
-import { openProgramPage, readLog, waitFor } from './program.mjs';
+import { openProgramPage, readLog, recordAlerts, waitFor } from './program.mjs';
 import { frame, helloOf, supportSetup } from './remote_stand_ins.mjs';
 
 const KEY = 'Zq4RmT8vXe2LkW9pBn7GcY3hJs6DfU1aHo5NiQ0t';
@@ -28,8 +28,7 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   const { root, viewer, display, env } = await supportSetup(t, 'remote');
   const xev = startXev(t, display);
   const { page } = await openProgramPage(t, root, env);
-  const alerts = [];
-  page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss().catch(() => {}); });
+  const alerts = recordAlerts(page);
 
   // Names from the network show as text.
   await page.evaluate(() => showRemoteSupportDialog({ name: '<b>m</b>', id: '' },

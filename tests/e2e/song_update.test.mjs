@@ -7,7 +7,7 @@ import crypto from 'node:crypto';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, readLog, removeRoot, sourceDir, waitFor } from './program.mjs';
+import { openProgramPage, readLog, recordAlerts, removeRoot, sourceDir, waitFor } from './program.mjs';
 
 // The package key and vector the program decrypts with.
 const KEY = Buffer.from('54a7e1c9035b8f269d13c6f04a2e7b582f8b5d19e6c0734ab16e3a0d5c97f284', 'hex');
@@ -99,8 +99,7 @@ test('the update dialog runs the song update and shows its progress and result',
 
   // ALT+I with a new post: the dialog opens by itself, busy, ends with the result, the whole
   // result comes as an alert, and the dialog hides itself afterwards.
-  const alerts = [];
-  page.on('dialog', (d) => { alerts.push(d.message()); d.dismiss().catch(() => {}); });
+  const alerts = recordAlerts(page);
   const zip2 = storedZip([['P0502.MID', 'MThd-2'], ['songs.csv', `${header}\r\n502,KR,M,C,1,120,가요,둘째,,,,,가수,첫줄,,,,,,,\r\n`]]);
   board.setPosts([post4, { id: 5, date: '2026-01-05', bytes: encrypt(zip2) }]);
   await page.keyboard.press('Alt+KeyI');

@@ -7,7 +7,9 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, removeRoot, stopProgram, waitFor } from './program.mjs';
+import {
+  demoSongNumbers, demoTool, openProgramPage, recordAlerts, removeRoot, stopProgram, waitFor,
+} from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
 const soundFont = '/usr/share/sounds/sf2/TimGM6mb.sf2';
@@ -138,7 +140,11 @@ test('CTRL+I lists the devices and the synthesizer; ALT+9 routes the melody to a
   await page.selectOption('#midi-dev-p1', '내장음원(FluidSynth)');
   assert.equal(await page.evaluate(() => document.getElementById('midi-dev-sf-row').style.display), '');
   await page.selectOption('#midi-dev-p1', 'P1');
+  // The program answers the apply with an alert, closed before ALT+9 is pressed.
+  const alerts = recordAlerts(page);
   await page.click('#midi-dev-apply');
+  await waitFor(() => alerts.length > 0, 'the apply alert');
+  assert.equal(alerts[0], 'MIDI 출력 장치를 설정했습니다.\n포트1: P1\n포트2: P2');
   await waitFor(() => fs.readFileSync(path.join(root, 'system', 'app_settings.cfg'), 'utf8').includes('port1Device=P1'),
                 'the devices stored');
 

@@ -14,6 +14,7 @@
 #include "playback/services.h"
 #include "sound/midi_send.h"
 #include "sound/rhythm_parts.h"
+#include "engine_state.h"
 
 namespace {
 
@@ -199,26 +200,12 @@ StyleEvent On(uint32_t t, int ch, int note) { return {t, uint8_t(ch), kStyleNote
 class EngineRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Settings = AppSettings{};
+    ResetEngineState();
     g_sent.clear();
     g_clock = &clock_;
     SetCvtOutput(Record);
     SetCvtChordSource(NoChord);
     PublishSongModel(std::make_shared<SongModel>());
-    PlaybackState.isPlaying = 0;
-    PlaybackState.waitingGo = 0;
-    PlaybackState.paused = 0;
-    PlaybackState.SongTick = 0;
-    PlaybackState.TempoOffsetBpm = 0;
-    Sound.ClockSample = 0;  // no player tick stamp: no interpolation
-    PlaybackState.ResyncRequested = 0;
-    PlaybackState.ResyncContinuous = 0;
-    PlaybackState.ResyncContinuousTransition = 0;
-    CvtState.CvtTempoFactor = -1;
-    CvtState.CvtCarryTempo.store({});
-    RhythmStyles.ActiveStyleBpm = 0;
-    RhythmStyles.PendingStyleReady = 0;
-    RhythmStyles.StyleChangeFillPending = 0;
     // One bar at 120: kick on 1 and 3, hi-hat on every beat.
     StyleSet set;
     set.main.length = 480;

@@ -20,6 +20,7 @@
 #include "playback/transition_timing.h"
 #include "sound/midi_send.h"
 #include "sound/rhythm_parts.h"
+#include "engine_state.h"
 
 namespace {
 
@@ -62,33 +63,11 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 class TransitionDownbeatTest : public ::testing::TestWithParam<Case> {
  protected:
   void SetUp() override {
-    Settings = AppSettings{};
+    ResetEngineState();
     g_sent.clear();
     g_clock = &clock_;
     SetCvtOutput(Record);
     SetCvtChordSource(NoChord);
-    PlaybackState.isPlaying = 0;
-    PlaybackState.waitingGo = 0;
-    PlaybackState.paused = 0;
-    PlaybackState.SongTick = 0;
-    PlaybackState.TempoOffsetBpm = 0;
-    PlaybackState.HalftimeSongFlag = 0;
-    Sound.ClockSample = 0;
-    PlaybackState.ResyncRequested = 0;
-    PlaybackState.ResyncContinuous = 0;
-    PlaybackState.ResyncContinuousTransition = 0;
-    PlaybackState.SkipStartMuteOnce = 0;
-    CvtState.CvtTempoFactor = -1;
-    CvtState.CvtCarryTempo.store({});
-    CvtState.PendingTempoFactor = 0;
-    CvtState.PendingCarryTempoUs = 0;
-    CvtState.FillRequested = 0;
-    CvtState.FillStarted = 0;
-    RhythmEngine.FillRequestPending = 0;
-    RhythmEngine.FillOverlayActive = 0;
-    RhythmStyles.ActiveStyleBpm = 0;
-    RhythmStyles.PendingStyleReady = 0;
-    RhythmStyles.StyleChangeFillPending = 0;
   }
   void TearDown() override {
     SetCvtOutput(nullptr);
