@@ -13,9 +13,11 @@ fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 
-# A second build with AddressSanitizer and UndefinedBehaviorSanitizer runs the unit tests again.
+# A second build with AddressSanitizer and UndefinedBehaviorSanitizer runs the unit tests again;
+# it also holds the fuzz targets of the extra checks.
 if [ "${TAVELO_SKIP_ASAN:-0}" != 1 ]; then
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVELO_SANITIZE=ON -DTAVELO_BENCH=OFF >/dev/null
+  . tools/sanitizer-build.bash
+  sanitizer_configure
   cmake --build build-asan -j "$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$PWD/../tools/lsan.supp" ctest -j "$jobs" --output-on-failure -E '^(page$|e2e\.)')
 fi

@@ -6,10 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DTAVELO_FUZZ=ON -DTAVELO_TESTS=OFF -DTAVELO_BENCH=OFF >/dev/null
+# The fuzz targets live in the sanitizer build (built whole already when test.sh ran its tests).
+. tools/sanitizer-build.bash
+sanitizer_configure
 # shellcheck source=tools/checks/lib/fuzz.bash
-cmake --build build-fuzz --target $(source tools/checks/lib/fuzz.bash && fuzz_targets) -j "$jobs"
+cmake --build build-asan --target $(source tools/checks/lib/fuzz.bash && fuzz_targets) -j "$jobs"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TSAN=ON -DTAVELO_BENCH=OFF >/dev/null
 cmake --build build-tsan --target test_tsan -j "$jobs"
 

@@ -1,6 +1,7 @@
 # Shared steps of the fuzz checks (tools/checks/fuzz-*.sh), sourced by them. Every fuzz/<name>.cpp
 # is a libFuzzer target fuzz_<name>, built with clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-fuzz; run-extra-checks.sh builds them all once beforehand.
+# UndefinedBehaviorSanitizer in the sanitizer build (build-asan); run-extra-checks.sh builds them
+# all once beforehand.
 # FUZZ_SECONDS sets each run's time (default 20; FUZZ_SECONDS=600 for a long run).
 cd "$(dirname "${BASH_SOURCE[0]}")/../../.."
 
@@ -8,11 +9,11 @@ cd "$(dirname "${BASH_SOURCE[0]}")/../../.."
 # it leaves in $corpus for the caller's seeds.
 fuzz_prepare() {
   if [ "${TAVELO_CHECKS_PREBUILT:-0}" != 1 ]; then
-    cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-      -DCMAKE_CXX_COMPILER=clang++ -DTAVELO_FUZZ=ON -DTAVELO_TESTS=OFF -DTAVELO_BENCH=OFF >/dev/null
-    cmake --build build-fuzz --target "fuzz_$1" -j "$(nproc)"
+    . tools/sanitizer-build.bash
+    sanitizer_configure
+    cmake --build build-asan --target "fuzz_$1" -j "$(nproc)"
   fi
-  corpus="build-fuzz/corpus-$1"
+  corpus="build-asan/corpus-$1"
   mkdir -p "$corpus"
 }
 
@@ -20,8 +21,8 @@ fuzz_prepare() {
 # input), no more than 2 GB.
 fuzz_run() {
   ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=0" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
-    "build-fuzz/fuzz/fuzz_$1" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=10 -rss_limit_mb=2048 \
-    -max_len="$2" -print_final_stats=1 "build-fuzz/corpus-$1" 2>&1 | tail -n "${3:-30}"
+    "build-asan/fuzz/fuzz_$1" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=10 -rss_limit_mb=2048 \
+    -max_len="$2" -print_final_stats=1 "build-asan/corpus-$1" 2>&1 | tail -n "${3:-30}"
 }
 
 # The names of all fuzz targets (for building them at once).
