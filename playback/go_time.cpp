@@ -44,7 +44,7 @@ std::optional<GoTime> ComputeGoTime(const GoTimeInput& in) {
   const double after = in.newTempoUs >= 1 ? MsPerTickAt(in.newTempoUs, offsetAfter, b) : u;
   const double Q = std::clamp(m * after / t, 400.0, 6000.0);
   g.barAfterMs = Q;
-  double p = std::fmod((double(in.songTick) - double(in.phaseOrigin)) * f, m);
+  double p = std::fmod((in.songTick - double(in.phaseOrigin)) * f, m);
   if (p < 0) p += m;
   double toBar = (m - p) * u / f;
   if (toBar < 0 || toBar > g.barNowMs) toBar = g.barNowMs;
@@ -86,7 +86,7 @@ bool ComputeCvtGoTime(int rhythmTempoUs, int rhythmPpq, double rhythmFactor, int
                       int newTempoUs, double newFactor, bool alignMelody) {
   const auto song = LoadedSong();
   GoTimeInput in;
-  in.now = plat::TimeGetTime();
+  in.now = plat::NowMs();
   in.rhythmTempoUs = rhythmTempoUs;
   in.rhythmPpq = rhythmPpq;
   in.rhythmFactor = rhythmFactor;
@@ -97,6 +97,11 @@ bool ComputeCvtGoTime(int rhythmTempoUs, int rhythmPpq, double rhythmFactor, int
   in.newFactor = newFactor;
   in.alignMelody = alignMelody;
   in.songTick = PlaybackState.SongTick.load();
+  // On its own clock the engine's last step gives the position to the fraction of a tick; the
+  // whole tick alone would put the song up to a tick late.
+  const OwnClockReading own = RhythmEngine.OwnClock.load();
+  const double age = in.now - own.atMs;
+  if (own.atMs >= 0 && own.msPerTick > 0 && age >= 0 && age < 50) in.songTick = own.tick + age / own.msPerTick;
   in.phaseOrigin = RhythmEngine.CvtPhaseOriginTick.load();
   in.offsetBpm = PlaybackState.TempoOffsetBpm.load();
   if (PlaybackState.PendingTempoOffsetSet.load()) in.pendingOffset = PlaybackState.PendingTempoOffset.load();
@@ -114,7 +119,7 @@ bool ComputeCvtGoTime(int rhythmTempoUs, int rhythmPpq, double rhythmFactor, int
     PlaybackState.SkipStartMuteOnce = 1;
     PlaybackState.StartAtFirstNote = 1;
     if (newTempoUs >= 1) {
-      RhythmEngine.PendingCarryDueMs = in.now + static_cast<uint32_t>(std::lround(g->toBarMs));
+      RhythmEngine.PendingCarryDueMs = static_cast<uint32_t>(std::llround(in.now + g->toBarMs));
       CvtState.PendingCarryTempoUs = newTempoUs;
     }
     CvtState.PendingTempoFactor = newTempoUs >= 1 && newFactor > 0 && std::abs(newFactor - f) > 1e-9 ? newFactor : 0.0;

@@ -12,7 +12,7 @@ bool FirstNonDrumNoteTick(const SongModel& song, uint32_t* tick);
 
 // Everything the go time depends on, read at one moment.
 struct GoTimeInput {
-  uint32_t now = 0;  // TimeGetTime
+  double now = 0;  // the fine clock (plat::NowMs); its whole milliseconds are TimeGetTime
   int rhythmTempoUs = 0, rhythmPpq = 0;
   double rhythmFactor = 1;
   int extraBars = 0;
@@ -21,7 +21,8 @@ struct GoTimeInput {
   int newTempoUs = 0;
   double newFactor = 0;
   bool alignMelody = true;  // place the song's first melodic note on the bar line
-  uint32_t songTick = 0, phaseOrigin = 0;
+  double songTick = 0;  // the rhythm's position at `now`, fraction included where known
+  uint32_t phaseOrigin = 0;
   int offsetBpm = 0;
   std::optional<int> pendingOffset;
   // The loaded song: its first note-on outside the drum channels, bars, resolution, tempo.

@@ -113,6 +113,7 @@ void RhythmEngineRun::Begin() {
   lastStepMs_ = now;
   lastBarMs_ = now;
   ownClock_ = false;
+  RhythmEngine.OwnClock.store({});
   SetMute(L"리듬시작");
   SendTickZero();
 }
@@ -268,6 +269,7 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
   }
   lastTick_ = v.tick;
   v.fraction = fraction_;
+  RhythmEngine.OwnClock.store({v.tick + fraction_, v.now, mpt});
 }
 
 void RhythmEngineRun::FactorStep(View& v) {
@@ -536,6 +538,7 @@ double RhythmEngineRun::Step() {
   if (!v.songClock) {
     AdvanceOwnClock(v);
   } else {
+    if (ownClock_) RhythmEngine.OwnClock.store({});
     ownClock_ = false;
     v.fraction = InterpolateTickFraction(v.tick, PlaybackState.PlayerMsPerTick.load(), v.paused);
     fraction_ = v.fraction;
@@ -605,6 +608,7 @@ void RhythmEngineRun::Finish() {
   // A fill asked of this run and not yet played is not carried into the next start.
   RhythmEngine.FillRequestPending = 0;
   RhythmEngine.FillOverlayActive = 0;
+  RhythmEngine.OwnClock.store({});
   plat::PostWindowMessage(WM_DEBUG_CHORD_INFO, 0, 0, std::make_unique<std::wstring>());
   AllEngineNotesOff(port_);
   ResendChannelVolumes({6, 8, 9, 10, 11, 12, 13, 14}, false);

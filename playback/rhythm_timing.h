@@ -5,12 +5,23 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/seq_value.h"
 #include "playback/rhythm_clock.h"
+
+// The own clock's fine position at one step of the engine: the song tick with its fraction, the
+// engine clock's time of that step and the milliseconds a tick lasts then. `atMs` below 0: the
+// engine is not on its own clock.
+struct OwnClockReading {
+  double tick = 0, atMs = -1, msPerTick = 0;
+};
 
 // The engine's own values besides CvtState (services.h).
 struct RhythmEngineValues {
   std::atomic<uint8_t> RhythmThreadAlive{0};
   std::atomic<uint32_t> CvtPhaseOriginTick{0};
+  // Published at every step on the own clock, so that a song joining the rhythm finds its bar line
+  // to the fraction of a tick (a tick at 120 ticks a quarter lasts a few milliseconds).
+  SeqValue<OwnClockReading> OwnClock;
   std::atomic<double> LiveTempoFactor{0};
   std::atomic<uint32_t> PendingCarryDueMs{0};  // TimeGetTime when PendingCarryTempoUs takes effect
   std::atomic<uint8_t> EndingRequested{0}, StopAfterEnding{0};

@@ -27,6 +27,7 @@ inline void ResetEngineState() {
   CvtState.FillStarted = 0;
   RhythmEngine.FillRequestPending = 0;
   RhythmEngine.FillOverlayActive = 0;
+  RhythmEngine.OwnClock.store({});
   RhythmStyles.ActiveStyleBpm = 0;
   RhythmStyles.PendingStyleReady = 0;
   RhythmStyles.StyleChangeFillPending = 0;

@@ -63,6 +63,11 @@ TEST(GoTime, Table) {
   }
   {
     GoTimeInput in = At120(240);
+    in.songTick += 0.72;  // 3 ms into the tick (4.17 ms a tick): the bar line 3 ms sooner
+    cases.push_back({"a fraction of a tick", in, 10997});
+  }
+  {
+    GoTimeInput in = At120(240);
     in.now = 0xFFFFFFFFu - 500;  // the millisecond clock wraps
     cases.push_back({"clock wrap", in, 499});
   }

@@ -252,6 +252,13 @@ TEST_F(EngineRunTest, OwnClockKeepsTheBeat) {
   ASSERT_EQ(hats.size(), 9u);
   for (size_t i = 1; i < hats.size(); ++i) EXPECT_NEAR(hats[i] - hats[i - 1], 500, 2.01) << i;
   EXPECT_GE(PlaybackState.SongTick.load(), 4100 / (500.0 / 120) - 2);
+  // The fine position a joining song reads: the whole tick plus its fraction, at this step.
+  const OwnClockReading own = RhythmEngine.OwnClock.load();
+  EXPECT_EQ(own.atMs, clock_.NowMs());
+  EXPECT_DOUBLE_EQ(own.msPerTick, 500.0 / 120);
+  EXPECT_GE(own.tick, PlaybackState.SongTick.load());
+  EXPECT_LT(own.tick, PlaybackState.SongTick.load() + 1.0);
+  EXPECT_GT(own.tick - PlaybackState.SongTick.load(), 0.0);  // 4098 ms is no whole number of ticks
 }
 
 TEST_F(EngineRunTest, SongClockNoRefireOnShortStepBack) {
