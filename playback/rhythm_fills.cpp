@@ -169,7 +169,7 @@ void PlayFillEvents(MidiOutHandle port, const std::vector<StyleEvent>& events, F
   CvtState.FillPlaying = 0;
 }
 
-void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock) {
+void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock, double startMs) {
   const MidiOutHandle port = Sound.MidiOutPort1.load();
   if (events.empty() || !port) return;
   CvtState.FillDrumMute = 1;
@@ -182,7 +182,7 @@ void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock) {
   bool wall = !SongClockUsable();
   const uint32_t startTick = PlaybackState.SongTick.load();
   const double begin = clock.NowMs();
-  double wallStart = begin;
+  double wallStart = startMs >= 0 ? startMs : begin;
   int64_t position = 0;
   std::vector<bool> sent(events.size(), false);
   while (clock.NowMs() - begin < 12000) {
@@ -208,7 +208,17 @@ void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock) {
         SendFillEvent(port, events[i]);
       }
     if (position >= end) break;
-    clock.SleepMs(1);
+    double nap = 1;
+    if (wall) {
+      // On the wall clock the next stroke's time is known: wake for it, not up to a millisecond
+      // after it. (A stroke already due waits the usual millisecond: catch-up keeps its spacing.)
+      int64_t next = end;
+      for (size_t i = 0; i < events.size(); ++i)
+        if (!sent[i]) next = std::min<int64_t>(next, events[i].tick);
+      const double left = wallStart + double(next) / m * d + 0.01 - clock.NowMs();
+      if (left > 0) nap = std::min(1.0, left);
+    }
+    clock.SleepMs(nap);
   }
   CvtState.FillDrumMute = 0;
 }
@@ -234,13 +244,29 @@ void ManualFillThread(int index) {
   in.songPlaying = PlaybackState.isPlaying.load() != 0;
   in.bars = song->BarTicks;
   const FillWindow w = ComputeFillWindow(in);
+  // On the engine's own clock the beat's time is known to the fraction of a tick: the fill waits
+  // for it exactly and counts from it. On a song's clock it follows the song's tick.
+  const double beatTick = w.exactStart >= 0 ? w.exactStart : w.start;
+  auto ownClockTimeOf = [](double tick) {
+    const OwnClockReading own = RhythmEngine.OwnClock.load();
+    return own.atMs >= 0 && own.msPerTick > 0 ? own.atMs + (tick - own.tick) * own.msPerTick : -1.0;
+  };
+  double startMs = -1;
   for (int i = 0; i < 3000 && PlaybackState.SongTick.load() < w.start; ++i) {
     if (!PlaybackState.isPlaying.load() && !CvtState.rhythm.load()) {
       RhythmEngine.ManualFillBusy = 0;
       return;
     }
+    const double due = ownClockTimeOf(beatTick), left = due - clock.NowMs();
+    if (due >= 0 && left <= 1.5) {
+      if (left > 0) clock.SleepMs(left);
+      startMs = due;
+      break;
+    }
     clock.SleepMs(1);
   }
+  if (startMs < 0) startMs = ownClockTimeOf(beatTick);
+  if (startMs >= 0 && clock.NowMs() - startMs > 50) startMs = -1;  // no time of this beat: count from now
   const std::vector<StyleEvent> cut = BuildFillFromPatternTail(fill.events, w.length);
   const int ppq = song->SongPpq;
   const long beats = ppq > 0 ? std::lround(double(w.length) / ppq) : 480;
@@ -252,7 +278,7 @@ void ManualFillThread(int index) {
   if (HasExtraPartNotes(cut))
     if (const MidiOutHandle p1 = Sound.MidiOutPort1.load())
       for (const StyleEvent& e : fill.programs) SendCvtEvent(p1, e);
-  PlayFillRange(cut, clock);
+  PlayFillRange(cut, clock, startMs);
   RhythmEngine.ManualFillBusy = 0;
 }
 

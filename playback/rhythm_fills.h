@@ -25,8 +25,9 @@ struct FillPlayOptions {
 // cymbal is held back and sent with velocity 55 at the end.
 void PlayFillEvents(MidiOutHandle port, const std::vector<StyleEvent>& events, FillPlayOptions options, RhythmClock& clock);
 // Plays a fill over the running song or rhythm (manual and Enter fills), drums of the song and the
-// engine on channels 10 to 13 held back meanwhile.
-void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock);
+// engine on channels 10 to 13 held back meanwhile. `startMs` (clock time), when known, is when the
+// fill's tick 0 falls on the wall clock; otherwise the fill counts from its call.
+void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock, double startMs = -1);
 // "CVT_FILL:" n: fill n (1..4) from the next beat.
 void StartManualFill(int n);
 // The Enter fill before a song's downbeat; started after the caller took ManualFillBusy.

@@ -105,10 +105,12 @@ FillWindow ComputeFillWindow(const FillWindowInput& in) {
   if (in.engineRunning && in.patternLength > 0) {
     const uint32_t P = std::min(in.patternLength, B);
     const uint32_t beat = std::min(b, P);
-    const uint32_t p = PatternMod(static_cast<int64_t>(std::floor(std::max(0.0, (double(t) - in.origin) * m))), P);
+    const int64_t x = static_cast<int64_t>(std::floor(std::max(0.0, (double(t) - in.origin) * m)));
+    const uint32_t p = PatternMod(x, P);
     const uint32_t q = p + beat - (p % beat);
-    if (q < P) return {t + static_cast<uint32_t>(std::lround((q - p) / m)), P - q};
-    return {t + static_cast<uint32_t>(std::lround((P - p) / m)), P};
+    const uint32_t target = q < P ? q : P;
+    const double exact = in.origin + double(x - p + target) / m;
+    return {t + static_cast<uint32_t>(std::lround((target - p) / m)), q < P ? P - q : P, exact};
   }
   uint32_t s, e;
   const bool table = in.songPlaying && !in.bars.empty();

@@ -97,6 +97,9 @@ struct FillWindowInput {
 };
 struct FillWindow {
   uint32_t start = 0, length = 0;
+  // While the engine runs: the start in song ticks with its fraction (the pattern's beat falls
+  // between ticks when the factor is not 1); below 0 otherwise.
+  double exactStart = -1;
 };
 FillWindow ComputeFillWindow(const FillWindowInput& in);
 

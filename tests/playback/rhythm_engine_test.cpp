@@ -143,6 +143,7 @@ TEST(RhythmTiming, FillWindow) {
     const char* name;
     FillWindowInput in;
     uint32_t start, length;
+    double exact = -1;  // the start with its fraction, while the engine runs
   };
   auto off = [](uint32_t t, bool song, std::vector<uint32_t> bars, double factor = 1) {
     FillWindowInput in;
@@ -169,14 +170,16 @@ TEST(RhythmTiming, FillWindow) {
       {"empty bar table: 480-tick bars", off(1000, true, {}), 1080, 360},
       {"no song: bars of four beats from 0", off(150, false, {}), 240, 240},
       {"factor 2 doubles the length", off(150, true, {0, 480, 960}, 2), 240, 480},
-      {"engine: to the pattern bar's end", on(1000, 0, 1920, 1), 1080, 360},
-      {"engine at factor 2", on(1000, 0, 1920, 2), 1020, 360},
-      {"engine in the last beat of its bar", on(450, 0, 1920, 1), 480, 480},
+      {"engine: to the pattern bar's end", on(1000, 0, 1920, 1), 1080, 360, 1080},
+      {"engine at factor 2", on(1000, 0, 1920, 2), 1020, 360, 1020},
+      {"engine in the last beat of its bar", on(450, 0, 1920, 1), 480, 480, 480},
+      {"engine at factor 0.7: the beat between two ticks", on(1000, 0, 1920, 0.7), 1029, 240, 720 / 0.7},
   };
   for (const auto& c : cases) {
     const FillWindow w = ComputeFillWindow(c.in);
     EXPECT_EQ(w.start, c.start) << c.name;
     EXPECT_EQ(w.length, c.length) << c.name;
+    EXPECT_NEAR(w.exactStart, c.exact, 1e-9) << c.name;
   }
 }
 
