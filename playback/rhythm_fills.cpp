@@ -10,6 +10,7 @@
 #include "base/debug_log.h"
 #include "base/trace_log.h"
 #include "platform/clock.h"
+#include "platform/realtime.h"
 #include "playback/rhythm_timing.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
@@ -225,7 +226,15 @@ void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock, do
 
 namespace {
 
+// A fill thread sends drum strokes in time beside the engine (which runs at 40): real-time just
+// below it, so that a busy machine does not hold a stroke back.
+struct FillThreadPriority {
+  FillThreadPriority() { plat::RaiseThreadRealtime(38, nullptr); }
+  ~FillThreadPriority() { plat::LowerThreadFromRealtime(); }
+};
+
 void ManualFillThread(int index) {
+  const FillThreadPriority priority;
   RhythmClock& clock = SystemRhythmClock();
   const auto song = LoadedSong();
   FillWindowInput in;
@@ -304,6 +313,7 @@ void StartManualFill(int n) {
 }
 
 void EnterTransitionFillThreadEntry(uint32_t startMs, uint32_t downbeatMs, bool muteEngine) {
+  const FillThreadPriority priority;
   RhythmClock& clock = SystemRhythmClock();
   StyleFill fill;
   {
