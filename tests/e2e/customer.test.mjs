@@ -9,7 +9,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 import {
-  demoSongNumbers, demoTool, readLog, removeRoot, sourceDir, startProgram, stopProgram, waitFor,
+  demoSongNumbers, demoTool, readLog, removeDir, removeRoot, sourceDir, startProgram, stopProgram, waitFor,
 } from './program.mjs';
 
 
@@ -39,7 +39,7 @@ test('the customer page follows the main page on the second monitor', { skip: !d
     args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--use-fake-device-for-media-stream',
            '--use-fake-ui-for-media-stream', '--autoplay-policy=no-user-gesture-required'],
   });
-  t.after(async () => { await context.close(); fs.rmSync(profile, { recursive: true, force: true }); });
+  t.after(async () => { await context.close(); removeDir(profile); });
   const main = await context.newPage();
   const mainScripts = [];
   main.on('websocket', (ws) => ws.on('framereceived', (f) => {

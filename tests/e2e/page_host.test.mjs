@@ -6,7 +6,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
-import { openBrowser, readLog, startProgram, stopProgram, waitFor } from './program.mjs';
+import { openBrowser, readLog, removeDir, startProgram, stopProgram, waitFor } from './program.mjs';
 
 const bootEnd = '[BOOT] *** NavigationCompleted';
 
@@ -62,7 +62,7 @@ before(async () => {
 after(async () => {
   if (browser) await browser.close();
   if (program) await stopProgram(program.child);
-  fs.rmSync(root, { recursive: true, force: true });
+  removeDir(root);
 });
 
 test('the page shell shows its top bar and stage with every overlay hidden', async () => {
@@ -184,7 +184,7 @@ test('SIGTERM closes the program with exit code 0', async () => {
   const exited = new Promise((resolve) => other.child.once('exit', (code) => resolve(code)));
   other.child.kill('SIGTERM');
   assert.equal(await exited, 0);
-  fs.rmSync(otherRoot, { recursive: true, force: true });
+  removeDir(otherRoot);
 });
 
 test('closing the browser window closes the program with exit code 0', async () => {
@@ -211,6 +211,6 @@ test('closing the browser window closes the program with exit code 0', async () 
   assert.ok(args.includes('--user-data-dir=' + path.join(otherRoot, 'system', 'browser', 'main')));
   process.kill(Number(fs.readFileSync(pidFile, 'utf8')), 'SIGTERM');
   assert.equal(await exited, 0);
-  fs.rmSync(dir, { recursive: true, force: true });
-  fs.rmSync(otherRoot, { recursive: true, force: true });
+  removeDir(dir);
+  removeDir(otherRoot);
 });

@@ -59,7 +59,13 @@ export async function removeRoot(root) {
     if (entry.root !== root) continue;
     await stopProgram(entry.child);
   }
-  fs.rmSync(root, { recursive: true, force: true, maxRetries: 5 });
+  removeDir(root);
+}
+
+// A folder removed with retries: a Chromium that just ended (or lost its main process) can still
+// have a child writing into its profile for a moment.
+export function removeDir(dir) {
+  fs.rmSync(dir, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
 }
 
 export async function stopProgram(child) {
@@ -95,7 +101,7 @@ export async function openBrowser() {
     context,
     close: async () => {
       await context.close();
-      fs.rmSync(profile, { recursive: true, force: true });
+      removeDir(profile);
     },
   };
 }
