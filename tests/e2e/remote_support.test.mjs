@@ -63,7 +63,8 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
     const b = document.getElementById('rs-banner');
     return b ? getComputedStyle(b).backgroundColor : '';
   });
-  assert.equal(await banner(), 'rgba(200, 130, 20, 0.93)');
+  // The orange banner of a session being set up (posted to the page beside the hello, not before it).
+  await waitFor(async () => (await banner()) === 'rgba(200, 130, 20, 0.93)', 'the orange banner');
 
   viewer.socket.write(frame(0x81));
   await waitFor(async () => (await banner()) === 'rgba(200, 25, 25, 0.93)', 'the red banner');
