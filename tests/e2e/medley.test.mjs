@@ -73,7 +73,8 @@ test('a medley is collected while a song plays, saved, loaded and played section
   const before = runs(root);
   await page.click('#medley-foot button:has-text("지금 재생")');
   await waitFor(() => new RegExp(`\\[메들리\\] 재생 시작 - 모두 2곡, 1번째 곡 ${second} 2~2마디`).test(readLog(root)), 'the start');
-  assert.deepEqual(await page.evaluate(() => reservedQueue.map((r) => r.id)), [first]);
+  await waitFor(async () => JSON.stringify(await page.evaluate(() => reservedQueue.map((r) => r.id))) === JSON.stringify([first]),
+                'the second item waiting in the queue');
   await waitFor(() => scripts.some((s) => s.includes('handleMedleyEnd()')), 'the section end', 30000);
   await waitFor(() => new RegExp(`\\[메들리\\] 2/2 곡 ${first} 3~3마디`).test(readLog(root)), 'the second item', 30000);
   await waitFor(() => runs(root) >= before + 2, 'the second song');

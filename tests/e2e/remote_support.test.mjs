@@ -129,7 +129,7 @@ test('the operator picks an agent, the agent is let in and the banner stop ends 
   await page.locator('#rs-banner button').click();
   await waitFor(() => alerts.includes('원격지원이 종료되었습니다.'), 'the end alert');
   await waitFor(() => viewer.closed, 'the closed connection');
-  assert.equal(await page.locator('#rs-banner').count(), 0);
+  await waitFor(async () => (await page.locator('#rs-banner').count()) === 0, 'the banner gone');
   assert.equal(fs.existsSync(path.join(root, 'system', 'rs_resume.cfg')), false);
   const log = readLog(root);
   for (const line of ['[RS] 접속 성공 - 인터넷 직접 127.0.0.1:', '[RS] 원격지원 시작 - 전송해상도 ',

@@ -135,7 +135,7 @@ test('search, reserve, start, history and favourites from the keyboard, kept ove
 
   // Its seventh bar makes the history entry.
   await waitFor(() => (systemFile(root, 'history.log') || '').startsWith(hits[0] + '\t'), 'history.log', 60000);
-  assert.equal(await pageValue(page, () => playedSongHistory.length), 1);
+  await waitFor(async () => (await pageValue(page, () => playedSongHistory.length)) === 1, 'the history on the page');
 
   // Insert opens the performer input; the name joins the entry.
   await page.keyboard.press('Insert');

@@ -67,7 +67,8 @@ test('the update dialog runs the song update and shows its progress and result',
     TAVELO_WEB_BASE: `127.0.0.1:${port}`, TAVELO_WEB_CA: path.join(board.dir, 'cert.pem') });
   // The start's own automatic update finds an empty board and opens nothing.
   await waitFor(() => readLog(root).includes('실행 플래그 해제됨'), 'the start-up song update');
-  assert.equal(await page.evaluate(() => getComputedStyle(document.getElementById('update-overlay')).display), 'none');
+  await waitFor(async () => (await page.evaluate(() => getComputedStyle(document.getElementById('update-overlay')).display)) === 'none',
+                'the update overlay hidden');
 
   const header = 'id,nat,sex,keys,ch,tempo,genre,title,title1,subtitle,lyric,compose,singer,line1,title2,lyric2,' +
     'compose2,singer2,line2,chosung,singer_chosung';
