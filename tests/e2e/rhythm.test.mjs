@@ -94,7 +94,7 @@ test('rhythm from the keyboard: check, style 1 at the fixed tempo, panel and met
 
   // A: fill 1 (toms on the snare channel) comes in from the next beat, on the pattern's grid:
   // the tail of its tom run, sixteenth by sixteenth up to the bar line. The fill's cut ends one tick
-  // before the bar line (a tick late on the grid), and its thread is not a real-time one: 20 ms.
+  // before the bar line (a tick late on the grid); 20 ms leaves room for a loaded machine.
   mark = readRecording(rec1).length;
   await page.keyboard.press('a');
   const tom = noteOn(0x9A, [50, 48, 47, 45, 43, 41]);
