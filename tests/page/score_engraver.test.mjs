@@ -112,6 +112,87 @@ test('a key change from A major to C major writes three naturals, then the new b
   assert.deepEqual({ ...marks }, { natural: 3, sharp: 3 });  // the opening key's three sharps, then three naturals
 });
 
+// A drawing context that accepts every call (text is 10 units wide per character).
+function stubCanvas() {
+  const ctx = new Proxy({}, {
+    get: (o, k) => {
+      if (k === 'measureText') return (t) => ({ width: 10 * String(t).length });
+      return k in o ? o[k] : () => {};
+    },
+    set: (o, k, v) => { o[k] = v; return true; },
+  });
+  return { width: 0, height: 0, style: {}, getContext: () => ctx };
+}
+
+// Standard places of key signature accidentals, in half staff spaces below the top line.
+const KEYSIG_STEPS = {
+  treble: { sharp: [0, 3, -1, 2, 5, 1, 4], flat: [4, 1, 5, 2, 6, 3, 7] },   // F C G D A E B / B E A D G C F
+  bass: { sharp: [2, 5, 1, 4, 7, 3, 6], flat: [6, 3, 7, 4, 8, 5, 9] },
+};
+
+test('key signatures of 1 to 7 sharps and flats: standard order and places, no overlap, the first note after them', () => {
+  const p = page();
+  const ME = p.MusicEngraver;
+  const sp = 12, startX = 30, top = 100;
+  const measures = [0, 1].map((i) => ({ start: i * 1920, len: 1920, index: i }));
+  for (const clef of ['treble', 'bass']) {
+    for (let n = 1; n <= 7; n++) {
+      for (const sign of [1, -1]) {
+        const key = n * sign;
+        const what = `${clef} ${key}`;
+        const contentX = startX + ME.headerWidth(key, sp);
+        const layout = ME.render(stubCanvas(), {
+          width: 1600, height: 400, startX, endX: 1570, contentX, measureW: 340, beat1: 40, rightPad: 10, sp, tpq: 480,
+          key, timeSig: [4, 4], measures,
+          staves: [{ top, notes: [[clef === 'bass' ? 48 : 72, 0, 480]], clef }],
+        });
+        const list = [...layout.drawList];
+        const acc = list.filter((e) => e.k === 'keysig');
+        assert.equal(acc.length, n, what + ': count');
+        const name = sign > 0 ? 'sharp' : 'flat';
+        assert.ok(acc.every((e) => e.n === name), what + ': glyphs');
+        const steps = KEYSIG_STEPS[clef][name].slice(0, n);
+        assert.deepEqual(acc.map((e) => Math.round((e.y - top) / (sp / 2) * 1000) / 1000), steps, what + ': staff places');
+        for (let i = 1; i < acc.length; i++) {
+          assert.ok(acc[i].b[0] > acc[i - 1].b[2] + 0.05 * sp, `${what}: accidental ${i} clears the one before`);
+          assert.ok(acc[i].b[0] - acc[i - 1].b[2] < 0.6 * sp, `${what}: accidental ${i} is not far from the one before`);
+        }
+        const last = acc[acc.length - 1].b[2];
+        const time = list.find((e) => e.k === 'timesig');
+        assert.ok(time.b[0] > last, what + ': the time signature after the key');
+        const head = list.find((e) => e.k === 'head');
+        assert.ok(head.b[0] > time.b[2] && head.b[0] > last + sp, what + ': the first note after the signatures');
+      }
+    }
+  }
+});
+
+test('key changes inside the page: naturals only when the new key is C, and the bar\'s first note moves right of the signature', () => {
+  const p = page();
+  const ME = p.MusicEngraver;
+  const sp = 10, top = 100;
+  const measures = [0, 1, 2, 3].map((i) => ({ start: i * 1920, len: 1920, index: i }));
+  const cases = [
+    // [keys of the four bars, glyphs drawn in bar 2 (slot 2)]
+    [[3, 3, 0, 0], ['natural', 'natural', 'natural'], [0, 3, -1]],
+    [[-2, -2, 0, 0], ['natural', 'natural'], [4, 1]],
+    [[2, 2, -3, -3], ['flat', 'flat', 'flat'], [4, 1, 5]],
+    [[0, 0, 7, 7], Array(7).fill('sharp'), KEYSIG_STEPS.treble.sharp],
+  ];
+  for (const [keys, names, steps] of cases) {
+    const layout = ME.render(stubCanvas(), {
+      width: 1600, height: 450, startX: 30, endX: 1570, contentX: 170, measureW: 350, beat1: 10, rightPad: 9, sp, tpq: 480,
+      key: keys[0], keyAt: (b) => keys[b], measures,
+      staves: [{ top, notes: measures.map((m) => [67, m.start, 1920]), clef: 'treble' }] });
+    const inBar = [...layout.drawList].filter((e) => e.k === 'keysig' && e.m === 2);
+    assert.deepEqual(inBar.map((e) => e.n), names, JSON.stringify(keys));
+    assert.deepEqual(inBar.map((e) => Math.round((e.y - top) / (sp / 2))), steps, JSON.stringify(keys));
+    for (let i = 1; i < inBar.length; i++) assert.ok(inBar[i].b[0] > inBar[i - 1].b[2], 'no overlap');
+    const head = layout.drawList.find((e) => e.k === 'head' && e.m === 2);
+    assert.ok(head.b[0] > inBar[inBar.length - 1].b[2], JSON.stringify(keys) + ': the note after the new signature');
+  }
+});
+
 test('the committed glyph table is what the generator makes from the font', async (t) => {
   const { createRequire } = await import('node:module');
   const require = createRequire(import.meta.url);

@@ -278,16 +278,10 @@ function cwFitLyrics() {
     for (i = 0; i < lines.length; i++) lines[i].style.whiteSpace = '';
     var n = 0;
     while (big.scrollHeight > big.clientHeight + 2 && extra > 0.45 && n++ < 14) { extra *= 0.92; cwSetLyricFont(extra); }
+    // a line still too wide is scaled down to the width, never wrapped into the other line's place
     for (i = 0; i < lines.length; i++) {
-      var line = lines[i];
-      line.style.whiteSpace = 'nowrap';
-      line.style.transformOrigin = 'center';
-      var lw = line.scrollWidth;
-      if (lw > big.clientWidth - 8) {
-        var k = (big.clientWidth - 8) / lw;
-        if (k >= 0.8) line.style.transform = 'scale(' + k.toFixed(3) + ')';
-        else line.style.whiteSpace = '';
-      }
+      lines[i].style.whiteSpace = 'nowrap';
+      fitLyricLineWidth(lines[i], big.clientWidth - 8);
     }
     n = 0;
     while (big.scrollHeight > big.clientHeight + 2 && extra > 0.45 && n++ < 10) { extra *= 0.92; cwSetLyricFont(extra); }

@@ -78,12 +78,75 @@ var MusicEngraver = (function () {
     outlineCache[name] = entry;
     return entry;
   }
+  // The outline's bounding box in font units [x0, y0, x1, y1] (y up), curves sampled.
+  var boxCache = {};
+  function outlineBox(name) {
+    if (boxCache[name] !== undefined) return boxCache[name];
+    var o = outlineOf(name);
+    var b = null;
+    if (o && o.ops.length) {
+      b = [Infinity, Infinity, -Infinity, -Infinity];
+      var add = function (x, y) {
+        if (x < b[0]) b[0] = x; if (x > b[2]) b[2] = x;
+        if (y < b[1]) b[1] = y; if (y > b[3]) b[3] = y;
+      };
+      var x = 0, y = 0;
+      for (var i = 0; i < o.ops.length; i++) {
+        var op = o.ops[i];
+        if (op[0] === 'M' || op[0] === 'L') { x = op[1]; y = op[2]; add(x, y); }
+        else if (op[0] === 'H') { x = op[1]; add(x, y); }
+        else if (op[0] === 'V') { y = op[1]; add(x, y); }
+        else if (op[0] === 'Q' || op[0] === 'C') {
+          var pts = op[0] === 'C' ? [x, y].concat(op.slice(1)) :  // a quadratic as a cubic
+            [x, y, x + 2 / 3 * (op[1] - x), y + 2 / 3 * (op[2] - y),
+             op[3] + 2 / 3 * (op[1] - op[3]), op[4] + 2 / 3 * (op[2] - op[4]), op[3], op[4]];
+          for (var s = 1; s <= 16; s++) {
+            var t = s / 16, u = 1 - t;
+            add(u * u * u * pts[0] + 3 * u * u * t * pts[2] + 3 * u * t * t * pts[4] + t * t * t * pts[6],
+                u * u * u * pts[1] + 3 * u * u * t * pts[3] + 3 * u * t * t * pts[5] + t * t * t * pts[7]);
+          }
+          x = pts[6]; y = pts[7];
+        }
+      }
+      if (!(b[2] >= b[0])) b = null;
+    }
+    boxCache[name] = b;
+    return b;
+  }
+  // Size factor of a glyph: canvas units per font unit.
+  function glyphScale(name, sp, scale) {
+    return sp / UNITS_PER_SP * (scale || 1) * (GLYPH_SCALE[name] || 1);
+  }
+  // Width of a drawn glyph in canvas units.
+  function glyphWidth(name, sp, scale) {
+    var b = outlineBox(name);
+    return b ? (b[2] - b[0]) * glyphScale(name, sp, scale) : 0;
+  }
+
+  // What the last render drew, for checks of the layout: entries {k: kind, n: name, x, y,
+  // b: [left, top, right, bottom], s: staff index, m: measure slot, d: diatonic number}.
+  var drawList = null;
+  var drawAt = { s: -1, m: -1 };
+  function record(kind, name, x, y, box, d) {
+    if (!drawList) return;
+    var e = { k: kind, n: name, x: x, y: y, b: box, s: drawAt.s, m: drawAt.m };
+    if (d !== undefined) e.d = d;
+    drawList.push(e);
+  }
+  function recordRect(kind, x, y, w, h) {
+    if (drawList) record(kind, kind, x, y, [Math.min(x, x + w), Math.min(y, y + h), Math.max(x, x + w), Math.max(y, y + h)]);
+  }
+
   // Draws a glyph with its anchor on (x, y); scale multiplies the staff space size.
-  function glyph(ctx, name, x, y, sp, scale) {
+  function glyph(ctx, name, x, y, sp, scale, kind, d) {
     var o = outlineOf(name);
     if (!o) return;
-    var k = sp / UNITS_PER_SP * (scale || 1) * (GLYPH_SCALE[name] || 1);
+    var k = glyphScale(name, sp, scale);
     var a = ANCHOR[name] || [0, 0];
+    if (drawList) {
+      var bx = outlineBox(name);
+      if (bx) record(kind || 'glyph', name, x, y, [x + (bx[0] - a[0]) * k, y - (bx[3] - a[1]) * k, x + (bx[2] - a[0]) * k, y - (bx[1] - a[1]) * k], d);
+    }
     ctx.save();
     ctx.translate(x, y);
     ctx.scale(k, -k);
@@ -403,23 +466,56 @@ var MusicEngraver = (function () {
   }
 
   function drawStaffLines(ctx, x1, x2, top, sp) {
-    for (var i = 0; i < 5; i++) hline(ctx, x1, x2, top + i * sp, px(ctx, ENG.staffLine * sp));
+    var w = px(ctx, ENG.staffLine * sp);
+    for (var i = 0; i < 5; i++) {
+      hline(ctx, x1, x2, top + i * sp, w);
+      recordRect('line', x1, top + i * sp - w / 2, x2 - x1, w);
+    }
   }
 
+  // Key signatures: each accidental stands on its staff position and advances by its own width
+  // plus the gap, a share of the panel's spacing value (0.95 gives about a quarter staff space).
+  var KEYSIG_GAP_SHARE = 0.25;
+  // The glyphs of a key signature from x, left to right: naturals cancelling cancelFrom first
+  // (followed by 0.25 sp), then the key's sharps or flats. [{name, left, dia}], width.
+  function keySigPlan(key, clef, x, sp, cancelFrom) {
+    var sc = +ENG.keySigScale || 1;
+    var gap = KEYSIG_GAP_SHARE * (+ENG.keySigGap || 0) * sp;
+    var out = [], cur = x, right = x;
+    var put = function (name, dias) {
+      var w = glyphWidth(name, sp, sc);
+      for (var i = 0; i < dias.length; i++) {
+        if (out.length) cur += gap;
+        out.push({ name: name, left: cur, dia: dias[i] });
+        cur += w;
+        right = cur;
+      }
+    };
+    if (cancelFrom) put('natural', keySigDias(cancelFrom, clef));
+    var dias = keySigDias(key, clef);
+    if (out.length && dias.length) cur += 0.25 * sp;
+    put(key > 0 ? 'sharp' : 'flat', dias);
+    if (out.length && !dias.length) right += 0.25 * sp;
+    return { glyphs: out, width: right - x };
+  }
+  function keySigWidth(key, sp, cancelFrom) {
+    return keySigPlan(clampKey(key), 'treble', 0, sp, cancelFrom ? clampKey(cancelFrom) : 0).width;
+  }
   // Draws a key signature from x; returns its width.
   function drawKeySig(ctx, key, clef, x, yOfDia, sp, cancelFrom) {
-    var w = 0;
     var sc = +ENG.keySigScale || 1;
-    var gap = ENG.keySigGap * sp;
-    if (cancelFrom) {
-      var nd = keySigDias(cancelFrom, clef);
-      for (var i = 0; i < nd.length; i++) glyph(ctx, 'natural', x + w + gap / 2, yOfDia(nd[i]), sp, sc);
-      if (nd.length) w += nd.length * gap + 0.25 * sp;
+    var plan = keySigPlan(key, clef, x, sp, cancelFrom);
+    for (var i = 0; i < plan.glyphs.length; i++) {
+      var g = plan.glyphs[i];
+      var b = outlineBox(g.name);
+      var ax = b ? g.left + ((ANCHOR[g.name] || [0, 0])[0] - b[0]) * glyphScale(g.name, sp, sc) : g.left;
+      glyph(ctx, g.name, ax, yOfDia(g.dia), sp, sc, 'keysig', g.dia);
     }
-    var dias = keySigDias(key, clef);
-    for (var j = 0; j < dias.length; j++) glyph(ctx, key > 0 ? 'sharp' : 'flat', x + w + gap / 2, yOfDia(dias[j]), sp, sc);
-    w += dias.length * gap;
-    return w;
+    return plan.width;
+  }
+  // Room from the staff start to the first bar line: clef, key signature, time signature.
+  function headerWidth(key, sp) {
+    return (ENG.keySigX + 3.2) * sp + keySigWidth(key, sp, 0);
   }
 
   function drawFlag(ctx, x, tipY, dir, count, sp) {
@@ -427,6 +523,7 @@ var MusicEngraver = (function () {
     for (var i = 0; i < count; i++) {
       var y0 = tipY - dir * i * ENG.flagGap * sp;
       var len = ENG.flagLen * sp, th = ENG.flagThick * sp * 0.5;
+      recordRect('flag', x, y0, 1.1 * sp, -dir * len);
       ctx.beginPath();
       ctx.moveTo(x, y0);
       ctx.bezierCurveTo(x + 0.1 * sp, y0 - dir * len * 0.35, x + 1.1 * sp, y0 - dir * len * 0.5, x + 0.8 * sp, y0 - dir * len);
@@ -447,7 +544,7 @@ var MusicEngraver = (function () {
   function drawRestAt(ctx, beats, dots, x, lineY, sp) {
     var plain = dots ? beats / 1.5 : beats;
     var g = restGlyph(plain);
-    glyph(ctx, g, x, g === 'rest1' ? lineY - sp : lineY, sp, 1);
+    glyph(ctx, g, x, g === 'rest1' ? lineY - sp : lineY, sp, 1, 'rest');
     if (dots) { ctx.beginPath(); ctx.arc(x + 0.9 * sp, lineY - 0.5 * sp, ENG.dotR * sp, 0, 2 * Math.PI); ctx.fill(); }
   }
   // A rest of a staff: centred on the middle line (top + 2 sp).
@@ -496,6 +593,7 @@ var MusicEngraver = (function () {
       var key = g.key(m);
       var mem = {};
       var placed = [];
+      drawAt.m = m;
       for (var i = 0; i < evs.length; i++) {
         var e = evs[i];
         var x = g.xOf(m, e.pos);
@@ -507,14 +605,14 @@ var MusicEngraver = (function () {
         var marks = writtenAccidentals(sp2, key, mem);
         for (var a = 0; a < marks.length; a++) {
           var alt = marks[a][1];
-          glyph(ctx, alt > 0 ? 'sharp' : alt < 0 ? 'flat' : 'natural', x - halfHead - ENG.accGap * sp * 0.6, yOfDia(marks[a][0]), sp, ENG.accScale);
+          glyph(ctx, alt > 0 ? 'sharp' : alt < 0 ? 'flat' : 'natural', x - halfHead - ENG.accGap * sp * 0.6, yOfDia(marks[a][0]), sp, ENG.accScale, 'acc', marks[a][0]);
         }
         // heads and ledger lines
         var head = e.beats >= 2 ? 'head_open' : 'head_full';
-        for (var h = 0; h < dias.length; h++) glyph(ctx, head, x, yOfDia(dias[h]), sp, 1);
+        for (var h = 0; h < dias.length; h++) glyph(ctx, head, x, yOfDia(dias[h]), sp, 1, 'head', dias[h]);
         var lw = px(ctx, ENG.ledger * sp), ext = halfHead + ENG.ledgerExt * sp;
-        for (var d = bottomDia - 2; d >= lo; d -= 2) hline(ctx, x - ext, x + ext, yOfDia(d), lw);
-        for (var u = bottomDia + 10; u <= hi; u += 2) hline(ctx, x - ext, x + ext, yOfDia(u), lw);
+        for (var d = bottomDia - 2; d >= lo; d -= 2) { hline(ctx, x - ext, x + ext, yOfDia(d), lw); recordRect('ledger', x - ext, yOfDia(d) - lw / 2, 2 * ext, lw); }
+        for (var u = bottomDia + 10; u <= hi; u += 2) { hline(ctx, x - ext, x + ext, yOfDia(u), lw); recordRect('ledger', x - ext, yOfDia(u) - lw / 2, 2 * ext, lw); }
         if (e.dots) {
           var dy = yOfDia(hi % 2 === 0 ? hi + 1 : hi);
           for (var k = 0; k < e.dots; k++) { ctx.beginPath(); ctx.arc(x + halfHead + ENG.dotGap * sp * (k + 1), dy, ENG.dotR * sp, 0, 2 * Math.PI); ctx.fill(); }
@@ -531,7 +629,8 @@ var MusicEngraver = (function () {
           var tip = up ? info.hiY - ENG.stemLen * sp : info.loY + ENG.stemLen * sp;
           if (up) tip = Math.min(tip, info.loY - ENG.stemLen * sp); else tip = Math.max(tip, info.hiY + ENG.stemLen * sp);
           vline(ctx, sx, from, tip, Math.max(1, ENG.stem * sp));
-          if (e.flags > 0) drawFlag(ctx, sx + (up ? 0 : 0), tip, up ? -1 : 1, e.flags, sp);
+          recordRect('stem', sx - Math.max(1, ENG.stem * sp) / 2, from, Math.max(1, ENG.stem * sp), tip - from);
+          if (e.flags > 0) drawFlag(ctx, sx, tip, up ? -1 : 1, e.flags, sp);
           info.tip = tip;
           info.up = up;
         }
@@ -577,6 +676,7 @@ var MusicEngraver = (function () {
     for (var s = 0; s < items.length; s++) {
       var from = up ? items[s].loY - ENG.stemAnchor * sp : items[s].hiY + ENG.stemAnchor * sp;
       vline(ctx, xs[s], from, by(xs[s]), Math.max(1, ENG.stem * sp));
+      recordRect('stem', xs[s] - Math.max(1, ENG.stem * sp) / 2, from, Math.max(1, ENG.stem * sp), by(xs[s]) - from);
     }
     var th = ENG.beam * sp;
     var beamPoly = function (x1, x2, level) {
@@ -589,6 +689,7 @@ var MusicEngraver = (function () {
       ctx.lineTo(x1, y1 - dir * th);
       ctx.closePath();
       ctx.fill();
+      if (drawList) record('beam', 'beam', x1, y1, [x1, Math.min(y1, y2, y1 - dir * th, y2 - dir * th), x2, Math.max(y1, y2, y1 - dir * th, y2 - dir * th)]);
     };
     beamPoly(xs[0] - 0.5, xs[xs.length - 1] + 0.5, 1);
     for (var level = 2; level <= 3; level++) {
@@ -675,9 +776,9 @@ var MusicEngraver = (function () {
       var b1 = +c.beat1 || 0;
       if (m > 0 && keyAt(m) !== keyAt(m - 1)) {
         var nk = keyAt(m), pk = keyAt(m - 1);
-        var count = Math.abs(nk) + (nk === 0 ? Math.abs(pk) : 0);
-        var kw = count * ENG.keySigGap * sp + (nk === 0 && pk !== 0 ? 0.25 * sp : 0);
-        var need = 0.5 * sp + kw + 0.5 * sp;
+        var kw = keySigWidth(nk, sp, nk === 0 ? pk : 0);
+        // the bar's first head starts a staff space after the signature
+        var need = 0.5 * sp + kw + (1 + ENG.headW / 2) * sp;
         if (need > b1) b1 = Math.min(need, 0.55 * c.measureW);
         keyDraws.push({ m: m, key: nk, cancel: nk === 0 ? pk : 0 });
       }
@@ -692,11 +793,14 @@ var MusicEngraver = (function () {
       return c.contentX + slot * c.measureW + b1 + r * (c.measureW - b1 - rightPad);
     };
     var layout = { ctx: ctx, sp: sp, staves: [], xOfTick: xOfTick, beat1s: beat1s, measures: measures };
+    layout.drawList = drawList = [];
     var staves = c.staves || [];
     for (var s = 0; s < staves.length; s++) {
       var st = staves[s];
       var top = +st.top;
-      layout.staves.push({ top: top, bottom: top + 4 * sp });
+      drawAt.s = s;
+      drawAt.m = -1;
+      layout.staves.push({ top: top, bottom: top + 4 * sp, x1: c.startX, x2: c.endX, clef: st.notes && st.clef ? st.clef : null });
       ctx.fillStyle = st.color || '#000';
       ctx.strokeStyle = c.staffColor || st.color || '#000';
       drawStaffLines(ctx, c.startX, c.endX, top, sp);
@@ -705,7 +809,7 @@ var MusicEngraver = (function () {
       var clef = st.clef === 'bass' ? 'bass' : 'treble';
       var bottomDia = CLEF_BOTTOM[clef];
       var yOfDia = function (d) { return top + 4 * sp - (d - bottomDia) * sp / 2; };
-      glyph(ctx, clef === 'bass' ? 'clefF' : 'clef', c.startX + 0.6 * sp, clef === 'bass' ? top + sp : top + 3 * sp, sp, 1);
+      glyph(ctx, clef === 'bass' ? 'clefF' : 'clef', c.startX + 0.6 * sp, clef === 'bass' ? top + sp : top + 3 * sp, sp, 1, 'clef');
       var k0 = keyAt(0);
       var kx = c.startX + ENG.keySigX * sp;
       var kw0 = drawKeySig(ctx, k0, clef, kx, yOfDia, sp, 0);
@@ -715,12 +819,18 @@ var MusicEngraver = (function () {
         ctx.textAlign = 'center';
         ctx.textBaseline = 'alphabetic';
         var tx = kx + kw0 + 0.9 * sp;
-        ctx.fillText(String(c.timeSig[0]), tx, top + 1.75 * sp);
-        ctx.fillText(String(c.timeSig[1]), tx, top + 3.85 * sp);
+        var num = String(c.timeSig[0]), den = String(c.timeSig[1]);
+        ctx.fillText(num, tx, top + 1.75 * sp);
+        ctx.fillText(den, tx, top + 3.85 * sp);
+        if (drawList) {
+          var tw = Math.max(+ctx.measureText(num).width || 0, +ctx.measureText(den).width || 0, 0.9 * sp);
+          record('timesig', num + '/' + den, tx, top + 2 * sp, [tx - tw / 2, top, tx + tw / 2, top + 4 * sp]);
+        }
         ctx.restore();
       }
       for (var kd = 0; kd < keyDraws.length; kd++) {
         var d = keyDraws[kd];
+        drawAt.m = d.m;
         drawKeySig(ctx, d.key, clef, c.contentX + d.m * c.measureW + 0.5 * sp, yOfDia, sp, d.cancel);
       }
       var events = buildEvents(st.notes, tpq, measures);
@@ -729,6 +839,8 @@ var MusicEngraver = (function () {
         xOf: function (mi, pos) { return xOfTick(measures[mi].start + pos, mi); },
       });
     }
+    drawAt.s = -1;
+    drawAt.m = -1;
     // bar lines through the whole system
     if (layout.staves.length) {
       var sysTop = layout.staves[0].top, sysBottom = layout.staves[layout.staves.length - 1].bottom;
@@ -787,7 +899,8 @@ var MusicEngraver = (function () {
     var r = 0.5 * sp;
     ctx.save();
     ctx.lineWidth = Math.max(1, 0.16 * sp);
-    if (kind === 'full') glyph(ctx, 'head_full', x, y, sp, 1);
+    if (kind !== 'full') record('drumhead', kind, x, y, [x - 1.2 * r, y - 1.2 * r, x + 1.2 * r, y + 1.2 * r]);
+    if (kind === 'full') glyph(ctx, 'head_full', x, y, sp, 1, 'drumhead');
     else if (kind === 'diamond') {
       ctx.beginPath();
       ctx.moveTo(x - r, y); ctx.lineTo(x, y - r); ctx.lineTo(x + r, y); ctx.lineTo(x, y + r);
@@ -850,6 +963,7 @@ var MusicEngraver = (function () {
           var sx = x + (foot ? -1 : 1) * (ENG.headW / 2 - ENG.stem / 2) * sp;
           var outer = foot ? Math.min.apply(null, ys) : Math.max.apply(null, ys);
           vline(ctx, sx, outer, beamLine, Math.max(1, ENG.stem * sp));
+          recordRect('stem', sx, outer, Math.max(1, ENG.stem * sp), beamLine - outer);
           if (ev.group < 0 && ev.flags > 0) drawFlag(ctx, sx, beamLine, foot ? 1 : -1, ev.flags, sp);
         }
         var groups = evs.groups || [];
@@ -866,6 +980,7 @@ var MusicEngraver = (function () {
               var x1 = gx[a], x2 = b > a ? gx[b] : gx[a] + (a === 0 ? 1 : -1) * ENG.beamletLen * sp;
               var yb = beamLine + off;
               ctx.fillRect(Math.min(x1, x2), foot ? yb - ENG.beam * sp : yb, Math.abs(x2 - x1) + 1, ENG.beam * sp);
+              recordRect('beam', Math.min(x1, x2), foot ? yb - ENG.beam * sp : yb, Math.abs(x2 - x1) + 1, ENG.beam * sp);
               a = b + 1;
             }
           }
@@ -891,6 +1006,11 @@ var MusicEngraver = (function () {
     keySigDias: keySigDias,
     parseOutline: parseOutline,
     drumVoiceNotes: drumVoiceNotes,
+    keySigWidth: keySigWidth,
+    headerWidth: headerWidth,
+    glyphWidth: glyphWidth,
+    // The draw list of the last render (see record), or null before any.
+    lastDrawList: function () { return drawList; },
     // Accidentals a staff writes, for checks: [[measure, dia, alt], ...].
     accidentalsOf: function (notes, tpq, measures, keyOf) {
       var events = buildEvents(notes, tpq, measures);

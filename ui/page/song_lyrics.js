@@ -433,15 +433,22 @@ function paintLyrics(d) {
     var sp = previewSpans[s];
     if (d >= sp.tick && d < sp.end) {
       setLyricsHtml(big, '<div style="text-align:center; font-weight:bold; color:#16a085;">' + lyrEsc(sp.text) + '</div>');
+      lyrFitBox(big, 'p' + s);
       return;
     }
   }
   var cur = currentLyricLine(d);
   if (cur === -2) {
-    setLyricsHtml(big, '<div style="text-align:center; color:#777;">연주가 <span style="color:#ccc;">끝났</span>습니다</div>');
+    setLyricsHtml(big, '<div style="text-align:center; color:#777;">연주가 끝났습니다</div>');
+    lyrFitBox(big, 'end');
     return;
   }
-  if (cur === -1) { setLyricsHtml(big, gapHtml(cur, d)); return; }
+  if (cur === -1) {
+    var gap = gapHtml(cur, d);
+    setLyricsHtml(big, gap);
+    lyrFitBox(big, 'g' + gap);
+    return;
+  }
   // a new random picture once the second verse's lines are reached
   if (verse2LineIdx >= 0 && cur >= verse2LineIdx && typeof bgRandomOn !== 'undefined' && bgRandomOn && !window.__liteMode &&
       !((+window.lastBgVerse || 0) >= 2)) {
@@ -455,10 +462,65 @@ function paintLyrics(d) {
   var top = big.querySelector ? big.querySelector('.lyr-top') : null;
   var bottom = big.querySelector ? big.querySelector('.lyr-bottom') : null;
   if (top && bottom) {
-    setLyricsHtml(top, lyricLineHtml(pair[0], d, p));
-    setLyricsHtml(bottom, lyricLineHtml(pair[1], d, p));
+    var th = lyricLineHtml(pair[0], d, p), bh = lyricLineHtml(pair[1], d, p);
+    setLyricsHtml(top, th);
+    setLyricsHtml(bottom, bh);
+    // a count-in number widens its line while it shows
+    lyrFitBox(big, 'l' + pair[0] + ',' + pair[1] + (showOrigLangLyrics ? 'o' : '') +
+              (th.indexOf('lyric-countin') >= 0 ? 'c' : '') + (bh.indexOf('lyric-countin') >= 0 ? 'c' : ''), [top, bottom]);
   }
   lyrSyncFills(big, p);
+}
+
+// ---- Fitting the lyrics to their box ----
+// The lyric area keeps the big lyrics inside it on the main page: the whole block is zoomed down
+// when it is taller than the area, and a line wider than its box is scaled down to the box's
+// width (never cut, never wrapped into the other line's place); the wipes inside a line scale
+// with it. Measured only when the shown lines, the lyric font or the area change. The customer
+// page fits its lyrics itself (cwFitLyrics).
+var lyrFitEpoch = 0;
+if (typeof window !== 'undefined' && window.addEventListener) {
+  window.addEventListener('resize', function () { lyrFitEpoch++; });
+}
+if (typeof document !== 'undefined' && document.fonts && document.fonts.addEventListener) {
+  document.fonts.addEventListener('loadingdone', function () { lyrFitEpoch++; });
+}
+function lyrFitBox(big, what, lines) {
+  if (window.__customerMode || !big.style) return;
+  lines = lines || [];
+  var mode = typeof staffMode !== 'undefined' ? staffMode : 0;
+  var key = what + '|' + lyrFitEpoch + '|' + mode + '|' + big.style.fontSize + '|' + big.style.fontFamily;
+  var i, stale = big.__fitKey !== key;
+  for (i = 0; i < lines.length; i++) if (lines[i].__fitKey !== key) stale = true;  // new line elements
+  if (!stale) return;
+  big.__fitKey = key;
+  for (i = 0; i < lines.length; i++) lines[i].__fitKey = key;
+  var stage = big.parentNode;
+  big.style.zoom = '';
+  for (i = 0; i < lines.length; i++) lines[i].style.transform = '';
+  if (stage && stage.clientHeight > 0 && typeof getComputedStyle === 'function') {
+    var cs = getComputedStyle(stage);
+    var availH = stage.clientHeight - (parseFloat(cs.paddingTop) || 0) - (parseFloat(cs.paddingBottom) || 0);
+    var h = big.scrollHeight;
+    if (availH > 0 && h > availH) big.style.zoom = (Math.floor(availH / h * 1000) / 1000).toString();
+  }
+  for (i = 0; i < lines.length; i++) fitLyricLineWidth(lines[i], lines[i].clientWidth);
+}
+// Scales a line down to the width avail when its text is wider; the overflowing text of a
+// centred line starts at its left edge, so it is scaled from there. A count-in number stands
+// 14 px + 3 cm left of the line's first syllable (page style) and pops from 1.9 times its size:
+// a line that shows one keeps that much room on both sides.
+var LYR_COUNTIN_LEAD = 14 + 3 * 96 / 2.54;
+function fitLyricLineWidth(line, avail) {
+  line.style.transform = '';
+  var natural = line.scrollWidth;
+  var cin = line.querySelector ? line.querySelector('.lyric-countin') : null;
+  var lead = cin ? LYR_COUNTIN_LEAD + 0.45 * cin.offsetWidth : 0;
+  if (!(avail > 0) || natural + 2 * lead <= avail + 0.5) return 1;
+  var k = Math.floor(avail / (natural + 2 * lead) * 1000) / 1000;
+  line.style.transformOrigin = 'left center';
+  line.style.transform = 'scale(' + k + ')' + (lead ? ' translateX(' + Math.round(lead) + 'px)' : '');
+  return k;
 }
 var LYR_LINES_FRAME = '<div class="lyr-line lyr-top" style="text-align:center; white-space:pre; margin-bottom:15px;"></div>' +
   '<div class="lyr-line lyr-bottom" style="text-align:center; white-space:pre;"></div>';

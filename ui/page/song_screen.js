@@ -457,12 +457,95 @@ function staffDistances(mode) {
 function blockHeight(dist) { return dist.reduce(function (a, b) { return a + b; }, 0) + 4; }
 function curStaffMode() { return typeof staffMode !== 'undefined' ? staffMode | 0 : 0; }
 
-function fitStaffSp(H, dist, fill, fullScore) {
-  var block = blockHeight(dist);
-  var reserve = fullScore ? 6.0 : 3.2;
-  var byH = H / (block + reserve), byW = MEASURE_WIDTH / 7;
+// ---- Vertical plan of the score ----
+// Everything the score draws must stay on its canvas: from the top a row of badges (jump marks and
+// the first staff's transposition label), a row of chord names (and the key box), the room the
+// notes need above the first staff, the staves, and the room the notes need below the last one.
+// The plan is in staff spaces from the first staff's top (negative above it); it follows the
+// song's note ranges, so the score keeps its size while the pages turn.
+
+// Room a staff's notes need beyond its lines, in staff spaces: {above, below}.
+function staffNoteRoom(lo, hi, clef) {
+  if (!(hi >= lo)) return { above: 0, below: 0 };
+  var E = MusicEngraver.ENG;
+  var bottom = clef === 'bass' ? 18 : 30, topDia = bottom + 8, mid = bottom + 4;
+  var dLo = MusicEngraver.spell(lo, 0).dia, dHi = MusicEngraver.spell(hi, 0).dia;
+  var stem = Math.max(+E.stemLen || 0, +E.stemMin || 0);
+  // heads (a tie bulges up to 1.5 sp below its head), and stem tips with their beams or flags
+  var above = (dHi - topDia) / 2 + 0.6;
+  var below = (bottom - dLo) / 2 + 1.5;
+  if (dLo < mid) above = Math.max(above, (Math.min(dHi, mid - 1) - topDia) / 2 + stem + 1.4);
+  if (dHi >= mid) below = Math.max(below, (bottom - Math.max(dLo, mid)) / 2 + stem + 1.4);
+  return { above: Math.max(0, above), below: Math.max(0, below) };
+}
+var DRUM_ROOM = { above: 2.9, below: 2.6 };  // hand beams above the lines, foot beams below
+var scoreRangeCache = { list: null, r: null };
+function noteRangeOf(list) {
+  if (scoreRangeCache.list === list) return scoreRangeCache.r;
+  var r = null;
+  for (var i = 0; i < list.length; i++) {
+    var p = list[i][0];
+    if (!r) r = { min: p, max: p };
+    else { if (p < r.min) r.min = p; if (p > r.max) r.max = p; }
+  }
+  scoreRangeCache = { list: list, r: r };
+  return r;
+}
+// The staves a row draws: [{off (sp below the first staff), kind 'notes'|'drum'|'lines', lo, hi, clef}].
+function rowStaffKinds(mode, dist) {
+  var t = jsPitchTransposeSemitones | 0;
+  var basic = basicSheetOn(), drumSheet = drumSheetActive();
+  var offs = [0];
+  for (var i = 0; i < dist.length; i++) offs.push(offs[i] + dist[i]);
+  var melody = function (off) {
+    var sh = pitchOffset + t + scoreCfgValue('tU') + 12 * scoreCfgValue('oU');
+    return basic && melHasRange ? { off: off, kind: 'notes', lo: melRangeMin + sh, hi: melRangeMax + sh, clef: 'treble' } : { off: off, kind: 'lines' };
+  };
+  var second = function (off) {
+    var sh = pitchOffsetLower + t + scoreCfgValue('tL') + 12 * scoreCfgValue('oL');
+    return basic && ch5HasRange ? { off: off, kind: 'notes', lo: ch5RangeMin + sh, hi: ch5RangeMax + sh, clef: 'treble' } : { off: off, kind: 'lines' };
+  };
+  var out = [melody(0)];
+  if (mode === 0 || mode === 3) out.push(drumSheet ? { off: offs[1], kind: 'drum' } : second(offs[1]));
+  else {
+    out.push(second(offs[1]));
+    if (mode === 2) {
+      var br = noteRangeOf(ch2Notes);
+      out.push(br ? { off: offs[2], kind: 'notes', lo: br.min + t + 12, hi: br.max + t + 12, clef: 'bass' } : { off: offs[2], kind: 'lines' });
+    }
+    out.push({ off: offs[offs.length - 1], kind: 'drum' });
+  }
+  return out;
+}
+// {top, bottom, chordBase, chordFont, badgeTop} in staff spaces; top and bottom are the canvas room
+// needed above the first staff's top and below it (both as distances).
+function scoreVerticalPlan(mode, dist) {
+  var kinds = rowStaffKinds(mode, dist);
+  var yMin = -1.7, yMax = blockHeight(dist);  // bar numbers stand 0.7 sp above the first staff
+  for (var i = 0; i < kinds.length; i++) {
+    var k = kinds[i];
+    var room = k.kind === 'notes' ? staffNoteRoom(k.lo, k.hi, k.clef) : k.kind === 'drum' ? DRUM_ROOM : { above: 0, below: 0 };
+    yMin = Math.min(yMin, k.off - room.above);
+    yMax = Math.max(yMax, k.off + 4 + room.below);
+  }
+  var chd = scoreTextStyle('chd');
+  var size = (+chd.size || 100) / 100;
+  var keyFont = 1.85 * size;                      // the key box is the row's tallest item
+  var chordBase = yMin - 0.35 - 0.35 * keyFont;   // its box reaches 0.3 of its font below the base
+  var rowTop = chordBase - keyFont - 0.1;
+  var badgeTop = null;
+  if (jumpMarks.length || transposeLabel(scoreCfgValue('tU'))) {
+    badgeTop = rowTop - 0.3 - 1.15;
+    rowTop = badgeTop;
+  }
+  return { top: -rowTop + 0.3, bottom: yMax + 0.3, chordBase: chordBase, chordFont: 1.5 * size, badgeTop: badgeTop };
+}
+var scorePlan = null;
+
+function fitStaffSp(H, dist, fill, plan) {
+  var byH = H / (plan.top + plan.bottom), byW = MEASURE_WIDTH / 7;
   var sp = Math.min(byH, byW) * fill;
-  sp = Math.min(sp, H / (block + 0.35 * reserve), 34 * Math.max(1, H / 480));
+  sp = Math.min(sp, byH, 34 * Math.max(1, H / 480));
   return Math.max(4.5, sp);
 }
 // The canvas's displayed size, kept by a resize observer so that a draw during playback does
@@ -486,18 +569,21 @@ function scoreCanvasBox(canvas) {
   }
   return canvas.__box;
 }
-function fitScoreCanvas(canvas, sp, key, dist) {
+function fitScoreCanvas(canvas, sp, key, dist, plan) {
   if (canvas && canvas.getBoundingClientRect) {
     var r = scoreCanvasBox(canvas);
     var w = Math.round(r.width), h = Math.round(r.height);
-    if (w >= 640 && h >= 200) { CANVAS_W = w; CANVAS_H = h; }
+    // a canvas not laid out yet keeps the previous size; a small one (the full score's rows on a
+    // low screen) is drawn at its own size, not stretched from a bigger drawing
+    if (w >= 160 && h >= 60) { CANVAS_W = w; CANVAS_H = h; }
     scoreShownH = r.height;
   }
   START_X = Math.round(2.4 * sp);
   END_X = CANVAS_W - Math.round(1.2 * sp);
-  LEFT_MARGIN = START_X + Math.round((MusicEngraver.ENG.keySigX + 3.2 + Math.abs(key) * MusicEngraver.ENG.keySigGap) * sp);
+  LEFT_MARGIN = START_X + Math.round(MusicEngraver.headerWidth(key, sp));
   MEASURE_WIDTH = (END_X - LEFT_MARGIN) / Math.max(1, measPerPage | 0 || 4);
-  UPPER_Y = Math.max(Math.round(3.2 * sp), Math.round((CANVAS_H - blockHeight(dist) * sp) / 2 + 0.5 * sp));
+  // the whole plan centred in the canvas
+  UPPER_Y = Math.round(Math.max(0, CANVAS_H - (plan.top + plan.bottom) * sp) / 2 + plan.top * sp);
   STAFF_Y = [UPPER_Y];
   for (var i = 0; i < dist.length; i++) STAFF_Y.push(STAFF_Y[i] + dist[i] * sp);
   LOWER_Y = STAFF_Y[1];
@@ -578,11 +664,17 @@ function drawPage() {
   var ns = Math.max(0.4, Math.min(1.6, +noteScale || 1));
   var sp = 15 * ns;
   var key = keyAtBar(curMeasures[0]);
-  fitScoreCanvas(canvas, sp, key, dist);
+  // the full score's rows share the bar layout: room for the wider of their first signatures
+  if (mode === 3 && curMeasures2.length && Math.abs(keyAtBar(curMeasures2[0])) > Math.abs(key)) key = keyAtBar(curMeasures2[0]);
+  var plan = scorePlan = scoreVerticalPlan(mode, dist);
+  fitScoreCanvas(canvas, sp, key, dist, plan);
   var fill = Math.max(0.45, Math.min(1.0, +noteScale || 1));
   if (window.__customerMode && typeof cwScoreFill !== 'undefined' && +cwScoreFill > 0) fill *= +cwScoreFill / 100;
-  var sp2 = fitStaffSp(CANVAS_H, dist, fill, mode === 3);
-  if (Math.abs(sp2 - sp) > 0.3) { sp = sp2; fitScoreCanvas(canvas, sp, key, dist); }
+  var sp2 = fitStaffSp(CANVAS_H, dist, fill, plan);
+  if (Math.abs(sp2 - sp) > 0.3) { sp = sp2; fitScoreCanvas(canvas, sp, key, dist, plan); }
+  // a staff space kept for being near the fitted one must still not make the score taller than the canvas
+  var spMax = CANVAS_H / (plan.top + plan.bottom);
+  if (sp > spMax && spMax >= 4.5) { sp = spMax; fitScoreCanvas(canvas, sp, key, dist, plan); }
   var bar = staffEl('grandBar');
   resetBarCanvas(bar);
   var layout = drawScoreRow('grandStaff', curMeasures, dist, dist.length + 1, sp, mode);
@@ -626,9 +718,11 @@ function drawScoreFrame(layout, measures) {
   ctx.textBaseline = 'alphabetic';
   var keyName = songLoaded && typeof currentKeyName === 'function' ? currentKeyName() : '';
   var l1 = transposeLabel(scoreCfgValue('tU')), l2 = transposeLabel(scoreCfgValue('tL'));
-  if (l1) { ctx.fillStyle = '#c0392b'; ctx.fillText(l1, START_X + 2, Math.max(1.1 * sp, top - (keyName && keyName !== '-' ? 4.9 : 2.8) * sp)); }
+  var plan = scorePlan || { chordBase: -2.5, badgeTop: -4.6 };
+  // the first staff's label stands in the badge row, left of the bars
+  if (l1) { ctx.fillStyle = '#c0392b'; ctx.fillText(l1, START_X + 2, Math.max(1.1 * sp, top + ((plan.badgeTop !== null ? plan.badgeTop : plan.chordBase - 2.4) + 0.95) * sp)); }
   if (l2 && layout.staves[1]) { ctx.fillStyle = '#2c3e50'; ctx.fillText(l2, START_X + 2, layout.staves[1].top - 2.8 * sp); }
-  var chordY = UPPER_Y - 2.5 * sp + (typeof chordYAdj !== 'undefined' ? +chordYAdj || 0 : 0);
+  var chordY = top + plan.chordBase * sp + (typeof chordYAdj !== 'undefined' ? +chordYAdj || 0 : 0);
   var chd = scoreTextStyle('chd');
   var chdColor = typeof SC_TEXT_COLOURS !== 'undefined' ? SC_TEXT_COLOURS[chd.colour | 0] || '#b3121a' : '#b3121a';
   if (keyName && keyName !== '-') {
@@ -653,6 +747,7 @@ function drawScoreFrame(layout, measures) {
     ctx.restore();
     ctx.fillStyle = chdColor;
     ctx.fillText(keyName, bx + 0.3 * sp, chordY);
+    scoreRecord(layout, 'keybox', keyName, [bx, by, bx + bw, by + bh]);
   }
   var chordShift = (jsPitchTransposeSemitones | 0) + (typeof scoreCfg !== 'undefined' && scoreCfg && scoreCfg.cfU ? scoreCfgValue('tU') : 0);
   for (var m = 0; m < measures.length; m++) {
@@ -662,6 +757,7 @@ function drawScoreFrame(layout, measures) {
     ctx.fillStyle = '#7f8c8d';
     ctx.textAlign = 'left';
     ctx.fillText(String(ms.index + 1), x0 + 5, top - 0.7 * sp);
+    if (layout.drawList) scoreRecord(layout, 'barno', String(ms.index + 1), [x0 + 5, top - 1.45 * sp, x0 + 5 + ctx.measureText(String(ms.index + 1)).width, top - 0.5 * sp]);
     ctx.textAlign = 'center';
     for (var c = 0; c < parsedChords.length; c++) {
       var pc = parsedChords[c];
@@ -671,9 +767,23 @@ function drawScoreFrame(layout, measures) {
       applyScoreFont(ctx, chd, 1.5 * sp, '"Arial Rounded MT Bold", Arial, sans-serif');
       ctx.fillStyle = chdColor;
       paintScoreText(ctx, name, x, chordY, chd, sp);
+      if (layout.drawList) scoreRecord(layout, 'chord', name, scoreTextBox(ctx, name, x, chordY, chd, sp, 1.5 * sp * (chd.size || 100) / 100));
     }
   }
   ctx.restore();
+}
+// Adds a text or box of the frame to the row's draw list (the engraver's own entries come first).
+function scoreRecord(layout, kind, name, box) {
+  if (layout.drawList) layout.drawList.push({ k: kind, n: name, x: box[0], y: box[1], b: box, s: -1, m: -1 });
+}
+// The box a score text covers, its outline included; centred at x on the baseline y.
+function scoreTextBox(ctx, text, x, y, style, sp, fontPx) {
+  var mt = ctx.measureText(text);
+  var asc = mt.actualBoundingBoxAscent > 0 ? mt.actualBoundingBoxAscent : 0.8 * fontPx;
+  var desc = mt.actualBoundingBoxDescent >= 0 ? mt.actualBoundingBoxDescent : 0.25 * fontPx;
+  var o = style && style.outline ? Math.max(2, 0.16 * sp * (style.size || 100) / 100) / 2 : 0;
+  var w = mt.width || 0;
+  return [x - w / 2 - o, y - asc - o, x + w / 2 + o, y + desc + o];
 }
 function applyScoreFont(ctx, style, basePx, family) {
   var w = [400, 700, 900][style.weight | 0] || 700;
@@ -710,10 +820,11 @@ function drawJumpMarks(layout, measures) {
     if (slot < 0) continue;
     var x = layout.xOfTick(mk.t, slot);
     var w = ctx.measureText(mk.n).width + 0.7 * sp, h = 1.15 * sp;
-    var y = Math.max(2, UPPER_Y - 4.6 * sp + adj);
+    var y = Math.max(2, layout.staves[0].top + (scorePlan && scorePlan.badgeTop !== null ? scorePlan.badgeTop : -4.6) * sp + adj);
     ctx.fillStyle = '#2471c9';
     scoreRoundRect(ctx, x - w / 2, y, w, h, 0.2 * sp);
     ctx.fill();
+    scoreRecord(layout, 'badge', mk.n, [x - w / 2, y, x + w / 2, y + h]);
     ctx.fillStyle = '#fff';
     ctx.fillText(mk.n, x, y + h / 2);
   }
