@@ -29,7 +29,7 @@ function setUpRoot(t) {
   t.after(() => removeRoot(root));
   execFileSync(demoTool, [root], { stdio: 'ignore' });
   fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\nleadInMode=0\n');
-  return { root, env: { TAVELO_MIDI_OUT: 'P1;P2' } };
+  return { root, env: { TAVELO_MIDI_OUT: 'P1;P2', TAVELO_MONITORS: '1920x1080+0+0*@;1366x768+1920+0' } };
 }
 
 const post = (page, text) => page.evaluate((m) => window.chrome.webview.postMessage(m), text);
@@ -148,6 +148,26 @@ test('score and lyrics fit their areas at 1366x768 and 1920x1080 in every staff 
       await page.evaluate(() => { fullScoreOn = 0; staffMode = 0; applyStaffMode(true); });
     }
   }
+  // The customer page on a 1366x768 monitor: its single score row and the long lines fit too.
+  await post(page, 'SET_CUSTOMER_MONITOR:2');
+  const urlFile = path.join(root, 'system', 'customer_url.txt');
+  await waitFor(() => fs.existsSync(urlFile), 'customer_url.txt');
+  const cust = await page.context().newPage();
+  cust.on('pageerror', (e) => errors.push('customer: ' + String(e)));
+  await cust.setViewportSize({ width: 1366, height: 768 });
+  await cust.goto(fs.readFileSync(urlFile, 'utf8').trim());
+  await waitFor(() => cust.evaluate(() => window.__customerMode === 1), 'customer mode');
+  await post(page, 'START_SONG_ID:1008');
+  const lines = await waitFor(async () => {
+    const r = await cust.evaluate(() => [...document.querySelectorAll('#big-lyrics .lyr-line')].map((l) => l.textContent.replace(/\u00a0/g, ' ')));
+    return r.some((l) => l.includes('I came from Alabama')) ? r : null;
+  }, 'the long line on the customer page', 30000);
+  await settled(cust);
+  const r = await layoutFaults(cust);
+  await cust.screenshot({ path: path.join(shotDir, 'customer_1008_1366x768.png') });
+  assert.deepEqual(r.faults, [], 'customer page: ' + lines.join(' / '));
+  assert.ok(r.heads > 0, 'customer page: notes drawn');
+
   assert.ok(seen.chords > 0 && seen.badges > 0, JSON.stringify({ chords: seen.chords, badges: seen.badges }));
   assert.ok([...seen.lines].some((l) => l.includes('I came from Alabama')), 'the long English line was checked: ' + [...seen.lines].join(' / '));
   assert.ok(errors.length === 0, errors.join('\n'));

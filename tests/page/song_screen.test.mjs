@@ -122,6 +122,11 @@ test('lyric line windows, verse alternation and the end', () => {
   assert.deepEqual(plain(p.lyricLinePair(3)), [-1, 3]);
   assert.deepEqual(plain(p.lyricLinePair(4)), [4, 5]);
   assert.equal(p.currentLyricLine(14000 + 2881), -2);
+  // the end text in one colour
+  p.paintLyrics(14000 + 2881);
+  const end = p.els['big-lyrics'].innerHTML;
+  assert.match(end, /연주가 끝났습니다/);
+  assert.equal(end.match(/color:/g).length, 1, end);
 
   // gaps: sung 3000 ago, next 8000 ahead -> none; next 7680 ahead -> next line
   const q = page();
