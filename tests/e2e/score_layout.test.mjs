@@ -154,6 +154,7 @@ test('score and lyrics fit their areas at 1366x768 and 1920x1080 in every staff 
   await waitFor(() => fs.existsSync(urlFile), 'customer_url.txt');
   const cust = await page.context().newPage();
   cust.on('pageerror', (e) => errors.push('customer: ' + String(e)));
+  cust.on('console', (m) => { if (m.type() === 'error') errors.push('customer: ' + m.text()); });
   await cust.setViewportSize({ width: 1366, height: 768 });
   await cust.goto(fs.readFileSync(urlFile, 'utf8').trim());
   await waitFor(() => cust.evaluate(() => window.__customerMode === 1), 'customer mode');

@@ -173,23 +173,27 @@ test('key changes inside the page: naturals only when the new key is C, and the 
   const sp = 10, top = 100;
   const measures = [0, 1, 2, 3].map((i) => ({ start: i * 1920, len: 1920, index: i }));
   const cases = [
-    // [keys of the four bars, glyphs drawn in bar 2 (slot 2)]
-    [[3, 3, 0, 0], ['natural', 'natural', 'natural'], [0, 3, -1]],
-    [[-2, -2, 0, 0], ['natural', 'natural'], [4, 1]],
-    [[2, 2, -3, -3], ['flat', 'flat', 'flat'], [4, 1, 5]],
-    [[0, 0, 7, 7], Array(7).fill('sharp'), KEYSIG_STEPS.treble.sharp],
+    // [keys of the four bars, signature glyphs drawn in bar 2 (slot 2), their places, the bar's
+    // first note (it needs an accidental of its own)]
+    [[3, 3, 0, 0], ['natural', 'natural', 'natural'], [0, 3, -1], 66],
+    [[-2, -2, 0, 0], ['natural', 'natural'], [4, 1], 70],
+    [[2, 2, -3, -3], ['flat', 'flat', 'flat'], [4, 1, 5], 66],
+    [[0, 0, 7, 7], Array(7).fill('sharp'), KEYSIG_STEPS.treble.sharp, 65],
   ];
-  for (const [keys, names, steps] of cases) {
+  for (const [keys, names, steps, pitch] of cases) {
     const layout = ME.render(stubCanvas(), {
       width: 1600, height: 450, startX: 30, endX: 1570, contentX: 170, measureW: 350, beat1: 10, rightPad: 9, sp, tpq: 480,
       key: keys[0], keyAt: (b) => keys[b], measures,
-      staves: [{ top, notes: measures.map((m) => [67, m.start, 1920]), clef: 'treble' }] });
+      staves: [{ top, notes: measures.map((m) => [pitch, m.start, 1920]), clef: 'treble' }] });
     const inBar = [...layout.drawList].filter((e) => e.k === 'keysig' && e.m === 2);
     assert.deepEqual(inBar.map((e) => e.n), names, JSON.stringify(keys));
     assert.deepEqual(inBar.map((e) => Math.round((e.y - top) / (sp / 2))), steps, JSON.stringify(keys));
     for (let i = 1; i < inBar.length; i++) assert.ok(inBar[i].b[0] > inBar[i - 1].b[2], 'no overlap');
+    const end = inBar[inBar.length - 1].b[2];
     const head = layout.drawList.find((e) => e.k === 'head' && e.m === 2);
-    assert.ok(head.b[0] > inBar[inBar.length - 1].b[2], JSON.stringify(keys) + ': the note after the new signature');
+    const acc = layout.drawList.find((e) => e.k === 'acc' && e.m === 2);
+    assert.ok(acc && acc.b[2] < head.b[0], JSON.stringify(keys) + ': the note has its accidental');
+    assert.ok(acc.b[0] > end, JSON.stringify(keys) + ': the note and its accidental after the new signature');
   }
 });
 

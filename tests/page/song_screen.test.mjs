@@ -262,11 +262,12 @@ test('the engraver: a key change back to C moves the bar\'s first beat right', (
     width: 1600, height: 450, startX: 30, endX: 1570, contentX: 170, measureW: 350, beat1: 10, rightPad: 9, sp: 10, tpq: 480,
     key: 3, keyAt: (b) => (b >= 2 ? 0 : 3), timeSig: [4, 4], measures,
     staves: [{ top: 100, notes: [[65, 0, 480], [65, 3840, 480]], clef: 'treble', color: '#000' }], dpr: 1, bg: '#fff' });
-  // three naturals with two gaps between them and 0.25 sp after, then a staff space and half a head
+  // three naturals with two gaps between them and 0.25 sp after, then half a staff space, room for
+  // an accidental (its centre 0.75 sp left of the head, half its width 0.55 sp) and half a head
   const ME = p.MusicEngraver;
   const naturals = 3 * ME.glyphWidth('natural', 10, 1) + 2 * 0.25 * 0.95 * 10 + 0.25 * 10;
   assert.ok(Math.abs(ME.keySigWidth(0, 10, 3) - naturals) < 1e-9);
   const b1 = plain(layout.beat1s);
-  assert.deepEqual(b1.map((v) => Math.round(v * 1000) / 1000), [10, 10, Math.round((0.5 * 10 + naturals + (1 + 1.18 / 2) * 10) * 1000) / 1000, 10]);
+  assert.deepEqual(b1.map((v) => Math.round(v * 1000) / 1000), [10, 10, Math.round((0.5 * 10 + naturals + (0.5 + 0.55 + 0.75 + 1.18 / 2) * 10) * 1000) / 1000, 10]);
   assert.ok(layout.xOfTick(3840, 2) > layout.xOfTick(1920, 1) - 350 + 10);
 });

@@ -513,6 +513,11 @@ var MusicEngraver = (function () {
     }
     return plan.width;
   }
+  // Room from a key signature's end to the centre of the note after it: a gap, half an accidental
+  // (a sharp is about a staff space wide; its centre stands accGap left of the head), half a head.
+  function firstNoteRoom(sp) {
+    return (0.5 + 0.55 * (+ENG.accScale || 1) + ENG.accGap + ENG.headW / 2) * sp;
+  }
   // Room from the staff start to the first bar line: clef, key signature, time signature.
   function headerWidth(key, sp) {
     return (ENG.keySigX + 3.2) * sp + keySigWidth(key, sp, 0);
@@ -605,7 +610,7 @@ var MusicEngraver = (function () {
         var marks = writtenAccidentals(sp2, key, mem);
         for (var a = 0; a < marks.length; a++) {
           var alt = marks[a][1];
-          glyph(ctx, alt > 0 ? 'sharp' : alt < 0 ? 'flat' : 'natural', x - halfHead - ENG.accGap * sp * 0.6, yOfDia(marks[a][0]), sp, ENG.accScale, 'acc', marks[a][0]);
+          glyph(ctx, alt > 0 ? 'sharp' : alt < 0 ? 'flat' : 'natural', x - halfHead - ENG.accGap * sp, yOfDia(marks[a][0]), sp, ENG.accScale, 'acc', marks[a][0]);
         }
         // heads and ledger lines
         var head = e.beats >= 2 ? 'head_open' : 'head_full';
@@ -777,8 +782,8 @@ var MusicEngraver = (function () {
       if (m > 0 && keyAt(m) !== keyAt(m - 1)) {
         var nk = keyAt(m), pk = keyAt(m - 1);
         var kw = keySigWidth(nk, sp, nk === 0 ? pk : 0);
-        // the bar's first head starts a staff space after the signature
-        var need = 0.5 * sp + kw + (1 + ENG.headW / 2) * sp;
+        // half a staff space after the signature, then room for the first note's accidental
+        var need = 0.5 * sp + kw + firstNoteRoom(sp);
         if (need > b1) b1 = Math.min(need, 0.55 * c.measureW);
         keyDraws.push({ m: m, key: nk, cancel: nk === 0 ? pk : 0 });
       }
@@ -1009,8 +1014,6 @@ var MusicEngraver = (function () {
     keySigWidth: keySigWidth,
     headerWidth: headerWidth,
     glyphWidth: glyphWidth,
-    // The draw list of the last render (see record), or null before any.
-    lastDrawList: function () { return drawList; },
     // Accidentals a staff writes, for checks: [[measure, dia, alt], ...].
     accidentalsOf: function (notes, tpq, measures, keyOf) {
       var events = buildEvents(notes, tpq, measures);
