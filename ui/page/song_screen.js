@@ -517,7 +517,7 @@ function rowStaffKinds(mode, dist) {
   }
   return out;
 }
-// {top, bottom, chordBase, chordFont, badgeTop} in staff spaces; top and bottom are the canvas room
+// {top, bottom, chordBase, badgeTop} in staff spaces; top and bottom are the canvas room
 // needed above the first staff's top and below it (both as distances).
 function scoreVerticalPlan(mode, dist) {
   var kinds = rowStaffKinds(mode, dist);
@@ -538,7 +538,7 @@ function scoreVerticalPlan(mode, dist) {
     badgeTop = rowTop - 0.3 - 1.15;
     rowTop = badgeTop;
   }
-  return { top: -rowTop + 0.3, bottom: yMax + 0.3, chordBase: chordBase, chordFont: 1.5 * size, badgeTop: badgeTop };
+  return { top: -rowTop + 0.3, bottom: yMax + 0.3, chordBase: chordBase, badgeTop: badgeTop };
 }
 var scorePlan = null;
 
