@@ -22,6 +22,8 @@ const MODES = [
   { name: '4staves', mode: 2, keys: ['Alt+c'] },
   { name: 'drum', mode: 0, keys: ['Alt+c', 'F8'] },
   { name: 'fullscore', mode: 3, full: true },
+  // the largest chord names with an outline, and a transposition label above the first staff
+  { name: 'bigchords', mode: 0, back: true, setup: () => { initScoreText(250, 0, 2, 2, 250, 4, 2, 2); scoreCfg.tU = 2; scoreCfg.link = false; } },
 ];
 
 function setUpRoot(t) {
@@ -130,6 +132,8 @@ test('score and lyrics fit their areas at 1366x768 and 1920x1080 in every staff 
                                               [...document.querySelectorAll('#big-lyrics .lyr-line')].some((l) => l.textContent.trim())), 'lyric lines', 30000);
       for (const m of MODES) {
         if (m.full) await page.evaluate(() => { fullScoreOn = 1; staffMode = 0; applyFullScoreLayout(); });
+        if (m.back) await page.evaluate(() => { fullScoreOn = 0; staffMode = 0; applyStaffMode(true); });
+        if (m.setup) await page.evaluate(m.setup);
         for (const k of m.keys || []) await page.keyboard.press(k);
         assert.equal(await page.evaluate(() => staffMode), m.mode, m.name);
         await settled(page);
@@ -144,8 +148,8 @@ test('score and lyrics fit their areas at 1366x768 and 1920x1080 in every staff 
         r.lines.forEach((l) => seen.lines.add(l));
         if (m.name === 'drum') await page.keyboard.press('F8');
       }
-      // back to two staves
-      await page.evaluate(() => { fullScoreOn = 0; staffMode = 0; applyStaffMode(true); });
+      // back to two staves and the usual text
+      await page.evaluate(() => { initScoreText(100, 0, 1, 0, 100, 4, 1, 0); scoreCfg.tU = 0; fullScoreOn = 0; staffMode = 0; applyStaffMode(true); });
     }
   }
   // The customer page on a 1366x768 monitor: its single score row and the long lines fit too.
