@@ -135,6 +135,10 @@ function applyMouseLockUi() {
     b.style.display = 'none';
   }
 }
+// The lock's state and badge, refreshed when a song comes up.
+function updateMouseLockDisplay() { applyMouseLockUi(); }
+// Back on the home screen the lock lets go and the operator's ALT+B release is forgotten.
+function releaseMouseLock() { mouseLockUserOff = 0; applyMouseLockUi(); }
 function toggleMouseLock() { mouseLockUserOff = mouseLockUserOff ? 0 : 1; applyMouseLockUi(); }
 ['mousedown', 'mouseup', 'click', 'dblclick', 'auxclick', 'contextmenu', 'pointerdown', 'pointerup'].forEach(function (type) {
   window.addEventListener(type, function (e) {

@@ -298,7 +298,7 @@ function playKey(e) {
   if (isKey(e, 'z') || isKey(e, 'x')) {
     var mp = typeof measPerPage === 'number' ? measPerPage : 4;
     window.measPerPage = isKey(e, 'z') ? Math.max(1, mp - 1) : Math.min(8, mp + 1);
-    if (songLoaded) { pkCall('recomputeBarWidth'); pkCall('scoreRedraw'); }
+    if (songLoaded) { pkCall('recalcMeasureWidth'); pkCall('scoreRedraw'); }
     pkCall('saveEnv');
     e.preventDefault();
     return true;

@@ -116,6 +116,35 @@ function setPlayingState(v) {
   if (ml) ml();
 }
 
+// The bar-jump keys: the first press posts at once; a held key repeats at most every 110 ms
+// (45 ms while paused, where the jump is all the operator sees).
+var lastMeasureJumpT = 0;
+function sendMeasureJump(msg, repeat) {
+  var now = nowMs();
+  if (repeat && now - lastMeasureJumpT < (jsIsPaused ? 45 : 110)) return;
+  lastMeasureJumpT = now;
+  pagePost(msg);
+}
+
+// ALT+F9: the current song's lyric syllables as "tick,first UTF-16 code,line" entries.
+function requestVocalExport() {
+  var id = curSongIdForHistory > 0 ? curSongIdForHistory : curKeySongId > 0 ? curKeySongId : 0;
+  var entries = [];
+  try {
+    var n = Math.min(allSyllablesFlat.length, syncTicks.length);
+    for (var i = 0; i < n; i++) {
+      var syl = String(allSyllablesFlat[i]);
+      if (!syl || syl === ' ' || syl === '\t') continue;
+      var line = syllableMap[i] && syllableMap[i].line >= 0 ? syllableMap[i].line : 0;
+      entries.push(syncTicks[i] + ',' + syl.charCodeAt(0) + ',' + line);
+    }
+  } catch (e) {
+    console.error(e);
+    entries = [];
+  }
+  pagePost('VOCAL_EXPORT:' + id + '|' + entries.join(';'));
+}
+
 // ---- Play modes ----
 
 var modeToastTimer = 0;

@@ -287,7 +287,7 @@ function engSet(item, v) {
   var f = Math.pow(10, item[6]);
   v = Math.round(v * f) / f;
   if (k === 'noteScale') noteScale = v;
-  else if (k === 'measPerPage') { measPerPage = v; if (typeof recomputeBarWidth === 'function') recomputeBarWidth(); }
+  else if (k === 'measPerPage') { measPerPage = v; if (typeof recalcMeasureWidth === 'function') recalcMeasureWidth(); }
   else if (ENG_ITEMS.indexOf(item) >= ENG_ITEMS.length - ENG_LAYOUT_KEYS) window[k] = v;
   else MusicEngraver.ENG[k] = v;
   return v;

@@ -133,7 +133,6 @@ function applyEnvSettings(e) {
     if (typeof e.measPerPage === 'number') {
       window.measPerPage = e.measPerPage;
       if (pageFn('recalcMeasureWidth')) recalcMeasureWidth();
-      else if (pageFn('recomputeBarWidth')) recomputeBarWidth();
     }
     if (typeof e.noteScale === 'number') window.noteScale = e.noteScale;
     if (typeof e.drumSheetOn === 'boolean') window.drumSheetOn = e.drumSheetOn;
@@ -154,7 +153,7 @@ function applyEnvSettings(e) {
     }
     if (window.scoreOpen && pageFn('renderScorePanel')) renderScorePanel();
   } catch (err) {
-    console.log('applyEnvSettings: ' + err);
+    console.error('applyEnvSettings: ' + err);
   }
 }
 

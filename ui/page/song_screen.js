@@ -314,7 +314,7 @@ function applyScoreRows(b) {
   activeScoreRow = active;
   return changed;
 }
-function recomputeBarWidth() {
+function recalcMeasureWidth() {
   MEASURE_WIDTH = (END_X - LEFT_MARGIN) / Math.max(1, measPerPage | 0 || 4);
   if (lastCurMeasureIdx >= 0 || songLoaded) applyScoreRows(Math.max(0, lastCurMeasureIdx));
 }
@@ -346,8 +346,8 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   songLoaded = true;
   baseSongTempo = +baseTempo > 0 ? +baseTempo : 0;
   jsRhythmMult = 0;
-  screenCall('updateMouseLockDisplay');
-  screenCall('refreshBg');
+  updateMouseLockDisplay();
+  refreshBg();
   updateTempoPitchDisplay(jsTempoAdjustBpm, jsPitchTransposeSemitones, true);
   screenCall('beginSongHistory', songId, historyTitle || title);
 
@@ -402,6 +402,46 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   applyScoreRows(0);
   drawPage();
   if (window.__customerMode) screenCall('cwRelayoutSoon');
+}
+
+// The home screen after a song: the song screen ends (title, score, lyrics, progress, tempo and
+// key display), the help panel and corner buttons come back and the mouse lock lets go. The
+// reservation queue and the rhythm panel stay as they are.
+function resetToHomeScreen() {
+  songLoaded = false;
+  jsIsPaused = false;
+  window.__startBusy = false;
+  window.__autoNextBusy = false;
+  var titleEl = staffEl('song-title');
+  if (titleEl) { titleEl.textContent = '음원 대기중'; titleEl.__full = ''; }
+  window.curSongLabel = '';
+  baseSongTempo = 0;
+  melodyNotes = [];
+  ch2Notes = [];
+  ch5Notes = [];
+  drumNotes = [];
+  jumpMarks = [];
+  measureStarts = [];
+  curMeasures = [];
+  curMeasures2 = [];
+  lastCurMeasureIdx = -1;
+  allLyricLinesOriginal = [];
+  allLyricLinesOrig = [];
+  allSyllablesFlat = [];
+  syllableMap = [];
+  syncTicks = [];
+  parsedChords = [];
+  songPreviewText = '';
+  previewSpans = [];
+  resetLyricsState();
+  var big = staffEl('big-lyrics');
+  if (big) setLyricsHtml(big, '');
+  ['grandStaff', 'grandBar', 'grandStaff2', 'grandBar2'].forEach(clearCanvas);
+  clearProgressUI();
+  updateTempoPitchDisplay(jsTempoAdjustBpm, jsPitchTransposeSemitones, true);
+  updateCurrentChordDisplay('');
+  releaseMouseLock();
+  refreshBg();
 }
 
 // The intro screen: "전주 중 입니다..." and the song's preview text below it.
