@@ -90,7 +90,7 @@ void HandleSetCwLyricsPct(const std::wstring& m) {
 void HandleCwNext(const std::wstring& m) {
   const std::wstring title = ScriptString(ArgOf(m));
   RunCustomerScript(L"try{ var _e = document.getElementById('next-song-title'); if (_e) { _e.__full = " + title +
-                    L"; _e.innerText = " + title + L"; } if (typeof cwSyncTitle === 'function') cwSyncTitle(); }catch(e){}");
+                    L"; _e.innerText = " + title + L"; } }catch(e){}");
 }
 
 void HandleRefreshCams(const std::wstring&) {

@@ -2,10 +2,9 @@
 // fields of a save, the guards before closing and switching, held keys, tempo and sound names.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'medley_panel.js', 'lyric_look.js', 'pattern_editor.js'];
+const FILES = PAGE_MODULES;
 const key = (k, extra = {}) => ({ key: k, code: '', repeat: false, altKey: false, ctrlKey: false, preventDefault() {}, ...extra });
 
 function editor() {

@@ -1,10 +1,9 @@
 // Page logic of the settings blob, the key editor and the reverb/chorus steppers, without a browser.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'lyric_look.js', 'backgrounds.js', 'settings_panel.js', 'key_editor.js', 'help_panel.js'];
+const FILES = PAGE_MODULES;
 
 function page() {
   const alerts = [];
@@ -20,8 +19,8 @@ test('the settings blob: collected members and the types applyEnvSettings takes'
   p.measPerPage = 4;
   p.staffMode = 1;
   const e = plain(p.collectEnv());
-  assert.deepEqual(Object.keys(e).sort(), ['drumSheetOn', 'listFontPx', 'measPerPage', 'qFxNote', 'resvColW', 'searchColW',
-                                           'showBasicSheet', 'staffMode']);
+  assert.deepEqual(Object.keys(e).sort(), ['drumSheetOn', 'engCfg', 'listFontPx', 'measPerPage', 'noteScale', 'qFxNote', 'resvColW',
+                                           'score', 'searchColW', 'showBasicSheet', 'staffMode']);
   p.saveEnv();
   assert.match(p.posted.at(-1), /^SAVE_ENV:\{"qFxNote":54,/);
 
@@ -127,6 +126,6 @@ test('customer window rows: monitor buttons, the main one disabled', () => {
   assert.match(html, /1번 \(1920x1080 · 주 · 메인\)<\/button>/);
   assert.match(html, /disabled style[^>]*>1번/);
   assert.match(html, />2번 \(1280x720\)<\/button>/);
-  p.spOwned('setCustomerMonitor', 'customerMonitor', 'SET_CUSTOMER_MONITOR:', 2);
+  p.spOwned('setCustomerMonitor', 2);
   assert.deepEqual([p.posted.at(-1), p.customerMonitor], ['SET_CUSTOMER_MONITOR:2', 2]);
 });

@@ -2,16 +2,14 @@
 // the melody is written, key signatures, lyric line windows, wipes, progress and score settings.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'medley_panel.js', 'lyric_look.js', 'glyph_outlines.js', 'score_engraver.js', 'score_panels.js',
-               'song_screen.js', 'song_lyrics.js', 'backgrounds.js'];
+const FILES = PAGE_MODULES;
 
 // A page with the few elements the song screen writes to (no canvas: nothing is drawn).
 function page() {
   const els = {};
-  const el = (id) => (els[id] ??= { id, style: {}, textContent: '', innerHTML: '' });
+  const el = (id) => (els[id] ??= { id, style: {}, textContent: '', innerHTML: '', setAttribute() {}, appendChild() {} });
   const timers = [];
   const document = { getElementById: (id) => (['song-title', 'big-lyrics', 'song-progress-fill', 'song-progress-pct',
                                                 'song-total-time', 'score-overlay', 'eng-overlay'].includes(id) ? el(id) : null),
@@ -201,7 +199,7 @@ test('score panel: link, clamps, octave save; staff modes; engraving saves once;
   assert.deepEqual(modes, [1, 2, 0]);
   p.staffMode = 3; p.cycleStaffMode();
   assert.equal(p.staffMode, 0);
-  assert.equal(p.posted.at(-1), 'SET_FULL_SCORE:0');
+  assert.equal(p.posted.findLast((m) => !m.startsWith('SAVE_ENV:')), 'SET_FULL_SCORE:0');
 
   let saves = 0;
   p.saveEnv = () => { saves++; };
@@ -236,7 +234,7 @@ test('hostile song text loads: markup in titles and lyrics, 10,000 bars, odd arg
   const bars = Array.from({ length: 10000 }, (_, i) => i * 1920);
   load(p, { title: '<img src=x onerror=alert(1)> - &', lyrics: ['<script>가</script>'], syncs: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16],
             bars, q: 0, chords: [null, '((((', '||||/'] });
-  assert.equal(p.els['song-title'].textContent, '<img src=x onerror=alert(1)> - &');
+  assert.equal(p.els['song-title'].__full, '<img src=x onerror=alert(1)> - &');
   p.updateTick(500);
   assert.ok(!p.els['big-lyrics'].innerHTML.includes('<script>'));
   p.initSong('x', 'abc', 'notes', null, undefined, {}, 'k', 0, 5, 7, 'bars', -1, null, 0, 'a', null, 3);
@@ -294,7 +292,7 @@ test('the home screen after a song: song state and display cleared, queue kept; 
 
   // a held arrow repeats at most every 110 ms (45 ms while paused); a fresh press always posts
   const clock = { t: 1000 };
-  const q = loadPage(FILES, { performance: { now: () => clock.t }, document: { addEventListener() {} } });
+  const q = loadPage(FILES, { performance: { now: () => clock.t } });
   const steps = [[0, false, false, 1], [50, true, false, 0], [110, true, false, 1], [10, false, false, 1],
                  [50, true, true, 1], [30, true, true, 0]];
   for (const [dt, repeat, paused, sent] of steps) {

@@ -10,13 +10,8 @@ var cvGpuForce = -1, cvPcScore = -1, cvPcWeak = 0, cvPcMeasured = 0, cvGpuActive
 var cvVideoSrc = 0, cvCamList = [], cvCamLabel = '';
 var mouseLockUserOff = 0, pcIsLaptop = 1;
 
-function bgPost(cmd) {
-  try { window.chrome.webview.postMessage(cmd); } catch (e) {}
-}
 function bgRerenderSettings() {
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen && typeof renderSettingsPanel === 'function') {
-    try { renderSettingsPanel(); } catch (e) {}
-  }
+  if (settingsPanelOpen) renderSettingsPanel();
 }
 function bgEl(id) { return document.getElementById(id); }
 function bgSongLoaded() { return typeof songLoaded !== 'undefined' && !!songLoaded; }
@@ -63,16 +58,16 @@ function setLiteMode(on, setting) {
   if (row) row.style.display = liteMode ? 'none' : 'flex';
   if (window.__customerMode && typeof cwApplyLayout === 'function') cwApplyLayout();
   if (bgSongLoaded() && typeof window.__lastTick === 'number' && typeof updateTick === 'function') {
-    try { updateTick(window.__lastTick); } catch (e) {}
+    updateTick(window.__lastTick);
   }
   bgRerenderSettings();
 }
 function setLiteMode2(v) {
   liteSet = v === 0 || v === 1 ? v : -1;
-  bgPost('SET_LITE_MODE:' + liteSet);
+  pagePost('SET_LITE_MODE:' + liteSet);
   bgRerenderSettings();
 }
-function setGpuForce(v) { cvGpuForce = v; bgPost('SET_GPU_FORCE:' + v); bgRerenderSettings(); }
+function setGpuForce(v) { cvGpuForce = v; pagePost('SET_GPU_FORCE:' + v); bgRerenderSettings(); }
 function initPcVideoInfo(gpu, score, weak, measured, active) {
   cvGpuForce = gpu; cvPcScore = score; cvPcWeak = weak; cvPcMeasured = measured; cvGpuActive = active;
   bgRerenderSettings();
@@ -87,9 +82,9 @@ function initCamList(list, source, label) {
   cvCamLabel = label == null ? '' : label;
   bgRerenderSettings();
 }
-function setCustomerVideoSrc(v) { cvVideoSrc = v === 1 ? 1 : 0; bgPost('SET_CUSTOMER_VIDEO_SRC:' + cvVideoSrc); bgRerenderSettings(); }
-function setCustomerCam(name) { bgPost('SET_CUSTOMER_CAM:' + (name == null ? '' : name)); bgRerenderSettings(); }
-function setCustomerVideo(v) { bgPost('SET_CUSTOMER_VIDEO:' + v); bgRerenderSettings(); }
+function setCustomerVideoSrc(v) { cvVideoSrc = v === 1 ? 1 : 0; pagePost('SET_CUSTOMER_VIDEO_SRC:' + cvVideoSrc); bgRerenderSettings(); }
+function setCustomerCam(name) { pagePost('SET_CUSTOMER_CAM:' + (name == null ? '' : name)); bgRerenderSettings(); }
+function setCustomerVideo(v) { pagePost('SET_CUSTOMER_VIDEO:' + v); bgRerenderSettings(); }
 
 function initBgImages(name, data, headerName, headerData) {
   mainBgName = name || null; mainBgData = data || null;
@@ -102,15 +97,15 @@ function onMainImagePicked(name, data) { mainBgName = name || null; mainBgData =
 function onHeaderImagePicked(name, data) { headerBgName = name || null; headerBgData = data || null; applyHeaderBg(); bgRerenderSettings(); }
 function setBgRandom(v) {
   bgRandomOn = v;
-  bgPost('SET_BG_RANDOM:' + v);
+  pagePost('SET_BG_RANDOM:' + v);
   if (!v) randomBgData = null;
-  else bgPost('BG_RANDOM_NEXT');
+  else pagePost('BG_RANDOM_NEXT');
   refreshBg();
   bgRerenderSettings();
 }
 function setBgRandomDisplay(v) {
   bgRandomOn = v;
-  if (v === 1 && !randomBgData) bgPost('BG_RANDOM_NEXT');
+  if (v === 1 && !randomBgData) pagePost('BG_RANDOM_NEXT');
   refreshBg();
   bgRerenderSettings();
 }
@@ -162,7 +157,7 @@ function ensureCustomFontLoaded(value) {
   value = value == null ? '' : String(value);
   if (value.indexOf('file:') !== 0) return;
   var name = value.substring(5);
-  if (!customFontsLoaded[name]) bgPost('LOAD_CUSTOM_FONT:' + name);
+  if (!customFontsLoaded[name]) pagePost('LOAD_CUSTOM_FONT:' + name);
 }
 function onCustomFontData(name, dataUrl) {
   try {

@@ -22,9 +22,7 @@ function initHelpText(lines, fontPx, pageSec) {
 
 // Shows the panel exactly when no song is loaded and help is wanted.
 function helpShowState() {
-  if (pageFn('refreshBg')) { refreshBg(); return; }
-  var el = pageEl('help-panel');
-  if (el) el.style.display = !songLoaded && !helpHidden ? '' : 'none';
+  refreshBg();
 }
 function toggleHelp() {
   helpHidden = !helpHidden;
@@ -32,9 +30,6 @@ function toggleHelp() {
   helpShowState();
 }
 
-function helpEsc(t) {
-  return t.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
-}
 // A line as runs of narrow (below U+0080) and wide characters.
 function helpRuns(line) {
   var runs = [];
@@ -130,10 +125,10 @@ function renderHelp() {
       if (r.blank) { html += '<div style="height:' + lineH + 'px;"></div>'; continue; }
       var inner = '';
       r.runs.forEach(function (run) {
-        if (run.narrow) { inner += helpEsc(run.text); return; }
+        if (run.narrow) { inner += htmlEsc(run.text); return; }
         var w = width100(run.text) * fs / 100;
         var sp = (run.cells * cell - w) / run.text.length;
-        inner += '<span style="letter-spacing:' + sp.toFixed(2) + 'px; margin-right:' + (-sp).toFixed(2) + 'px;">' + helpEsc(run.text) + '</span>';
+        inner += '<span style="letter-spacing:' + sp.toFixed(2) + 'px; margin-right:' + (-sp).toFixed(2) + 'px;">' + htmlEsc(run.text) + '</span>';
       });
       var squeeze = r.cells > colCells ? 'transform:scaleX(' + (colCells / r.cells).toFixed(4) + '); transform-origin:left;' : '';
       html += '<div class="help-row" style="height:' + lineH + 'px; break-inside:avoid; overflow:visible; white-space:pre;' + squeeze + '">' + inner + '</div>';

@@ -112,8 +112,7 @@ function handleLyricsEndAutoNext() {
 
 function setPlayingState(v) {
   jsPlaying = v ? 1 : 0;
-  var ml = pageFn('applyMouseLockUi');
-  if (ml) ml();
+  applyMouseLockUi();
 }
 
 // The bar-jump keys: the first press posts at once; a held key repeats at most every 110 ms
@@ -261,10 +260,8 @@ var F10_CELLS = [{ label: 'CVT-Tempo', key: 'bpm', lo: 30, hi: 300, step: 1, big
                  { label: '연주속도', key: 'spd', lo: 50, hi: 200, step: 1, big: 5 }];
 function toggleF10Panel() { if (f10Open) closeF10Panel(); else openF10Panel(); }
 function openF10Panel() {
-  var cm = pageFn('closeMixer');
-  if (cm && typeof mixerOpen !== 'undefined' && mixerOpen) cm();
-  var cs = pageFn('closeScorePanel');
-  if (cs && typeof scoreOpen !== 'undefined' && scoreOpen) cs();
+  if (mixerOpen) closeMixer();
+  if (scoreOpen) closeScorePanel();
   f10Open = true;
   f10Sel = 0;
   pagePost('F10_REQ');
@@ -322,8 +319,7 @@ function renderF10() {
 
 function saxChanged() {
   if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) {
-    var r = pageFn('renderSettingsPanel');
-    if (r) r();
+    renderSettingsPanel();
   }
 }
 function setSaxExpr(v) { saxExpr = v ? 1 : 0; pagePost('SET_SAX_EXPR:' + saxExpr); saxChanged(); }
@@ -427,8 +423,7 @@ function updateTempoPitchDisplay(tempoOff, key, skipScore) {
   if (pd) pd.innerHTML = pitchDisplayHTML();
   updateCurrentChordDisplay(lastChordRaw);
   if (!skipScore) {
-    var sr = pageFn('scoreRedraw');
-    if (sr) sr();
+    scoreRedraw();
   }
 }
 function updateMelodyMuteDisplay(muted) {

@@ -141,8 +141,7 @@ function keyCellHtml(r) {
   if (p !== 0) html += ' <span style="color:#f1c40f;">' + (p > 0 ? '+' + p : String(p)) + '</span>';
   var parts = strField(r.keys).split('/');
   var name = (parts[km] !== undefined && parts[km] !== '' ? parts[km] : parts[0] || '').trim();
-  var tr = pageFn('transposeChordName');
-  if (name) html += ' ' + htmlEsc(tr ? tr(name, p) : name);
+  if (name) html += ' ' + htmlEsc(transposeChordName(name, p));
   requestMelodyRange(r.id);
   var range = melodyRangeMap[r.id];
   if (range && range.lo >= 0 && range.hi >= 0) {
@@ -177,10 +176,7 @@ function reservedRowsHtml(listId) {
 }
 
 function shortNextLabel(t) {
-  var sl = pageFn('shortLabel');
-  if (sl) return sl(t);
-  var s = strField(t).trim();
-  return s.length > 5 ? s.substring(0, 5) + '…' : s;
+  return shortLabel(t);
 }
 
 function renderReservedQueue() {
@@ -438,8 +434,7 @@ function reserveFromHistory(keepOpen) {
     reservedQueue.push(makeReservation(song));
     renderReservedQueue();
     if (keepOpen) {
-      var mt = pageFn('modeToast');
-      if (mt) mt('예약 ' + reservedQueue.length + '곡 : ' + dispTitle(song));
+      modeToast('예약 ' + reservedQueue.length + '곡 : ' + dispTitle(song));
     }
   }
   if (!keepOpen) closeF2Panel();

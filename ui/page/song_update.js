@@ -5,7 +5,7 @@ var __updWatchTimer = null;
 var __updLastTick = 0;
 
 (function buildUpdateDialog() {
-  var ov = document.getElementById('update-overlay');
+  var ov = pageEl('update-overlay');
   if (!ov || ov.__built) return;
   ov.__built = true;
   ov.style.background = 'rgba(0,0,0,0.55)';
@@ -106,7 +106,7 @@ function runSongUpdate() {
     updateRunning = true;
     __updSetStartEnabled(false);
     updateModalProgress(0, '준비 중...', 0, 0);
-    window.chrome.webview.postMessage('RUN_SONG_UPDATE:' + mode);
+    pagePost('RUN_SONG_UPDATE:' + mode);
     __updStartWatch();
   } catch (e) {
     updateRunning = false;
@@ -117,7 +117,7 @@ function runSongUpdate() {
 
 function checkSongDates() {
   updateModalProgress(0, '게시판 등록일 확인 중...', 0, 0);
-  window.chrome.webview.postMessage('CHECK_SONG_DATES');
+  pagePost('CHECK_SONG_DATES');
 }
 
 function startFullUpdateAuto() {
@@ -130,7 +130,7 @@ function startFullUpdateAuto() {
       updateRunning = true;
       __updSetStartEnabled(false);
       updateModalProgress(0, '\uCC98\uC74C \uC124\uCE58 - \uC804\uCCB4\uACE1\uC744 \uBC1B\uC2B5\uB2C8\uB2E4...', 0, 0);
-      window.chrome.webview.postMessage('RUN_SONG_UPDATE:full');
+      pagePost('RUN_SONG_UPDATE:full');
       __updStartWatch();
     }
   } catch (e) {

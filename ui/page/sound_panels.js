@@ -4,10 +4,6 @@
 // output setters. Each panel keeps its state here and talks to the program only through page
 // commands; the program fills the state at boot.
 
-function spCall(name) {
-  var fn = pageFn(name);
-  if (fn) fn.apply(null, Array.prototype.slice.call(arguments, 1));
-}
 function spClamp(v, lo, hi) { return Math.max(lo, Math.min(hi, v)); }
 
 // ---- tone panel ----
@@ -342,8 +338,8 @@ function mixerScheduleFx() {
   mixerFxTimer = setTimeout(function () { mixerFxTimer = null; mixerFlushFx(); }, wait);
 }
 function openMixer(bank) {
-  spCall('closeScorePanel');
-  spCall('closeF10Panel');
+  closeScorePanel();
+  closeF10Panel();
   mixerFlushFx();
   mixerBank = bank;
   mixerOpen = true;
@@ -384,7 +380,7 @@ function mixerChange(step) {
     p.mute = false;
     mixerPostLevels(p);
   }
-  spCall('saveEnv');
+  saveEnv();
 }
 function mixerToggleMute() {
   var b = MIXER_BANKS[mixerBank];
@@ -397,7 +393,7 @@ function mixerToggleMute() {
   var parts = mixerSel === 0 ? b.parts : [b.parts[mixerSel - 1]];
   var muteAll = mixerSel === 0 ? b.parts.some(function (p) { return !p.mute; }) : !parts[0].mute;
   parts.forEach(function (p) { p.mute = muteAll; mixerPostLevels(p); });
-  spCall('saveEnv');
+  saveEnv();
 }
 function mixerKey(e) {
   var k = e.key;
@@ -688,16 +684,16 @@ function showMidiDeviceSelect(list, port1, port2, fonts, font) {
     ov.style.display = 'none';
   };
 }
-function setMidiOpenStatus(text) { midiOpenStatus = text || ''; spCall('renderSettingsPanel'); }
-function setBuiltinSynthDisplay(v) { builtinSynthOn = v ? 1 : 0; spCall('renderSettingsPanel'); }
+function setMidiOpenStatus(text) { midiOpenStatus = text || ''; renderSettingsPanel(); }
+function setBuiltinSynthDisplay(v) { builtinSynthOn = v ? 1 : 0; renderSettingsPanel(); }
 function setRawSoundDisplay(v) {
   rawSound = v ? 1 : 0;
   var b = pageEl('rawsound-badge');
   if (b) b.style.display = rawSound ? 'inline-block' : 'none';
-  spCall('renderSettingsPanel');
+  renderSettingsPanel();
 }
-function setCcDedupDisplay(v) { ccDedupOn = v ? 1 : 0; spCall('renderSettingsPanel'); }
+function setCcDedupDisplay(v) { ccDedupOn = v ? 1 : 0; renderSettingsPanel(); }
 function setOutput(v) { outputMode = v; pagePost('SET_OUTPUT:' + v); }
-function setBuiltinSynth(v) { builtinSynthOn = v ? 1 : 0; pagePost('SET_BUILTIN:' + builtinSynthOn); spCall('renderSettingsPanel'); }
+function setBuiltinSynth(v) { builtinSynthOn = v ? 1 : 0; pagePost('SET_BUILTIN:' + builtinSynthOn); renderSettingsPanel(); }
 function setRawSound(v) { setRawSoundDisplay(v); pagePost('SET_RAW_SOUND:' + rawSound); }
-function setCcDedup(v) { ccDedupOn = v ? 1 : 0; pagePost('SET_CC_DEDUP:' + ccDedupOn); spCall('renderSettingsPanel'); }
+function setCcDedup(v) { ccDedupOn = v ? 1 : 0; pagePost('SET_CC_DEDUP:' + ccDedupOn); renderSettingsPanel(); }
