@@ -60,9 +60,12 @@ before(async () => {
 });
 
 after(async () => {
-  if (browser) await browser.close();
-  if (program) await stopProgram(program.child);
-  removeDir(root);
+  try {
+    if (browser) await browser.close();
+  } finally {
+    if (program) await stopProgram(program.child);
+    removeDir(root);
+  }
 });
 
 test('the page shell shows its top bar and stage with every overlay hidden', async () => {
@@ -120,6 +123,10 @@ test('scripts from a worker thread run on the page in order; a throwing one stop
   const order = await waitFor(() => page.evaluate(() =>
     (window.__order && window.__order.length === 4 ? window.__order : null)), 'the scripts');
   assert.deepEqual(order, [1, 2, 3, 'string']);
+  // the throwing script is written to the console, and only it
+  const boom = browser.pageErrors.splice(0);
+  assert.equal(boom.length, 1, boom.join('\n'));
+  assert.match(boom[0], /Error: boom/);
   assert.equal(await page.evaluate(() => window.__big.length), 200001);
   // The long script went the long-script way and was timed in the log.
   await waitFor(() => /\[SONG\] 메인 화면 스크립트 전달 200043자 - \d+ms/.test(log()),

@@ -89,19 +89,33 @@ export function recordAlerts(page) {
   return alerts;
 }
 
-export async function openBrowser() {
+// Headless Chromium. Every console error and uncaught error of its pages is kept in `pageErrors`;
+// close() fails (after closing) when any is left, so a test that expects one takes it out first.
+export async function openBrowser({ args = [] } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-profile-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync'],
+           '--disable-component-update', '--disable-sync', ...args],
   });
+  const pageErrors = [];
+  const watch = (page) => {
+    page.on('console', (m) => { if (m.type() === 'error') pageErrors.push('console error: ' + m.text()); });
+    page.on('pageerror', (e) => pageErrors.push('page error: ' + (e && e.stack ? e.stack : e)));
+  };
+  context.pages().forEach(watch);
+  context.on('page', watch);
+  let closed = false;
   return {
     context,
+    pageErrors,
     close: async () => {
+      if (closed) return;
+      closed = true;
       await context.close();
       removeDir(profile);
+      if (pageErrors.length) throw new Error('errors in the page:\n' + pageErrors.join('\n'));
     },
   };
 }
@@ -152,7 +166,7 @@ export async function openProgramPage(t, root, env = {}, { initScript } = {}) {
   const scripts = collectScripts(page);
   const frames = collectFrames(page);
   await page.goto(await address);
-  return { child, page, scripts, frames };
+  return { child, page, scripts, frames, pageErrors: browser.pageErrors };
 }
 
 export async function waitFor(fn, what, ms = 30000) {
