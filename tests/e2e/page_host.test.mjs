@@ -133,10 +133,33 @@ test('scripts from a worker thread run on the page in order; a throwing one stop
                 'the long-script log line');
 });
 
-test('an alert posted from a worker thread shows with the page alert', async () => {
-  await post("TEST_ALERT_FROM_THREAD:곡을 찾을 수 없습니다 - 'P0012' \\ 끝");
-  const text = await waitFor(() => dialogs.find((d) => d.startsWith('곡을')), 'the alert');
-  assert.equal(text, "곡을 찾을 수 없습니다 - 'P0012' \\ 끝");
+// The in-page alert box: its text, or null when no box is up.
+const alertShown = () => page.evaluate(() => {
+  const box = document.getElementById('page-alert');
+  return box && getComputedStyle(box).display !== 'none' ? document.getElementById('page-alert-text').textContent : null;
+});
+
+test('an alert posted from a worker thread shows in the page\'s own box; Enter, Escape and a click close it', async () => {
+  const cases = [['Enter', "곡을 찾을 수 없습니다 - 'P0012' \\ 끝"], ['Escape', '두 번째 알림'], ['click', '세 번째']];
+  for (const [close, message] of cases) {
+    await post('TEST_ALERT_FROM_THREAD:' + message);
+    assert.equal(await waitFor(alertShown, 'the alert box'), message);
+    if (close === 'click') await page.click('#page-alert-ok');
+    else await page.keyboard.press(close);
+    await waitFor(async () => (await alertShown()) === null, 'the box closed by ' + close);
+  }
+  assert.deepEqual(dialogs, [], 'no browser dialog');
+});
+
+test('a key pressed while an alert is up waits for it and is not lost', async () => {
+  await post('TEST_ALERT_FROM_THREAD:기다려 주세요');
+  await waitFor(alertShown, 'the alert box');
+  await page.keyboard.press('F6');  // the jump panel key, held while the box is up
+  assert.equal(await page.isVisible('#f6-panel'), false, 'the key waits');
+  await page.keyboard.press('Enter');
+  await waitFor(() => page.isVisible('#f6-panel'), 'the held key after the box closed');
+  await page.keyboard.press('Escape');
+  await waitFor(async () => !(await page.isVisible('#f6-panel')), 'the jump panel closed');
 });
 
 test('the page server refuses requests without the token and foreign origins', async () => {

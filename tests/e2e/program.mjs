@@ -78,14 +78,27 @@ export async function stopProgram(child) {
   clearTimeout(timer);
 }
 
-// The page's alerts, in order. Each is closed before it is recorded: a key pressed while an alert is
-// up never reaches the page, so a test waits for the record before its next key.
+// The page's alerts (its in-page alert box), in order. Each is closed with Enter, as a person does,
+// before it is recorded; a test waits for the record before its next key.
 export function recordAlerts(page) {
   const alerts = [];
-  page.on('dialog', async (d) => {
-    await d.dismiss().catch(() => {});
-    alerts.push(d.message());
+  let open = true;
+  page.once('close', () => { open = false; });
+  const shownText = () => page.evaluate(() => {
+    const box = document.getElementById('page-alert');
+    return box && box.style.display !== 'none' ? document.getElementById('page-alert-text').textContent : null;
   });
+  (async () => {
+    while (open) {
+      const text = await shownText().catch(() => null);
+      if (text !== null) {
+        await page.keyboard.press('Enter').catch(() => {});
+        alerts.push(text);
+      } else {
+        await new Promise((r) => setTimeout(r, 50));
+      }
+    }
+  })();
   return alerts;
 }
 

@@ -75,6 +75,7 @@ function pageKeyDown(e) {
     if (ovKeyPass(e)) return true;
     return handled();
   }
+  if (pkShown('midi-dev-overlay')) { midiDeviceSelectKey(e); return true; }
   // 4: the right Shift arms the octave keys; the key goes on.
   if (code === 'ShiftRight') rightShiftDown = true;
 

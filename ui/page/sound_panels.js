@@ -650,7 +650,8 @@ function showMidiDeviceSelect(list, port1, port2, fonts, font) {
   if (!ov) {
     ov = document.createElement('div');
     ov.id = 'midi-dev-overlay';
-    ov.style.cssText = 'position:fixed; inset:0; z-index:450; background:rgba(0,0,0,0.5);';
+    // above the settings panel and the other panels, below the PC check and the agent picker
+    ov.style.cssText = 'position:fixed; inset:0; z-index:440; background:rgba(0,0,0,0.5);';
     document.body.appendChild(ov);
   }
   var options = function (current) {
@@ -677,12 +678,28 @@ function showMidiDeviceSelect(list, port1, port2, fonts, font) {
   p1.onchange = syncRow;
   p2.onchange = syncRow;
   syncRow();
-  pageEl('midi-dev-cancel').onclick = function () { ov.style.display = 'none'; };
-  pageEl('midi-dev-apply').onclick = function () {
-    var sf = sfRow.style.display === 'none' ? '' : pageEl('midi-dev-sf').value;
-    pagePost('SELECT_MIDI_DEVICES:' + p1.value + '|' + p2.value + '|' + sf);
-    ov.style.display = 'none';
-  };
+  pageEl('midi-dev-cancel').onclick = closeMidiDeviceSelect;
+  pageEl('midi-dev-apply').onclick = applyMidiDeviceSelect;
+  p1.focus();
+}
+function closeMidiDeviceSelect() {
+  var ov = pageEl('midi-dev-overlay');
+  if (ov) ov.style.display = 'none';
+}
+function applyMidiDeviceSelect() {
+  var sfRow = pageEl('midi-dev-sf-row');
+  var sf = sfRow.style.display === 'none' ? '' : pageEl('midi-dev-sf').value;
+  pagePost('SELECT_MIDI_DEVICES:' + pageEl('midi-dev-p1').value + '|' + pageEl('midi-dev-p2').value + '|' + sf);
+  closeMidiDeviceSelect();
+}
+// The dialog's keys: Escape closes, Enter applies (outside a list), Tab and the lists' own keys
+// reach the lists; every other key stays in the dialog.
+function midiDeviceSelectKey(e) {
+  var k = e.key;
+  if (k === 'Escape') { closeMidiDeviceSelect(); e.preventDefault(); return; }
+  if (ovKeyPass(e)) return;
+  if (k === 'Enter') applyMidiDeviceSelect();
+  e.preventDefault();
 }
 function setMidiOpenStatus(text) { midiOpenStatus = text || ''; renderSettingsPanel(); }
 function setBuiltinSynthDisplay(v) { builtinSynthOn = v ? 1 : 0; renderSettingsPanel(); }
