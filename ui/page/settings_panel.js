@@ -334,22 +334,29 @@ function spColumnSound() {
 
 function spColumnSystem() {
   var h = '';
-  var lite = spVal('liteMode', -1);
-  var liteBtn = function (label, v) { return spButton(label, "spOwned('setLiteMode2'," + v + ")", lite === v); };
+  // the setting (자동 included) is highlighted; the line below says what is in force now
+  var liteSetting = spVal('liteSet', -1);
+  var liteBtn = function (label, v) { return spButton(label, "spOwned('setLiteMode2'," + v + ")", liteSetting === v); };
   h += spRow('성능 모드', '', liteBtn('자동', -1) + liteBtn('저사양', 1) + liteBtn('고사양', 0) +
-             '<div>지금 : ' + (spVal('liteSet', 0) === 1 ? '저사양' : '고사양') + '</div><div style="font-size:12px; color:#8b9099;">저사양 = 배경영상 · 손님악보 · 바탕그림 · 진행바를 끄고 반주와 가사만</div>');
+             '<div class="sp-lite-now">지금 : ' + (spVal('liteMode', 0) === 1 ? '저사양' : '고사양') + '</div><div style="font-size:12px; color:#8b9099;">저사양 = 배경영상 · 손님악보 · 바탕그림 · 진행바를 끄고 반주와 가사만</div>');
   var avState = spVal('avState', 0);
   var avCol = avState === 2 || avState === 3 ? '#2ecc71' : avState === 1 ? '#e67e22' : '#8b9099';
   h += spRow('백신 검사 제외', '', spButton('제외 등록', "pagePost('SET_AV_EXCLUDE:1')") + spButton('해제', "pagePost('SET_AV_EXCLUDE:0')") + spButton('확인', "pagePost('CHECK_AV')") +
              '<div style="color:' + avCol + ';">' + htmlEsc(spVal('avDetail', '') || '아직 확인 안 함') + '</div><div style="font-size:12px; color:#8b9099;">설치 폴더를 검사에서 빼면 곡 읽기가 빨라집니다 (관리자 동의 필요)</div>');
   h += spRow('손님 화면', '(배경+큰가사 70% / 아래 악보 30%)', spCustomerRows());
-  h += spRow('목록에 없는 곡 반영', '', spButton('지금 반영', "pagePost('SYNC_MISSING_SONGS')"));
-  h += spRow('팝송 한글 검색', '', spButton('다시 만들기', "pagePost('REBUILD_POPKO')"));
+  h += spRow('목록에 없는 곡 반영', '', spButton('지금 반영', "pagePost('SYNC_MISSING_SONGS')") +
+             spHint('song 폴더에 있는데 목록에 없는 곡을 찾아 목록에 넣습니다. 연주 중에는 누르지 마세요.'));
+  h += spRow('팝송 한글 검색', '', spButton('다시 만들기', "pagePost('REBUILD_POPKO')") +
+             spHint('팝송을 한글 발음으로 찾는 색인을 처음부터 다시 만듭니다. 연주 중에는 누르지 마세요.'));
   return h;
 }
 
-// The customer window's rows: its monitors and, when the customer window's section is on the
-// page, its steppers.
+function spHint(text) { return '<div class="sp-hint" style="font-size:12px; color:#8b9099;">' + htmlEsc(text) + '</div>'; }
+// A call of fn with one text argument, for an onclick attribute.
+function spCallText(fn, text) { return htmlEsc(fn + '(' + JSON.stringify(String(text)) + ')'); }
+
+// The customer window's rows: its monitors, the sizes of its page, its background video and
+// where the video comes from, the PC score and the graphics acceleration.
 function spCustomerRows() {
   var cur = spVal('customerMonitor', 0), main = spVal('mainMonitor', 0);
   var h = spButton('사용 안 함', "spOwned('setCustomerMonitor',0)", cur === 0);
@@ -362,12 +369,33 @@ function spCustomerRows() {
                   "spOwned('setCustomerMonitor'," + n + ")", cur === n, n === main);
   }
   h += spButton('목록 다시 읽기', "pagePost('REFRESH_MONITORS')");
-  var steppers = [['밝기', 'adjCustomerBright', 'customerBright', 10], ['가사 칸', 'adjCwLyricsPct', 'cwLyricsPct', 2],
-                  ['악보 크기', 'adjCwScoreFill', 'cwScoreFillPct', 5]];
+  // steppers with their presets: [label, function, variable, step, [[preset label, value], ...]]
+  var steppers = [['밝기', 'adjCustomerBright', 'customerBright', 10, [['기본', 100]]],
+                  ['가사 칸', 'adjCwLyricsPct', 'cwLyricsPct', 2, [['기본 53', 53], ['메인과 같이 42', 42]]],
+                  ['악보 크기', 'adjCwScoreFill', 'cwScoreFillPct', 5, [['기본 100', 100], ['메인 느낌 120', 120]]]];
   for (var j = 0; j < steppers.length; j++) {
-    var st = steppers[j];
-    h += '<br>' + st[0] + ' ' + spStepper(['◀', st[1] + '(-' + st[3] + ')'], spVal(st[2], ''), ['▶', st[1] + '(' + st[3] + ')']);
+    var st = steppers[j], value = +spVal(st[2], 0);
+    var presets = st[4].map(function (p) { return spButton(p[0], st[1] + '(' + (p[1] - value) + ')', value === p[1]); }).join('');
+    h += '<br>' + st[0] + ' ' + spStepper(['◀', st[1] + '(-' + st[3] + ')'], value, ['▶', st[1] + '(' + st[3] + ')'], presets);
   }
+  var videoOn = !!+spVal('cvVideoOn', 0), count = +spVal('cvVideoCount', 0);
+  h += '<br>배경 동영상 ' + spButton('켬', 'setCustomerVideo(1)', videoOn) + spButton('끔', 'setCustomerVideo(0)', !videoOn) +
+       '<span class="sp-video-state" style="margin-left:6px; color:#8b9099;">' +
+       (count > 0 ? htmlEsc(spVal('cvVideoName', '')) + ' (동영상 ' + count + '개)' : 'video 폴더에 동영상이 없습니다') + '</span>';
+  var src = spVal('cvVideoSrc', 0) === 1 ? 1 : 0;
+  h += '<br>배경 출처 ' + spButton('동영상 파일', 'setCustomerVideoSrc(0)', src === 0) + spButton('외부 입력(카메라·DVD)', 'setCustomerVideoSrc(1)', src === 1);
+  if (src === 1) {
+    var label = spVal('cvCamLabel', ''), cams = spVal('cvCamList', []);
+    h += '<br>' + spButton('자동(첫 장치)', spCallText('setCustomerCam', ''), label === '');
+    for (var c = 0; c < cams.length; c++) h += spButton(htmlEsc(cams[c]), spCallText('setCustomerCam', cams[c]), label === cams[c]);
+    h += spButton('장치 목록 다시 읽기', "pagePost('REFRESH_CAMS')");
+  }
+  var score = spVal('cvPcScore', -1);
+  h += '<br><span class="sp-pc-score">' + (score < 0 ? 'PC 점수 : 아직 ALT+F12 진단 전'
+    : 'PC 점수 : ' + score + '점' + (spVal('cvPcMeasured', 0) ? ' (ALT+F12 실측)' : ' (추정)') + (spVal('cvPcWeak', 0) ? ' · 저사양 PC' : '')) + '</span>';
+  var gpu = spVal('cvGpuForce', -1);
+  h += '<br>그래픽 가속 ' + spButton('자동', 'setGpuForce(-1)', gpu === -1) + spButton('켬', 'setGpuForce(1)', gpu === 1) +
+       spButton('끔', 'setGpuForce(0)', gpu === 0) + ' <span class="sp-gpu-now">' + (spVal('cvGpuActive', 0) ? '지금 켜짐' : '지금 꺼짐') + '</span>';
   return h;
 }
 
