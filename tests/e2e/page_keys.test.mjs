@@ -75,6 +75,8 @@ const HOME_KEYS = [
 
 // Keys of the song screen: the same shape; run while a song plays.
 const SONG_KEYS = [
+  ['F12', 'OPEN_HELP', visible('help-panel')],
+  ['F12', null, hidden('help-panel')],
   ['Alt+k', null, visible('keyedit-overlay')],
   ['Alt+k', null, hidden('keyedit-overlay')],
   ['Insert', 'SWITCH_TO_KOREAN_IME', visible('ins-overlay')],

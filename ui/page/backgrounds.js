@@ -37,8 +37,12 @@ function refreshBg() {
     }
   }
   if (corner) corner.style.display = loaded ? 'none' : 'flex';
-  var helpOff = typeof helpHidden !== 'undefined' && helpHidden;  // F12 (the help panel's switch)
-  if (help) help.style.display = !loaded && !helpOff ? '' : 'none';
+  // F12 switches the help off on the home screen, and on over a song's screen (on a dark ground)
+  var overSong = loaded && helpOverSong;
+  if (help) {
+    help.style.display = overSong || (!loaded && !helpHidden) ? '' : 'none';
+    help.style.background = overSong ? 'rgba(10,12,16,0.92)' : '';
+  }
   if (stage) { stage.style.backgroundImage = 'none'; stage.style.background = loaded ? '#fdfbf7' : 'transparent'; }
   if (lyr) { lyr.style.backgroundImage = 'none'; lyr.style.background = 'transparent'; }
 }

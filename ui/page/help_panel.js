@@ -4,6 +4,7 @@
 
 var helpLines = [];
 var helpHidden = false;
+var helpOverSong = false;  // F12 during a song: the help shown over the song screen until F12 again or the song ends
 var helpFontPx = 20;
 var helpPageSec = 9;
 var _helpPage = 0;
@@ -25,8 +26,13 @@ function helpShowState() {
   refreshBg();
 }
 function toggleHelp() {
-  helpHidden = !helpHidden;
-  if (!helpHidden) pagePost('OPEN_HELP');
+  if (songLoaded) {
+    helpOverSong = !helpOverSong;
+    if (helpOverSong) pagePost('OPEN_HELP');
+  } else {
+    helpHidden = !helpHidden;
+    if (!helpHidden) pagePost('OPEN_HELP');
+  }
   helpShowState();
 }
 

@@ -336,6 +336,7 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   origKeyRootPc = ((+keyRootPc | 0) % 12 + 12) % 12;
   origKeyIsMinor = !!(+keyIsMinor);
   songLoaded = true;
+  helpOverSong = false;
   baseSongTempo = +baseTempo > 0 ? +baseTempo : 0;
   jsRhythmMult = 0;
   updateMouseLockDisplay();
@@ -401,6 +402,7 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
 // reservation queue and the rhythm panel stay as they are.
 function resetToHomeScreen() {
   songLoaded = false;
+  helpOverSong = false;
   jsIsPaused = false;
   window.__startBusy = false;
   window.__autoNextBusy = false;
