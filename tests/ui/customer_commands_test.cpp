@@ -6,9 +6,9 @@
 
 #include "base/settings/app_settings.h"
 #include "base/text.h"
+#include "common/posted_to_window.h"
 #include "common/temp_root.h"
 #include "platform/files.h"
-#include "platform/message_loop.h"
 #include "ui/customer_commands.h"
 #include "ui/page_host.h"
 
@@ -20,16 +20,10 @@ std::string Log(const TempRoot& root) {
 
 // The page scripts a handler posted, joined.
 template <class F>
-std::wstring PostedBy(F handler) {
-  plat::ResetMessageLoop();
-  std::wstring got;
-  plat::SetWindowProcedure([&](plat::WindowMessage& m) { got += (m.text ? *m.text : L"") + L"\n"; });
-  handler();
-  plat::PostWindowTask([] { plat::PostQuit(0); });
-  plat::RunMessageLoop();
-  plat::SetWindowProcedure(nullptr);
-  plat::ResetMessageLoop();
-  return got;
+std::wstring PostedText(F handler) {
+  std::wstring all;
+  for (const std::wstring& t : PostedBy(handler)) all += t + L"\n";
+  return all;
 }
 
 }  // namespace
@@ -40,10 +34,10 @@ TEST(CustomerCommands, CustomFontNamesStayInTheFontsFolder) {
   plat::WriteFileAtomic(root.path() / "fonts" / "a.ttf", "xy");
   // names that could leave the folder: no reply at all
   for (const wchar_t* bad : {L"../x.ttf", L"a\\b.ttf", L"sub/x.ttf", L"a..b.ttf", L""})
-    EXPECT_EQ(PostedBy([&] { HandleLoadCustomFont(std::wstring(L"LOAD_CUSTOM_FONT:") + bad); }), L"") << WideToUtf8(bad);
-  EXPECT_NE(PostedBy([] { HandleLoadCustomFont(L"LOAD_CUSTOM_FONT:a.ttf"); }).find(L"onCustomFontData('a.ttf', 'data:font/ttf;base64,eHk=')"),
+    EXPECT_EQ(PostedText([&] { HandleLoadCustomFont(std::wstring(L"LOAD_CUSTOM_FONT:") + bad); }), L"") << WideToUtf8(bad);
+  EXPECT_NE(PostedText([] { HandleLoadCustomFont(L"LOAD_CUSTOM_FONT:a.ttf"); }).find(L"onCustomFontData('a.ttf', 'data:font/ttf;base64,eHk=')"),
             std::wstring::npos);
-  EXPECT_NE(PostedBy([] { HandleLoadCustomFont(L"LOAD_CUSTOM_FONT:없는.ttf"); }).find(L"alert('글꼴 파일을 읽지 못했습니다: 없는.ttf')"),
+  EXPECT_NE(PostedText([] { HandleLoadCustomFont(L"LOAD_CUSTOM_FONT:없는.ttf"); }).find(L"alert('글꼴 파일을 읽지 못했습니다: 없는.ttf')"),
             std::wstring::npos);
 }
 
