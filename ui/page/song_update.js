@@ -105,6 +105,7 @@ function runSongUpdate() {
     var mode = __updMode();
     updateRunning = true;
     __updSetStartEnabled(false);
+    __updBarFailed(false);
     updateModalProgress(0, '준비 중...', 0, 0);
     pagePost('RUN_SONG_UPDATE:' + mode);
     __updStartWatch();
@@ -155,11 +156,27 @@ function updateModalProgress(pct, status, done, total) {
   if (d) d.textContent = total > 0 ? ('진행: ' + done + ' / ' + total + ' 곡') : '';
 }
 
-function updateDone(msg, cnt) {
+function __updBarFailed(failed) {
+  var bar = __updEl('update-bar');
+  if (bar) bar.style.background = failed ? 'linear-gradient(90deg,#e74c3c,#c0392b)' : 'linear-gradient(90deg,#2ecc71,#27ae60)';
+}
+// The end of a run; `failed`: the run did not complete, so the bar stays where it stopped, turns
+// red and the message says why.
+function updateDone(msg, cnt, failed) {
   updateRunning = false;
   __updStopWatch();
   __updSetStartEnabled(true);
-  updateModalProgress(100, msg || '완료', 0, 0);
+  __updBarFailed(!!failed);
+  if (failed) {
+    var pct = __updEl('update-pct');
+    if (pct) pct.textContent = '실패';
+    var st = __updEl('update-status');
+    if (st) st.textContent = '실패: ' + (msg || '원인 불명');
+    var d = __updEl('update-detail');
+    if (d) d.textContent = '';
+  } else {
+    updateModalProgress(100, msg || '완료', 0, 0);
+  }
   __updSongCountText(cnt);
   if (window.__autoCloseUpdate) {
     window.__autoCloseUpdate = false;
