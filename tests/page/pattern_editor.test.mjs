@@ -66,6 +66,24 @@ test('keys: held Enter toggles once, sounds wrap, rows without a palette refuse,
   assert.deepEqual([p.redBar, p.redStep], [0, 0]);
 });
 
+test('under a Korean layout the physical keys still pick the fills, bars and sounds', () => {
+  const p = editor();
+  const pickPattern = p.redPickPattern;
+  const picked = [];
+  p.redPickPattern = (i) => picked.push(i);
+  for (const [k, code] of [['ㄹ', 'KeyF'], ['ㅁ', 'KeyA'], ['ㄴ', 'KeyS'], ['ㅇ', 'KeyD']]) p.redEditorKey(key(k, { code }));
+  assert.deepEqual(picked, [5, 2, 3, 4]);
+  p.redPickPattern = pickPattern;
+  p.redEditorKey(key('Process', { code: 'Period' }));
+  assert.equal(p.redBar, 1);
+  p.redEditorKey(key('Process', { code: 'Comma' }));
+  assert.equal(p.redBar, 0);
+  p.redEditorKey(key('Process', { code: 'BracketRight' }));
+  assert.equal(p.redGrid[0].rows[0].map[0].p, 35, 'the next sound of the palette, wrapping');
+  p.redEditorKey(key('Process', { code: 'BracketLeft' }));
+  assert.equal(p.redGrid[0].rows[0].map[0].p, 36, 'the sound before');
+});
+
 test('closing and switching with unsaved edits need a second press', () => {
   const p = editor();
   p.redEditorKey(key('Delete'));
