@@ -80,6 +80,8 @@ const SONG_KEYS = [
   ['Alt+k', null, visible('keyedit-overlay')],
   ['Alt+k', null, hidden('keyedit-overlay')],
   ['Insert', 'SWITCH_TO_KOREAN_IME', visible('ins-overlay')],
+  ['d', null, "document.getElementById('ins-name-input').value === 'ㅇ'"],  // the page's own Hangul composer
+  ['k', null, "document.getElementById('ins-name-input').value === '아'"],
   ['Insert', null, hidden('ins-overlay')],
   ['c', 'TOGGLE_MELODY_MUTE', visible('melody-mute-badge')],
   ['c', 'TOGGLE_MELODY_MUTE', hidden('melody-mute-badge')],

@@ -21,7 +21,7 @@ var curSongInsUsed = false;
 var f2PanelOpen = false, f2SelIdx = 0, f2ClearArm = false;
 var favPanelOpen = false, favSelIdx = 0, favClearArm = 0;
 var favInputOpen = false, favPending = [], favComposer = null, favHangulOn = true;
-var insInputOpen = false;
+var insInputOpen = false, insComposer = null, insHangulOn = true;
 var melodyRangeMap = {};
 var __lastPrewarmId = -1;
 var settingsPanelOpen = false, port1Module = 'SC8850', port2Module = 'SC8850', outputMode = 2, builtinSynthOn = 0,
@@ -454,6 +454,9 @@ function openInsInput() {
   if (window.__customerMode) return;
   if (!songOnScreen()) return;
   insInputOpen = true;
+  if (!insComposer) insComposer = new HangulComposer();
+  insComposer.reset();
+  insHangulOn = true;
   var ov = ensureInsDom();
   if (ov) ov.style.display = 'block';
   var input = pageEl('ins-name-input');
@@ -706,30 +709,38 @@ function confirmFavInput() {
 
 // ---- Keys ----
 
+// Typing into a name field through the page's own Hangul composer: the language keys switch
+// between Hangul and plain letters, Backspace takes back the last part, and while Hangul is on a
+// letter key gives its jamo by its place on the keyboard. Returns whether Hangul is on after.
+function composerFieldKey(e, composer, hangulOn) {
+  var k = e.key;
+  var code = e.code || '';
+  if (LANG_KEY_CODES[code] || LANG_KEY_CODES[k]) { e.preventDefault(); return !hangulOn; }
+  if (k === 'Backspace') { e.preventDefault(); composer.backspace(); return hangulOn; }
+  if (e.ctrlKey || e.altKey || e.metaKey) return hangulOn;
+  e.preventDefault();
+  var jamo = hangulOn ? (e.shiftKey ? HG_KEY_SHIFT[code] : HG_KEY[code]) : null;
+  if (jamo) composer.input(jamo);
+  else if (k && k.length === 1) composer.input(k);
+  return hangulOn;
+}
+
+function insInputShow() {
+  var input = pageEl('ins-name-input');
+  if (input) input.value = Array.from(insComposer.value()).slice(0, 6).join('');
+}
 function insInputKey(e) {
-  if (e.key === 'Escape') { e.preventDefault(); closeInsInput(); }
-  else if (e.key === 'Enter') { e.preventDefault(); confirmInsInput(); }
-  // Every other key goes to the field.
+  if (e.key === 'Escape') { e.preventDefault(); closeInsInput(); return true; }
+  if (e.key === 'Enter') { e.preventDefault(); confirmInsInput(); return true; }
+  insHangulOn = composerFieldKey(e, insComposer, insHangulOn);
+  insInputShow();
   return true;
 }
 
 function favInputKey(e) {
-  var k = e.key;
-  var code = e.code || '';
-  if (k === 'Escape') { e.preventDefault(); closeFavInput(); return true; }
-  if (k === 'Enter') { e.preventDefault(); confirmFavInput(); return true; }
-  if (LANG_KEY_CODES[code] || LANG_KEY_CODES[k]) {
-    e.preventDefault();
-    favHangulOn = !favHangulOn;
-    favInputShow();
-    return true;
-  }
-  if (k === 'Backspace') { e.preventDefault(); favComposer.backspace(); favInputShow(); return true; }
-  if (e.ctrlKey || e.altKey || e.metaKey) return true;
-  e.preventDefault();
-  var jamo = favHangulOn ? (e.shiftKey ? HG_KEY_SHIFT[code] : HG_KEY[code]) : null;
-  if (jamo) favComposer.input(jamo);
-  else if (k && k.length === 1) favComposer.input(k);
+  if (e.key === 'Escape') { e.preventDefault(); closeFavInput(); return true; }
+  if (e.key === 'Enter') { e.preventDefault(); confirmFavInput(); return true; }
+  favHangulOn = composerFieldKey(e, favComposer, favHangulOn);
   favInputShow();
   return true;
 }
