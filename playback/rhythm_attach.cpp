@@ -15,6 +15,7 @@
 #include "playback/services.h"
 #include "playback/song_prep.h"
 #include "playback/tempo.h"
+#include "sound/send_trace.h"
 #include "sound/services.h"
 
 namespace {
@@ -126,6 +127,8 @@ bool TryAttachToRunningRhythm(const std::wstring& midi, const std::wstring& text
   CvtState.CvtCarryTempo.store({tempo, ppq});
   CvtState.CvtTempoFactor = factor;
   if (AttachState.enterBusy.exchange(1)) return true;
+  StartPerfMonitor();
+  ArmLoadTrace();  // the first note's load report covers everything from this request on
   std::thread(StartSongOnRunningCvt, AttachRequest{midi, text, tempo, ppq, factor}).detach();
   return true;
 }
