@@ -33,7 +33,7 @@ void ScheduledSongStartThread(uint32_t startTime, uint32_t generation) {
   auto giveUp = [](const wchar_t* line) {
     PlaybackState.startAt = 0;
     CvtState.PendingCarryTempoUs = 0;
-    TraceLog(L"%ls", line);
+    TraceLog(L"%ls\n", line);
     AttachState.AttachPending = 0;
   };
   while (static_cast<int32_t>(startTime - plat::TimeGetTime()) > 0) {

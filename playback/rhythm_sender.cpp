@@ -105,7 +105,7 @@ void SendController(MidiOutHandle port, const StyleEvent& e) {
   if (cached == value) return;
   cached = static_cast<uint8_t>(value);
   Out(port, PackMidi(0xB0 | ch, e.data1, value));
-  TraceLog(L"[SND] ch%-2u Bank%ls = %u  (%ls, 스타일 %u)", unsigned(ch), msb ? L"MSB" : L"LSB", unsigned(value), label,
+  TraceLog(L"[SND] ch%-2u Bank%ls = %u  (%ls, 스타일 %u)\n", unsigned(ch), msb ? L"MSB" : L"LSB", unsigned(value), label,
            unsigned{e.data2});
 }
 
@@ -122,7 +122,7 @@ void SendProgram(MidiOutHandle port, const StyleEvent& e) {
   if (cached == program) return;
   cached = static_cast<uint8_t>(program);
   Out(port, PackMidi(0xC0 | ch, program));
-  TraceLog(L"[SND] ch%-2u PROG = %u  (스타일 %u)", unsigned(ch), unsigned(program), unsigned{e.data1});
+  TraceLog(L"[SND] ch%-2u PROG = %u  (스타일 %u)\n", unsigned(ch), unsigned(program), unsigned{e.data1});
 }
 
 void SendNoteOff(MidiOutHandle port, const StyleEvent& e) {
