@@ -195,5 +195,7 @@ test('Enter on a demo song over the running rhythm: the song joins on a bar line
   assert.match(trace, /^\[CVTMOV\] CVT 소유 채널이 맞은 횟수 \d+ \(그중 음색\/리셋 \d+\)/m);
   assert.match(trace, /^\[VOL2\] ===== 창 열림 - 첫 음부터 15000ms 동안 CVT 채널 볼륨 추적 =====/m);
   assert.match(trace, /^\[VOL2\] ===== 창 열림 - 첫 음부터 5000ms 동안 CVT 채널 볼륨 추적 =====/m);  // two bars at 96 bpm
+  assert.match(trace, /^\[VOL2\] \+ *\d+ms  p0:ch\d+ +(CC\d+ +=|PROG) \d+/m);
+  assert.match(trace, /^\[VOL\] ch\d+ += +\d+  \(리듬소유, 기준볼륨 \d+, 믹서 \d+%\)/m);
   assert.match(trace, /^\[BASS\] \+ *\d+ms 곡합류 ON  note=\d+\([A-G]#?-?\d\) vel=\d+  songRef=-1 /m);
 });
