@@ -6,9 +6,6 @@ var rightShiftDown = false;
 var volKeyDirty = 0;
 var lastTempoLockKeyT = 0;
 
-function pkFlag(name) {
-  return !!window[name];
-}
 function pkShown(id) {
   var el = pageEl(id);
   return !!el && !!el.style.display && el.style.display !== 'none';
@@ -54,7 +51,7 @@ function pageKeyDown(e) {
   var handled = function () { e.preventDefault(); return true; };
 
   // 1-3: dialogs that take every key.
-  if (pkFlag('rsOpen')) {
+  if (rsOpen) {
     if (k === 'Escape') { rsPick(-1); return handled(); }
     if (ovKeyPass(e)) return true;
     var list = window.rsList || [];
@@ -90,17 +87,17 @@ function pageKeyDown(e) {
     if (k === '[' || code === 'BracketLeft') { if (!e.repeat) pagePost('MEDLEY_MARK:0'); return handled(); }
     if (k === ']' || code === 'BracketRight') { if (!e.repeat) pagePost('MEDLEY_MARK:1'); return handled(); }
     if (isKey(e, 'd')) { if (!e.repeat) toggleMedleyPanel(); return handled(); }
-    if (isKey(e, 'k')) { if (pkFlag('keyEditorOpen')) closeKeyEditor(); else openKeyEditor(); return handled(); }
+    if (isKey(e, 'k')) { if (keyEditorOpen) closeKeyEditor(); else openKeyEditor(); return handled(); }
     if (isKey(e, 'v')) { if (!e.repeat) pagePost(e.shiftKey ? 'SONG_VOL_CLEAR' : 'SONG_VOL_SAVE'); return handled(); }
     if (k === 'F9' || code === 'F9') { if (!e.repeat) requestVocalExport(); return handled(); }
     if (isKey(e, 'm')) { if (!e.repeat) toggleEngPanel(); return handled(); }
   }
   // 6-7: key editor and quit confirmation.
-  if (pkFlag('keyEditorOpen')) {
+  if (keyEditorOpen) {
     keyEditorKey(e);
     return true;
   }
-  if (pkFlag('quitConfirmOpen')) {
+  if (quitConfirmOpen) {
     if (isKey(e, 'y')) pagePost('QUIT_APP');
     else if (isKey(e, 'n') || k === 'Escape' || k === 'Enter') hideQuitConfirm();
     return handled();
@@ -109,7 +106,7 @@ function pageKeyDown(e) {
   if (e.altKey && isKey(e, 'x')) { altXAction(); return handled(); }
   if (e.ctrlKey && !e.altKey && isKey(e, 'e')) { toggleEqPanel(); return handled(); }
   // 9: equalizer panel.
-  if (pkFlag('eqOpen')) {
+  if (eqOpen) {
     eqPanelKey(e);
     return true;
   }
@@ -128,17 +125,17 @@ function pageKeyDown(e) {
   // 13: favourites panel.
   if (favPanelOpen) { favPanelKey(e); return true; }
   // 14-16: panels of other sections, each with its own key function.
-  var panels = [['redOpen', redEditorKey], ['rchkOpen', rhythmCheckKey], ['extPanelOpen', extPanelKey],
-                ['medleyOpen', medleyPanelKey], ['settingsPanelOpen', settingsPanelKey]];
+  var panels = [[redOpen, redEditorKey], [rchkOpen, rhythmCheckKey], [extPanelOpen, extPanelKey],
+                [medleyOpen, medleyPanelKey], [settingsPanelOpen, settingsPanelKey]];
   for (var i = 0; i < panels.length; i++) {
-    if (pkFlag(panels[i][0])) { panels[i][1](e); return true; }
+    if (panels[i][0]) { panels[i][1](e); return true; }
   }
   // 17: history and search panels.
   if (f2PanelOpen) { historyPanelKey(e); return true; }
   if (searchPanelOpen) return searchPanelKey(e);
   // 18-24: further panels.
-  var more = [['audioPanelOpen', audioPanelKey], ['soundPanelOpen', soundPanelKey], ['engOpen', engPanelKey],
-              ['mixerOpen', mixerKey], ['scoreOpen', scorePanelKey]];
+  var more = [[audioPanelOpen, audioPanelKey], [soundPanelOpen, soundPanelKey], [engOpen, engPanelKey],
+              [mixerOpen, mixerKey], [scoreOpen, scorePanelKey]];
   if (f6PanelOpen) {
     if (k === 'Escape' || k === 'Enter') { closeF6Panel(); return handled(); }
     var jumps = { '1': 0, '2': 5, '3': 10, '4': 20, '5': 25, '6': 30, '8': 33, '9': 40, '0': 45 };
@@ -146,7 +143,7 @@ function pageKeyDown(e) {
     return true;
   }
   for (var j = 0; j < more.length; j++) {
-    if (pkFlag(more[j][0])) { more[j][1](e); return true; }
+    if (more[j][0]) { more[j][1](e); return true; }
   }
   if (f10Open) {
     if (k === 'Escape' || k === 'Enter') closeF10Panel();
