@@ -6,13 +6,6 @@
 #include <string>
 #include <string_view>
 
-// The player's marker that the current song's module setup has been sent (flag and value); a new
-// song clears it so that the next start sends the whole setup.
-struct SongSetupMarker {
-  std::atomic<uint8_t> sent{0};
-  std::atomic<int> value{0};
-};
-
 // The player's shared values. Written by the player thread, the song start, the jumps and the
 // page commands (window thread); read by the page bridge, the rhythm engine, the mixer and the
 // senders. Every field read by another thread than its writer is an atomic of its own width; no
@@ -91,7 +84,6 @@ struct PlaybackStateValues {
 
   // The bar index the last bar jump moved to; -1 = none. Reset for every song start [jumps].
   std::atomic<int> JumpTargetBar{-1};
-  SongSetupMarker SongSetupSentMarker;  // [player]
 };
 extern PlaybackStateValues PlaybackState;
 
