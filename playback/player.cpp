@@ -38,6 +38,7 @@ namespace {
 // generation and set isPlaying: one of the two always comes second and sees the other.
 std::mutex g_playGate;
 std::atomic<std::atomic<uint8_t>*> g_tickInFlight{nullptr};
+std::atomic<std::atomic<uint8_t>*> g_liteMode{nullptr};
 std::atomic<uint32_t> g_lastTickPostTime{0};
 
 std::atomic<bool> g_noPort1Logged{false};
@@ -107,11 +108,19 @@ bool StopPlayer(unsigned waitMs) {
 }
 
 void SetTickInFlightFlag(std::atomic<uint8_t>* flag) { g_tickInFlight = flag; }
+void SetLiteModeFlag(std::atomic<uint8_t>* flag) { g_liteMode = flag; }
+
+bool TickReportDue(uint32_t now, uint32_t lastPost, bool inFlight, bool lite) {
+  const uint32_t since = now - lastPost;
+  if (lite && since < 50) return false;
+  return !inFlight || since >= 500;
+}
 
 void PostTickUpdate(uint32_t tick) {
   const uint32_t now = plat::TimeGetTime();
   std::atomic<uint8_t>* inFlight = g_tickInFlight.load();
-  if (inFlight && inFlight->load() && now - g_lastTickPostTime.load() < 500) return;
+  std::atomic<uint8_t>* lite = g_liteMode.load();
+  if (!TickReportDue(now, g_lastTickPostTime.load(), inFlight && inFlight->load(), lite && lite->load())) return;
   if (inFlight) inFlight->store(1);
   g_lastTickPostTime = now;
   plat::PostWindowMessage(WM_UPDATE_TICK, static_cast<int64_t>(tick));

@@ -30,6 +30,11 @@ bool StopPlayer(unsigned waitMs);
 void PostTickUpdate(uint32_t tick);
 // The window's in-flight flag of tick reports; installed by the program at start.
 void SetTickInFlightFlag(std::atomic<uint8_t>* flag);
+// The page's lite mode flag: while it is set, tick reports are at least 50 ms apart. Installed by
+// the program at start.
+void SetLiteModeFlag(std::atomic<uint8_t>* flag);
+// Whether a tick report may go now, `lastPost` being the time of the previous one.
+bool TickReportDue(uint32_t now, uint32_t lastPost, bool inFlight, bool lite);
 
 // The note sent for a song note at the current key: drums (channels 9 to 12 of either port) and
 // key 0 are never transposed. -1 when the transposed note would leave 0..127: such a note is

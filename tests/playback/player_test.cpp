@@ -159,3 +159,16 @@ TEST(PlayerTempo, TempoPercentOfTheSong) {
 }
 
 }  // namespace
+
+TEST(PlayerTicks, ReportsWaitForTheWindowAndAreSpacedInLiteMode) {
+  struct Case {
+    uint32_t now, last;
+    bool inFlight, lite, due;
+  } cases[] = {
+      {1000, 990, false, false, true},  {1000, 990, true, false, false}, {1000, 500, true, false, true},
+      {1000, 990, false, true, false},  {1000, 951, false, true, false}, {1000, 950, false, true, true},
+      {1000, 600, true, true, false},   {1000, 500, true, true, true},   {5, 0xFFFFFFF0u, false, true, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TickReportDue(c.now, c.last, c.inFlight, c.lite), c.due) << c.now << " " << c.last << " " << c.inFlight << c.lite;
+}
