@@ -149,6 +149,32 @@ int CountInClicks(uint32_t secondBarTick, int ppq) {
   return static_cast<int>(std::clamp<uint32_t>(secondBarTick / static_cast<uint32_t>(ppq > 0 ? ppq : 120), 1, 8));
 }
 
+void ResetTrackingGlobals() {
+  for (int c = 0; c < 16; ++c)
+    for (auto* table : {HeldSongTones.bankMsb, HeldSongTones.bankLsb, HeldSongTones.program, HeldSongTones.reverb,
+                        HeldSongTones.chorus})
+      table[c].store(0xFF);
+  HeldSongTones.valid = 1;
+}
+
+void SendHeldSongTones(MidiOutHandle port1) {
+  HeldSongTones.pending = 0;
+  if (!HeldSongTones.valid.load()) return;
+  const bool dry = Settings.dryDrumBass && !Settings.rawSound;
+  for (int c = 0; c < 16; ++c) {
+    const uint8_t msb = HeldSongTones.bankMsb[c].exchange(0xFF), lsb = HeldSongTones.bankLsb[c].exchange(0xFF);
+    const uint8_t program = HeldSongTones.program[c].exchange(0xFF);
+    const uint8_t reverb = HeldSongTones.reverb[c].exchange(0xFF), chorus = HeldSongTones.chorus[c].exchange(0xFF);
+    if (!port1) continue;
+    const bool dryChannel = dry && (c == 8 || c == 9 || c == 11 || c == 12);
+    if (msb != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 0, msb));
+    if (lsb != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 32, lsb));
+    if (program != 0xFF) SendShortMidi(port1, PackMidi(0xC0 | c, program));
+    if (reverb != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 91, dryChannel ? 0 : reverb));
+    if (chorus != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 93, dryChannel ? 0 : chorus));
+  }
+}
+
 // ---- [SECTION] Chase planning ----------------------------------------------------------------
 
 bool IsChasedController(unsigned cc) {
@@ -277,6 +303,26 @@ void PostSongBpm(bool first, int tempoUs) {
   PostScriptToPage(PageCall(L"setSongBpm", bpm));
 }
 
+// Keeps a tone message of a rhythm channel (port 1) for the hand-back. Reverb is kept as it would
+// have been sent (mixer offset, dry channels); the bass program is the operator's bass when chosen.
+void HoldSongTone(int c, unsigned kind, uint8_t d1, uint8_t d2) {
+  if (!HeldSongTones.valid.load()) ResetTrackingGlobals();
+  if (kind == 0xC0) {
+    HeldSongTones.program[c] = static_cast<uint8_t>((c == 8 && IsUserBassToneSet() ? GetCvtBassProgram() : d1) & 0x7F);
+  } else if (d1 == 0) {
+    HeldSongTones.bankMsb[c] = d2;
+  } else if (d1 == 32) {
+    HeldSongTones.bankLsb[c] = d2;
+  } else if (d1 == 91) {
+    Mixer.SongReverbSend[0][c].store(d2);
+    HeldSongTones.reverb[c] = static_cast<uint8_t>(IsDryDrumBass(0, c) ? 0 : AddSendOffset(d2, Mixer.ReverbSendOffset[0][c].load()));
+  } else if (d1 == 93) {
+    Mixer.SongChorusSend[0][c].store(d2);
+    HeldSongTones.chorus[c] = d2;
+  }
+  HeldSongTones.pending = 1;
+}
+
 // The state of one run; lives on the player thread only.
 class Run {
  public:
@@ -402,6 +448,8 @@ bool Run::StartUp() {
   } else if (MidiOutHandle p1 = Sound.MidiOutPort1.load()) {
     SendShortMidi(p1, PackMidi(0xC8, static_cast<unsigned>(GetCvtBassProgram())));
   }
+  CvtState.CvtTurnedOnMidSong = 0;
+  CvtState.CvtTurnedOffByUser = 0;
   PlaybackState.PlayerMsPerTick = MsPerTick(500000, ppq_);
   {
     // The gate: a stop that came at any time since this run was requested ends it here.
@@ -550,6 +598,11 @@ void Run::FirstEventActions() {
     base_ = plat::NowMs();
     accumulated_ = 0;
   }
+  if (MidiOutHandle p1 = Sound.MidiOutPort1.load(); p1 && HeldSongTones.valid.load()) {
+    // Tones held back during the set-up: the rhythm's stop hands them back, or they go now.
+    if (CvtState.rhythm.load()) HeldSongTones.pending = 1;
+    else SendHeldSongTones(p1);
+  }
   if (PlaybackState.waitingGo.load()) {
     if (CvtState.rhythm.load()) PlaybackState.ResyncContinuous = 1;
     PlaybackState.SongTick = S_;
@@ -624,7 +677,22 @@ void Run::Interpolate(uint32_t t, double target, double now) {
 
 // Waits until the event at tick t is due. False when the run was stopped meanwhile.
 bool Run::WaitFor(uint32_t t) {
-  if (CvtState.rhythm.load()) tempoHold_ = true;
+  // While the rhythm plays under the song, the song keeps one tempo; when the operator stops the
+  // rhythm it follows its own tempo map again, and a rhythm started under it takes the song back
+  // to its first tempo.
+  const bool rhythm = CvtState.rhythm.load() != 0;
+  if (rhythm) tempoHold_ = true;
+  if (CvtState.CvtTurnedOffByUser.exchange(0)) {
+    tempoHold_ = false;
+    DebugLogAsync(L"[CVT] 사용자가 CVT 를 끔 - 템포 고정 해제(이후 곡의 템포 변화를 다시 따라감)");
+  }
+  if (CvtState.CvtTurnedOnMidSong.exchange(0) && rhythm && firstTempoUs_ > 0 && firstTempoUs_ != tempoUs_) {
+    DebugLogAsync(L"[CVT] 곡 도중 CVT 켬 - 템포 되돌림 " + std::to_wstring(Bpm(tempoUs_)) + L" -> " +
+                  std::to_wstring(Bpm(firstTempoUs_)) + L" bpm");
+    tempoUs_ = firstTempoUs_;
+    PlaybackState.CurrentTempoUs = tempoUs_;
+    PostSongBpm(true, tempoUs_);
+  }
   const double mpt = MsPerTickWithOffset(tempoUs_, ppq_, PlaybackState.TempoOffsetBpm.load());
   PlaybackState.PlayerMsPerTick = mpt;
   accumulated_ += (t - P_) * mpt;
@@ -709,10 +777,23 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   if (chase && (noteOn || noteOff)) return;
   const bool rhythm = CvtState.rhythm.load() != 0;
   const bool owned = CvtState.CvtOwnsChannels.load() && (p == 0 ? (c >= 8 && c <= 12) : (c >= 9 && c <= 12));
+  const bool toneMessage = kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32));
+  if (p == 0 && rhythm && IsRhythmChannel(c) && toneMessage) {
+    // The rhythm engine plays its own tones on its channels; the song's are kept for when it stops.
+    HoldSongTone(c, kind, d1, d2);
+    return;
+  }
   if (chase) {
     const bool bassSetup = p == 0 && c == 8 && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 7 || d1 == 32)));
+    if (p == 0 && IsRhythmChannel(c) && (CvtState.FillPlaying.load() || PlaybackState.waitingGo.load())) {
+      // The set-up waits for the downbeat or the fill: the song's tones are kept for later.
+      if (toneMessage || (kind == 0xB0 && (d1 == 91 || d1 == 93))) {
+        HoldSongTone(c, kind, d1, d2);
+        return;
+      }
+      if (rhythm) return;
+    }
     if (owned && !bassSetup) return;
-    if (rhythm && p == 0 && IsRhythmChannel(c) && (CvtState.FillPlaying.load() || PlaybackState.waitingGo.load())) return;
   } else {
     if (CvtState.FillStarted.load() || owned) return;
     if (PlaybackState.MelodyMute.load() && p == 0 && c == 0) return;
@@ -738,8 +819,6 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   }
   const bool saxMelody = p == 0 && c == 0 && Settings.saxExpr != 0;
   if (saxMelody && kind == 0xB0) d2 = static_cast<uint8_t>(SaxExpression::MelodyControllerValue(d1, d2));
-  if (p == 0 && rhythm && IsRhythmChannel(c) && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32))))
-    return;  // the rhythm engine's tone stays; it hands the song's back when it stops
   if (kind == 0xC0) {
     if (index < PatchTable.PatchEventVolume.size()) Mixer.PatchVolumePercent[p][c].store(PatchTable.PatchEventVolume[index] ? PatchTable.PatchEventVolume[index] : 100);
     if (p == 0 && c == 8) d1 = static_cast<uint8_t>(GetCvtBassProgram() & 0x7F);

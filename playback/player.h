@@ -14,6 +14,7 @@
 
 #include "playback/go_time.h"
 #include "songs/song_model.h"
+#include "sound/sound_state.h"
 
 // Starts a run on a new detached thread. False (with a log line, and the song start guard
 // released) when a run is still in progress.
@@ -61,6 +62,12 @@ int CountInClicks(uint32_t secondBarTick, int ppq);
 // The sound set-up signature of the rhythm and tone state; two runs with the same value have the
 // same sound set-up.
 uint32_t ComputeSetupSignature();
+
+// The held song tones: every entry "nothing", the tables valid.
+void ResetTrackingGlobals();
+// Sends what is held on port 1 (bank MSB, bank LSB, program, reverb, chorus per channel; the sends
+// dry on the bass and drum channels when the setting asks for it), then empties the tables.
+void SendHeldSongTones(MidiOutHandle port1);
 
 // Cancels a scheduled start or a player run waiting for its downbeat; true when there was one.
 bool ClearPendingAttach();

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "base/settings/app_settings.h"
 #include "playback/player.h"
 #include "playback/services.h"
 #include "playback/tempo.h"
@@ -154,6 +155,38 @@ TEST(PlayerTempo, TempoPercentOfTheSong) {
   EXPECT_EQ(PlaybackState.PendingTempoOffsetSet.load(), 1);
   CvtState.CvtCarryTempo.store({});
   PlaybackState.PendingTempoOffsetSet = 0;
+  PlaybackState.TempoOffsetBpm = 0;
+  PublishSongModel(nullptr);
+}
+
+TEST(PlayerTempo, FixedRhythmTempoTakenWhenASongIsPrepared) {
+  auto model = std::make_shared<SongModel>();
+  model->SongBaseBpm = 100;
+  PublishSongModel(model);
+  const int fixedBpm = Settings.cvtFixedBpm;
+  const bool fixedOn = Settings.cvtFixedOn;
+  Settings.cvtFixedBpm = 120;
+  struct Case {
+    bool fixedOn, rhythm;
+    int songBpm;
+    bool taken;
+    int offset;
+  } cases[] = {{true, true, 100, true, 20}, {false, true, 100, false, 7}, {true, false, 100, false, 7},
+               {true, true, 0, false, 7},   {true, true, 80, true, -20}};  // 80 bpm: the rhythm plays it twice as fast
+  for (const Case& c : cases) {
+    model->SongBaseBpm = c.songBpm;
+    Settings.cvtFixedOn = c.fixedOn;
+    CvtState.rhythm = c.rhythm ? 1 : 0;
+    PlaybackState.TempoOffsetBpm = 7;
+    EXPECT_EQ(ApplyFixedTempoForNewSong(), c.taken) << c.fixedOn << c.rhythm << c.songBpm;
+    EXPECT_EQ(PlaybackState.TempoOffsetBpm.load(), c.offset) << c.fixedOn << c.rhythm << c.songBpm;
+    // The rhythm stops: the song's own offset comes back.
+    CvtState.rhythm = 0;
+    PushTempoPitchDisplay();
+    EXPECT_EQ(PlaybackState.TempoOffsetBpm.load(), 7);
+  }
+  Settings.cvtFixedBpm = fixedBpm;
+  Settings.cvtFixedOn = fixedOn;
   PlaybackState.TempoOffsetBpm = 0;
   PublishSongModel(nullptr);
 }
