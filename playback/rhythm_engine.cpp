@@ -21,6 +21,7 @@
 #include "playback/tempo.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
+#include "sound/module_setup.h"
 #include "sound/mixer.h"
 #include "sound/services.h"
 #include "sound/rhythm_parts.h"
@@ -704,6 +705,8 @@ void StartCvtRhythm() {
   RhythmEngine.EndingRequested = 0;
   RhythmEngine.StopAfterEnding = 0;
   PlaybackState.SkipStartMuteOnce = 1;
+  // Without a song nothing else sets the module up: the style would play on whatever it holds.
+  if (!PlaybackState.isPlaying.load()) SendRhythmModuleSetup();
   CvtState.RhythmStartPending = 1;
   if (!RhythmEngine.RhythmThreadAlive.exchange(1)) std::thread(CvtRhythmThread).detach();
 }
