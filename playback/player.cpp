@@ -9,6 +9,7 @@
 #include <cmath>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -175,6 +176,28 @@ void SendHeldSongTones(MidiOutHandle port1) {
   }
 }
 
+void PacedTwoPortSendThread(MidiOutHandle port1, MidiOutHandle port2, std::vector<uint32_t> one,
+                            std::vector<uint32_t> two, unsigned firstDelayMs) {
+  if (firstDelayMs) plat::SleepMs(firstDelayMs);
+  for (size_t i = 0; i < std::max(one.size(), two.size()); ++i) {
+    if (i < one.size() && port1) SendShortMidi(port1, one[i]);
+    if (i < two.size() && port2) SendShortMidi(port2, two[i]);
+    plat::SleepMs(2);
+  }
+}
+
+void StartPacedTwoPortSend(MidiOutHandle port1, MidiOutHandle port2, std::vector<uint32_t> one, std::vector<uint32_t> two,
+                           unsigned firstDelayMs) {
+  if (one.empty() && two.empty()) return;
+  try {
+    std::thread(PacedTwoPortSendThread, port1, port2, one, two, firstDelayMs).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the messages still go, at once.
+    for (uint32_t m : one) SendShortMidi(port1, m);
+    for (uint32_t m : two) SendShortMidi(port2, m);
+  }
+}
+
 // ---- [SECTION] Chase planning ----------------------------------------------------------------
 
 bool IsChasedController(unsigned cc) {
@@ -272,6 +295,58 @@ ChasePlan PlanChase(const SongModel& song, uint32_t S, uint32_t O, bool fast) {
   return plan;
 }
 
+int ChaseWeight(const SongEvent& e) {
+  if (e.kind == kSongEventSysEx) return 8;
+  if (e.kind != kSongEventChannel || e.status < 0xA0) return 0;
+  return (e.status & 0xF0) == 0xC0 ? 8 : 1;
+}
+
+int ChasePacer::left() const {
+  const uint32_t at = clock_.downbeat();
+  return at ? static_cast<int32_t>(at - clock_.now()) : 0;
+}
+
+void ChasePacer::Plan(int64_t weight, bool waiting) {
+  pacing_ = false;
+  if (!waiting) return;
+  const int l = left();
+  spread_ = l >= 351 ? static_cast<uint32_t>(l - 350) : 0;
+  start_ = clock_.now();
+  total_ = weight;
+  sent_ = 0;
+  TraceLog(L"[MDL] 셋업 분산 - 무게 %lld, 펼 시간 %ums(여유 %dms 중 %dms 는 남겨 둠)\n", static_cast<long long>(weight), spread_, l,
+           350);
+  pacing_ = weight > 0 && spread_ > 0;
+  if (!pacing_) TraceLog(L"[MDL] 분산할 여유가 없다 - 예전 분산(32개마다 1ms)으로 간다\n");
+}
+
+// Waits until the weight sent so far has its share of the spread, giving up 350 ms before the
+// downbeat.
+void ChasePacer::WaitUntilShare() {
+  const uint32_t due = start_ + static_cast<uint32_t>(static_cast<double>(spread_) * sent_ / total_);
+  while (clock_.playing() && static_cast<int32_t>(due - clock_.now()) > 0) {
+    if (clock_.downbeat() == 0 || left() <= 350) return;
+    clock_.sleep(1);
+  }
+}
+
+void ChasePacer::Before(const SongEvent& e, bool downbeatPending) {
+  const int weight = ChaseWeight(e);
+  if (pacing_) {
+    if (weight == 0) return;
+    sent_ += weight;
+    WaitUntilShare();
+    return;
+  }
+  if (downbeatPending && ++events_ % 32 == 0 && left() > 500) clock_.sleep(1);
+}
+
+void ChasePacer::AfterSent(bool programChange, bool downbeatPending) {
+  if (pacing_) return;
+  if (++messages_ % 32 == 0) clock_.sleep(1);
+  if (programChange && downbeatPending && ++programs_ % 4 == 0 && left() > 512) clock_.sleep(12);
+}
+
 // ---- [SECTION] One run -----------------------------------------------------------------------
 
 namespace {
@@ -339,7 +414,10 @@ class Run {
   void DoPause(double* target);
   void Services(uint32_t now);
   void HandleTempo(const SongEvent& e);
-  void HandleChannel(size_t index, const SongEvent& e, bool chase);
+  // False when the message was not sent.
+  bool HandleChannel(size_t index, const SongEvent& e, bool chase);
+  int16_t& ChaseCcValueSlot(int port, int channel, int cc) { return chaseCcSlot_[port & 1][channel & 15][cc & 127]; }
+  void ForgetChaseCcValues() { std::fill(&chaseCcSlot_[0][0][0], &chaseCcSlot_[0][0][0] + 2 * 16 * 128, int16_t{-1}); }
   void SendChase(size_t index, const SongEvent& e);
   void CheckLyricsEnd();
   void CheckMedleyEnd();
@@ -368,7 +446,10 @@ class Run {
   uint32_t lastLateLog_ = 0;
   uint32_t lyricEndTick_ = 0;
   bool lyricEndDone_ = false, medleyEndDone_ = false;
-  int chaseSent_ = 0;
+  ChasePacer pacer_{ChaseClock{[] { return plat::TimeGetTime(); }, [](unsigned ms) { plat::SleepMs(ms); },
+                               [] { return PlaybackState.isPlaying.load() != 0; }, [] { return PlaybackState.startAt.load(); }}};
+  bool medleyRun_ = false;
+  int16_t chaseCcSlot_[2][16][128];  // last value the chase sent per controller, -1 none (medley runs)
   bool realtime_ = false;
   SaxExpression sax_;
 };
@@ -542,6 +623,15 @@ void Run::StartSequence() {
   if (S > 0) {
     PlaybackState.LastPlayedValid = 0;
     if (hasEvents) chase_ = PlanChase(*song_, S, O, fast);
+    medleyRun_ = PlaybackState.MedleyItemIndex.load() >= 0;
+    if (medleyRun_) ForgetChaseCcValues();
+    if (PlaybackState.waitingGo.load() && PlaybackState.startAt.load()) {
+      int64_t weight = 0;
+      const auto& events = song_->SongEventList;
+      for (size_t i = 0; i < events.size() && events[i].tick < S; ++i)
+        if (i >= chase_.skip.size() || !chase_.skip[i]) weight += ChaseWeight(events[i]);
+      pacer_.Plan(weight, true);
+    }
     if (fast)
       TraceLog(L"[JMP] 빠른 셋업 from=%u to=%u | 상태 %d/%d, 시퀀스 %d 개만 전송\n", O, S, chase_.keysSent,
                chase_.keysAll, chase_.sequenceEvents);
@@ -768,20 +858,20 @@ void Run::HandleTempo(const SongEvent& e) {
   }
 }
 
-void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
+bool Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   const int p = e.port & 1, c = e.status & 0x0F;
   const unsigned kind = e.status & 0xF0;
   uint8_t d1 = e.data1, d2 = e.data2;
   const bool noteOn = kind == 0x90 && d2 > 0;
   const bool noteOff = kind == 0x80 || (kind == 0x90 && d2 == 0);
-  if (chase && (noteOn || noteOff)) return;
+  if (chase && (noteOn || noteOff)) return false;
   const bool rhythm = CvtState.rhythm.load() != 0;
   const bool owned = CvtState.CvtOwnsChannels.load() && (p == 0 ? (c >= 8 && c <= 12) : (c >= 9 && c <= 12));
   const bool toneMessage = kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32));
   if (p == 0 && rhythm && IsRhythmChannel(c) && toneMessage) {
     // The rhythm engine plays its own tones on its channels; the song's are kept for when it stops.
     HoldSongTone(c, kind, d1, d2);
-    return;
+    return false;
   }
   if (chase) {
     const bool bassSetup = p == 0 && c == 8 && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 7 || d1 == 32)));
@@ -789,19 +879,19 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
       // The set-up waits for the downbeat or the fill: the song's tones are kept for later.
       if (toneMessage || (kind == 0xB0 && (d1 == 91 || d1 == 93))) {
         HoldSongTone(c, kind, d1, d2);
-        return;
+        return false;
       }
-      if (rhythm) return;
+      if (rhythm) return false;
     }
-    if (owned && !bassSetup) return;
+    if (owned && !bassSetup) return false;
   } else {
-    if (CvtState.FillStarted.load() || owned) return;
-    if (PlaybackState.MelodyMute.load() && p == 0 && c == 0) return;
+    if (CvtState.FillStarted.load() || owned) return false;
+    if (PlaybackState.MelodyMute.load() && p == 0 && c == 0) return false;
     if (noteOn && ((PlaybackState.Solo1Mute.load() && IsSolo1Channel(p, c)) ||
                    (PlaybackState.Solo2Mute.load() && IsSolo2Channel(p, c))))
-      return;
-    if (rhythm && p == 0 && (noteOn || noteOff) && IsRhythmChannel(c)) return;
-    if (CvtState.FillDrumMute.load() && noteOn && p == 0 && c >= 10 && c <= 13) return;
+      return false;
+    if (rhythm && p == 0 && (noteOn || noteOff) && IsRhythmChannel(c)) return false;
+    if (CvtState.FillDrumMute.load() && noteOn && p == 0 && c >= 10 && c <= 13) return false;
   }
   if (kind == 0xB0 && d1 == 7) {
     Mixer.SongChannelVolume[p][c].store(d2);
@@ -827,10 +917,10 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   }
   if (p == 0 && kind == 0xB0 && (d1 == 0 || d1 == 32) &&
       ((c == 0 && IsUserSaxToneSet()) || ((c == 9 || c == 10) && IsUserDrumKitSet(c))))
-    return;
+    return false;
   if (noteOn) {
     int note = TransposeNote(d1, c, PlaybackState.CurrentKey.load());
-    if (note < 0) return;  // pushed outside the MIDI range by the key: not sent
+    if (note < 0) return false;  // pushed outside the MIDI range by the key: not sent
     if (p == 0 && c == 0) {
       const int o = MelodyOctaveShift();
       if (o != 0 && note + 12 * o >= 0 && note + 12 * o <= 127) note += 12 * o;
@@ -847,11 +937,17 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
       d2 = static_cast<uint8_t>(sax_.NoteOn(song_->MelodyArticulation[index], note,
                                             PlaybackState.PlayerMsPerTick.load(), plat::TimeGetTime()));
   } else if (noteOff) {
-    if (!noteSounding_[p][c][d1]) return;  // its note-on was never sent
+    if (!noteSounding_[p][c][d1]) return false;  // its note-on was never sent
     noteSounding_[p][c][d1] = 0;
     d1 = soundingNote_[p][c][d1];
   }
   if (kind == 0xB0 && d1 == 32 && IsSc8850Port(p, c)) d2 = 4;
+  if (chase && medleyRun_ && kind == 0xB0 && d1 != 6 && d1 != 38 && (d1 < 98 || d1 > 101)) {
+    // A medley item's chase sends a controller only when its value changes.
+    int16_t& slot = ChaseCcValueSlot(p, c, d1);
+    if (slot == d2) return false;
+    slot = d2;
+  }
   sysex_.SleepUntilSettled();
   SendShortMidi(GetPortHandle(p), PackMidi(e.status, d1, d2));
   if (noteOn && CvtState.FillStarted.load()) {
@@ -859,7 +955,7 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
     SendShortMidi(GetPortHandle(p), PackMidi(0x80 | c, d1, 0));
     noteSounding_[p][c][e.data1] = 0;
     if (saxMelody) sax_.NoteOff(d1);
-    return;
+    return true;
   }
   if (saxMelody && noteOn) sax_.LayerNoteOn(d1, d2);
   if (saxMelody && noteOff) sax_.NoteOff(d1);
@@ -870,9 +966,12 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   } else if (kind == 0xB0 && d1 == 64) {
     Sound.SustainPedalOn[p][c].store(d2 > 63 ? 1 : 0);
   }
+  return true;
 }
 
 void Run::SendChase(size_t index, const SongEvent& e) {
+  const bool downbeatPending = PlaybackState.waitingGo.load() && PlaybackState.startAt.load();
+  pacer_.Before(e, downbeatPending);
   if (e.kind == kSongEventTempo) {
     HandleTempo(e);
     return;
@@ -880,13 +979,13 @@ void Run::SendChase(size_t index, const SongEvent& e) {
   if (e.kind == kSongEventSysEx) {
     sysex_.Filter(song_->SysExOf(e), e.port, plat::TimeGetTime());
     if (sysex_.SettlePending()) {
+      if (medleyRun_) ForgetChaseCcValues();  // the module reset: every controller is new again
       sysex_.SleepUntilSettled();
       SendRhythmPartMaps();
     }
     return;
   }
-  HandleChannel(index, e, true);
-  if (++chaseSent_ % 32 == 0) plat::SleepMs(1);
+  if (HandleChannel(index, e, true)) pacer_.AfterSent((e.status & 0xF0) == 0xC0, downbeatPending);
 }
 
 void Run::EventLoop() {
@@ -924,16 +1023,31 @@ void Run::End(bool started) {
       std::lock_guard lock(g_playGate);
       natural = PlaybackState.isPlaying.exchange(0) != 0;
     }
+    const double tailStart = plat::NowMs();
     for (int i = 0; i < 200 && sysex_.Collect() > 0; ++i) plat::SleepMs(1);
+    const double drainMs = plat::NowMs() - tailStart;
+    // All notes off where the song still sounds; while the rhythm plays, only there and spread out
+    // on a worker so that the rhythm's own notes are not held up behind a burst.
     const bool rhythm = CvtState.rhythm.load() != 0;
-    if (MidiOutHandle p1 = Sound.MidiOutPort1.load())
-      for (int c = 0; c < 16; ++c)
-        if (!rhythm || (!IsRhythmChannel(c) && (Sound.ActiveNoteCounts[0][c].load() > 0 || Sound.SustainPedalOn[0][c].load())))
-          SendShortMidi(p1, PackMidi(0xB0 | c, 123, 0));
-    if (MidiOutHandle p2 = Sound.MidiOutPort2.load())
-      for (int c = 0; c < 16; ++c)
-        if (!rhythm || Sound.ActiveNoteCounts[1][c].load() > 0 || Sound.SustainPedalOn[1][c].load())
-          SendShortMidi(p2, PackMidi(0xB0 | c, 123, 0));
+    auto sounding = [](int p, int c) { return Sound.ActiveNoteCounts[p][c].load() > 0 || Sound.SustainPedalOn[p][c].load(); };
+    const MidiOutHandle p1 = Sound.MidiOutPort1.load(), p2 = Sound.MidiOutPort2.load();
+    std::vector<uint32_t> one, two;
+    for (int c = 0; c < 16; ++c) {
+      if (p1 && (!rhythm || (!IsRhythmChannel(c) && sounding(0, c)))) one.push_back(PackMidi(0xB0 | c, 123, 0));
+      if (p2 && (!rhythm || sounding(1, c))) two.push_back(PackMidi(0xB0 | c, 123, 0));
+    }
+    if (rhythm) {
+      DebugLogAsync(L"[CVT] 곡 종료 정리 - 실제로 울리던 채널만 " + std::to_wstring(one.size()) + L"+" +
+                    std::to_wstring(two.size()) + L"개 전송");
+      StartPacedTwoPortSend(p1, p2, std::move(one), std::move(two), 15);
+      const double totalMs = plat::NowMs() - tailStart;
+      if (drainMs > 5 || totalMs > 10)
+        DebugLogAsync(L"[CVT] 곡 종료 꼬리 - SysEx 드레인 " + std::to_wstring(std::lround(drainMs)) + L"ms / 꼬리 전체 " +
+                      std::to_wstring(std::lround(totalMs)) + L"ms");
+    } else {
+      for (uint32_t m : one) SendShortMidi(p1, m);
+      for (uint32_t m : two) SendShortMidi(p2, m);
+    }
     PostPlayingState(false);
   }
   PlaybackState.waitingGo = 0;

@@ -1,14 +1,15 @@
 // The song and the rhythm hand over on the demo library and the recording device: a song started
 // over the running rhythm, the rhythm stopped with P in bar 3 — the song's own tones come back on
 // the rhythm's channels and the song follows its own tempo change; the rhythm started again with 1
-// takes the song back to its first tempo.
+// takes the song back to its first tempo; ALT+A ends the song under the rhythm, the run's own
+// all-notes-off spread out behind the hand-back's silencing.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoTool, openProgramPage, readRecording, removeRoot, waitFor } from './program.mjs';
+import { demoTool, openProgramPage, readLog, readRecording, removeRoot, waitFor } from './program.mjs';
 import { readMidiFile } from './smf.mjs';
 
 const pageValue = (page, fn, arg) => page.evaluate(fn, arg);
@@ -87,4 +88,16 @@ test('P in bar 3 hands the rhythm channels and the tempo back to the song; 1 tak
   near(bpmBetween(bar, 3 * bar), 112, 'under the rhythm');
   near(bpmBetween(6 * bar, 8 * bar), 132, 'after the stop, the song\'s own tempo change');
   near(bpmBetween(10 * bar, 13 * bar), 112, 'the rhythm again: the song\'s first tempo');
+
+  // ALT+A: the song ends, the rhythm plays on. The chords' channel is silenced by the hand-back
+  // (all sound off) as soon as the run has ended; the run's own all-notes-off comes from its worker
+  // 15 ms after the run's end, so after that.
+  const end = readRecording(rec1).length;
+  await page.keyboard.press('Alt+a');
+  const cc = (n) => (l) => l.bytes[0] === 0xB1 && l.bytes[1] === n;
+  await waitFor(() => readRecording(rec1).slice(end).some(cc(123)), 'the run\'s all notes off');
+  const tail = readRecording(rec1).slice(end);
+  const soundOff = tail.find(cc(120)), notesOff = tail.find(cc(123));
+  assert.ok(soundOff && notesOff.us > soundOff.us, `all notes off ${(notesOff.us - (soundOff?.us ?? 0)) / 1000} ms after all sound off`);
+  await waitFor(() => /\[CVT\] 곡 종료 정리 - 실제로 울리던 채널만 \d+\+\d+개 전송/.test(readLog(root)), 'the log line');
 });
