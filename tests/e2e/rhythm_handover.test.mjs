@@ -88,6 +88,9 @@ test('P in bar 3 hands the rhythm channels and the tempo back to the song; 1 tak
   near(bpmBetween(bar, 3 * bar), 112, 'under the rhythm');
   near(bpmBetween(6 * bar, 8 * bar), 132, 'after the stop, the song\'s own tempo change');
   near(bpmBetween(10 * bar, 13 * bar), 112, 'the rhythm again: the song\'s first tempo');
+  const log = readLog(root);
+  assert.ok(log.includes('[CVT] 사용자가 CVT 를 끔 - 템포 고정 해제(이후 곡의 템포 변화를 다시 따라감)'), 'the release logged');
+  assert.ok(log.includes('[CVT] 곡 도중 CVT 켬 - 템포 되돌림 132 -> 112 bpm'), 'the return logged');
 
   // ALT+A: the song ends, the rhythm plays on. The chords' channel is silenced by the hand-back
   // (all sound off) as soon as the run has ended; the run's own all-notes-off comes from its worker
