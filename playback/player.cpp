@@ -1,7 +1,8 @@
 // The song player thread.
 //
-// [SECTION] Run control: start, stop, the gate before isPlaying
-// [SECTION] Chase planning
+// [SECTION] Run control: start, stop, the gate before isPlaying; tick reports; the held song tones and
+//           the paced silencing that hand over to and from the rhythm
+// [SECTION] Chase planning and pacing
 // [SECTION] One run: start-up, start sequence, event loop, end
 #include "playback/player.h"
 
@@ -198,7 +199,7 @@ void StartPacedTwoPortSend(MidiOutHandle port1, MidiOutHandle port2, std::vector
   }
 }
 
-// ---- [SECTION] Chase planning ----------------------------------------------------------------
+// ---- [SECTION] Chase planning and pacing ----------------------------------------------------
 
 bool IsChasedController(unsigned cc) {
   if (cc < 12) return (0xDA6u >> cc) & 1u;
