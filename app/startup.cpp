@@ -23,6 +23,7 @@
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
 #include "ui/presets.h"
+#include "songs/song_list.h"
 #include "sound/channel_tones.h"
 #include "platform/clock.h"
 #include "platform/display_awake.h"
@@ -291,6 +292,7 @@ int RunTavelo(int argc, char** argv) {
 
   plat::StopWatchingOwnWindowFocus();
   plat::ReleaseDisplayAwake();  // DPMS is the server's setting and outlives us: give it back
+  SongLibrary.StopLoading.store(true);  // a catalogue still loading stops instead of holding up the exit
   if (Startup.StartupLoadThread.joinable()) Startup.StartupLoadThread.join();
   FlushDebugLogQueue();
   FlushTraceLog();

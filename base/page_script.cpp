@@ -1,8 +1,12 @@
 #include "base/page_script.h"
 
 #include <cwchar>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <string>
 
+#include "base/debug_log.h"
 #include "base/program_messages.h"
 #include "base/settings/app_settings.h"
 #include "platform/message_loop.h"
@@ -63,11 +67,43 @@ void PostPlayingState(bool playing) {
   if (Settings.customerVideo != 0) PostScriptToPage(PageCall(L"cwVideoPlayState", flag));
 }
 
-void ShowPageBadge(std::wstring_view text) {
-  PostScriptToPage(GuardedScript(L"var b=document.getElementById('test-audio-badge'); if(b){ b.innerText=" +
-                                 ScriptString(text) +
-                                 L"; b.style.display='block'; setTimeout(function(){ b.style.display='none'; }, "
-                                 L"4000); }"));
+namespace {
+
+std::wstring BadgeScript(std::wstring_view text, int shownMs) {
+  return GuardedScript(L"var b=document.getElementById('test-audio-badge'); if(b){ b.innerText=" + ScriptString(text) +
+                       L"; b.style.display='block'; setTimeout(function(){ b.style.display='none'; }, " +
+                       std::to_wstring(shownMs) + L"); }");
+}
+
+constexpr int kNoticeShownMs = 10000;
+constexpr size_t kNoticesKept = 20;
+std::mutex& noticeMutex = *new std::mutex;  // never destroyed: workers may report while the process ends
+std::deque<std::wstring>& standingNotices = *new std::deque<std::wstring>;
+
+}  // namespace
+
+void ShowPageBadge(std::wstring_view text) { PostScriptToPage(BadgeScript(text, 4000)); }
+
+void ShowPageNotice(std::wstring_view text) {
+  DebugLog(std::wstring(text));
+  {
+    std::lock_guard lock(noticeMutex);
+    standingNotices.emplace_back(text);
+    if (standingNotices.size() > kNoticesKept) standingNotices.pop_front();
+  }
+  PostScriptToPage(BadgeScript(text, kNoticeShownMs));
+}
+
+std::wstring StandingNoticesScript() {
+  std::wstring all;
+  {
+    std::lock_guard lock(noticeMutex);
+    for (const std::wstring& notice : standingNotices) {
+      if (!all.empty()) all += L'\n';
+      all += notice;
+    }
+  }
+  return all.empty() ? std::wstring() : BadgeScript(all, kNoticeShownMs);
 }
 
 void ShowPageToast(std::wstring_view text) {

@@ -109,5 +109,10 @@ void PostAlertToPage(std::wstring_view text);
 void PostPlayingState(bool playing);
 // The text shows for 4 seconds in the badge at the top of the main stage.
 void ShowPageBadge(std::wstring_view text);
+// A refusal or a failure the operator must hear of: logged, shown for 10 seconds in the badge, and
+// kept (the last 20) so that a page that loads later shows it as well.
+void ShowPageNotice(std::wstring_view text);
+// The kept notices as one badge script for a page that has just loaded; empty when none.
+std::wstring StandingNoticesScript();
 // A large notice for 1.8 seconds.
 void ShowPageToast(std::wstring_view text);
