@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/debug_log.h"
@@ -58,23 +59,31 @@ int FirstNumberInName(std::wstring_view name) {
   return LeadingInt(name.substr(b, e == std::wstring_view::npos ? std::wstring_view::npos : e - b), true);
 }
 
+// What the entries of one package share: each folder is listed once, and each folder's real place
+// is found once.
+struct PackagePaths {
+  plat::PathResolver names;
+  std::unordered_map<std::string, bool> parentInside;  // folder -> it really lies inside the system folder
+};
+
 // The path below the system folder for an entry name, empty when it would lead elsewhere.
-// `paths` lists each folder once for the whole package.
-std::filesystem::path EntryPath(std::wstring_view name, plat::PathResolver& paths) {
+std::filesystem::path EntryPath(std::wstring_view name, PackagePaths& paths) {
   if (!IsSafeEntryName(name)) return {};
-  auto system = paths.RealPath(L"C:/tavelo/system").lexically_normal();
-  auto path = paths.RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
+  auto system = paths.names.RealPath(L"C:/tavelo/system").lexically_normal();
+  auto path = paths.names.RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
   if (path.empty()) return {};
   auto rel = path.lexically_relative(system);
   if (rel.empty() || rel.native().starts_with("..") || rel.is_absolute()) return {};
   // A folder inside that is a link to elsewhere does not count as inside.
-  std::error_code ec;
-  auto realSystem = std::filesystem::weakly_canonical(system, ec);
-  auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
-  if (ec) return {};
-  auto realRel = realParent.lexically_relative(realSystem);
-  if (realRel.empty() || realRel.native().starts_with("..")) return {};
-  return path;
+  auto [known, fresh] = paths.parentInside.try_emplace(path.parent_path().native(), false);
+  if (fresh) {
+    std::error_code ec;
+    auto realSystem = std::filesystem::weakly_canonical(system, ec);
+    auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
+    auto realRel = realParent.lexically_relative(realSystem);
+    known->second = !ec && !realRel.empty() && !realRel.native().starts_with("..");
+  }
+  return known->second ? path : std::filesystem::path();
 }
 
 void ReleaseRun() {
@@ -127,7 +136,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
   if (!ExtractStoredZip(zip, entries)) return false;
   out.entryCount = entries.size();
   std::wstring idText = std::to_wstring(id);
-  plat::PathResolver paths;
+  PackagePaths paths;
   for (const ZipEntry& e : entries) {
     if (e.name.empty()) continue;
     std::wstring lower = ToLowerAscii(e.name);
@@ -149,7 +158,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       out.writeFailed = true;
       continue;
     }
-    paths.Add(path);
+    paths.names.Add(path);
     ++out.filesWritten;
     if (lower.ends_with(L".mid") || lower.ends_with(L".txt")) {
       int number = FirstNumberInName(e.name);
