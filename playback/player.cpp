@@ -28,6 +28,7 @@
 #include "playback/song_sysex.h"
 #include "playback/tempo.h"
 #include "songs/bars.h"
+#include "sound/send_trace.h"
 #include "sound/services.h"
 
 // ---- [SECTION] Run control -------------------------------------------------------------------
@@ -332,6 +333,7 @@ bool Run::StartUp() {
   PlaybackState.NaturalEndFlag = 0;
   ClearCcCache();
   DebugLog(L"[SONG] PlayMidiThread 시작");
+  if (CvtState.rhythm.load()) OpenVolumeTrace(15000);
   ppq_ = song_->SongPpq > 0 ? song_->SongPpq : 120;
   if (!OpenMidiPort1() && !g_noPort1Logged.exchange(true))
     DebugLog(L"MIDI 출력 장치 없음 - 무음으로 재생 진행(화면만)");
@@ -517,7 +519,15 @@ void Run::FirstEventActions() {
     ResendChannelVolumes(AllChannels(), CvtState.rhythm.load() != 0);
     TraceLog(L"[VOL] 새 곡 첫 음 - 전 채널 볼륨 확정(리듬채널 제외=%d)\n", CvtState.rhythm.load() ? 1 : 0);
   }
+  TraceStopwatchLap(L"SOUND");
+  if (CvtState.rhythm.load()) {
+    // The rhythm channels' volumes are watched for the song's first two bars.
+    double bar = 4.0 * ppq_ * PlaybackState.PlayerMsPerTick.load();
+    if (bar < 500 || bar > 8000) bar = 2000;
+    OpenVolumeTrace(static_cast<uint32_t>(2 * bar));
+  }
   DebugLog(L"[SONG] *** 곡 첫 음 - 실제 재생 시작 ***");
+  ReportChannelLoad();
   TraceLog(L"[GO ] skipToTick=%u rhythm=%d\n", S_, CvtState.rhythm.load() ? 1 : 0);
   if (AttachState.AttachReadyCheck.exchange(0)) CheckAttachLead();
   if (uint32_t at = PlaybackState.startAt.exchange(0)) {
@@ -550,6 +560,7 @@ void Run::FirstEventActions() {
   }
   TakePendingTempoAndCarry();
   // The clock starts at the start tick now: events before it were the chase.
+  sysex_.TakeSettleWaitMs();
   base_ = plat::NowMs();
   accumulated_ = 0;
   lastReport_ = lastPass_ = base_;
@@ -826,6 +837,8 @@ void Run::EventLoop() {
       case kSongEventSysEx: sysex_.Filter(song_->SysExOf(e), e.port, plat::TimeGetTime()); break;
       default: HandleChannel(i, e, false); break;
     }
+    // A reset's settle wait held this event back: the song's grid moves on with it.
+    base_ += sysex_.TakeSettleWaitMs();
   }
 }
 

@@ -142,7 +142,7 @@ void PlayFillEvents(MidiOutHandle port, const std::vector<StyleEvent>& events, F
       const uint32_t t = PlaybackState.SongTick.load();
       if (!PlaybackState.isPlaying.load() || t < startTick) {
         if (t < startTick)
-          TraceLog(L"[FILLBACK] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지", startTick, t,
+          TraceLog(L"[FILLBACK] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지\n", startTick, t,
                    static_cast<unsigned>(std::max<int64_t>(0, position)));
         wall = true;
         wallStart = clock.NowMs() - std::max<int64_t>(0, position) / m * mpt;
@@ -192,7 +192,7 @@ void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock, do
       const uint32_t t = PlaybackState.SongTick.load();
       if (!PlaybackState.isPlaying.load() || t < startTick) {
         if (t < startTick)
-          TraceLog(L"[FILLJMP] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지", startTick, t,
+          TraceLog(L"[FILLJMP] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지\n", startTick, t,
                    static_cast<unsigned>(position));
         wall = true;
         wallStart = clock.NowMs() - position / m * d;

@@ -140,5 +140,5 @@ void ApplyTempoLock(int rhythmTempoUs, double rhythmFactor) {
   const int offset = TempoLockOffset(h, b, half);
   PlaybackState.PendingTempoOffset = offset;
   PlaybackState.PendingTempoOffsetSet = 1;
-  TraceLog(L"[LOCK] 템포락 - 들리는 박 %.1fbpm 유지 | 새 곡 %dbpm x배속%.2f -> %dbpm(offset %+d)", h, b, k, b + offset, offset);
+  TraceLog(L"[LOCK] 템포락 - 들리는 박 %.1fbpm 유지 | 새 곡 %dbpm x배속%.2f -> %dbpm(offset %+d)\n", h, b, k, b + offset, offset);
 }
