@@ -14,12 +14,14 @@
 #include "base/trace_log.h"
 #include "platform/clock.h"
 #include "platform/realtime.h"
+#include "playback/player.h"
 #include "playback/rhythm_fills.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
 #include "playback/tempo.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
+#include "sound/module_setup.h"
 #include "sound/mixer.h"
 #include "sound/services.h"
 #include "sound/rhythm_parts.h"
@@ -99,6 +101,8 @@ void RhythmEngineRun::Begin() {
   if (!songPlays) {
     ApplyFixedBpmWhenStopped();
     DebugLogAsync(L"[F10] 곡 없이 CVT 시작 - 기준 템포 " + std::to_wstring(Settings.cvtFixedBpm.load()) + L"bpm");
+  } else {
+    CvtState.CvtTurnedOnMidSong = 1;
   }
   PushTempoPitchDisplay();
   PostScriptToPage(PageCall(L"updateCvtBadge", true));
@@ -106,6 +110,7 @@ void RhythmEngineRun::Begin() {
   ResendChannelVolumes({6, 8, 9, 10, 11, 12, 13, 14}, false);
   SendDryDrumBassSends();
   if (CommitPendingStyle()) ReleaseCvtHeldNotes(port_);
+  CvtState.CvtTonesLost = 0;
   MarkCvtToneCachesEmpty();
   const double now = clock_.NowMs();
   RestartAt(PlaybackState.SongTick.load(), true);
@@ -465,8 +470,9 @@ bool RhythmEngineRun::FillRequestStep(View& v, uint32_t d) {
   const uint64_t endMs = static_cast<uint64_t>(std::llround(v.now + toGo));
   CvtState.FillEndMs = static_cast<uint32_t>(endMs) == 0 ? 1 : static_cast<uint32_t>(endMs);
   const uint32_t downbeatTick = v.tick + static_cast<uint32_t>(std::lround(patternTicks / factor));
-  overlayLength_ = static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(patternTicks)));
-  overlay_ = SelectFillEvents(RhythmStyles.active.defaultFill, overlayLength_);
+  // A fill shorter than the gap plays whole and the pattern takes the rest of the way.
+  overlay_ = SelectFillEvents(RhythmStyles.active.defaultFill,
+                              static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(patternTicks))), &overlayLength_);
   overlayStartMs_ = v.now;
   overlayMpt_ = -1;
   overlayLast_ = 0;
@@ -524,6 +530,8 @@ bool RhythmEngineRun::OverlayStep(View& v) {
 
 double RhythmEngineRun::Step() {
   View v = Look();
+  if (CvtState.CvtTonesLost.exchange(0)) MarkCvtToneCachesEmpty();  // a song reset the module
+  ReleaseQuickEffect(port_, plat::TimeGetTime());
   if (PlaybackState.ResyncRequested.load()) {
     Resync(v);
   } else if (tickZeroOwed_ && !v.paused) {
@@ -679,6 +687,13 @@ void CvtRhythmThread() {
   plat::LowerThreadFromRealtime();
 }
 
+void ReleaseQuickEffect(MidiOutHandle port, uint32_t now) {
+  uint32_t on = CvtState.QfxNoteOnTime.load();
+  if (on == 0 || now - on < kQuickEffectHoldMs) return;
+  if (!CvtState.QfxNoteOnTime.compare_exchange_strong(on, 0)) return;  // struck again meanwhile
+  SendCvtEvent(port, StyleEvent{0, 12, kStyleNoteOff, CvtState.QfxNoteSent.load(), 0, 0});
+}
+
 void StartCvtRhythm() {
   std::lock_guard lock(g_lifeMutex);
   if (CvtState.rhythm.load() || CvtState.RhythmStartPending.load()) return;
@@ -690,6 +705,8 @@ void StartCvtRhythm() {
   RhythmEngine.EndingRequested = 0;
   RhythmEngine.StopAfterEnding = 0;
   PlaybackState.SkipStartMuteOnce = 1;
+  // Without a song nothing else sets the module up: the style would play on whatever it holds.
+  if (!PlaybackState.isPlaying.load()) SendRhythmModuleSetup();
   CvtState.RhythmStartPending = 1;
   if (!RhythmEngine.RhythmThreadAlive.exchange(1)) std::thread(CvtRhythmThread).detach();
 }
@@ -708,10 +725,14 @@ void StopCvtRhythm() {
   const bool kit = RhythmParts.SnareSubKitOn.exchange(0) != 0;
   RhythmParts.SnareSubClapOn = 0;
   RhythmParts.SnareSubShakerOn = 0;
+  CvtState.CvtTurnedOffByUser = 1;
   PostScriptToPage(PageCall(L"updateCvtBadge", false));
   PushRhythmUi();
-  if (const MidiOutHandle p1 = Sound.MidiOutPort1.load()) AllEngineNotesOff(p1);
+  const MidiOutHandle p1 = Sound.MidiOutPort1.load();
+  if (p1) AllEngineNotesOff(p1);
   if (kit) RestoreSecondDrumKit();
+  // The song goes on with the tones it asked for while the engine had its channels.
+  if (HeldSongTones.pending.load() && PlaybackState.isPlaying.load()) SendHeldSongTones(p1);
   CvtState.CvtOwnsChannels = 0;
   CvtState.CvtCarryTempo.store({});
   CvtState.CvtTempoFactor = -1;

@@ -7,6 +7,7 @@
 #include "base/trace_log.h"
 #include "platform/clock.h"
 #include "playback/services.h"
+#include "sound/rhythm_parts.h"
 #include "sound/send_trace.h"
 #include "sound/services.h"
 
@@ -118,6 +119,9 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
   if (reset) {
     restorePending_ = true;
     restoreDue_ = now + kRestoreDelayMs;
+    // The module forgot every tone: the rhythm engine's record of what it sent is void.
+    MarkCvtToneCachesEmpty();
+    CvtState.CvtTonesLost = 1;
     for (auto& row : Mixer.SongReverbSend)
       for (auto& v : row) v.store(40);
   }

@@ -71,6 +71,15 @@ int FixedBpmOffset() {
   return static_cast<int>(std::lround(target)) - b;
 }
 
+bool ApplyFixedTempoForNewSong() {
+  PlaybackState.FixedOffsetSaved = 0;
+  if (!Settings.cvtFixedOn || !CvtState.rhythm.load() || SongBpm() <= 0) return false;
+  PlaybackState.SavedUserOffset = EffectiveOffset();
+  PlaybackState.FixedOffsetSaved = 1;
+  WriteOffset(std::clamp(FixedBpmOffset(), -200, 200));
+  return true;
+}
+
 void ApplyFixedBpmWhenStopped() {
   if (PlaybackState.isPlaying.load() || Settings.cvtFixedBpm < 30) return;
   const double bpm = Settings.cvtFixedBpm / CvtTempoFactorForSong() - PlaybackState.TempoOffsetBpm.load();

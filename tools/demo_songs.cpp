@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "base/text.h"
 #include "platform/codepage.h"
@@ -211,6 +212,20 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error) {
       if (p.channel != 9) p.track->Channel(kSetupTick, 0xC0 | p.channel, p.program);
       p.track->Channel(kSetupTick, 0xB0 | p.channel, 7, p.volume);
       p.track->Channel(kSetupTick, 0xB0 | p.channel, 91, 40);
+    }
+  }
+
+  if (song.tempoChangeBar > 0 && song.tempoChangeBpm > 0) {
+    const int us = 60000000 / song.tempoChangeBpm;
+    conductor.Meta(uint32_t(song.tempoChangeBar) * barTicks, 0x51, std::string{char(us >> 16), char((us >> 8) & 0xFF), char(us & 0xFF)});
+  }
+  if (song.rhythmPartTones) {
+    // Channel: program (bank MSB 0, LSB 1 throughout); the bass keeps its program.
+    static constexpr std::pair<int, int> kTones[] = {{6, 26}, {8, 33}, {9, 8}, {10, 16}, {11, 25}, {12, 48}, {13, 11}, {14, 12}};
+    for (auto [channel, program] : kTones) {
+      bass.Channel(kSetupTick, 0xB0 | channel, 0, 0);
+      bass.Channel(kSetupTick, 0xB0 | channel, 32, 1);
+      bass.Channel(kSetupTick, 0xC0 | channel, program);
     }
   }
 

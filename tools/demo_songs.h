@@ -32,6 +32,10 @@ struct DemoSong {
   std::vector<DemoPhrase> phrases;
   std::vector<std::vector<std::wstring>> verses;  // per verse, one lyric line per phrase
   std::string introChords, interludeChords, endingChords;
+  // A second tempo from the start of this bar (bar 0 counts in; 0: none).
+  int tempoChangeBar = 0, tempoChangeBpm = 0;
+  // Bank and program of its own on every rhythm channel of port 1 (6, 8 to 14).
+  bool rhythmPartTones = false;
   DemoTextEncoding encoding = DemoTextEncoding::Utf8;
   // Pop songs: the Korean title, singer and first line of the "E" file.
   std::wstring koTitle, koSinger, koFirstLine;

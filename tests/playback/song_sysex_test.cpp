@@ -12,6 +12,7 @@
 #include "platform/midi_out.h"
 #include "playback/services.h"
 #include "playback/song_sysex.h"
+#include "sound/rhythm_parts.h"
 #include "sound/services.h"
 
 namespace {
@@ -68,6 +69,21 @@ TEST_F(SongSysExTest, ResetIsSentAndTheSetupRestoredEightyMillisecondsLater) {
   EXPECT_EQ(sent.front(), "F0 41 10 42 12 40 00 7F 00 41 F7");
   // The recorded module setup comes last, after the reverb, equaliser and the rest.
   EXPECT_EQ(sent.back(), "F0 41 10 42 12 40 03 00 01 3C F7");
+}
+
+TEST_F(SongSysExTest, AResetForgetsTheTonesTheRhythmSent) {
+  MarkCvtToneCachesEmpty();
+  RhythmParts.CvtToneCache.program[8] = 33;
+  RhythmParts.CvtToneCache.msb[10] = 0;
+  CvtState.CvtTonesLost = 0;
+  SongSysExPath path;
+  path.Filter(std::vector<uint8_t>{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x19, 0x64, 0x12, 0xF7}, 0, 1000);
+  EXPECT_EQ(RhythmParts.CvtToneCache.program[8], 33);  // a part message leaves them
+  path.Filter(kGsReset, 0, 1001);
+  EXPECT_EQ(RhythmParts.CvtToneCache.program[8], 0xFF);
+  EXPECT_EQ(RhythmParts.CvtToneCache.msb[10], 0xFF);
+  EXPECT_EQ(CvtState.CvtTonesLost.load(), 1);
+  CvtState.CvtTonesLost = 0;
 }
 
 TEST_F(SongSysExTest, WhileADownbeatIsAwaitedTheRestoreWaitsUnlessForced) {
