@@ -46,10 +46,15 @@ std::wstring ScriptString(std::wstring_view text) {
   return out;
 }
 
-std::wstring GuardedScript(std::wstring_view code) {
+std::wstring GuardedScript(std::wstring_view code, std::wstring_view tag) {
   std::wstring out = L"try{ ";
   out += code;
-  out += L" }catch(e){}";
+  out += L" }catch(e){console.error(";
+  if (!tag.empty()) {
+    page_script_detail::AppendArg(out, tag);
+    out += L',';
+  }
+  out += L"e)}";
   return out;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 // Every script the program sends to the page is built here. A page call is one guarded call of a
-// page function, `try{ name(arg, ...); }catch(e){}`, whose arguments are written by their type:
+// page function, `try{ name(arg, ...); }catch(e){console.error('name',e)}`, whose arguments are
+// written by their type:
 // numbers as numbers, booleans as true/false, texts as quoted literals escaped by
 // EscapeForScript, lists as array literals, and JSON or payload literals only when they come
-// wrapped as such. The guard keeps a page that lacks the function (an older page, a part not yet
-// loaded) from stopping the scripts that follow. Posting goes to the window thread, which runs the
+// wrapped as such. The guard keeps a script that throws (a page that lacks the function, a fault in
+// the page function) from stopping the scripts that follow, and logs the error on the page's console
+// under a short tag, so that no fault goes unseen. Posting goes to the window thread, which runs the
 // script on the main page and mirrors it to the customer page.
 #include <cmath>
 #include <concepts>
@@ -90,16 +92,19 @@ std::wstring PageCallText(std::wstring_view name, const Args&... args) {
   return out;
 }
 
-// `try{ name(args...); }catch(e){}`.
+// `try{ code }catch(e){console.error('tag',e)}`: the code's error is logged on the page's console
+// under the tag (the error alone when the tag is empty). For code of this file's own (constant
+// code with ScriptString values and page calls).
+std::wstring GuardedScript(std::wstring_view code, std::wstring_view tag = {});
+
+// `try{ name(args...); }catch(e){console.error('name',e)}`.
 template <typename... Args>
 std::wstring PageCall(std::wstring_view name, const Args&... args) {
-  return L"try{ " + PageCallText(name, args...) + L"; }catch(e){}";
+  return GuardedScript(PageCallText(name, args...) + L";", name);
 }
 
 // A quoted, escaped text literal for the rare script that is not a single call.
 std::wstring ScriptString(std::wstring_view text);
-// `try{ code }catch(e){}` for code of this file's own (constant code with ScriptString values).
-std::wstring GuardedScript(std::wstring_view code);
 
 // Any thread: the window thread runs the script on the main page, then on the customer page.
 void PostScriptToPage(std::wstring_view script);

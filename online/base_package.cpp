@@ -227,8 +227,9 @@ void RunReinstall() {
   if (BaseMarkerPresent()) {
     DebugLog(L"zip 재설치: 완료(고정 URL)");
     LoadSongDb();
-    PostScriptToPage(L"try{ initSongDb(" + Utf8ToWide(BuildSongListPayload()) +
-                     L"); if(typeof renderSearchResults==='function') renderSearchResults(); }catch(e){}");
+    PostScriptToPage(GuardedScript(L"initSongDb(" + Utf8ToWide(BuildSongListPayload()) +
+                                       L"); if(typeof renderSearchResults==='function') renderSearchResults();",
+                                   L"initSongDb"));
     PostUpdateDone(L"기초파일(zip) 설치가 완료되었습니다.");
   } else {
     DebugLog(L"zip 재설치: 해제 후 기초파일 확인 실패(고정 URL) - zip 내용/구조 확인 필요");

@@ -131,8 +131,9 @@ std::wstring SupportPickerScript(const MemberInfo& member, const std::vector<Sup
     list += L"{name:'" + EscapeSupportText(agents[i].name) + L"',id:'" + EscapeSupportText(agents[i].slot) + L"'}";
   }
   // The page shows these texts as text; here they only have to stay inside their literals.
-  return L"try{ showRemoteSupportDialog({name:'" + EscapeSupportText(member.name) + L"',id:'" +
-         EscapeSupportText(member.id) + L"'},[" + list + L"]); }catch(e){ console.log(e); }";
+  return GuardedScript(L"showRemoteSupportDialog({name:'" + EscapeSupportText(member.name) + L"',id:'" +
+                           EscapeSupportText(member.id) + L"'},[" + list + L"]);",
+                       L"showRemoteSupportDialog");
 }
 
 int PickSupportAgent(const MemberInfo& member, const std::vector<SupportAgent>& agents) {
@@ -145,7 +146,7 @@ int PickSupportAgent(const MemberInfo& member, const std::vector<SupportAgent>& 
   }
   int pick = RsFront.SupportPickIndex.load();
   if (pick == -2) {
-    PostScriptToPage(L"try{ hideRemoteSupportDialog(); }catch(e){}");
+    PostScriptToPage(PageCall(L"hideRemoteSupportDialog"));
     return -1;
   }
   if (pick < 0 || static_cast<size_t>(pick) >= agents.size()) return -1;

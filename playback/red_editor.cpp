@@ -415,7 +415,7 @@ void RunRedPreview(MidiOutHandle port, std::vector<StyleEvent> events, int divis
   plat::LowerThreadFromRealtime();
   AllSoundOff(port, 0, 15);
   RedEditor.RedPreviewRunning = 0;
-  Post(L"try{ redPreviewDone(); }catch(e){}");
+  Post(PageCall(L"redPreviewDone"));
 }
 
 void StopRedPreview() { AllSoundOff(Sound.MidiOutPort1.load(), 0, 15); }
@@ -448,7 +448,7 @@ std::wstring BuildSetRedDataScript() {
     for (const RedHit& h : hits)
       if (std::find(notes.begin(), notes.end(), h.note) == notes.end()) notes.push_back(h.note);
   };
-  std::wstring out = L"try{ setRedData(" + ScriptString(RedEditor.RedStyleName) + L",[";
+  std::wstring out = L"setRedData(" + ScriptString(RedEditor.RedStyleName) + L",[";
   for (size_t i = 0; i < 6; ++i) {
     if (i) out += L',';
     const std::wstring pat = std::wstring(kRedPartNames[i]);
@@ -511,8 +511,8 @@ std::wstring BuildSetRedDataScript() {
     out += (k > 1 ? L"," : L"") + std::wstring(L"{k:") + std::to_wstring(k) + L",st:" + ScriptString(style) + L",ok:" +
            (ok ? L"1" : L"0") + L"}";
   }
-  out += L"]); }catch(e){}";
-  return out;
+  out += L"]);";
+  return GuardedScript(out, L"setRedData");
 }
 
 void RedOpen(std::wstring_view arg) {

@@ -27,7 +27,7 @@ struct RhythmCheckScan {
 
 RhythmCheckScan ScanRhythmStyles();
 
-// "try{ setRhythmCheck([rows],'<active>',<variation>,<running>,[orphans]); }catch(e){}", every
+// The page call "setRhythmCheck([rows],'<active>',<variation>,<running>,[orphans])", every
 // code and file name escaped as a text literal.
 std::wstring BuildRhythmCheckScript(const RhythmCheckScan& scan, std::wstring_view activeStyle, int variation,
                                     bool running);

@@ -324,10 +324,11 @@ std::string PostSongListUpdate(const std::vector<int>& addedNumbers) {
   if (numbers.empty() || numbers.size() > 3000) {
     DebugLog(L"화면 곡목록 갱신: 전체 " + std::to_wstring(GetSongCount()) + L"곡 다시 심음");
     return WideToUtf8(GuardedScript(PageCallText(L"initSongDb", ScriptLiteral{Utf8ToWide(BuildSongListPayload())}) +
-                                    kRenderSearchResults));
+                                        kRenderSearchResults,
+                                    L"initSongDb"));
   }
   DebugLog(L"화면 곡목록 갱신: 새 곡 " + std::to_wstring(numbers.size()) + L"곡만 반영(부분 갱신 - 빠름)");
   return WideToUtf8(GuardedScript(
-      PageCallText(L"mergeSongDb", ScriptLiteral{Utf8ToWide(BuildSongListPayloadFor(numbers))}) +
-      kRenderSearchResults));
+      PageCallText(L"mergeSongDb", ScriptLiteral{Utf8ToWide(BuildSongListPayloadFor(numbers))}) + kRenderSearchResults,
+      L"mergeSongDb"));
 }

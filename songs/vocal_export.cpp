@@ -275,7 +275,8 @@ void ShowVocalExportNote(std::wstring_view text) {
       L"z-index:99999; font-family:맑은 고딕,sans-serif; box-shadow:0 4px 18px rgba(0,0,0,.6); text-align:center;'; "
       L"document.body.appendChild(_b); } _b.textContent=" +
       ScriptString(text) +
-      L"; clearTimeout(_b.__t); _b.__t=setTimeout(function(){ try{ _b.remove(); }catch(e){} }, 8000);"));
+      L"; clearTimeout(_b.__t); _b.__t=setTimeout(function(){ _b.remove(); }, 8000);",
+      L"vocal-export-note"));
 }
 
 void ExportVocalData(std::wstring_view argument) {

@@ -157,8 +157,9 @@ std::wstring BuildBgImagesScript() {
   picture(L"header_bg", headerName, headerData);
   // Data addresses hold only Base64 and the media type: no escaping needed, and none wanted for
   // a 4 MB text.
-  return L"try { initBgImages('" + EscapeForScript(mainName) + L"','" + mainData + L"','" +
-         EscapeForScript(headerName) + L"','" + headerData + L"'); } catch(e) { console.log(e); }";
+  return GuardedScript(L"initBgImages('" + EscapeForScript(mainName) + L"','" + mainData + L"','" +
+                           EscapeForScript(headerName) + L"','" + headerData + L"');",
+                       L"initBgImages");
 }
 
 void PostLiteModeScript() { PostScriptToPage(BuildLiteModeScript()); }
@@ -169,7 +170,7 @@ void ApplyCustomerBackground() {
   const int mode = Settings.liteMode;
   const bool videoOn = Settings.customerVideo != 0;
   if (LiteFromSetting(mode, weak)) {
-    RunCustomerScript(L"try{ cwSetCam(0,''); cwSetVideo(0,''); }catch(e){}");
+    RunCustomerScript(GuardedScript(L"cwSetCam(0,''); cwSetVideo(0,'');", L"cwSetCam"));
     if (videoOn) DebugLog(L"[CW] 반주 우선 모드 - 배경 영상은 켜지 않습니다");
   } else if (videoOn && Settings.customerVideoSrc == 1) {
     std::wstring label;
@@ -177,7 +178,7 @@ void ApplyCustomerBackground() {
       std::lock_guard lock(AppSettings::Mutex);
       label = Settings.customerCamLabel;
     }
-    RunCustomerScript(L"try{ cwSetVideo(0,''); " + PageCallText(L"cwSetCam", 1, label) + L"; }catch(e){}");
+    RunCustomerScript(GuardedScript(L"cwSetVideo(0,''); " + PageCallText(L"cwSetCam", 1, label) + L";", L"cwSetCam"));
     DebugLog(L"[CW] 배경 = 외부 입력(캡처) " + (label.empty() ? std::wstring(L"[첫 번째 장치]") : label));
   } else {
     std::wstring name;
@@ -185,8 +186,8 @@ void ApplyCustomerBackground() {
       auto videos = ListPlayableVideos();
       if (!videos.empty()) name = videos.front();
     }
-    RunCustomerScript(L"try{ cwSetCam(0,''); " + PageCallText(L"cwSetVideo", name.empty() ? 0 : 1, name) +
-                      L"; }catch(e){}");
+    RunCustomerScript(
+        GuardedScript(L"cwSetCam(0,''); " + PageCallText(L"cwSetVideo", name.empty() ? 0 : 1, name) + L";", L"cwSetVideo"));
     if (!name.empty()) {
       DebugLog(L"[CW] 배경 동영상 " + name + L" - PC 점수 " + std::to_wstring(CurrentPcScore()) +
                (Settings.pcScore >= 0 ? L"(ALT+F12 실측)" : L"(어림)") +

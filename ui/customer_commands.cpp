@@ -42,8 +42,7 @@ void PostPickedPicture(const wchar_t* base, const wchar_t* function) {
   const std::wstring name = PickBackgroundImage(base);
   if (name.empty()) return;
   const std::wstring data = MakeDataUrl(L"C:/tavelo/images/" + name);
-  PostScriptToPage(L"try { " + std::wstring(function) + L"('" + EscapeForScript(name) + L"', '" + data +
-                   L"'); } catch(e) { console.log(e); }");
+  PostScriptToPage(GuardedScript(std::wstring(function) + L"('" + EscapeForScript(name) + L"', '" + data + L"');", function));
 }
 
 }  // namespace
@@ -73,9 +72,11 @@ void HandleSetCwScoreFill(const std::wstring& m) {
   Settings.cwScoreFill = v;
   SaveAppSettings();
   SetPresetAppKey("cwScoreFill", std::to_string(v));
-  RunCustomerScript(L"try{ CW_SCORE_FILL = " + std::to_wstring(v) +
-                    L"/100; if (typeof drawPage === 'function' && typeof curMeasures !== 'undefined' && curMeasures) "
-                    L"drawPage(); if (typeof cwReportLayout === 'function') cwReportLayout('악보크기'); }catch(e){}");
+  RunCustomerScript(GuardedScript(
+      L"CW_SCORE_FILL = " + std::to_wstring(v) +
+          L"/100; if (typeof drawPage === 'function' && typeof curMeasures !== 'undefined' && curMeasures) "
+          L"drawPage(); if (typeof cwReportLayout === 'function') cwReportLayout('악보크기');",
+      L"CW_SCORE_FILL"));
 }
 
 void HandleSetCwLyricsPct(const std::wstring& m) {
@@ -83,19 +84,21 @@ void HandleSetCwLyricsPct(const std::wstring& m) {
   Settings.cwLyricsPct = v;
   SaveAppSettings();
   SetPresetAppKey("cwLyricsPct", std::to_string(v));
-  RunCustomerScript(L"try{ CW_LYRICS_PCT = " + std::to_wstring(v) +
-                    L"; if (typeof cwApplyLayout === 'function') cwApplyLayout(); }catch(e){}");
+  RunCustomerScript(GuardedScript(
+      L"CW_LYRICS_PCT = " + std::to_wstring(v) + L"; if (typeof cwApplyLayout === 'function') cwApplyLayout();",
+      L"CW_LYRICS_PCT"));
 }
 
 void HandleCwNext(const std::wstring& m) {
   const std::wstring title = ScriptString(ArgOf(m));
-  RunCustomerScript(L"try{ var _e = document.getElementById('next-song-title'); if (_e) { _e.__full = " + title +
-                    L"; _e.innerText = " + title + L"; } }catch(e){}");
+  RunCustomerScript(GuardedScript(L"var _e = document.getElementById('next-song-title'); if (_e) { _e.__full = " + title +
+                                      L"; _e.innerText = " + title + L"; }",
+                                  L"next-song-title"));
 }
 
 void HandleRefreshCams(const std::wstring&) {
   if (PageHost.CustomerPageView) {
-    RunCustomerScript(L"try{ cwListCams(); }catch(e){}");
+    RunCustomerScript(PageCall(L"cwListCams"));
     ShowPageBadge(L"캡처 장치를 찾는 중입니다...");
   } else {
     ShowPageBadge(L"손님 화면을 먼저 켜주세요 - 장치는 손님 창에서 엽니다");
@@ -181,13 +184,13 @@ void HandleSetBgRandom(const std::wstring& m) {
   Settings.bgRandom = on ? 1 : 0;
   SaveAppSettings();
   if (on) {
-    RunCustomerScript(L"try{ bgRandomOn = 1; refreshBg(); }catch(e){}");
+    RunCustomerScript(GuardedScript(L"bgRandomOn = 1; refreshBg();", L"refreshBg"));
   } else {
     {
       std::lock_guard lock(PageHost.PageScriptCacheMutex);
       PageHost.RandomBgScript.reset();
     }
-    RunCustomerScript(L"try{ bgRandomOn = 0; randomBgData = null; refreshBg(); }catch(e){}");
+    RunCustomerScript(GuardedScript(L"bgRandomOn = 0; randomBgData = null; refreshBg();", L"refreshBg"));
   }
   std::error_code ec;
   const auto random = plat::RealPath(L"C:/tavelo/images/random");
@@ -197,8 +200,9 @@ void HandleSetBgRandom(const std::wstring& m) {
     for (std::filesystem::directory_iterator it(random, ec), end; !ec && it != end && !any; it.increment(ec))
       any = !it->is_directory(ec);
     if (!any)
-      PostScriptToPage(L"try{ alert('랜덤 바탕 이미지 폴더가 비어 있습니다.\\n\\nC:/tavelo/images/random 폴더에 이미지 "
-                       L"파일(jpg/png 등)을 넣어주세요.'); }catch(e){}");
+      PostScriptToPage(GuardedScript(L"alert('랜덤 바탕 이미지 폴더가 비어 있습니다.\\n\\nC:/tavelo/images/random 폴더에 "
+                                     L"이미지 파일(jpg/png 등)을 넣어주세요.');",
+                                     L"alert"));
   }
 }
 
@@ -212,7 +216,8 @@ void HandleBgRandomNext(const std::wstring&) {
   // Built as UTF-8 in one buffer on this (the window) thread and shared by the cache and both
   // pages: a 3 MB picture is a 4 MB script, and every copy of it delays the pages.
   static constexpr std::string_view kHead = "try{ bgRandomOn = 1; onRandomBgApplied('";
-  static constexpr std::string_view kTail = "'); }catch(e){}";
+  // The guard's catch as GuardedScript writes it, in UTF-8.
+  static constexpr std::string_view kTail = "'); }catch(e){console.error('onRandomBgApplied',e)}";
   std::string text(kHead);
   if (!AppendDataUrlUtf8(text, L"C:/tavelo/images/random/" + pictures[static_cast<size_t>(index)], kTail.size()))
     return;
@@ -232,7 +237,8 @@ void HandlePickHeaderImage(const std::wstring&) { PostPickedPicture(L"header_bg"
 void HandleListFonts(const std::wstring&) {
   PostScriptToPage(PageCall(L"initCustomFonts", ScriptLiteral{ListFontFiles()}) +
                    GuardedScript(L"if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen && typeof "
-                                 L"renderSettingsPanel === 'function') renderSettingsPanel();"));
+                                 L"renderSettingsPanel === 'function') renderSettingsPanel();",
+                                 L"renderSettingsPanel"));
 }
 
 void HandleLoadCustomFont(const std::wstring& m) {
@@ -241,12 +247,12 @@ void HandleLoadCustomFont(const std::wstring& m) {
   if (name.empty() || name.find_first_of(L"/\\") != std::wstring::npos || name.find(L"..") != std::wstring::npos) return;
   const std::wstring url = MakeFontDataUrl(name);
   if (url.empty()) {
-    PostScriptToPage(L"try{ alert('글꼴 파일을 읽지 못했습니다: " + EscapeForScript(name) + L"'); }catch(e){}");
+    PostScriptToPage(GuardedScript(L"alert('글꼴 파일을 읽지 못했습니다: " + EscapeForScript(name) + L"');", L"alert"));
     return;
   }
-  PostScriptToPage(L"try{ onCustomFontData('" + EscapeForScript(name) + L"', '" + url + L"'); }catch(e){ console.log(e); }");
+  PostScriptToPage(GuardedScript(L"onCustomFontData('" + EscapeForScript(name) + L"', '" + url + L"');", L"onCustomFontData"));
 }
 
 void HandleListAudio(const std::wstring&) {
-  PostScriptToPage(L"try{ setAudioList(" + BuildAudioFileList() + L"); }catch(e){ console.log(e); }");
+  PostScriptToPage(GuardedScript(L"setAudioList(" + BuildAudioFileList() + L");", L"setAudioList"));
 }

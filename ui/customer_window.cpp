@@ -138,14 +138,15 @@ int FindMainMonitorIndex() {
 
 std::wstring BuildMonitorScript() {
   const auto videos = ListPlayableVideos();
-  return L"try{ " + PageCallText(L"initMonitorList", ScriptLiteral{BuildMonitorListJson()},
+  return GuardedScript(PageCallText(L"initMonitorList", ScriptLiteral{BuildMonitorListJson()},
                                  Settings.customerMonitor.load(), FindMainMonitorIndex()) +
          L"; " + PageCallText(L"initCustomerBright", Settings.customerBright.load()) + L"; " +
          PageCallText(L"initCwLyricsPct", Settings.cwLyricsPct.load()) + L"; " +
          PageCallText(L"initCwScoreFill", Settings.cwScoreFill.load()) + L"; " +
          PageCallText(L"initCustomerVideo", Settings.customerVideo.load(),
                       videos.empty() ? std::wstring() : videos.front(), static_cast<int>(videos.size())) +
-         L"; }catch(e){}";
+             L";",
+         L"initMonitorList");
 }
 
 void OpenCustomerWindow(int n) {
@@ -169,9 +170,10 @@ void OpenCustomerWindow(int n) {
   if (main > 0 && n == main) {
     DebugLog(L"[CW] 손님 화면: " + Num(n) + L"번은 메인 화면이 있는 모니터라 띄우지 않습니다");
     ResetMonitorSetting();
-    PostScriptToPage(
-        L"try{ alert('손님 화면은 메인 화면과 같은 모니터에는 띄울 수 없습니다.\\n\\n확장(extend)으로 설정된 다른 "
-        L"모니터를 고르세요.'); }catch(e){}");
+    PostScriptToPage(GuardedScript(
+        L"alert('손님 화면은 메인 화면과 같은 모니터에는 띄울 수 없습니다.\\n\\n확장(extend)으로 설정된 다른 "
+        L"모니터를 고르세요.');",
+        L"alert"));
     return;
   }
   if (!PageHost.MainPageView) {
@@ -264,7 +266,7 @@ void OnCustomerNavigationCompleted(uint64_t generation) {
   } else {
     DebugLog(L"[CW] 화면 설정(env)이 비어 있어 전달하지 않음 - 손님 창이 기본값으로 그립니다");
   }
-  RunCustomerScript(L"try{ enterCustomerMode(); }catch(e){}");
+  RunCustomerScript(PageCall(L"enterCustomerMode"));
   std::wstring bg, song;
   std::shared_ptr<const std::string> random;
   {
@@ -276,10 +278,11 @@ void OnCustomerNavigationCompleted(uint64_t generation) {
   for (const auto* s : {&bg, &song})
     if (!s->empty()) RunCustomerScript(*s);
   if (random) PageHost.CustomerPageView->RunSharedScript(std::move(random));
-  RunCustomerScript(L"try{ enterCustomerMode(); }catch(e){}");
-  RunCustomerScript(L"try{ CW_LYRICS_PCT = " + Num(Settings.cwLyricsPct) + L"; CW_SCORE_FILL = " +
-                    Num(Settings.cwScoreFill) +
-                    L"/100; if (typeof cwApplyLayout === 'function') cwApplyLayout(); }catch(e){}");
+  RunCustomerScript(PageCall(L"enterCustomerMode"));
+  RunCustomerScript(GuardedScript(L"CW_LYRICS_PCT = " + Num(Settings.cwLyricsPct) + L"; CW_SCORE_FILL = " +
+                                      Num(Settings.cwScoreFill) +
+                                      L"/100; if (typeof cwApplyLayout === 'function') cwApplyLayout();",
+                                  L"cwApplyLayout"));
   RunCustomerScript(PageCall(L"cwSetBright", Settings.customerBright.load()));
   ApplyCustomerBackground();
   DebugLog(L"[CW] *** 손님 화면 준비 완료 ***");

@@ -41,9 +41,11 @@ void RunOnMainPage(const std::wstring& script) {
   if (PageHost.MainPageView && !script.empty()) PageHost.MainPageView->RunScript(script);
 }
 
-// A guard around call text that another subsystem's builder made (it escaped its own texts).
+// A guard around call text that another subsystem's builder made (it escaped its own texts),
+// tagged with the called function's name.
 std::wstring GuardedCall(const std::wstring& callText) {
-  return callText.empty() ? std::wstring() : GuardedScript(callText + L";");
+  if (callText.empty()) return {};
+  return GuardedScript(callText + L";", std::wstring_view(callText).substr(0, callText.find(L'(')));
 }
 
 // Removes the first-install flag; true when it was there.

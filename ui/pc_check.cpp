@@ -289,7 +289,7 @@ double MeasurePageRoundTrip() {
   for (int round = 0; round < 10; ++round) {
     PcCheck.PcCheckPongFlag.store(0);
     const uint32_t t0 = plat::TimeGetTime();
-    PostScriptToPage(L"try{ window.chrome.webview.postMessage('PCCHK_PONG'); }catch(e){}");
+    PostScriptToPage(GuardedScript(L"window.chrome.webview.postMessage('PCCHK_PONG');", L"PCCHK_PONG"));
     for (int i = 0; i < 2000; ++i) {
       if (PcCheck.PcCheckPongFlag.load()) {
         sum += plat::TimeGetTime() - t0;

@@ -118,7 +118,7 @@ void HandleImportQuellorKeys(const std::wstring&) {
   int skipped = 0;
   const int added = ImportOldUserKeyFile(path, skipped);
   if (added < 0) {
-    PostScriptToPage(GuardedScript(L"alert('파일을 열지 못했습니다.\\n\\n" + EscapeForScript(path) + L"');"));
+    PostScriptToPage(GuardedScript(L"alert('파일을 열지 못했습니다.\\n\\n" + EscapeForScript(path) + L"');", L"alert"));
     return;
   }
   if (added > 0) SaveUserKeys();

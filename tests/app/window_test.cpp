@@ -137,7 +137,7 @@ TEST_F(WindowTest, LongScriptDuringATransitionReachesTheCustomerPageAfterIt) {
   // While the copy is pending, ticks reach the main page only.
   Post(WM_UPDATE_TICK, 10);
   Pump();
-  EXPECT_EQ(pages.onMain.back(), L"try{ updateTick(10); }catch(e){}");
+  EXPECT_EQ(pages.onMain.back(), L"try{ updateTick(10); }catch(e){console.error('updateTick',e)}");
   EXPECT_TRUE(pages.onCustomer.empty());
 
   CvtState.FillPlaying = 0;  // the downbeat: the thread posts the copy 220 ms later
@@ -200,7 +200,7 @@ TEST_F(WindowTest, TickRunsOnTheMainPageAndItsCompletionClearsTheFlag) {
   MainWindow.MainTickInFlight = 1;
   Post(WM_UPDATE_TICK, 0xFFFFFFFFu);
   Pump();
-  ASSERT_EQ(pages.onMain, std::vector<std::wstring>{L"try{ updateTick(4294967295); }catch(e){}"});
+  ASSERT_EQ(pages.onMain, std::vector<std::wstring>{L"try{ updateTick(4294967295); }catch(e){console.error('updateTick',e)}"});
   EXPECT_EQ(MainWindow.MainTickInFlight.load(), 1);  // until the page has run it
   ASSERT_EQ(pages.mainDone.size(), 1u);
   pages.mainDone[0](true);
@@ -252,7 +252,7 @@ TEST_F(WindowTest, AlertAndChordTextAreEscapedAndGoToTheMainPageOnly) {
   Post(WM_DEBUG_CHORD_INFO, L"");
   Pump();
   ASSERT_EQ(pages.onMain.size(), 2u);
-  EXPECT_EQ(pages.onMain[0], L"try{ alert('it\\'s \\\\ \\\"x\\\"\\n줄'); }catch(e){}");
+  EXPECT_EQ(pages.onMain[0], L"try{ alert('it\\'s \\\\ \\\"x\\\"\\n줄'); }catch(e){console.error('alert',e)}");
   EXPECT_NE(pages.onMain[1].find(L"var _t=''; if(_d)"), std::wstring::npos);
   EXPECT_TRUE(pages.onCustomer.empty());
 }

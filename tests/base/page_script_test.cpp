@@ -44,8 +44,8 @@ bool NodeAvailable() { return std::system("node --version >/dev/null 2>&1") == 0
 }  // namespace
 
 TEST(PageCall, WritesEachArgumentByItsType) {
-  EXPECT_EQ(PageCall(L"f"), L"try{ f(); }catch(e){}");
-  EXPECT_EQ(PageCall(L"f", 1, -2, true, false, 2.5, L"a"), L"try{ f(1,-2,true,false,2.5,'a'); }catch(e){}");
+  EXPECT_EQ(PageCall(L"f"), L"try{ f(); }catch(e){console.error('f',e)}");
+  EXPECT_EQ(PageCall(L"f", 1, -2, true, false, 2.5, L"a"), L"try{ f(1,-2,true,false,2.5,'a'); }catch(e){console.error('f',e)}");
   EXPECT_EQ(PageCallText(L"f", std::vector<int>{1, 2}, std::vector<std::wstring>{L"x"}), L"f([1,2],['x'])");
   EXPECT_EQ(PageCallText(L"f", std::numeric_limits<double>::infinity()), L"f(0)");
   EXPECT_EQ(PageCallText(L"f", JsonText{}, JsonText{L"{\"a\":1}"}, ScriptLiteral{}), L"f(null,{\"a\":1},[])");
@@ -69,6 +69,18 @@ TEST(PageCall, HostileTextsArriveWholeInNode) {
     EXPECT_EQ(args[0], WideToUtf8(expected)) << WideToUtf8(text);
     EXPECT_EQ(args[1], 7);
   }
+}
+
+// A script that throws (a missing page function, a fault inside one) says so on the console under
+// its tag, and the scripts after it still run.
+TEST(PageCall, AThrowingScriptIsLoggedWithItsTagAndTheNextStillRuns) {
+  if (!NodeAvailable()) GTEST_SKIP() << "node is not installed";
+  const std::string got = RunInNode(PageCall(L"missingPageFunction", 1) + GuardedScript(L"null.x;", L"badge") +
+                                    GuardedScript(L"undefined();") + PageCall(L"f", 2));
+  EXPECT_NE(got.find("missingPageFunction ReferenceError: missingPageFunction is not defined"), std::string::npos) << got;
+  EXPECT_NE(got.find("badge TypeError"), std::string::npos) << got;
+  EXPECT_NE(got.find("TypeError: undefined is not a function"), std::string::npos) << got;
+  EXPECT_TRUE(got.ends_with("[2]")) << got;
 }
 
 TEST(FailedSave, ANoticePerFileAMinuteWithTheSystemsReason) {

@@ -69,7 +69,7 @@ TEST(RsFront, PickerScriptKeepsNetworkTextsInsideTheirLiterals) {
   agents[1].name = L"b\\\n";
   EXPECT_EQ(SupportPickerScript({L"홍'", L"id"}, agents),
             L"try{ showRemoteSupportDialog({name:'홍\\'',id:'id'},[{name:'<img src=x onerror=alert(1)>',id:'s\\'1'},"
-            L"{name:'b\\\\ ',id:''}]); }catch(e){ console.log(e); }");
+            L"{name:'b\\\\ ',id:''}]); }catch(e){console.error('showRemoteSupportDialog',e)}");
 }
 
 TEST(RsFront, PickAnswersOutOfRangeAreCancels) {
@@ -162,7 +162,7 @@ TEST(RsFront, NetProbePostsEveryStateAndLogsOnlyChanges) {
     auto after = plat::ReadFileBytes(root.path() / "system" / "debug_log.txt").value_or("");
     EXPECT_EQ(state, c.state);
     ASSERT_EQ(posts.scripts.size(), 1u);
-    EXPECT_EQ(posts.scripts[0], L"try{ setNetStatus(" + std::to_wstring(c.state) + L"); }catch(e){}");
+    EXPECT_EQ(posts.scripts[0], L"try{ setNetStatus(" + std::to_wstring(c.state) + L"); }catch(e){console.error('setNetStatus',e)}");
     EXPECT_EQ(after.size() > before.size(), c.logged);
     if (c.logged && c.state == 1) {
       EXPECT_NE(after.find("[NET] \xEC\x9D\xB8\xED\x84\xB0\xEB\x84\xB7\xEC\x9D\x80 \xEC\x97\xB0\xEA\xB2\xB0\xEB\x90\xA8 / 127.0.0.1 "),

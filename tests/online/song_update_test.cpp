@@ -251,14 +251,14 @@ TEST(SongUpdate, DownloadProgressTexts) {
     uint64_t received, announced;
     std::wstring script;
   } cases[] = {
-      {1, 2, 524288, 1048576, L"try{ updateModalProgress(75,'신곡 받는 중... (글 4)50%  (0.5 MB / 1.0 MB)',1,2); }catch(e){}"},
-      {0, 1, 3145728, 0, L"try{ updateModalProgress(0,'신곡 받는 중... (글 4)3.0 MB 받음...',0,1); }catch(e){}"},
-      {0, 0, 10, 5, L"try{ updateModalProgress(0,'신곡 받는 중... (글 4)100%  (0.0 MB / 0.0 MB)',0,0); }catch(e){}"},
+      {1, 2, 524288, 1048576, L"try{ updateModalProgress(75,'신곡 받는 중... (글 4)50%  (0.5 MB / 1.0 MB)',1,2); }catch(e){console.error('updateModalProgress',e)}"},
+      {0, 1, 3145728, 0, L"try{ updateModalProgress(0,'신곡 받는 중... (글 4)3.0 MB 받음...',0,1); }catch(e){console.error('updateModalProgress',e)}"},
+      {0, 0, 10, 5, L"try{ updateModalProgress(0,'신곡 받는 중... (글 4)100%  (0.0 MB / 0.0 MB)',0,0); }catch(e){console.error('updateModalProgress',e)}"},
   };
   for (const auto& c : cases) {
     auto posts = PostsOf([&] { ReportSongDownloadProgress(4, c.done, c.total, c.received, c.announced); });
     EXPECT_EQ(posts.scripts, std::vector<std::wstring>{c.script});
   }
   auto posts = PostsOf([] { PostUpdateModalProgress(150, L"x", 0, 0); });
-  EXPECT_EQ(posts.scripts, std::vector<std::wstring>{L"try{ updateModalProgress(100,'x',0,0); }catch(e){}"});
+  EXPECT_EQ(posts.scripts, std::vector<std::wstring>{L"try{ updateModalProgress(100,'x',0,0); }catch(e){console.error('updateModalProgress',e)}"});
 }

@@ -129,7 +129,7 @@ TEST_F(MedleyTest, ThePageScriptKeepsNamesInsideTheirLiterals) {
   const std::wstring js = BuildInitMedleyScript();
   EXPECT_EQ(js.rfind(L"try{ initMedley([{id:1001,s:0,e:3,k:0,p:0,t:0,f:1,n:'it", 0), 0u) << js;
   EXPECT_EQ(js.find(L"it's"), std::wstring::npos);
-  EXPECT_NE(js.find(L",4); }catch(e){}"), std::wstring::npos);
+  EXPECT_NE(js.find(L",4); }catch(e){console.error('initMedley',e)}"), std::wstring::npos);
 }
 
 TEST_F(MedleyTest, TheMedleyProgressesItemByItemAndEndsOnAnotherSong) {

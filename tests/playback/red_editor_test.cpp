@@ -219,10 +219,10 @@ TEST_F(RedEditorTest, SaveWritesHitsKeepsBackupAndFailuresLeaveThePartFile) {
     bool corrupt;
     std::wstring reply;
   } cases[] = {
-      {"backup fails", 1, false, L"try{ setRedResult(0,'백업을 만들지 못해 저장하지 않았습니다'); }catch(e){}"},
-      {"write fails", 2, false, L"try{ setRedResult(0,'파일을 쓰지 못했습니다'); }catch(e){}"},
-      {"read back fails", 3, false, L"try{ setRedResult(0,'저장에 문제가 있어 되돌렸습니다 - 다시 읽지 못했습니다'); }catch(e){}"},
-      {"read back differs", 0, true, L"try{ setRedResult(0,'저장에 문제가 있어 되돌렸습니다 - 쓴 내용과 읽은 내용이 다릅니다'); }catch(e){}"},
+      {"backup fails", 1, false, L"try{ setRedResult(0,'백업을 만들지 못해 저장하지 않았습니다'); }catch(e){console.error('setRedResult',e)}"},
+      {"write fails", 2, false, L"try{ setRedResult(0,'파일을 쓰지 못했습니다'); }catch(e){console.error('setRedResult',e)}"},
+      {"read back fails", 3, false, L"try{ setRedResult(0,'저장에 문제가 있어 되돌렸습니다 - 다시 읽지 못했습니다'); }catch(e){console.error('setRedResult',e)}"},
+      {"read back differs", 0, true, L"try{ setRedResult(0,'저장에 문제가 있어 되돌렸습니다 - 쓴 내용과 읽은 내용이 다릅니다'); }catch(e){console.error('setRedResult',e)}"},
   };
   for (const Case& c : cases) {
     g_fail = c.fail;
@@ -239,7 +239,7 @@ TEST_F(RedEditorTest, SaveWritesHitsKeepsBackupAndFailuresLeaveThePartFile) {
   cap.posts.clear();
   RedSave(edit);
   ASSERT_EQ(cap.posts.size(), 1u);
-  EXPECT_EQ(cap.posts[0].rfind(L"try{ setRedResult(1,'DS7-P1.MID 저장했습니다'); }catch(e){}try{ setRedData('DS7',", 0), 0u);
+  EXPECT_EQ(cap.posts[0].rfind(L"try{ setRedResult(1,'DS7-P1.MID 저장했습니다'); }catch(e){console.error('setRedResult',e)}try{ setRedData('DS7',", 0), 0u);
   RedPattern saved;
   ASSERT_TRUE(ReadRedPatternMidi(Part(L"P1"), saved));
   int ons = 0, offs = 0;
@@ -258,7 +258,7 @@ TEST_F(RedEditorTest, SaveWritesHitsKeepsBackupAndFailuresLeaveThePartFile) {
   cap.posts.clear();
   RedRestore(L"0\t1");
   EXPECT_EQ(Bytes(L"P1"), before);
-  EXPECT_EQ(cap.posts[0].rfind(L"try{ setRedResult(1,'직전 저장분으로 되돌렸습니다'); }catch(e){}try{ setRedData(", 0), 0u);
+  EXPECT_EQ(cap.posts[0].rfind(L"try{ setRedResult(1,'직전 저장분으로 되돌렸습니다'); }catch(e){console.error('setRedResult',e)}try{ setRedData(", 0), 0u);
 }
 
 TEST_F(RedEditorTest, RepliesForNothingToSaveAndMissingCopies) {
@@ -268,11 +268,11 @@ TEST_F(RedEditorTest, RepliesForNothingToSaveAndMissingCopies) {
     void (*op)(std::wstring_view);
     std::wstring arg, reply;
   } cases[] = {
-      {RedSave, L"0\t16=1.36.90.5\t99=1.1.1.1", L"try{ setRedResult(0,'고친 것이 없습니다'); }catch(e){}"},
-      {RedSave, L"3\t9=1.36.90.5", L"try{ setRedResult(0,'그 패턴 파일이 없습니다'); }catch(e){}"},
-      {RedSave, L"", L"try{ setRedResult(0,'그 패턴 파일이 없습니다'); }catch(e){}"},
-      {RedRestore, L"0\t1", L"try{ setRedResult(0,'직전 저장분이 없습니다'); }catch(e){}"},
-      {RedRestore, L"3\t0", L"try{ setRedResult(0,'원본이 없습니다'); }catch(e){}"},
+      {RedSave, L"0\t16=1.36.90.5\t99=1.1.1.1", L"try{ setRedResult(0,'고친 것이 없습니다'); }catch(e){console.error('setRedResult',e)}"},
+      {RedSave, L"3\t9=1.36.90.5", L"try{ setRedResult(0,'그 패턴 파일이 없습니다'); }catch(e){console.error('setRedResult',e)}"},
+      {RedSave, L"", L"try{ setRedResult(0,'그 패턴 파일이 없습니다'); }catch(e){console.error('setRedResult',e)}"},
+      {RedRestore, L"0\t1", L"try{ setRedResult(0,'직전 저장분이 없습니다'); }catch(e){console.error('setRedResult',e)}"},
+      {RedRestore, L"3\t0", L"try{ setRedResult(0,'원본이 없습니다'); }catch(e){console.error('setRedResult',e)}"},
       {RedRestore, L"6\t0", L""},
   };
   for (const Case& c : cases) {
@@ -287,7 +287,7 @@ TEST_F(RedEditorTest, RepliesForNothingToSaveAndMissingCopies) {
   cap.posts.clear();
   RedRestore(L"0\t0");
   EXPECT_EQ(Bytes(L"P1"), before);
-  EXPECT_EQ(cap.posts[0].rfind(L"try{ setRedResult(1,'원본으로 되돌렸습니다'); }catch(e){}", 0), 0u);
+  EXPECT_EQ(cap.posts[0].rfind(L"try{ setRedResult(1,'원본으로 되돌렸습니다'); }catch(e){console.error('setRedResult',e)}", 0), 0u);
 }
 
 TEST_F(RedEditorTest, TempoAndHitClamps) {
@@ -362,7 +362,7 @@ TEST_F(RedEditorTest, ASaveReloadsOnlyTheStyleTheEngineHasAndAnEmptyPreviewIsRef
   RedOpen(L"DS7");
   cap.posts.clear();
   RedPreview(L"5\t10=");  // its only notes removed in the copy
-  EXPECT_EQ(LastPost(), L"try{ setRedResult(0,'울릴 타점이 없습니다'); }catch(e){}");
+  EXPECT_EQ(LastPost(), L"try{ setRedResult(0,'울릴 타점이 없습니다'); }catch(e){console.error('setRedResult',e)}");
   RedPattern again;
   ASSERT_TRUE(ReadRedPatternMidi(Part(L"F4"), again));
   EXPECT_EQ(CountRedRowHits(again, 10), 1);  // a preview does not touch the file

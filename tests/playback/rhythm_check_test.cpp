@@ -102,7 +102,7 @@ TEST_F(RhythmCheckTest, ScriptCarriesRowsAndEscapedNames) {
             0u)
       << WideToUtf8(script);
   EXPECT_NE(script.find(L"{k:6,st:'SG1',p1:0,p2:0,ed:0,intro:0,fs:[{t:0,d:0,f:''},"), std::wstring::npos);
-  EXPECT_NE(script.find(L"]," + ScriptString(L"DS'1") + L",2,true,[" + ScriptString(L"Q'X") + L"]); }catch(e){}"),
+  EXPECT_NE(script.find(L"]," + ScriptString(L"DS'1") + L",2,true,[" + ScriptString(L"Q'X") + L"]); }catch(e){console.error('setRhythmCheck',e)}"),
             std::wstring::npos)
       << WideToUtf8(script);
   EXPECT_EQ(script.find(L"'DS'1'"), std::wstring::npos);

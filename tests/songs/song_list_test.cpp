@@ -143,7 +143,7 @@ TEST_F(SongListTest, Payloads) {
   SetList({});
   EXPECT_EQ(BuildSongListPayload(), "[]");
   EXPECT_EQ(PostSongListUpdate({}),
-            "try{ initSongDb([]); if(typeof renderSearchResults==='function') renderSearchResults(); }catch(e){}");
+            "try{ initSongDb([]); if(typeof renderSearchResults==='function') renderSearchResults(); }catch(e){console.error('initSongDb',e)}");
 
   SongRecord dont{5, L"k", L"C", L"팝", L"Don't", L"", L"A\\B", L"line\tone\n", 0, L"", L"", L"", L""};
   SongRecord nine{9, L"p", L"", L"", L"T", L"s", L"S", L"", 120, L"ㅌ", L"ㅅ", L"", L"가수"};
@@ -164,7 +164,7 @@ TEST_F(SongListTest, Payloads) {
 
   const std::string partial = PostSongListUpdate({5, 5, 9});
   EXPECT_EQ(partial, "try{ mergeSongDb(" + BuildSongListPayloadFor({9, 5}) +
-                         "); if(typeof renderSearchResults==='function') renderSearchResults(); }catch(e){}");
+                         "); if(typeof renderSearchResults==='function') renderSearchResults(); }catch(e){console.error('mergeSongDb',e)}");
   EXPECT_EQ(partial.find("{id:9"), 18u);  // song-list order, not number order
   EXPECT_NE(root.Read("debug_log.txt").find(U8(L"새 곡 2곡만 반영(부분 갱신 - 빠름)")), std::string::npos);
 

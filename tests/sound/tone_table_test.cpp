@@ -330,7 +330,7 @@ TEST_F(ToneTest, ToneAdjustTargetsAndRefusals) {
     Take(1);
     std::wstring reply = AdjustChannelTone(Utf8ToWide(c.argument), c.parameter, c.delta);
     std::string expected = c.reply;
-    EXPECT_EQ(reply, expected.empty() ? L"" : L"try{ " + Utf8ToWide(expected) + L"; }catch(e){}") << c.argument;
+    EXPECT_EQ(reply, expected.empty() ? L"" : L"try{ " + Utf8ToWide(expected) + L"; }catch(e){console.error('updateSoundToneDisplay',e)}") << c.argument;
     EXPECT_EQ(Take(c.port), c.sent) << c.argument << " " << c.parameter;
   }
   EXPECT_EQ(MelodyOctaveShift(), 1);

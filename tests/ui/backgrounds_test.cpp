@@ -51,13 +51,13 @@ TEST(PcScore, MeasuredScoreWinsAndSetsLiteMode) {
   Settings.pcScore = 40;
   Settings.liteMode = -1;
   EXPECT_EQ(CurrentPcScore(), 40);
-  EXPECT_EQ(BuildLiteModeScript(), L"try{ setLiteMode(1,-1); }catch(e){}");
+  EXPECT_EQ(BuildLiteModeScript(), L"try{ setLiteMode(1,-1); }catch(e){console.error('setLiteMode',e)}");
   EXPECT_EQ(PageHost.LiteModeActive.load(), 1);
   Settings.pcScore = 70;
-  EXPECT_EQ(BuildLiteModeScript(), L"try{ setLiteMode(0,-1); }catch(e){}");
+  EXPECT_EQ(BuildLiteModeScript(), L"try{ setLiteMode(0,-1); }catch(e){console.error('setLiteMode',e)}");
   Settings.liteMode = 1;
-  EXPECT_EQ(BuildLiteModeScript(), L"try{ setLiteMode(1,1); }catch(e){}");
-  EXPECT_EQ(BuildPcVideoInfoScript(), L"try{ initPcVideoInfo(-1,70,0,1,0); }catch(e){}");
+  EXPECT_EQ(BuildLiteModeScript(), L"try{ setLiteMode(1,1); }catch(e){console.error('setLiteMode',e)}");
+  EXPECT_EQ(BuildPcVideoInfoScript(), L"try{ initPcVideoInfo(-1,70,0,1,0); }catch(e){console.error('initPcVideoInfo',e)}");
   Settings.pcScore = -1;
   Settings.liteMode = -1;
 }
@@ -122,7 +122,7 @@ TEST(Backgrounds, FindsThePictureByBaseName) {
   EXPECT_EQ(FindBackgroundImageFile(L"main_bg"), L"MAIN_BG.PNG");
   EXPECT_EQ(FindBackgroundImageFile(L"header_bg"), L"");
   const std::wstring script = BuildBgImagesScript();
-  EXPECT_EQ(script, L"try { initBgImages('MAIN_BG.PNG','data:image/png;base64,eA==','',''); } catch(e) { console.log(e); }");
+  EXPECT_EQ(script, L"try{ initBgImages('MAIN_BG.PNG','data:image/png;base64,eA==','',''); }catch(e){console.error('initBgImages',e)}");
 }
 
 TEST(Backgrounds, InstallingAPictureKeepsTheOldOneUntilTheCopyIsThere) {

@@ -109,8 +109,8 @@ TEST(CustomerCommands, RandomPictureTakesTurnsAndIsKeptForTheCustomerPage) {
       ASSERT_TRUE(PageHost.RandomBgScript);
       script = *PageHost.RandomBgScript;
     }
-    EXPECT_TRUE(script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/png;base64,QQ=='); }catch(e){}" ||
-                script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/jpeg;base64,Qg=='); }catch(e){}")
+    EXPECT_TRUE(script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/png;base64,QQ=='); }catch(e){console.error('onRandomBgApplied',e)}" ||
+                script == "try{ bgRandomOn = 1; onRandomBgApplied('data:image/jpeg;base64,Qg=='); }catch(e){console.error('onRandomBgApplied',e)}")
         << script;
     EXPECT_NE(script, last);  // two pictures: never the same one twice in a row
     last = script;

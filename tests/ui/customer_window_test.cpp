@@ -95,7 +95,7 @@ TEST(CustomerWindow, CameraListAndErrorsFromTheCustomerPage) {
     EXPECT_EQ(Backgrounds.CameraLabelList, c.labels);
     EXPECT_NE(Log(root).find(WideToUtf8(c.logged)), std::string::npos) << WideToUtf8(c.logged);
   }
-  EXPECT_EQ(BuildCamListScript(), L"try{ initCamList(['USB Video','it\\'s cam'],0,''); }catch(e){}");
+  EXPECT_EQ(BuildCamListScript(), L"try{ initCamList(['USB Video','it\\'s cam'],0,''); }catch(e){console.error('initCamList',e)}");
   const std::wstring err = L"CW_CAMERR:Not'Allowed";
   OnCustomerWebMessage(&err);
   EXPECT_NE(Log(root).find(WideToUtf8(L"[CW] 캡처 장치 열기 실패: Not'Allowed")), std::string::npos);

@@ -41,8 +41,8 @@ TEST(StageOneHandlers, BusyJobsRefusedAndReplies) {
   struct Case {
     std::wstring message, posted;
   } cases[] = {
-      {L"SET_ORIG_LANG:7", L"try{ applyOrigLangFlag(1); }catch(e){}"},
-      {L"SET_ORIG_LANG:x", L"try{ applyOrigLangFlag(0); }catch(e){}"},
+      {L"SET_ORIG_LANG:7", L"try{ applyOrigLangFlag(1); }catch(e){console.error('applyOrigLangFlag',e)}"},
+      {L"SET_ORIG_LANG:x", L"try{ applyOrigLangFlag(0); }catch(e){console.error('applyOrigLangFlag',e)}"},
   };
   for (const Case& c : cases) EXPECT_TRUE(Has(PostedBy([&] { HandleSetOrigLang(c.message); }), c.posted));
 
@@ -51,7 +51,7 @@ TEST(StageOneHandlers, BusyJobsRefusedAndReplies) {
   const auto refused = PostedBy([] { HandleRunPcCheck(L"RUN_PC_CHECK"); });
   PlaybackState.isPlaying = 0;
   ASSERT_EQ(refused.size(), 1u);
-  EXPECT_EQ(refused[0], L"try{ pcCheckProgress('연주 중에는 재지 않습니다 - 멈춘 뒤에 ALT+F12'); }catch(e){}");
+  EXPECT_EQ(refused[0], L"try{ pcCheckProgress('연주 중에는 재지 않습니다 - 멈춘 뒤에 ALT+F12'); }catch(e){console.error('pcCheckProgress',e)}");
   EXPECT_EQ(PcCheck.PcCheckRunning.load(), 0);
 
   HandlePcCheckPong(L"PCCHK_PONG");

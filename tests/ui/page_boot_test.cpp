@@ -55,20 +55,20 @@ TEST_F(PageBootTest, FirstScriptCallsThePageInItsOrder) {
   EXPECT_EQ(guards, calls.size());
   for (const std::wstring& name : calls)
     EXPECT_NE(js.find(L"try{ " + name + L"("), std::wstring::npos) << std::string(name.begin(), name.end());
-  EXPECT_EQ(js.rfind(L"try{ renderReservedQueue(); }catch(e){}try{ renderSearchResults(); }catch(e){}"
-                     L"try{ initSoundTable([]); }catch(e){}",
+  EXPECT_EQ(js.rfind(L"try{ renderReservedQueue(); }catch(e){console.error('renderReservedQueue',e)}try{ renderSearchResults(); }catch(e){console.error('renderSearchResults',e)}"
+                     L"try{ initSoundTable([]); }catch(e){console.error('initSoundTable',e)}",
                      0),
             0u);
   EXPECT_NE(js.find(L"try{ initAppSettings(0,'SC8850','SC8850',2,0,0,-1,0,0,0,100,"
-                    L"{on:1,macro:4,time:56,preLpf:0},0,{macro:-1,level:-1,depth:-1}); }catch(e){}try{ initScoreText("
-                    L"100,0,1,0,100,4,1,0); }catch(e){}"),
+                    L"{on:1,macro:4,time:56,preLpf:0},0,{macro:-1,level:-1,depth:-1}); }catch(e){console.error('initAppSettings',e)}try{ initScoreText("
+                    L"100,0,1,0,100,4,1,0); }catch(e){console.error('initScoreText',e)}"),
             std::wstring::npos);
-  EXPECT_NE(js.find(L"try{ initExtRouting(0,-1,0,0,0,'00000000000000000000000000000000','',''); }catch(e){}"),
+  EXPECT_NE(js.find(L"try{ initExtRouting(0,-1,0,0,0,'00000000000000000000000000000000','',''); }catch(e){console.error('initExtRouting',e)}"),
             std::wstring::npos);
   // help.txt is missing: the built-in text, ending with a line end (so a last empty line).
   EXPECT_NE(js.find(L"try{ initHelpText(['[ Tavelo 도움말 ]','',"), std::wstring::npos);
-  EXPECT_NE(js.find(L"수정할 수 있습니다.',''],20,9); }catch(e){}"), std::wstring::npos);
-  EXPECT_TRUE(js.ends_with(L"try{ initCustomFonts([]); }catch(e){}try{ initEqFromApp(0,64,0,64); }catch(e){}"));
+  EXPECT_NE(js.find(L"수정할 수 있습니다.',''],20,9); }catch(e){console.error('initHelpText',e)}"), std::wstring::npos);
+  EXPECT_TRUE(js.ends_with(L"try{ initCustomFonts([]); }catch(e){console.error('initCustomFonts',e)}try{ initEqFromApp(0,64,0,64); }catch(e){console.error('initEqFromApp',e)}"));
 }
 
 TEST_F(PageBootTest, FirstScriptEscapesTextsAndCarriesValues) {
@@ -84,19 +84,19 @@ TEST_F(PageBootTest, FirstScriptEscapesTextsAndCarriesValues) {
   ParseExtNoteMap(L"36>35");
   const std::wstring js = BuildBootFirstScript();
   EXPECT_NE(js.find(L"initAppSettings(0,'SC\\'88','SC8850',"), std::wstring::npos);
-  EXPECT_NE(js.find(L"'10000000000000000000000000000000','36>35','dev\\\\ice'); }catch(e){}"), std::wstring::npos);
-  EXPECT_NE(js.find(L"try{ setLyricFontDisplay('file:\\'x\\'.ttf'); }catch(e){}"), std::wstring::npos);
-  EXPECT_NE(js.find(L"try{ setLyricWaitColorDisplay('#fff\\');alert(1);(\\''); }catch(e){}"), std::wstring::npos);
+  EXPECT_NE(js.find(L"'10000000000000000000000000000000','36>35','dev\\\\ice'); }catch(e){console.error('initExtRouting',e)}"), std::wstring::npos);
+  EXPECT_NE(js.find(L"try{ setLyricFontDisplay('file:\\'x\\'.ttf'); }catch(e){console.error('setLyricFontDisplay',e)}"), std::wstring::npos);
+  EXPECT_NE(js.find(L"try{ setLyricWaitColorDisplay('#fff\\');alert(1);(\\''); }catch(e){console.error('setLyricWaitColorDisplay',e)}"), std::wstring::npos);
   EXPECT_NE(js.find(L"setBuiltinSynthDisplay(1)"), std::wstring::npos);
-  EXPECT_NE(js.find(L"initUserKeys([7,30]); }catch(e){}try{ initHelpText(['[ Tavelo"), std::wstring::npos);
-  EXPECT_NE(js.find(L"''],33,9); }catch(e){}"), std::wstring::npos);
+  EXPECT_NE(js.find(L"initUserKeys([7,30]); }catch(e){console.error('initUserKeys',e)}try{ initHelpText(['[ Tavelo"), std::wstring::npos);
+  EXPECT_NE(js.find(L"''],33,9); }catch(e){console.error('initHelpText',e)}"), std::wstring::npos);
   EXPECT_NE(js.find(L"setNumLockOffDisplay(2)"), std::wstring::npos);
 }
 
 TEST_F(PageBootTest, EnvScriptOnlyForAJsonObject) {
   EXPECT_EQ(BuildBootEnvScript(), L"");
   ASSERT_TRUE(WriteFileText(EnvSettingsFilePath, "{\"listFontPx\":20}"));
-  EXPECT_EQ(BuildBootEnvScript(), L"try{ applyEnvSettings({\"listFontPx\":20}); }catch(e){}");
+  EXPECT_EQ(BuildBootEnvScript(), L"try{ applyEnvSettings({\"listFontPx\":20}); }catch(e){console.error('applyEnvSettings',e)}");
   ASSERT_TRUE(WriteFileText(EnvSettingsFilePath, "1); alert(1); (2"));
   EXPECT_EQ(BuildBootEnvScript(), L"");
 }
@@ -112,9 +112,9 @@ TEST_F(PageBootTest, SecondScriptOrder) {
   ::unsetenv("TAVELO_MONITORS");
   Settings.pcScore = -1;
   EXPECT_EQ(js,
-            L"try{ initMonitorList([[1,1920,1080,1]],2,-1); }catch(e){}try{ initCustomerBright(120); }catch(e){}"
-            L"try{ initCwLyricsPct(53); }catch(e){}try{ initCwScoreFill(100); }catch(e){}"
-            L"try{ initCustomerVideo(0,'',0); }catch(e){}try{ initPcVideoInfo(-1,60,1,1,0); }catch(e){}"
-            L"try{ initCamList([],0,''); }catch(e){}try{ setLiteMode(1,-1); }catch(e){}try{ initKeepAdjust(0); }catch(e){}"
-            L"try{ initMedley([],[],'',-1); }catch(e){}");
+            L"try{ initMonitorList([[1,1920,1080,1]],2,-1); }catch(e){console.error('initMonitorList',e)}try{ initCustomerBright(120); }catch(e){console.error('initCustomerBright',e)}"
+            L"try{ initCwLyricsPct(53); }catch(e){console.error('initCwLyricsPct',e)}try{ initCwScoreFill(100); }catch(e){console.error('initCwScoreFill',e)}"
+            L"try{ initCustomerVideo(0,'',0); }catch(e){console.error('initCustomerVideo',e)}try{ initPcVideoInfo(-1,60,1,1,0); }catch(e){console.error('initPcVideoInfo',e)}"
+            L"try{ initCamList([],0,''); }catch(e){console.error('initCamList',e)}try{ setLiteMode(1,-1); }catch(e){console.error('setLiteMode',e)}try{ initKeepAdjust(0); }catch(e){console.error('initKeepAdjust',e)}"
+            L"try{ initMedley([],[],'',-1); }catch(e){console.error('initMedley',e)}");
 }

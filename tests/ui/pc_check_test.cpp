@@ -120,7 +120,7 @@ TEST(PcCheck, ScoreLetterAndReport) {
   EXPECT_NE(report.find(WideToUtf8(L"[미측정] 백신 검사 제외 : 확인 불가   설정을 읽지 못했습니다")), std::string::npos);
   const std::wstring script = BuildShowPcCheckScript(items, r);
   EXPECT_TRUE(script.starts_with(L"try{ showPcCheck([{n:'타이머 정확도',v:'평균 1.1ms / 최대 2.0ms',t:'"));
-  EXPECT_NE(script.find(L"],100,'A','이 PC 로 공연해도 좋습니다'); }catch(e){}"), std::wstring::npos) << WideToUtf8(script);
+  EXPECT_NE(script.find(L"],100,'A','이 PC 로 공연해도 좋습니다'); }catch(e){console.error('showPcCheck',e)}"), std::wstring::npos) << WideToUtf8(script);
 }
 
 TEST(AvExclusion, QueryOutputs) {
@@ -145,7 +145,7 @@ TEST(AvExclusion, QueryOutputs) {
   }
   EXPECT_EQ(GetStatusField(L"A=1;B=x\r\nC", L"B="), L"x");
   EXPECT_EQ(GetStatusField(L"A=1", L"Z="), L"");
-  EXPECT_EQ(PostAvExclusionState(), L"try{ initAvExcl(0,'확인 불가'); }catch(e){}");
+  EXPECT_EQ(PostAvExclusionState(), L"try{ initAvExcl(0,'확인 불가'); }catch(e){console.error('initAvExcl',e)}");
 }
 
 TEST(StageOne, PrefixCases) {

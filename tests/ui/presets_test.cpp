@@ -197,7 +197,7 @@ TEST_F(PresetsTest, SettingsScriptEscapesTexts) {
   EXPECT_NE(js.find(L"setSaxPlayDisplay(1,1,88)"), std::wstring::npos);
   EXPECT_NE(js.find(L"initCustomFonts([])"), std::wstring::npos);
   EXPECT_TRUE(js.ends_with(
-      L"); if(typeof renderSettingsPanel==='function') renderSettingsPanel(); }catch(e){}"));
+      L"); if(typeof renderSettingsPanel==='function') renderSettingsPanel(); }catch(e){console.error(e)}"));
 }
 
 TEST_F(PresetsTest, AFailedSettingsWriteLeavesTheSlotAsItWasAndSaysWhy) {

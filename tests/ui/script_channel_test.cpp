@@ -57,12 +57,12 @@ TEST(ScriptChannel, PlayingStateReachesTheCustomerVideoOnlyWhenItIsOn) {
     bool playing;
     std::vector<std::wstring> scripts;
   } cases[] = {
-      {0, true, {L"try{ setPlayingState(1); }catch(e){}"}},
-      {0, false, {L"try{ setPlayingState(0); }catch(e){}"}},
+      {0, true, {L"try{ setPlayingState(1); }catch(e){console.error('setPlayingState',e)}"}},
+      {0, false, {L"try{ setPlayingState(0); }catch(e){console.error('setPlayingState',e)}"}},
       {1, true,
-       {L"try{ setPlayingState(1); }catch(e){}", L"try{ cwVideoPlayState(1); }catch(e){}"}},
+       {L"try{ setPlayingState(1); }catch(e){console.error('setPlayingState',e)}", L"try{ cwVideoPlayState(1); }catch(e){console.error('cwVideoPlayState',e)}"}},
       {2, false,
-       {L"try{ setPlayingState(0); }catch(e){}", L"try{ cwVideoPlayState(0); }catch(e){}"}},
+       {L"try{ setPlayingState(0); }catch(e){console.error('setPlayingState',e)}", L"try{ cwVideoPlayState(0); }catch(e){console.error('cwVideoPlayState',e)}"}},
   };
   int saved = Settings.customerVideo;
   for (const auto& c : cases) {

@@ -96,7 +96,7 @@ TEST_F(SettingsCommandsTest, HelpTextFile) {
   for (size_t at = 0; (at = DefaultHelpText().find(L"\r\n", at)) != std::wstring::npos; at += 2) ++lines;
   EXPECT_EQ(lines, 41u);
   EXPECT_EQ(got[0].rfind(L"try{ initHelpText(['[ Tavelo 도움말 ]',''", 0), 0u) << WideToUtf8(got[0]);
-  EXPECT_NE(got[0].find(L"help.txt 를 메모장으로 열어 수정할 수 있습니다.',''],20,9); }catch(e){}"), std::wstring::npos);
+  EXPECT_NE(got[0].find(L"help.txt 를 메모장으로 열어 수정할 수 있습니다.',''],20,9); }catch(e){console.error('initHelpText',e)}"), std::wstring::npos);
 
   struct Case {
     std::string bytes;
@@ -286,14 +286,14 @@ TEST_F(SettingsCommandsTest, ImportOldKeysThroughTheDialog) {
   auto got = PostedBy({L"IMPORT_QUELLOR_KEYS", L"IMPORT_QUELLOR_KEYS"});
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0], L"try{ initUserKeys([1,2]); if(typeof renderSearchResults==='function') renderSearchResults(); "
-                    L"if(typeof userKeyImportDone==='function') userKeyImportDone(1,1); }catch(e){}");
+                    L"if(typeof userKeyImportDone==='function') userKeyImportDone(1,1); }catch(e){console.error(e)}");
   EXPECT_NE(got[1].find(L"userKeyImportDone(0,2)"), std::wstring::npos);
   EXPECT_EQ(SystemFile(root, "userkey.txt"), "1,-5,99\n2,1,1\n");
 
   Pick(root.path() / "it's gone");
   got = PostedBy({L"IMPORT_QUELLOR_KEYS"});
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(got[0], L"try{ alert('파일을 열지 못했습니다.\\n\\n" + Utf8ToWide((root.path() / "it\\'s gone").string()) + L"'); }catch(e){}");
+  EXPECT_EQ(got[0], L"try{ alert('파일을 열지 못했습니다.\\n\\n" + Utf8ToWide((root.path() / "it\\'s gone").string()) + L"'); }catch(e){console.error('alert',e)}");
 }
 
 TEST(NumLock, ModeDecision) {
