@@ -35,15 +35,15 @@ test('start on a demo library: boot log and initSongDb with every demo song',
                    ['id', 'title', 'subtitle', 'singer', 'tempo', 'genre', 'keys', 'chosung', 'singerChosung', 'line1']);
   assert.deepEqual(table.table.rows.map((r) => r[0]).sort((a, b) => a - b), songs);
   for (const row of table.table.rows) assert.ok(String(row[1]).length > 0, 'song ' + row[0] + ' has a title');
-  const first = await waitFor(() => scripts.find((s) => s.startsWith('try{ renderReservedQueue(); }catch(e){}')),
+  const first = await waitFor(() => scripts.find((s) => s.startsWith("try{ renderReservedQueue(); }catch(e){console.error('renderReservedQueue',e)}")),
                               'the first boot script');
   const at = (text) => frames.findIndex((f) => f.text === text);
   assert.ok(frames.indexOf(table) < at(first), 'the song table goes before the first script');
-  assert.match(first, /try\{ initHelpText\(\[.*\],31,9\); \}catch\(e\)\{\}try\{ initAppSettings\(0,'SC8820','SC8850',/);
+  assert.match(first, /try\{ initHelpText\(\[.*\],31,9\); \}catch\(e\)\{console\.error\('initHelpText',e\)\}try\{ initAppSettings\(0,'SC8820','SC8850',/);
 
   // The page layout follows the first script; the second script closes the boot.
   const env = await waitFor(() => scripts.find((s) => s.startsWith('try{ applyEnvSettings(')), 'applyEnvSettings');
-  assert.equal(env, 'try{ applyEnvSettings({"listFontPx":19}); }catch(e){}');
+  assert.equal(env, `try{ applyEnvSettings({"listFontPx":19}); }catch(e){console.error('applyEnvSettings',e)}`);
   assert.ok(scripts.indexOf(env) > scripts.indexOf(first));
   await waitFor(() => scripts.find((s) => s.startsWith('try{ initMonitorList(')), 'initMonitorList');
   await waitFor(() => !fs.existsSync(stray), 'the stray file swept away');
@@ -107,7 +107,7 @@ test('a page that lacks one boot function, or has one that throws, still receive
       }
     }, true);
   }})(${JSON.stringify(firstBootCalls)}, ${JSON.stringify(missing)})`;
-  const { page } = await openProgramPage(t, root, {}, { initScript });
+  const { page, pageErrors } = await openProgramPage(t, root, {}, { initScript });
 
   const calls = await waitFor(async () => {
     const c = await page.evaluate(() => window.__bootCalls);
@@ -131,4 +131,8 @@ test('a page that lacks one boot function, or has one that throws, still receive
   assert.deepEqual(calls.setSaxPlayDisplay.slice(0, 1), [0]);
   assert.deepEqual(calls.setLyricFontScaleDisplay, [120]);
   assert.deepEqual(calls.applyEnvSettings, [{ listFontPx: 19 }]);
+  // Each missing or throwing function is said on the console under its name; nothing else is.
+  const said = await waitFor(() => pageErrors.length >= 3 && pageErrors.splice(0), 'the console errors');
+  assert.deepEqual(said.map((e) => e.split(/\s/).slice(2, 4).join(' ')).sort(),
+                   ['initAppSettings TypeError:', 'initFavorites Error:', 'initSoundTable TypeError:']);
 });

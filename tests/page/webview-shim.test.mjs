@@ -65,7 +65,8 @@ test('the loaded notice waits for the document when the channel opens first', ()
 });
 
 test('scripts run in order at global scope; one that throws does not stop the next', () => {
-  const { context, socket } = loadShim({});
+  const { win, context, socket } = loadShim({});
+  win.fire('load');
   socket.open();
   socket.deliver('S1 var order = [1]; function helper(){ return 5; }');
   socket.deliver('S2 order.push(helper());');
@@ -74,7 +75,20 @@ test('scripts run in order at global scope; one that throws does not stop the ne
   socket.deliver('S5 order.push(3); var big = "' + 'x'.repeat(200001) + '";');
   assert.deepEqual(Array.from(vm.runInContext('order', context)), [1, 5, 3]);
   assert.equal(vm.runInContext('big.length', context), 200001);
-  assert.deepEqual(socket.sent, ['D1', 'D2', 'D3', 'D4', 'D5']);
+  assert.deepEqual(socket.sent, ['N', 'D1', 'D2', 'D3', 'D4', 'D5']);
+});
+
+test('scripts that come while the page is still loading wait for its own functions', () => {
+  const { win, context, socket } = loadShim({});
+  socket.open();
+  socket.deliver('S1 var order = [pageFunction(1)];');
+  socket.deliver('T2 pageTable {"keys":["id"],"rows":[[2]]}');
+  socket.deliver('S3 order.push(pageFunction(3));');
+  assert.deepEqual(socket.sent, []);
+  vm.runInContext('function pageFunction(n) { return n; } function pageTable(l) { order.push(l[0].id); }', context);
+  win.fire('load');
+  assert.deepEqual(Array.from(vm.runInContext('order', context)), [1, 2, 3]);
+  assert.deepEqual(socket.sent, ['D1', 'D2', 'D3', 'N']);
 });
 
 test('reload and navigation requests', () => {
@@ -111,7 +125,8 @@ test('zoom and browser keys are held back only when the settings say so', () => 
 });
 
 test('a table frame hands its rows to the page function as objects, in order with the scripts', () => {
-  const { context, socket } = loadShim({});
+  const { win, context, socket } = loadShim({});
+  win.fire('load');
   socket.open();
   vm.runInContext('var got = []; function takeSongs(list) { got.push(list); }', context);
   const table = {
@@ -131,11 +146,12 @@ test('a table frame hands its rows to the page function as objects, in order wit
     'after',
   ]);
   assert.equal(vm.runInContext('Object.prototype.polluted', context), undefined);
-  assert.deepEqual(socket.sent, ['D1', 'D2', 'D3']);
+  assert.deepEqual(socket.sent, ['N', 'D1', 'D2', 'D3']);
 });
 
 test('a table frame for a missing function, or with bad data, is answered and stops nothing', () => {
-  const { context, socket } = loadShim({});
+  const { win, context, socket } = loadShim({});
+  win.fire('load');
   socket.open();
   vm.runInContext('var calls = []; function take(list) { calls.push(list.length); }', context);
   const cases = [
@@ -148,5 +164,5 @@ test('a table frame for a missing function, or with bad data, is answered and st
   ];
   for (const frame of cases) socket.deliver(frame);
   assert.deepEqual(Array.from(vm.runInContext('calls', context)), [0, 2]);
-  assert.deepEqual(socket.sent, ['D1', 'D2', 'D3', 'D4', 'D5', 'D6']);
+  assert.deepEqual(socket.sent, ['N', 'D1', 'D2', 'D3', 'D4', 'D5', 'D6']);
 });

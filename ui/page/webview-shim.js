@@ -1,6 +1,7 @@
 // The page's end of the channel to the program, put in front of the page's own markup by the
 // page host. window.chrome.webview.postMessage sends a command to the program; scripts from the
-// program run here in arrival order at global scope, and one that throws does not stop the next.
+// program run here in arrival order at global scope, once the document has loaded, and one that
+// throws does not stop the next.
 // Frames (first character = kind): program -> page "S<seq> <script>", "T<seq> <function> <json
 // table>" (large data such as the song list: parsed here as JSON, not run as script), "R"
 // (reload), "G<address>"; page -> program "M<text>", "J<json>", "N" (loaded), "D<seq>" (done).
@@ -11,6 +12,7 @@
   var socket = null;
   var loaded = false;
   var announced = false;
+  var held = [];  // script and table frames that came before the document loaded, run once it has
 
   function open() { return socket !== null && socket.readyState === 1; }
 
@@ -94,6 +96,16 @@
     var data = event.data;
     if (typeof data !== 'string' || data.length === 0) return;
     var kind = data.charAt(0);
+    // A script that arrives while the page's own script files are still loading would find their
+    // functions missing: it waits for the load, keeping its order.
+    if (!loaded && (kind === 'S' || kind === 'T')) {
+      held.push(data);
+      return;
+    }
+    runFrame(data, kind);
+  }
+
+  function runFrame(data, kind) {
     if (kind === 'S') {
       var space = data.indexOf(' ');
       if (space < 0) space = data.length;
@@ -166,6 +178,10 @@
 
   global.addEventListener('load', function () {
     loaded = true;
+    while (held.length) {
+      var data = held.shift();
+      runFrame(data, data.charAt(0));
+    }
     announce();
   });
   connect();
