@@ -1,6 +1,7 @@
 #include "online/base_package.h"
 
 #include <algorithm>
+#include <set>
 #include <chrono>
 #include <thread>
 #include <cctype>
@@ -9,10 +10,12 @@
 #include <vector>
 
 #include "base/debug_log.h"
+#include "base/install.h"
 #include "base/page_script.h"
 #include "base/text.h"
 #include "online/account.h"
 #include "online/https.h"
+#include "online/program_update.h"
 #include "online/services.h"
 #include "online/text_refresh.h"
 #include "songs/song_list.h"
@@ -60,6 +63,82 @@ void DropLinks(const fs::path& dir) {
   for (const fs::path& p : links) {
     fs::remove(p, ec);
     DebugLog(L"프로그램 업데이트: 압축 안의 링크/특수 파일 제외 " + Utf8ToWide(p.string()));
+  }
+}
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// A path below the install folder as the manifest and the checks compare it: forward slashes,
+// lower case, no leading "./" or "/".
+std::string ComparablePath(std::string p) {
+  std::replace(p.begin(), p.end(), '\\', '/');
+  while (p.rfind("./", 0) == 0) p.erase(0, 2);
+  while (!p.empty() && p.front() == '/') p.erase(0, 1);
+  return LowerAscii(p);
+}
+
+// The program files below the install folder: the installed copy the desktop entries start, the
+// running program and its previous copy when they lie there.
+std::set<std::string> ProgramFilesBelowRoot() {
+  std::set<std::string> out;
+  const fs::path root = plat::RootDir().lexically_normal();
+  for (const fs::path& p : {plat::RealPath(kInstalledExe), plat::ExecutablePath(), PreviousProgramPath()}) {
+    if (p.empty()) continue;
+    const fs::path rel = p.lexically_normal().lexically_relative(root);
+    if (!rel.empty() && *rel.begin() != "..") out.insert(ComparablePath(rel.generic_string()));
+  }
+  return out;
+}
+
+// What the package's signed manifest allows it to replace; empty without a manifest.
+std::set<std::string> ManifestReplaces(const fs::path& baseRoot) {
+  constexpr size_t kManifestLimit = 1 << 20;
+  std::set<std::string> out;
+  std::error_code ec;
+  const fs::path file = baseRoot / kBaseManifestName;
+  if (!fs::is_regular_file(file, ec) || fs::file_size(file, ec) > kManifestLimit) return out;
+  const std::string text = plat::ReadFileBytes(file).value_or("");
+  ForEachTextLine(text, [&](std::string_view line) {
+    constexpr std::string_view kKey = "replace=";
+    if (line.substr(0, kKey.size()) == kKey && line.size() > kKey.size())
+      out.insert(ComparablePath(std::string(line.substr(kKey.size()))));
+  });
+  return out;
+}
+
+// The program, the member account and the settings files.
+bool IsGuardedInstallFile(const std::string& path, const std::set<std::string>& programs) {
+  if (programs.count(path) || path == "license.cfg" || path == "system/license.cfg" || path == "system/userkey.txt")
+    return true;
+  constexpr std::string_view kSystem = "system/";
+  return path.rfind(kSystem, 0) == 0 && path.find('/', kSystem.size()) == std::string::npos && path.size() > 4 &&
+         path.compare(path.size() - 4, 4, ".cfg") == 0;
+}
+
+// Takes out of the unpacked base root every guarded file its manifest does not name, and the
+// manifest itself: what is left is what the copy may write into the install folder.
+void KeepGuardedFiles(const fs::path& baseRoot) {
+  const std::set<std::string> replaces = ManifestReplaces(baseRoot);
+  std::error_code ec;
+  fs::remove(baseRoot / kBaseManifestName, ec);
+  const std::set<std::string> programs = ProgramFilesBelowRoot();
+  std::vector<fs::path> kept;
+  for (fs::recursive_directory_iterator it(baseRoot, fs::directory_options::none, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    const std::string rel = ComparablePath(it->path().lexically_relative(baseRoot).generic_string());
+    if (!IsGuardedInstallFile(rel, programs)) continue;
+    const bool allowed = replaces.count(rel) || (programs.count(rel) && replaces.count("program"));
+    if (!allowed) kept.push_back(it->path());
+  }
+  for (const fs::path& p : kept) {
+    fs::remove(p, ec);
+    DebugLog(L"프로그램 업데이트: 서명된 목록에 없는 보호 파일은 바꾸지 않음 - " +
+             Utf8ToWide(p.lexically_relative(baseRoot).generic_string()));
   }
 }
 
@@ -124,6 +203,7 @@ bool InstallBaseZip(const fs::path& zipPath) {
     return false;
   }
   DropLinks(root);
+  KeepGuardedFiles(root);
   plat::RunHiddenAndWaitOrEnd({"cp", "-a", "--", (root / ".").string(), plat::RootDir().string() + "/"},
                               kCopyWaitMs);
   RemoveExtractDir();
@@ -149,6 +229,11 @@ void ReportBaseZipDownloadProgress(uint64_t received, uint64_t total) {
   std::snprintf(mb, sizeof mb, "%.1f / %.1f MB", static_cast<double>(received) / 1048576.0,
                 static_cast<double>(total) / 1048576.0);
   PostReinstallProgress(percent, L"기초파일(zip) 다운로드 중... " + Utf8ToWide(mb));
+}
+
+ReleaseSignature CheckBaseZipSignature(const fs::path& zipPath, std::wstring_view extraHeaders) {
+  return FetchAndCheckReleaseSignature(zipPath, std::wstring(kBaseZipPath) + L".sig", extraHeaders,
+                                       L"기초 zip(고정 URL):");
 }
 
 bool DownloadBaseZip(const fs::path& destPath, std::wstring_view extraHeaders,
@@ -208,6 +293,13 @@ void RunReinstall() {
   if (!DownloadBaseZip(zip, cookieHeader, ReportBaseZipDownloadProgress)) {
     DebugLog(L"zip 재설치: 고정 URL 다운로드 실패 - URL/권한/파일 존재 확인 필요");
     PostUpdateDone(kNotReceived);
+    return;
+  }
+  if (CheckBaseZipSignature(zip, cookieHeader) != ReleaseSignature::kGood) {
+    DebugLog(L"zip 재설치: 서명이 없거나 맞지 않아 설치하지 않음");
+    std::error_code removeError;
+    fs::remove(zip, removeError);
+    PostUpdateDone(kUnsignedBasePackage);
     return;
   }
   PostReinstallProgress(80, L"기초파일 설치(압축 해제) 중...");

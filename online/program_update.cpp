@@ -15,6 +15,7 @@
 #include "online/base_package.h"
 #include "online/board.h"
 #include "online/https.h"
+#include "online/release_signature.h"
 #include "online/services.h"
 #include "online/update_notice.h"
 #include "platform/files.h"
@@ -33,6 +34,23 @@ constexpr const wchar_t* kUpToDate = L"현재 최신 버전입니다. (버전 12
 constexpr int kDownloadAttempts = 3;
 
 std::wstring Num(long long n) { return std::to_wstring(n); }
+
+constexpr const wchar_t* kUnsignedRelease = L"업데이트 파일에 제작사 서명이 없거나 맞지 않아 설치하지 않았습니다.";
+
+// An attachment of a post of the program board, and the header lines it is asked for with.
+std::wstring AttachmentPath(int postNumber, int attachmentNo) {
+  return L"/bbs/download.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) + L"&no=" + Num(attachmentNo);
+}
+std::wstring AttachmentHeaders(std::wstring_view cookieHeader, int postNumber) {
+  return std::wstring(cookieHeader) + L"Referer: https://" + WebHost() +
+         L"/bbs/board.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) + L"\r\n";
+}
+
+// A refused download goes: nothing of it may be started or installed later by mistake.
+void DropRefusedFile(const fs::path& file) {
+  std::error_code ec;
+  fs::remove(file, ec);
+}
 
 // Clears the busy flag on every way out.
 struct BusyRelease {
@@ -76,8 +94,8 @@ bool RunProgramUpdateCheck(bool manual) {
 
   HttpResult post = HttpsRequest(host, L"/bbs/board.php?bo_table=tavelo_program&wr_id=" + Num(newest), L"GET",
                                  cookieHeader, {}, {});
-  int zipNo = -1, exeNo = -1;
-  if (post.completed) ParseDownloadLinks(post.body, zipNo, exeNo);
+  int zipNo = -1, exeNo = -1, sigNo = -1;
+  if (post.completed) ParseDownloadLinks(post.body, zipNo, exeNo, sigNo);
   if (exeNo < 0) exeNo = 1;
   DebugLog(L"프로그램 업데이트: 최신글(wr_id=" + Num(newest) + L") 해석 zip=" + Num(zipNo) + L" exe=" + Num(exeNo));
 
@@ -86,6 +104,10 @@ bool RunProgramUpdateCheck(bool manual) {
     const fs::path zip = plat::RealPath(L"C:/tavelo/_dl/Tavelo.zip");
     if (!DownloadBaseZip(zip, cookieHeader, {})) {
       DebugLog(L"프로그램 업데이트: 고정 URL에서 기초 zip을 받지 못함 - URL/권한/파일 존재 확인 필요");
+    } else if (CheckBaseZipSignature(zip, cookieHeader) != ReleaseSignature::kGood) {
+      DebugLog(L"프로그램 업데이트: 기초 zip의 서명이 없거나 맞지 않아 설치하지 않음");
+      PostAlertToPage(kUnsignedBasePackage);
+      DropRefusedFile(zip);
     } else {
       InstallBaseZip(zip);
       if (!BaseMarkerPresent()) {
@@ -128,6 +150,19 @@ bool RunProgramUpdateCheck(bool manual) {
   if (!plat::IsProgramFile(fresh)) {
     DebugLog(L"프로그램 업데이트: 받은 파일이 EXE가 아님");
     PostAlertToPage(L"업데이트 파일이 올바르지 않습니다.");
+    return bootstrapped;
+  }
+  // Only the maker's signature lets a downloaded program run: its ".sig" beside it on the post.
+  ReleaseSignature signature = ReleaseSignature::kMissing;
+  if (sigNo >= 0)
+    signature = FetchAndCheckReleaseSignature(fresh, AttachmentPath(newest, sigNo),
+                                              AttachmentHeaders(cookieHeader, newest), L"프로그램 업데이트:");
+  else
+    DebugLog(L"프로그램 업데이트: 글에 서명 파일(.sig) 첨부가 없음");
+  if (signature != ReleaseSignature::kGood) {
+    DebugLog(L"프로그램 업데이트: 서명 " + std::wstring(ReleaseSignatureWord(signature)) + L" - 설치하지 않음");
+    PostAlertToPage(kUnsignedRelease);
+    DropRefusedFile(fresh);
     return bootstrapped;
   }
   // The release is recorded only once it is in place: a failed swap is offered again.
@@ -184,10 +219,8 @@ bool SwapProgramExe(const fs::path& newExePath) {
 
 bool DownloadProgramExe(std::wstring_view cookieHeader, int postNumber, int attachmentNo, const fs::path& destPath) {
   const std::wstring host = WebHost();
-  const std::wstring headers = std::wstring(cookieHeader) + L"Referer: https://" + host +
-                               L"/bbs/board.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) + L"\r\n";
-  const std::wstring path = L"/bbs/download.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) +
-                            L"&no=" + Num(attachmentNo);
+  const std::wstring headers = AttachmentHeaders(cookieHeader, postNumber);
+  const std::wstring path = AttachmentPath(postNumber, attachmentNo);
   HttpResult r;
   bool cut = false;
   for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
