@@ -15,12 +15,12 @@
 #include "base/text.h"
 #include "online/account.h"
 #include "online/https.h"
-#include "online/program_update.h"
 #include "online/services.h"
 #include "online/text_refresh.h"
 #include "songs/song_list.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/program_file.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
@@ -86,7 +86,9 @@ std::string ComparablePath(std::string p) {
 std::set<std::string> ProgramFilesBelowRoot() {
   std::set<std::string> out;
   const fs::path root = plat::RootDir().lexically_normal();
-  for (const fs::path& p : {plat::RealPath(kInstalledExe), plat::ExecutablePath(), PreviousProgramPath()}) {
+  const fs::path running = plat::ExecutablePath();
+  for (const fs::path& p : {plat::RealPath(kInstalledExe), running,
+                            running.empty() ? fs::path() : plat::PreviousProgramFile(running)}) {
     if (p.empty()) continue;
     const fs::path rel = p.lexically_normal().lexically_relative(root);
     if (!rel.empty() && *rel.begin() != "..") out.insert(ComparablePath(rel.generic_string()));

@@ -205,7 +205,7 @@ void SaveProgramUpdateCfg(int postNumber) {
 fs::path PreviousProgramPath() {
   fs::path exe = plat::ExecutablePath();
   if (exe.empty()) return {};
-  return exe.parent_path() / (exe.filename().string() + "_old");
+  return plat::PreviousProgramFile(exe);
 }
 
 bool SwapProgramExe(const fs::path& newExePath) {
