@@ -28,7 +28,9 @@
 #include "platform/display_awake.h"
 #include "platform/files.h"
 #include "platform/hotkey.h"
+#include "platform/message_box.h"
 #include "platform/message_loop.h"
+#include "platform/page_server.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/signals.h"
@@ -254,8 +256,17 @@ int RunTavelo(int argc, char** argv) {
 
   plat::SetWindowProcedure(WndProc);
   MainWindow.MainWindowHandle.store(true);
-  // SIGINT and SIGTERM close the main window as the close button does, ahead of queued commands.
-  plat::OnTerminationSignals([] { plat::PostUrgentWindowMessage(plat::kWmClose); });
+  // SIGINT and SIGTERM close the main window ahead of queued commands, without a question: an open
+  // question box takes its default answer, and so does every later one.
+  plat::OnTerminationSignals([] {
+    plat::CloseQuestionBoxes(true);
+    plat::PostUrgentWindowMessage(plat::kWmClose, kCloseWithoutQuestion);
+  });
+  // The page's stop of a remote support session must not wait behind the question the close
+  // button asks while a session runs: that question takes its default answer.
+  plat::SetPageMessageWatch([](std::string_view message) {
+    if (message == "REMOTE_SUPPORT_STOP") plat::CloseQuestionBoxes(false);
+  });
 
   ApplyNumLockOff();
   if (plat::RegisterPrintScreenHotkey(kTempoLockHotkeyId))
