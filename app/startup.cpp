@@ -54,6 +54,26 @@ constexpr const wchar_t* kBrowserDownloadPage = L"https://packages.debian.org/st
 
 std::atomic<int> NetStatusStarted{0};
 
+// After a signal the window thread closes the program; when something that no signal closes holds
+// it (an open-file dialog waits on a person), the program ends without it after this long.
+constexpr unsigned kSignalShutdownGraceMs = 2000;
+
+void EndIfWindowThreadStaysHeld() {
+  static std::atomic<bool> started{false};
+  if (started.exchange(true)) return;
+  std::thread([] {
+    plat::SleepMs(kSignalShutdownGraceMs);
+    if (!plat::MessageLoopRunning()) return;  // closed in time: the process ends on its own road
+    DebugLog(L"[WM] 종료 신호 뒤 창 스레드가 " + std::to_wstring(kSignalShutdownGraceMs) +
+             L"ms 안에 닫히지 않아(열린 대화상자 등) 그대로 끝냄");
+    EndBrowserProcesses();
+    FlushDebugLogQueue();
+    FlushTraceLog();
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }).detach();
+}
+
 std::wstring Lower(std::wstring_view s) {
   std::wstring out(s);
   for (auto& c : out) c = static_cast<wchar_t>(std::towlower(c));
@@ -261,6 +281,7 @@ int RunTavelo(int argc, char** argv) {
   plat::OnTerminationSignals([] {
     plat::CloseQuestionBoxes(true);
     plat::PostUrgentWindowMessage(plat::kWmClose, kCloseWithoutQuestion);
+    EndIfWindowThreadStaysHeld();
   });
   // The page's stop of a remote support session must not wait behind the question the close
   // button asks while a session runs: that question takes its default answer.

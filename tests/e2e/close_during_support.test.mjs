@@ -1,13 +1,15 @@
 // Closing the program during a remote-support session asks first, in a question box on the X
 // display. While that box waits for a person, a signal still ends the program, and so does the
 // page's stop of the session: the question takes its default answer (close, and end the session).
+// An open-file dialog, which no signal closes, keeps the program no longer than a short grace.
 import { execFileSync } from 'node:child_process';
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
-import { openProgramPage, readLog, waitFor } from './program.mjs';
-import { frame, supportSetup } from './remote_stand_ins.mjs';
+import { openProgramPage, readLog, removeRoot, waitFor } from './program.mjs';
+import { frame, startXvfb, supportSetup } from './remote_stand_ins.mjs';
 
 // The titles of the windows shown on the display.
 function shownWindowTitles(display) {
@@ -70,4 +72,19 @@ test("the page's stop of the session ends the program while the close question w
   // The session ended for good: no rejoin at the next start.
   assert.equal(fs.existsSync(path.join(root, 'system', 'rs_resume.cfg')), false);
   assert.ok(readLog(root).includes('[창] 기다릴 수 없는 요청이 와서 메시지 상자를 기본 답으로 닫음 - [원격지원 중입니다]'));
+});
+
+test('a signal ends the program while an open-file dialog waits', async (t) => {
+  if (!fs.existsSync('/usr/bin/xdotool')) return t.skip('xdotool is not installed');
+  const display = await startXvfb(t);
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-close-dialog-'));
+  t.after(() => removeRoot(root));
+  const { child, page } = await openProgramPage(t, root, { DISPLAY: display });
+  await page.keyboard.press('Alt+Digit0');
+  await page.locator('#settings-overlay button', { hasText: '남/여 키 파일 고르기…' }).click();
+  await waitFor(() => shownWindowTitles(display).length > 0, 'the open-file dialog');
+  const exited = new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
+  child.kill('SIGTERM');
+  assert.deepEqual(await endWithin(exited, 10000), { code: 0, signal: null });
+  assert.ok(readLog(root).includes('[WM] 종료 신호 뒤 창 스레드가'));
 });
