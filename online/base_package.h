@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "online/https.h"
 #include "online/release_signature.h"
 
 // The install folder holds the base package (either marker file exists).
@@ -32,6 +33,8 @@ bool InstallBaseZip(const std::filesystem::path& zipPath);
 // short (fewer bytes than its Content-Length).
 bool IsWebPageAnswer(std::string_view body);
 bool IsCutShortAnswer(bool completed, std::string_view body, uint64_t contentLength);
+// The same for a download: `bodySize` counts, `body` holds only the file's head.
+bool IsCutShortDownload(const HttpResult& download);
 
 // The reinstall's progress line in the page's update dialog, and its end.
 void PostReinstallProgress(int percent, std::wstring_view text);
