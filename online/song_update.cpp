@@ -33,11 +33,13 @@ constexpr size_t kPendingBatch = 200;
 
 std::mutex textLock;
 std::wstring resultText;
+bool resultFailed = false;  // the run stopped before fetching: refused, not logged in, no board
 std::wstring pendingScript;
 
-void SetResult(std::wstring text) {
+void SetResult(std::wstring text, bool failed = false) {
   std::lock_guard g(textLock);
   resultText = std::move(text);
+  resultFailed = failed;
 }
 
 void WriteDebugFile(std::wstring_view name, std::string_view bytes) {
@@ -97,6 +99,11 @@ std::wstring FirstLine(std::wstring_view text) { return std::wstring(text.substr
 void Run(bool automatic, bool& dialogOpen);
 
 }  // namespace
+
+bool SongUpdateFailed() {
+  std::lock_guard g(textLock);
+  return resultFailed;
+}
 
 std::wstring SongUpdateResultText() {
   std::lock_guard g(textLock);
@@ -239,7 +246,7 @@ void CheckAndApplySongUpdate(bool automatic) {
   DebugLog(L"===== CheckAndApplySongUpdate 진입 =====");
   uint8_t expected = 0;
   if (!SongUpdateState.SongUpdateRunningFlag.compare_exchange_strong(expected, 1)) {
-    SetResult(L"이미 신곡 업데이트를 확인하는 중입니다. 잠시 후 다시 시도해주세요.");
+    SetResult(L"이미 신곡 업데이트를 확인하는 중입니다. 잠시 후 다시 시도해주세요.", true);
     DebugLog(L"이미 실행 중이라 즉시 리턴");
     return;
   }
@@ -256,7 +263,7 @@ void RunSongUpdateWithFlag(bool automatic) {
     Run(automatic, dialogOpen);
   } catch (...) {
     // The dialog this run opened must not stay busy.
-    if (dialogOpen) PostScriptToPage(PageCall(L"updateDone", L"업데이트 중 오류가 발생했습니다. 다시 시도해주세요.", -1));
+    if (dialogOpen) PostScriptToPage(PageCall(L"updateDone", L"업데이트 중 오류가 발생했습니다. 다시 시도해주세요.", -1, 1));
     throw;
   }
 }
@@ -265,7 +272,7 @@ namespace {
 
 void Run(bool automatic, bool& dialogOpen) {
   if (!HasMemberAccount()) {
-    SetResult(L"C:/tavelo/license.cfg에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.");
+    SetResult(L"C:/tavelo/license.cfg에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.", true);
     DebugLog(L"license.cfg 비어있어 리턴");
     return;
   }
@@ -274,7 +281,7 @@ void Run(bool automatic, bool& dialogOpen) {
   std::wstring cookies = GnuboardLoginViaWebView2(diagnostics);
   DebugLog(L"GnuboardLoginViaWebView2 반환됨, cookie 비어있음=" + std::wstring(cookies.empty() ? L"1" : L"0"));
   if (cookies.empty()) {
-    SetResult(WebHost() + L" 로그인에 실패했습니다.\n" + diagnostics);
+    SetResult(WebHost() + L" 로그인에 실패했습니다.\n" + diagnostics, true);
     return;
   }
   std::wstring cookieHeader = L"Cookie: " + cookies + L"\r\n";
@@ -287,7 +294,7 @@ void Run(bool automatic, bool& dialogOpen) {
   int pagesRead = 0;
   if (!ReadSongBoard(cookieHeader, posts, dates, firstPage, pagesRead, true)) {
     SetResult(L"신곡 게시판(tavelo_download_6)을 불러오지 못했습니다.\n로그인 쿠키: " + cookies + L"\n[로그인 진단]\n" +
-              diagnostics);
+              diagnostics, true);
     return;
   }
   DebugLog(L"게시판 전체 " + std::to_wstring(pagesRead) + L"페이지 순회 완료: 총 글 " + std::to_wstring(posts.size()) +
@@ -300,7 +307,7 @@ void Run(bool automatic, bool& dialogOpen) {
   DebugLog(L"진단: 목록 작성일 = " + (dates.empty() ? std::wstring(L"(하나도 못 뽑음 - 목록 날짜 형식이 예상과 다름)") : dateLine));
   if (posts.empty()) {
     SetResult(L"신곡 게시판에서 게시글을 찾지 못했습니다.\n로그인 쿠키: " + cookies + L"\n게시판 페이지 제목: " +
-              ExtractPostTitle(firstPage.body) + L"\n[로그인 진단]\n" + diagnostics);
+              ExtractPostTitle(firstPage.body) + L"\n[로그인 진단]\n" + diagnostics, true);
     return;
   }
   bool full = SongUpdateState.SongUpdateFullFlag.load() != 0;

@@ -88,9 +88,15 @@ bool StartCustomerBrowser(PageView& view, uint64_t generation) {
   const char* extra = std::getenv("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS");
   const int pid = plat::LaunchBrowserOnRect(browser.program, view.OneTimeAddress(), profile, extra ? extra : "",
                                             CustomerWindow.CustomerWindowRect, [generation] {
-                                              // The customer browser went away by itself.
-                                              if (generation == CustomerWindow.Generation)
+                                              // The customer browser went away by itself (the operator
+                                              // closed it): the window counts as closed, on the window
+                                              // thread that owns its state.
+                                              plat::PostWindowTask([generation] {
+                                                if (generation != CustomerWindow.Generation) return;
                                                 DebugLog(L"[CW] 손님 화면 브라우저가 닫혔습니다");
+                                                CustomerWindow.CustomerBrowserPid = 0;  // nothing left to end
+                                                CloseCustomer();
+                                              });
                                             });
   CustomerWindow.CustomerBrowserPid = pid;
   RsCustomerBrowserGroup = pid;
