@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/program_messages.h"
+#include "base/realtime_thread.h"
 #include "base/settings/app_settings.h"
 #include "platform/message_loop.h"
 
@@ -48,7 +49,7 @@ std::wstring GuardedScript(std::wstring_view code) {
 namespace {
 
 void PostText(uint32_t id, std::wstring_view text) {
-  plat::PostWindowMessage(id, 0, 0, std::make_unique<std::wstring>(text));
+  PostFromAnyThread(id, 0, 0, std::make_unique<std::wstring>(text));
 }
 
 }  // namespace

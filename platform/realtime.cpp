@@ -24,7 +24,12 @@ inline void CpuRelax() {
 #endif
 }
 
+thread_local bool t_realtimeMark = false;
+
 }  // namespace
+
+void MarkRealtimeThread(bool on) { t_realtimeMark = on; }
+bool OnRealtimeThread() { return t_realtimeMark; }
 
 RealtimeLevel RaiseThreadRealtime(int fifoPriority, std::string* detail) {
   (void)prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);  // 1 ns: wake-ups as exact as the timer allows

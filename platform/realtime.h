@@ -17,6 +17,11 @@ RealtimeLevel RaiseThreadRealtime(int fifoPriority, std::string* detail);
 // Back to ordinary scheduling at nice 0 (for a thread that is reused).
 void LowerThreadFromRealtime();
 
+// A mark of the calling thread: it keeps musical time, so what it would write to a file (a MIDI
+// recording, a log line) is handed to an ordinary thread instead.
+void MarkRealtimeThread(bool on);
+bool OnRealtimeThread();
+
 // Sleeps until the monotonic time `deadlineMs` (the NowMs scale) without drift: the sleep is
 // absolute, so time spent before the call does not add to it. Returns at once when it is past.
 void SleepUntilMs(double deadlineMs);
