@@ -1,5 +1,6 @@
 #include "sound/synth_clock.h"
 
+#include <algorithm>
 #include <cmath>
 
 void SynthSampleClock::BeginBlock(uint64_t nowUs) {
@@ -12,7 +13,7 @@ void SynthSampleClock::BeginBlock(uint64_t nowUs) {
   if (std::fabs(drift) > 1e6)
     originUs_ += drift;
   else
-    originUs_ += drift / 2000.0;
+    originUs_ += std::clamp(drift, -5000.0, 5000.0) / 2000.0;
 }
 
 int64_t SynthSampleClock::OffsetInBlock(uint64_t sentUs) const {

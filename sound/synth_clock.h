@@ -7,8 +7,9 @@
 // rendered plays at the start of the next block.
 //
 // Frame 0 stands for the time of the first block. Each block compares its start with the wall
-// clock and moves that origin by a small part of the difference, so a sound card's clock that
-// runs a little fast or slow is followed without a jump; a difference of more than a second (the
+// clock and moves that origin by a small part of the difference (at most 2.5 us a block), so a
+// sound card's clock that runs a little fast or slow is followed without a jump, and blocks that
+// catch up after a stall leave the placement as it was; a difference of more than a second (the
 // machine slept) moves it at once.
 #include <cstdint>
 
