@@ -7,7 +7,7 @@
 // `--load [minutes]` (3 by default) instead plays one song of that length beside a busy machine:
 // a disk writer (large files, fsync'ed), a memory hog, the program's own file pages pushed out of
 // memory every 50 ms, and CPU-bound loops on every core; it prints the error's p99 and max and how
-// often the player's clock re-based.
+// often the player's clock re-based (`--cpu-loops N`: N loops instead of one per core).
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -190,8 +190,11 @@ void Play(const std::filesystem::path& root, const char* label, int busyThreads,
 
 int main(int argc, char** argv) {
   double loadMinutes = 0;
-  for (int i = 1; i < argc; ++i)
+  int cpuLoops = static_cast<int>(std::thread::hardware_concurrency());
+  for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--load") loadMinutes = i + 1 < argc ? std::max(0.5, std::atof(argv[i + 1])) : 3.0;
+    if (std::string(argv[i]) == "--cpu-loops" && i + 1 < argc) cpuLoops = std::max(0, std::atoi(argv[i + 1]));
+  }
   if (loadMinutes > 0) kSongTicks = static_cast<uint32_t>(std::ceil(loadMinutes * 30)) * 1920;
   const auto root = std::filesystem::temp_directory_path() / ("tavelo-bench-player-" + std::to_string(plat::NowUs()));
   std::filesystem::create_directories(root / "system");
@@ -205,7 +208,7 @@ int main(int argc, char** argv) {
   Settings.leadInMode = 0;
   std::printf("dense song: 32 channels, eighth notes with a controller each, %u ticks at 120 bpm\n", kSongTicks);
   if (loadMinutes > 0) {
-    Play(root, "load", static_cast<int>(std::thread::hardware_concurrency()), false, true);
+    Play(root, "load", cpuLoops, false, true);
     CloseMidiPorts();
     std::filesystem::remove_all(root);
     return 0;

@@ -1,7 +1,8 @@
 #pragma once
 // Pressure on the machine for timing benchmarks: what a busy singing-room PC does beside the
 // player (a build or a video: disk writes with fsync, memory reclaimed from under the program,
-// CPU-bound loops), started and stopped by the benchmark.
+// CPU-bound loops), started and stopped by the benchmark. The load runs in a process of its own,
+// as another program would.
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -13,7 +14,7 @@ struct SystemLoadOptions {
   size_t diskFileBytes = 256u << 20; // each file written, fsync'ed every 16 MB, then removed
   size_t hogBytes = 1024u << 20;     // anonymous memory touched, freed and touched again
   int cpuLoops = 0;                  // busy threads at the lowest priority
-  // Every 50 ms the program's own file-backed pages (its code and libraries) are pushed out of
+  // Every 50 ms the benchmark's own file-backed pages (its code and libraries) are pushed out of
   // memory, as the kernel does under memory pressure: a page not locked in memory must then be
   // read back from the busy disk when it is next used.
   bool reclaimOwnPages = true;

@@ -826,7 +826,12 @@ void Run::EventLoop() {
     switch (e.kind) {
       case kSongEventTempo: HandleTempo(e); break;
       case kSongEventSysEx: sysex_.Filter(song_->SysExOf(e), e.port, plat::TimeGetTime()); break;
-      default: HandleChannel(i, e, false); break;
+      default:
+        // The built-in synthesizer places the event at its due time, not at the moment of sending.
+        SetSynthSendTime(base_ + accumulated_);
+        HandleChannel(i, e, false);
+        SetSynthSendTime(0);
+        break;
     }
   }
 }

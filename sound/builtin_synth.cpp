@@ -613,11 +613,18 @@ void SendSysExToSynth(int port, const uint8_t* bytes, size_t length) {
                 nullptr, nullptr, 0);
 }
 
+thread_local double t_sendTimeMs = 0;
+
+void SetSynthSendTime(double atMs) { t_sendTimeMs = atMs; }
+
 void SendShortToSynth(int ch, uint8_t status, uint8_t d1, uint8_t d2) {
   FluidSynth* s = g_synth.load(std::memory_order_acquire);
   if (!s || Sound.BuiltInSynthState.load(std::memory_order_acquire) != 1) return;
   if (g_onSampleClock.load(std::memory_order_acquire)) {
-    TimedMessage m{plat::NowUs(), static_cast<uint8_t>(ch), status, d1, d2};
+    // The event's own time when the sender gave one (a time still to come counts as now).
+    const uint64_t now = plat::NowUs();
+    const uint64_t at = t_sendTimeMs > 0 ? std::min<uint64_t>(now, static_cast<uint64_t>(t_sendTimeMs * 1000.0)) : now;
+    TimedMessage m{at, static_cast<uint8_t>(ch), status, d1, d2};
     if (g_timed.TryPush(m)) return;
     // A full queue (the audio thread has stopped): the message goes in at once rather than never.
   }

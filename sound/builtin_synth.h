@@ -36,6 +36,10 @@ void SendSysExToSynth(int port, const uint8_t* bytes, size_t length);
 // programs and pitch bend. Nothing when the synthesizer is not running. Once the program renders
 // the synthesizer itself, the message plays at the frame of its send time plus the look-ahead.
 void SendShortToSynth(int synthChannel, uint8_t status, uint8_t data1, uint8_t data2);
+// The time (plat::NowMs scale) that the calling thread's next messages to the synthesizer stand
+// for: a sequencer that woke a little late for an event gives the event's own time, which the
+// look-ahead absorbs. 0 (the default) stands for the moment of sending.
+void SetSynthSendTime(double atMs);
 // The delay from a message's send time to its frame; 0 when messages go in as they come.
 double SynthLookAheadMs();
 // Benchmarks: the file output renders its next block `ms` late (a render stall).
