@@ -5,10 +5,10 @@
 #include <thread>
 
 #include "base/debug_log.h"
-#include "platform/handoff_queue.h"
 #include "base/text.h"
 #include "base/thread_role.h"
 #include "platform/clock.h"
+#include "platform/handoff_queue.h"
 #include "platform/memory.h"
 #include "platform/message_loop.h"
 #include "platform/midi_out.h"

@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/handoff_queue.h"
 #include "base/text.h"
 #include "base/thread_role.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/handoff_queue.h"
 #include "platform/paths.h"
 #include "platform/sysinfo.h"
 

@@ -25,6 +25,7 @@
 #include "platform/files.h"
 #include "platform/midi_out.h"
 #include "platform/paths.h"
+#include "platform/realtime.h"
 #include "platform/system_load.h"
 #include "playback/player.h"
 #include "playback/services.h"
@@ -113,6 +114,22 @@ void Play(const std::filesystem::path& root, const char* label, int busyThreads,
     busyThreads = 0;
     pressure = std::make_unique<plat::SystemLoad>(options);
   }
+  // Beside the player, a bare real-time thread that only sleeps 1 ms at a time and notes how late
+  // it wakes: what the system itself costs a thread that waits on nothing but its clock.
+  std::vector<double> probeLate;
+  std::atomic<bool> probeStop{false};
+  std::thread probe;
+  if (load)
+    probe = std::thread([&] {
+      plat::RaiseThreadRealtime(40, nullptr);
+      probeLate.reserve(400000);
+      for (double due = plat::NowMs() + 1; !probeStop.load(); due += 1) {
+        plat::SleepUntilMs(due);
+        const double now = plat::NowMs();
+        if (probeLate.size() < probeLate.capacity()) probeLate.push_back(now - due);
+        if (now > due + 1) due = now;
+      }
+    });
   const uint32_t rebasesBefore = PlaybackState.ClockRebases.load();
   std::atomic<bool> stop{false};
   std::vector<std::thread> busy;
@@ -139,6 +156,14 @@ void Play(const std::filesystem::path& root, const char* label, int busyThreads,
   stop = true;
   for (auto& t : busy) t.join();
   const uint32_t rebases = PlaybackState.ClockRebases.load() - rebasesBefore;
+  if (probe.joinable()) {
+    probeStop = true;
+    probe.join();
+    std::sort(probeLate.begin(), probeLate.end());
+    if (!probeLate.empty())
+      std::printf("%-10s a bare real-time thread's 1 ms sleeps beside it woke late by p99 %.3f ms, max %.3f ms\n", label,
+                  probeLate[probeLate.size() * 99 / 100], probeLate.back());
+  }
   if (pressure) {
     std::printf("%-10s load: %.0f MB written with fsync, %.0f MB of file pages pushed out\n", label,
                 pressure->BytesWritten() / 1048576.0, pressure->PagesReclaimed() * 4096.0 / 1048576.0);

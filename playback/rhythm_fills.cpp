@@ -9,8 +9,8 @@
 
 #include "base/debug_log.h"
 #include "base/trace_log.h"
-#include "platform/clock.h"
 #include "base/realtime_thread.h"
+#include "platform/clock.h"
 #include "platform/realtime.h"
 #include "playback/rhythm_timing.h"
 #include "playback/rhythm_sender.h"

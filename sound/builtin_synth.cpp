@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "base/debug_log.h"
-#include "platform/handoff_queue.h"
 #include "base/realtime_thread.h"
 #include "base/settings/app_settings.h"
 #include "base/text.h"
 #include "platform/clock.h"
+#include "platform/handoff_queue.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/realtime.h"
@@ -109,7 +109,9 @@ std::atomic<bool> g_onSampleClock{false};
 SynthSampleClock* g_clock = nullptr;        // the audio thread's, made before it starts
 std::atomic<double> g_stallMs{0};           // benchmarks: the next file block is rendered this late
 constexpr int kFilePeriodFrames = 441;      // 10 ms at 44,100 Hz
-constexpr double kFileLookAheadMs = kFilePeriodFrames / 44.1 + 5.0;
+// The file output has no listener waiting: its look-ahead also covers a sender held up by the
+// system for up to 25 ms (the player moves its clock only past 30 ms).
+constexpr double kFileLookAheadMs = kFilePeriodFrames / 44.1 + 25.0;
 
 void ApplyShort(FluidSynth* s, int ch, uint8_t status, uint8_t d1, uint8_t d2) {
   switch (status & 0xF0) {
@@ -457,7 +459,8 @@ bool StartBuiltInSynth() {
     }
     double rate = 44100;
     if (g_api.settings_getnum) g_api.settings_getnum(g_settings, "synth.sample-rate", &rate);
-    const double lookAhead = std::clamp(1000.0 * period * periods / rate + 5.0, 10.0, 150.0);
+    // The device's buffer, and 10 ms for a sender that woke late.
+    const double lookAhead = std::clamp(1000.0 * period * periods / rate + 10.0, 15.0, 150.0);
     g_clock = new SynthSampleClock(rate, lookAhead);
   }
   for (const auto& d : drivers) {
