@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
+#include <thread>
 
 #include "base/debug_log.h"
 #include "base/page_script.h"
@@ -12,6 +14,7 @@
 #include "platform/clock.h"
 #include "playback/player.h"
 #include "playback/rhythm_engine.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "playback/song_position.h"
 #include "playback/song_prep.h"
@@ -91,6 +94,16 @@ void JumpToBar(int bar) {
   JumpToTick(BarToTick(bar), true, false, false);
 }
 
+// The song's files are read and analysed on a worker: the window thread stays free for the page
+// while a large or slow file loads.
+void LoadAndPlayOffWindowThread(std::wstring midi, std::wstring text) {
+  try {
+    std::thread([midi, text] { LoadAndPlay(midi, text); }).detach();
+  } catch (const std::system_error&) {
+    LoadAndPlay(midi, text);  // no thread to be had: here, as before
+  }
+}
+
 }  // namespace
 
 // ---- song start, transitions and rhythm -----------------------------------------------------
@@ -100,7 +113,7 @@ void HandleStartSongId(const std::wstring& m) {
   const std::wstring arg = ArgOf(m);
   const int n = LeadingInt(arg);
   ParseNextSongArgs(arg);
-  LoadAndPlay(SongMidiPath(n), SongTextPath(n));
+  LoadAndPlayOffWindowThread(SongMidiPath(n), SongTextPath(n));
 }
 
 void HandlePrewarmSong(const std::wstring& m) {
@@ -119,7 +132,7 @@ void HandleReplayLast(const std::wstring&) {
     text = PlaybackState.prepared.currentText;
   }
   if (midi.empty()) HandleNoReserved(L"");
-  else LoadAndPlay(midi, text);
+  else LoadAndPlayOffWindowThread(midi, text);
 }
 
 void HandleNextSong(const std::wstring&) { StartNextSongThread(-1); }
@@ -205,12 +218,20 @@ void HandleEndingFlourish(const std::wstring&) { StartEndingFlourish(); }
 
 // ---- position, tempo and key ----------------------------------------------------------------
 
+// A style with a tempo of its own (SG1) plays at that tempo whatever the song's offset: the keys
+// move it too, within 30..250 bpm.
 void HandleTempoDown(const std::wstring&) {
   PlaybackState.TempoOffsetBpm.fetch_sub(1);
+  int bpm = RhythmStyles.ActiveStyleBpm.load();
+  while (bpm > 30 && !RhythmStyles.ActiveStyleBpm.compare_exchange_weak(bpm, bpm - 1)) {
+  }
   PostDisplayUnguarded();
 }
 void HandleTempoUp(const std::wstring&) {
   PlaybackState.TempoOffsetBpm.fetch_add(1);
+  int bpm = RhythmStyles.ActiveStyleBpm.load();
+  while (bpm >= 1 && bpm <= 249 && !RhythmStyles.ActiveStyleBpm.compare_exchange_weak(bpm, bpm + 1)) {
+  }
   PostDisplayUnguarded();
 }
 void HandlePitchDown(const std::wstring&) { StepKey(-1); }
