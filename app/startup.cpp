@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "base/debug_log.h"
+#include "base/realtime_thread.h"
 #include "base/install.h"
 #include "base/message_box.h"
 #include "base/page_script.h"
@@ -282,6 +283,9 @@ int RunTavelo(int argc, char** argv) {
   }
 
   if (!TakeSingleInstance()) return 0;
+  // The player and the rhythm engine must never wait for a page the kernel took back on a busy
+  // machine.
+  LockMemoryForRealtime();
   // Only now, with no other instance writing, are temporary files of a save left by a kill.
   RemoveInterruptedSaveFiles();
 

@@ -16,6 +16,7 @@
 
 #include "base/debug_log.h"
 #include "base/page_script.h"
+#include "base/realtime_thread.h"
 #include "base/program_messages.h"
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
@@ -126,7 +127,7 @@ void PostTickUpdate(uint32_t tick) {
   if (!TickReportDue(now, g_lastTickPostTime.load(), inFlight && inFlight->load(), lite && lite->load())) return;
   if (inFlight) inFlight->store(1);
   g_lastTickPostTime = now;
-  plat::PostWindowMessage(WM_UPDATE_TICK, static_cast<int64_t>(tick));
+  PostFromAnyThread(WM_UPDATE_TICK, static_cast<int64_t>(tick));
 }
 
 int TransposeNote(int note, int channel, int key) {
@@ -551,7 +552,7 @@ bool Run::StartUp() {
   }
   ResetActiveNoteCounts();
   std::string refused;
-  realtime_ = plat::RaiseThreadRealtime(40, &refused) == plat::RealtimeLevel::kFifo;
+  realtime_ = EnterRealtimeThread(40, &refused) == plat::RealtimeLevel::kFifo;
   if (!realtime_ && !g_priorityLogged.exchange(true))
     DebugLog(L"[SONG] 실시간 우선순위를 받지 못함(" + Utf8ToWide(refused) + L") - 가능한 만큼 높여 재생");
   base_ = plat::NowMs();
@@ -801,6 +802,7 @@ bool Run::WaitFor(uint32_t t) {
   double target = base_ + accumulated_;
   const double late = plat::NowMs() - target;
   if (late > kLateRebaseMs) {
+    PlaybackState.ClockRebases.fetch_add(1, std::memory_order_relaxed);
     base_ += late;
     target += late;
     const uint32_t now = plat::TimeGetTime();
@@ -1023,7 +1025,12 @@ void Run::EventLoop() {
     switch (e.kind) {
       case kSongEventTempo: HandleTempo(e); break;
       case kSongEventSysEx: sysex_.Filter(song_->SysExOf(e), e.port, plat::TimeGetTime()); break;
-      default: HandleChannel(i, e, false); break;
+      default:
+        // The built-in synthesizer places the event at its due time, not at the moment of sending.
+        SetSynthSendTime(base_ + accumulated_);
+        HandleChannel(i, e, false);
+        SetSynthSendTime(0);
+        break;
     }
     // A reset's settle wait held this event back: the song's grid moves on with it.
     base_ += sysex_.TakeSettleWaitMs();
@@ -1070,7 +1077,7 @@ void Run::End(bool started) {
   CvtState.PendingCarryTempoUs = 0;
   PlaybackState.startAt = 0;
   TakePendingTempoAndCarry();
-  if (realtime_) plat::LowerThreadFromRealtime();
+  LeaveRealtimeThread();
   song_.reset();
   PlaybackState.PlayerThreadAlive = 0;
   if (natural) {
