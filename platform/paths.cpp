@@ -2,9 +2,15 @@
 
 #include <cstdlib>
 #include <cwctype>
+#include <dirent.h>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <system_error>
+#include <time.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "platform/codepage.h"
 
@@ -24,17 +30,76 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
+std::wstring LowerText(std::wstring text) {
+  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+// The names of one folder by their lower-case form (the first entry of each form in listing
+// order), kept while the folder is unchanged: a large folder (the song files) is then listed once,
+// not at every lookup of a file that is not there.
+struct FolderNames {
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec changed{};  // the folder's status change time: moves with every entry added, removed or renamed
+  std::unordered_map<std::wstring, std::string> byLowerName;
+};
+
+// Never destroyed, like the root: detached threads may still resolve paths at the end.
+std::mutex& folderCacheMutex = *new std::mutex;
+std::map<std::string, std::shared_ptr<const FolderNames>>& folderCache =
+    *new std::map<std::string, std::shared_ptr<const FolderNames>>;
+constexpr size_t kCachedFolders = 8;
+
+bool SameStamp(const FolderNames& names, const struct stat& st) {
+  return names.device == st.st_dev && names.inode == st.st_ino && names.changed.tv_sec == st.st_ctim.tv_sec &&
+         names.changed.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+// The listing of `dir`, from the cache when the folder's status change time says it is still current.
+std::shared_ptr<const FolderNames> ListFolderNames(const fs::path& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return nullptr;
+  {
+    std::lock_guard lock(folderCacheMutex);
+    auto it = folderCache.find(dir.native());
+    if (it != folderCache.end() && SameStamp(*it->second, st)) return it->second;
+  }
+  timespec listedAt{};
+  ::clock_gettime(CLOCK_REALTIME, &listedAt);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return nullptr;
+  auto names = std::make_shared<FolderNames>();
+  names->device = st.st_dev;
+  names->inode = st.st_ino;
+  names->changed = st.st_ctim;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view name(e->d_name);
+    if (name == "." || name == "..") continue;
+    names->byLowerName.try_emplace(LowerText(Utf8BytesToWide(name)), name);
+  }
+  ::closedir(d);
+  // A change in the same clock tick as the folder's last one leaves its time as it was: a listing
+  // of a folder changed just before is used once and not kept.
+  const int64_t age =
+      (int64_t(listedAt.tv_sec) - st.st_ctim.tv_sec) * 1000 + (listedAt.tv_nsec - st.st_ctim.tv_nsec) / 1000000;
+  if (age > 100) {
+    std::lock_guard lock(folderCacheMutex);
+    if (folderCache.size() >= kCachedFolders && !folderCache.contains(dir.native())) folderCache.erase(folderCache.begin());
+    folderCache[dir.native()] = names;
+  }
+  return names;
+}
+
 // Finds the entry of `dir` whose name equals `name` without regard to case.
 fs::path MatchComponent(const fs::path& dir, const std::string& name) {
   std::error_code ec;
   fs::path exact = dir / name;
   if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
-  const std::wstring want = Utf8BytesToWide(name);
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string entry = it->path().filename().string();
-    if (EqualsNoCase(Utf8BytesToWide(entry), want)) return it->path();
-  }
-  return exact;
+  const std::shared_ptr<const FolderNames> names = ListFolderNames(dir);
+  if (!names) return exact;
+  auto it = names->byLowerName.find(LowerText(Utf8BytesToWide(name)));
+  return it == names->byLowerName.end() ? exact : dir / it->second;
 }
 
 // A Windows program file ("Tavelo.exe") is the program of the same name here ("tavelo").
