@@ -161,6 +161,10 @@ function deriveSongFields(s) {
   s.titleFullChosung = undefined;
   s.engChosung = engTitleToChosung(title + ' ' + subtitle);
   s.engSingerChosung = engTitleToChosung(s.singer);
+  // The values made later (ahead in idle time or by a search) have their places from the start:
+  // every song keeps one shape while they are filled in, and the searches' loops stay fast.
+  s._mid0 = s._mid1 = s._mid2 = s._lowT = s._lowS = s._coreLen = undefined;
+  s._rk_title = s._rk_singer = s._rk_line1 = s._o0 = s._o1 = s._o2 = undefined;
   return s;
 }
 
@@ -194,39 +198,52 @@ function initSongDb(arr) {
   songDb = out;
   songDbGen++;
   pagePost('DB_READY:' + songDb.length + ':' + Math.round(performance.now() - t0) + 'ms');
-  // The first F1 should not wait for the sort: the default list and its orderings are made once
-  // ahead, when the browser is idle.
-  var gen = songDbGen;
-  setTimeout(function () { prepareSearchAhead(gen); }, 3000);
+  // The first keys should not wait for the sorts: the orderings and the default list are made
+  // ahead, in short slices whenever the browser is idle, from now on.
+  prepareSearchAhead(songDbGen);
 }
 
 // The per-song texts, collation ranks and orders of the searches, made ahead in slices while the
-// browser is idle, so that a key pressed meanwhile waits for one slice at most.
+// browser is idle, what the first keys of a search need first. A key pressed meanwhile waits for
+// one slice at most, and a search that needs a part not made yet finishes that part's work (what
+// the slices did is kept).
+var AHEAD_SLICE_MS = 4;
 function prepareSearchAhead(gen) {
   var at = 0;
   var steps = [
-    function () {
-      var end = Math.min(songDb.length, at + 2000);
-      for (; at < end; at++) prepareSongTexts(songDb[at]);
+    function (until) { return rankJob('title').step(until); },
+    function () { ensureModePlaces(0); return true; },
+    function () { songsByNumber(); return true; },
+    function (until) {
+      while (at < songDb.length) {
+        var end = Math.min(songDb.length, at + 256);
+        for (; at < end; at++) prepareSongTexts(songDb[at]);
+        if (performance.now() >= until) break;
+      }
       if (at < songDb.length) return false;
       derivedGen = songDbGen;
       return true;
     },
-    function () { ensureRanks('title'); return true; },
-    function () { ensureRanks('singer'); return true; },
-    function () { ensureRanks('line1'); return true; },
-    function () { ensureModePlaces(0); return true; },
+    function () { firstCharCodes(0); return true; },
+    function (until) { return rankJob('singer').step(until); },
     function () { ensureModePlaces(1); return true; },
+    function () { firstCharCodes(1); return true; },
+    function (until) { return rankJob('line1').step(until); },
     function () { ensureModePlaces(2); return true; },
-    function () { songsByNumber(); songsWithIdText(''); return true; },
-    function () { for (var m = 0; m < 3; m++) firstCharCodes(m); return true; },
+    function () { firstCharCodes(2); return true; },
+    function () { midColumn(0); return true; },
+    function () { songsWithIdText(''); return true; },
     function () { topSongList(); return true; },
+    function () { midColumn(1); return true; },
+    function () { midColumn(2); return true; },
   ];
+  // One short slice per idle period: a key that arrives meanwhile is handled next.
   var run = function (deadline) {
     if (gen !== songDbGen) return;
+    var until = performance.now() + Math.min(AHEAD_SLICE_MS, deadline ? deadline.timeRemaining() : AHEAD_SLICE_MS);
     do {
-      if (steps[0]()) steps.shift();
-    } while (steps.length && deadline && deadline.timeRemaining() > 2);
+      if (steps[0](until)) steps.shift();
+    } while (steps.length && performance.now() < until);
     if (steps.length) later();
   };
   var later = function () {
@@ -291,27 +308,120 @@ function koCompare(a, b) {
 // instead of calling the collator thousands of times per key press. Equal texts are ranked once.
 var rankGen = { title: -1, singer: -1, line1: -1 };
 function ensureRanks(field) {
-  if (rankGen[field] === songDbGen) return;
+  if (rankGen[field] !== songDbGen) rankJob(field).step(Infinity);
+}
+// The ranking of one field as work that can stop and go on: the songs grouped by text, the texts
+// sorted (runs sorted, then merged pass by pass), the ranks written. step(until) works until the
+// time `until` (performance.now) and says whether the ranks are done.
+var rankJobs = { title: null, singer: null, line1: null };
+var RANK_RUN = 256;
+function rankJob(field) {
+  var job = rankJobs[field];
+  if (job && job.gen === songDbGen) return job;
+  var gen = songDbGen;
   var n = songDb.length;
-  var groups = new Map();  // text -> indexes of the songs that have it
-  for (var i = 0; i < n; i++) {
-    var t = songDb[i][field] || '';
-    var g = groups.get(t);
-    if (g === undefined) groups.set(t, i); else if (typeof g === 'number') groups.set(t, [g, i]); else g.push(i);
+  var groups = new Map();  // text -> index of the song that has it, or the indexes of all of them
+  var texts = null;
+  var other = null;
+  var phase = 0;
+  var at = 0;
+  var width = RANK_RUN;
+  var lo = 0, i = 0, j = 0, k = 0, mid = 0, hi = 0;
+  var rank = 0, seen = 0;
+  function group(until) {
+    while (at < n) {
+      var end = Math.min(n, at + 1024);
+      for (; at < end; at++) {
+        var t = songDb[at][field] || '';
+        var g = groups.get(t);
+        if (g === undefined) groups.set(t, at); else if (typeof g === 'number') groups.set(t, [g, at]); else g.push(at);
+      }
+      if (performance.now() >= until) return false;
+    }
+    texts = Array.from(groups.keys());
+    other = new Array(texts.length);
+    at = 0;
+    return true;
   }
-  var texts = Array.from(groups.keys());
-  texts.sort(koCompare);
-  var rk = RANK_FIELDS[field];
-  var rank = 0;
-  var seen = 0;
-  for (var j = 0; j < texts.length; j++) {
-    if (j > 0 && koCompare(texts[j - 1], texts[j]) !== 0) rank = seen;
-    var members = groups.get(texts[j]);
-    if (typeof members === 'number') { songDb[members][rk] = rank; seen++; continue; }
-    for (var k = 0; k < members.length; k++) songDb[members[k]][rk] = rank;
-    seen += members.length;
+  function sortRuns(until) {
+    while (at < texts.length) {
+      var end = Math.min(texts.length, at + RANK_RUN);
+      var run = texts.slice(at, end).sort(koCompare);
+      for (var r = 0; r < run.length; r++) texts[at + r] = run[r];
+      at = end;
+      if (performance.now() >= until) return false;
+    }
+    lo = 0;
+    k = -1;
+    return true;
   }
-  rankGen[field] = songDbGen;
+  // One merge pass after another, each merging neighbouring runs of `width` texts into `other`;
+  // ties keep the left run's text first.
+  function merge(until) {
+    var m = texts.length;
+    while (width < m) {
+      while (lo < m) {
+        if (k < 0) {
+          mid = Math.min(m, lo + width);
+          hi = Math.min(m, lo + 2 * width);
+          i = lo;
+          j = mid;
+          k = lo;
+        }
+        var stop = k + 512;
+        while (k < hi && k < stop) {
+          if (i < mid && (j >= hi || koCompare(texts[i], texts[j]) <= 0)) other[k++] = texts[i++];
+          else other[k++] = texts[j++];
+        }
+        if (k < hi) {
+          if (performance.now() >= until) return false;
+          continue;
+        }
+        lo = hi;
+        k = -1;
+        if (performance.now() >= until && lo < m) return false;
+      }
+      var swap = texts;
+      texts = other;
+      other = swap;
+      width *= 2;
+      lo = 0;
+      k = -1;
+      if (performance.now() >= until && width < m) return false;
+    }
+    at = 0;
+    return true;
+  }
+  function assign(until) {
+    var rk = RANK_FIELDS[field];
+    while (at < texts.length) {
+      var end = Math.min(texts.length, at + 1024);
+      for (; at < end; at++) {
+        if (at > 0 && koCompare(texts[at - 1], texts[at]) !== 0) rank = seen;
+        var members = groups.get(texts[at]);
+        if (typeof members === 'number') { songDb[members][rk] = rank; seen++; continue; }
+        for (var q = 0; q < members.length; q++) songDb[members[q]][rk] = rank;
+        seen += members.length;
+      }
+      if (performance.now() >= until) return false;
+    }
+    rankGen[field] = gen;
+    return true;
+  }
+  var phases = [group, sortRuns, merge, assign];
+  job = {
+    gen: gen,
+    step: function (until) {
+      if (gen !== songDbGen) return true;  // the list changed: a later search starts afresh
+      while (phase < phases.length) {
+        if (!phases[phase](until)) return false;
+        phase++;
+      }
+      return true;
+    },
+  };
+  rankJobs[field] = job;
+  return job;
 }
 function modeSortField(mode) {
   return mode === 1 ? 'singer' : mode === 2 ? 'line1' : 'title';
@@ -335,27 +445,55 @@ function modeCompare(a, b) {
 
 // Every song's place in a mode's order (modeCompare, ties in list order) as `_o0`, `_o1` or
 // `_o2`, made once per list change: the filters order their hits by these places with one numeric
-// sort instead of comparing songs.
+// sort instead of comparing songs. The ranks are below the list length, so the order is two
+// counting sorts: by the title's rank, then (a stable pass) by the mode's own rank.
 var modePlacesGen = [-1, -1, -1];
+function placesByRank(rk, order, n) {
+  var start = new Uint32Array(n + 1);
+  var i;
+  for (i = 0; i < n; i++) start[(songDb[i][rk] || 0) + 1]++;
+  for (i = 1; i <= n; i++) start[i] += start[i - 1];
+  var out = new Uint32Array(n);
+  for (i = 0; i < n; i++) {
+    var s = order ? order[i] : i;
+    out[start[songDb[s][rk] || 0]++] = s;
+  }
+  return out;
+}
 function ensureModePlaces(mode) {
   if (modePlacesGen[mode] === songDbGen) return;
   ensureRanks('title');
   if (mode !== 0) ensureRanks(modeSortField(mode));
   var n = songDb.length;
-  var keys = new Float64Array(n);
-  var idx = new Uint32Array(n);
-  for (var i = 0; i < n; i++) { keys[i] = modeKeyIn(songDb[i], mode); idx[i] = i; }
-  idx.sort(function (a, b) { return keys[a] - keys[b] || a - b; });
+  var order = placesByRank(RANK_FIELDS.title, null, n);
+  if (mode !== 0) order = placesByRank(RANK_FIELDS[modeSortField(mode)], order, n);
   var place = PLACE_FIELDS[mode];
-  for (var j = 0; j < n; j++) songDb[idx[j]][place] = j;
+  for (var j = 0; j < n; j++) songDb[order[j]][place] = j;
   modePlacesGen[mode] = songDbGen;
 }
-// The list in ascending song number (ties in list order), for the number search.
+// The list in ascending song number (ties in list order), for the number search. The numbers are
+// sorted as one typed array of number × a power of two above the list length + place in the list.
 var idOrder = { gen: -1, songs: [], ids: null };
 function songsByNumber() {
   if (idOrder.gen === songDbGen) return idOrder.songs;
-  var songs = songDb.slice();
-  songs.sort(function (a, b) { return a.id - b.id; });
+  var n = songDb.length;
+  var scale = 1;
+  while (scale < n) scale *= 2;
+  var keys = new Float64Array(n);
+  var fits = true;
+  for (var k = 0; k < n; k++) {
+    keys[k] = songDb[k].id * scale + k;
+    if (Math.abs(songDb[k].id) * scale >= 9007199254740992 / 2) fits = false;
+  }
+  var songs;
+  if (fits) {
+    keys.sort();
+    songs = new Array(n);
+    for (var p = 0; p < n; p++) songs[p] = songDb[((keys[p] % scale) + scale) % scale];
+  } else {
+    songs = songDb.slice();
+    songs.sort(function (a, b) { return a.id - b.id; });
+  }
   var ids = new Float64Array(songs.length);
   for (var i = 0; i < songs.length; i++) { songs[i]._idText = String(songs[i].id); ids[i] = songs[i].id; }
   idOrder = { gen: songDbGen, songs: songs, ids: ids };
@@ -427,6 +565,7 @@ function hitCompare(a, b) {
 // The list is walked in its own order, which is how the songs lie in memory (a walk in another
 // order is several times slower), and the hits are then put in order by one numeric sort of
 // rank × length + index, which also says where each hit is.
+// `test` gets the song and its place in the list.
 // `first`, when given, passes over songs by the first characters of their consonants and English
 // reading before `test` is asked (see firstCharFilter).
 var hitKeys = new Float64Array(0);
@@ -439,7 +578,7 @@ function rankedHits(test, rank, limit, first) {
   for (var i = 0; i < n; i++) {
     if (first && !(first.okCho[first.cho[i]] | first.okEng[first.eng[i]])) continue;
     var s = songDb[i];
-    if (test(s)) hitKeys[count++] = rank(s, s[place]) * n + i;
+    if (test(s, i)) hitKeys[count++] = rank(s, s[place]) * n + i;
   }
   var sorted = hitKeys.subarray(0, count).sort();
   var out = [];
@@ -658,6 +797,74 @@ function midTextIn(s, mode) {
   return s[key];
 }
 
+// The texts the middle search reads, per mode, for the whole list: the squeezed full texts and
+// the full consonants each joined into one text (songs apart by a line break, which neither a
+// text nor a query holds), with every song's start in it, and the songs that have an English
+// reading. Made once per list change (ahead, in idle time): a key then searches two long texts
+// natively instead of visiting every song.
+var midColumns = [null, null, null];
+function joinedColumn(texts) {
+  var starts = new Int32Array(texts.length + 1);
+  var at = 0;
+  for (var i = 0; i < texts.length; i++) { starts[i] = at; at += texts[i].length + 1; }
+  starts[texts.length] = at;
+  return { text: texts.join('\n'), starts: starts };
+}
+function midColumn(mode) {
+  var c = midColumns[mode];
+  if (c && c.gen === songDbGen) return c;
+  ensureDerivedFields();
+  var n = songDb.length;
+  var texts = new Array(n);
+  var chos = new Array(n);
+  var readers = [];
+  var saved = searchMode;
+  searchMode = mode;
+  for (var i = 0; i < n; i++) {
+    var s = songDb[i];
+    texts[i] = midTextIn(s, mode);
+    chos[i] = modeFullChosung(s);
+    if (modeEngReading(s)) readers.push(i);
+  }
+  searchMode = saved;
+  c = { gen: songDbGen, mid: joinedColumn(texts), cho: joinedColumn(chos), readers: readers };
+  midColumns[mode] = c;
+  return c;
+}
+// Marks every song whose part of the joined column matches `re` (a global pattern); after a
+// match the search goes on at the next song.
+function markMatches(column, re, marks) {
+  var starts = column.starts;
+  var song = 0;
+  re.lastIndex = 0;
+  for (;;) {
+    var m = re.exec(column.text);
+    if (!m) return;
+    var lo = song, hi = starts.length - 1;
+    while (lo < hi) {  // the song whose text holds the match: the last start at or before it
+      var mid = (lo + hi + 1) >> 1;
+      if (starts[mid] <= m.index) lo = mid; else hi = mid - 1;
+    }
+    marks[lo] = 1;
+    song = lo + 1;
+    if (song >= starts.length - 1) return;
+    re.lastIndex = starts[song];
+  }
+}
+function patternText(text) {
+  return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+}
+// The consonant query with each plain consonant also matching its tense twin (chosungIncludes).
+function loosePattern(cho) {
+  var out = '';
+  for (var i = 0; i < cho.length; i++) {
+    var c = cho.charAt(i);
+    var loose = CHOSUNG_LOOSE_MAP[c];
+    out += loose ? '[' + c + loose + ']' : patternText(c);
+  }
+  return out;
+}
+
 function filterSongsByMiddleMatch(q) {
   var query = strField(q).replace(/\s+/g, '');
   if (!query) return [];
@@ -665,13 +872,19 @@ function filterSongsByMiddleMatch(q) {
   var cho = normalizeQueryForChosung(query);
   var reading = cho || toChosung(query);
   var r0 = reading.charAt(0);
-  var mode = searchMode;
-  return hitsInOrder(function (s) {
-    if (midTextIn(s, mode).indexOf(lower) >= 0) return true;
-    if (cho && chosungIncludes(modeFullChosung(s), cho)) return true;
-    var r = reading ? modeEngReading(s) : '';
-    return !!r && engChoEq(r.charAt(0), r0) && engChosungIncludes(r, reading);
-  }, FILTER_ROWS);
+  var column = midColumn(searchMode);
+  var marks = new Uint8Array(songDb.length);
+  markMatches(column.mid, new RegExp(patternText(lower), 'g'), marks);
+  if (cho) markMatches(column.cho, new RegExp(loosePattern(cho), 'g'), marks);
+  if (reading) {
+    for (var k = 0; k < column.readers.length; k++) {
+      var i = column.readers[k];
+      if (marks[i]) continue;
+      var r = modeEngReading(songDb[i]);
+      if (engChoEq(r.charAt(0), r0) && engChosungIncludes(r, reading)) marks[i] = 1;
+    }
+  }
+  return hitsInOrder(function (s, i) { return marks[i] === 1; }, FILTER_ROWS);
 }
 
 // The default list: the first songs of the whole list in hit order, kept while the list and the
