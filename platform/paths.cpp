@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <cwctype>
+#include <algorithm>
+#include <cstdint>
 #include <dirent.h>
 #include <map>
 #include <memory>
@@ -10,7 +12,7 @@
 #include <system_error>
 #include <time.h>
 #include <unistd.h>
-#include <unordered_map>
+#include <vector>
 
 #include "platform/codepage.h"
 
@@ -35,14 +37,34 @@ std::wstring LowerText(std::wstring text) {
   return text;
 }
 
-// The names of one folder by their lower-case form (the first entry of each form in listing
-// order), kept while the folder is unchanged: a large folder (the song files) is then listed once,
-// not at every lookup of a file that is not there.
+// One name without regard to case, as a number: FNV-1a over the lower-case code points. A name of
+// plain ASCII (nearly every file) is lowered in place, with no conversion.
+uint64_t LowerNameHash(std::string_view utf8) {
+  uint64_t h = 1469598103934665603ull;
+  auto add = [&h](uint32_t c) {
+    for (int i = 0; i < 4; ++i) {
+      h ^= (c >> (8 * i)) & 0xff;
+      h *= 1099511628211ull;
+    }
+  };
+  bool ascii = true;
+  for (unsigned char c : utf8) ascii = ascii && c < 0x80;
+  if (ascii) {
+    for (unsigned char c : utf8) add(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  } else {
+    for (wchar_t c : LowerText(Utf8BytesToWide(utf8))) add(static_cast<uint32_t>(c));
+  }
+  return h;
+}
+
+// The names of one folder as sorted numbers of their lower-case forms, kept while the folder is
+// unchanged: a large folder (the song files) is then read once, not at every lookup of a file
+// that is not there, and a name that no entry matches is known without another listing.
 struct FolderNames {
   dev_t device = 0;
   ino_t inode = 0;
   timespec changed{};  // the folder's status change time: moves with every entry added, removed or renamed
-  std::unordered_map<std::wstring, std::string> byLowerName;
+  std::vector<uint64_t> lowerHashes;
 };
 
 // Never destroyed, like the root: detached threads may still resolve paths at the end.
@@ -56,7 +78,9 @@ bool SameStamp(const FolderNames& names, const struct stat& st) {
          names.changed.tv_nsec == st.st_ctim.tv_nsec;
 }
 
-// The listing of `dir`, from the cache when the folder's status change time says it is still current.
+bool SkippedEntry(std::string_view name) { return name == "." || name == ".."; }
+
+// The listing of `dir`, from the cache when the folder's status change time says it is current.
 std::shared_ptr<const FolderNames> ListFolderNames(const fs::path& dir) {
   struct stat st {};
   if (::stat(dir.c_str(), &st) != 0) return nullptr;
@@ -73,12 +97,10 @@ std::shared_ptr<const FolderNames> ListFolderNames(const fs::path& dir) {
   names->device = st.st_dev;
   names->inode = st.st_ino;
   names->changed = st.st_ctim;
-  while (const dirent* e = ::readdir(d)) {
-    const std::string_view name(e->d_name);
-    if (name == "." || name == "..") continue;
-    names->byLowerName.try_emplace(LowerText(Utf8BytesToWide(name)), name);
-  }
+  while (const dirent* e = ::readdir(d))
+    if (!SkippedEntry(e->d_name)) names->lowerHashes.push_back(LowerNameHash(e->d_name));
   ::closedir(d);
+  std::sort(names->lowerHashes.begin(), names->lowerHashes.end());
   // A change in the same clock tick as the folder's last one leaves its time as it was: a listing
   // of a folder changed just before is used once and not kept.
   const int64_t age =
@@ -91,15 +113,30 @@ std::shared_ptr<const FolderNames> ListFolderNames(const fs::path& dir) {
   return names;
 }
 
-// Finds the entry of `dir` whose name equals `name` without regard to case.
+// Finds the entry of `dir` whose name equals `name` without regard to case (the first one in
+// listing order).
 fs::path MatchComponent(const fs::path& dir, const std::string& name) {
   std::error_code ec;
   fs::path exact = dir / name;
   if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
-  const std::shared_ptr<const FolderNames> names = ListFolderNames(dir);
-  if (!names) return exact;
-  auto it = names->byLowerName.find(LowerText(Utf8BytesToWide(name)));
-  return it == names->byLowerName.end() ? exact : dir / it->second;
+  const uint64_t want = LowerNameHash(name);
+  if (const std::shared_ptr<const FolderNames> names = ListFolderNames(dir);
+      names && !std::binary_search(names->lowerHashes.begin(), names->lowerHashes.end(), want))
+    return exact;
+  // Some entry may match: the folder is read for it.
+  const std::wstring lower = LowerText(Utf8BytesToWide(name));
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return exact;
+  fs::path found = exact;
+  while (const dirent* e = ::readdir(d)) {
+    if (SkippedEntry(e->d_name) || LowerNameHash(e->d_name) != want) continue;
+    if (LowerText(Utf8BytesToWide(e->d_name)) == lower) {
+      found = dir / e->d_name;
+      break;
+    }
+  }
+  ::closedir(d);
+  return found;
 }
 
 // A Windows program file ("Tavelo.exe") is the program of the same name here ("tavelo").
