@@ -161,10 +161,6 @@ function deriveSongFields(s) {
   s.titleFullChosung = undefined;
   s.engChosung = engTitleToChosung(title + ' ' + subtitle);
   s.engSingerChosung = engTitleToChosung(s.singer);
-  // The values made later (ahead in idle time or by a search) have their places from the start:
-  // every song keeps one shape while they are filled in, and the searches' loops stay fast.
-  s._mid0 = s._mid1 = s._mid2 = s._lowT = s._lowS = s._coreLen = undefined;
-  s._rk_title = s._rk_singer = s._rk_line1 = s._o0 = s._o1 = s._o2 = undefined;
   return s;
 }
 
