@@ -227,11 +227,8 @@ function prepareSearchAhead(gen) {
     function (until) { return rankJob('line1').step(until); },
     function () { ensureModePlaces(2); return true; },
     function () { firstCharCodes(2); return true; },
-    function () { midColumn(0); return true; },
     function () { songsWithIdText(''); return true; },
     function () { topSongList(); return true; },
-    function () { midColumn(1); return true; },
-    function () { midColumn(2); return true; },
   ];
   // One short slice per idle period: a key that arrives meanwhile is handled next.
   var run = function (deadline) {
@@ -561,7 +558,6 @@ function hitCompare(a, b) {
 // The list is walked in its own order, which is how the songs lie in memory (a walk in another
 // order is several times slower), and the hits are then put in order by one numeric sort of
 // rank × length + index, which also says where each hit is.
-// `test` gets the song and its place in the list.
 // `first`, when given, passes over songs by the first characters of their consonants and English
 // reading before `test` is asked (see firstCharFilter).
 var hitKeys = new Float64Array(0);
@@ -574,7 +570,7 @@ function rankedHits(test, rank, limit, first) {
   for (var i = 0; i < n; i++) {
     if (first && !(first.okCho[first.cho[i]] | first.okEng[first.eng[i]])) continue;
     var s = songDb[i];
-    if (test(s, i)) hitKeys[count++] = rank(s, s[place]) * n + i;
+    if (test(s)) hitKeys[count++] = rank(s, s[place]) * n + i;
   }
   var sorted = hitKeys.subarray(0, count).sort();
   var out = [];
@@ -793,74 +789,6 @@ function midTextIn(s, mode) {
   return s[key];
 }
 
-// The texts the middle search reads, per mode, for the whole list: the squeezed full texts and
-// the full consonants each joined into one text (songs apart by a line break, which neither a
-// text nor a query holds), with every song's start in it, and the songs that have an English
-// reading. Made once per list change (ahead, in idle time): a key then searches two long texts
-// natively instead of visiting every song.
-var midColumns = [null, null, null];
-function joinedColumn(texts) {
-  var starts = new Int32Array(texts.length + 1);
-  var at = 0;
-  for (var i = 0; i < texts.length; i++) { starts[i] = at; at += texts[i].length + 1; }
-  starts[texts.length] = at;
-  return { text: texts.join('\n'), starts: starts };
-}
-function midColumn(mode) {
-  var c = midColumns[mode];
-  if (c && c.gen === songDbGen) return c;
-  ensureDerivedFields();
-  var n = songDb.length;
-  var texts = new Array(n);
-  var chos = new Array(n);
-  var readers = [];
-  var saved = searchMode;
-  searchMode = mode;
-  for (var i = 0; i < n; i++) {
-    var s = songDb[i];
-    texts[i] = midTextIn(s, mode);
-    chos[i] = modeFullChosung(s);
-    if (modeEngReading(s)) readers.push(i);
-  }
-  searchMode = saved;
-  c = { gen: songDbGen, mid: joinedColumn(texts), cho: joinedColumn(chos), readers: readers };
-  midColumns[mode] = c;
-  return c;
-}
-// Marks every song whose part of the joined column matches `re` (a global pattern); after a
-// match the search goes on at the next song.
-function markMatches(column, re, marks) {
-  var starts = column.starts;
-  var song = 0;
-  re.lastIndex = 0;
-  for (;;) {
-    var m = re.exec(column.text);
-    if (!m) return;
-    var lo = song, hi = starts.length - 1;
-    while (lo < hi) {  // the song whose text holds the match: the last start at or before it
-      var mid = (lo + hi + 1) >> 1;
-      if (starts[mid] <= m.index) lo = mid; else hi = mid - 1;
-    }
-    marks[lo] = 1;
-    song = lo + 1;
-    if (song >= starts.length - 1) return;
-    re.lastIndex = starts[song];
-  }
-}
-function patternText(text) {
-  return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
-}
-// The consonant query with each plain consonant also matching its tense twin (chosungIncludes).
-function loosePattern(cho) {
-  var out = '';
-  for (var i = 0; i < cho.length; i++) {
-    var c = cho.charAt(i);
-    var loose = CHOSUNG_LOOSE_MAP[c];
-    out += loose ? '[' + c + loose + ']' : patternText(c);
-  }
-  return out;
-}
-
 function filterSongsByMiddleMatch(q) {
   var query = strField(q).replace(/\s+/g, '');
   if (!query) return [];
@@ -868,19 +796,13 @@ function filterSongsByMiddleMatch(q) {
   var cho = normalizeQueryForChosung(query);
   var reading = cho || toChosung(query);
   var r0 = reading.charAt(0);
-  var column = midColumn(searchMode);
-  var marks = new Uint8Array(songDb.length);
-  markMatches(column.mid, new RegExp(patternText(lower), 'g'), marks);
-  if (cho) markMatches(column.cho, new RegExp(loosePattern(cho), 'g'), marks);
-  if (reading) {
-    for (var k = 0; k < column.readers.length; k++) {
-      var i = column.readers[k];
-      if (marks[i]) continue;
-      var r = modeEngReading(songDb[i]);
-      if (engChoEq(r.charAt(0), r0) && engChosungIncludes(r, reading)) marks[i] = 1;
-    }
-  }
-  return hitsInOrder(function (s, i) { return marks[i] === 1; }, FILTER_ROWS);
+  var mode = searchMode;
+  return hitsInOrder(function (s) {
+    if (midTextIn(s, mode).indexOf(lower) >= 0) return true;
+    if (cho && chosungIncludes(modeFullChosung(s), cho)) return true;
+    var r = reading ? modeEngReading(s) : '';
+    return !!r && engChoEq(r.charAt(0), r0) && engChosungIncludes(r, reading);
+  }, FILTER_ROWS);
 }
 
 // The default list: the first songs of the whole list in hit order, kept while the list and the
