@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/debug_log.h"
@@ -57,22 +59,31 @@ int FirstNumberInName(std::wstring_view name) {
   return LeadingInt(name.substr(b, e == std::wstring_view::npos ? std::wstring_view::npos : e - b), true);
 }
 
+// What the entries of one package share: each folder is listed once, and each folder's real place
+// is found once.
+struct PackagePaths {
+  plat::PathResolver names;
+  std::unordered_map<std::string, bool> parentInside;  // folder -> it really lies inside the system folder
+};
+
 // The path below the system folder for an entry name, empty when it would lead elsewhere.
-std::filesystem::path EntryPath(std::wstring_view name) {
+std::filesystem::path EntryPath(std::wstring_view name, PackagePaths& paths) {
   if (!IsSafeEntryName(name)) return {};
-  auto system = plat::RealPath(L"C:/tavelo/system").lexically_normal();
-  auto path = plat::RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
+  auto system = paths.names.RealPath(L"C:/tavelo/system").lexically_normal();
+  auto path = paths.names.RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
   if (path.empty()) return {};
   auto rel = path.lexically_relative(system);
   if (rel.empty() || rel.native().starts_with("..") || rel.is_absolute()) return {};
   // A folder inside that is a link to elsewhere does not count as inside.
-  std::error_code ec;
-  auto realSystem = std::filesystem::weakly_canonical(system, ec);
-  auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
-  if (ec) return {};
-  auto realRel = realParent.lexically_relative(realSystem);
-  if (realRel.empty() || realRel.native().starts_with("..")) return {};
-  return path;
+  auto [known, fresh] = paths.parentInside.try_emplace(path.parent_path().native(), false);
+  if (fresh) {
+    std::error_code ec;
+    auto realSystem = std::filesystem::weakly_canonical(system, ec);
+    auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
+    auto realRel = realParent.lexically_relative(realSystem);
+    known->second = !ec && !realRel.empty() && !realRel.native().starts_with("..");
+  }
+  return known->second ? path : std::filesystem::path();
 }
 
 void ReleaseRun() {
@@ -125,6 +136,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
   if (!ExtractStoredZip(zip, entries)) return false;
   out.entryCount = entries.size();
   std::wstring idText = std::to_wstring(id);
+  PackagePaths paths;
   for (const ZipEntry& e : entries) {
     if (e.name.empty()) continue;
     std::wstring lower = ToLowerAscii(e.name);
@@ -134,7 +146,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       });
       continue;
     }
-    auto path = EntryPath(e.name);
+    auto path = EntryPath(e.name, paths);
     if (path.empty()) {
       DebugLog(L"wr_id=" + idText + L" 위험한 파일 이름이라 쓰지 않음: " + e.name);
       continue;
@@ -146,6 +158,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       out.writeFailed = true;
       continue;
     }
+    paths.names.Add(path);
     ++out.filesWritten;
     if (lower.ends_with(L".mid") || lower.ends_with(L".txt")) {
       int number = FirstNumberInName(e.name);
@@ -339,16 +352,24 @@ void Run(bool automatic, bool& dialogOpen) {
     DebugLog(L"wr_id=" + idText + L" 작성일 판정: 목록date=[" + (listDate.empty() ? std::wstring(L"(없음)") : listDate) +
              L"] 상세date=[" + info.date + L"] -> 사용=[" + used + L"]");
     DebugLog(L"wr_id=" + idText + L" 첨부파일 다운로드 요청 직전");
-    HttpResult file = HttpsRequest(WebHost(), info.downloadPath, L"GET", cookieHeader, "",
-                                   [id, done, total](uint64_t received, uint64_t announced) {
-                                     ReportSongDownloadProgress(id, done, total, received, announced);
-                                   });
+    // The package goes to disk as it arrives; only the finished file is read back.
+    std::error_code dirError;
+    std::filesystem::create_directories(plat::RealPath(L"C:/tavelo/_dl"), dirError);
+    const std::filesystem::path part = plat::RealPath(L"C:/tavelo/_dl/song_package_" + idText + L".part");
+    HttpResult file = HttpsDownload(WebHost(), info.downloadPath, cookieHeader, part.string(),
+                                    [id, done, total](uint64_t received, uint64_t announced) {
+                                      ReportSongDownloadProgress(id, done, total, received, announced);
+                                    });
+    std::optional<std::string> packageBytes;
+    if (file.completed && file.bodySize > 0) packageBytes = plat::ReadFileBytes(part);
+    std::filesystem::remove(part, dirError);
     DebugLog(L"wr_id=" + idText + L" 첨부파일 다운로드 요청 완료, ok=" + (file.completed ? L"1" : L"0") + L", 크기=" +
-             std::to_wstring(file.body.size()));
-    if (!file.completed || file.body.empty()) {
+             std::to_wstring(file.bodySize));
+    if (!packageBytes || packageBytes->empty()) {
       report << L"  wr_id=" << id << L": 첨부파일 다운로드 실패(경로=" << info.downloadPath << L")\n";
       continue;
     }
+    file.body = std::move(*packageBytes);
     std::string head = PageHead(file.body, 20);
     if (head.starts_with("<!doctype") || head.starts_with("<html")) {
       std::wstring name = L"debug_download_" + idText + L".html";

@@ -1,6 +1,8 @@
 #include "platform/paths.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <cwctype>
 #include <algorithm>
 #include <cstdint>
@@ -32,9 +34,16 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-std::wstring LowerText(std::wstring text) {
-  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
+std::atomic<uint64_t> caseListings{0};
+
+std::wstring LowerCase(std::wstring s) {
+  for (auto& c : s) c = static_cast<wchar_t>(std::towlower(c));
+  return s;
+}
+
+bool Exists(const fs::path& p) {
+  std::error_code ec;
+  return fs::symlink_status(p, ec).type() != fs::file_type::not_found && !ec;
 }
 
 // One name without regard to case, as a number: FNV-1a over the lower-case code points. A name of
@@ -52,7 +61,7 @@ uint64_t LowerNameHash(std::string_view utf8) {
   if (ascii) {
     for (unsigned char c : utf8) add(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   } else {
-    for (wchar_t c : LowerText(Utf8BytesToWide(utf8))) add(static_cast<uint32_t>(c));
+    for (wchar_t c : LowerCase(Utf8BytesToWide(utf8))) add(static_cast<uint32_t>(c));
   }
   return h;
 }
@@ -93,6 +102,7 @@ std::shared_ptr<const FolderNames> ListFolderNames(const fs::path& dir) {
   ::clock_gettime(CLOCK_REALTIME, &listedAt);
   DIR* d = ::opendir(dir.c_str());
   if (!d) return nullptr;
+  caseListings.fetch_add(1, std::memory_order_relaxed);
   auto names = std::make_shared<FolderNames>();
   names->device = st.st_dev;
   names->inode = st.st_ino;
@@ -116,21 +126,21 @@ std::shared_ptr<const FolderNames> ListFolderNames(const fs::path& dir) {
 // Finds the entry of `dir` whose name equals `name` without regard to case (the first one in
 // listing order).
 fs::path MatchComponent(const fs::path& dir, const std::string& name) {
-  std::error_code ec;
   fs::path exact = dir / name;
-  if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
+  if (Exists(exact)) return exact;
   const uint64_t want = LowerNameHash(name);
   if (const std::shared_ptr<const FolderNames> names = ListFolderNames(dir);
       names && !std::binary_search(names->lowerHashes.begin(), names->lowerHashes.end(), want))
     return exact;
   // Some entry may match: the folder is read for it.
-  const std::wstring lower = LowerText(Utf8BytesToWide(name));
+  const std::wstring lower = LowerCase(Utf8BytesToWide(name));
   DIR* d = ::opendir(dir.c_str());
   if (!d) return exact;
+  caseListings.fetch_add(1, std::memory_order_relaxed);
   fs::path found = exact;
   while (const dirent* e = ::readdir(d)) {
     if (SkippedEntry(e->d_name) || LowerNameHash(e->d_name) != want) continue;
-    if (LowerText(Utf8BytesToWide(e->d_name)) == lower) {
+    if (LowerCase(Utf8BytesToWide(e->d_name)) == lower) {
       found = dir / e->d_name;
       break;
     }
@@ -173,7 +183,10 @@ void SetRootDir(const fs::path& root) {
   rootDir = root;
 }
 
-fs::path RealPath(std::wstring_view installPath) {
+namespace {
+
+fs::path RealPathMatching(std::wstring_view installPath,
+                          const std::function<fs::path(const fs::path&, const std::string&)>& match) {
   std::wstring p(installPath);
   for (auto& c : p)
     if (c == L'\\') c = L'/';
@@ -199,9 +212,37 @@ fs::path RealPath(std::wstring_view installPath) {
     if (part.empty() || part == L".") continue;
     if (part == L"..") return {};
     if (next == rest.size()) part = NativeProgramName(part);
-    result = MatchComponent(result, WideToUtf8Bytes(part));
+    result = match(result, WideToUtf8Bytes(part));
   }
   return result;
+}
+
+}  // namespace
+
+fs::path RealPath(std::wstring_view installPath) { return RealPathMatching(installPath, MatchComponent); }
+
+uint64_t CaseMatchListings() { return caseListings.load(std::memory_order_relaxed); }
+
+fs::path PathResolver::RealPath(std::wstring_view installPath) {
+  return RealPathMatching(installPath, [this](const fs::path& dir, const std::string& name) {
+    fs::path exact = dir / name;
+    if (Exists(exact)) return exact;
+    auto [it, fresh] = folders_.try_emplace(dir.native());
+    if (fresh) {
+      caseListings.fetch_add(1, std::memory_order_relaxed);
+      std::error_code ec;
+      for (fs::directory_iterator e(dir, ec), end; !ec && e != end; e.increment(ec))
+        it->second.try_emplace(LowerCase(Utf8BytesToWide(e->path().filename().string())), e->path().filename().string());
+    }
+    auto found = it->second.find(LowerCase(Utf8BytesToWide(name)));
+    return found == it->second.end() ? exact : dir / found->second;
+  });
+}
+
+void PathResolver::Add(const fs::path& created) {
+  auto it = folders_.find(created.parent_path().native());
+  if (it != folders_.end())
+    it->second.try_emplace(LowerCase(Utf8BytesToWide(created.filename().string())), created.filename().string());
 }
 
 std::wstring InstallPath(std::wstring_view relative) {
