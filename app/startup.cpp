@@ -206,9 +206,10 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
     const fs::path path = it->path();
     const std::wstring name = Utf8ToWide(path.filename().string());
     std::error_code sec;
-    // Links are not followed: a link to a folder above could make the walk leave the root.
-    const fs::file_status st = it->symlink_status(sec);
-    if (fs::is_directory(st)) {
+    // Links are not followed: a link to a folder above could make the walk leave the root. The
+    // entry's type comes from the listing itself: the song folder holds a hundred thousand files,
+    // and a status call for each would compete with the start.
+    if (!it->is_symlink(sec) && it->is_directory(sec)) {
       if (Lower(name) != L"song") count += DeleteStrayFiles(path, depth + 1);
       continue;
     }

@@ -120,6 +120,9 @@ void RunStartupLoad() {
   DebugLog(L"[BOOT] 장르 인덱스 준비 끝");
 
   LoadPopKoIndex();
+  // A list with songs is final now (only an empty one is rebuilt below): the page may have it
+  // while the pop-song text files are counted and the index build is started.
+  if (GetSongCount() > 0) MarkSongListReady();
   DebugLog(L"[BOOT] 팝송 한글검색 인덱스 읽음 - E####.txt " +
            std::to_wstring(CollectPopTextSongNumbers().size()) + L"개 보유");
   StartPopKoIndexBuild();

@@ -76,8 +76,8 @@ int RemoveInterruptedSaveFiles() {
   int count = 0;
   auto sweep = [&count](const fs::path& folder, const std::vector<std::string>& onlyFor) {
     if (folder.empty()) return;
-    for (const std::string& name : plat::ListFileNames(folder)) {
-      if (!IsInterruptedSaveFile(name)) continue;
+    // The system folder holds every song's files: only the names of temporary files are kept.
+    for (const std::string& name : plat::ListFileNames(folder, IsInterruptedSaveFile)) {
       if (!onlyFor.empty()) {
         const std::string target = name.substr(0, name.rfind(".tmp"));
         if (std::find(onlyFor.begin(), onlyFor.end(), target) == onlyFor.end()) continue;
