@@ -122,7 +122,7 @@ void ApplyGpuDecision(const GpuDecision& gpu) {
   Backgrounds.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   PcCheck.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   if (gpu.on) {
-    plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
+    plat::SetEnvironmentVariable("TAVELO_BROWSER_ARGS",
                                  "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");
     DebugLog(L"[BOOT] 그래픽 가속 켬 - GPU 차단 목록 무시 (" + gpu.reason + L")");
   } else {

@@ -145,9 +145,9 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
       for (auto& v : row) v.store(100);
     const bool p1 = OpenMidiPort1(), p2 = OpenMidiPort2();
     DebugLog(L"[MIDI] 1포트 " + std::wstring(p1 ? L"열림" : L"*** 닫힘 ***") + L" [" +
-             (Settings.port1Device.empty() ? std::wstring(L"loopMIDI Port") : Settings.port1Device) + L"]  /  2포트 " +
+             (Settings.port1Device.empty() ? DefaultPortName(0) : Settings.port1Device) + L"]  /  2포트 " +
              (p2 ? L"열림" : L"*** 닫힘 - 트랙17~32 무음 ***") + L" [" +
-             (Settings.port2Device.empty() ? std::wstring(L"loopMIDI Port 1") : Settings.port2Device) + L"]");
+             (Settings.port2Device.empty() ? DefaultPortName(1) : Settings.port2Device) + L"]");
     std::lock_guard lock(PlaybackState.prepared.mu);
     PlaybackState.prepared.loadedMidi = midi;
     PlaybackState.prepared.loadedText = text;

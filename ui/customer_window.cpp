@@ -85,7 +85,7 @@ bool StartCustomerBrowser(PageView& view, uint64_t generation) {
   if (browser.program.empty()) return false;
   const auto profile = plat::RealPath(L"C:/tavelo/system/browser/customer");
   WriteCameraPolicy(profile);
-  const char* extra = std::getenv("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS");
+  const char* extra = std::getenv("TAVELO_BROWSER_ARGS");
   const int pid = plat::LaunchBrowserOnRect(browser.program, view.OneTimeAddress(), profile, extra ? extra : "",
                                             CustomerWindow.CustomerWindowRect, [generation] {
                                               // The customer browser went away by itself.

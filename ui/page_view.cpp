@@ -91,7 +91,7 @@ void OpenBrowserWindow(const std::string& windowName, int view) {
     DebugLog(L"[PAGE] 브라우저를 찾지 못해 화면을 열 수 없음");
     return;
   }
-  std::string args = EnvText("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS");
+  std::string args = EnvText("TAVELO_BROWSER_ARGS");
   std::filesystem::path profile =
       plat::RealPath(L"C:/tavelo/system/browser/" + Utf8ToWide(windowName));
   bool isMain = windowName == "main";

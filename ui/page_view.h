@@ -72,7 +72,7 @@ class PageView {
 bool FindPageBrowser(std::wstring& version);
 
 // Starts the page server; false when it cannot listen. The switches in the environment variable
-// "WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS" go to every browser window started later.
+// "TAVELO_BROWSER_ARGS" go to every browser window started later.
 bool StartPageHost();
 
 // Files of `folder` (an install path) are served to the pages at "/<hostName>/<file>".
