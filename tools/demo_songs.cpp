@@ -13,6 +13,7 @@
 #include "songs/song_file_cache.h"
 #include "tools/demo_midi.h"
 #include "tools/demo_styles.h"
+#include "tools/demo_synth.h"
 
 namespace {
 
@@ -452,6 +453,7 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
     }
   }
   if (!WriteDemoStyles(root, error)) return false;
+  if (!WriteDemoSynth(root, error)) return false;
   if (!write("SOUNDTBL.CFG", BuildDemoSoundTable())) return false;
   const fs::path images = root / "images";
   fs::create_directories(images / "random", ec);
