@@ -250,7 +250,10 @@ int RunTavelo(int argc, char** argv) {
   RemoveInterruptedSaveFiles();
 
   // (The 1 ms timer resolution and the COM apartment have no counterpart here.)
-  if (!BrowserRuntimePresent()) return 0;
+  if (!BrowserRuntimePresent()) {
+    std::fprintf(stderr, "tavelo: no browser to show the page (install the chromium package)\n");
+    return 1;
+  }
 
   plat::SetWindowProcedure(WndProc);
   MainWindow.MainWindowHandle.store(true);
@@ -285,7 +288,12 @@ int RunTavelo(int argc, char** argv) {
 
   StartWorkerThreads();
   ApplyGpuDecision(gpu);
-  plat::PostWindowTask([] { OpenMainPage(OnMainWebMessage, OnMainNavigationCompleted); });
+  plat::PostWindowTask([] {
+    OpenMainPage(OnMainWebMessage, [] {
+      MarkPageConnected();
+      OnMainNavigationCompleted();
+    });
+  });
 
   plat::RunMessageLoop();
 
@@ -296,5 +304,5 @@ int RunTavelo(int argc, char** argv) {
   FlushTraceLog();
   // Detached workers may still run; the process ends here without tearing down what they use.
   std::fflush(nullptr);
-  std::_Exit(0);
+  std::_Exit(plat::ProcessExitCode());
 }

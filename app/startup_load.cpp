@@ -164,7 +164,20 @@ void RunStartupLoad() {
   DebugLog(L"[BOOT] *** 시작 로드 스레드 정상 종료 ***");
 }
 
+void MarkPageConnected() {
+  {
+    std::lock_guard lock(Startup.PageConnectedMutex);
+    Startup.PageConnected = true;
+  }
+  Startup.PageConnectedChanged.notify_all();
+}
+
 void RunStartupUpdates() {
+  {
+    // A program whose browser never showed the page leaves no trace in the user's folders.
+    std::unique_lock lock(Startup.PageConnectedMutex);
+    Startup.PageConnectedChanged.wait(lock, [] { return Startup.PageConnected; });
+  }
   bool firstInstall = InstallFileExists(L"C:/tavelo/system/firstinstall.flag");
   InstallCopyAndShortcut();
   ConfigureAutostart();

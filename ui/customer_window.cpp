@@ -87,10 +87,17 @@ bool StartCustomerBrowser(PageView& view, uint64_t generation) {
   WriteCameraPolicy(profile);
   const char* extra = std::getenv("TAVELO_BROWSER_ARGS");
   const int pid = plat::LaunchBrowserOnRect(browser.program, view.OneTimeAddress(), profile, extra ? extra : "",
-                                            CustomerWindow.CustomerWindowRect, [generation] {
+                                            CustomerWindow.CustomerWindowRect,
+                                            [generation, program = Utf8ToWide(browser.program.string())](
+                                                const plat::BrowserExit& e) {
                                               // The customer browser went away by itself.
                                               if (generation == CustomerWindow.Generation)
                                                 DebugLog(L"[CW] 손님 화면 브라우저가 닫혔습니다");
+                                              if (e.seconds < 10) {
+                                                const std::wstring why = DescribeBrowserExit(program, e);
+                                                DebugLog(L"[CW] " + why);
+                                                std::cerr << "tavelo: " << WideToUtf8(why) << std::endl;
+                                              }
                                             });
   CustomerWindow.CustomerBrowserPid = pid;
   RsCustomerBrowserGroup = pid;

@@ -24,6 +24,12 @@ std::string EnvText(const char* name) {
   return v ? v : "";
 }
 
+// Set once the main page has loaded and connected (window thread).
+bool mainPageEverLoaded = false;
+
+// A browser that ends this soon after its start failed to start.
+constexpr double kEarlyExitSeconds = 10;
+
 std::string ViewPath(const std::string& windowName) {
   return windowName == "main" ? "/" : "/" + windowName;
 }
@@ -81,30 +87,55 @@ void PublishPageAddress(const std::string& address) {
   std::cout << "page: " << address << std::endl;
 }
 
+// The log and standard error say why a browser failed; without the main page the program then
+// ends with a non-zero code.
+void ReportBrowserFailure(bool isMain, const std::wstring& reason) {
+  DebugLog(L"[PAGE] " + reason);
+  std::cerr << "tavelo: " << WideToUtf8(reason) << std::endl;
+  if (isMain && !mainPageEverLoaded) {
+    plat::SetProcessExitCode(1);
+    plat::PostWindowMessage(plat::kWmClose);
+  }
+}
+
 void OpenBrowserWindow(const std::string& windowName, int view) {
   plat::BrowserChoice browser = plat::FindBrowser();
   if (browser.none) {
     if (windowName == "main") PublishPageAddress(plat::PageViewAddress(view));
     return;
   }
+  bool isMain = windowName == "main";
   if (browser.program.empty()) {
-    DebugLog(L"[PAGE] 브라우저를 찾지 못해 화면을 열 수 없음");
+    ReportBrowserFailure(isMain, L"브라우저를 찾지 못해 화면을 열 수 없음 (chromium 패키지 필요)");
     return;
   }
+  if (plat::RunningAsRoot())
+    DebugLog(L"[PAGE] root 로 실행 중 - 브라우저에 --no-sandbox 를 붙여 시작 (Chromium 은 root 에서 샌드박스로 뜨지 않음)");
   std::string args = EnvText("TAVELO_BROWSER_ARGS");
   std::filesystem::path profile =
       plat::RealPath(L"C:/tavelo/system/browser/" + Utf8ToWide(windowName));
-  bool isMain = windowName == "main";
   // Other users can read a command line: the browser gets a key that opens the page once.
   std::string address = plat::PageViewOneTimeAddress(view);
-  bool started = plat::LaunchBrowser(browser.program, address, profile, args, [isMain] {
+  const std::wstring program = Utf8ToWide(browser.program.string());
+  bool started = plat::LaunchBrowser(browser.program, address, profile, args, [isMain, program](const plat::BrowserExit& e) {
+    if (e.seconds < kEarlyExitSeconds || (isMain && !mainPageEverLoaded))
+      ReportBrowserFailure(isMain, DescribeBrowserExit(program, e));
     // The main window's browser was closed: close the program as its window would.
     if (isMain) plat::PostWindowMessage(plat::kWmClose);
   });
-  if (!started) DebugLog(L"[PAGE] 브라우저를 시작하지 못함 - " + Utf8ToWide(browser.program.string()));
+  if (!started) ReportBrowserFailure(isMain, L"브라우저를 시작하지 못함 - " + program);
 }
 
 }  // namespace
+
+std::wstring DescribeBrowserExit(const std::wstring& program, const plat::BrowserExit& e) {
+  std::wstring text = L"브라우저가 " + std::to_wstring(static_cast<int>(e.seconds)) + L"초 만에 끝남 (" + program +
+                      L", " + (e.signaled ? L"신호 " : L"종료 코드 ") + std::to_wstring(e.code) + L")";
+  std::string tail = e.stderrTail;
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
+  if (!tail.empty()) text += L" - 표준 오류 끝부분:\n" + Utf8ToWide(tail);
+  return text;
+}
 
 bool FindPageBrowser(std::wstring& version) {
   plat::BrowserChoice browser = plat::FindBrowser();
@@ -142,6 +173,7 @@ PageView::PageView(std::string windowName, PageViewOptions options)
     onMessage_(&text);
   };
   handlers.navigationCompleted = [this] {
+    if (windowName_ == "main") mainPageEverLoaded = true;
     if (onLoaded_) onLoaded_();
   };
   view_ = plat::CreatePageView(ViewPath(windowName_), std::move(handlers));
