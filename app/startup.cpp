@@ -109,7 +109,7 @@ void StartWorkerThreads() {
   if (NetStatusStarted.compare_exchange_strong(expected, 1)) std::thread(NetStatusThread).detach();
   std::error_code ec;
   uint8_t idle = 0;
-  if (fs::exists(plat::RealPath(L"C:/tavelo/system/rs_resume.cfg"), ec) &&
+  if (fs::exists(plat::RealPath(L"<root>/system/rs_resume.cfg"), ec) &&
       Online.RemoteSupportActive.compare_exchange_strong(idle, 1))
     std::thread(ResumeSupportThread).detach();
   Startup.StartupLoadThread = std::thread(RunStartupLoad);

@@ -125,8 +125,8 @@ void RunStartupLoad() {
   StartPopKoIndexBuild();
   DebugLog(L"[BOOT] 팝송 한글검색 준비 끝");
 
-  if (GetSongCount() == 0 && (InstallFileExists(L"C:/tavelo/pxr/DS1-P1.MID") ||
-                              InstallFileExists(L"C:/tavelo/system/DS1-P1.MID"))) {
+  if (GetSongCount() == 0 && (InstallFileExists(L"<root>/pxr/DS1-P1.MID") ||
+                              InstallFileExists(L"<root>/system/DS1-P1.MID"))) {
     DebugLog(L"[BOOT] songs.csv 비어 있음 - txt 전체 스캔으로 재생성(오래 걸릴 수 있음)");
     RegenerateSongsCsv({}, true);
     LoadSongDb();
@@ -135,7 +135,7 @@ void RunStartupLoad() {
   MarkSongListReady();
 
   DebugLog(L"[BOOT] 수동 추가곡 동기화는 백그라운드로 미룸 - SOUNDTBL 읽기");
-  LoadUntilFileSettles(L"C:/tavelo/system/SOUNDTBL.CFG", LoadSoundTable, SoundTableIsEmpty);
+  LoadUntilFileSettles(L"<root>/system/SOUNDTBL.CFG", LoadSoundTable, SoundTableIsEmpty);
   LoadScoreOctConfig();
   DebugLog(L"[BOOT] SOUNDTBL 읽음");
 
@@ -178,7 +178,7 @@ void RunStartupUpdates() {
     std::unique_lock lock(Startup.PageConnectedMutex);
     Startup.PageConnectedChanged.wait(lock, [] { return Startup.PageConnected; });
   }
-  bool firstInstall = InstallFileExists(L"C:/tavelo/system/firstinstall.flag");
+  bool firstInstall = InstallFileExists(L"<root>/system/firstinstall.flag");
   InstallCopyAndShortcut();
   ConfigureAutostart();
   // After a base package install the page boot starts the full song update instead.

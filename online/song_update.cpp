@@ -25,7 +25,7 @@ SongUpdateStateValues SongUpdateState;
 
 namespace {
 
-constexpr std::wstring_view kSystemDir = L"C:/tavelo/system/";
+constexpr std::wstring_view kSystemDir = L"<root>/system/";
 constexpr int kMaxBoardPages = 500;
 constexpr size_t kPendingBatch = 200;
 
@@ -60,7 +60,7 @@ int FirstNumberInName(std::wstring_view name) {
 // The path below the system folder for an entry name, empty when it would lead elsewhere.
 std::filesystem::path EntryPath(std::wstring_view name) {
   if (!IsSafeEntryName(name)) return {};
-  auto system = plat::RealPath(L"C:/tavelo/system").lexically_normal();
+  auto system = plat::RealPath(L"<root>/system").lexically_normal();
   auto path = plat::RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
   if (path.empty()) return {};
   auto rel = path.lexically_relative(system);
@@ -153,7 +153,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
     }
   }
   // The song files reach the disk before the post can be recorded as applied.
-  if (out.filesWritten > 0 && !plat::FlushFileSystemOf(plat::RealPath(L"C:/tavelo/system"))) out.writeFailed = true;
+  if (out.filesWritten > 0 && !plat::FlushFileSystemOf(plat::RealPath(L"<root>/system"))) out.writeFailed = true;
   return true;
 }
 
@@ -252,7 +252,7 @@ namespace {
 
 void Run(bool automatic, bool& dialogOpen) {
   if (!HasMemberAccount()) {
-    SetResult(L"C:/tavelo/license.cfg에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.");
+    SetResult(plat::ShownPath(L"<root>/license.cfg") + L"에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.");
     DebugLog(L"license.cfg 비어있어 리턴");
     return;
   }
@@ -354,7 +354,7 @@ void Run(bool automatic, bool& dialogOpen) {
       std::wstring name = L"debug_download_" + idText + L".html";
       WriteDebugFile(name, file.body);
       report << L"  wr_id=" << id << L": download.php가 파일 대신 HTML 페이지를 반환함(첨부파일이 실제로 없거나 접근 불가) - "
-             << kSystemDir << name << L"에 저장함\n";
+             << plat::ShownPath(std::wstring(kSystemDir) + name) << L"에 저장함\n";
       continue;
     }
     std::string plain = AesDecryptCbc(file.body);

@@ -71,17 +71,23 @@ void SetRootDir(const fs::path& root) {
   rootDir = root;
 }
 
+// The root as the older program wrote it into its settings and lists: such paths still name
+// files under our root.
+constexpr std::wstring_view kOlderInstallRoot = L"C:/tavelo";
+
 fs::path RealPath(std::wstring_view installPath) {
   std::wstring p(installPath);
   for (auto& c : p)
     if (c == L'\\') c = L'/';
   fs::path result;
   std::wstring rest;
-  const std::wstring root(kInstallRoot);
-  if (p.size() >= root.size() && EqualsNoCase(p.substr(0, root.size()), root) &&
-      (p.size() == root.size() || p[root.size()] == L'/')) {
+  auto under = [&p](std::wstring_view root) {
+    return p.size() >= root.size() && EqualsNoCase(p.substr(0, root.size()), std::wstring(root)) &&
+           (p.size() == root.size() || p[root.size()] == L'/');
+  };
+  if (under(kInstallRoot) || under(kOlderInstallRoot)) {
     result = RootDir();
-    rest = p.substr(root.size());
+    rest = p.substr(under(kInstallRoot) ? kInstallRoot.size() : kOlderInstallRoot.size());
   } else if (!p.empty() && p[0] == L'/') {
     result = "/";
     rest = p;
@@ -100,6 +106,10 @@ fs::path RealPath(std::wstring_view installPath) {
     result = MatchComponent(result, WideToUtf8Bytes(part));
   }
   return result;
+}
+
+std::wstring ShownPath(std::wstring_view installPath) {
+  return Utf8BytesToWide(RealPath(installPath).string());
 }
 
 std::wstring InstallPath(std::wstring_view relative) {

@@ -60,18 +60,18 @@ std::wstring LoudnessText(int tenths) {
 std::wstring SongMidiPath(int number) {
   std::wstring n = std::to_wstring(number < 0 ? 0 : number);
   if (n.size() < 4) n.insert(0, 4 - n.size(), L'0');
-  return L"C:/tavelo/system/P" + n + L".MID";
+  return L"<root>/system/P" + n + L".MID";
 }
 
 std::wstring SongTextPath(int number) {
   std::wstring n = std::to_wstring(number < 0 ? 0 : number);
   if (n.size() < 4) n.insert(0, 4 - n.size(), L'0');
-  return L"C:/tavelo/system/P" + n + L".txt";
+  return L"<root>/system/P" + n + L".txt";
 }
 
 bool IsHalftimeSong(std::wstring_view midiPath) {
   const std::wstring name = Lower(FileNameOf(midiPath));
-  auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/halftime_songs.txt"));
+  auto bytes = plat::ReadFileBytes(plat::RealPath(L"<root>/system/halftime_songs.txt"));
   if (!bytes) return false;
   size_t pos = 0;
   while (pos < bytes->size()) {

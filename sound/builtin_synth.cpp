@@ -136,7 +136,7 @@ std::string BindApi() {
   return missing;
 }
 
-std::filesystem::path SynthDir() { return plat::RealPath(L"C:/tavelo/synth"); }
+std::filesystem::path SynthDir() { return plat::RealPath(L"<root>/synth"); }
 
 // Loads the library once: the synth folder's candidates in order, then the system's. A failure
 // is told in the loader's own words.
@@ -165,7 +165,7 @@ bool LoadLibraryOnce() {
   }
   const std::wstring system = Utf8ToWide(plat::kSystemSynthLibrary);
   if (!triedAny) {
-    SetStatus(L"C:/tavelo/synth 폴더에 fluidsynth 라이브러리가 없고 시스템의 " + system +
+    SetStatus(Utf8ToWide(SynthDir().string()) + L" 폴더에 fluidsynth 라이브러리가 없고 시스템의 " + system +
               L"도 열 수 없습니다 (libfluidsynth3 패키지 필요): " + Utf8ToWide(sysErr.message));
   } else if (last.code == 193) {
     SetStatus(L"fluidsynth 라이브러리의 아키텍처가 이 프로그램과 다릅니다 - 같은 아키텍처용 빌드가 필요합니다: " +
@@ -198,7 +198,7 @@ std::filesystem::path FirstSoundFont() {
 
 std::filesystem::path SoundFontPath(std::wstring_view name) {
   if (!IsBareFileName(name)) return {};
-  std::filesystem::path p = plat::RealPath(L"C:/tavelo/synth/" + std::wstring(name));
+  std::filesystem::path p = plat::RealPath(L"<root>/synth/" + std::wstring(name));
   std::error_code ec;
   if (p.empty() || !std::filesystem::is_regular_file(p, ec)) return {};
   return p;

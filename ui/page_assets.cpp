@@ -25,7 +25,7 @@ bool IsFontExt(const std::wstring& ext) {
 }  // namespace
 
 std::wstring ListFontFiles() {
-  std::filesystem::path folder = plat::RealPath(L"C:/tavelo/fonts");
+  std::filesystem::path folder = plat::RealPath(L"<root>/fonts");
   std::wstring out = L"[";
   if (folder.empty()) return out + L"]";
   std::error_code ec;

@@ -2,7 +2,7 @@
 // Page assets handed to the page as data: the list of the custom fonts folder.
 #include <string>
 
-// "['a.ttf','b.otf']": the font files (.ttf .otf .ttc .woff .woff2, any case) of "C:/tavelo/fonts/"
+// "['a.ttf','b.otf']": the font files (.ttf .otf .ttc .woff .woff2, any case) of "<root>/fonts/"
 // (created when missing), each name escaped,
 // in folder order.
 std::wstring ListFontFiles();

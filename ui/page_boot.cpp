@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr std::wstring_view kFirstInstallFlag = L"C:/tavelo/system/firstinstall.flag";
+constexpr std::wstring_view kFirstInstallFlag = L"<root>/system/firstinstall.flag";
 
 PageBootHooks BootHooks;  // set at start, before the page exists
 std::atomic<bool> FullscreenDone{false};

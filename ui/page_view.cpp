@@ -44,7 +44,21 @@ std::string ChannelPrelude(const PageViewOptions& o) {
   prelude += flag(o.contextMenus);
   prelude += ",acceleratorKeys:";
   prelude += flag(o.acceleratorKeys);
-  prelude += "};\n";
+  // The install root as this machine names it, for the page's texts (a JS string that cannot end
+  // the script element).
+  prelude += ",root:\"";
+  for (unsigned char c : plat::RootDir().string()) {
+    if (c == '"' || c == '\\') prelude += '\\';
+    if (c < 0x20 || c == '<') {
+      static const char* hex = "0123456789abcdef";
+      prelude += "\\u00";
+      prelude += hex[c >> 4];
+      prelude += hex[c & 15];
+    } else {
+      prelude += static_cast<char>(c);
+    }
+  }
+  prelude += "\"};\n";
   const auto& files = EmbeddedPageFiles();
   if (auto it = files.find("webview-shim.js"); it != files.end()) prelude += it->second;
   prelude += "</script>";
@@ -80,7 +94,7 @@ std::string WithPrelude(std::string html, const std::string& prelude) {
 
 // The address of the main page, for whoever opens it when no browser is started.
 void PublishPageAddress(const std::string& address) {
-  std::filesystem::path file = plat::RealPath(L"C:/tavelo/system/page_url.txt");
+  std::filesystem::path file = plat::RealPath(L"<root>/system/page_url.txt");
   if (file.empty() || !plat::WriteOwnerOnlyFile(file, address + "\n")) {
     DebugLog(L"[PAGE] 화면 주소 파일을 쓰지 못함");
   }
@@ -113,7 +127,7 @@ void OpenBrowserWindow(const std::string& windowName, int view) {
     DebugLog(L"[PAGE] root 로 실행 중 - 브라우저에 --no-sandbox 를 붙여 시작 (Chromium 은 root 에서 샌드박스로 뜨지 않음)");
   std::string args = EnvText("TAVELO_BROWSER_ARGS");
   std::filesystem::path profile =
-      plat::RealPath(L"C:/tavelo/system/browser/" + Utf8ToWide(windowName));
+      plat::RealPath(L"<root>/system/browser/" + Utf8ToWide(windowName));
   // Other users can read a command line: the browser gets a key that opens the page once.
   std::string address = plat::PageViewOneTimeAddress(view);
   const std::wstring program = Utf8ToWide(browser.program.string());

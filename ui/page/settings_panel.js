@@ -262,10 +262,10 @@ function spColumnDisplay() {
   var h = '';
   h += spRow('메인 상단 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('headerBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_HEADER_IMAGE')"));
   h += spRow('바탕 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('mainBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_MAIN_IMAGE')"));
-  h += spRow('큰가사 바탕 이미지', '(랜덤: C:/tavelo/images/random 폴더 · 절마다 변경)',
+  h += spRow('큰가사 바탕 이미지', '(랜덤: ' + rootPathHtml('images/random') + ' 폴더 · 절마다 변경)',
              optRadio('sp-bgr', !spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',0)", '단일 지정') +
              optRadio('sp-bgr', !!spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',1)", '랜덤(절마다 변경)'));
-  h += spRow('큰가사 글꼴', '', lyricFontSelect() + '<div style="font-size:12px; color:#8b9099;">C:/tavelo/fonts 폴더에 글꼴 파일(.ttf/.otf 등)을 넣으면 목록에 함께 보입니다(설치 불필요)</div>');
+  h += spRow('큰가사 글꼴', '', lyricFontSelect() + '<div style="font-size:12px; color:#8b9099;">' + rootPathHtml('fonts') + ' 폴더에 글꼴 파일(.ttf/.otf 등)을 넣으면 목록에 함께 보입니다(설치 불필요)</div>');
   h += spRow('큰가사 크기', '(50~200% · 기본 100%)', spStepper(['◀', 'adjLyricFontScale(-5)'], lyricFontScale + '%', ['▶', 'adjLyricFontScale(5)'], spButton('기본', 'setLyricFontScale(100)')));
   h += spRow('큰가사 색', '(부른 가사 = 흰 테두리 · 안 부른 가사 = 검정 테두리 고정)',
              '부른 가사 <input type="color" value="' + htmlEsc(lyricSungColor) + '" onchange="setLyricSungColor(this.value); spRefresh();"> ' + htmlEsc(lyricSungColor) + ' ' + spButton('기본', "setLyricSungColor('#ff2000'); spRefresh();") +
@@ -275,7 +275,7 @@ function spColumnDisplay() {
   var ak = '';
   for (var i = 0; i < 3; i++) ak += optRadio('sp-ak', autoKeyMode === i, 'setAutoKey(' + i + ')', AUTOKEY_LABELS[i]);
   h += spRow('곡 시작 자동 키', '', ak);
-  h += spRow('음원 선택', '(내장음원: C:/tavelo/synth 폴더에 DLL과 .sf2 필요 · 정지 상태에서 즉시 전환)',
+  h += spRow('음원 선택', '(내장음원: ' + rootPathHtml('synth') + ' 폴더에 .sf2 필요 · 정지 상태에서 즉시 전환)',
              optRadio('sp-syn', !builtinSynthOn, "spOwned('setBuiltinSynth','builtinSynthOn','SET_BUILTIN:',0)", '외부 음원(8850 등)') +
              optRadio('sp-syn', !!builtinSynthOn, "spOwned('setBuiltinSynth','builtinSynthOn','SET_BUILTIN:',1)", '내장음원'));
   h += spRow('실행 화면', '(차크=전체화면, 해제=창모드 · F11로도 전환)', optCheck(startFullscreen, 'setStartFullscreen(this.checked)', '실행 시 전체화면으로 시작'));
