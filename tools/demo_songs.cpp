@@ -13,7 +13,6 @@
 #include "songs/song_file_cache.h"
 #include "tools/demo_midi.h"
 #include "tools/demo_styles.h"
-#include "tools/demo_synth.h"
 
 namespace {
 
@@ -453,7 +452,6 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
     }
   }
   if (!WriteDemoStyles(root, error)) return false;
-  if (!WriteDemoSynth(root, error)) return false;
   if (!write("SOUNDTBL.CFG", BuildDemoSoundTable())) return false;
   const fs::path images = root / "images";
   fs::create_directories(images / "random", ec);
