@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/debug_log.h"
+#include "base/test_switches.h"
 #include "base/install.h"
 #include "base/settings/app_settings.h"
 #include "base/text.h"
@@ -31,8 +32,8 @@ namespace {
 
 // TAVELO_INDEX_DELAY_MS (tests): every wait before background index work, in milliseconds.
 void ApplyIndexDelaysFromEnvironment() {
-  const char* text = std::getenv("TAVELO_INDEX_DELAY_MS");
-  if (!text || !*text) return;
+  const std::string text = IndexDelaySwitch();
+  if (text.empty()) return;
   const int ms = std::max(0, LeadingInt(std::string_view(text), true));
   SongIndexes.genreBuildDelayMs = ms;
   SongIndexes.popKoBuildDelayMs = ms;
