@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/text.h"
+#include "platform/fonts.h"
 #include "platform/paths.h"
 
 namespace {
@@ -38,6 +39,15 @@ std::wstring ListFontFiles() {
     if (!first) out += L',';
     first = false;
     out += L"'" + EscapeForScript(name) + L"'";
+  }
+  return out + L"]";
+}
+
+std::wstring ListInstalledFontFamilies() {
+  std::wstring out = L"[";
+  for (const std::string& family : plat::InstalledFontFamilies()) {
+    if (out.size() > 1) out += L',';
+    out += L"'" + EscapeForScript(Utf8ToWide(family)) + L"'";
   }
   return out + L"]";
 }

@@ -6,3 +6,7 @@
 // (created when missing), each name escaped,
 // in folder order.
 std::wstring ListFontFiles();
+
+// "['NanumGothic','Noto Sans CJK KR',...]": the font families installed on this machine, those
+// that cover Korean first, each name escaped.
+std::wstring ListInstalledFontFamilies();

@@ -101,6 +101,7 @@ std::wstring BuildBootFirstScript() {
   js += PageCall(L"setLyricSungColorDisplay", sungColor);
   js += PageCall(L"setLyricFontScaleDisplay", s.lyricFontScale);
   js += PageCall(L"initCustomFonts", ScriptLiteral{ListFontFiles()});
+  js += PageCall(L"initLyricFonts", ScriptLiteral{ListInstalledFontFamilies()});
   js += PageCall(L"initEqFromApp", EqSettings.lowFreq, EqSettings.lowGain, EqSettings.highFreq,
                  EqSettings.highGain);
   return js;

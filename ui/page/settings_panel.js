@@ -23,7 +23,11 @@ var midiStatusText = '';
 var qFxNote = 54;
 var Q_FX_LIST = [[54, '탬버린'], [49, '오픈 심벌'], [71, '호루라기(짧게)'], [72, '호루라기(길게)'], [56, '카우벨'], [39, '박수'],
                  [81, '트라이앵글'], [69, '카바사'], [70, '마라카스'], [67, '아고고'], [75, '클라베'], [55, '스플래시 심벌'], [52, '징']];
-var LYRIC_FONTS = ['맑은 고딕', '굴림', '돋움', '바탕', '궁서', 'HY견고딕', 'HY헤드라인M', '휴먼둥근헤드라인', '나눔고딕'];
+// The lyric fonts to choose from: the families installed on this machine, Korean ones first.
+var LYRIC_FONTS = [];
+function initLyricFonts(list) {
+  LYRIC_FONTS = Array.isArray(list) ? list.filter(function (f) { return typeof f === 'string' && f !== ''; }) : [];
+}
 var oldCfgKeyFn = null;
 
 function spRefresh() {
@@ -245,7 +249,7 @@ function spDefaultOr(v) { return v < 0 ? '모듈 기본' : String(v); }
 
 function lyricFontSelect() {
   var cur = typeof lyricFontName !== 'undefined' ? lyricFontName : '';
-  var h = '<select onchange="setLyricFont(this.value)"><option value=""' + (cur === '' ? ' selected' : '') + '>(기본 - 맑은 고딕)</option>';
+  var h = '<select onchange="setLyricFont(this.value)"><option value=""' + (cur === '' ? ' selected' : '') + '>(기본 글꼴)</option>';
   for (var i = 0; i < LYRIC_FONTS.length; i++) {
     var f = LYRIC_FONTS[i];
     h += '<option value="' + htmlEsc(f) + '"' + (cur === f ? ' selected' : '') + ' style="font-family:\'' + htmlEsc(f) + '\'">' + htmlEsc(f) + '</option>';
