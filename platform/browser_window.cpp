@@ -18,7 +18,6 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/message_loop.h"
-#include "platform/monitors.h"
 #include "platform/x_connection.h"
 
 #include <signal.h>
@@ -275,27 +274,7 @@ bool Executable(const fs::path& p) { return !p.empty() && ::access(p.c_str(), X_
 
 bool RunningAsRoot() { return ::geteuid() == 0; }
 
-namespace {
 
-// Whether a window manager runs on the display (it publishes its check window on the root).
-bool WindowManagerRunning() {
-  if (!DisplayAvailable()) return false;
-  Display* dpy = XOpenDisplay(nullptr);
-  if (!dpy) return false;
-  Atom type;
-  int format;
-  unsigned long n = 0, after = 0;
-  unsigned char* data = nullptr;
-  const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
-  const bool running = XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type,
-                                          &format, &n, &after, &data) == Success &&
-                       data && n == 1;
-  if (data) XFree(data);
-  XCloseDisplay(dpy);
-  return running;
-}
-
-}  // namespace
 
 BrowserChoice FindBrowser() {
   BrowserChoice choice;
@@ -421,18 +400,6 @@ bool LaunchBrowser(const fs::path& program, const std::string& address,
                    BrowserExited exited) {
   auto args = AppModeArgs(program, address, profileDir);
   args.insert(args.begin() + 2, "--start-maximized");
-  // Maximising is the window manager's job; without one (bare X server, kiosk) the window is
-  // placed over the primary monitor instead.
-  if (DisplayAvailable() && !WindowManagerRunning()) {
-    const std::vector<MonitorInfo> monitors = ListMonitors();
-    auto it = std::find_if(monitors.begin(), monitors.end(), [](const MonitorInfo& m) { return m.primary; });
-    if (it == monitors.end() && !monitors.empty()) it = monitors.begin();
-    if (it != monitors.end()) {
-      const ScreenRect& r = it->rect;
-      args.push_back("--window-position=" + std::to_string(r.left) + "," + std::to_string(r.top));
-      args.push_back("--window-size=" + std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top));
-    }
-  }
   return StartBrowser(std::move(args), profileDir, extraArgs, std::move(exited)) != 0;
 }
 

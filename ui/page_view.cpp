@@ -10,6 +10,7 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "platform/message_loop.h"
+#include "platform/monitors.h"
 #include "platform/browser_window.h"
 #include "platform/files.h"
 #include "platform/page_server.h"
@@ -128,6 +129,13 @@ void OpenBrowserWindow(const std::string& windowName, int view) {
   std::string args = EnvText("TAVELO_BROWSER_ARGS");
   std::filesystem::path profile =
       plat::RealPath(L"<root>/system/browser/" + Utf8ToWide(windowName));
+  // Maximising is the window manager's job; without one (bare X server, kiosk) the main window is
+  // placed over the primary monitor instead.
+  if (const auto fill = isMain ? plat::MonitorToFillWithoutWindowManager() : std::nullopt) {
+    args += " --window-position=" + std::to_string(fill->left) + "," + std::to_string(fill->top) +
+            " --window-size=" + std::to_string(fill->right - fill->left) + "," + std::to_string(fill->bottom - fill->top);
+    DebugLog(L"[PAGE] 창 관리자가 없어 브라우저 창을 모니터 크기로 맞춤");
+  }
   // Other users can read a command line: the browser gets a key that opens the page once.
   std::string address = plat::PageViewOneTimeAddress(view);
   const std::wstring program = Utf8ToWide(browser.program.string());
