@@ -73,6 +73,7 @@ test('first run: own browser, demo song through the built-in synthesizer, no war
   }, 'the browser window');
   const windowId = xdo('search', '--onlyvisible', '--class', 'chromium').toString().trim().split('\n')[0];
   // No window manager: the program sized the window to the monitor itself.
+  assert.match(readLog(root), /창 관리자가 없어 브라우저 창을 모니터 크기로 맞춤/);
   const geometry = xdo('getwindowgeometry', windowId).toString();
   const [, w, h] = /Geometry: (\d+)x(\d+)/.exec(geometry) ?? [];
   assert.ok(Number(w) >= 630 && Number(h) >= 470, geometry);  // the whole 640 x 480 screen, give or take its edge
