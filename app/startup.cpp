@@ -207,6 +207,7 @@ static void InstallProgramHooks() {
   InstallPlaybackSignals();
   SetPresetKeyWriter(SetPresetAppKey);
   SetTickInFlightFlag(&MainWindow.MainTickInFlight);
+  SetLiteModeFlag(&PageHost.LiteModeActive);
   SetSongScreenCache([](const std::wstring& script) {
     std::lock_guard lock(PageHost.PageScriptCacheMutex);
     PageHost.SongScreenScript = script;

@@ -124,7 +124,7 @@ bool ComputeCvtGoTime(int rhythmTempoUs, int rhythmPpq, double rhythmFactor, int
     }
     CvtState.PendingTempoFactor = newTempoUs >= 1 && newFactor > 0 && std::abs(newFactor - f) > 1e-9 ? newFactor : 0.0;
   }
-  TraceLog(L"[CVT-GO] barMs=%.1f/%.1f toBar=%.1f extra=%d off=%.1f mult=%.2f->%.2f", g->barNowMs, g->barAfterMs, g->toBarMs,
+  TraceLog(L"[CVT-GO] barMs=%.1f/%.1f toBar=%.1f extra=%d off=%.1f mult=%.2f->%.2f\n", g->barNowMs, g->barAfterMs, g->toBarMs,
            extraBars, g->pickupMs, f, g->factorAfter);
   return true;
 }

@@ -3,4 +3,5 @@
 
 PlaybackStateValues PlaybackState;
 CvtStateValues CvtState;
+HeldSongTonesValues HeldSongTones;
 AttachStateValues AttachState;

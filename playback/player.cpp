@@ -1,7 +1,8 @@
 // The song player thread.
 //
-// [SECTION] Run control: start, stop, the gate before isPlaying
-// [SECTION] Chase planning
+// [SECTION] Run control: start, stop, the gate before isPlaying; tick reports; the held song tones and
+//           the paced silencing that hand over to and from the rhythm
+// [SECTION] Chase planning and pacing
 // [SECTION] One run: start-up, start sequence, event loop, end
 #include "playback/player.h"
 
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 
@@ -28,6 +30,7 @@
 #include "playback/song_sysex.h"
 #include "playback/tempo.h"
 #include "songs/bars.h"
+#include "sound/send_trace.h"
 #include "sound/services.h"
 
 // ---- [SECTION] Run control -------------------------------------------------------------------
@@ -38,6 +41,7 @@ namespace {
 // generation and set isPlaying: one of the two always comes second and sees the other.
 std::mutex g_playGate;
 std::atomic<std::atomic<uint8_t>*> g_tickInFlight{nullptr};
+std::atomic<std::atomic<uint8_t>*> g_liteMode{nullptr};
 std::atomic<uint32_t> g_lastTickPostTime{0};
 
 std::atomic<bool> g_noPort1Logged{false};
@@ -107,11 +111,19 @@ bool StopPlayer(unsigned waitMs) {
 }
 
 void SetTickInFlightFlag(std::atomic<uint8_t>* flag) { g_tickInFlight = flag; }
+void SetLiteModeFlag(std::atomic<uint8_t>* flag) { g_liteMode = flag; }
+
+bool TickReportDue(uint32_t now, uint32_t lastPost, bool inFlight, bool lite) {
+  const uint32_t since = now - lastPost;
+  if (lite && since < 50) return false;
+  return !inFlight || since >= 500;
+}
 
 void PostTickUpdate(uint32_t tick) {
   const uint32_t now = plat::TimeGetTime();
   std::atomic<uint8_t>* inFlight = g_tickInFlight.load();
-  if (inFlight && inFlight->load() && now - g_lastTickPostTime.load() < 500) return;
+  std::atomic<uint8_t>* lite = g_liteMode.load();
+  if (!TickReportDue(now, g_lastTickPostTime.load(), inFlight && inFlight->load(), lite && lite->load())) return;
   if (inFlight) inFlight->store(1);
   g_lastTickPostTime = now;
   plat::PostWindowMessage(WM_UPDATE_TICK, static_cast<int64_t>(tick));
@@ -140,7 +152,55 @@ int CountInClicks(uint32_t secondBarTick, int ppq) {
   return static_cast<int>(std::clamp<uint32_t>(secondBarTick / static_cast<uint32_t>(ppq > 0 ? ppq : 120), 1, 8));
 }
 
-// ---- [SECTION] Chase planning ----------------------------------------------------------------
+void ResetTrackingGlobals() {
+  for (int c = 0; c < 16; ++c)
+    for (auto* table : {HeldSongTones.bankMsb, HeldSongTones.bankLsb, HeldSongTones.program, HeldSongTones.reverb,
+                        HeldSongTones.chorus})
+      table[c].store(0xFF);
+  HeldSongTones.valid = 1;
+}
+
+void SendHeldSongTones(MidiOutHandle port1) {
+  HeldSongTones.pending = 0;
+  if (!HeldSongTones.valid.load()) return;
+  const bool dry = Settings.dryDrumBass && !Settings.rawSound;
+  for (int c = 0; c < 16; ++c) {
+    const uint8_t msb = HeldSongTones.bankMsb[c].exchange(0xFF), lsb = HeldSongTones.bankLsb[c].exchange(0xFF);
+    const uint8_t program = HeldSongTones.program[c].exchange(0xFF);
+    const uint8_t reverb = HeldSongTones.reverb[c].exchange(0xFF), chorus = HeldSongTones.chorus[c].exchange(0xFF);
+    if (!port1) continue;
+    const bool dryChannel = dry && (c == 8 || c == 9 || c == 11 || c == 12);
+    if (msb != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 0, msb));
+    if (lsb != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 32, lsb));
+    if (program != 0xFF) SendShortMidi(port1, PackMidi(0xC0 | c, program));
+    if (reverb != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 91, dryChannel ? 0 : reverb));
+    if (chorus != 0xFF) SendShortMidi(port1, PackMidi(0xB0 | c, 93, dryChannel ? 0 : chorus));
+  }
+}
+
+void PacedTwoPortSendThread(MidiOutHandle port1, MidiOutHandle port2, std::vector<uint32_t> one,
+                            std::vector<uint32_t> two, unsigned firstDelayMs) {
+  if (firstDelayMs) plat::SleepMs(firstDelayMs);
+  for (size_t i = 0; i < std::max(one.size(), two.size()); ++i) {
+    if (i < one.size() && port1) SendShortMidi(port1, one[i]);
+    if (i < two.size() && port2) SendShortMidi(port2, two[i]);
+    plat::SleepMs(2);
+  }
+}
+
+void StartPacedTwoPortSend(MidiOutHandle port1, MidiOutHandle port2, std::vector<uint32_t> one, std::vector<uint32_t> two,
+                           unsigned firstDelayMs) {
+  if (one.empty() && two.empty()) return;
+  try {
+    std::thread(PacedTwoPortSendThread, port1, port2, one, two, firstDelayMs).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the messages still go, at once.
+    for (uint32_t m : one) SendShortMidi(port1, m);
+    for (uint32_t m : two) SendShortMidi(port2, m);
+  }
+}
+
+// ---- [SECTION] Chase planning and pacing ----------------------------------------------------
 
 bool IsChasedController(unsigned cc) {
   if (cc < 12) return (0xDA6u >> cc) & 1u;
@@ -237,6 +297,58 @@ ChasePlan PlanChase(const SongModel& song, uint32_t S, uint32_t O, bool fast) {
   return plan;
 }
 
+int ChaseWeight(const SongEvent& e) {
+  if (e.kind == kSongEventSysEx) return 8;
+  if (e.kind != kSongEventChannel || e.status < 0xA0) return 0;
+  return (e.status & 0xF0) == 0xC0 ? 8 : 1;
+}
+
+int ChasePacer::left() const {
+  const uint32_t at = clock_.downbeat();
+  return at ? static_cast<int32_t>(at - clock_.now()) : 0;
+}
+
+void ChasePacer::Plan(int64_t weight, bool waiting) {
+  pacing_ = false;
+  if (!waiting) return;
+  const int l = left();
+  spread_ = l >= 351 ? static_cast<uint32_t>(l - 350) : 0;
+  start_ = clock_.now();
+  total_ = weight;
+  sent_ = 0;
+  TraceLog(L"[MDL] 셋업 분산 - 무게 %lld, 펼 시간 %ums(여유 %dms 중 %dms 는 남겨 둠)\n", static_cast<long long>(weight), spread_, l,
+           350);
+  pacing_ = weight > 0 && spread_ > 0;
+  if (!pacing_) TraceLog(L"[MDL] 분산할 여유가 없다 - 예전 분산(32개마다 1ms)으로 간다\n");
+}
+
+// Waits until the weight sent so far has its share of the spread, giving up 350 ms before the
+// downbeat.
+void ChasePacer::WaitUntilShare() {
+  const uint32_t due = start_ + static_cast<uint32_t>(static_cast<double>(spread_) * sent_ / total_);
+  while (clock_.playing() && static_cast<int32_t>(due - clock_.now()) > 0) {
+    if (clock_.downbeat() == 0 || left() <= 350) return;
+    clock_.sleep(1);
+  }
+}
+
+void ChasePacer::Before(const SongEvent& e, bool downbeatPending) {
+  const int weight = ChaseWeight(e);
+  if (pacing_) {
+    if (weight == 0) return;
+    sent_ += weight;
+    WaitUntilShare();
+    return;
+  }
+  if (downbeatPending && ++events_ % 32 == 0 && left() > 500) clock_.sleep(1);
+}
+
+void ChasePacer::AfterSent(bool programChange, bool downbeatPending) {
+  if (pacing_) return;
+  if (++messages_ % 32 == 0) clock_.sleep(1);
+  if (programChange && downbeatPending && ++programs_ % 4 == 0 && left() > 512) clock_.sleep(12);
+}
+
 // ---- [SECTION] One run -----------------------------------------------------------------------
 
 namespace {
@@ -268,6 +380,26 @@ void PostSongBpm(bool first, int tempoUs) {
   PostScriptToPage(PageCall(L"setSongBpm", bpm));
 }
 
+// Keeps a tone message of a rhythm channel (port 1) for the hand-back. Reverb is kept as it would
+// have been sent (mixer offset, dry channels); the bass program is the operator's bass when chosen.
+void HoldSongTone(int c, unsigned kind, uint8_t d1, uint8_t d2) {
+  if (!HeldSongTones.valid.load()) ResetTrackingGlobals();
+  if (kind == 0xC0) {
+    HeldSongTones.program[c] = static_cast<uint8_t>((c == 8 && IsUserBassToneSet() ? GetCvtBassProgram() : d1) & 0x7F);
+  } else if (d1 == 0) {
+    HeldSongTones.bankMsb[c] = d2;
+  } else if (d1 == 32) {
+    HeldSongTones.bankLsb[c] = d2;
+  } else if (d1 == 91) {
+    Mixer.SongReverbSend[0][c].store(d2);
+    HeldSongTones.reverb[c] = static_cast<uint8_t>(IsDryDrumBass(0, c) ? 0 : AddSendOffset(d2, Mixer.ReverbSendOffset[0][c].load()));
+  } else if (d1 == 93) {
+    Mixer.SongChorusSend[0][c].store(d2);
+    HeldSongTones.chorus[c] = d2;
+  }
+  HeldSongTones.pending = 1;
+}
+
 // The state of one run; lives on the player thread only.
 class Run {
  public:
@@ -284,7 +416,10 @@ class Run {
   void DoPause(double* target);
   void Services(uint32_t now);
   void HandleTempo(const SongEvent& e);
-  void HandleChannel(size_t index, const SongEvent& e, bool chase);
+  // False when the message was not sent.
+  bool HandleChannel(size_t index, const SongEvent& e, bool chase);
+  int16_t& ChaseCcValueSlot(int port, int channel, int cc) { return chaseCcSlot_[port & 1][channel & 15][cc & 127]; }
+  void ForgetChaseCcValues() { std::fill(&chaseCcSlot_[0][0][0], &chaseCcSlot_[0][0][0] + 2 * 16 * 128, int16_t{-1}); }
   void SendChase(size_t index, const SongEvent& e);
   void CheckLyricsEnd();
   void CheckMedleyEnd();
@@ -313,7 +448,10 @@ class Run {
   uint32_t lastLateLog_ = 0;
   uint32_t lyricEndTick_ = 0;
   bool lyricEndDone_ = false, medleyEndDone_ = false;
-  int chaseSent_ = 0;
+  ChasePacer pacer_{ChaseClock{[] { return plat::TimeGetTime(); }, [](unsigned ms) { plat::SleepMs(ms); },
+                               [] { return PlaybackState.isPlaying.load() != 0; }, [] { return PlaybackState.startAt.load(); }}};
+  bool medleyRun_ = false;
+  int16_t chaseCcSlot_[2][16][128];  // last value the chase sent per controller, -1 none (medley runs)
   bool realtime_ = false;
   SaxExpression sax_;
 };
@@ -332,6 +470,7 @@ bool Run::StartUp() {
   PlaybackState.NaturalEndFlag = 0;
   ClearCcCache();
   DebugLog(L"[SONG] PlayMidiThread 시작");
+  if (CvtState.rhythm.load()) OpenVolumeTrace(15000);
   ppq_ = song_->SongPpq > 0 ? song_->SongPpq : 120;
   if (!OpenMidiPort1() && !g_noPort1Logged.exchange(true))
     DebugLog(L"MIDI 출력 장치 없음 - 무음으로 재생 진행(화면만)");
@@ -393,6 +532,8 @@ bool Run::StartUp() {
   } else if (MidiOutHandle p1 = Sound.MidiOutPort1.load()) {
     SendShortMidi(p1, PackMidi(0xC8, static_cast<unsigned>(GetCvtBassProgram())));
   }
+  CvtState.CvtTurnedOnMidSong = 0;
+  CvtState.CvtTurnedOffByUser = 0;
   PlaybackState.PlayerMsPerTick = MsPerTick(500000, ppq_);
   {
     // The gate: a stop that came at any time since this run was requested ends it here.
@@ -485,6 +626,15 @@ void Run::StartSequence() {
   if (S > 0) {
     PlaybackState.LastPlayedValid = 0;
     if (hasEvents) chase_ = PlanChase(*song_, S, O, fast);
+    medleyRun_ = PlaybackState.MedleyItemIndex.load() >= 0;
+    if (medleyRun_) ForgetChaseCcValues();
+    if (PlaybackState.waitingGo.load() && PlaybackState.startAt.load()) {
+      int64_t weight = 0;
+      const auto& events = song_->SongEventList;
+      for (size_t i = 0; i < events.size() && events[i].tick < S; ++i)
+        if (i >= chase_.skip.size() || !chase_.skip[i]) weight += ChaseWeight(events[i]);
+      pacer_.Plan(weight, true);
+    }
     if (fast)
       TraceLog(L"[JMP] 빠른 셋업 from=%u to=%u | 상태 %d/%d, 시퀀스 %d 개만 전송\n", O, S, chase_.keysSent,
                chase_.keysAll, chase_.sequenceEvents);
@@ -517,7 +667,15 @@ void Run::FirstEventActions() {
     ResendChannelVolumes(AllChannels(), CvtState.rhythm.load() != 0);
     TraceLog(L"[VOL] 새 곡 첫 음 - 전 채널 볼륨 확정(리듬채널 제외=%d)\n", CvtState.rhythm.load() ? 1 : 0);
   }
+  TraceStopwatchLap(L"SOUND");
+  if (CvtState.rhythm.load()) {
+    // The rhythm channels' volumes are watched for the song's first two bars.
+    double bar = 4.0 * ppq_ * PlaybackState.PlayerMsPerTick.load();
+    if (bar < 500 || bar > 8000) bar = 2000;
+    OpenVolumeTrace(static_cast<uint32_t>(2 * bar));
+  }
   DebugLog(L"[SONG] *** 곡 첫 음 - 실제 재생 시작 ***");
+  ReportChannelLoad();
   TraceLog(L"[GO ] skipToTick=%u rhythm=%d\n", S_, CvtState.rhythm.load() ? 1 : 0);
   if (AttachState.AttachReadyCheck.exchange(0)) CheckAttachLead();
   if (uint32_t at = PlaybackState.startAt.exchange(0)) {
@@ -541,6 +699,11 @@ void Run::FirstEventActions() {
     base_ = plat::NowMs();
     accumulated_ = 0;
   }
+  if (MidiOutHandle p1 = Sound.MidiOutPort1.load(); p1 && HeldSongTones.valid.load()) {
+    // Tones held back during the set-up: the rhythm's stop hands them back, or they go now.
+    if (CvtState.rhythm.load()) HeldSongTones.pending = 1;
+    else SendHeldSongTones(p1);
+  }
   if (PlaybackState.waitingGo.load()) {
     if (CvtState.rhythm.load()) PlaybackState.ResyncContinuous = 1;
     PlaybackState.SongTick = S_;
@@ -550,6 +713,7 @@ void Run::FirstEventActions() {
   }
   TakePendingTempoAndCarry();
   // The clock starts at the start tick now: events before it were the chase.
+  sysex_.TakeSettleWaitMs();
   base_ = plat::NowMs();
   accumulated_ = 0;
   lastReport_ = lastPass_ = base_;
@@ -615,7 +779,22 @@ void Run::Interpolate(uint32_t t, double target, double now) {
 
 // Waits until the event at tick t is due. False when the run was stopped meanwhile.
 bool Run::WaitFor(uint32_t t) {
-  if (CvtState.rhythm.load()) tempoHold_ = true;
+  // While the rhythm plays under the song, the song keeps one tempo; when the operator stops the
+  // rhythm it follows its own tempo map again, and a rhythm started under it takes the song back
+  // to its first tempo.
+  const bool rhythm = CvtState.rhythm.load() != 0;
+  if (rhythm) tempoHold_ = true;
+  if (CvtState.CvtTurnedOffByUser.exchange(0)) {
+    tempoHold_ = false;
+    DebugLogAsync(L"[CVT] 사용자가 CVT 를 끔 - 템포 고정 해제(이후 곡의 템포 변화를 다시 따라감)");
+  }
+  if (CvtState.CvtTurnedOnMidSong.exchange(0) && rhythm && firstTempoUs_ > 0 && firstTempoUs_ != tempoUs_) {
+    DebugLogAsync(L"[CVT] 곡 도중 CVT 켬 - 템포 되돌림 " + std::to_wstring(Bpm(tempoUs_)) + L" -> " +
+                  std::to_wstring(Bpm(firstTempoUs_)) + L" bpm");
+    tempoUs_ = firstTempoUs_;
+    PlaybackState.CurrentTempoUs = tempoUs_;
+    PostSongBpm(true, tempoUs_);
+  }
   const double mpt = MsPerTickWithOffset(tempoUs_, ppq_, PlaybackState.TempoOffsetBpm.load());
   PlaybackState.PlayerMsPerTick = mpt;
   accumulated_ += (t - P_) * mpt;
@@ -691,27 +870,40 @@ void Run::HandleTempo(const SongEvent& e) {
   }
 }
 
-void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
+bool Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   const int p = e.port & 1, c = e.status & 0x0F;
   const unsigned kind = e.status & 0xF0;
   uint8_t d1 = e.data1, d2 = e.data2;
   const bool noteOn = kind == 0x90 && d2 > 0;
   const bool noteOff = kind == 0x80 || (kind == 0x90 && d2 == 0);
-  if (chase && (noteOn || noteOff)) return;
+  if (chase && (noteOn || noteOff)) return false;
   const bool rhythm = CvtState.rhythm.load() != 0;
   const bool owned = CvtState.CvtOwnsChannels.load() && (p == 0 ? (c >= 8 && c <= 12) : (c >= 9 && c <= 12));
+  const bool toneMessage = kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32));
+  if (p == 0 && rhythm && IsRhythmChannel(c) && toneMessage) {
+    // The rhythm engine plays its own tones on its channels; the song's are kept for when it stops.
+    HoldSongTone(c, kind, d1, d2);
+    return false;
+  }
   if (chase) {
     const bool bassSetup = p == 0 && c == 8 && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 7 || d1 == 32)));
-    if (owned && !bassSetup) return;
-    if (rhythm && p == 0 && IsRhythmChannel(c) && (CvtState.FillPlaying.load() || PlaybackState.waitingGo.load())) return;
+    if (p == 0 && IsRhythmChannel(c) && (CvtState.FillPlaying.load() || PlaybackState.waitingGo.load())) {
+      // The set-up waits for the downbeat or the fill: the song's tones are kept for later.
+      if (toneMessage || (kind == 0xB0 && (d1 == 91 || d1 == 93))) {
+        HoldSongTone(c, kind, d1, d2);
+        return false;
+      }
+      if (rhythm) return false;
+    }
+    if (owned && !bassSetup) return false;
   } else {
-    if (CvtState.FillStarted.load() || owned) return;
-    if (PlaybackState.MelodyMute.load() && p == 0 && c == 0) return;
+    if (CvtState.FillStarted.load() || owned) return false;
+    if (PlaybackState.MelodyMute.load() && p == 0 && c == 0) return false;
     if (noteOn && ((PlaybackState.Solo1Mute.load() && IsSolo1Channel(p, c)) ||
                    (PlaybackState.Solo2Mute.load() && IsSolo2Channel(p, c))))
-      return;
-    if (rhythm && p == 0 && (noteOn || noteOff) && IsRhythmChannel(c)) return;
-    if (CvtState.FillDrumMute.load() && noteOn && p == 0 && c >= 10 && c <= 13) return;
+      return false;
+    if (rhythm && p == 0 && (noteOn || noteOff) && IsRhythmChannel(c)) return false;
+    if (CvtState.FillDrumMute.load() && noteOn && p == 0 && c >= 10 && c <= 13) return false;
   }
   if (kind == 0xB0 && d1 == 7) {
     Mixer.SongChannelVolume[p][c].store(d2);
@@ -729,8 +921,6 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   }
   const bool saxMelody = p == 0 && c == 0 && Settings.saxExpr != 0;
   if (saxMelody && kind == 0xB0) d2 = static_cast<uint8_t>(SaxExpression::MelodyControllerValue(d1, d2));
-  if (p == 0 && rhythm && IsRhythmChannel(c) && (kind == 0xC0 || (kind == 0xB0 && (d1 == 0 || d1 == 32))))
-    return;  // the rhythm engine's tone stays; it hands the song's back when it stops
   if (kind == 0xC0) {
     if (index < PatchTable.PatchEventVolume.size()) Mixer.PatchVolumePercent[p][c].store(PatchTable.PatchEventVolume[index] ? PatchTable.PatchEventVolume[index] : 100);
     if (p == 0 && c == 8) d1 = static_cast<uint8_t>(GetCvtBassProgram() & 0x7F);
@@ -739,10 +929,10 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   }
   if (p == 0 && kind == 0xB0 && (d1 == 0 || d1 == 32) &&
       ((c == 0 && IsUserSaxToneSet()) || ((c == 9 || c == 10) && IsUserDrumKitSet(c))))
-    return;
+    return false;
   if (noteOn) {
     int note = TransposeNote(d1, c, PlaybackState.CurrentKey.load());
-    if (note < 0) return;  // pushed outside the MIDI range by the key: not sent
+    if (note < 0) return false;  // pushed outside the MIDI range by the key: not sent
     if (p == 0 && c == 0) {
       const int o = MelodyOctaveShift();
       if (o != 0 && note + 12 * o >= 0 && note + 12 * o <= 127) note += 12 * o;
@@ -759,11 +949,17 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
       d2 = static_cast<uint8_t>(sax_.NoteOn(song_->MelodyArticulation[index], note,
                                             PlaybackState.PlayerMsPerTick.load(), plat::TimeGetTime()));
   } else if (noteOff) {
-    if (!noteSounding_[p][c][d1]) return;  // its note-on was never sent
+    if (!noteSounding_[p][c][d1]) return false;  // its note-on was never sent
     noteSounding_[p][c][d1] = 0;
     d1 = soundingNote_[p][c][d1];
   }
   if (kind == 0xB0 && d1 == 32 && IsSc8850Port(p, c)) d2 = 4;
+  if (chase && medleyRun_ && kind == 0xB0 && d1 != 6 && d1 != 38 && (d1 < 98 || d1 > 101)) {
+    // A medley item's chase sends a controller only when its value changes.
+    int16_t& slot = ChaseCcValueSlot(p, c, d1);
+    if (slot == d2) return false;
+    slot = d2;
+  }
   sysex_.SleepUntilSettled();
   SendShortMidi(GetPortHandle(p), PackMidi(e.status, d1, d2));
   if (noteOn && CvtState.FillStarted.load()) {
@@ -771,7 +967,7 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
     SendShortMidi(GetPortHandle(p), PackMidi(0x80 | c, d1, 0));
     noteSounding_[p][c][e.data1] = 0;
     if (saxMelody) sax_.NoteOff(d1);
-    return;
+    return true;
   }
   if (saxMelody && noteOn) sax_.LayerNoteOn(d1, d2);
   if (saxMelody && noteOff) sax_.NoteOff(d1);
@@ -782,9 +978,12 @@ void Run::HandleChannel(size_t index, const SongEvent& e, bool chase) {
   } else if (kind == 0xB0 && d1 == 64) {
     Sound.SustainPedalOn[p][c].store(d2 > 63 ? 1 : 0);
   }
+  return true;
 }
 
 void Run::SendChase(size_t index, const SongEvent& e) {
+  const bool downbeatPending = PlaybackState.waitingGo.load() && PlaybackState.startAt.load();
+  pacer_.Before(e, downbeatPending);
   if (e.kind == kSongEventTempo) {
     HandleTempo(e);
     return;
@@ -792,13 +991,13 @@ void Run::SendChase(size_t index, const SongEvent& e) {
   if (e.kind == kSongEventSysEx) {
     sysex_.Filter(song_->SysExOf(e), e.port, plat::TimeGetTime());
     if (sysex_.SettlePending()) {
+      if (medleyRun_) ForgetChaseCcValues();  // the module reset: every controller is new again
       sysex_.SleepUntilSettled();
       SendRhythmPartMaps();
     }
     return;
   }
-  HandleChannel(index, e, true);
-  if (++chaseSent_ % 32 == 0) plat::SleepMs(1);
+  if (HandleChannel(index, e, true)) pacer_.AfterSent((e.status & 0xF0) == 0xC0, downbeatPending);
 }
 
 void Run::EventLoop() {
@@ -826,6 +1025,8 @@ void Run::EventLoop() {
       case kSongEventSysEx: sysex_.Filter(song_->SysExOf(e), e.port, plat::TimeGetTime()); break;
       default: HandleChannel(i, e, false); break;
     }
+    // A reset's settle wait held this event back: the song's grid moves on with it.
+    base_ += sysex_.TakeSettleWaitMs();
   }
 }
 
@@ -836,16 +1037,31 @@ void Run::End(bool started) {
       std::lock_guard lock(g_playGate);
       natural = PlaybackState.isPlaying.exchange(0) != 0;
     }
+    const double tailStart = plat::NowMs();
     for (int i = 0; i < 200 && sysex_.Collect() > 0; ++i) plat::SleepMs(1);
+    const double drainMs = plat::NowMs() - tailStart;
+    // All notes off where the song still sounds; while the rhythm plays, only there and spread out
+    // on a worker so that the rhythm's own notes are not held up behind a burst.
     const bool rhythm = CvtState.rhythm.load() != 0;
-    if (MidiOutHandle p1 = Sound.MidiOutPort1.load())
-      for (int c = 0; c < 16; ++c)
-        if (!rhythm || (!IsRhythmChannel(c) && (Sound.ActiveNoteCounts[0][c].load() > 0 || Sound.SustainPedalOn[0][c].load())))
-          SendShortMidi(p1, PackMidi(0xB0 | c, 123, 0));
-    if (MidiOutHandle p2 = Sound.MidiOutPort2.load())
-      for (int c = 0; c < 16; ++c)
-        if (!rhythm || Sound.ActiveNoteCounts[1][c].load() > 0 || Sound.SustainPedalOn[1][c].load())
-          SendShortMidi(p2, PackMidi(0xB0 | c, 123, 0));
+    auto sounding = [](int p, int c) { return Sound.ActiveNoteCounts[p][c].load() > 0 || Sound.SustainPedalOn[p][c].load(); };
+    const MidiOutHandle p1 = Sound.MidiOutPort1.load(), p2 = Sound.MidiOutPort2.load();
+    std::vector<uint32_t> one, two;
+    for (int c = 0; c < 16; ++c) {
+      if (p1 && (!rhythm || (!IsRhythmChannel(c) && sounding(0, c)))) one.push_back(PackMidi(0xB0 | c, 123, 0));
+      if (p2 && (!rhythm || sounding(1, c))) two.push_back(PackMidi(0xB0 | c, 123, 0));
+    }
+    if (rhythm) {
+      DebugLogAsync(L"[CVT] 곡 종료 정리 - 실제로 울리던 채널만 " + std::to_wstring(one.size()) + L"+" +
+                    std::to_wstring(two.size()) + L"개 전송");
+      StartPacedTwoPortSend(p1, p2, std::move(one), std::move(two), 15);
+      const double totalMs = plat::NowMs() - tailStart;
+      if (drainMs > 5 || totalMs > 10)
+        DebugLogAsync(L"[CVT] 곡 종료 꼬리 - SysEx 드레인 " + std::to_wstring(std::lround(drainMs)) + L"ms / 꼬리 전체 " +
+                      std::to_wstring(std::lround(totalMs)) + L"ms");
+    } else {
+      for (uint32_t m : one) SendShortMidi(p1, m);
+      for (uint32_t m : two) SendShortMidi(p2, m);
+    }
     PostPlayingState(false);
   }
   PlaybackState.waitingGo = 0;

@@ -143,12 +143,6 @@ void PlayRedPreviewThread(std::vector<StyleEvent> events, int division, int bars
   RunRedPreview(Sound.MidiOutPort1.load(), std::move(events), division, bars, generation);
 }
 
-void DelayedNoteOffThread(int row, int note) {
-  plat::SleepMs(400);
-  if (const MidiOutHandle port = Sound.MidiOutPort1.load())
-    SendShortMidi(port, 0x80u | static_cast<uint32_t>(row) | (static_cast<uint32_t>(note) << 8));
-}
-
 void PlayRedHit(RedPattern source, int row, int note, int velocity) {
   if (!OpenMidiPort1()) return;
   SetupModuleWhenIdle();
@@ -163,12 +157,21 @@ void PlayRedHit(RedPattern source, int row, int note, int velocity) {
   }
   std::stable_sort(setup.begin(), setup.end(), [](const StyleEvent& a, const StyleEvent& b) { return a.kind > b.kind; });
   for (const StyleEvent& e : setup) SendCvtEvent(port, e);
-  const uint8_t follow = (row == 6 || row == 8) ? 1 : 0;
-  SendCvtEvent(port, StyleEvent{0, static_cast<uint8_t>(row), kStyleNoteOn, static_cast<uint8_t>(note), static_cast<uint8_t>(velocity), follow});
-  std::thread(DelayedNoteOffThread, row, note).detach();
+  SoundRedHitNote(port, row, note, velocity, 400);
 }
 
 }  // namespace
+
+void SoundRedHitNote(MidiOutHandle port, int row, int note, int velocity, unsigned holdMs) {
+  const uint8_t follow = (row == 6 || row == 8) ? 1 : 0;
+  StyleEvent e{0, static_cast<uint8_t>(row), kStyleNoteOn, static_cast<uint8_t>(note), static_cast<uint8_t>(velocity), follow};
+  SendCvtEvent(port, e);
+  plat::SleepMs(holdMs);
+  // The sender remembers which note the chord and range rules made of it: that one ends.
+  e.kind = kStyleNoteOff;
+  e.data2 = 0;
+  SendCvtEvent(port, e);
+}
 
 void SetRedFileOps(const RedFileOps& ops) {
   g_ops.copy = ops.copy ? ops.copy : DefaultCopy;

@@ -84,6 +84,9 @@ void RedStop();
 void RedMute(std::wstring_view arg);
 void RedSetBpm(std::wstring_view arg);
 void RedHitCommand(std::wstring_view arg);
+// One heard hit on `row`: its note through the rhythm sender (bass and guitar follow the chord),
+// ended after `holdMs` (sleeping on the calling thread).
+void SoundRedHitNote(MidiOutHandle port, int row, int note, int velocity, unsigned holdMs);
 
 // File steps of a save and a restore, the style reload, the hit thread and the page posts,
 // replaceable by tests (to inject failures and see replies). Null members keep the default.

@@ -15,6 +15,7 @@
 #include "playback/services.h"
 #include "playback/song_prep.h"
 #include "playback/tempo.h"
+#include "sound/send_trace.h"
 #include "sound/services.h"
 
 namespace {
@@ -32,7 +33,7 @@ void ScheduledSongStartThread(uint32_t startTime, uint32_t generation) {
   auto giveUp = [](const wchar_t* line) {
     PlaybackState.startAt = 0;
     CvtState.PendingCarryTempoUs = 0;
-    TraceLog(L"%ls", line);
+    TraceLog(L"%ls\n", line);
     AttachState.AttachPending = 0;
   };
   while (static_cast<int32_t>(startTime - plat::TimeGetTime()) > 0) {
@@ -126,6 +127,8 @@ bool TryAttachToRunningRhythm(const std::wstring& midi, const std::wstring& text
   CvtState.CvtCarryTempo.store({tempo, ppq});
   CvtState.CvtTempoFactor = factor;
   if (AttachState.enterBusy.exchange(1)) return true;
+  StartPerfMonitor();
+  ArmLoadTrace();  // the first note's load report covers everything from this request on
   std::thread(StartSongOnRunningCvt, AttachRequest{midi, text, tempo, ppq, factor}).detach();
   return true;
 }

@@ -15,12 +15,14 @@
 #include "platform/paths.h"
 #include "platform/clock.h"
 #include "platform/realtime.h"
+#include "playback/player.h"
 #include "playback/rhythm_fills.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
 #include "playback/tempo.h"
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
+#include "sound/module_setup.h"
 #include "sound/mixer.h"
 #include "sound/services.h"
 #include "sound/rhythm_parts.h"
@@ -84,7 +86,7 @@ void RhythmEngineRun::SetMute(const wchar_t* label) {
   uint32_t until = 0;
   if (PlaybackState.SkipStartMuteOnce.exchange(0) == 0) until = tick + 4u * static_cast<uint32_t>(PpqOf(*LoadedSong()));
   PlaybackState.muteUntil = until;
-  TraceLog(L"[MUT] 설정(%ls) tick=%u -> muteUntil=%u", label, tick, until);
+  TraceLog(L"[MUT] 설정(%ls) tick=%u -> muteUntil=%u\n", label, tick, until);
 }
 
 void RhythmEngineRun::RestartAt(uint32_t tick, bool resetFraction) {
@@ -100,6 +102,8 @@ void RhythmEngineRun::Begin() {
   if (!songPlays) {
     ApplyFixedBpmWhenStopped();
     DebugLogAsync(L"[F10] 곡 없이 CVT 시작 - 기준 템포 " + std::to_wstring(Settings.cvtFixedBpm.load()) + L"bpm");
+  } else {
+    CvtState.CvtTurnedOnMidSong = 1;
   }
   PushTempoPitchDisplay();
   PostScriptToPage(PageCall(L"updateCvtBadge", true));
@@ -107,6 +111,7 @@ void RhythmEngineRun::Begin() {
   ResendChannelVolumes({6, 8, 9, 10, 11, 12, 13, 14}, false);
   SendDryDrumBassSends();
   if (CommitPendingStyle()) ReleaseCvtHeldNotes(port_);
+  CvtState.CvtTonesLost = 0;
   MarkCvtToneCachesEmpty();
   const double now = clock_.NowMs();
   RestartAt(PlaybackState.SongTick.load(), true);
@@ -170,7 +175,7 @@ void RhythmEngineRun::Resync(View& v) {
         }
       }
     }
-    TraceLog(L"[GO2] 위상 %u -> %u (마디안 차 %d, 허용 %d) 패턴마디 %u -> %u  연속=%d  %ls", last_, d, phase.difference,
+    TraceLog(L"[GO2] 위상 %u -> %u (마디안 차 %d, 허용 %d) 패턴마디 %u -> %u  연속=%d  %ls\n", last_, d, phase.difference,
              phase.tolerance, oldBar, newBar, keep ? 1 : 0, keep ? L"베이스/컴핑 유지" : L"베이스/컴핑 정리");
   }
   if (!keep) {
@@ -213,7 +218,7 @@ void RhythmEngineRun::Resync(View& v) {
 
 void RhythmEngineRun::AdvanceOwnClock(View& v) {
   if (!ownClock_) {
-    TraceLog(L"[CVT] 곡 시계 -> 자율 시계 인수인계(연속) 이어받은 위상 %d/1000틱", static_cast<int>(fraction_ * 1000));
+    TraceLog(L"[CVT] 곡 시계 -> 자율 시계 인수인계(연속) 이어받은 위상 %d/1000틱\n", static_cast<int>(fraction_ * 1000));
     ownClock_ = true;
     // The phase taken over is the song clock's at its last step: the time since then counts too.
     ownLastMs_ = songClockMs_ >= 0 && v.now - songClockMs_ < 50 ? songClockMs_ : v.now;
@@ -239,7 +244,7 @@ void RhythmEngineRun::AdvanceOwnClock(View& v) {
     origin_ = v.tick < shift ? v.tick : static_cast<uint32_t>(v.tick - shift);
     RhythmEngine.CvtPhaseOriginTick = origin_;
     CvtState.PendingTempoFactor = 0;
-    TraceLog(L"[CVT-MULT] 경계 배속 전환 %.2f -> %.2f (위상 유지, ref=%u)", old, pendingFactor, origin_);
+    TraceLog(L"[CVT-MULT] 경계 배속 전환 %.2f -> %.2f (위상 유지, ref=%u)\n", old, pendingFactor, origin_);
   }
   const double mpt = OwnClockMsPerTick(CvtState.CvtCarryTempo.us(), CvtState.CvtCarryTempo.ppq(),
                                        PlaybackState.CurrentTempoUs.load(), PlaybackState.TempoOffsetBpm.load(), v.rawPpq);
@@ -401,7 +406,7 @@ bool RhythmEngineRun::BarLineActions(View& v, uint32_t& d) {
   const uint32_t distance = d >= last_ ? d - last_ : d + length - last_;
   const uint32_t half = static_cast<uint32_t>(std::max(1, v.rawPpq / 2));
   if (distance > half) {
-    TraceLog(L"[SWAP] 교체가 %u틱 밀렸다 - 그 구간은 버리고 %u 부터 시작(몰아쏘기 방지)", distance, d);
+    TraceLog(L"[SWAP] 교체가 %u틱 밀렸다 - 그 구간은 버리고 %u 부터 시작(몰아쏘기 방지)\n", distance, d);
     last_ = d;
   }
   return false;
@@ -412,11 +417,11 @@ void RhythmEngineRun::Fire(View& v, uint32_t d) {
   const FireDecision f = DecideFiring(last_, d, main.length, v.rawPpq, lastFireMs_ >= 0, v.now - lastFireMs_);
   if (f.kind == FireKind::kNone) return;
   if (f.kind == FireKind::kDrop) {
-    TraceLog(L"[DROP] %u틱 밀림 - 그 구간 버리고 %u 부터 이어감(연타 방지)", f.stretch, d);
+    TraceLog(L"[DROP] %u틱 밀림 - 그 구간 버리고 %u 부터 이어감(연타 방지)\n", f.stretch, d);
   } else {
     const bool catchUp = f.kind == FireKind::kCatchUp;
     if (catchUp)
-      TraceLog(L"[JIT-CATCHUP] 리듬 루프 지연 %ums - (%u,%u] 전부 발사 | tick나이=%ums liveTick=%u paused=%d playing=%d waitGo=%d",
+      TraceLog(L"[JIT-CATCHUP] 리듬 루프 지연 %ums - (%u,%u] 전부 발사 | tick나이=%ums liveTick=%u paused=%d playing=%d waitGo=%d\n",
                static_cast<unsigned>(v.now - lastFireMs_), last_, d,
                static_cast<unsigned>(plat::TimeGetTime() - PlaybackState.LastTickChangeTime.load()), v.tick, v.paused ? 1 : 0,
                v.playing ? 1 : 0, v.waiting ? 1 : 0);
@@ -466,8 +471,9 @@ bool RhythmEngineRun::FillRequestStep(View& v, uint32_t d) {
   const uint64_t endMs = static_cast<uint64_t>(std::llround(v.now + toGo));
   CvtState.FillEndMs = static_cast<uint32_t>(endMs) == 0 ? 1 : static_cast<uint32_t>(endMs);
   const uint32_t downbeatTick = v.tick + static_cast<uint32_t>(std::lround(patternTicks / factor));
-  overlayLength_ = static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(patternTicks)));
-  overlay_ = SelectFillEvents(RhythmStyles.active.defaultFill, overlayLength_);
+  // A fill shorter than the gap plays whole and the pattern takes the rest of the way.
+  overlay_ = SelectFillEvents(RhythmStyles.active.defaultFill,
+                              static_cast<uint32_t>(std::min<long>(4L * v.ppq, std::lround(patternTicks))), &overlayLength_);
   overlayStartMs_ = v.now;
   overlayMpt_ = -1;
   overlayLast_ = 0;
@@ -476,7 +482,7 @@ bool RhythmEngineRun::FillRequestStep(View& v, uint32_t d) {
   RhythmEngine.FillRequestPending = 0;
   size_t zero = 0;
   for (; zero < overlay_.size() && overlay_[zero].tick == 0; ++zero) SendCvtEvent(port_, overlay_[zero]);
-  TraceLog(L"[ACC] %ls %d마디 - tick %u -> %u, %dms 뒤 곡 (음색 로드 0, 필인이벤트 %d개)", L"필인 오버레이", 1, v.tick,
+  TraceLog(L"[ACC] %ls %d마디 - tick %u -> %u, %dms 뒤 곡 (음색 로드 0, 필인이벤트 %d개)\n", L"필인 오버레이", 1, v.tick,
            downbeatTick, static_cast<int>(std::lround(toGo)), static_cast<int>(overlay_.size()));
   return true;
 }
@@ -500,16 +506,16 @@ bool RhythmEngineRun::OverlayStep(View& v) {
   const double elapsed = v.now - overlayStartMs_;
   const int64_t f = std::min<int64_t>(overlayLength_, std::llround(std::max(0.0, elapsed) / overlayMpt_));
   if (f < overlayLast_) {
-    TraceLog(L"[FILLREW] fTick 되감김 %u -> %u 차단 (경과=%ums pMpt=%.3f)", static_cast<unsigned>(overlayLast_),
+    TraceLog(L"[FILLREW] fTick 되감김 %u -> %u 차단 (경과=%ums pMpt=%.3f)\n", static_cast<unsigned>(overlayLast_),
              static_cast<unsigned>(f), static_cast<unsigned>(elapsed), overlayMpt_);
   } else if (f != overlayLast_) {
     const double songMpt = PlaybackState.PlayerMsPerTick.load();
     if (!overlayFired_)
-      TraceLog(L"[FILL1] 첫발사 (0,%u] / 전체 %u틱  경과=%ums  sMpt=%.3f patMult=%.3f pMpt=%.3f  이벤트 %d개",
+      TraceLog(L"[FILL1] 첫발사 (0,%u] / 전체 %u틱  경과=%ums  sMpt=%.3f patMult=%.3f pMpt=%.3f  이벤트 %d개\n",
                static_cast<unsigned>(f), overlayLength_, static_cast<unsigned>(elapsed), songMpt, factor_, overlayMpt_,
                static_cast<int>(overlay_.size()));
     else if (f - overlayLast_ > 20)
-      TraceLog(L"[FILLJUMP2] (%u -> %u] 한번에 %u틱!  경과=%ums  sMpt=%.3f patMult=%.3f pMpt=%.3f  liveMpt=%.3f playing=%d waitGo=%d",
+      TraceLog(L"[FILLJUMP2] (%u -> %u] 한번에 %u틱!  경과=%ums  sMpt=%.3f patMult=%.3f pMpt=%.3f  liveMpt=%.3f playing=%d waitGo=%d\n",
                static_cast<unsigned>(overlayLast_), static_cast<unsigned>(f), static_cast<unsigned>(f - overlayLast_),
                static_cast<unsigned>(elapsed), songMpt, factor_, overlayMpt_, songMpt, v.playing ? 1 : 0, v.waiting ? 1 : 0);
     overlayFired_ = true;
@@ -525,6 +531,8 @@ bool RhythmEngineRun::OverlayStep(View& v) {
 
 double RhythmEngineRun::Step() {
   View v = Look();
+  if (CvtState.CvtTonesLost.exchange(0)) MarkCvtToneCachesEmpty();  // a song reset the module
+  ReleaseQuickEffect(port_, plat::TimeGetTime());
   if (PlaybackState.ResyncRequested.load()) {
     Resync(v);
   } else if (tickZeroOwed_ && !v.paused) {
@@ -558,7 +566,7 @@ double RhythmEngineRun::Step() {
   }
   if (PlaybackState.ResyncContinuous.load()) return 1;
   if (!CvtState.FillPlaying.load() && sinceStep >= 13 && sinceStep < 1500) {
-    TraceLog(L"[JIT] 리듬 루프 지연 %ums", static_cast<unsigned>(sinceStep));
+    TraceLog(L"[JIT] 리듬 루프 지연 %ums\n", static_cast<unsigned>(sinceStep));
     const uint32_t us = static_cast<uint32_t>(sinceStep * 1000);
     uint32_t seen = RhythmEngine.MaxLoopDelayUs.load();
     while (us > seen && !RhythmEngine.MaxLoopDelayUs.compare_exchange_weak(seen, us)) {
@@ -680,6 +688,13 @@ void CvtRhythmThread() {
   plat::LowerThreadFromRealtime();
 }
 
+void ReleaseQuickEffect(MidiOutHandle port, uint32_t now) {
+  uint32_t on = CvtState.QfxNoteOnTime.load();
+  if (on == 0 || now - on < kQuickEffectHoldMs) return;
+  if (!CvtState.QfxNoteOnTime.compare_exchange_strong(on, 0)) return;  // struck again meanwhile
+  SendCvtEvent(port, StyleEvent{0, 12, kStyleNoteOff, CvtState.QfxNoteSent.load(), 0, 0});
+}
+
 void StartCvtRhythm() {
   std::lock_guard lock(g_lifeMutex);
   if (CvtState.rhythm.load() || CvtState.RhythmStartPending.load()) return;
@@ -692,6 +707,8 @@ void StartCvtRhythm() {
   RhythmEngine.EndingRequested = 0;
   RhythmEngine.StopAfterEnding = 0;
   PlaybackState.SkipStartMuteOnce = 1;
+  // Without a song nothing else sets the module up: the style would play on whatever it holds.
+  if (!PlaybackState.isPlaying.load()) SendRhythmModuleSetup();
   CvtState.RhythmStartPending = 1;
   if (!RhythmEngine.RhythmThreadAlive.exchange(1)) std::thread(CvtRhythmThread).detach();
 }
@@ -710,10 +727,14 @@ void StopCvtRhythm() {
   const bool kit = RhythmParts.SnareSubKitOn.exchange(0) != 0;
   RhythmParts.SnareSubClapOn = 0;
   RhythmParts.SnareSubShakerOn = 0;
+  CvtState.CvtTurnedOffByUser = 1;
   PostScriptToPage(PageCall(L"updateCvtBadge", false));
   PushRhythmUi();
-  if (const MidiOutHandle p1 = Sound.MidiOutPort1.load()) AllEngineNotesOff(p1);
+  const MidiOutHandle p1 = Sound.MidiOutPort1.load();
+  if (p1) AllEngineNotesOff(p1);
   if (kit) RestoreSecondDrumKit();
+  // The song goes on with the tones it asked for while the engine had its channels.
+  if (HeldSongTones.pending.load() && PlaybackState.isPlaying.load()) SendHeldSongTones(p1);
   CvtState.CvtOwnsChannels = 0;
   CvtState.CvtCarryTempo.store({});
   CvtState.CvtTempoFactor = -1;
@@ -734,7 +755,7 @@ void RequestRhythmOff(int n) {
 void StartRhythmAfterSong(int songBpm) {
   const std::wstring style = DefaultStyleForSong(songBpm);
   const std::wstring path = StylePartPath(style, L"P1");
-  TraceLog(L"[AUTO] 곡끝 리듬연결  원곡템포=%d -> %ls  파일=%ls (있음=%d)", songBpm, style.c_str(), path.c_str(),
+  TraceLog(L"[AUTO] 곡끝 리듬연결  원곡템포=%d -> %ls  파일=%ls (있음=%d)\n", songBpm, style.c_str(), path.c_str(),
            FileExists(path) ? 1 : 0);
   PlaybackState.HalftimeSongFlag = 0;
   CvtState.CvtTempoFactor = 1;

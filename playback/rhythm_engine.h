@@ -68,6 +68,12 @@ class RhythmEngineRun {
   bool overlayFired_ = false;
 };
 
+// The quick effect's note ends this long after its note-on.
+inline constexpr uint32_t kQuickEffectHoldMs = 1000;
+// Ends the quick effect's note (channel 12) once it has sounded kQuickEffectHoldMs. The engine
+// calls it every step.
+void ReleaseQuickEffect(MidiOutHandle port, uint32_t now);
+
 // Start and stop of the engine (page commands, the pause key, style choice, the ending).
 void StartCvtRhythm();
 void StopCvtRhythm();

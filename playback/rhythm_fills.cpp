@@ -107,8 +107,33 @@ std::vector<StyleEvent> BuildFillFromPatternTail(const std::vector<StyleEvent>& 
   return CutFillTail(source, n, [](int ch) { return ch != 6 && ch != 8 && ch != 9; });
 }
 
-std::vector<StyleEvent> SelectFillEvents(const std::vector<StyleEvent>& defaultFill, uint32_t n) {
-  return CutFillTail(defaultFill, n, [](int ch) { return ch >= 9 && ch <= 14; });
+std::vector<StyleEvent> SelectFillEvents(const std::vector<StyleEvent>& defaultFill, uint32_t n, uint32_t* length) {
+  std::vector<StyleEvent> fill = CutFillTail(defaultFill, n, [](int ch) { return ch >= 9 && ch <= 14; });
+  uint32_t last = 0;
+  for (const StyleEvent& e : defaultFill) last = std::max(last, e.tick);
+  if (length) *length = fill.empty() ? 0 : std::min(n, last);
+  PrependFillChannelTones(fill, defaultFill);
+  return fill;
+}
+
+void PrependFillChannelTones(std::vector<StyleEvent>& fill, const std::vector<StyleEvent>& defaultFill) {
+  bool plays[16] = {};
+  for (const StyleEvent& e : fill)
+    if (e.kind == kStyleNoteOn && (e.channel == 13 || e.channel == 14)) plays[e.channel] = true;
+  if (!plays[13] && !plays[14]) return;
+  std::vector<StyleEvent> tones;
+  std::array<std::array<bool, 128>, 16> controller{};
+  bool program[16] = {};
+  for (const StyleEvent& e : defaultFill) {
+    if (e.channel > 15 || !plays[e.channel]) continue;
+    bool& seen = e.kind == kStyleController ? controller[e.channel][e.data1 & 0x7F] : program[e.channel];
+    if ((e.kind != kStyleController && e.kind != kStyleProgram) || seen) continue;
+    seen = true;
+    StyleEvent t = e;
+    t.tick = 0;
+    tones.push_back(t);
+  }
+  fill.insert(fill.begin(), tones.begin(), tones.end());
 }
 
 void PlayFillEvents(MidiOutHandle port, const std::vector<StyleEvent>& events, FillPlayOptions options, RhythmClock& clock) {
@@ -142,7 +167,7 @@ void PlayFillEvents(MidiOutHandle port, const std::vector<StyleEvent>& events, F
       const uint32_t t = PlaybackState.SongTick.load();
       if (!PlaybackState.isPlaying.load() || t < startTick) {
         if (t < startTick)
-          TraceLog(L"[FILLBACK] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지", startTick, t,
+          TraceLog(L"[FILLBACK] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지\n", startTick, t,
                    static_cast<unsigned>(std::max<int64_t>(0, position)));
         wall = true;
         wallStart = clock.NowMs() - std::max<int64_t>(0, position) / m * mpt;
@@ -192,7 +217,7 @@ void PlayFillRange(const std::vector<StyleEvent>& events, RhythmClock& clock, do
       const uint32_t t = PlaybackState.SongTick.load();
       if (!PlaybackState.isPlaying.load() || t < startTick) {
         if (t < startTick)
-          TraceLog(L"[FILLJMP] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지", startTick, t,
+          TraceLog(L"[FILLJMP] 곡 시계가 뒤로 점프(%u -> %u) - 벽시계로 전환, 진행 %u틱 유지\n", startTick, t,
                    static_cast<unsigned>(position));
         wall = true;
         wallStart = clock.NowMs() - position / m * d;

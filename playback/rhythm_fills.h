@@ -13,8 +13,13 @@
 // notes left sounding get a note-off at the cut's end.
 std::vector<StyleEvent> BuildFillFromPatternTail(const std::vector<StyleEvent>& source, uint32_t n);
 
-// The transition fill: the same cut from the active default fill, channels 9 to 14 only.
-std::vector<StyleEvent> SelectFillEvents(const std::vector<StyleEvent>& defaultFill, uint32_t n);
+// The transition fill: the same cut from the active default fill, channels 9 to 14 only, with the
+// tones of its channels 13 and 14 in front. `length` gets the cut's length: min(n, the fill's last
+// tick), 0 when nothing was cut.
+std::vector<StyleEvent> SelectFillEvents(const std::vector<StyleEvent>& defaultFill, uint32_t n, uint32_t* length);
+// When the fill plays channel 13 or 14: the first controller of each number and the first program
+// of those channels in `defaultFill`, put in front at tick 0.
+void PrependFillChannelTones(std::vector<StyleEvent>& fill, const std::vector<StyleEvent>& defaultFill);
 
 struct FillPlayOptions {
   bool stopWithEngine = false;  // stop when the engine stops

@@ -26,14 +26,6 @@ std::atomic<uint8_t> g_endingFlourishBusy{0};
 
 using MessageList = std::vector<uint32_t>;
 
-void SendPaced(MidiOutHandle p1, MidiOutHandle p2, MessageList one, MessageList two) {
-  for (size_t i = 0; i < std::max(one.size(), two.size()); ++i) {
-    if (i < one.size()) SendShortMidi(p1, one[i]);
-    if (i < two.size()) SendShortMidi(p2, two[i]);
-    plat::SleepMs(2);
-  }
-}
-
 void ForgetShownValues() {
   PlaybackState.LastPostedBpm = -1;
   RhythmEngine.ResetShownValues = 1;
@@ -73,7 +65,7 @@ void QuietOriginalSong(bool soft, bool spread) {
   if (spread && rhythm) {
     DebugLogAsync(L"[CVT] 원곡 정리 메시지 " + std::to_wstring(one.size()) + L"+" + std::to_wstring(two.size()) +
                   L"개를 2ms 간격으로 분산 전송(리듬 박 밀림 방지)");
-    std::thread(SendPaced, p1, p2, std::move(one), std::move(two)).detach();
+    StartPacedTwoPortSend(p1, p2, std::move(one), std::move(two), 0);
     return;
   }
   for (uint32_t m : one) SendShortMidi(p1, m);

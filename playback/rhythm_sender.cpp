@@ -15,11 +15,38 @@
 #include "sound/mixer_state.h"
 #include "sound/services.h"
 #include "sound/rhythm_parts.h"
+#include "sound/send_trace.h"
 #include "sound/tone_table.h"
 
 namespace {
 
 void DefaultOutput(MidiOutHandle h, uint32_t m) { SendShortMidi(h, m); }
+
+// The bass trace: while the volume watch is open, and every 500 ms at most while the rhythm plays
+// alone or waits for a song's downbeat.
+std::atomic<uint32_t> g_lastBassTrace{0};
+
+bool VolumeWatchOpen(uint32_t now) {
+  const uint32_t until = Sound.VolumeTraceUntil.load();
+  return until != 0 && static_cast<int32_t>(until - now) > 0;
+}
+
+void TraceBassOn(int note, int velocity) {
+  const uint32_t now = plat::TimeGetTime();
+  const PlayerSignals& p = Player();
+  const bool alone = !p.songPlaying() || p.waitingForDownbeat();
+  if (!VolumeWatchOpen(now)) {
+    if (!alone || now - g_lastBassTrace.load() < 500) return;
+  }
+  g_lastBassTrace = now;
+  static const wchar_t* const kNames[] = {L"C", L"C#", L"D", L"D#", L"E", L"F", L"F#", L"G", L"G#", L"A", L"A#", L"B"};
+  const double factor = CvtState.CvtTempoFactor.load();
+  TraceLog(L"[BASS] +%5ums %ls ON  note=%u(%ls%d) vel=%u  songRef=%d 바닥=%d  켜진수=%d mult=%.2f\n",
+           now - VolumeTraceOpenedAt(), p.songPlaying() ? L"곡합류" : L"단독", static_cast<unsigned>(note),
+           kNames[note % 12], note / 12 - 1, static_cast<unsigned>(velocity), -1,
+           std::max<int>(Settings.cvtBassLow, Settings.cvtBassLowSolo), RhythmParts.bassNotesOn,
+           factor > 0 ? factor : 1.0);
+}
 CurrentChordValue DefaultChord() {
   const PlayerSignals& p = Player();
   return CurrentChord({p.songPlaying() && !p.waitingForDownbeat(), p.songTick(), p.currentKey()});
@@ -78,7 +105,7 @@ void SendController(MidiOutHandle port, const StyleEvent& e) {
   if (cached == value) return;
   cached = static_cast<uint8_t>(value);
   Out(port, PackMidi(0xB0 | ch, e.data1, value));
-  TraceLog(L"[SND] ch%-2u Bank%ls = %u  (%ls, 스타일 %u)", unsigned(ch), msb ? L"MSB" : L"LSB", unsigned(value), label,
+  TraceLog(L"[SND] ch%-2u Bank%ls = %u  (%ls, 스타일 %u)\n", unsigned(ch), msb ? L"MSB" : L"LSB", unsigned(value), label,
            unsigned{e.data2});
 }
 
@@ -95,7 +122,7 @@ void SendProgram(MidiOutHandle port, const StyleEvent& e) {
   if (cached == program) return;
   cached = static_cast<uint8_t>(program);
   Out(port, PackMidi(0xC0 | ch, program));
-  TraceLog(L"[SND] ch%-2u PROG = %u  (스타일 %u)", unsigned(ch), unsigned(program), unsigned{e.data1});
+  TraceLog(L"[SND] ch%-2u PROG = %u  (스타일 %u)\n", unsigned(ch), unsigned(program), unsigned{e.data1});
 }
 
 void SendNoteOff(MidiOutHandle port, const StyleEvent& e) {
@@ -103,7 +130,13 @@ void SendNoteOff(MidiOutHandle port, const StyleEvent& e) {
   auto& s = RhythmParts.CvtSoundingNotes[ch][e.data1 & 0x7F];
   const uint8_t sent = s.on ? s.sent : static_cast<uint8_t>(e.data1 & 0x7F);
   s.on = 0;
-  if (ch == 8) RhythmParts.bassNotesOn = std::max(0, RhythmParts.bassNotesOn - 1);
+  if (ch == 8) {
+    RhythmParts.bassNotesOn = std::max(0, RhythmParts.bassNotesOn - 1);
+    const uint32_t now = plat::TimeGetTime();
+    if (VolumeWatchOpen(now))
+      TraceLog(L"[BASS] +%5ums OFF note=%u  켜진수=%d\n", now - VolumeTraceOpenedAt(), static_cast<unsigned>(sent),
+               RhythmParts.bassNotesOn);
+  }
   Out(port, PackMidi(0x80 | ch, sent, 0));
 }
 
@@ -157,7 +190,10 @@ void SendNoteOn(MidiOutHandle port, const StyleEvent& e) {
   s.on = v > 0;
   s.sent = static_cast<uint8_t>(note);
   if (v > 0) Mixer.LastNoteOnTime[0][ch] = plat::TimeGetTime();
-  if (ch == 8 && v > 0) ++RhythmParts.bassNotesOn;
+  if (ch == 8 && v > 0) {
+    ++RhythmParts.bassNotesOn;
+    TraceBassOn(note, v);
+  }
   Out(port, PackMidi(0x90 | ch, note, v));
   if (ch == 10 && v > 0 && g && h) Out(port, PackMidi(0x90 | ch, 39, v));
 }

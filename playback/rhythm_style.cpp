@@ -191,13 +191,13 @@ void TraceStylePattern(std::wstring_view path, const StylePattern& p) {
   std::wstring perChannel;
   for (int c = 0; c < 16; ++c)
     if (counts[c]) perChannel += L" ch" + std::to_wstring(c) + L"=" + std::to_wstring(counts[c]);
-  TraceLog(L"[STY] %ls  이벤트 %u개  길이 %u틱 %ls", std::wstring(path).c_str(), static_cast<unsigned>(p.events.size()),
+  TraceLog(L"[STY] %ls  이벤트 %u개  길이 %u틱 %ls\n", std::wstring(path).c_str(), static_cast<unsigned>(p.events.size()),
            p.length, perChannel.c_str());
   for (const StyleEvent& e : p.events) {
     if (e.kind == kStyleController)
-      TraceLog(L"[STY]   tick%4u ch%-2u CC%-2u = %u", e.tick, unsigned{e.channel}, unsigned{e.data1}, unsigned{e.data2});
+      TraceLog(L"[STY]   tick%4u ch%-2u CC%-2u = %u\n", e.tick, unsigned{e.channel}, unsigned{e.data1}, unsigned{e.data2});
     else if (e.kind == kStyleProgram)
-      TraceLog(L"[STY]   tick%4u ch%-2u PROG = %u", e.tick, unsigned{e.channel}, unsigned{e.data1});
+      TraceLog(L"[STY]   tick%4u ch%-2u PROG = %u\n", e.tick, unsigned{e.channel}, unsigned{e.data1});
   }
 }
 
@@ -483,7 +483,7 @@ void PrepareRhythmStyleForSong(const SongModel& song) {
   }
   const int old = RhythmStyles.StyleLoadPpq.load();
   if (song.SongPpq <= 0 || song.SongPpq == old) return;
-  TraceLog(L"[STY] tpq 변경 %d -> %d - 스타일 재파싱", old, song.SongPpq);
+  TraceLog(L"[STY] tpq 변경 %d -> %d - 스타일 재파싱\n", old, song.SongPpq);
   if (CvtState.rhythm.load()) LoadStyleSet(ActiveStyleName(), RhythmStyles.activeVariation.load());
   else LoadAndCommitStyle(ActiveStyleName(), RhythmStyles.activeVariation.load());
 }

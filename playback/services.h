@@ -6,13 +6,6 @@
 #include <string>
 #include <string_view>
 
-// The player's marker that the current song's module setup has been sent (flag and value); a new
-// song clears it so that the next start sends the whole setup.
-struct SongSetupMarker {
-  std::atomic<uint8_t> sent{0};
-  std::atomic<int> value{0};
-};
-
 // The player's shared values. Written by the player thread, the song start, the jumps and the
 // page commands (window thread); read by the page bridge, the rhythm engine, the mixer and the
 // senders. Every field read by another thread than its writer is an atomic of its own width; no
@@ -91,9 +84,18 @@ struct PlaybackStateValues {
 
   // The bar index the last bar jump moved to; -1 = none. Reset for every song start [jumps].
   std::atomic<int> JumpTargetBar{-1};
-  SongSetupMarker SongSetupSentMarker;  // [player]
 };
 extern PlaybackStateValues PlaybackState;
+
+// What the song asked for on the rhythm engine's channels of port 1 (6, 8 to 14) while sending it
+// was not allowed, one byte per channel, 0xFF nothing held. Written by the player; handed back by
+// the engine's stop or the next run's start (whole bytes only on both sides).
+struct HeldSongTonesValues {
+  std::atomic<uint8_t> bankMsb[16], bankLsb[16], program[16], reverb[16], chorus[16];
+  std::atomic<uint8_t> valid{0};    // the tables are initialised
+  std::atomic<uint8_t> pending{0};  // something was held since the last hand-back
+};
+extern HeldSongTonesValues HeldSongTones;
 
 // A tempo carried across songs: microseconds and ticks per quarter, one 64-bit atomic so that a
 // reader never sees the one of a transition with the other of the next.
@@ -141,6 +143,12 @@ struct CvtStateValues {
   std::atomic<uint8_t> FillPlaying{0};  // a transition fill plays (polled by the window)
   std::atomic<uint8_t> EnterFillMute{0};       // drop every engine note-on
   std::atomic<uint32_t> CvtDrumHoldUntil{0};   // TimeGetTime before which engine drum note-ons are dropped, 0 none
+  std::atomic<int> QfxNote{54};               // the quick effect's note (27..87) [page]
+  std::atomic<uint32_t> QfxNoteOnTime{0};      // TimeGetTime of its sounding note-on, 0 none [page, engine]
+  std::atomic<uint8_t> QfxNoteSent{0};         // the note that sounds
+  std::atomic<uint8_t> CvtTurnedOffByUser{0};  // the operator stopped the engine: the player follows the song's tempo again
+  std::atomic<uint8_t> CvtTurnedOnMidSong{0};  // the engine started under a playing song: the player goes back to its first tempo
+  std::atomic<uint8_t> CvtTonesLost{0};        // a song reset the module: the engine sends its tones again [player]
 };
 extern CvtStateValues CvtState;
 

@@ -3,6 +3,7 @@
 #include "playback/services.h"
 #include "songs/song_model.h"
 #include "sound/external_module.h"
+#include "sound/rhythm_parts.h"
 
 void InstallPlaybackSignals() {
   PlayerSignals s{};
@@ -21,6 +22,8 @@ void InstallPlaybackSignals() {
     SendCvtToneSetup();
   };
   InstallPlayerSignals(s);
+  // A hard reset of the module's channels wipes the controllers a fast jump would count on.
+  SetHardPanicHook([] { PlaybackState.LastPlayedValid = 0; });
   SetExternalClockTempoSource([] {
     ExtClockTempo t;
     if (const auto song = LoadedSong()) t.songBaseBpm = song->SongBaseBpm;

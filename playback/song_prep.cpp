@@ -25,6 +25,7 @@
 #include "songs/song_file_cache.h"
 #include "songs/song_list.h"
 #include "songs/song_load.h"
+#include "sound/rhythm_parts.h"
 #include "sound/services.h"
 
 namespace {
@@ -55,7 +56,32 @@ std::wstring LoudnessText(int tenths) {
   return std::wstring(tenths < 0 ? L"-" : L"+") + std::to_wstring(a / 10) + L"." + std::to_wstring(a % 10);
 }
 
+// The bass notes of the song (port 1 channel 8) and of the active main pattern (its chord
+// following notes of channel 8), for the bass register.
+void SetBassRegister(const SongModel& song) {
+  std::vector<int> songBass, styleBass;
+  for (const SongEvent& e : song.SongEventList)
+    if (e.kind == kSongEventChannel && e.port == 0 && e.status == 0x98 && e.data2 > 0) songBass.push_back(e.data1);
+  {
+    std::lock_guard set(RhythmStyles.SetMutex);  // the engine swaps the active set under it
+    for (const StyleEvent& e : RhythmStyles.active.main.events)
+      if (e.channel == 8 && e.kind == kStyleNoteOn && e.followChord) styleBass.push_back(e.data1);
+  }
+  RhythmParts.BassOctaveShift = BassOctaveShiftFor(std::move(songBass), std::move(styleBass));
+}
+
 }  // namespace
+
+int BassOctaveShiftFor(std::vector<int> songBass, std::vector<int> styleBass) {
+  if (songBass.empty() || styleBass.empty()) return 0;
+  auto middle = [](std::vector<int>& v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+  };
+  const int d = middle(songBass) - middle(styleBass);
+  const int octaves = d >= 0 ? (d + 6) / 12 : -((6 - d) / 12);
+  return std::clamp(octaves, -2, 2) * 12;
+}
 
 std::wstring SongMidiPath(int number) {
   std::wstring n = std::to_wstring(number < 0 ? 0 : number);
@@ -141,6 +167,8 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
     // A new song: a fast jump must never reuse the previous song's controller state.
     PlaybackState.LastPlayedTick = 0;
     PlaybackState.LastPlayedValid = 0;
+    ResetTrackingGlobals();  // tones held for the previous song are not this one's
+    HeldSongTones.pending = 0;
     for (auto& row : Mixer.PatchVolumePercent)
       for (auto& v : row) v.store(100);
     const bool p1 = OpenMidiPort1(), p2 = OpenMidiPort2();
@@ -187,13 +215,14 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
     auto it = SongSettings.SongTempoMap.find(id);
     SetTempoOffset(id >= 1 && it != SongSettings.SongTempoMap.end() ? it->second : 0);
   }
+  const bool fixedApplied = ApplyFixedTempoForNewSong();
   DebugLog(L"[F10] 곡 시작 " + std::to_wstring(id) + L" - 고정 " + (Settings.cvtFixedOn ? L"ON" : L"OFF") + L" / CVT " +
            (CvtState.rhythm.load() ? L"가동" : L"정지") + L" / 예약대기 " +
            (CvtState.RhythmStartPending.load() ? L"예" : L"아니오") + L" / 템포락 " + (lock ? L"ON" : L"OFF") +
            L" -> 곡 " + std::to_wstring(song->SongBaseBpm) + L"bpm, 오프셋 " +
            std::to_wstring(PlaybackState.PendingTempoOffsetSet.load() ? PlaybackState.PendingTempoOffset.load()
                                                                       : PlaybackState.TempoOffsetBpm.load()) +
-           L" (고정 미적용)");
+           (fixedApplied ? L" (고정 적용됨)" : L" (고정 미적용)"));
 
   uint32_t startTick = 0;
   if (const int bar = PlaybackState.NextSongStartBar.load(); bar > 0) {
@@ -220,6 +249,7 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
 
   BuildChordTimeline(*song);
   PrepareRhythmStyleForSong(*song);
+  SetBassRegister(*song);
   SongScreenValues values;
   values.midiPath = midi;
   values.songNumber = id;

@@ -16,6 +16,7 @@
 #include "playback/song_prep.h"
 #include "songs/song_file_cache.h"
 #include "songs/song_model.h"
+#include "sound/send_trace.h"
 #include "sound/services.h"
 
 namespace {
@@ -42,7 +43,11 @@ void LoadAndPlay(const std::wstring& midi, const std::wstring& text) {
   }
   DebugLog(L"[SONG] LoadAndPlay 진입: " + midi + L"  rhythm=" + (CvtState.rhythm.load() ? L"1" : L"0"));
   ClearPendingAttach();
+  TraceStopwatchStart(L"ALT+Z/엔터");
   if (TryAttachToRunningRhythm(midi, text)) return;
+  // The diagnostics of a song start: the module loading up to the first note, the send load.
+  StartPerfMonitor();
+  ArmLoadTrace();
   if (!PrepareSongForPlay(midi, text) || LoadedSong()->SongEventList.empty() || !StartPlayMidiThread())
     PlaybackState.SongStartGuardTime = 0;
 }

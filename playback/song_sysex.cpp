@@ -7,6 +7,7 @@
 #include "base/trace_log.h"
 #include "platform/clock.h"
 #include "playback/services.h"
+#include "sound/rhythm_parts.h"
 #include "sound/send_trace.h"
 #include "sound/services.h"
 
@@ -63,25 +64,41 @@ void SongSysExPath::SendEfxLevelAsync(int level) {
 void SongSysExPath::SleepUntilSettled() {
   if (settleDue_ == 0) return;
   const int32_t left = static_cast<int32_t>(settleDue_ - plat::TimeGetTime());
-  if (left > 0) plat::SleepMs(static_cast<unsigned>(std::min(left, 80)));
+  if (left > 0) {
+    const double t0 = plat::NowMs();
+    plat::SleepMs(static_cast<unsigned>(std::min(left, 80)));
+    settleWaitMs_ += plat::NowMs() - t0;
+  }
   settleDue_ = 0;
+}
+
+double SongSysExPath::TakeSettleWaitMs() {
+  const double waited = settleWaitMs_;
+  settleWaitMs_ = 0;
+  return waited;
 }
 
 void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t now) {
   if (message.empty()) return;
   MidiOutHandle handle = 0;
   int portIndex = 0;
+  const bool gsReset = IsGsReset(message), gmOn = IsGmSystemOn(message);
+  const bool reset = gsReset || gmOn;
   if (port == 1 && OpenMidiPort2()) {
     handle = Sound.MidiOutPort2.load();
     portIndex = 1;
+  } else if (port == 1 && reset) {
+    // Port 2's messages fall back to port 1, but its reset would wipe port 1's set-up and cut
+    // what already sounds there.
+    TraceLog(L"[RSTBLK] 곡 내장 %ls 차단(2포트 장치 없음) - 1포트는 리셋하지 않음\n",
+             gsReset ? L"GS Reset" : L"GM System On");
+    return;
   } else {
     handle = Sound.MidiOutPort1.load();
   }
   if (handle == 0) return;
   TraceVolumeSysEx(message.data(), message.size(), L"곡 내장");
 
-  const bool gsReset = IsGsReset(message), gmOn = IsGmSystemOn(message);
-  const bool reset = gsReset || gmOn;
   const bool rhythm = CvtState.rhythm.load() != 0, fill = CvtState.FillPlaying.load() != 0;
   if (rhythm || fill) {
     if (reset) {
@@ -102,6 +119,9 @@ void SongSysExPath::Filter(std::span<const uint8_t> message, int port, uint32_t 
   if (reset) {
     restorePending_ = true;
     restoreDue_ = now + kRestoreDelayMs;
+    // The module forgot every tone: the rhythm engine's record of what it sent is void.
+    MarkCvtToneCachesEmpty();
+    CvtState.CvtTonesLost = 1;
     for (auto& row : Mixer.SongReverbSend)
       for (auto& v : row) v.store(40);
   }

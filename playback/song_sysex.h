@@ -29,6 +29,9 @@ class SongSysExPath {
   // The settle wait after a reset: sleeps until it (at most 80 ms) and clears it.
   void SleepUntilSettled();
   bool SettlePending() const { return settleDue_ != 0; }
+  // The time the settle waits slept since the last call: the player's clock moves on by it, so
+  // the events after a reset keep their spacing from the first one it held back.
+  double TakeSettleWaitMs();
   bool RestorePending() const { return restorePending_; }
   uint32_t RestoreDue() const { return restoreDue_; }
 
@@ -38,6 +41,7 @@ class SongSysExPath {
 
   PendingSysExList pending_;
   uint32_t settleDue_ = 0;           // after a song reset nothing is sent before this
+  double settleWaitMs_ = 0;          // slept in settle waits, not yet taken by the player
   bool restorePending_ = false;      // a reset's set-up restore is due at restoreDue_
   uint32_t restoreDue_ = 0;
   bool volumeResendPending_ = false;  // the part levels changed: resend channel volumes

@@ -71,6 +71,15 @@ int FixedBpmOffset() {
   return static_cast<int>(std::lround(target)) - b;
 }
 
+bool ApplyFixedTempoForNewSong() {
+  PlaybackState.FixedOffsetSaved = 0;
+  if (!Settings.cvtFixedOn || !CvtState.rhythm.load() || SongBpm() <= 0) return false;
+  PlaybackState.SavedUserOffset = EffectiveOffset();
+  PlaybackState.FixedOffsetSaved = 1;
+  WriteOffset(std::clamp(FixedBpmOffset(), -200, 200));
+  return true;
+}
+
 void ApplyFixedBpmWhenStopped() {
   if (PlaybackState.isPlaying.load() || Settings.cvtFixedBpm < 30) return;
   const double bpm = Settings.cvtFixedBpm / CvtTempoFactorForSong() - PlaybackState.TempoOffsetBpm.load();
@@ -140,5 +149,5 @@ void ApplyTempoLock(int rhythmTempoUs, double rhythmFactor) {
   const int offset = TempoLockOffset(h, b, half);
   PlaybackState.PendingTempoOffset = offset;
   PlaybackState.PendingTempoOffsetSet = 1;
-  TraceLog(L"[LOCK] 템포락 - 들리는 박 %.1fbpm 유지 | 새 곡 %dbpm x배속%.2f -> %dbpm(offset %+d)", h, b, k, b + offset, offset);
+  TraceLog(L"[LOCK] 템포락 - 들리는 박 %.1fbpm 유지 | 새 곡 %dbpm x배속%.2f -> %dbpm(offset %+d)\n", h, b, k, b + offset, offset);
 }

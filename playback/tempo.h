@@ -17,6 +17,10 @@ double CvtTempoFactorForSong();
 // The offset that makes the rhythm engine play at the fixed rhythm tempo.
 int FixedBpmOffset();
 void ApplyFixedBpmWhenStopped();
+// A new song's preparation over the running rhythm with the fixed tempo on: the song's offset (just
+// decided) is kept aside for when the fixed tempo is released, and the fixed one is taken. True
+// when it was taken.
+bool ApplyFixedTempoForNewSong();
 // Applies or releases the fixed rhythm tempo and posts the tempo and key display.
 void PushTempoPitchDisplay();
 // "updateTempoPitchDisplay(offset, key)" as a guarded page call, posted.

@@ -29,6 +29,7 @@
 #include "sound/midi_ports.h"
 #include "sound/midi_send.h"
 #include "sound/module_setup.h"
+#include "sound/send_trace.h"
 #include "sound/services.h"
 
 namespace {
@@ -270,6 +271,7 @@ void AutoNextWithFill(int n) {
   CarryRhythm();
   QuietOriginalSong(false, true);
   const SongPaths p = PathsOf(n);
+  ArmLoadTrace();
   plat::LowerThreadPriority();
   bool prepared = false, early = false;
   uint32_t d = 0;
@@ -333,6 +335,8 @@ void AttachNextSongOverCvt(int n) {
   }
   const bool rhythm = CvtState.rhythm.load() != 0;
   TraceStopwatchStart(rhythm ? L"CVT/rhythm" : L"original");
+  ArmLoadTrace();
+  StartPerfMonitor();
   const SongPaths p = PathsOf(n);
   if (n >= 0 && PlaybackState.NaturalEndFlag.load()) {
     DebugLog(L"[ALTZ] 곡 자연 종료 + 예약곡 " + std::to_wstring(n) + L" - CVT 위에 이어서 붙인다");

@@ -227,6 +227,26 @@ void SetDrumChannelsOn(FluidSynth* s) {
   }
 }
 
+// A reset sent to port 2 resets port 2's module only: the synthesizer's channels 16 to 31 go back
+// to their reset state (sounds off, controllers, bank, program, levels, drum parts), while port 1's
+// channels and the shared effects stay as they are.
+void ResetPortTwoChannels(FluidSynth* s) {
+  for (int ch = 16; ch < 32; ++ch) {
+    g_api.cc(s, ch, 120, 0);
+    g_api.cc(s, ch, 121, 0);
+    const bool drum = ch >= 25 && ch <= 28;
+    if (g_api.set_channel_type) g_api.set_channel_type(s, ch, drum ? kDrumChannelType : kMelodicChannelType);
+    g_api.cc(s, ch, 0, 0);
+    g_api.cc(s, ch, 32, 0);
+    g_api.program_change(s, ch, 0);
+    g_api.cc(s, ch, 7, 100);
+    g_api.cc(s, ch, 10, 64);
+    g_api.cc(s, ch, 91, 40);
+    g_api.cc(s, ch, 93, 0);
+    if (g_api.pitch_bend) g_api.pitch_bend(s, ch, 8192);
+  }
+}
+
 }  // namespace
 
 std::vector<std::filesystem::path> SoundFontFiles() {
@@ -463,6 +483,9 @@ void SendSysExToSynth(int port, const uint8_t* bytes, size_t length) {
           g_api.program_change(s, channel, 0);
         }
       }
+    } else if (a2 == 0x00 && a3 == 0x7F && port == 1) {
+      fxChange = false;
+      ResetPortTwoChannels(s);
     } else if (a2 == 0x00 && a3 == 0x7F) {
       if (g_api.system_reset) g_api.system_reset(s);
       SetDrumChannelsOn(s);
@@ -475,6 +498,10 @@ void SendSysExToSynth(int port, const uint8_t* bytes, size_t length) {
       if (fxChange) ApplySynthEffects();
       return;
     }
+  }
+  if (port == 1 && length >= 5 && bytes[0] == 0xF0 && bytes[1] == 0x7E && bytes[3] == 0x09 && bytes[4] == 0x01) {
+    ResetPortTwoChannels(s);  // GM System On for port 2
+    return;
   }
   if (g_api.sysex && bytes[0] == 0xF0 && length > 2)
     g_api.sysex(s, reinterpret_cast<const char*>(bytes + 1), static_cast<int>(length - 2), nullptr,

@@ -162,7 +162,7 @@ void RecordLoadTrace(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d
   if (traceKind < 0) return;
   int n = LoadTraceRecords.count.fetch_add(1);
   if (n < 0 || n >= LoadTraceState::kCapacity) return;
-  LoadTraceRecords.records[n] = {plat::NowMs() - LoadTraceRecords.armedAtMs, handle,
+  LoadTraceRecords.records[n] = {plat::NowMs() - LoadTraceRecords.armedAtMs.load(), handle,
                                  static_cast<uint8_t>(channel), static_cast<uint8_t>(traceKind),
                                  static_cast<uint8_t>(value & 0x7F)};
 }

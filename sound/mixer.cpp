@@ -8,6 +8,7 @@
 #include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
+#include "base/trace_log.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -205,7 +206,11 @@ void ResendChannelVolumes(const std::vector<int>& channels, bool skipRhythmOwned
         base = static_cast<int>(Mixer.ChannelVolumeOverride[0][c]);
       else
         base = Mixer.SongChannelVolume[0][c] * Mixer.EffectiveChannelPercent[0][c] / 100;
-      SendShortMidi(p1, PackMidi(0xB0 | c, 7, ComputeOutputVolume(0, c, base)));
+      const int v = ComputeOutputVolume(0, c, base);
+      if (owned)
+        TraceLog(L"[VOL] ch%-2u = %3d  (리듬소유, 기준볼륨 %d, 믹서 %d%%)\n", static_cast<unsigned>(c), v,
+                 static_cast<int>(Mixer.SongChannelVolume[0][c]), static_cast<int>(Mixer.EffectiveChannelPercent[0][c]));
+      SendShortMidi(p1, PackMidi(0xB0 | c, 7, v));
     }
     if (MidiOutHandle p2 = Sound.MidiOutPort2.load()) {
       int base = Mixer.ChannelVolumeOverride[1][c] != 0

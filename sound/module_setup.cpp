@@ -233,6 +233,19 @@ void SendSongModuleSetupFor(const SongEfxScan& song) {
   SendNativeMapBank();
 }
 
+void SendRhythmModuleSetup() {
+  if (!OpenMidiPort1()) return;
+  SendProSetOnce(false);
+  SendEqSetup(false);
+  SendReverbSetup();
+  SendChorusSetupAllPorts();
+  SendNativeMapBank();
+  if (Settings.outputMode == 4) {
+    SendGsParamToPort(0, 0x49, 0x21, {2});
+    SendGsParamToPort(0, 0x40, 0x21, {3});
+  }
+}
+
 void SendSongModuleSetup() {
   std::shared_ptr<const SongModel> song = LoadedSong();
   SendSongModuleSetupFor(ScanSongForEfx(song->SongEventList, [&](const SongEvent& e) { return song->SysExOf(e); }));

@@ -45,3 +45,6 @@ void SendProSetOnce(bool applyTones);
 // The setup before every song (player and transitions).
 void SendSongModuleSetup();
 void SendSongModuleSetupFor(const SongEfxScan& song);
+// The setup before the rhythm starts without a song: the setup file once, equaliser, reverb,
+// chorus, the native map and the 4-output assignment of port 1.
+void SendRhythmModuleSetup();

@@ -49,7 +49,7 @@ void PanicCvtChannels(std::initializer_list<int> channels, bool soft, bool keepR
     std::string list;
     for (int c : channels)
       if (IsEngineChannel(c) && list.size() < 52) list += std::to_string(c) + ",";
-    if (!list.empty()) TraceLog(L"[PANIC] CVT 소유 채널 하드리셋(CC121) 발사 - ch %s", list.c_str());
+    if (!list.empty()) TraceLog(L"[PANIC] CVT 소유 채널 하드리셋(CC121) 발사 - ch %s\n", list.c_str());
   }
   auto send = [&](MidiOutHandle h, int c) {
     SendShortMidi(h, PackMidi(0xB0 | c, 123, 0));

@@ -74,6 +74,13 @@ void PerfMonitorThread() {
 
 }  // namespace
 
+void ArmLoadTrace() {
+  LoadTraceRecords.armed.store(0);
+  LoadTraceRecords.count.store(0);
+  LoadTraceRecords.armedAtMs.store(plat::NowMs());
+  LoadTraceRecords.armed.store(1);
+}
+
 void ReportChannelLoad() {
   if (!LoadTraceRecords.armed.exchange(0)) return;
   const int n = std::min(LoadTraceRecords.count.load(), LoadTraceState::kCapacity);

@@ -19,12 +19,14 @@ struct LoadTraceRecord {
 struct LoadTraceState {
   static constexpr int kCapacity = 1024;
   std::atomic<uint8_t> armed{0};
-  double armedAtMs = 0;       // NowMs at arming
+  std::atomic<double> armedAtMs{0};  // NowMs at arming
   std::atomic<int> count{0};  // records claimed; only indexes below kCapacity are stored
   LoadTraceRecord records[kCapacity];
 };
 extern LoadTraceState LoadTraceRecords;
 
+// Arms the load trace afresh (a song start: everything sent from now on up to its first note).
+void ArmLoadTrace();
 // Reports and disarms the load trace (the player calls it when the song's first note is due).
 void ReportChannelLoad();
 

@@ -190,6 +190,10 @@ std::vector<DemoSong> MakeSongs() {
   s.introChords = "G/D";
   s.interludeChords = "C/D";
   s.endingChords = "D/G";
+  // The first verse speeds up; every rhythm channel has the song's own tone.
+  s.tempoChangeBar = 6;
+  s.tempoChangeBpm = 132;
+  s.rhythmPartTones = true;
   songs.push_back(s);
 
   s = DemoSong();

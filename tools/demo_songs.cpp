@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "base/text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "playback/medley.h"
 #include "sound/module_sysex.h"
 #include "songs/song_catalog.h"
 #include "songs/song_file_cache.h"
@@ -194,19 +196,36 @@ std::string BuildDemoMidi(const DemoSong& song, std::string* error) {
       {&gasa, "gasa", 15, 0, 0, 2},                        {&staff1, "staff1", 15, 0, 0, 2},
       {&staff2, "staff2", 14, 0, 0, 2},
   };
-  // A GS reset opens the song on each sound port (module 1 through the melody's track, module 2
-  // through the pad's); the parts' programs and levels follow an eighth of a beat later, once the
-  // modules have reset.
+  // A GS reset opens the song on each sound port, first thing on the first track, before any note
+  // of tick 0: module 1's, then (the track's port switched for it) module 2's. The parts' programs
+  // and levels follow an eighth of a beat later, once the modules have reset.
   const std::vector<uint8_t> gsReset = BuildGsDt1(0x40, 0x00, 0x7F, {0});
+  conductor.SysEx(0, gsReset);
+  conductor.Meta(0, 0x21, std::string(1, char(1)));
+  conductor.SysEx(0, gsReset);
+  conductor.Meta(0, 0x21, std::string(1, char(0)));
   constexpr uint32_t kSetupTick = kPpq / 8;
   for (const Part& p : parts) {
     p.track->Meta(0, 0x03, p.name);
     p.track->Meta(0, 0x21, std::string(1, char(p.port)));
-    if (p.track == &melody || p.track == &pad) p.track->SysEx(0, gsReset);
     if (p.port < 2) {
       if (p.channel != 9) p.track->Channel(kSetupTick, 0xC0 | p.channel, p.program);
       p.track->Channel(kSetupTick, 0xB0 | p.channel, 7, p.volume);
       p.track->Channel(kSetupTick, 0xB0 | p.channel, 91, 40);
+    }
+  }
+
+  if (song.tempoChangeBar > 0 && song.tempoChangeBpm > 0) {
+    const int us = 60000000 / song.tempoChangeBpm;
+    conductor.Meta(uint32_t(song.tempoChangeBar) * barTicks, 0x51, std::string{char(us >> 16), char((us >> 8) & 0xFF), char(us & 0xFF)});
+  }
+  if (song.rhythmPartTones) {
+    // Channel: program (bank MSB 0, LSB 1 throughout); the bass keeps its program.
+    static constexpr std::pair<int, int> kTones[] = {{6, 26}, {8, 33}, {9, 8}, {10, 16}, {11, 25}, {12, 48}, {13, 11}, {14, 12}};
+    for (auto [channel, program] : kTones) {
+      bass.Channel(kSetupTick, 0xB0 | channel, 0, 0);
+      bass.Channel(kSetupTick, 0xB0 | channel, 32, 1);
+      bass.Channel(kSetupTick, 0xC0 | channel, program);
     }
   }
 
@@ -423,6 +442,35 @@ std::string BuildDemoSoundTable() {
          "Trumpet 7 0 0 0 56 0 0\n";
 }
 
+DemoSection DemoFirstVerse(const DemoSong& song) {
+  // Bar 0 counts in, the intro starts at bar 1 (mark 0), the first verse after it (mark 10).
+  auto bars = [](const std::string& chords) { return 1 + int(std::count(chords.begin(), chords.end(), '/')); };
+  DemoSection verse;
+  verse.startBar = 1 + bars(song.introChords);
+  int length = 0;
+  for (const DemoPhrase& p : song.phrases) length += bars(p.chords);
+  verse.endBar = verse.startBar + length - 1;
+  return verse;
+}
+
+std::vector<MedleyItem> DemoMedleyItems() {
+  std::vector<MedleyItem> items;
+  for (int number : {1001, 1003, 1009}) {
+    for (const DemoSong& song : DemoSongs()) {
+      if (song.number != number) continue;
+      const DemoSection verse = DemoFirstVerse(song);
+      MedleyItem item;
+      item.id = number;
+      item.start = verse.startBar;
+      item.end = verse.endBar;
+      item.fill = 1;
+      item.name = song.title;
+      items.push_back(item);
+    }
+  }
+  return items;
+}
+
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
   namespace fs = std::filesystem;
   const fs::path system = root / "system";
@@ -452,6 +500,12 @@ bool MakeDemoRoot(const std::filesystem::path& root, std::string* error) {
     }
   }
   if (!WriteDemoStyles(root, error)) return false;
+  const fs::path medley = root / "medley" / (WideToUtf8(kDemoMedleyName) + ".mdl");
+  fs::create_directories(medley.parent_path(), ec);
+  if (!fs::exists(medley, ec) && !plat::WriteFileAtomic(medley, FormatMedleyFile(DemoMedleyItems()))) {
+    *error = "cannot write " + medley.string();
+    return false;
+  }
   if (!write("SOUNDTBL.CFG", BuildDemoSoundTable())) return false;
   const fs::path images = root / "images";
   fs::create_directories(images / "random", ec);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "playback/medley.h"
+
 enum class DemoTextEncoding { Utf8, Utf8Bom, Cp949, Utf16Le };
 
 // One phrase: a melody and the chords of its bars. Melody tokens are separated by spaces:
@@ -30,6 +32,10 @@ struct DemoSong {
   std::vector<DemoPhrase> phrases;
   std::vector<std::vector<std::wstring>> verses;  // per verse, one lyric line per phrase
   std::string introChords, interludeChords, endingChords;
+  // A second tempo from the start of this bar (bar 0 counts in; 0: none).
+  int tempoChangeBar = 0, tempoChangeBpm = 0;
+  // Bank and program of its own on every rhythm channel of port 1 (6, 8 to 14).
+  bool rhythmPartTones = false;
   DemoTextEncoding encoding = DemoTextEncoding::Utf8;
   // Pop songs: the Korean title, singer and first line of the "E" file.
   std::wstring koTitle, koSinger, koFirstLine;
@@ -51,8 +57,19 @@ std::string BuildDemoModuleSetup(const std::string& fileName);
 // "<root>/system/SOUNDTBL.CFG": tones of every rhythm part that the demo SoundFont plays.
 std::string BuildDemoSoundTable();
 
+// The bars (0-based, both included) of a song's first verse: from its jump mark 10 up to the
+// bar before the interlude's (or the ending's) mark.
+struct DemoSection {
+  int startBar = 0, endBar = 0;
+};
+DemoSection DemoFirstVerse(const DemoSong& song);
+
+// The saved demo medley "<root>/medley/데모 메들리.mdl": the first verses of three demo songs.
+inline constexpr const wchar_t* kDemoMedleyName = L"데모 메들리";
+std::vector<MedleyItem> DemoMedleyItems();
+
 // Writes every demo song into "<root>/system" and the demo rhythm styles (tools/demo_styles.h)
-// (existing files are kept), the module setup files, and rebuilds songs.csv.
+// (existing files are kept), the demo medley, the module setup files, and rebuilds songs.csv.
 // False with a message when a song could not be made or written.
 bool MakeDemoRoot(const std::filesystem::path& root, std::string* error);
 

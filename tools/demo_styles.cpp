@@ -10,12 +10,14 @@ namespace {
 
 using demo::Track;
 
-// Engine channels (0-based) the files write on port 0: bass 8, and the drums split over 9 to 12
-// (kick, snare and toms, cymbals, percussion) so the mixer can balance them. On port 1: the
-// guitar on channel 0 and the synth toms on channel 14.
-constexpr int kBassCh = 8, kKickCh = 9, kSnareCh = 10, kHatCh = 11, kPercCh = 12;
+// Engine channels (0-based) the files write on port 0: bass 8, the drums split over 9 to 12
+// (kick, snare and toms, cymbals, percussion) so the mixer can balance them, and pitched toms on
+// 13. On port 1: the guitar on channel 0 and the synth toms on channel 14. Channels 13 and 14 are
+// not drum parts of the module: their toms are melodic tones.
+constexpr int kBassCh = 8, kKickCh = 9, kSnareCh = 10, kHatCh = 11, kPercCh = 12, kMelodicTomCh = 13;
 constexpr int kGuitarCh = 0, kSynthTomCh = 14;
-constexpr int kSynthTomKit = 24;  // the module's electronic drum set
+constexpr int kMelodicTomProgram = 117;  // GM "Melodic Tom"
+constexpr int kSynthTomProgram = 118;    // GM "Synth Drum"
 
 // One bar in sixteenth notes, one character per step ('.' nothing).
 struct Bar {
@@ -30,6 +32,7 @@ struct Bar {
   // The bass note held into the bar line ends on it. A fill is cut from its end (its last event)
   // backwards, so a fill whose last note-off sits on the bar line lands on the beat grid.
   bool ringOut = false;
+  std::string melodicTom = {};  // pitched toms on channel 13, letters as `tom`
 };
 
 struct StyleSpec {
@@ -46,7 +49,7 @@ const std::string kRest = "................";
 
 // The nine digit-key styles. Bass and guitar are written on C: the chord follower moves them.
 const StyleSpec kStyles[] = {
-    {"DS1", 480, 0, 33, 27, "123",
+    {"DS1", 480, 0, 33, 27, "1234",
      {"x.......x.......", "....x.......x...", "", "x.x.x.x.x.x.x.x.", "", "C.......G.......", "..x...x...x...x.", ""}},
     {"DS2", 480, 16, 34, 28, "1234",
      {"x.....x.x.......", "....x.......x...", "", "xxxxxxxxxxxxxxxx", "..t...t...t...t.", "C.....C.G.....G.",
@@ -123,7 +126,7 @@ uint32_t HeldSteps(const std::string& row, size_t i) {
 
 struct StyleTracks {
   Track conductor, drums, bass, guitar, synth;
-  bool hasGuitar = false, hasSynth = false;
+  bool hasGuitar = false, hasSynth = false, hasMelodicTom = false;
 };
 
 void WriteDrumRow(Track& t, const std::string& row, uint32_t start, uint32_t step, int channel, int (*note)(char)) {
@@ -139,6 +142,7 @@ void WriteBar(StyleTracks& t, const Bar& bar, uint32_t start, uint32_t step) {
   WriteDrumRow(t.drums, bar.hat, start, step, kHatCh, HatNote);
   WriteDrumRow(t.drums, bar.perc, start, step, kPercCh, PercNote);
   WriteDrumRow(t.synth, bar.synth, start, step, kSynthTomCh, TomNote);
+  WriteDrumRow(t.drums, bar.melodicTom, start, step, kMelodicTomCh, TomNote);
   for (size_t i = 0; i < bar.bass.size(); ++i) {
     if (bar.bass[i] == '.' || bar.bass[i] == '-') continue;
     const uint32_t held = HeldSteps(bar.bass, i);
@@ -152,10 +156,11 @@ void WriteBar(StyleTracks& t, const Bar& bar, uint32_t start, uint32_t step) {
   }
   t.hasGuitar |= bar.guitar.find('x') != std::string::npos;
   t.hasSynth |= !bar.synth.empty() && bar.synth != kRest;
+  t.hasMelodicTom |= !bar.melodicTom.empty() && bar.melodicTom != kRest;
 }
 
 // A main pattern sets the style's tones at its start; fills and endings keep the tones playing,
-// except the synth toms, which bring their own drum set.
+// except the toms of channels 13 and 14, which bring their own tones.
 std::string BuildStyleFile(const StyleSpec& s, const std::string& fileName, const std::vector<Bar>& bars,
                            bool mainPattern) {
   StyleTracks t;
@@ -176,7 +181,8 @@ std::string BuildStyleFile(const StyleSpec& s, const std::string& fileName, cons
       t.guitar.Channel(0, 0xC0 | kGuitarCh, s.guitarProgram);
     }
   }
-  if (t.hasSynth) t.synth.Channel(0, 0xC0 | kSynthTomCh, kSynthTomKit);
+  if (t.hasSynth) t.synth.Channel(0, 0xC0 | kSynthTomCh, kSynthTomProgram);
+  if (t.hasMelodicTom) t.drums.Channel(0, 0xC0 | kMelodicTomCh, kMelodicTomProgram);
   // DS1's main pattern has one tambourine hit off the sixteenth grid, which the pattern editor
   // shows as such.
   if (fileName == "DS1-P1.MID") t.drums.Note(3 * step + step / 3, step / 2, kPercCh, PercNote('t'), 60);
@@ -229,11 +235,12 @@ std::vector<Bar> Fill(const StyleSpec& s, int n) {
         f.synth = "........H.h.M.Ll";
       }
       break;
-    default:  // open hi-hats
+    default:  // open hi-hats; DS1 answers them on the pitched toms
       f.kick = "x...x...x...x...";
       f.snare = "............x.xx";
       f.hat = "o...o...o...o.o.";
       f.bass = "C...C...C...C---";
+      if (std::string_view(s.name) == "DS1") f.melodicTom = "........H.h.M.Ll";
       break;
   }
   f.ringOut = true;

@@ -10,7 +10,9 @@
 #include "platform/files.h"
 #include "sound/mixer.h"
 #include "sound/module_setup.h"
+#include "sound/channel_tones.h"
 #include "sound/services.h"
+#include "sound/tone_table.h"
 #include "ui/presets.h"
 
 namespace {
@@ -61,6 +63,41 @@ constexpr RhythmRow kRhythmRows[] = {
 };
 
 std::wstring FormatPercent(int n) { return std::to_wstring(n) + L"%"; }
+
+struct ToneRow {
+  const char* key;
+  int part, variant;
+  const wchar_t* label;
+};
+constexpr ToneRow kToneRows[] = {
+    {"UserBassDRTone", 0, 0, L"베이스드럼"}, {"UserSnareTone", 1, 0, L"스네어"},
+    {"UserBassGTTone", 2, 0, L"베이스기타"}, {"UserGuitarTone", 3, 0, L"기타(원곡)"},
+    {"PXR_UserGuitarTone", 3, 1, L"기타(리듬)"}, {"UserHihatTone", 4, 0, L"하이햇"},
+};
+
+// A tone name from the tone table, shown as text in the report's markup.
+std::wstring HtmlText(const std::wstring& text) {
+  std::wstring out;
+  for (wchar_t c : text) {
+    if (c == L'<') out += L"&lt;";
+    else if (c == L'>') out += L"&gt;";
+    else if (c == L'&') out += L"&amp;";
+    else if (c == L'\'') out += L"&#39;";
+    else if (c == L'"') out += L"&quot;";
+    else out += c;
+  }
+  return out;
+}
+
+// A drum pitch 0..127 of the older file: the channel's pitch setting, -24..24 semitones.
+void ImportDrumPitch(const OldConfigMap& map, const char* key, int channel, const wchar_t* label,
+                     std::vector<std::wstring>& items, bool apply) {
+  int v = 0;
+  if (!LookupOldConfigInt(map, key, v) || v < 0 || v > 127) return;
+  const int pitch = std::clamp(v - 64, -24, 24);
+  if (apply) Tones.ChannelToneSettings[0][channel][kTonePitch] = pitch;
+  items.push_back(std::wstring(label) + L" 피치 " + (pitch > 0 ? L"+" : L"") + std::to_wstring(pitch));
+}
 
 std::wstring Join(const std::vector<std::wstring>& items) {
   std::wstring out;
@@ -118,7 +155,7 @@ size_t ParseOldConfigFile(const std::wstring& path, OldConfigMap& map, std::wstr
   return map.size();
 }
 
-std::wstring ApplyOldConfig(const OldConfigMap& map, bool apply, bool soundTableEmpty) {
+std::wstring ApplyOldConfig(const OldConfigMap& map, bool apply, const std::vector<SoundTableEntry>& table) {
   std::wstring report;
   if (apply) ResetMixerDefaults();
   const std::wstring f4 = ChannelGroupItems(map, VolumeRows(), apply);
@@ -140,9 +177,23 @@ std::wstring ApplyOldConfig(const OldConfigMap& map, bool apply, bool soundTable
   }
   if (!rhythm.empty()) AppendReportLine(report, L"<b>ALT+F5 CVT 드럼</b> → " + Join(rhythm));
 
-  // Rhythm tones and drum pitches need the tone table and the per-channel tone settings, which
-  // this program does not have yet: they are left alone and the line says so.
-  if (soundTableEmpty) AppendReportLine(report, L"<b>ALT+F4 음색</b> → SOUNDTBL.CFG 를 못 찾아 건너뛰었습니다");
+  // Rhythm tones: the older file counts entries of the part's type in the tone table.
+  std::vector<std::wstring> tones;
+  for (const ToneRow& row : kToneRows) {
+    int index = 0;
+    if (!LookupOldConfigInt(map, row.key, index) || index < 0) continue;
+    int count = 0;
+    for (const SoundTableEntry& e : table) {
+      if (e.type != row.part || count++ != index) continue;
+      if (apply) SetCvtToneSlot(row.part, row.variant, {true, e.name == L"Default", e.bank32, e.bank0, e.program, e.note, e.name});
+      tones.push_back(std::wstring(row.label) + L" " + HtmlText(e.name));
+      break;
+    }
+  }
+  ImportDrumPitch(map, "BassDrumPitch", 9, L"B.D", tones, apply);
+  ImportDrumPitch(map, "SnareDrumPitch", 10, L"S.D", tones, apply);
+  if (!tones.empty()) AppendReportLine(report, L"<b>ALT+F4 음색</b> → " + Join(tones));
+  else if (table.empty()) AppendReportLine(report, L"<b>ALT+F4 음색</b> → SOUNDTBL.CFG 를 못 찾아 건너뛰었습니다");
 
   EqSettingsValues eq = EqSettings;
   bool eqTaken = false;
@@ -203,8 +254,9 @@ bool ImportOldConfig(const std::wstring& path, std::wstring& report) {
     if (!why.empty()) report = why;
     return false;
   }
-  report = ApplyOldConfig(map, true, SoundTableIsEmpty());
+  report = ApplyOldConfig(map, true, SoundTableSnapshot());
   SaveMixerConfig();
+  SaveSoundSel();
   SaveEqConfig();
   SaveAppSettings();
   SendEnvSettingsToPage();

@@ -5,8 +5,10 @@
 // was taken.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/settings/old_imports.h"
+#include "sound/tone_table.h"
 
 // The largest file taken as an older settings file (they are a few kilobytes).
 inline constexpr size_t kOldConfigMaxBytes = 1 << 20;
@@ -20,6 +22,6 @@ size_t ParseOldConfigFile(const std::wstring& path, OldConfigMap& map, std::wstr
 bool ImportOldConfig(const std::wstring& path, std::wstring& report);
 
 // The report of a parsed file; with `apply` every value is also stored (without saving), else it
-// is a dry run. The same walk serves the import and its tests. `soundTableEmpty`: the tone
-// table has no entries (the tone line then says it was skipped).
-std::wstring ApplyOldConfig(const OldConfigMap& map, bool apply, bool soundTableEmpty);
+// is a dry run. The same walk serves the import and its tests. `table`: the tone table the rhythm
+// tone numbers count in (empty: the tone line says it was skipped).
+std::wstring ApplyOldConfig(const OldConfigMap& map, bool apply, const std::vector<SoundTableEntry>& table);

@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "playback/player.h"
 #include "playback/rhythm_engine.h"
+#include "playback/rhythm_style.h"
 #include "playback/services.h"
 #include "playback/song_position.h"
 #include "playback/song_prep.h"
@@ -205,12 +206,20 @@ void HandleEndingFlourish(const std::wstring&) { StartEndingFlourish(); }
 
 // ---- position, tempo and key ----------------------------------------------------------------
 
+// A style with a tempo of its own (SG1) plays at that tempo whatever the song's offset: the keys
+// move it too, within 30..250 bpm.
 void HandleTempoDown(const std::wstring&) {
   PlaybackState.TempoOffsetBpm.fetch_sub(1);
+  int bpm = RhythmStyles.ActiveStyleBpm.load();
+  while (bpm > 30 && !RhythmStyles.ActiveStyleBpm.compare_exchange_weak(bpm, bpm - 1)) {
+  }
   PostDisplayUnguarded();
 }
 void HandleTempoUp(const std::wstring&) {
   PlaybackState.TempoOffsetBpm.fetch_add(1);
+  int bpm = RhythmStyles.ActiveStyleBpm.load();
+  while (bpm >= 1 && bpm <= 249 && !RhythmStyles.ActiveStyleBpm.compare_exchange_weak(bpm, bpm + 1)) {
+  }
   PostDisplayUnguarded();
 }
 void HandlePitchDown(const std::wstring&) { StepKey(-1); }

@@ -14,9 +14,6 @@
 
 namespace {
 
-std::atomic<int> g_qfxNote{54};
-std::atomic<uint32_t> g_qfxNoteOnTime{0};
-
 int Argument(const std::wstring& m) {
   const size_t colon = m.find(L':');
   return colon == std::wstring::npos ? 0 : LeadingInt(std::wstring_view(m).substr(colon + 1));
@@ -53,7 +50,7 @@ void HandleCvtSnareSub(const std::wstring& m) {
 void HandleCvtFill(const std::wstring& m) { StartManualFill(Argument(m)); }
 
 int QfxNote() {
-  const int note = g_qfxNote.load();
+  const int note = CvtState.QfxNote.load();
   return note >= 27 && note <= 87 ? note : 54;
 }
 
@@ -63,10 +60,12 @@ void HandleCvtQfx(const std::wstring&) {
   const int note = QfxNote();
   SendShortMidi(p1, PackMidi(0x8C, note, 0));
   SendShortMidi(p1, PackMidi(0x9C, note, 110));
-  g_qfxNoteOnTime = plat::TimeGetTime();
+  CvtState.QfxNoteSent = static_cast<uint8_t>(note);
+  const uint32_t now = plat::TimeGetTime();
+  CvtState.QfxNoteOnTime = now == 0 ? 1 : now;  // the rhythm engine ends it
 }
 
 void HandleSetQfx(const std::wstring& m) {
   const int note = Argument(m);
-  if (note >= 27 && note <= 87) g_qfxNote = note;
+  if (note >= 27 && note <= 87) CvtState.QfxNote = note;
 }

@@ -1,5 +1,6 @@
 // Medleys from the keyboard and the panel: ALT+[ and ALT+] collect a section of the playing song,
-// ALT+D shows it, a name with forbidden characters is saved cleaned, a saved medley loads, and
+// ALT+D shows it, a name with forbidden characters is saved cleaned, the demo library's medley
+// loads and saves under another name, a saved medley loads, and
 // "▶ 지금 재생" plays its sections one after the other through the reservation queue.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -61,6 +62,18 @@ test('a medley is collected while a song plays, saved, loaded and played section
   await waitFor(() => fs.existsSync(saved), 'MySet.mdl');
   assert.equal(fs.readFileSync(saved, 'utf8'),
                `\uFEFF#MDL1\r\nitem=${first}|${startBar - 1}|${endBar - 1}|0|0|0|1|${await page.evaluate((id) => songDb.find((s) => s.id === id).title, first)}\r\n`);
+
+  // The demo library's own medley is listed, loads with its three sections and saves under another
+  // name.
+  await post(page, 'MEDLEY_LIST');
+  await waitFor(() => page.evaluate(() => medleyFiles.includes('데모 메들리')), 'the demo medley listed');
+  await page.click('#medley-body button:has-text("데모 메들리")');
+  await waitFor(() => page.evaluate(() => medleyList.length === 3 && medleyName === '데모 메들리'), 'the demo medley loaded');
+  await page.fill('#medley-name', '세 곡');
+  await page.click('#medley-foot button:has-text("저장")');
+  const copy = path.join(root, 'medley', '세 곡.mdl');
+  await waitFor(() => fs.existsSync(copy), '세 곡.mdl');
+  assert.equal(fs.readFileSync(copy, 'utf8'), fs.readFileSync(path.join(root, 'medley', '데모 메들리.mdl'), 'utf8'));
 
   // A two-section medley file loads from its button and plays: the first section ends at its bar
   // and the page asks for the next item, which plays from its own bar.

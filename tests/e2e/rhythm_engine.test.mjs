@@ -40,11 +40,16 @@ test('style 1 loops on the engine channels at the fixed tempo and stops on RHYTH
   fs.mkdirSync(path.join(root, 'system'), { recursive: true });
   fs.mkdirSync(path.join(root, 'pxr'), { recursive: true });
   fs.writeFileSync(path.join(root, 'pxr', 'ds1-p1.mid'), styleFile());  // found whatever the case
-  // 240 bpm: a bar every second.
-  fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'), 'port1Device=P1\nport2Device=P2\ncvtFixedBpm=240\n');
+  // 240 bpm: a bar every second. The module's effects and outputs are set up before the style plays.
+  fs.writeFileSync(path.join(root, 'system', 'app_settings.cfg'),
+                   'port1Device=P1\nport2Device=P2\ncvtFixedBpm=240\nreverbLevel=90\nmoduleTonePreset=1\noutputMode=4\n');
+  fs.mkdirSync(path.join(root, 'system', 'system-exclive'), { recursive: true });
+  const proSet = [0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x05, 0x0A, 0xF7];  // reverb character 5
+  fs.writeFileSync(path.join(root, 'system', 'system-exclive', 'A-ProSet.syx'), Buffer.from(proSet));
   const rec1 = path.join(root, 'p1.rec');
   const { page, scripts } = await openProgramPage(t, root, { TAVELO_MIDI_OUT: `P1=${rec1};P2` });
 
+  const mark = readRecording(rec1).length;
   await post(page, 'RHYTHM_STYLE:1');
   await waitFor(() => scripts.some((s) => s.includes("setRhythmUi('DS1',1,true,false,false,false)")), 'the panel update');
   const kicks = () => readRecording(rec1).filter((l) => l.bytes[0] === 0x99 && l.bytes[1] === 36 && l.bytes[2] > 0);
@@ -52,6 +57,13 @@ test('style 1 loops on the engine channels at the fixed tempo and stops on RHYTH
   const k = kicks().map((l) => l.us / 1000);
   for (let i = 1; i < k.length; ++i) assert.ok(Math.abs(k[i] - k[i - 1] - 1000) <= 5, `bar ${i}: ${k[i] - k[i - 1]} ms`);
   const lines = readRecording(rec1);
+  // Before the first note: the set-up file, the reverb level, the chorus and port 1's second
+  // output for bass and kick (a GS parameter is F0 41 10 42 12 40 a b value checksum F7).
+  const firstNote = lines.findIndex((l) => (l.bytes[0] & 0xF0) === 0x90 && l.bytes[2] > 0);
+  const gs = (a, b, v) => lines.slice(mark, firstNote).findIndex((l) => l.bytes[0] === 0xF0 && l.bytes[5] === 0x40 &&
+                                                                    l.bytes[6] === a && l.bytes[7] === b && l.bytes[8] === v);
+  for (const [a, b, v] of [[0x01, 0x30, 5], [0x01, 0x33, 90], [0x01, 0x38, 2], [0x49, 0x21, 2], [0x40, 0x21, 3]])
+    assert.ok(gs(a, b, v) >= 0, `GS 40 ${a} ${b} = ${v} before the first note`);
   // The bass plays its program and follows no chord (none loaded): C stays C.
   assert.ok(lines.some((l) => l.bytes[0] === 0xc8 && l.bytes[1] === 33));
   assert.ok(lines.some((l) => l.bytes[0] === 0x98 && l.bytes[1] === 36));

@@ -6,7 +6,7 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { demoSongNumbers, demoTool, openProgramPage, removeRoot, stopProgram, waitFor } from './program.mjs';
+import { demoSongNumbers, demoTool, openProgramPage, readLog, removeRoot, stopProgram, waitFor } from './program.mjs';
 import { readMidiFile, tempoMapMs } from './smf.mjs';
 
 const soundFont = '/usr/share/sounds/sf2/TimGM6mb.sf2';
@@ -63,4 +63,16 @@ test('a whole demo song renders through the built-in synthesizer for as long as 
   const sounding = span.last - span.first;
   assert.ok(Math.abs(sounding - song.span) < 1000,
             `sounding ${(sounding / 1000).toFixed(2)} s for a song of ${(song.span / 1000).toFixed(2)} s`);
+
+  // The song's first note, the count-in click of tick 0 right after its resets settle, sounds: the
+  // audio (on the wall clock from the synthesizer's start) begins within the song's first beat.
+  const at = (text) => {
+    const m = new RegExp('\\[(\\d+):(\\d+):(\\d+)\\.(\\d+)\\] [^\\n]*' + text).exec(readLog(root));
+    return m && ((Number(m[1]) * 60 + Number(m[2])) * 60 + Number(m[3])) * 1000 + Number(m[4]);
+  };
+  const synthStart = at('내장음원\\(FluidSynth\\) 가동'), firstNote = at('곡 첫 음 - 실제 재생 시작');
+  assert.ok(synthStart !== null && firstNote !== null, 'the log times');
+  const late = span.first - (firstNote - synthStart);
+  console.log(`first sound ${late.toFixed(1)} ms after the song's first note`);
+  assert.ok(late > -100 && late < 300, `the first sound ${late.toFixed(1)} ms after the song's first note`);
 });

@@ -60,6 +60,14 @@ const isSnare = (l) => l.bytes[0] === 0x99 && l.bytes[1] === 38 && l.bytes[2] > 
 test('the reserved song comes in over the rhythm after its fill', { skip: !demoTool && 'no demo library generator' },
      async (t) => {
   const { root, rec1 } = setUpRoot(t);
+  // A fill of half a bar with an extra part on channel 14 (0-based 13) and its tone: the fill plays
+  // its tone first, and the pattern (here with a kick on the half bar too) takes the second half.
+  const half = [[0, 0xbd, 0, 8], [0, 0xcd, 11], [120, 0x9d, 72, 90], [150, 0x8d, 72, 0]];
+  for (let k = 0; k < 4; ++k) half.push([k * 60, 0x99, 38, 100], [k * 60 + 30, 0x89, 38, 0]);
+  half.sort((a, b) => a[0] - b[0]);
+  fs.writeFileSync(path.join(root, 'pxr', 'DS1-F1.MID'), stylePart(half));
+  const main = [[0, 0x99, 36, 100], [60, 0x89, 36, 0], [240, 0x99, 36, 100], [300, 0x89, 36, 0]];
+  fs.writeFileSync(path.join(root, 'pxr', 'DS1-P1.MID'), stylePart(main));
   const [first, next] = demoSongNumbers(root);
   const { page, scripts } = await openProgramPage(t, root, { TAVELO_MIDI_OUT: `P1=${rec1};P2` });
 
@@ -86,7 +94,7 @@ test('the reserved song comes in over the rhythm after its fill', { skip: !demoT
   assert.ok(snare >= 0, 'the fill plays');
   // No note of the old song between the silence and the fill's first stroke.
   assert.ok(!after.slice(silence, snare).some(songNoteOn), 'the old song is quiet under the fill');
-  // The fill plays about one bar, then the pattern's kick comes back.
+  // The fill plays, then the pattern's kick comes back.
   const snareTimes = after.filter((l) => isSnare(l)).map((l) => l.us);
   assert.ok(snareTimes.length >= 4, `fill strokes: ${snareTimes.length}`);
   await waitFor(() => readRecording(rec1).slice(mark).filter((l) => l.bytes[0] === 0x99 && l.bytes[1] === 36)
@@ -94,6 +102,14 @@ test('the reserved song comes in over the rhythm after its fill', { skip: !demoT
   // The next song's first note (on its bar's first beat) lands on the pattern's downbeat.
   const lines = readRecording(rec1).slice(mark);
   const firstNote = lines.slice(silence).find(songNoteOn).us;
+  // The extra part's bank and program before its note; the pattern's hi-hats after the short fill.
+  const tone = lines.findIndex((l) => l.bytes[0] === 0xcd && l.bytes[1] === 11);
+  const extra = lines.findIndex((l) => l.bytes[0] === 0x9d && l.bytes[2] > 0);
+  assert.ok(extra > 0 && tone >= 0 && tone < extra, `the fill's tone (${tone}) before its note (${extra})`);
+  assert.ok(lines.some((l) => l.bytes[0] === 0xbd && l.bytes[1] === 0 && l.bytes[2] === 8), 'the bank');
+  const lastStroke = snareTimes[snareTimes.length - 1];
+  assert.ok(lines.some((l) => l.bytes[0] === 0x99 && l.bytes[1] === 36 && l.bytes[2] > 0 && l.us > lastStroke &&
+                              l.us < firstNote - 5000), 'the pattern plays the rest of the bar after the fill');
   const kick = lines.filter((l) => l.bytes[0] === 0x99 && l.bytes[1] === 36 && l.bytes[2] > 0 && l.us >= firstNote - 50000)[0].us;
   assert.ok(Math.abs(kick - firstNote) <= 5000, `first note ${(firstNote - kick) / 1000} ms from the downbeat`);
 });

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "base/settings/app_settings.h"
 #include "playback/player.h"
 #include "playback/services.h"
 #include "playback/tempo.h"
@@ -158,4 +159,110 @@ TEST(PlayerTempo, TempoPercentOfTheSong) {
   PublishSongModel(nullptr);
 }
 
+TEST(PlayerTempo, FixedRhythmTempoTakenWhenASongIsPrepared) {
+  auto model = std::make_shared<SongModel>();
+  model->SongBaseBpm = 100;
+  PublishSongModel(model);
+  const int fixedBpm = Settings.cvtFixedBpm;
+  const bool fixedOn = Settings.cvtFixedOn;
+  Settings.cvtFixedBpm = 120;
+  struct Case {
+    bool fixedOn, rhythm;
+    int songBpm;
+    bool taken;
+    int offset;
+  } cases[] = {{true, true, 100, true, 20}, {false, true, 100, false, 7}, {true, false, 100, false, 7},
+               {true, true, 0, false, 7},   {true, true, 80, true, -20}};  // 80 bpm: the rhythm plays it twice as fast
+  for (const Case& c : cases) {
+    model->SongBaseBpm = c.songBpm;
+    Settings.cvtFixedOn = c.fixedOn;
+    CvtState.rhythm = c.rhythm ? 1 : 0;
+    PlaybackState.TempoOffsetBpm = 7;
+    EXPECT_EQ(ApplyFixedTempoForNewSong(), c.taken) << c.fixedOn << c.rhythm << c.songBpm;
+    EXPECT_EQ(PlaybackState.TempoOffsetBpm.load(), c.offset) << c.fixedOn << c.rhythm << c.songBpm;
+    // The rhythm stops: the song's own offset comes back.
+    CvtState.rhythm = 0;
+    PushTempoPitchDisplay();
+    EXPECT_EQ(PlaybackState.TempoOffsetBpm.load(), 7);
+  }
+  Settings.cvtFixedBpm = fixedBpm;
+  Settings.cvtFixedOn = fixedOn;
+  PlaybackState.TempoOffsetBpm = 0;
+  PublishSongModel(nullptr);
+}
+
 }  // namespace
+
+// A virtual millisecond clock for the chase pacer.
+struct PacerClock {
+  uint32_t now = 10000, downbeat = 0;
+  ChaseClock clock() {
+    return {[this] { return now; }, [this](unsigned ms) { now += ms; }, [] { return true; }, [this] { return downbeat; }};
+  }
+};
+
+TEST(PlayerChase, PacedOverTheTimeLeftByWeight) {
+  PacerClock c;
+  c.downbeat = c.now + 1350;  // 1000 ms to spread, 350 kept
+  ChasePacer pacer(c.clock());
+  pacer.Plan(80, true);  // ten program changes
+  ASSERT_TRUE(pacer.pacing());
+  EXPECT_EQ(pacer.spreadMs(), 1000u);
+  std::vector<uint32_t> at;
+  for (int i = 0; i < 10; ++i) {
+    pacer.Before(Ch(0, 0x90, 60, 100), true);  // notes weigh nothing
+    pacer.Before(Ch(0, 0xC0, 5), true);
+    pacer.AfterSent(true, true);  // no burst pauses while paced
+    at.push_back(c.now - 10000);
+  }
+  EXPECT_EQ(at, (std::vector<uint32_t>{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}));
+  // More weight than planned never passes the margin before the downbeat.
+  pacer.Before(Ch(0, 0xC0, 6), true);
+  EXPECT_EQ(c.now - 10000, 1000u);
+  // The downbeat cancelled: no more waiting.
+  PacerClock d;
+  d.downbeat = d.now + 1350;
+  ChasePacer cancelled(d.clock());
+  cancelled.Plan(16, true);
+  d.downbeat = 0;
+  cancelled.Before(Ch(0, 0xC0, 5), true);
+  EXPECT_EQ(d.now, 10000u);
+}
+
+TEST(PlayerChase, WithoutRoomInBurstsAndPausesAfterProgramChanges) {
+  struct Case {
+    int downbeatIn;  // ms ahead; 0 none
+    uint32_t waited;  // after 32 controllers and 8 program changes
+  } cases[] = {
+      {300, 1},        // too close to spread, too close for the pauses: only the one after 32 messages
+      {2000, 2 + 24},  // nothing to spread: 1 ms after the 32nd event and message, 12 after every 4th program
+      {0, 1},          // no downbeat: bursts of 32 only
+  };
+  for (const Case& k : cases) {
+    PacerClock c;
+    c.downbeat = k.downbeatIn ? c.now + static_cast<uint32_t>(k.downbeatIn) : 0;
+    ChasePacer pacer(c.clock());
+    if (k.downbeatIn) pacer.Plan(0, true);
+    EXPECT_FALSE(pacer.pacing());
+    const bool pending = k.downbeatIn != 0;
+    for (int i = 0; i < 32; ++i) {
+      pacer.Before(Ch(0, 0xB0, 7, 100), pending);
+      pacer.AfterSent(false, pending);
+    }
+    for (int i = 0; i < 8; ++i) pacer.AfterSent(true, pending);
+    EXPECT_EQ(c.now - 10000, k.waited) << k.downbeatIn;
+  }
+}
+
+TEST(PlayerTicks, ReportsWaitForTheWindowAndAreSpacedInLiteMode) {
+  struct Case {
+    uint32_t now, last;
+    bool inFlight, lite, due;
+  } cases[] = {
+      {1000, 990, false, false, true},  {1000, 990, true, false, false}, {1000, 500, true, false, true},
+      {1000, 990, false, true, false},  {1000, 951, false, true, false}, {1000, 950, false, true, true},
+      {1000, 600, true, true, false},   {1000, 500, true, true, true},   {5, 0xFFFFFFF0u, false, true, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(TickReportDue(c.now, c.last, c.inFlight, c.lite), c.due) << c.now << " " << c.last << " " << c.inFlight << c.lite;
+}

@@ -9,11 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/settings/app_settings.h"
 #include "common/temp_root.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "playback/red_editor.h"
 #include "playback/rhythm_sender.h"
+#include "sound/mixer_state.h"
 
 namespace fs = std::filesystem;
 
@@ -386,4 +388,25 @@ TEST(RedPreviewRun, EventsPastTheLoopAreLeftOut) {
   SetCvtOutput(nullptr);
   SetRedFileOps({});
   RedSetBpm(L"120");
+}
+
+TEST(RedHitNote, EndsTheNoteTheSenderPlayed) {
+  static std::vector<uint32_t> sent;
+  sent.clear();
+  SetCvtOutput([](MidiOutHandle, uint32_t m) { sent.push_back(m & 0xFFFF); });
+  SetCvtChordSource([] { return CurrentChordValue{}; });  // C: the bass keeps its pitch class
+  const int low = Settings.cvtBassLow, solo = Settings.cvtBassLowSolo, high = Settings.cvtBassHigh;
+  Settings.cvtBassLow = 36;
+  Settings.cvtBassLowSolo = 36;
+  Settings.cvtBassHigh = 55;
+  Mixer.EffectiveRhythmPercent[8] = 100;
+  Mixer.EffectiveRhythmPercent[9] = 100;
+  SoundRedHitNote(MidiOutHandle{1}, 8, 33, 100, 0);  // below the bass range: played an octave up
+  SoundRedHitNote(MidiOutHandle{1}, 9, 36, 100, 0);  // drums never move
+  EXPECT_EQ(sent, (std::vector<uint32_t>{0x2D98, 0x2D88, 0x2499, 0x2489}));
+  Settings.cvtBassLow = low;
+  Settings.cvtBassLowSolo = solo;
+  Settings.cvtBassHigh = high;
+  SetCvtChordSource(nullptr);
+  SetCvtOutput(nullptr);
 }

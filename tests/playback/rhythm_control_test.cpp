@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "base/settings/app_settings.h"
+#include "common/temp_root.h"
+#include "platform/midi_out.h"
 #include "playback/rhythm_engine.h"
 #include "playback/rhythm_fills.h"
 #include "playback/rhythm_sender.h"
 #include "playback/services.h"
+#include "sound/midi_ports.h"
 #include "sound/midi_send.h"
 #include "sound/rhythm_parts.h"
 
@@ -111,6 +114,35 @@ TEST_F(ControlTest, DrumSwitchesOnlyWhileTheRhythmRuns) {
   EXPECT_EQ(RhythmSubstitutionToast(), L"기본 소리로 복관");
 }
 
+TEST_F(ControlTest, AHardPanicForgetsTheChasedControllers) {
+  TempRoot root;
+  plat::SetFakeMidiOutDevices({{L"P1", root.path() / "p1.rec", 0, false, false}});
+  SetSettingText(&AppSettings::port1Device, std::wstring(L"P1"));
+  PlaybackState.LastPlayedValid = 1;
+  PanicCvtChannels({0, 1}, true, false);  // all notes off only: the controllers stand
+  EXPECT_EQ(PlaybackState.LastPlayedValid.load(), 1);
+  PanicCvtChannels({0, 1}, false, false);
+  EXPECT_EQ(PlaybackState.LastPlayedValid.load(), 0);
+  CloseMidiPorts();
+  plat::SetFakeMidiOutDevices({});
+  SetSettingText(&AppSettings::port1Device, std::wstring());
+}
+
+TEST(QuickEffect, ItsNoteEndsAfterItsHold) {
+  static std::vector<uint32_t> sent;
+  sent.clear();
+  SetCvtOutput([](MidiOutHandle, uint32_t m) { sent.push_back(m); });
+  CvtState.QfxNoteSent = 56;
+  CvtState.QfxNoteOnTime = 1000;
+  ReleaseQuickEffect(1, 1000 + kQuickEffectHoldMs - 1);
+  EXPECT_TRUE(sent.empty());
+  ReleaseQuickEffect(1, 1000 + kQuickEffectHoldMs);
+  ReleaseQuickEffect(1, 1000 + kQuickEffectHoldMs + 5);  // once
+  EXPECT_EQ(sent, (std::vector<uint32_t>{PackMidi(0x8C, 56, 0)}));
+  EXPECT_EQ(CvtState.QfxNoteOnTime.load(), 0u);
+  SetCvtOutput(nullptr);
+}
+
 TEST(FillCut, TailOfAFill) {
   const std::vector<StyleEvent> fill = {On(0, 9, 36),  On(0, 10, 38), Off(100, 10, 38), On(240, 11, 42),
                                         {240, 13, kStyleProgram, 5, 0, 0}, On(300, 8, 40), On(360, 12, 60), Off(470, 12, 60),
@@ -122,6 +154,29 @@ TEST(FillCut, TailOfAFill) {
   EXPECT_TRUE(BuildFillFromPatternTail(fill, 0).empty());
   EXPECT_TRUE(BuildFillFromPatternTail({On(0, 10, 38)}, 240).empty());  // last tick 0
   EXPECT_EQ(BuildFillFromPatternTail(fill, 5000).size(), 8u);           // longer than the fill: all of it
+}
+
+TEST(FillCut, TransitionFillWithItsExtraPartTonesAndItsLength) {
+  const StyleEvent bank13{0, 13, kStyleController, 0, 8, 0}, prog13{0, 13, kStyleProgram, 11, 0, 0},
+      vol13{5, 13, kStyleController, 7, 90, 0}, vol13b{200, 13, kStyleController, 7, 50, 0}, prog14{0, 14, kStyleProgram, 61, 0, 0},
+      prog10{0, 10, kStyleProgram, 16, 0, 0};
+  const std::vector<StyleEvent> fill = {bank13, prog13, prog14, prog10, vol13, On(0, 9, 36), On(240, 13, 72), Off(300, 13, 72),
+                                        vol13b, On(360, 10, 38), On(470, 14, 60), Off(479, 14, 60)};
+  uint32_t length = 0;
+  // The last 240 ticks: channel 13 and 14 play, so their first tones come first at tick 0 (not
+  // channel 10's program, not a second volume of channel 13).
+  EXPECT_EQ(SelectFillEvents(fill, 240, &length),
+            (std::vector<StyleEvent>{bank13, prog13, prog14, {0, 13, kStyleController, 7, 90, 0}, On(1, 13, 72),
+                                     Off(61, 13, 72), On(121, 10, 38), On(231, 14, 60), Off(240, 14, 60), Off(240, 10, 38)}));
+  EXPECT_EQ(length, 240u);
+  // A gap longer than the fill: the selection is the whole fill and its length the fill's.
+  EXPECT_EQ(SelectFillEvents(fill, 1920, &length).size(), 4u + 8u);
+  EXPECT_EQ(length, 479u);
+  // Only drums in the cut: no tones.
+  EXPECT_EQ(SelectFillEvents({prog13, On(0, 10, 38), Off(100, 10, 38)}, 100, &length),
+            (std::vector<StyleEvent>{On(0, 10, 38), Off(100, 10, 38)}));
+  EXPECT_TRUE(SelectFillEvents({}, 100, &length).empty());
+  EXPECT_EQ(length, 0u);
 }
 
 std::vector<std::pair<uint32_t, double>> g_sent;

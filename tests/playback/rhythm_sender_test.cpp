@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/settings/app_settings.h"
+#include "base/trace_lines.h"
 #include "common/temp_root.h"
 #include "platform/midi_out.h"
 #include "playback/rhythm_sender.h"
@@ -15,6 +16,7 @@
 #include "sound/midi_send.h"
 #include "sound/mixer_state.h"
 #include "sound/rhythm_parts.h"
+#include "sound/send_trace.h"
 #include "sound/services.h"
 #include "sound/tone_table.h"
 
@@ -356,4 +358,59 @@ TEST_F(ToneSetupTest, StyleTonesThenTheOperatorsRhythmPartTones) {
   SetCvtToneSlot(7, 0, {true, false, 0, 0, 66, 0, L"Sax"});    // the song's melody: not the engine's
   SendCvtToneSetup();
   EXPECT_EQ(Recorded(), (std::vector<std::string>{"C6 1A", "CB 03", "BB 07 5A", "B6 00 08", "B6 20 00", "C6 1A", "CB 03"}));
+}
+
+namespace {
+
+class BassTraceTest : public TraceLogTest {
+ protected:
+  void SetUp() override {
+    TraceLogTest::SetUp();
+    InstallPlaybackSignals();
+    Settings = AppSettings{};
+    Settings.cvtBassLow = 28;
+    Settings.cvtBassLowSolo = 36;
+    SetCvtOutput(Record);
+    for (auto& p : Mixer.EffectiveRhythmPercent) p = 100;
+    for (auto& row : RhythmParts.CvtSoundingNotes) row.fill({});
+    RhythmParts.bassNotesOn = 0;
+    CvtState.CvtTempoFactor = -1;
+  }
+  void TearDown() override {
+    SetCvtOutput(nullptr);
+    PlaybackState.isPlaying = 0;
+    Sound.VolumeTraceUntil = 0;
+    Settings = AppSettings{};
+    TraceLogTest::TearDown();
+  }
+  std::vector<std::string> BassLines() {
+    std::vector<std::string> out;
+    for (const std::string& line : Lines())
+      if (line.rfind("[BASS]", 0) == 0) out.push_back(line);
+    return out;
+  }
+};
+
+}  // namespace
+
+// While the volume watch is open every bass note on and off is traced; once it closes, a song's
+// bass is not, and the rhythm alone is sampled at most every 500 ms.
+TEST_F(BassTraceTest, BassNotesAreTracedWhileTheVolumeWatchIsOpen) {
+  PlaybackState.isPlaying = 1;
+  OpenVolumeTrace(15000);
+  SendCvtEvent(1, On(0, 8, 40, 100));
+  SendCvtEvent(1, Off(0, 8, 40));
+  Sound.VolumeTraceUntil = 0;
+  SendCvtEvent(1, On(0, 8, 36, 90));
+  SendCvtEvent(1, Off(0, 8, 36));
+  PlaybackState.isPlaying = 0;
+  SendCvtEvent(1, On(0, 8, 36, 90));  // alone, but the last line is less than 500 ms old
+  const auto lines = BassLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("\xEA\xB3\xA1\xED\x95\xA9\xEB\xA5\x98 ON  note=40(E2) vel=100  songRef=-1 "), std::string::npos)  // 곡합류
+      << lines[0];
+  EXPECT_NE(lines[0].find("=36  "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("=1 mult=1.00"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find(" OFF note=40  "), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 2), "=0");
 }

@@ -8,9 +8,11 @@
 
 #include "base/settings/app_settings.h"
 #include "common/temp_root.h"
+#include "platform/clock.h"
 #include "platform/midi_out.h"
 #include "playback/services.h"
 #include "playback/song_sysex.h"
+#include "sound/rhythm_parts.h"
 #include "sound/services.h"
 
 namespace {
@@ -69,6 +71,21 @@ TEST_F(SongSysExTest, ResetIsSentAndTheSetupRestoredEightyMillisecondsLater) {
   EXPECT_EQ(sent.back(), "F0 41 10 42 12 40 03 00 01 3C F7");
 }
 
+TEST_F(SongSysExTest, AResetForgetsTheTonesTheRhythmSent) {
+  MarkCvtToneCachesEmpty();
+  RhythmParts.CvtToneCache.program[8] = 33;
+  RhythmParts.CvtToneCache.msb[10] = 0;
+  CvtState.CvtTonesLost = 0;
+  SongSysExPath path;
+  path.Filter(std::vector<uint8_t>{0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x19, 0x64, 0x12, 0xF7}, 0, 1000);
+  EXPECT_EQ(RhythmParts.CvtToneCache.program[8], 33);  // a part message leaves them
+  path.Filter(kGsReset, 0, 1001);
+  EXPECT_EQ(RhythmParts.CvtToneCache.program[8], 0xFF);
+  EXPECT_EQ(RhythmParts.CvtToneCache.msb[10], 0xFF);
+  EXPECT_EQ(CvtState.CvtTonesLost.load(), 1);
+  CvtState.CvtTonesLost = 0;
+}
+
 TEST_F(SongSysExTest, WhileADownbeatIsAwaitedTheRestoreWaitsUnlessForced) {
   SongSysExPath path;
   path.Filter(kGsReset, 0, 1000);
@@ -91,6 +108,52 @@ TEST_F(SongSysExTest, ResetWhileTheRhythmPlaysIsNotSentAndNothingIsRestored) {
   CvtState.rhythm = 0;
   EXPECT_FALSE(path.RestorePending());
   EXPECT_EQ(RecordedSysEx(root_.path() / "p1.rec"), (std::vector<std::string>{"F0 41 10 42 12 40 11 19 64 12 F7"}));
+}
+
+// A reset of port 2's track goes to port 2 only; without a port-2 device it is not sent at all
+// (port 1 keeps its set-up and its sounding notes), while port 2's other messages still fall back
+// to port 1.
+TEST_F(SongSysExTest, APortTwoResetNeverReachesPortOne) {
+  const std::vector<uint8_t> gmOn = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  const std::vector<uint8_t> part = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x19, 0x64, 0x12, 0xF7};
+  const struct {
+    bool port2Open;
+    std::vector<std::string> p1, p2;
+  } cases[] = {
+      {false, {"F0 41 10 42 12 40 11 19 64 12 F7"}, {}},
+      {true, {}, {"F0 41 10 42 12 40 00 7F 00 41 F7", "F0 7E 7F 09 01 F7", "F0 41 10 42 12 40 11 19 64 12 F7"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.port2Open);
+    CloseMidiPorts();
+    std::filesystem::remove(root_.path() / "p1.rec");
+    std::filesystem::remove(root_.path() / "p2.rec");
+    Settings.port2Device = c.port2Open ? L"P2" : L"none";
+    plat::SetFakeMidiOutDevices({{L"P1", root_.path() / "p1.rec", 0, false, false},
+                                 {L"P2", root_.path() / "p2.rec", 0, false, false}});
+    ASSERT_TRUE(OpenMidiPort1());
+    {
+      SongSysExPath path;
+      path.Filter(kGsReset, 1, 1000);
+      path.Filter(gmOn, 1, 1001);
+      path.Filter(part, 1, 1002);
+      EXPECT_EQ(path.RestorePending(), c.port2Open);
+    }
+    EXPECT_EQ(RecordedSysEx(root_.path() / "p1.rec"), c.p1);
+    EXPECT_EQ(RecordedSysEx(root_.path() / "p2.rec"), c.p2);
+  }
+}
+
+// The settle wait after a reset is handed to the player once, so that its clock moves on by it.
+TEST_F(SongSysExTest, TheSettleWaitIsTakenOnce) {
+  SongSysExPath path;
+  EXPECT_EQ(path.TakeSettleWaitMs(), 0.0);
+  path.Filter(kGsReset, 0, plat::TimeGetTime());
+  path.SleepUntilSettled();
+  EXPECT_GE(path.TakeSettleWaitMs(), 40.0);
+  EXPECT_EQ(path.TakeSettleWaitMs(), 0.0);
+  path.SleepUntilSettled();  // nothing pending: no wait
+  EXPECT_EQ(path.TakeSettleWaitMs(), 0.0);
 }
 
 TEST_F(SongSysExTest, TheSongsInsertionEffectReplacesTheSetupsInTheReplayList) {

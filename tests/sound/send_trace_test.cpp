@@ -7,6 +7,9 @@
 #include "base/trace_lines.h"
 #include "platform/clock.h"
 #include "sound/send_trace.h"
+#include "sound/services.h"
+#include "base/settings/app_settings.h"
+#include "platform/midi_out.h"
 
 namespace {
 
@@ -102,4 +105,33 @@ TEST_F(SendTraceTest, PerformanceMonitorRunsOnceAtATime) {
     EXPECT_GT(ms, previous) << line;
     previous = ms;
   }
+}
+
+// The volumes resent to channels the rhythm owns are traced with their base and the mixer level;
+// other channels and skipped ones are not.
+TEST_F(SendTraceTest, ResentVolumesOfRhythmOwnedChannelsAreTraced) {
+  Settings = AppSettings{};
+  Settings.port1Device = L"P1";
+  Settings.port2Device = L"none";
+  plat::SetFakeMidiOutDevices({{L"P1", {}, 0, false, false}});
+  ASSERT_TRUE(OpenMidiPort1());
+  RhythmRuns = true;
+  Mixer.SongChannelVolume[0][8] = 90;
+  ResendChannelVolumes({0, 8}, false);
+  ResendChannelVolumes({9}, true);
+  RhythmRuns = false;
+  ResendChannelVolumes({10}, false);
+  CloseMidiPorts();
+  plat::SetFakeMidiOutDevices({});
+  std::vector<std::string> vol;
+  for (const std::string& line : Lines())
+    if (line.rfind("[VOL] ", 0) == 0) vol.push_back(line);
+  ASSERT_EQ(vol.size(), 1u);
+  RhythmRuns = true;
+  char want[64];
+  std::snprintf(want, sizeof want, "[VOL] ch8  = %3d  (", ComputeOutputVolume(0, 8, DefaultRhythmVolume(8)));
+  RhythmRuns = false;
+  EXPECT_EQ(vol[0].rfind(want, 0), 0u) << vol[0];
+  EXPECT_NE(vol[0].find(", \xEA\xB8\xB0\xEC\xA4\x80\xEB\xB3\xBC\xEB\xA5\xA8 90, "), std::string::npos) << vol[0];  // 기준볼륨
+  Settings = AppSettings{};
 }

@@ -67,6 +67,24 @@ TEST_F(SoundTest, SynthPlaysANoteFromSendShortMidiIntoTheFileDriver) {
   SendSysExBothPorts(BuildGsDt1(0x40, 0x00, 0x7F, {0}));  // GS reset: the standard drum channels again
   EXPECT_EQ(SynthChannelBank(16), 0);
   EXPECT_EQ(SynthChannelBank(25), 128);
+  // A reset meant for port 2 (GS reset or GM System On) resets port 2's channels only: port 1's
+  // channel 0, made a drum part, stays one, and the shared effects stay as they are.
+  const std::vector<uint8_t> gmOn = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  for (const auto& reset : {BuildGsDt1(0x40, 0x00, 0x7F, {0}), gmOn}) {
+    EXPECT_TRUE(SendSysExToPort(0, BuildGsDt1(0x40, 0x11, 0x15, {1})));
+    EXPECT_TRUE(SendSysExToPort(1, BuildGsDt1(0x40, 0x11, 0x15, {1})));
+    SendSysExBothPorts(BuildGsDt1(0x40, 0x01, 0x33, {100}));
+    ASSERT_EQ(SynthChannelBank(0), 128);
+    ASSERT_EQ(SynthChannelBank(16), 128);
+    EXPECT_TRUE(SendSysExToPort(1, reset));
+    EXPECT_EQ(SynthChannelBank(0), 128);
+    EXPECT_EQ(SynthChannelBank(16), 0);
+    EXPECT_EQ(SynthChannelBank(9), 128);
+    EXPECT_EQ(SynthChannelBank(25), 128);
+    EXPECT_EQ(GetSynthGsEffects().reverbLevel, 100);
+  }
+  SendSysExBothPorts(BuildGsDt1(0x40, 0x00, 0x7F, {0}));
+  EXPECT_EQ(SynthChannelBank(0), 0);
   EXPECT_EQ(CloseMidiOut(Sound.MidiOutPort1), 0);
   EXPECT_EQ(Sound.MidiOutPort1.load(), BUILTIN_SYNTH_PORT1);
   EXPECT_TRUE(SwapSoundfont(L"TimGM6mb.sf2"));

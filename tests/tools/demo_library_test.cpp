@@ -11,12 +11,15 @@
 
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "playback/medley.h"
+#include "playback/red_editor.h"
 #include "playback/red_pattern_midi.h"
 #include "playback/rhythm_style.h"
 #include "playback/song_prep.h"
 #include "songs/song_load.h"
 #include "songs/bars.h"
 #include "songs/chords.h"
+#include "songs/lyric_timing.h"
 #include "songs/midi_parser.h"
 #include "songs/song_catalog.h"
 #include "songs/song_file_cache.h"
@@ -158,17 +161,21 @@ TEST_F(DemoLibraryTest, EverySongRebuildsAConsistentSongModel) {
     EXPECT_TRUE(std::any_of(model->MelodyArticulation.begin(), model->MelodyArticulation.end(),
                             [](const MelodyArticulationEntry& a) { return a.velocity != 0; }));
     EXPECT_NE(model->SongLoudness, kUnknownLoudness);
-    // A GS reset opens the song on both sound ports, before any channel message of its port, and
-    // port 2 carries a part of its own.
-    for (uint8_t port : {0, 1}) {
-      auto first = std::find_if(events.begin(), events.end(), [&](const SongEvent& e) {
-        return e.port == port && (e.kind == kSongEventSysEx || e.kind == kSongEventChannel);
-      });
-      ASSERT_NE(first, events.end()) << int(port);
-      ASSERT_EQ(first->kind, kSongEventSysEx) << int(port);
-      const auto sysex = model->SysExOf(*first);
+    // A GS reset opens the song on both sound ports, port 1's first and then port 2's, before any
+    // channel message (the count-in click of tick 0 among them); port 2 carries a part of its own.
+    std::vector<const SongEvent*> opening;
+    for (const SongEvent& e : events)
+      if (e.kind == kSongEventSysEx || e.kind == kSongEventChannel) opening.push_back(&e);
+    ASSERT_GE(opening.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(opening[i]->tick, 0u);
+      EXPECT_EQ(opening[i]->port, i);
+      ASSERT_EQ(opening[i]->kind, kSongEventSysEx);
+      const auto sysex = model->SysExOf(*opening[i]);
       EXPECT_EQ(std::vector<uint8_t>(sysex.begin(), sysex.end()), BuildGsDt1(0x40, 0x00, 0x7F, {0}));
     }
+    EXPECT_EQ(opening[2]->kind, kSongEventChannel);
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const SongEvent& e) {
       return e.port == 1 && e.kind == kSongEventChannel && (e.status & 0xF0) == 0x90;
     }));
@@ -213,14 +220,14 @@ StyleFileNotes ReadStyleNotes(const fs::path& path) {
 // The nine digit-key styles carry both variations and an ending; fills are missing on purpose so
 // the rhythm check can show own, borrowed and substituted fills.
 TEST_F(DemoLibraryTest, StyleFilesCoverTheDigitStylesWithChosenGaps) {
-  const std::map<std::string, std::string> ownFills = {{"DS1", "123"}, {"DS2", "1234"}, {"DS3", "1"},
+  const std::map<std::string, std::string> ownFills = {{"DS1", "1234"}, {"DS2", "1234"}, {"DS3", "1"},
                                                        {"DS4", "12"},  {"DS5", "14"},   {"SG1", "12"},
                                                        {"DS7", "123"}, {"DS8", "1"},    {"DS9", ""}};
   const fs::path pxr = root_ / "pxr";
   // Engine channels a style file may use: port 0 channels 8 to 13, port 1 channels 0, 13 and 14.
   const std::set<std::pair<int, int>> allowed = {{0, 8},  {0, 9},  {0, 10}, {0, 11}, {0, 12},
                                                  {0, 13}, {1, 0},  {1, 13}, {1, 14}};
-  int synthTomFills = 0;
+  std::set<std::string> tomFills;
   for (const auto& [style, fills] : ownFills) {
     SCOPED_TRACE(style);
     for (const char* part : {"P1", "P2", "ED"}) ASSERT_TRUE(fs::exists(pxr / (style + "-" + part + ".MID"))) << part;
@@ -244,13 +251,15 @@ TEST_F(DemoLibraryTest, StyleFilesCoverTheDigitStylesWithChosenGaps) {
       if (name.find("-F") != std::string::npos) {
         EXPECT_EQ(f.lastTick, f.barTicks) << name;
       }
-      if (f.notes.count({1, 14}) || f.notes.count({0, 13}) || f.notes.count({1, 13})) {
-        EXPECT_TRUE(f.programs.count({1, 14})) << name;
-        ++synthTomFills;
-      }
+      // Toms on channels 13 and 14 bring their own tone.
+      for (const auto& toms : {std::pair{0, 13}, std::pair{1, 13}, std::pair{1, 14}})
+        if (f.notes.count(toms)) {
+          EXPECT_TRUE(f.programs.count(toms)) << name;
+          tomFills.insert(name);
+        }
     }
   }
-  EXPECT_EQ(synthTomFills, 1);
+  EXPECT_EQ(tomFills, (std::set<std::string>{"DS1-F3.MID", "DS1-F4.MID"}));
   EXPECT_TRUE(ReadStyleNotes(pxr / "DS1-P1.MID").notes.count({1, 0}));  // DS1 has a guitar on port 1
   EXPECT_TRUE(ReadStyleNotes(pxr / "DS1-F3.MID").notes.count({1, 14}));
   EXPECT_FALSE(ReadStyleNotes(pxr / "GG3-ED.MID").notes.empty());
@@ -267,8 +276,8 @@ TEST_F(DemoLibraryTest, HalftimeListNamesOneFastFourFourSong) {
   EXPECT_EQ(listed, 1);
 }
 
-// Every digit style loads as the engine reads it: both variations, four fills (DS9's last one
-// empty: neither it nor DS1 has an F4 and it has no F1), an ending; the flourish file reads.
+// Every digit style loads as the engine reads it: both variations, four fills (own, borrowed from
+// DS1 or the style's own F1), an ending; the flourish file reads.
 TEST_F(DemoLibraryTest, EveryDigitStyleLoadsWithFillsAndEnding) {
   for (int n = 1; n <= 9; ++n) {
     const std::wstring style = StyleNameFromNumber(n);
@@ -281,7 +290,7 @@ TEST_F(DemoLibraryTest, EveryDigitStyleLoadsWithFillsAndEnding) {
       EXPECT_FALSE(s.main.events.empty());
       EXPECT_EQ(s.main.length % (4 * uint32_t(StyleSongPpq())), 0u);
       EXPECT_FALSE(s.ending.events.empty());
-      for (int k = 0; k < 4; ++k) EXPECT_EQ(s.fills[k].events.empty(), n == 9 && k == 3) << k;
+      for (int k = 0; k < 4; ++k) EXPECT_FALSE(s.fills[k].events.empty()) << k;
     }
   }
   std::vector<StyleEvent> events;
@@ -315,4 +324,73 @@ TEST_F(DemoLibraryTest, BackgroundPicturesAreWholeBitmapsAndAnOwnPictureStays) {
   std::string error;
   ASSERT_TRUE(MakeDemoRoot(root_, &error)) << error;
   EXPECT_FALSE(fs::exists(root_ / "images" / "main_bg.bmp"));
+}
+
+// DS1 shows the pattern editor every row it has (kick 9, snare 10, hi-hat 11, percussion 12, toms
+// 13, synth toms 14, bass 8) across its six parts, programs and bank selects, rows a part lacks
+// that another has, and one hit off the sixteenth grid.
+TEST_F(DemoLibraryTest, Ds1FillsEveryEditorRow) {
+  const char* parts[] = {"P1", "P2", "F1", "F2", "F3", "F4"};
+  const int rows[] = {9, 10, 11, 12, 13, 14, 8};
+  std::map<int, std::set<std::string>> partsOfRow;
+  int offGrid = 0;
+  bool bankSelect = false, program = false;
+  for (const char* part : parts) {
+    SCOPED_TRACE(part);
+    RedPattern p;
+    ASSERT_TRUE(ReadRedPatternMidi(root_ / "pxr" / (std::string("DS1-") + part + ".MID"), p));
+    const uint32_t step = uint32_t(p.division) / 4;
+    for (int row : rows) {
+      if (CountRedRowHits(p, row) == 0) continue;
+      partsOfRow[row].insert(part);
+      program |= FindRedRowProgram(p, row) >= 0;
+      for (const RedHit& h : CollectRedRowHits(p, row)) offGrid += h.tick % step != 0;
+    }
+    for (const RedTrack& t : p.tracks)
+      for (const RedEvent& e : t.events)
+        bankSelect |= (uint8_t(e.bytes[0]) & 0xF0) == 0xB0 && e.bytes.size() >= 3 && (e.bytes[1] == 0 || e.bytes[1] == 32);
+  }
+  for (int row : rows) EXPECT_FALSE(partsOfRow[row].empty()) << row;
+  EXPECT_LT(partsOfRow[13].size(), 6u);
+  EXPECT_LT(partsOfRow[14].size(), 6u);
+  EXPECT_EQ(partsOfRow[14], std::set<std::string>{"F3"});
+  EXPECT_EQ(offGrid, 1);
+  EXPECT_TRUE(program);
+  EXPECT_TRUE(bankSelect);
+}
+
+// The saved demo medley: the panel's list holds it, it loads as the first verses of three demo
+// songs (from each song's verse-1 mark up to the bar before its next mark), and it saves and loads
+// again under another name.
+TEST_F(DemoLibraryTest, DemoMedleyHoldsThreeVersesThatLoadAndSaveUnderAnotherName) {
+  const std::vector<std::wstring> files = ListMedleyFiles();
+  EXPECT_NE(std::find(files.begin(), files.end(), kDemoMedleyName), files.end());
+  EXPECT_NE(BuildInitMedleyScript().find(L"'데모 메들리'"), std::wstring::npos);
+  ASSERT_TRUE(LoadMedleyFile(kDemoMedleyName));
+  const std::vector<MedleyItem> items = Medley.MedleyList;
+  ASSERT_EQ(items.size(), 3u);
+  std::set<int> songs;
+  for (const MedleyItem& item : items) {
+    SCOPED_TRACE(item.id);
+    songs.insert(item.id);
+    SongModel model;
+    ParseSongText(model, SongFilePath(L'P', item.id, L".txt"));
+    ASSERT_TRUE(ParseSongMidi(model, SongFilePath(L'P', item.id, L".MID")));
+    EXPECT_EQ(item.name, model.SongTitle);
+    const int64_t verse = FindJumpMarkTick(model, 10);
+    const int64_t next = FindJumpMarkTick(model, 20) >= 0 ? FindJumpMarkTick(model, 20) : FindJumpMarkTick(model, 40);
+    ASSERT_GE(verse, 0);
+    ASSERT_GT(next, verse);
+    EXPECT_EQ(item.start, TickToBar(model, uint32_t(verse)));
+    EXPECT_EQ(item.end, TickToBar(model, uint32_t(next)) - 1);
+    EXPECT_GE(item.end - item.start, 3);
+  }
+  EXPECT_EQ(songs.size(), 3u);
+  ASSERT_TRUE(SaveMedleyFile(L"세 곡"));
+  Medley.MedleyList.clear();
+  ASSERT_TRUE(LoadMedleyFile(L"세 곡"));
+  EXPECT_EQ(Medley.MedleyList, items);
+  EXPECT_EQ(Medley.MedleyName, L"세 곡");
+  ASSERT_TRUE(LoadMedleyFile(kDemoMedleyName));
+  EXPECT_EQ(Medley.MedleyList, items);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/settings/app_settings.h"
@@ -21,6 +22,7 @@
 #include "platform/xvfb.h"
 #include "sound/mixer.h"
 #include "sound/module_setup.h"
+#include "sound/tone_table.h"
 #include "ui/help_text.h"
 #include "ui/old_config_import.h"
 #include "ui/page_commands.h"
@@ -197,10 +199,47 @@ TEST_F(SettingsCommandsTest, OldConfigReport) {
   for (const Case& c : cases) {
     std::wstring want;
     for (const std::wstring& l : c.lines) want += l + L"<br>";
-    std::wstring report = ApplyOldConfig(ParseOldConfigText(c.file), false, true);
+    std::wstring report = ApplyOldConfig(ParseOldConfigText(c.file), false, {});
     EXPECT_EQ(report.substr(0, want.size()), want) << c.file;
     EXPECT_NE(report.find(L"<span style='color:#8b9099;'>※ 음색은"), std::wstring::npos);
   }
+}
+
+TEST_F(SettingsCommandsTest, OldConfigRhythmTonesAndDrumPitches) {
+  // Entries are counted among their own part type: "UserBassGTTone=1" is the second bass entry.
+  const std::vector<SoundTableEntry> table = {
+      {L"Kit1", 0, 0, 0, 0, 0, 36, 0},    {L"Finger", 2, 0, 3, 0, 33, 0, 0}, {L"Kit2", 0, 0, 0, 0, 8, 35, 0},
+      {L"<b>Slap", 2, 0, 1, 8, 36, 0, 0}, {L"Default", 3, 0, 0, 0, 0, 0, 0},  {L"Steel", 3, 0, 0, 0, 25, 0, 0},
+      {L"Snare", 1, 0, 2, 0, 16, 38, 0},  {L"Hat", 4, 0, 0, 0, 0, 42, 0},
+  };
+  ClearCvtToneSlots();
+  ResetToneSettings();
+  const std::string file = "UserBassDRTone=1\nUserSnareTone=0\nUserBassGTTone=1\nUserGuitarTone=0\nPXR_UserGuitarTone=1\n"
+                           "UserHihatTone=3\nBassDrumPitch=70\nSnareDrumPitch=10\n";
+  const std::wstring report = ApplyOldConfig(ParseOldConfigText(file), true, table);
+  EXPECT_EQ(report.substr(0, report.find(L"<br>")),
+            L"<b>ALT+F4 음색</b> → 베이스드럼 Kit2 · 스네어 Snare · 베이스기타 &lt;b&gt;Slap · 기타(원곡) Default · "
+            L"기타(리듬) Steel · B.D 피치 +6 · S.D 피치 -24") << WideToUtf8(report);
+  struct Slot {
+    int part, context;
+    bool chosen, useDefault;
+    int bank32, bank0, program, note;
+  } slots[] = {
+      {0, 0, true, false, 0, 0, 8, 35}, {1, 0, true, false, 2, 0, 16, 38}, {2, 0, true, false, 1, 8, 36, 0},
+      {3, 0, true, true, 0, 0, 0, 0},   {3, 1, true, false, 0, 0, 25, 0},  {4, 0, false, false, 0, 0, 0, 0},
+  };
+  for (const Slot& s : slots) {
+    const CvtToneSlotValues v = GetCvtToneSlot(s.part, s.context);
+    EXPECT_EQ(std::make_tuple(v.chosen, v.useDefault, v.bank32, v.bank0, v.program, v.note),
+              std::make_tuple(s.chosen, s.useDefault, s.bank32, s.bank0, s.program, s.note)) << s.part << " " << s.context;
+  }
+  EXPECT_EQ(Tones.ChannelToneSettings[0][9][kTonePitch].load(), 6);
+  EXPECT_EQ(Tones.ChannelToneSettings[0][10][kTonePitch].load(), -24);
+  // A dry run changes nothing; without the table the line says it was skipped.
+  ClearCvtToneSlots();
+  ApplyOldConfig(ParseOldConfigText(file), false, table);
+  EXPECT_FALSE(GetCvtToneSlot(0, 0).chosen);
+  ResetToneSettings();
 }
 
 TEST_F(SettingsCommandsTest, ImportOldConfigThroughTheDialog) {
@@ -233,6 +272,7 @@ TEST_F(SettingsCommandsTest, ImportOldConfigThroughTheDialog) {
   EXPECT_EQ(GetSettingText(&AppSettings::port1Module), L"SC8820");
   EXPECT_NE(SystemFile(root, "mixer.cfg"), "<missing>");
   EXPECT_NE(SystemFile(root, "eq.cfg"), "<missing>");
+  EXPECT_NE(SystemFile(root, "soundsel.cfg"), "<missing>");
   EXPECT_NE(("\n" + SystemFile(root, "app_settings.cfg")).find("\nautoKeyMode=2\n"), std::string::npos);
 }
 
