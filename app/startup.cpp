@@ -67,8 +67,8 @@ bool BrowserRuntimePresent() {
   std::wstring version;
   if (FindPageBrowser(version) && !version.empty()) return true;
   const plat::BoxAnswer answer = ShowMessageBoxOrLog(
-      L"WebView2 런타임 필요",
-      L"이 프로그램을 실행하려면 'Microsoft Edge WebView2 런타임'이 필요합니다.\n"
+      L"브라우저 필요",
+      L"이 프로그램은 화면을 Chromium 브라우저로 보여줍니다 (chromium 패키지).\n"
       L"이 PC에는 설치되어 있지 않습니다.\n\n지금 설치 페이지를 여시겠습니까?\n"
       L"(설치가 끝난 뒤 프로그램을 다시 실행해주세요.)",
       plat::BoxButtons::kYesNo, plat::BoxIcon::kWarning, plat::BoxAnswer::kNo);

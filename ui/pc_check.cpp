@@ -141,7 +141,7 @@ PcCheckItem GradePageRoundTrip(double averageMs) {
   PcCheckItem it = Item(L"화면 응답", 1);
   if (averageMs < 0) {
     it.value = L"응답 없음";
-    Set(it, 0, L"화면(WebView2)이 응답하지 않습니다");
+    Set(it, 0, L"화면(브라우저)이 응답하지 않습니다");
     return it;
   }
   it.value = L"왕복 " + FormatOneDecimal(averageMs) + L"ms";

@@ -117,7 +117,7 @@ TEST(StartUp, WithoutABrowserTheBoxIsLoggedAndTheProgramEnds) {
   TempRoot root;
   pid_t pid = StartTavelo(root.path(), "/no/such/browser");
   EXPECT_EQ(WaitExit(pid, 20000), 1);
-  EXPECT_NE(Log(root.path()).find("[WebView2 "), std::string::npos);
+  EXPECT_NE(Log(root.path()).find("[브라우저 필요"), std::string::npos);
   EXPECT_FALSE(fs::exists(root.path() / "system" / "page_url.txt"));
   EXPECT_TRUE(fs::is_directory(root.path() / "images" / "random"));  // the folders came first
 }
