@@ -8,6 +8,7 @@
 #include "base/debug_log.h"
 #include "base/install.h"
 #include "base/message_box.h"
+#include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "app/startup_load.h"
 #include "base/text.h"
@@ -23,6 +24,7 @@
 #include "ui/page_boot.h"
 #include "ui/page_commands.h"
 #include "ui/presets.h"
+#include "songs/song_list.h"
 #include "sound/channel_tones.h"
 #include "platform/clock.h"
 #include "platform/display_awake.h"
@@ -202,6 +204,15 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
   return count;
 }
 
+// With a read-only install root nothing the operator changes is kept: said once, at start.
+static void SayIfNothingCanBeSaved() {
+  const fs::path probe = plat::RealPath(L"<root>/system/write_check.tmp");
+  if (probe.empty()) return;
+  const int error = plat::TryCreateFile(probe);
+  if (error == 0) return;
+  SayInstallRootReadOnly(plat::RootDir(), error);
+}
+
 // Hooks through which the layers below reach up to the start-up and the window.
 static void InstallProgramHooks() {
   InstallPlaybackSignals();
@@ -230,6 +241,8 @@ static void InstallProgramHooks() {
 int RunTavelo(int argc, char** argv) {
   InstallProgramHooks();
   CreateInstallFolders();
+  SayIfNothingCanBeSaved();
+  plat::SetFailedSaveHook(ReportFailedSave);
   DebugLog(L"########## Tavelo 시작 - 빌드표식 B-RSFILE-72 (원격 중 앱을 닫아도 안 끊김 + 관리자가 파일 보내기) / Ver 12.9 ##########");
   // The sweep walks the whole install tree, whose system folder holds every song's files (some
   // hundred thousand with a full catalogue): it runs beside the start instead of before the page.
@@ -300,6 +313,7 @@ int RunTavelo(int argc, char** argv) {
 
   plat::StopWatchingOwnWindowFocus();
   plat::ReleaseDisplayAwake();  // DPMS is the server's setting and outlives us: give it back
+  SongLibrary.StopLoading.store(true);  // a catalogue still loading stops instead of holding up the exit
   if (Startup.StartupLoadThread.joinable()) Startup.StartupLoadThread.join();
   FlushDebugLogQueue();
   FlushTraceLog();

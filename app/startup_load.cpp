@@ -126,7 +126,7 @@ void RunStartupLoad() {
   StartPopKoIndexBuild();
   DebugLog(L"[BOOT] 팝송 한글검색 준비 끝");
 
-  if (GetSongCount() == 0 && (InstallFileExists(L"<root>/pxr/DS1-P1.MID") ||
+  if (GetSongCount() == 0 && !SongLibrary.StopLoading.load() && (InstallFileExists(L"<root>/pxr/DS1-P1.MID") ||
                               InstallFileExists(L"<root>/system/DS1-P1.MID"))) {
     DebugLog(L"[BOOT] songs.csv 비어 있음 - txt 전체 스캔으로 재생성(오래 걸릴 수 있음)");
     RegenerateSongsCsv({}, true);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <concepts>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -109,5 +110,15 @@ void PostAlertToPage(std::wstring_view text);
 void PostPlayingState(bool playing);
 // The text shows for 4 seconds in the badge at the top of the main stage.
 void ShowPageBadge(std::wstring_view text);
+// A refusal or a failure the operator must hear of: logged, shown for 10 seconds in the badge, and
+// kept (the last 20) so that a page that loads later shows it as well.
+void ShowPageNotice(std::wstring_view text);
+// The kept notices as one badge script for a page that has just loaded; empty when none.
+std::wstring StandingNoticesScript();
+// A save that failed: a notice "저장하지 못했습니다: <file name> (<the system's reason>)", at most
+// once a minute per file. A read-only file system that was already said at start is only logged.
+void ReportFailedSave(const std::filesystem::path& file, int error);
+// Said once at start when nothing can be written below the install root.
+void SayInstallRootReadOnly(const std::filesystem::path& root, int error);
 // A large notice for 1.8 seconds.
 void ShowPageToast(std::wstring_view text);

@@ -136,6 +136,10 @@ bool IsCutShortAnswer(bool completed, std::string_view body, uint64_t contentLen
   return completed && !IsWebPageAnswer(body) && contentLength != 0 && body.size() < contentLength;
 }
 
+bool IsCutShortDownload(const HttpResult& r) {
+  return r.completed && !IsWebPageAnswer(r.body) && r.contentLength != 0 && r.bodySize < r.contentLength;
+}
+
 void PostReinstallProgress(int percent, std::wstring_view text) {
   PostScriptToPage(PageCall(L"updateModalProgress", percent, text, 0, 0));
 }
@@ -154,21 +158,26 @@ void ReportBaseZipDownloadProgress(uint64_t received, uint64_t total) {
 bool DownloadBaseZip(const fs::path& destPath, std::wstring_view extraHeaders,
                      std::function<void(uint64_t, uint64_t)> progress) {
   const std::wstring host = WebHost();
+  // The zip goes to disk as it arrives, beside its place, and is renamed there once it is whole.
+  const fs::path part = destPath.string() + ".part";
   HttpResult r;
   bool cut = false, page = false;
   for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
     if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    r = HttpsRequest(host, kBaseZipPath, L"GET", extraHeaders, {}, progress);
+    r = HttpsDownload(host, kBaseZipPath, extraHeaders, part.string(), progress);
     page = IsWebPageAnswer(r.body);
-    cut = IsCutShortAnswer(r.completed, r.body, r.contentLength);
+    cut = IsCutShortDownload(r);
     DebugLog(L"기초 zip(고정 URL) 다운로드 시도" + Num(attempt) + L"/" + Num(kDownloadAttempts) + L" ok=" +
-             Num(r.completed) + L" status=" + Num(r.status) + L" 받음=" + Num(static_cast<long long>(r.body.size())) +
+             Num(r.completed) + L" status=" + Num(r.status) + L" 받음=" + Num(static_cast<long long>(r.bodySize)) +
              L" 기대=" + Num(static_cast<long long>(r.contentLength)) + L" html=" + Num(page) + L" 잘림=" + Num(cut));
     if (r.completed && !r.body.empty() && !page && !cut) break;
     if (r.completed && !cut) break;  // an empty answer or a page: asking again changes nothing
   }
   if (r.completed && !r.body.empty() && !page && !cut) {
-    if (!plat::WriteFileAtomic(destPath, r.body)) {
+    std::error_code ec;
+    fs::rename(part, destPath, ec);
+    if (ec) {
+      fs::remove(part, ec);
       DebugLog(L"기초 zip(고정 URL): 저장 파일 열기 실패 " + Utf8ToWide(destPath.string()));
       return false;
     }
@@ -176,6 +185,8 @@ bool DownloadBaseZip(const fs::path& destPath, std::wstring_view extraHeaders,
     DebugLog(L"기초 zip(고정 URL): 받은 파일이 zip(PK)이 아님 - URL/권한 확인 필요(저장은 해둠)");
     return false;
   }
+  std::error_code ec;
+  fs::remove(part, ec);
   const std::wstring copy = L"<root>/system/debug_basezip_dl.html";
   plat::WriteFileAtomic(plat::RealPath(copy), r.body);
   DebugLog(L"기초 zip(고정 URL) 다운로드 실패 - 응답을 " + copy + L" 에 저장(HTML/권한오류/잘림 등 확인). URL=" + host +

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "online/https.h"
+
 // The install folder holds the base package (either marker file exists).
 bool BaseMarkerPresent();
 
@@ -30,6 +32,8 @@ bool InstallBaseZip(const std::filesystem::path& zipPath);
 // short (fewer bytes than its Content-Length).
 bool IsWebPageAnswer(std::string_view body);
 bool IsCutShortAnswer(bool completed, std::string_view body, uint64_t contentLength);
+// The same for a download: `bodySize` counts, `body` holds only the file's head.
+bool IsCutShortDownload(const HttpResult& download);
 
 // The reinstall's progress line in the page's update dialog, and its end.
 void PostReinstallProgress(int percent, std::wstring_view text);

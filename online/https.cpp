@@ -31,9 +31,14 @@ std::string HttpsGetText(std::wstring_view host, std::wstring_view path) {
   return plat::HttpsExchange(std::move(call)).body;
 }
 
-HttpResult HttpsRequest(std::wstring_view host, std::wstring_view path, std::wstring_view method,
-                        std::wstring_view extraHeaders, std::string_view body, ProgressCallback progress) {
+namespace {
+
+HttpResult Exchange(std::wstring_view host, std::wstring_view path, std::wstring_view method,
+                    std::wstring_view extraHeaders, std::string_view body, ProgressCallback progress,
+                    uint64_t cap, const std::string& file) {
   plat::HttpsCall call;
+  call.bodyCap = cap;
+  call.bodyFile = file;
   call.host = WideToUtf8(host);
   call.path = WideToUtf8(path);
   call.method = WideToUtf8(method);
@@ -50,7 +55,21 @@ HttpResult HttpsRequest(std::wstring_view host, std::wstring_view path, std::wst
   out.status = r.status;
   out.location = Utf8ToWide(r.location);
   out.contentLength = r.contentLength;
+  out.bodySize = r.bodySize;
+  out.tooLarge = r.tooLarge;
   return out;
+}
+
+}  // namespace
+
+HttpResult HttpsRequest(std::wstring_view host, std::wstring_view path, std::wstring_view method,
+                        std::wstring_view extraHeaders, std::string_view body, ProgressCallback progress) {
+  return Exchange(host, path, method, extraHeaders, body, std::move(progress), plat::kPageBodyCap, {});
+}
+
+HttpResult HttpsDownload(std::wstring_view host, std::wstring_view path, std::wstring_view extraHeaders,
+                         const std::string& file, ProgressCallback progress) {
+  return Exchange(host, path, L"GET", extraHeaders, {}, std::move(progress), kDownloadCap, file);
 }
 
 std::wstring ReadJsonString(std::wstring_view text, size_t& pos) {

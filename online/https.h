@@ -22,7 +22,12 @@ struct HttpResult {
   uint32_t status = 0;
   std::wstring location;
   uint64_t contentLength = 0;
+  uint64_t bodySize = 0;  // bytes received: all of `body`, or the whole download file
+  bool tooLarge = false;  // refused for its size: nothing kept, `completed` stays false
 };
+
+// Largest file a download takes (program, base package, song package).
+inline constexpr uint64_t kDownloadCap = 2ULL << 30;
 
 // (bytes received so far, total announced by Content-Length or 0); may be empty.
 using ProgressCallback = std::function<void(uint64_t, uint64_t)>;
@@ -30,9 +35,15 @@ using ProgressCallback = std::function<void(uint64_t, uint64_t)>;
 // GET with the user agent "Tavelo/1.0": the body bytes, empty when nothing arrived.
 std::string HttpsGetText(std::wstring_view host, std::wstring_view path);
 // The full request: `extraHeaders` are complete header lines ending with CR LF; `body` is sent
-// (as a form) only when `method` is exactly "POST".
+// (as a form) only when `method` is exactly "POST". A body over 8 MB (a page or list never is) is
+// refused and dropped.
 HttpResult HttpsRequest(std::wstring_view host, std::wstring_view path, std::wstring_view method,
                         std::wstring_view extraHeaders, std::string_view body, ProgressCallback progress);
+
+// A GET whose body goes to `file` as it arrives (replacing it; removed when refused for size);
+// `body` holds only its first 64 KB, enough to tell a server page from a file.
+HttpResult HttpsDownload(std::wstring_view host, std::wstring_view path, std::wstring_view extraHeaders,
+                         const std::string& file, ProgressCallback progress);
 
 using FlatJsonMap = std::map<std::wstring, std::wstring>;
 // A forgiving reader of one flat JSON object; nested values are not supported.

@@ -189,19 +189,24 @@ bool DownloadProgramExe(std::wstring_view cookieHeader, int postNumber, int atta
                                L"/bbs/board.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) + L"\r\n";
   const std::wstring path = L"/bbs/download.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) +
                             L"&no=" + Num(attachmentNo);
+  // The program goes to disk as it arrives, beside its place, and is renamed there once whole.
+  const fs::path part = destPath.string() + ".part";
   HttpResult r;
   bool cut = false;
   for (int attempt = 1; attempt <= kDownloadAttempts; ++attempt) {
     if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    r = HttpsRequest(host, path, L"GET", headers, {}, {});
+    r = HttpsDownload(host, path, headers, part.string(), {});
     const bool page = IsWebPageAnswer(r.body);
-    cut = IsCutShortAnswer(r.completed, r.body, r.contentLength);
+    cut = IsCutShortDownload(r);
     DebugLog(L"프로그램 업데이트: download no=" + Num(attachmentNo) + L" 시도" + Num(attempt) + L"/" +
              Num(kDownloadAttempts) + L" ok=" + Num(r.completed) + L" status=" + Num(r.status) + L" 받음=" +
-             Num(r.body.size()) + L" 기대=" + Num(static_cast<long long>(r.contentLength)) + L" html=" + Num(page) +
+             Num(r.bodySize) + L" 기대=" + Num(static_cast<long long>(r.contentLength)) + L" html=" + Num(page) +
              L" 잘림=" + Num(cut));
     if (r.completed && !r.body.empty() && !page && !cut) {
-      if (!plat::WriteFileAtomic(destPath, r.body)) {
+      std::error_code ec;
+      fs::rename(part, destPath, ec);
+      if (ec) {
+        fs::remove(part, ec);
         DebugLog(L"프로그램 업데이트: 저장 파일 열기 실패 " + Utf8ToWide(destPath.string()));
         return false;
       }
@@ -209,8 +214,10 @@ bool DownloadProgramExe(std::wstring_view cookieHeader, int postNumber, int atta
     }
     if (r.completed && !cut) break;  // an empty answer or a page: asking again changes nothing
   }
+  std::error_code ec;
+  fs::remove(part, ec);
   if (cut) {
-    DebugLog(L"프로그램 업데이트: 다운로드가 계속 잘립니다(받음=" + Num(r.body.size()) + L" / 기대=" +
+    DebugLog(L"프로그램 업데이트: 다운로드가 계속 잘립니다(받음=" + Num(r.bodySize) + L" / 기대=" +
              Num(static_cast<long long>(r.contentLength)) + L"). 서버(" + host +
              L")의 다운로드 용량/시간 제한일 수 있으니 서버 설정 확인이 필요합니다.");
   } else {

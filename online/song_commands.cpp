@@ -40,6 +40,7 @@ void PostDone(std::wstring_view message) { PostScriptToPage(PageCall(L"updateDon
 void RunModal(bool full) {
   DebugLog(L"[모달] 시작 버튼 눌림 - RunSongUpdateFromModal 진입 (full=" + std::wstring(full ? L"1" : L"0") + L")");
   std::wstring message;
+  bool failed = false;
   try {
     SongUpdateState.SongUpdateFullFlag.store(full ? 1 : 0);
     if (full) CleanSongData();
@@ -47,9 +48,11 @@ void RunModal(bool full) {
     SongUpdateState.SongUpdateFullFlag.store(0);
     std::wstring result = SongUpdateResultText();
     message = result.substr(0, result.find(L'\n'));
+    failed = SongUpdateFailed();
   } catch (...) {
     SongUpdateState.SongUpdateFullFlag.store(0);
     message = kErrorText;
+    failed = true;
     DebugLog(L"[모달] RunSongUpdateFromModal 예외 발생 - 완료 처리로 넘어감");
   }
   if (message.empty()) message = L"업데이트가 완료되었습니다.";
@@ -57,7 +60,7 @@ void RunModal(bool full) {
   for (wchar_t c : message)
     if (c >= 0x20) shown += c;
   int count = GetSongCount();
-  PostScriptToPage(PageCall(L"updateDone", shown, count));
+  PostScriptToPage(PageCall(L"updateDone", shown, count, failed ? 1 : 0));
   DebugLog(L"[모달] 완료 통보 보냄: " + message + L" (보유곡수 " + std::to_wstring(count) + L")");
   std::wstring pending = TakePendingPageScript();
   if (!pending.empty()) PostScriptToPage(pending);

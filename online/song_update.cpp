@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "base/debug_log.h"
@@ -31,11 +33,13 @@ constexpr size_t kPendingBatch = 200;
 
 std::mutex textLock;
 std::wstring resultText;
+bool resultFailed = false;  // the run stopped before fetching: refused, not logged in, no board
 std::wstring pendingScript;
 
-void SetResult(std::wstring text) {
+void SetResult(std::wstring text, bool failed = false) {
   std::lock_guard g(textLock);
   resultText = std::move(text);
+  resultFailed = failed;
 }
 
 void WriteDebugFile(std::wstring_view name, std::string_view bytes) {
@@ -57,22 +61,31 @@ int FirstNumberInName(std::wstring_view name) {
   return LeadingInt(name.substr(b, e == std::wstring_view::npos ? std::wstring_view::npos : e - b), true);
 }
 
+// What the entries of one package share: each folder is listed once, and each folder's real place
+// is found once.
+struct PackagePaths {
+  plat::PathResolver names;
+  std::unordered_map<std::string, bool> parentInside;  // folder -> it really lies inside the system folder
+};
+
 // The path below the system folder for an entry name, empty when it would lead elsewhere.
-std::filesystem::path EntryPath(std::wstring_view name) {
+std::filesystem::path EntryPath(std::wstring_view name, PackagePaths& paths) {
   if (!IsSafeEntryName(name)) return {};
-  auto system = plat::RealPath(L"<root>/system").lexically_normal();
-  auto path = plat::RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
+  auto system = paths.names.RealPath(L"<root>/system").lexically_normal();
+  auto path = paths.names.RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
   if (path.empty()) return {};
   auto rel = path.lexically_relative(system);
   if (rel.empty() || rel.native().starts_with("..") || rel.is_absolute()) return {};
   // A folder inside that is a link to elsewhere does not count as inside.
-  std::error_code ec;
-  auto realSystem = std::filesystem::weakly_canonical(system, ec);
-  auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
-  if (ec) return {};
-  auto realRel = realParent.lexically_relative(realSystem);
-  if (realRel.empty() || realRel.native().starts_with("..")) return {};
-  return path;
+  auto [known, fresh] = paths.parentInside.try_emplace(path.parent_path().native(), false);
+  if (fresh) {
+    std::error_code ec;
+    auto realSystem = std::filesystem::weakly_canonical(system, ec);
+    auto realParent = std::filesystem::weakly_canonical(path.parent_path(), ec);
+    auto realRel = realParent.lexically_relative(realSystem);
+    known->second = !ec && !realRel.empty() && !realRel.native().starts_with("..");
+  }
+  return known->second ? path : std::filesystem::path();
 }
 
 void ReleaseRun() {
@@ -86,6 +99,11 @@ std::wstring FirstLine(std::wstring_view text) { return std::wstring(text.substr
 void Run(bool automatic, bool& dialogOpen);
 
 }  // namespace
+
+bool SongUpdateFailed() {
+  std::lock_guard g(textLock);
+  return resultFailed;
+}
 
 std::wstring SongUpdateResultText() {
   std::lock_guard g(textLock);
@@ -125,6 +143,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
   if (!ExtractStoredZip(zip, entries)) return false;
   out.entryCount = entries.size();
   std::wstring idText = std::to_wstring(id);
+  PackagePaths paths;
   for (const ZipEntry& e : entries) {
     if (e.name.empty()) continue;
     std::wstring lower = ToLowerAscii(e.name);
@@ -134,7 +153,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       });
       continue;
     }
-    auto path = EntryPath(e.name);
+    auto path = EntryPath(e.name, paths);
     if (path.empty()) {
       DebugLog(L"wr_id=" + idText + L" 위험한 파일 이름이라 쓰지 않음: " + e.name);
       continue;
@@ -146,6 +165,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
       out.writeFailed = true;
       continue;
     }
+    paths.names.Add(path);
     ++out.filesWritten;
     if (lower.ends_with(L".mid") || lower.ends_with(L".txt")) {
       int number = FirstNumberInName(e.name);
@@ -226,7 +246,7 @@ void CheckAndApplySongUpdate(bool automatic) {
   DebugLog(L"===== CheckAndApplySongUpdate 진입 =====");
   uint8_t expected = 0;
   if (!SongUpdateState.SongUpdateRunningFlag.compare_exchange_strong(expected, 1)) {
-    SetResult(L"이미 신곡 업데이트를 확인하는 중입니다. 잠시 후 다시 시도해주세요.");
+    SetResult(L"이미 신곡 업데이트를 확인하는 중입니다. 잠시 후 다시 시도해주세요.", true);
     DebugLog(L"이미 실행 중이라 즉시 리턴");
     return;
   }
@@ -243,7 +263,7 @@ void RunSongUpdateWithFlag(bool automatic) {
     Run(automatic, dialogOpen);
   } catch (...) {
     // The dialog this run opened must not stay busy.
-    if (dialogOpen) PostScriptToPage(PageCall(L"updateDone", L"업데이트 중 오류가 발생했습니다. 다시 시도해주세요.", -1));
+    if (dialogOpen) PostScriptToPage(PageCall(L"updateDone", L"업데이트 중 오류가 발생했습니다. 다시 시도해주세요.", -1, 1));
     throw;
   }
 }
@@ -252,7 +272,7 @@ namespace {
 
 void Run(bool automatic, bool& dialogOpen) {
   if (!HasMemberAccount()) {
-    SetResult(plat::ShownPath(L"<root>/license.cfg") + L"에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.");
+    SetResult(plat::ShownPath(L"<root>/license.cfg") + L"에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.", true);
     DebugLog(L"license.cfg 비어있어 리턴");
     return;
   }
@@ -261,7 +281,7 @@ void Run(bool automatic, bool& dialogOpen) {
   std::wstring cookies = GnuboardLoginViaWebView2(diagnostics);
   DebugLog(L"GnuboardLoginViaWebView2 반환됨, cookie 비어있음=" + std::wstring(cookies.empty() ? L"1" : L"0"));
   if (cookies.empty()) {
-    SetResult(WebHost() + L" 로그인에 실패했습니다.\n" + diagnostics);
+    SetResult(WebHost() + L" 로그인에 실패했습니다.\n" + diagnostics, true);
     return;
   }
   std::wstring cookieHeader = L"Cookie: " + cookies + L"\r\n";
@@ -274,7 +294,7 @@ void Run(bool automatic, bool& dialogOpen) {
   int pagesRead = 0;
   if (!ReadSongBoard(cookieHeader, posts, dates, firstPage, pagesRead, true)) {
     SetResult(L"신곡 게시판(tavelo_download_6)을 불러오지 못했습니다.\n로그인 쿠키: " + cookies + L"\n[로그인 진단]\n" +
-              diagnostics);
+              diagnostics, true);
     return;
   }
   DebugLog(L"게시판 전체 " + std::to_wstring(pagesRead) + L"페이지 순회 완료: 총 글 " + std::to_wstring(posts.size()) +
@@ -287,7 +307,7 @@ void Run(bool automatic, bool& dialogOpen) {
   DebugLog(L"진단: 목록 작성일 = " + (dates.empty() ? std::wstring(L"(하나도 못 뽑음 - 목록 날짜 형식이 예상과 다름)") : dateLine));
   if (posts.empty()) {
     SetResult(L"신곡 게시판에서 게시글을 찾지 못했습니다.\n로그인 쿠키: " + cookies + L"\n게시판 페이지 제목: " +
-              ExtractPostTitle(firstPage.body) + L"\n[로그인 진단]\n" + diagnostics);
+              ExtractPostTitle(firstPage.body) + L"\n[로그인 진단]\n" + diagnostics, true);
     return;
   }
   bool full = SongUpdateState.SongUpdateFullFlag.load() != 0;
@@ -339,16 +359,24 @@ void Run(bool automatic, bool& dialogOpen) {
     DebugLog(L"wr_id=" + idText + L" 작성일 판정: 목록date=[" + (listDate.empty() ? std::wstring(L"(없음)") : listDate) +
              L"] 상세date=[" + info.date + L"] -> 사용=[" + used + L"]");
     DebugLog(L"wr_id=" + idText + L" 첨부파일 다운로드 요청 직전");
-    HttpResult file = HttpsRequest(WebHost(), info.downloadPath, L"GET", cookieHeader, "",
-                                   [id, done, total](uint64_t received, uint64_t announced) {
-                                     ReportSongDownloadProgress(id, done, total, received, announced);
-                                   });
+    // The package goes to disk as it arrives; only the finished file is read back.
+    std::error_code dirError;
+    std::filesystem::create_directories(plat::RealPath(L"<root>/_dl"), dirError);
+    const std::filesystem::path part = plat::RealPath(L"<root>/_dl/song_package_" + idText + L".part");
+    HttpResult file = HttpsDownload(WebHost(), info.downloadPath, cookieHeader, part.string(),
+                                    [id, done, total](uint64_t received, uint64_t announced) {
+                                      ReportSongDownloadProgress(id, done, total, received, announced);
+                                    });
+    std::optional<std::string> packageBytes;
+    if (file.completed && file.bodySize > 0) packageBytes = plat::ReadFileBytes(part);
+    std::filesystem::remove(part, dirError);
     DebugLog(L"wr_id=" + idText + L" 첨부파일 다운로드 요청 완료, ok=" + (file.completed ? L"1" : L"0") + L", 크기=" +
-             std::to_wstring(file.body.size()));
-    if (!file.completed || file.body.empty()) {
+             std::to_wstring(file.bodySize));
+    if (!packageBytes || packageBytes->empty()) {
       report << L"  wr_id=" << id << L": 첨부파일 다운로드 실패(경로=" << info.downloadPath << L")\n";
       continue;
     }
+    file.body = std::move(*packageBytes);
     std::string head = PageHead(file.body, 20);
     if (head.starts_with("<!doctype") || head.starts_with("<html")) {
       std::wstring name = L"debug_download_" + idText + L".html";

@@ -22,6 +22,8 @@ extern SongUpdateStateValues SongUpdateState;
 // The last run's result (LF-separated lines) and the song list script a manual run leaves for
 // its caller; both read by the caller on the same thread after the run.
 std::wstring SongUpdateResultText();
+// The last run stopped before fetching (refused, not logged in, board not read).
+bool SongUpdateFailed();
 std::wstring TakePendingPageScript();
 
 // One run. `automatic`: opens the page's dialog by itself when there is something to fetch and

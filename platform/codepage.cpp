@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <mutex>
 
 namespace plat {
@@ -118,6 +121,10 @@ std::string IconvConvert(const char* to, const char* from, std::string_view in, 
 
 std::wstring Utf32LeToWide(const std::string& bytes) {
   std::wstring w(bytes.size() / 4, L'\0');
+  if constexpr (sizeof(wchar_t) == 4 && std::endian::native == std::endian::little) {
+    std::memcpy(w.data(), bytes.data(), w.size() * 4);
+    return w;
+  }
   for (size_t i = 0; i < w.size(); ++i) {
     uint32_t v = 0;
     for (int k = 3; k >= 0; --k) v = (v << 8) | static_cast<unsigned char>(bytes[i * 4 + k]);
@@ -130,31 +137,42 @@ std::wstring Utf32LeToWide(const std::string& bytes) {
 
 std::wstring AnsiToWide(std::string_view bytes) {
   if (bytes.empty()) return {};
-  bool ok = false;
-  std::string u32 = IconvConvert("UTF-32LE", "CP949", bytes, ok);
-  if (ok) return Utf32LeToWide(u32);
-  // Decode piecewise: ASCII stays, a valid two-byte pair converts, anything else is U+FFFD.
-  std::wstring out;
-  for (size_t i = 0; i < bytes.size();) {
-    auto c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      out.push_back(c);
-      ++i;
+  iconv_t cd = iconv_open("UTF-32LE", "CP949");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::wstring(bytes.size(), L'\uFFFD');
+  // One descriptor for the whole text: a byte that starts no valid character becomes U+FFFD and
+  // the conversion goes on after it, so invalid text costs about as much as valid text.
+  std::string u32(bytes.size() * 4 + 16, '\0');
+  char* src = const_cast<char*>(bytes.data());
+  size_t srcLeft = bytes.size();
+  char* dst = u32.data();
+  size_t dstLeft = u32.size();
+  static constexpr char kReplacement[4] = {'\xFD', '\xFF', '\0', '\0'};
+  while (srcLeft > 0) {
+    if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
+    if (errno == E2BIG) {
+      const size_t used = u32.size() - dstLeft;
+      u32.resize(u32.size() * 2);
+      dst = u32.data() + used;
+      dstLeft = u32.size() - used;
       continue;
     }
-    if (i + 1 < bytes.size()) {
-      bool pairOk = false;
-      std::string one = IconvConvert("UTF-32LE", "CP949", bytes.substr(i, 2), pairOk);
-      if (pairOk && one.size() == 4) {
-        out += Utf32LeToWide(one);
-        i += 2;
-        continue;
-      }
+    // EILSEQ or a truncated pair at the end: replace one byte and restart from a clean state.
+    if (dstLeft < 4) {
+      const size_t used = u32.size() - dstLeft;
+      u32.resize(u32.size() * 2);
+      dst = u32.data() + used;
+      dstLeft = u32.size() - used;
     }
-    out.push_back(L'\uFFFD');
-    ++i;
+    std::copy(kReplacement, kReplacement + 4, dst);
+    dst += 4;
+    dstLeft -= 4;
+    ++src;
+    --srcLeft;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  return out;
+  iconv_close(cd);
+  u32.resize(u32.size() - dstLeft);
+  return Utf32LeToWide(u32);
 }
 
 std::string WideToAnsi(std::wstring_view text) {

@@ -91,23 +91,44 @@ bool ReadFileLines(const fs::path& path, const std::function<void(std::string_vi
 
 namespace {
 
-bool ReplaceFile(const fs::path& path, std::string_view bytes, bool flush) {
-  if (path.empty()) return false;
+std::atomic<FailedSaveHook> failedSaveHook{nullptr};
+
+// Writes the temporary file and renames it; the errno of the first step that failed, else 0.
+int ReplaceFileError(const fs::path& path, std::string_view bytes, bool flush) {
   std::error_code ec;
   if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
   static std::atomic<unsigned> serial{0};
   fs::path tmp = path;
   tmp += ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(serial++);
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes) && (!flush || ::fsync(fd) == 0);
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  if (fd < 0) return errno;
+  int error = 0;
+  if (!WriteAll(fd, bytes) || (flush && ::fsync(fd) != 0)) error = errno ? errno : EIO;
+  if (::close(fd) != 0 && !error) error = errno;
+  if (!error && ::rename(tmp.c_str(), path.c_str()) != 0) error = errno;
+  if (error) ::unlink(tmp.c_str());
+  return error;
+}
+
+bool ReplaceFile(const fs::path& path, std::string_view bytes, bool flush) {
+  if (path.empty()) return false;
+  const int error = ReplaceFileError(path, bytes, flush);
+  if (error && flush)
+    if (FailedSaveHook hook = failedSaveHook.load()) hook(path, error);
+  return error == 0;
 }
 
 }  // namespace
+
+int TryCreateFile(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return errno == EEXIST ? 0 : errno;
+  ::close(fd);
+  ::unlink(path.c_str());
+  return 0;
+}
+
+void SetFailedSaveHook(FailedSaveHook hook) { failedSaveHook.store(hook); }
 
 bool WriteFileAtomic(const fs::path& path, std::string_view bytes) { return ReplaceFile(path, bytes, true); }
 

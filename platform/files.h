@@ -24,6 +24,14 @@ bool ReadFileLines(const std::filesystem::path& path, const std::function<void(s
 // `path`. Creates missing parent folders. False (and the old file untouched) on any failure.
 bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes);
 
+// Creates and removes an empty file at `path`: 0 when the folder takes new files, else the errno.
+int TryCreateFile(const std::filesystem::path& path);
+
+// Called on the writing thread whenever WriteFileAtomic fails, with the target and the errno of
+// the step that failed (full disk, read-only file system, ...). Set once at start.
+using FailedSaveHook = void (*)(const std::filesystem::path& path, int error);
+void SetFailedSaveHook(FailedSaveHook hook);
+
 // The same without waiting for the disk, for many files written at once: the caller flushes
 // them together with FlushFileSystemOf before it records them as written.
 bool WriteFileReplacing(const std::filesystem::path& path, std::string_view bytes);

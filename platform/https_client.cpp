@@ -6,14 +6,17 @@
 
 #include <curl/curl.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 namespace plat {
 namespace {
-
-constexpr uint64_t kBodyCap = 4294967296ULL;
 
 std::once_flag curlInit;
 
@@ -22,7 +25,9 @@ struct Exchange {
   HttpsProgress progress;
   bool startReported = false;
   std::chrono::steady_clock::time_point lastReport;
-  bool capped = false;
+  uint64_t cap = kPageBodyCap;
+  FILE* file = nullptr;  // the body's file, when it goes to one
+  bool failed = false;   // the file could not be written
 };
 
 bool StartsWithNoCase(const std::string& line, const char* prefix) {
@@ -68,6 +73,12 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   } else if (StartsWithNoCase(line, "content-length:")) {
     std::string v = HeaderValue(line, 15);
     ex->result.contentLength = std::strtoull(v.c_str(), nullptr, 10);
+    // A final answer announced larger than the cap is not even started (a redirect's own length
+    // does not count: its body is never taken).
+    if (ex->result.contentLength > ex->cap && (ex->result.status < 300 || ex->result.status >= 400)) {
+      ex->result.tooLarge = true;
+      return 0;
+    }
   }
   return n;
 }
@@ -83,14 +94,24 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* ex = static_cast<Exchange*>(user);
   size_t n = size * count;
   ReportStart(*ex);
-  if (ex->result.body.size() > kBodyCap) {
-    ex->capped = true;
+  if (n > ex->cap - ex->result.bodySize) {
+    ex->result.tooLarge = true;
     return 0;  // ends the transfer
   }
-  ex->result.body.append(data, n);
+  if (ex->file) {
+    if (std::fwrite(data, 1, n, ex->file) != n) {
+      ex->failed = true;
+      return 0;
+    }
+    if (ex->result.body.size() < kBodyHeadBytes)
+      ex->result.body.append(data, std::min(n, kBodyHeadBytes - ex->result.body.size()));
+  } else {
+    ex->result.body.append(data, n);
+  }
+  ex->result.bodySize += n;
   auto now = std::chrono::steady_clock::now();
   if (ex->progress && now - ex->lastReport >= std::chrono::milliseconds(200)) {
-    ex->progress(ex->result.body.size(), ex->result.contentLength);
+    ex->progress(ex->result.bodySize, ex->result.contentLength);
     ex->lastReport = now;
   }
   return n;
@@ -107,8 +128,18 @@ HttpsResponse HttpsExchange(HttpsCall call) {
   std::call_once(curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   Exchange ex;
   ex.progress = std::move(call.progress);
+  ex.cap = call.bodyCap;
+  if (!call.bodyFile.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(call.bodyFile).parent_path(), ec);
+    ex.file = std::fopen(call.bodyFile.c_str(), "wb");
+    if (!ex.file) return ex.result;
+  }
   CURL* curl = curl_easy_init();
-  if (!curl) return ex.result;
+  if (!curl) {
+    if (ex.file) std::fclose(ex.file);
+    return ex.result;
+  }
   std::string url = "https://" + call.host + call.path;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
@@ -150,10 +181,19 @@ HttpsResponse HttpsExchange(HttpsCall call) {
   curl_easy_perform(curl);
   long code = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
-  if (code > 0) {
+  if (ex.file && std::fclose(ex.file) != 0) ex.failed = true;
+  if (ex.result.tooLarge) {
+    // Refused whole: nothing of it stays, in memory or on disk.
+    const bool tooLarge = true;
+    const uint64_t announced = ex.result.contentLength;
+    ex.result = HttpsResponse{};
+    ex.result.tooLarge = tooLarge;
+    ex.result.contentLength = announced;
+    if (!call.bodyFile.empty()) std::remove(call.bodyFile.c_str());
+  } else if (code > 0 && !ex.failed) {
     ex.result.status = static_cast<uint32_t>(code);
     ReportStart(ex);
-    if (ex.progress) ex.progress(ex.result.body.size(), ex.result.contentLength);
+    if (ex.progress) ex.progress(ex.result.bodySize, ex.result.contentLength);
     ex.result.completed = true;
   } else {
     ex.result = HttpsResponse{};
@@ -161,6 +201,8 @@ HttpsResponse HttpsExchange(HttpsCall call) {
   if (headers) curl_slist_free_all(headers);
   curl_easy_cleanup(curl);
   ex.progress = nullptr;  // the callback is released before returning
+  // A large body's memory goes back to the system once it has been let go.
+  if (ex.result.tooLarge || ex.result.bodySize > kBodyHeadBytes) ::malloc_trim(0);
   return ex.result;
 }
 

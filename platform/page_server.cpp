@@ -556,7 +556,14 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
         if (h.message) h.message(std::move(m), isText);
       });
     } else if (kind == kFrameLoaded) {
-      PostToView(viewId_, [](PageViewHandlers& h) {
+      // The page's boot is large: one waits at most per connection, and it is skipped when a newer
+      // page has taken the view by the time the window thread comes to it.
+      if (loadedQueued_.exchange(true)) return;
+      PostToView(viewId_, [weak = weak_from_this()](PageViewHandlers& h) {
+        const std::shared_ptr<ChannelSession> self = weak.lock();
+        if (!self) return;
+        self->loadedQueued_.store(false);
+        if (!self->Current()) return;
         if (h.navigationCompleted) h.navigationCompleted();
       });
     } else if (kind == kFrameDone) {
@@ -633,6 +640,7 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
   websocket::stream<beast::tcp_stream> ws_;
   const int viewId_;
   const uint64_t arrival_;  // order in which the upgrade requests came
+  std::atomic<bool> loadedQueued_{false};  // a "loaded" frame waits for the window thread
   beast::flat_buffer in_;
   // The rest only on this connection's strand.
   std::deque<OutFrame> out_;

@@ -1,6 +1,8 @@
 #include "platform/paths.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <cwctype>
 #include <mutex>
 #include <system_error>
@@ -24,12 +26,25 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
+std::atomic<uint64_t> caseListings{0};
+
+std::wstring LowerCase(std::wstring s) {
+  for (auto& c : s) c = static_cast<wchar_t>(std::towlower(c));
+  return s;
+}
+
+bool Exists(const fs::path& p) {
+  std::error_code ec;
+  return fs::symlink_status(p, ec).type() != fs::file_type::not_found && !ec;
+}
+
 // Finds the entry of `dir` whose name equals `name` without regard to case.
 fs::path MatchComponent(const fs::path& dir, const std::string& name) {
-  std::error_code ec;
   fs::path exact = dir / name;
-  if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec) return exact;
+  if (Exists(exact)) return exact;
+  caseListings.fetch_add(1, std::memory_order_relaxed);
   const std::wstring want = Utf8BytesToWide(name);
+  std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string entry = it->path().filename().string();
     if (EqualsNoCase(Utf8BytesToWide(entry), want)) return it->path();
@@ -71,11 +86,14 @@ void SetRootDir(const fs::path& root) {
   rootDir = root;
 }
 
+namespace {
+
 // The root as the older program wrote it into its settings and lists: such paths still name
 // files under our root.
 constexpr std::wstring_view kOlderInstallRoot = L"C:/tavelo";
 
-fs::path RealPath(std::wstring_view installPath) {
+fs::path RealPathMatching(std::wstring_view installPath,
+                          const std::function<fs::path(const fs::path&, const std::string&)>& match) {
   std::wstring p(installPath);
   for (auto& c : p)
     if (c == L'\\') c = L'/';
@@ -103,13 +121,41 @@ fs::path RealPath(std::wstring_view installPath) {
     if (part.empty() || part == L".") continue;
     if (part == L"..") return {};
     if (next == rest.size()) part = NativeProgramName(part);
-    result = MatchComponent(result, WideToUtf8Bytes(part));
+    result = match(result, WideToUtf8Bytes(part));
   }
   return result;
 }
 
+}  // namespace
+
+fs::path RealPath(std::wstring_view installPath) { return RealPathMatching(installPath, MatchComponent); }
+
 std::wstring ShownPath(std::wstring_view installPath) {
   return Utf8BytesToWide(RealPath(installPath).string());
+}
+
+uint64_t CaseMatchListings() { return caseListings.load(std::memory_order_relaxed); }
+
+fs::path PathResolver::RealPath(std::wstring_view installPath) {
+  return RealPathMatching(installPath, [this](const fs::path& dir, const std::string& name) {
+    fs::path exact = dir / name;
+    if (Exists(exact)) return exact;
+    auto [it, fresh] = folders_.try_emplace(dir.native());
+    if (fresh) {
+      caseListings.fetch_add(1, std::memory_order_relaxed);
+      std::error_code ec;
+      for (fs::directory_iterator e(dir, ec), end; !ec && e != end; e.increment(ec))
+        it->second.try_emplace(LowerCase(Utf8BytesToWide(e->path().filename().string())), e->path().filename().string());
+    }
+    auto found = it->second.find(LowerCase(Utf8BytesToWide(name)));
+    return found == it->second.end() ? exact : dir / found->second;
+  });
+}
+
+void PathResolver::Add(const fs::path& created) {
+  auto it = folders_.find(created.parent_path().native());
+  if (it != folders_.end())
+    it->second.try_emplace(LowerCase(Utf8BytesToWide(created.filename().string())), created.filename().string());
 }
 
 std::wstring InstallPath(std::wstring_view relative) {

@@ -2,9 +2,11 @@
 // Install paths. The program names every file by its install path ("<root>/system/x.cfg");
 // RealPath is the one place that turns such a name into a file of this machine, under the root
 // given by TAVELO_ROOT (else $HOME/tavelo).
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace plat {
 
@@ -20,6 +22,22 @@ void SetRootDir(const std::filesystem::path& root);
 // install path nor an absolute path of this machine, gives an empty path. A program file named
 // with ".exe" maps to the program of that name in lower case ("<root>/Tavelo.exe" -> "tavelo").
 std::filesystem::path RealPath(std::wstring_view installPath);
+
+// Resolves many install paths in a row, as RealPath does, listing each folder at most once: for
+// writing a package's many files into a large folder. Add tells it of a file it has created.
+// One thread at a time.
+class PathResolver {
+ public:
+  std::filesystem::path RealPath(std::wstring_view installPath);
+  void Add(const std::filesystem::path& created);
+
+ private:
+  // Folder -> lower-case name -> the name as stored.
+  std::unordered_map<std::string, std::unordered_map<std::wstring, std::string>> folders_;
+};
+
+// How many folders have been listed to match a name without regard to case (tests, benchmarks).
+uint64_t CaseMatchListings();
 
 // Joins a relative name to the install root: InstallPath(L"system/x") == L"<root>/system/x".
 std::wstring InstallPath(std::wstring_view relative);

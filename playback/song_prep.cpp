@@ -124,6 +124,14 @@ void PanicAllChannels() {
   }
 }
 
+namespace {
+
+void RefuseSongFile(const std::wstring& midi, const std::wstring& why) {
+  ShowPageNotice(L"곡 파일을 읽을 수 없습니다: " + midi + L" (" + why + L")");
+}
+
+}  // namespace
+
 bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
   std::lock_guard prep(g_prepMutex);
   CvtState.HomeAtNextBar = 0;
@@ -156,6 +164,11 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
     PostAlertToPage(L"MIDI 파일을 찾을 수 없습니다.");
     return false;
   }
+  // An empty, huge or garbage file is refused aloud rather than played as a silent empty song.
+  if (const std::wstring why = MidiFileRefusal(midi); !why.empty()) {
+    RefuseSongFile(midi, why);
+    return false;
+  }
 
   bool reread = false;
   {
@@ -181,6 +194,10 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
     PlaybackState.prepared.loadedText = text;
   }
   const std::shared_ptr<const SongModel> song = LoadedSong();
+  if (song->SongEventList.empty()) {
+    RefuseSongFile(midi, L"재생할 내용이 없습니다");
+    return false;
+  }
 
   const int id = SongNumberFromMidiPath(midi);
   PlaybackState.CurrentSongId = id;

@@ -142,12 +142,14 @@ std::wstring BuildSongScreenScript(const SongModel& song, const SongScreenValues
   if (v.userMarkV3 >= 0) addMark(v.userMarkV3, L"3절", v.userMarkV3);
   marks += L']';
 
+  // A song text without a key line is drawn in C.
+  const int keyRoot = std::max(0, static_cast<int>(song.SongKeyRoots.originalRoot));
   // Each call has its own guard: a page without one of them still takes the others.
   std::wstring s;
   s.reserve(30000);
   s += PageCall(L"initSong", title, ppq, ScriptLiteral{FormatIntTriples(song.MelodyNotes)},
                 ScriptLiteral{FormatIntTriples(bass)}, ScriptLiteral{FormatIntTriples(song.SecondStaffNotes)},
-                song.LyricSyncTicks, song.SongKeyRoots.originalRoot, song.SongKeyRoots.originalMinor ? 1 : 0,
+                song.LyricSyncTicks, keyRoot, song.SongKeyRoots.originalMinor ? 1 : 0,
                 song.ChordLines, song.LyricLines, measures, baseTempo, history, v.songNumber, v1, v2,
                 song.ExtraTextLines);
   s += PageCall(L"initDrumNotes", ScriptLiteral{drums});

@@ -313,7 +313,10 @@ bool WriteSongNewCsvRows(std::string_view header, const std::vector<std::string>
   return plat::WriteFileAtomic(plat::RealPath(kSongNewCsvPath), out);
 }
 
-bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount, std::wstring* failure) {
+namespace {
+
+bool WriteSongsCsvRows(const std::vector<std::string>& lines, bool keepRows, int& mergedCount,
+                       std::wstring* failure) {
   mergedCount = 0;
   if (lines.empty()) return true;
   auto fail = [&](const wchar_t* what) {
@@ -342,7 +345,9 @@ bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount, 
         return fail(L"읽기 전용 파일이라 바꾸지 않음");
     }
   }
-  if (exists) {
+  if (exists && keepRows) {
+    const std::optional<plat::FileStamp> stamp = plat::StatFile(path);
+    if (stamp && stamp->size > kSongsCsvMaxBytes) return fail(L"파일이 너무 큼");
     // A catalogue that is there but cannot be read must not be replaced by the new rows alone.
     const std::optional<std::string> bytes = plat::ReadFileBytes(path);
     if (!bytes) return fail(L"있지만 읽을 수 없음");
@@ -385,6 +390,16 @@ bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount, 
   return true;
 }
 
+}  // namespace
+
+bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount, std::wstring* failure) {
+  return WriteSongsCsvRows(lines, true, mergedCount, failure);
+}
+
+bool ReplaceSongsCsvRows(const std::vector<std::string>& lines, int& writtenCount, std::wstring* failure) {
+  return WriteSongsCsvRows(lines, false, writtenCount, failure);
+}
+
 bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew) {
   std::vector<int> songs = numbers;
   const bool listGiven = !numbers.empty();
@@ -423,7 +438,8 @@ bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew) {
   }
   int merged = 0;
   std::wstring failure;
-  if (!MergeSongsCsvRows(lines, merged, &failure)) {
+  const bool written = listGiven ? MergeSongsCsvRows(lines, merged, &failure) : ReplaceSongsCsvRows(lines, merged, &failure);
+  if (!written) {
     DebugLog(L"songs.csv 재생성 실패: " + scanned + std::to_wstring(made) + L"곡 만들었으나 반영 못함 - " + failure);
     return false;
   }

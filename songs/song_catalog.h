@@ -47,8 +47,8 @@ std::string BuildSongsCsvRow(int number);
 // The genre (header line 8, trimmed) of song `number`'s text; empty when there is none.
 std::wstring ReadGenreFromSongText(int number);
 
-// Builds the rows of the given songs (an empty list: every "P*.txt" of the system folder) and
-// merges them into songs.csv. With writeSongNew and a given list, the rows made are also written
+// Builds the rows of the given songs and merges them into songs.csv; an empty list rebuilds the
+// whole catalogue from every "P*.txt" of the system folder and replaces songs.csv with it. With writeSongNew and a given list, the rows made are also written
 // to song_new.csv. False when songs.csv (or the wanted song_new.csv) could not be rewritten.
 bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew);
 
@@ -60,6 +60,12 @@ bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew);
 // not be rewritten. A rewritten songs.csv keeps its permissions. A failure is logged and, with
 // `failure`, described there.
 bool MergeSongsCsvRows(const std::vector<std::string>& lines, int& mergedCount, std::wstring* failure = nullptr);
+// The same, except that the rows of the file are dropped: songs.csv becomes exactly `lines` (the
+// existing file is never read, so a huge or broken one is replaced as well).
+bool ReplaceSongsCsvRows(const std::vector<std::string>& lines, int& writtenCount, std::wstring* failure = nullptr);
+
+// Largest songs.csv read or merged; a larger one is refused.
+inline constexpr uint64_t kSongsCsvMaxBytes = 256ULL << 20;
 
 // Rewrites song_new.csv whole: byte-order mark, the header and each row, CR LF line ends.
 bool WriteSongNewCsvRows(std::string_view header, const std::vector<std::string>& rows);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "platform/files.h"
+#include "songs/midi_walk.h"
 #include "platform/paths.h"
 
 namespace {
@@ -37,7 +38,7 @@ SongByteCacheState& SongByteCache() {
 std::optional<CachedSongFile> ReadSongFile(const std::filesystem::path& real) {
   if (real.empty()) return std::nullopt;
   auto stamp = plat::StatFile(real);
-  if (!stamp) return std::nullopt;
+  if (!stamp || stamp->size > kSongFileMaxBytes) return std::nullopt;
   auto bytes = plat::ReadFileBytes(real);
   if (!bytes || bytes->empty()) return std::nullopt;
   return CachedSongFile{std::make_shared<const std::string>(std::move(*bytes)), *stamp};
@@ -146,4 +147,19 @@ void ClearSongByteCache() {
   std::lock_guard lock(cache.mutex);
   cache.files.clear();
   cache.order.clear();
+}
+
+std::wstring MidiFileRefusal(const std::wstring& path) {
+  const std::filesystem::path real = plat::RealPath(path);
+  const std::optional<plat::FileStamp> stamp = real.empty() ? std::nullopt : plat::StatFile(real);
+  if (!stamp) return L"파일을 열 수 없습니다";
+  if (stamp->size == 0) return L"빈 파일입니다";
+  if (stamp->size > kSongFileMaxBytes)
+    return L"파일이 너무 큽니다: " + std::to_wstring(stamp->size >> 20) + L" MB, 최대 " +
+           std::to_wstring(kSongFileMaxBytes >> 20) + L" MB";
+  const std::shared_ptr<const std::string> bytes = ReadSongBytesShared(path);
+  if (bytes->empty()) return L"파일을 읽을 수 없습니다";
+  midi::FileHeader header;
+  if (!midi::ReadFileHeader(*bytes, &header)) return L"MIDI 파일이 아닙니다";
+  return {};
 }

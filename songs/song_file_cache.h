@@ -4,6 +4,7 @@
 // a row when it starts (catalogue row, probes, text and MIDI analysis), so the last six files stay
 // in memory. A cached file is checked against its size, times and identity on every hit, so a
 // file replaced on disk is read again rather than served stale.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,8 +16,11 @@ std::wstring PadSongNumber(int number);
 // "<root>/system/" + kind letter + padded number + extension (".MID" or ".txt").
 std::wstring SongFilePath(wchar_t kind, int number, std::wstring_view extension);
 
+// Largest song file read; a larger one counts as unreadable and is never read.
+inline constexpr uint64_t kSongFileMaxBytes = 64ULL << 20;
+
 // The whole file at `path` (an install path such as "<root>/system/P0012.MID"); empty when the
-// file is missing, unreadable or empty. Callable from any thread.
+// file is missing, unreadable, empty or over kSongFileMaxBytes. Callable from any thread.
 std::string ReadSongBytesCached(const std::wstring& path);
 // The same bytes shared with the cache instead of copied (never null; empty as above).
 std::shared_ptr<const std::string> ReadSongBytesShared(const std::wstring& path);
@@ -31,6 +35,10 @@ void PrewarmSongCommand(std::wstring_view argument);
 
 // True when the file can be opened for reading; nothing is read or cached.
 bool SongFileAvailable(const std::wstring& path);
+
+// Why the MIDI file at `path` cannot be played ("빈 파일입니다", "파일이 너무 큽니다: ...", "MIDI 파일이
+// 아닙니다", ...), empty when it can be read as one. Reads it through the cache.
+std::wstring MidiFileRefusal(const std::wstring& path);
 
 // For tests: the cached paths, oldest first, and emptying the cache.
 std::vector<std::wstring> SongByteCachePaths();

@@ -6,6 +6,7 @@
 #include <future>
 #include <system_error>
 #include <mutex>
+#include <optional>
 
 #include "base/debug_log.h"
 #include "base/page_script.h"
@@ -86,6 +87,22 @@ std::unordered_set<int> CollectMidiSongNumbers() {
   return numbers;
 }
 
+namespace {
+
+// One log line naming the catalogue lines that were left out (the first 200 of them).
+void LogDroppedRows(const std::vector<size_t>& lineNumbers) {
+  constexpr size_t kNamed = 200;
+  std::wstring text = L"LoadSongDb: songs.csv 열이 모자라 뺀 줄 " + std::to_wstring(lineNumbers.size()) + L"개 - 줄 번호 ";
+  for (size_t i = 0; i < lineNumbers.size() && i < kNamed; ++i) {
+    if (i) text += L", ";
+    text += std::to_wstring(lineNumbers[i]);
+  }
+  if (lineNumbers.size() > kNamed) text += L" 외 " + std::to_wstring(lineNumbers.size() - kNamed) + L"줄";
+  DebugLog(text);
+}
+
+}  // namespace
+
 void LoadSongDb() {
   // The MIDI folder is listed on its own thread while songs.csv is read; both take about as long.
   std::future<std::unordered_set<int>> midiListing;
@@ -96,20 +113,35 @@ void LoadSongDb() {
   }
 
   const std::filesystem::path csvPath = plat::RealPath(kSongsCsvPath);
+  if (const std::optional<plat::FileStamp> stamp = csvPath.empty() ? std::nullopt : plat::StatFile(csvPath);
+      stamp && stamp->size > kSongsCsvMaxBytes) {
+    // Far beyond any real catalogue: reading it would take minutes and gigabytes.
+    ShowPageNotice(L"곡 목록을 읽을 수 없습니다: " + std::wstring(kSongsCsvPath) + L" (파일이 너무 큽니다: " +
+                   std::to_wstring(stamp->size >> 20) + L" MB, 최대 " + std::to_wstring(kSongsCsvMaxBytes >> 20) +
+                   L" MB)");
+    midiListing.wait();
+    std::unique_lock lock(SongLibrary.SongListMutex);
+    SongLibrary.SongList.clear();
+    return;
+  }
   std::vector<SongRecord> list;
   // The file lock keeps a rewrite of songs.csv from landing between the two passes below.
   std::unique_lock fileLock(SongsCsvFileMutex());
   // A first quick pass counts the lines, so the list is allocated once at its size (a list of
   // tens of thousands of records is costly to grow and to over-allocate).
   size_t lines = 0;
-  if (!csvPath.empty()) plat::ReadFileLines(csvPath, [&](std::string_view) { ++lines; });
+  auto stopped = [] { return SongLibrary.StopLoading.load(std::memory_order_relaxed); };
+  if (!csvPath.empty()) plat::ReadFileLines(csvPath, [&](std::string_view) { lines += !stopped(); });
   list.reserve(lines);
   plat::AdviseLargePages(list.data(), list.capacity() * sizeof(SongRecord));
   std::vector<std::string> owned;
   std::vector<std::string_view> fields;
   bool first = true, header = true;
-  size_t rows = 0;
+  size_t rows = 0, lineNumber = 0;
+  std::vector<size_t> dropped;  // line numbers of rows with too few columns
   const bool read = !csvPath.empty() && plat::ReadFileLines(csvPath, [&](std::string_view line) {
+    ++lineNumber;
+    if (stopped()) return;
     if (first && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
     first = false;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -119,7 +151,10 @@ void LoadSongDb() {
       return;
     }
     SplitRow(line, owned, fields);
-    if (fields.size() < size_t(kSongsCsvColumns)) return;
+    if (fields.size() < size_t(kSongsCsvColumns)) {
+      dropped.push_back(lineNumber);
+      return;
+    }
     ++rows;
     SongRecord& song = list.emplace_back();
     song.id = LeadingInt(fields[0], true);
@@ -136,6 +171,8 @@ void LoadSongDb() {
   });
   fileLock.unlock();
   const std::unordered_set<int> midi = midiListing.get();
+  if (stopped()) return;  // the program is closing: the list is not needed any more
+  if (!dropped.empty()) LogDroppedRows(dropped);
   if (!read) {
     std::unique_lock lock(SongLibrary.SongListMutex);
     SongLibrary.SongList.clear();

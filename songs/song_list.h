@@ -1,6 +1,7 @@
 #pragma once
 // The in-memory song catalogue: one SongRecord per row of songs.csv whose MIDI file is present,
 // in file order, and the page payloads built from it.
+#include <atomic>
 #include <cstddef>
 #include <set>
 #include <shared_mutex>
@@ -32,10 +33,14 @@ struct SongRecord {
 struct SongLibraryState {
   std::vector<SongRecord> SongList;
   std::shared_mutex SongListMutex;
+  // Set once when the program closes: a load under way stops reading and leaves the list as it is.
+  std::atomic<bool> StopLoading{false};
 };
 extern SongLibraryState SongLibrary;
 
-// Refills the song list from songs.csv, keeping the rows whose MIDI file is present; one log line.
+// Refills the song list from songs.csv, keeping the rows whose MIDI file is present; one log line,
+// and one more naming the lines of rows with too few columns. A songs.csv over kSongsCsvMaxBytes
+// is refused with a page notice and leaves the list empty.
 void LoadSongDb();
 
 int GetSongCount();

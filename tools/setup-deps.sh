@@ -34,7 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 if [ "${1:-}" != run ]; then
   command -v npm >/dev/null || { DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq npm; }
-  if [ -f package.json ] && [ ! -d node_modules/playwright-core ]; then
+  if [ -f package.json ] && { [ ! -d node_modules/playwright-core ] || [ ! -d node_modules/eslint ]; }; then
     npm ci --no-audit --no-fund --loglevel=error
   fi
 fi

@@ -90,7 +90,7 @@ void HandleSetCwLyricsPct(const std::wstring& m) {
 void HandleCwNext(const std::wstring& m) {
   const std::wstring title = ScriptString(ArgOf(m));
   RunCustomerScript(L"try{ var _e = document.getElementById('next-song-title'); if (_e) { _e.__full = " + title +
-                    L"; _e.innerText = " + title + L"; } if (typeof cwSyncTitle === 'function') cwSyncTitle(); }catch(e){}");
+                    L"; _e.innerText = " + title + L"; } }catch(e){}");
 }
 
 void HandleRefreshCams(const std::wstring&) {
@@ -238,8 +238,14 @@ void HandleListFonts(const std::wstring&) {
 
 void HandleLoadCustomFont(const std::wstring& m) {
   const std::wstring name = ArgOf(m);
-  PostScriptToPage(L"try{ onCustomFontData('" + EscapeForScript(name) + L"', '" + MakeFontDataUrl(name) +
-                   L"'); }catch(e){ console.log(e); }");
+  // A name that could leave the fonts folder gets no reply at all.
+  if (name.empty() || name.find_first_of(L"/\\") != std::wstring::npos || name.find(L"..") != std::wstring::npos) return;
+  const std::wstring url = MakeFontDataUrl(name);
+  if (url.empty()) {
+    PostScriptToPage(L"try{ alert('글꼴 파일을 읽지 못했습니다: " + EscapeForScript(name) + L"'); }catch(e){}");
+    return;
+  }
+  PostScriptToPage(L"try{ onCustomFontData('" + EscapeForScript(name) + L"', '" + url + L"'); }catch(e){ console.log(e); }");
 }
 
 void HandleListAudio(const std::wstring&) {

@@ -90,14 +90,20 @@ bool StartCustomerBrowser(PageView& view, uint64_t generation) {
                                             CustomerWindow.CustomerWindowRect,
                                             [generation, program = Utf8ToWide(browser.program.string())](
                                                 const plat::BrowserExit& e) {
-                                              // The customer browser went away by itself.
-                                              if (generation == CustomerWindow.Generation)
-                                                DebugLog(L"[CW] 손님 화면 브라우저가 닫혔습니다");
                                               if (e.seconds < 10) {
                                                 const std::wstring why = DescribeBrowserExit(program, e);
                                                 DebugLog(L"[CW] " + why);
                                                 std::cerr << "tavelo: " << WideToUtf8(why) << std::endl;
                                               }
+                                              // The customer browser went away by itself (the operator
+                                              // closed it): the window counts as closed, on the window
+                                              // thread that owns its state.
+                                              plat::PostWindowTask([generation] {
+                                                if (generation != CustomerWindow.Generation) return;
+                                                DebugLog(L"[CW] 손님 화면 브라우저가 닫혔습니다");
+                                                CustomerWindow.CustomerBrowserPid = 0;  // nothing left to end
+                                                CloseCustomer();
+                                              });
                                             });
   CustomerWindow.CustomerBrowserPid = pid;
   RsCustomerBrowserGroup = pid;

@@ -46,7 +46,7 @@ void HandleRunSongUpdate(const std::wstring& m) {
   if (mode == L"zip") {
     if (SongUpdateState.SongUpdateRunningFlag.load()) {
       DebugLog(L"[모달] 이미 업데이트가 진행 중이라 시작 요청을 거절하고 안내함");
-      PostScriptToPage(PageCall(L"updateDone", L"시작할 때 자동 업데이트가 이미 진행 중입니다. 끝난 뒤 다시 눌러주세요.", -1));
+      PostScriptToPage(PageCall(L"updateDone", L"시작할 때 자동 업데이트가 이미 진행 중입니다. 끝난 뒤 다시 눌러주세요.", -1, 1));
       return;
     }
     StartDetached(ForceReinstallBaseZip);
@@ -57,13 +57,13 @@ void HandleRunSongUpdate(const std::wstring& m) {
   uint8_t expected = 0;
   if (!SongUpdateState.SongUpdateRunningFlag.compare_exchange_strong(expected, 1)) {
     DebugLog(L"[모달] 이미 업데이트가 진행 중이라 시작 요청을 거절하고 안내함");
-    PostScriptToPage(PageCall(L"updateDone", L"시작할 때 자동 업데이트가 이미 진행 중입니다. 끝난 뒤 다시 눌러주세요.", -1));
+    PostScriptToPage(PageCall(L"updateDone", L"시작할 때 자동 업데이트가 이미 진행 중입니다. 끝난 뒤 다시 눌러주세요.", -1, 1));
     return;
   }
   bool full = mode == L"full";
   if (!StartDetached([full] { RunSongUpdateFromModal(full); })) {
     SongUpdateState.SongUpdateRunningFlag.store(0);
-    PostScriptToPage(PageCall(L"updateDone", L"업데이트 중 오류가 발생했습니다. 다시 시도해주세요.", -1));
+    PostScriptToPage(PageCall(L"updateDone", L"업데이트 중 오류가 발생했습니다. 다시 시도해주세요.", -1, 1));
   }
 }
 

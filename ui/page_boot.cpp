@@ -169,6 +169,8 @@ void OnMainNavigationCompleted() {
   if (Settings.customerMonitor > 0 && !CustomerWindowDone.exchange(true))
     std::thread(ReopenCustomerAfterBoot, Settings.customerMonitor).detach();
 
+  RunOnMainPage(StandingNoticesScript());  // refusals and failures said before the page was there
+
   DebugLog(L"[BOOT] *** NavigationCompleted 정상 종료 - 메인 화면 준비 끝 ***");
   if (!LateReportDone.exchange(true)) std::thread(ReportMissingSongsLater).detach();
 }

@@ -33,7 +33,7 @@ const std::wstring& PageMarkup() {
 
 // The page's script modules, each a classic script in the page's one global scope, put before the
 // end of the body in this order.
-const wchar_t* const kPageModules[] = {L"hangul_composer.js", L"song_search.js", L"reservations.js",
+const wchar_t* const kPageModules[] = {L"page_base.js", L"hangul_composer.js", L"song_search.js", L"reservations.js",
                                        L"play_keys.js", L"page_keys.js", L"medley_panel.js", L"lyric_look.js",
                                        L"glyph_outlines.js", L"score_engraver.js", L"score_panels.js", L"song_screen.js", L"song_lyrics.js", L"rhythm_panel.js", L"sound_panels.js", L"customer_mode.js", L"backgrounds.js", L"audio_panel.js", L"settings_panel.js", L"key_editor.js", L"help_panel.js", L"pc_check.js", L"song_update.js", L"pattern_editor.js", L"remote_support.js"};
 

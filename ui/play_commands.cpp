@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
+#include <thread>
 
 #include "base/debug_log.h"
 #include "base/page_script.h"
@@ -92,6 +94,16 @@ void JumpToBar(int bar) {
   JumpToTick(BarToTick(bar), true, false, false);
 }
 
+// The song's files are read and analysed on a worker: the window thread stays free for the page
+// while a large or slow file loads.
+void LoadAndPlayOffWindowThread(std::wstring midi, std::wstring text) {
+  try {
+    std::thread([midi, text] { LoadAndPlay(midi, text); }).detach();
+  } catch (const std::system_error&) {
+    LoadAndPlay(midi, text);  // no thread to be had: here, as before
+  }
+}
+
 }  // namespace
 
 // ---- song start, transitions and rhythm -----------------------------------------------------
@@ -101,7 +113,7 @@ void HandleStartSongId(const std::wstring& m) {
   const std::wstring arg = ArgOf(m);
   const int n = LeadingInt(arg);
   ParseNextSongArgs(arg);
-  LoadAndPlay(SongMidiPath(n), SongTextPath(n));
+  LoadAndPlayOffWindowThread(SongMidiPath(n), SongTextPath(n));
 }
 
 void HandlePrewarmSong(const std::wstring& m) {
@@ -120,7 +132,7 @@ void HandleReplayLast(const std::wstring&) {
     text = PlaybackState.prepared.currentText;
   }
   if (midi.empty()) HandleNoReserved(L"");
-  else LoadAndPlay(midi, text);
+  else LoadAndPlayOffWindowThread(midi, text);
 }
 
 void HandleNextSong(const std::wstring&) { StartNextSongThread(-1); }

@@ -22,7 +22,7 @@ int Argument(const std::wstring& m) {
 // The switches' notice: a dark box at the top of the stage for 1.5 s, made on first use.
 void ShowSwitchToast(std::wstring_view text) {
   PostScriptToPage(GuardedScript(
-      L"var t=document.getElementById('umark-toast'); if(!t){ t=document.createElement('div'); t.id='umark-toast'; "
+      L"var t=document.getElementById('rhythm-switch-toast'); if(!t){ t=document.createElement('div'); t.id='rhythm-switch-toast'; "
       L"t.style.cssText='position:fixed;top:70px;left:50%;transform:translateX(-50%);background:rgba(20,20,20,0.9);"
       L"color:#fff;font-size:26px;font-weight:bold;padding:10px 24px;border-radius:10px;z-index:99999;display:none;';"
       L" document.body.appendChild(t); } t.innerText=" +

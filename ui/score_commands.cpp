@@ -19,10 +19,11 @@ std::wstring_view ArgOf(const std::wstring& m) {
   return colon == std::wstring::npos ? std::wstring_view() : std::wstring_view(m).substr(colon + 1);
 }
 
-// The mark toast: one shared element near the top centre, shown for 1.8 seconds.
+// The mark toast: an element of its own near the top centre (the lists' toast has another), shown
+// for 1.8 seconds.
 void ShowMarkToast(const std::wstring& text) {
   PostScriptToPage(GuardedScript(
-      L"var d=document.getElementById('umark-toast');if(!d){d=document.createElement('div');d.id='umark-toast';"
+      L"var d=document.getElementById('mark-toast');if(!d){d=document.createElement('div');d.id='mark-toast';"
       L"d.style.cssText='position:fixed;top:70px;left:50%;transform:translateX(-50%);background:rgba(0,0,0,0.82);"
       L"color:#ffd479;font-size:26px;font-weight:900;padding:12px 30px;border-radius:12px;z-index:400;"
       L"display:none;font-family:Malgun Gothic,sans-serif;';document.body.appendChild(d);}d.textContent=" +

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
+#include <vector>
 
+#include "base/debug_log.h"
 #include "base/settings/settings_files.h"
 #include "base/text.h"
 #include "platform/files.h"
@@ -45,6 +48,36 @@ std::wstring FormatIntList16(const std::array<SettingInt, 16>& values) {
 }
 
 // Stores one value by its key's rule. Called with AppSettings::Mutex held.
+// Why a stored value is not taken as it is written, empty when it is: a number rule needs a
+// whole number, a range its bounds, a colour "#rrggbb".
+std::wstring SettingValueFault(const AppSettingKey& key, const std::wstring& value) {
+  switch (key.rule) {
+    case SettingRule::Any:
+    case SettingRule::Range:
+    case SettingRule::MixerMax:
+    case SettingRule::Flag:
+    case SettingRule::ByteFlag:
+    case SettingRule::NonNegative:
+    case SettingRule::MinusOneOr01:
+    case SettingRule::OneElseZero: {
+      std::wstring_view v(value);
+      while (!v.empty() && (v.front() == L' ' || v.front() == L'\t')) v.remove_prefix(1);
+      while (!v.empty() && (v.back() == L' ' || v.back() == L'\t')) v.remove_suffix(1);
+      size_t digits = !v.empty() && (v.front() == L'-' || v.front() == L'+') ? 1 : 0;
+      if (digits == v.size() || v.find_first_not_of(L"0123456789", digits) != std::wstring_view::npos)
+        return L"숫자가 아님";
+      if ((key.rule == SettingRule::Range || key.rule == SettingRule::MixerMax) &&
+          (LeadingInt(v) < key.lo || LeadingInt(v) > key.hi))
+        return L"범위 " + std::to_wstring(key.lo) + L"~" + std::to_wstring(key.hi) + L" 밖";
+      return {};
+    }
+    case SettingRule::Color:
+      return value.size() == 7 && value[0] == L'#' ? std::wstring() : L"색이 #rrggbb 가 아님";
+    default:
+      return {};
+  }
+}
+
 void ApplySettingValue(const AppSettingKey& key, const std::wstring& value) {
   AppSettings& s = Settings;
   switch (key.rule) {
@@ -109,23 +142,46 @@ const AppSettingKey* FindAppSettingKey(std::string_view name) {
 void LoadAppSettings() {
   auto bytes = plat::ReadFileBytes(plat::RealPath(AppSettingsFilePath));
   if (!bytes) return;
-  std::lock_guard lock(AppSettings::Mutex);
+  std::unique_lock lock(AppSettings::Mutex);
   std::string_view rest(*bytes);
+  std::vector<std::wstring> faults;  // lines not taken as written, logged after the lock
+  size_t lineNumber = 0;
+  auto fault = [&](std::string_view line, std::wstring why) {
+    constexpr size_t kNamed = 50;
+    if (faults.size() < kNamed)
+      faults.push_back(L"줄 " + std::to_wstring(lineNumber) + L" [" + Utf8ToWide(line.substr(0, 80)) + L"]: " + why);
+  };
   while (!rest.empty()) {
     size_t lf = rest.find('\n');
     std::string_view line = rest.substr(0, lf);
     rest = lf == std::string_view::npos ? std::string_view{} : rest.substr(lf + 1);
+    ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     size_t eq = line.find('=');
-    if (line.empty() || eq == std::string_view::npos) continue;
+    if (line.empty()) continue;
+    if (eq == std::string_view::npos) {
+      fault(line, L"'=' 없음 - 무시");
+      continue;
+    }
     const AppSettingKey* key = FindAppSettingKey(line.substr(0, eq));
-    if (!key) continue;
-    ApplySettingValue(*key, Utf8ToWide(line.substr(eq + 1)));
+    if (!key) {
+      fault(line, L"모르는 항목 - 무시");
+      continue;
+    }
+    const std::wstring value = Utf8ToWide(line.substr(eq + 1));
+    if (std::wstring why = SettingValueFault(*key, value); !why.empty()) fault(line, why + L" - 읽을 수 있는 만큼만 반영");
+    ApplySettingValue(*key, value);
   }
   // The mixer ceiling never lies below what the output trim takes away, nor above 150.
   int trim = Settings.outTrim;
   int floor = (trim >= 1 && trim <= 99) ? 10000 / trim : 100;
   Settings.mixerMaxPct = std::min(std::max<int>(Settings.mixerMaxPct, floor), 150);
+  lock.unlock();
+  if (!faults.empty()) {
+    std::wstring text = L"app_settings.cfg: 그대로 받지 못한 줄 " + std::to_wstring(faults.size()) + L"개";
+    for (const std::wstring& f : faults) text += L"\n  " + f;
+    DebugLog(text);
+  }
 }
 
 std::wstring AppSettingValueText(const AppSettingKey& key) {

@@ -249,3 +249,16 @@ TEST_F(AppSettingsTest, ConcurrentSavesAlwaysLeaveAWholeFile) {
   std::string text = ReadSettings();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 99);
 }
+
+TEST_F(AppSettingsTest, LinesNotTakenAsWrittenAreLoggedWithTheirNumbers) {
+  WriteSettings("outTrim=80\ngarbage line\nnoSuchKey=1\ncustomerBright=abc\nmixerMaxPct=999\nlyricWaitColor=red\n"
+                "volAllUser=70\n");
+  LoadAppSettings();
+  const std::string log = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/debug_log.txt")).value_or("");
+  for (const char* want : {"app_settings.cfg: 그대로 받지 못한 줄 5개", "줄 2 [garbage line]: '=' 없음",
+                           "줄 3 [noSuchKey=1]: 모르는 항목", "줄 4 [customerBright=abc]: 숫자가 아님",
+                           "줄 5 [mixerMaxPct=999]: 범위 50~150 밖", "줄 6 [lyricWaitColor=red]: 색이 #rrggbb 가 아님"})
+    EXPECT_NE(log.find(want), std::string::npos) << want << "\n" << log;
+  EXPECT_EQ(log.find("줄 1 "), std::string::npos);
+  EXPECT_EQ(log.find("줄 7 "), std::string::npos);
+}

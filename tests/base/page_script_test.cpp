@@ -5,11 +5,16 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "base/page_script.h"
+#include "base/program_messages.h"
 #include "base/text.h"
+#include "platform/files.h"
+#include "platform/message_loop.h"
 
 namespace {
 
@@ -64,4 +69,32 @@ TEST(PageCall, HostileTextsArriveWholeInNode) {
     EXPECT_EQ(args[0], WideToUtf8(expected)) << WideToUtf8(text);
     EXPECT_EQ(args[1], 7);
   }
+}
+
+TEST(FailedSave, ANoticePerFileAMinuteWithTheSystemsReason) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tavelo_failed_save_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  // A folder where each file should go: the rename over it fails with the system's reason.
+  fs::create_directories(dir / "app_settings.cfg");
+  fs::create_directories(dir / "history.txt");
+  plat::SetFailedSaveHook(ReportFailedSave);
+  std::vector<std::wstring> scripts;
+  plat::ResetMessageLoop();
+  plat::SetWindowProcedure([&](plat::WindowMessage& m) {
+    if (m.id == WM_RUN_PAGE_SCRIPT && m.text) scripts.push_back(*m.text);
+  });
+  EXPECT_FALSE(plat::WriteFileAtomic(dir / "app_settings.cfg", "a=1\n"));
+  EXPECT_FALSE(plat::WriteFileAtomic(dir / "app_settings.cfg", "a=2\n"));  // the same minute: not again
+  EXPECT_FALSE(plat::WriteFileAtomic(dir / "history.txt", "1\n"));
+  EXPECT_TRUE(plat::WriteFileAtomic(dir / "other.cfg", "x"));
+  plat::PostWindowTask([] { plat::PostQuit(0); });
+  plat::RunMessageLoop();
+  plat::SetWindowProcedure(nullptr);
+  plat::ResetMessageLoop();
+  plat::SetFailedSaveHook(nullptr);
+  ASSERT_EQ(scripts.size(), 2u);
+  EXPECT_NE(scripts[0].find(L"저장하지 못했습니다: app_settings.cfg (Is a directory)"), std::wstring::npos) << scripts[0];
+  EXPECT_NE(scripts[1].find(L"저장하지 못했습니다: history.txt (Is a directory)"), std::wstring::npos) << scripts[1];
+  fs::remove_all(dir);
 }

@@ -7,9 +7,8 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { chromium } from 'playwright-core';
 import {
-  demoSongNumbers, demoTool, readLog, removeDir, removeRoot, sourceDir, startProgram, stopProgram, waitFor,
+  demoSongNumbers, demoTool, openBrowser, readLog, removeRoot, sourceDir, startProgram, stopProgram, waitFor,
 } from './program.mjs';
 
 
@@ -33,13 +32,10 @@ test('the customer page follows the main page on the second monitor', { skip: !d
   let out = '';
   child.stdout.on('data', (d) => { out += d; });
 
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-profile-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium', headless: true,
-    args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--use-fake-device-for-media-stream',
-           '--use-fake-ui-for-media-stream', '--autoplay-policy=no-user-gesture-required'],
-  });
-  t.after(async () => { await context.close(); removeDir(profile); });
+  const browser = await openBrowser({ args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream',
+                                              '--autoplay-policy=no-user-gesture-required'] });
+  t.after(() => browser.close());
+  const context = browser.context;
   const main = await context.newPage();
   const mainScripts = [];
   main.on('websocket', (ws) => ws.on('framereceived', (f) => {

@@ -60,9 +60,12 @@ before(async () => {
 });
 
 after(async () => {
-  if (browser) await browser.close();
-  if (program) await stopProgram(program.child);
-  removeDir(root);
+  try {
+    if (browser) await browser.close();
+  } finally {
+    if (program) await stopProgram(program.child);
+    removeDir(root);
+  }
 });
 
 test('the page shell shows its top bar and stage with every overlay hidden', async () => {
@@ -120,16 +123,43 @@ test('scripts from a worker thread run on the page in order; a throwing one stop
   const order = await waitFor(() => page.evaluate(() =>
     (window.__order && window.__order.length === 4 ? window.__order : null)), 'the scripts');
   assert.deepEqual(order, [1, 2, 3, 'string']);
+  // the throwing script is written to the console, and only it
+  const boom = browser.pageErrors.splice(0);
+  assert.equal(boom.length, 1, boom.join('\n'));
+  assert.match(boom[0], /Error: boom/);
   assert.equal(await page.evaluate(() => window.__big.length), 200001);
   // The long script went the long-script way and was timed in the log.
   await waitFor(() => /\[SONG\] 메인 화면 스크립트 전달 200043자 - \d+ms/.test(log()),
                 'the long-script log line');
 });
 
-test('an alert posted from a worker thread shows with the page alert', async () => {
-  await post("TEST_ALERT_FROM_THREAD:곡을 찾을 수 없습니다 - 'P0012' \\ 끝");
-  const text = await waitFor(() => dialogs.find((d) => d.startsWith('곡을')), 'the alert');
-  assert.equal(text, "곡을 찾을 수 없습니다 - 'P0012' \\ 끝");
+// The in-page alert box: its text, or null when no box is up.
+const alertShown = () => page.evaluate(() => {
+  const box = document.getElementById('page-alert');
+  return box && getComputedStyle(box).display !== 'none' ? document.getElementById('page-alert-text').textContent : null;
+});
+
+test('an alert posted from a worker thread shows in the page\'s own box; Enter, Escape and a click close it', async () => {
+  const cases = [['Enter', "곡을 찾을 수 없습니다 - 'P0012' \\ 끝"], ['Escape', '두 번째 알림'], ['click', '세 번째']];
+  for (const [close, message] of cases) {
+    await post('TEST_ALERT_FROM_THREAD:' + message);
+    assert.equal(await waitFor(alertShown, 'the alert box'), message);
+    if (close === 'click') await page.click('#page-alert-ok');
+    else await page.keyboard.press(close);
+    await waitFor(async () => (await alertShown()) === null, 'the box closed by ' + close);
+  }
+  assert.deepEqual(dialogs, [], 'no browser dialog');
+});
+
+test('a key pressed while an alert is up waits for it and is not lost', async () => {
+  await post('TEST_ALERT_FROM_THREAD:기다려 주세요');
+  await waitFor(alertShown, 'the alert box');
+  await page.keyboard.press('F6');  // the jump panel key, held while the box is up
+  assert.equal(await page.isVisible('#f6-panel'), false, 'the key waits');
+  await page.keyboard.press('Enter');
+  await waitFor(() => page.isVisible('#f6-panel'), 'the held key after the box closed');
+  await page.keyboard.press('Escape');
+  await waitFor(async () => !(await page.isVisible('#f6-panel')), 'the jump panel closed');
 });
 
 test('the page server refuses requests without the token and foreign origins', async () => {

@@ -45,7 +45,7 @@ test('ALT+7 edits, saves and restores a part of DS1, and the playing engine take
   await page.keyboard.press('Alt+Digit7');
   await opened(page, 'DS1');
   assert.ok(fs.existsSync(path.join(root, 'pxr', '_orig', 'DS1-P1.MID')));
-  assert.match(await page.evaluate(() => document.getElementById('red-panel').textContent), /리듬 편집 - .*DS1/);
+  assert.match(await page.evaluate(() => document.getElementById('red-panel').textContent), /리듬 편집 - 디스코1 \(DS1 · ALT\+7\)/);
 
   // Row 2 is the snare; the third cell of bar 1.
   for (const k of ['ArrowDown', 'ArrowRight', 'ArrowRight', 'Enter']) await page.keyboard.press(k);

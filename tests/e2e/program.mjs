@@ -4,6 +4,8 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import assert from 'node:assert/strict';
+import { after } from 'node:test';
 import { chromium } from 'playwright-core';
 
 export const bin = process.env.TAVELO_BIN;
@@ -78,28 +80,62 @@ export async function stopProgram(child) {
   clearTimeout(timer);
 }
 
-// The page's alerts, in order. Each is closed before it is recorded: a key pressed while an alert is
-// up never reaches the page, so a test waits for the record before its next key.
+// The page's alerts (its in-page alert box), in order. Each is closed with Enter, as a person does,
+// before it is recorded; a test waits for the record before its next key.
 export function recordAlerts(page) {
   const alerts = [];
-  page.on('dialog', async (d) => {
-    await d.dismiss().catch(() => {});
-    alerts.push(d.message());
+  let open = true;
+  page.once('close', () => { open = false; });
+  const shownText = () => page.evaluate(() => {
+    const box = document.getElementById('page-alert');
+    return box && box.style.display !== 'none' ? document.getElementById('page-alert-text').textContent : null;
   });
+  (async () => {
+    while (open) {
+      const text = await shownText().catch(() => null);
+      if (text !== null) {
+        await page.keyboard.press('Enter').catch(() => {});
+        alerts.push(text);
+      } else {
+        await new Promise((r) => setTimeout(r, 50));
+      }
+    }
+  })();
   return alerts;
 }
 
-export async function openBrowser() {
+// Console errors and uncaught errors of every page of every browser of the test file, one list per
+// browser. The file fails at its end when any is left; a test that expects one takes it out.
+const pageErrorLists = [];
+after(() => assert.deepEqual(pageErrorLists.flat(), [], 'errors in the page'));
+
+// Headless Chromium; its pages' errors go to `pageErrors`. A page that cannot reach the program
+// (stopped on purpose, or restarting) is not a page error.
+export async function openBrowser({ args = [] } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tavelo-e2e-profile-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync'],
+           '--disable-component-update', '--disable-sync', ...args],
   });
+  const pageErrors = [];
+  pageErrorLists.push(pageErrors);
+  const watch = (page) => {
+    page.on('console', (m) => {
+      if (m.type() === 'error' && !m.text().includes('net::ERR_CONNECTION_REFUSED')) pageErrors.push('console error: ' + m.text());
+    });
+    page.on('pageerror', (e) => pageErrors.push('page error: ' + (e && e.stack ? e.stack : e)));
+  };
+  context.pages().forEach(watch);
+  context.on('page', watch);
+  let closed = false;
   return {
     context,
+    pageErrors,
     close: async () => {
+      if (closed) return;
+      closed = true;
       await context.close();
       removeDir(profile);
     },
@@ -152,7 +188,7 @@ export async function openProgramPage(t, root, env = {}, { initScript } = {}) {
   const scripts = collectScripts(page);
   const frames = collectFrames(page);
   await page.goto(await address);
-  return { child, page, scripts, frames };
+  return { child, page, scripts, frames, pageErrors: browser.pageErrors };
 }
 
 export async function waitFor(fn, what, ms = 30000) {

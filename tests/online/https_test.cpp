@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -10,6 +12,14 @@
 namespace {
 
 std::wstring Host(const StandInBoard& b) { return Utf8ToWide(b.Host()); }
+
+// Resident memory of this process in bytes.
+uint64_t ResidentBytes() {
+  std::ifstream in("/proc/self/statm");
+  uint64_t size = 0, resident = 0;
+  in >> size >> resident;
+  return resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+}
 
 }  // namespace
 
@@ -133,4 +143,36 @@ TEST(LooksLikeHtmlPage, TellsServerPagesFromFiles) {
       {"\n<br />", true, true},               {"PK\3\4", true, false},    {"", true, false},
   };
   for (const auto& c : cases) EXPECT_EQ(LooksLikeHtmlPage(c.body, c.metaBr), c.page) << c.body;
+}
+
+TEST(HttpsRequest, RefusesAGigabyteAnswerAndKeepsNoneOfIt) {
+  StandInBoard board({});
+  // Announced or not, the answer ends at the cap and nothing of it stays in memory.
+  for (const char* length : {"1", "0"}) {
+    const uint64_t before = ResidentBytes();
+    HttpResult r = HttpsRequest(Host(board), L"/bbs/huge.php?size=1073741824&length=" + Utf8ToWide(length), L"GET",
+                                L"", "", nullptr);
+    EXPECT_TRUE(r.tooLarge) << length;
+    EXPECT_FALSE(r.completed) << length;
+    EXPECT_TRUE(r.body.empty()) << length;
+    EXPECT_LT(ResidentBytes(), before + (50u << 20)) << length;
+  }
+  // A page just under the cap still arrives whole.
+  HttpResult r = HttpsRequest(Host(board), L"/bbs/huge.php?size=8000000", L"GET", L"", "", nullptr);
+  EXPECT_TRUE(r.completed);
+  EXPECT_EQ(r.body.size(), 8000000u);
+}
+
+TEST(HttpsDownload, WritesTheBodyToItsFileAndKeepsOnlyItsHead) {
+  std::string package(300000, 'p');
+  package.replace(0, 2, "PK");
+  StandInBoard board({{1, "2026-01-01", "file", package}});
+  const fs::path file = board.dir() / "download.part";
+  HttpResult r = HttpsDownload(Host(board), L"/bbs/download.php?bo_table=tavelo_download_6&wr_id=1&no=0",
+                               L"Cookie: PHPSESSID=abc\r\n", file.string(), nullptr);
+  EXPECT_TRUE(r.completed);
+  EXPECT_EQ(r.bodySize, package.size());
+  EXPECT_EQ(r.body, package.substr(0, 64 * 1024));
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), package);
 }

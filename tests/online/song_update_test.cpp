@@ -177,6 +177,25 @@ TEST(SongUpdate, EntriesThroughALinkedFolderAreRefused) {
   EXPECT_EQ(SystemFile(L"P0701.MID"), "y");
 }
 
+TEST(SongUpdate, APackageListsTheSongFolderOnceWhateverItsSize) {
+  TempRoot root;
+  plat::WriteFileAtomic(root.path() / "system" / "p0001.mid", "old");
+  std::vector<TestZipEntry> entries = {{"P0001.MID", "new"}, {"sub/P0002.MID", "s"}};
+  fs::create_directories(root.path() / "system" / "sub");
+  for (int i = 10; i < 1010; ++i) entries.push_back({"P" + std::to_string(i) + ".MID", "m"});
+  entries.push_back({"p10.mid", "again"});  // the same file as P10.MID, written before
+  const uint64_t before = plat::CaseMatchListings();
+  PackageApplyResult result;
+  EXPECT_TRUE(WritePackageEntries(MakeZip(entries), 6, result));
+  EXPECT_LE(plat::CaseMatchListings() - before, 2u);  // the song folder and "sub", once each
+  EXPECT_EQ(result.filesWritten, 1003);
+  EXPECT_EQ(SystemFile(L"p0001.mid"), "new");  // the file of another case is replaced, not doubled
+  EXPECT_FALSE(fs::exists(root.path() / "system" / "P0001.MID"));
+  EXPECT_EQ(SystemFile(L"P10.MID"), "again");
+  EXPECT_FALSE(fs::exists(root.path() / "system" / "p10.mid"));
+  EXPECT_EQ(SystemFile(L"sub/P0002.MID"), "s");
+}
+
 TEST(SongUpdate, AFileThatCannotBeWrittenLeavesThePostForTheNextRun) {
   // A folder stands where a song file or the catalogue must go.
   std::string header(kSongsCsvHeader);

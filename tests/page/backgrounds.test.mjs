@@ -10,6 +10,7 @@ function page(extra = {}) {
   const classes = new Set();
   const listeners = {};
   const p = loadPage(['backgrounds.js'], {
+    settingsPanelOpen: false, helpHidden: false, helpOverSong: false,
     document: { getElementById: (id) => els[id] || null,
                 documentElement: { classList: { toggle: (c, on) => (on ? classes.add(c) : classes.delete(c)) } } },
     addEventListener: (type, fn, capture) => { listeners[type] = { fn, capture }; },

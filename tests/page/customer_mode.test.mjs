@@ -10,6 +10,7 @@ function page() {
   const els = {};
   for (const id of ['app-root', 'corner-buttons', 'help-panel', 'settings-overlay', 'top-bar']) els[id] = el();
   const p = loadPage(['customer_mode.js', 'backgrounds.js'], {
+    settingsPanelOpen: false, helpHidden: false, helpOverSong: false,
     document: { getElementById: (id) => els[id] || null, documentElement: { style: {}, classList: { toggle() {} } } },
     innerHeight: 1080, innerWidth: 1920,
   });

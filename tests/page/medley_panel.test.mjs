@@ -2,10 +2,9 @@
 // end, and the lyric look's clamps.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'medley_panel.js', 'lyric_look.js'];
+const FILES = PAGE_MODULES;
 
 function page() {
   const timers = [];

@@ -2,10 +2,9 @@
 // fields of a save, the guards before closing and switching, held keys, tempo and sound names.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'medley_panel.js', 'lyric_look.js', 'pattern_editor.js'];
+const FILES = PAGE_MODULES;
 const key = (k, extra = {}) => ({ key: k, code: '', repeat: false, altKey: false, ctrlKey: false, preventDefault() {}, ...extra });
 
 function editor() {
@@ -65,6 +64,24 @@ test('keys: held Enter toggles once, sounds wrap, rows without a palette refuse,
   assert.equal(p.redBar, 1);
   p.redEditorKey(key('Home'));
   assert.deepEqual([p.redBar, p.redStep], [0, 0]);
+});
+
+test('under a Korean layout the physical keys still pick the fills, bars and sounds', () => {
+  const p = editor();
+  const pickPattern = p.redPickPattern;
+  const picked = [];
+  p.redPickPattern = (i) => picked.push(i);
+  for (const [k, code] of [['ㄹ', 'KeyF'], ['ㅁ', 'KeyA'], ['ㄴ', 'KeyS'], ['ㅇ', 'KeyD']]) p.redEditorKey(key(k, { code }));
+  assert.deepEqual(picked, [5, 2, 3, 4]);
+  p.redPickPattern = pickPattern;
+  p.redEditorKey(key('Process', { code: 'Period' }));
+  assert.equal(p.redBar, 1);
+  p.redEditorKey(key('Process', { code: 'Comma' }));
+  assert.equal(p.redBar, 0);
+  p.redEditorKey(key('Process', { code: 'BracketRight' }));
+  assert.equal(p.redGrid[0].rows[0].map[0].p, 35, 'the next sound of the palette, wrapping');
+  p.redEditorKey(key('Process', { code: 'BracketLeft' }));
+  assert.equal(p.redGrid[0].rows[0].map[0].p, 36, 'the sound before');
 });
 
 test('closing and switching with unsaved edits need a second press', () => {

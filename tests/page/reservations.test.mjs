@@ -1,9 +1,9 @@
 // Reservation ids, the history's numbering and saved lines, favourites and the play keys' starts.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js'];
+const FILES = PAGE_MODULES;
 const entry = (o) => ({ id: 0, title: '', time: '', performers: [], insUsed: false, ...o });
 
 test('history numbers restart after performers and after an end-of-run mark', () => {

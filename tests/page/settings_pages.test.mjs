@@ -1,10 +1,10 @@
 // Page logic of the settings blob, the key editor and the reverb/chorus steppers, without a browser.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import vm from 'node:vm';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'lyric_look.js', 'backgrounds.js', 'settings_panel.js', 'key_editor.js', 'help_panel.js'];
+const FILES = PAGE_MODULES;
 
 function page() {
   const alerts = [];
@@ -20,8 +20,8 @@ test('the settings blob: collected members and the types applyEnvSettings takes'
   p.measPerPage = 4;
   p.staffMode = 1;
   const e = plain(p.collectEnv());
-  assert.deepEqual(Object.keys(e).sort(), ['drumSheetOn', 'listFontPx', 'measPerPage', 'qFxNote', 'resvColW', 'searchColW',
-                                           'showBasicSheet', 'staffMode']);
+  assert.deepEqual(Object.keys(e).sort(), ['drumSheetOn', 'engCfg', 'listFontPx', 'measPerPage', 'noteScale', 'qFxNote', 'resvColW',
+                                           'score', 'searchColW', 'showBasicSheet', 'staffMode']);
   p.saveEnv();
   assert.match(p.posted.at(-1), /^SAVE_ENV:\{"qFxNote":54,/);
 
@@ -127,6 +127,75 @@ test('customer window rows: monitor buttons, the main one disabled', () => {
   assert.match(html, /1번 \(1920x1080 · 주 · 메인\)<\/button>/);
   assert.match(html, /disabled style[^>]*>1번/);
   assert.match(html, />2번 \(1280x720\)<\/button>/);
-  p.spOwned('setCustomerMonitor', 'customerMonitor', 'SET_CUSTOMER_MONITOR:', 2);
+  p.spOwned('setCustomerMonitor', 2);
   assert.deepEqual([p.posted.at(-1), p.customerMonitor], ['SET_CUSTOMER_MONITOR:2', 2]);
+});
+
+// The settings panel's buttons as a person sees them: [label, onclick code, highlighted].
+function buttons(html) {
+  const unescape = (t) => t.replace(/&quot;/g, '"').replace(/&#39;/g, "'").replace(/&lt;/g, '<').replace(/&gt;/g, '>').replace(/&amp;/g, '&');
+  return [...html.matchAll(/<button onclick="([^"]*)"[^>]*background:(#[0-9a-f]+);">([^<]*)<\/button>/g)]
+    .map((m) => ({ label: unescape(m[3]), code: unescape(m[1]), on: m[2] === '#e67e22' }));
+}
+// Clicks the button labelled `label` (the n-th of that label) in the panel's customer rows.
+function click(p, label, n = 0) {
+  const b = buttons(p.spCustomerRows()).filter((x) => x.label === label)[n];
+  assert.ok(b, 'a button ' + label);
+  vm.runInContext(b.code, p);
+}
+const highlighted = (p, labels) => buttons(p.spCustomerRows()).filter((b) => labels.includes(b.label) && b.on).map((b) => b.label);
+
+test('customer rows: each control posts its command and shows the state the program answers', () => {
+  const p = page();
+  p.customerBright = 130; p.cwLyricsPct = 47; p.cwScoreFillPct = 100;
+  p.initCustomerVideo(0, '', 0);
+  p.initCamList(['USB 카메라 "A"', 'DVD 입력'], 0, '');
+  p.initPcVideoInfo(-1, -1, 0, 0, 0);
+  assert.match(p.spCustomerRows(), /video 폴더에 동영상이 없습니다/);
+  assert.match(p.spCustomerRows(), /PC 점수 : 아직 ALT\+F12 진단 전/);
+
+  // [button, its index among equal labels, command posted, the program's answer, buttons then highlighted, text then shown]
+  const cases = [
+    ['기본', 0, 'SET_CUSTOMER_BRIGHT:100', null, ['기본'], null],
+    ['메인과 같이 42', 0, 'SET_CW_LYRICS_PCT:42', null, ['메인과 같이 42'], null],
+    ['메인 느낌 120', 0, 'SET_CW_SCORE_FILL:120', null, ['메인 느낌 120'], null],
+    ['켬', 0, 'SET_CUSTOMER_VIDEO:1', () => p.initCustomerVideo(1, 'loop.mp4', 2), ['켬'], /loop\.mp4 \(동영상 2개\)/],
+    ['외부 입력(카메라·DVD)', 0, 'SET_CUSTOMER_VIDEO_SRC:1', null, ['외부 입력(카메라·DVD)', '자동(첫 장치)'], /장치 목록 다시 읽기/],
+    ['USB 카메라 "A"', 0, 'SET_CUSTOMER_CAM:USB 카메라 "A"', () => p.initCamList(['USB 카메라 "A"', 'DVD 입력'], 1, 'USB 카메라 "A"'), ['USB 카메라 "A"'], null],
+    ['장치 목록 다시 읽기', 0, 'REFRESH_CAMS', null, [], null],
+    ['자동(첫 장치)', 0, 'SET_CUSTOMER_CAM:', () => p.initCamList(['DVD 입력'], 1, ''), ['자동(첫 장치)'], /DVD 입력/],
+    ['동영상 파일', 0, 'SET_CUSTOMER_VIDEO_SRC:0', null, ['동영상 파일'], null],
+    ['끔', 0, 'SET_CUSTOMER_VIDEO:0', () => p.initCustomerVideo(0, 'loop.mp4', 2), ['끔'], null],
+    ['켬', 1, 'SET_GPU_FORCE:1', () => p.initPcVideoInfo(1, 72, 0, 1, 1), ['켬'], /PC 점수 : 72점 \(ALT\+F12 실측\)[\s\S]*지금 켜짐/],
+    ['자동', 0, 'SET_GPU_FORCE:-1', () => p.initPcVideoInfo(-1, 40, 1, 0, 0), ['자동'], /PC 점수 : 40점 \(추정\) · 저사양 PC[\s\S]*지금 꺼짐/],
+  ];
+  for (const [label, n, command, answer, on, shown] of cases) {
+    click(p, label, n);
+    assert.equal(p.posted.at(-1), command, label);
+    if (answer) answer();
+    const wanted = ['기본', '메인과 같이 42', '메인 느낌 120', '켬', '끔', '자동', '동영상 파일', '외부 입력(카메라·DVD)', '자동(첫 장치)', 'USB 카메라 "A"'];
+    for (const l of on) assert.ok(highlighted(p, wanted).includes(l), label + ': ' + l + ' highlighted');
+    if (shown) assert.match(p.spCustomerRows(), shown, label);
+  }
+  assert.equal(p.posted.includes('REFRESH_CAMS'), true);
+  // the two maintenance buttons warn against a press during a song
+  const system = p.spColumnSystem();
+  assert.equal(system.match(/연주 중에는 누르지 마세요\.<\/div>/g).length, 2);
+});
+
+test('the performance row highlights the setting, 자동 included, and shows what is in force', () => {
+  const labels = { '-1': '자동', 1: '저사양', 0: '고사양' };
+  for (const setting of [-1, 1, 0]) {
+    for (const effective of [0, 1]) {
+      const p = page();
+      p.setLiteMode(effective, setting);
+      const row = p.spColumnSystem().split('백신 검사 제외')[0];
+      const on = buttons(row).filter((b) => ['자동', '저사양', '고사양'].includes(b.label) && b.on).map((b) => b.label);
+      assert.deepEqual(on, [labels[setting]], `setting ${setting}, in force ${effective}`);
+      assert.match(row, new RegExp('지금 : ' + (effective ? '저사양' : '고사양')), `setting ${setting}, in force ${effective}`);
+    }
+  }
+  const p = page();
+  vm.runInContext(buttons(p.spColumnSystem()).find((b) => b.label === '저사양').code, p);
+  assert.equal(p.posted.at(-1), 'SET_LITE_MODE:1');
 });

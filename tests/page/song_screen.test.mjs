@@ -2,20 +2,19 @@
 // the melody is written, key signatures, lyric line windows, wipes, progress and score settings.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'medley_panel.js', 'lyric_look.js', 'glyph_outlines.js', 'score_engraver.js', 'score_panels.js',
-               'song_screen.js', 'song_lyrics.js'];
+const FILES = PAGE_MODULES;
 
 // A page with the few elements the song screen writes to (no canvas: nothing is drawn).
 function page() {
   const els = {};
-  const el = (id) => (els[id] ??= { id, style: {}, textContent: '', innerHTML: '' });
+  const el = (id) => (els[id] ??= { id, style: {}, textContent: '', innerHTML: '', setAttribute() {}, appendChild() {} });
   const timers = [];
   const document = { getElementById: (id) => (['song-title', 'big-lyrics', 'song-progress-fill', 'song-progress-pct',
                                                 'song-total-time', 'score-overlay', 'eng-overlay'].includes(id) ? el(id) : null),
-                     createElement: () => el('x' + Math.random()), body: { appendChild() {} }, addEventListener() {} };
+                     createElement: () => el('x' + Math.random()), body: { appendChild() {} }, addEventListener() {},
+                     documentElement: { classList: { toggle() {} } } };
   const p = loadPage(FILES, { document, alert() {}, setTimeout: (fn) => { timers.push(fn); return timers.length; } });
   p.els = els;
   p.timers = timers;
@@ -200,7 +199,7 @@ test('score panel: link, clamps, octave save; staff modes; engraving saves once;
   assert.deepEqual(modes, [1, 2, 0]);
   p.staffMode = 3; p.cycleStaffMode();
   assert.equal(p.staffMode, 0);
-  assert.equal(p.posted.at(-1), 'SET_FULL_SCORE:0');
+  assert.equal(p.posted.findLast((m) => !m.startsWith('SAVE_ENV:')), 'SET_FULL_SCORE:0');
 
   let saves = 0;
   p.saveEnv = () => { saves++; };
@@ -235,7 +234,7 @@ test('hostile song text loads: markup in titles and lyrics, 10,000 bars, odd arg
   const bars = Array.from({ length: 10000 }, (_, i) => i * 1920);
   load(p, { title: '<img src=x onerror=alert(1)> - &', lyrics: ['<script>가</script>'], syncs: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16],
             bars, q: 0, chords: [null, '((((', '||||/'] });
-  assert.equal(p.els['song-title'].textContent, '<img src=x onerror=alert(1)> - &');
+  assert.equal(p.els['song-title'].__full, '<img src=x onerror=alert(1)> - &');
   p.updateTick(500);
   assert.ok(!p.els['big-lyrics'].innerHTML.includes('<script>'));
   p.initSong('x', 'abc', 'notes', null, undefined, {}, 'k', 0, 5, 7, 'bars', -1, null, 0, 'a', null, 3);
@@ -270,4 +269,37 @@ test('the engraver: a key change back to C moves the bar\'s first beat right', (
   const b1 = plain(layout.beat1s);
   assert.deepEqual(b1.map((v) => Math.round(v * 1000) / 1000), [10, 10, Math.round((0.5 * 10 + naturals + (0.5 + 0.55 + 0.75 + 1.18 / 2) * 10) * 1000) / 1000, 10]);
   assert.ok(layout.xOfTick(3840, 2) > layout.xOfTick(1920, 1) - 350 + 10);
+});
+
+test('the home screen after a song: song state and display cleared, queue kept; vocal export and bar jumps', () => {
+  const p = page();
+  p.reservedQueue.push({ id: 12 });
+  load(p, { title: '노래 - 가수', lyrics: ['가나', '다 라'], syncs: [0, 480, 960, 1440], tempo: 120 });
+  assert.equal(p.els['song-title'].textContent.length > 0, true);
+  p.curSongIdForHistory = 7;
+  p.requestVocalExport();
+  assert.equal(p.posted.at(-1), 'VOCAL_EXPORT:7|0,44032,0;480,45208,0;960,45796,1;1440,46972,1');
+
+  p.resetToHomeScreen();
+  assert.equal(p.songLoaded, false);
+  assert.equal(p.els['song-title'].textContent, '음원 대기중');
+  assert.equal(p.els['big-lyrics'].innerHTML, '');
+  assert.equal(p.baseSongTempo, 0);
+  assert.equal(p.reservedQueue.length, 1);
+  p.curSongIdForHistory = 0;
+  p.requestVocalExport();
+  assert.equal(p.posted.at(-1), 'VOCAL_EXPORT:0|');
+
+  // a held arrow repeats at most every 110 ms (45 ms while paused); a fresh press always posts
+  const clock = { t: 1000 };
+  const q = loadPage(FILES, { performance: { now: () => clock.t } });
+  const steps = [[0, false, false, 1], [50, true, false, 0], [110, true, false, 1], [10, false, false, 1],
+                 [50, true, true, 1], [30, true, true, 0]];
+  for (const [dt, repeat, paused, sent] of steps) {
+    clock.t += dt;
+    q.jsIsPaused = paused;
+    const before = q.posted.length;
+    q.sendMeasureJump('JUMP_NEXT_MEASURE', repeat);
+    assert.equal(q.posted.length - before, sent, JSON.stringify([dt, repeat, paused]));
+  }
 });

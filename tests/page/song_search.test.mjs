@@ -1,9 +1,9 @@
 // The search rules of the song search panel, run on small catalogues without a browser.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js'];
+const FILES = PAGE_MODULES;
 
 function song(id, title, singer = '', extra = {}) {
   return { id, title, subtitle: '', singer, tempo: 100, genre: '', keys: 'C/D/A', line1: '',

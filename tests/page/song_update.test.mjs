@@ -68,6 +68,24 @@ test('start sends one command, and the end message releases the dialog with the 
   assert.equal(p.el('update-overlay').style.display, 'none');
 });
 
+test('a failed run leaves the bar where it stopped, red, with the reason; the next run starts green', () => {
+  const p = page();
+  p.openUpdateModal();
+  p.runSongUpdate();
+  p.updateModalProgress(30, '로그인 중...', 0, 0);
+  p.updateDone('127.0.0.1:1 로그인에 실패했습니다.', -1, 1);
+  assert.equal(p.el('update-bar').style.width, '30%');
+  assert.match(p.el('update-bar').style.background, /#e74c3c/);
+  assert.equal(p.el('update-pct').textContent, '실패');
+  assert.equal(p.el('update-status').textContent, '실패: 127.0.0.1:1 로그인에 실패했습니다.');
+  assert.equal(p.el('update-start-btn').disabled, false);
+  p.runSongUpdate();
+  assert.match(p.el('update-bar').style.background, /#2ecc71/);
+  p.updateDone('[신곡 업데이트 완료] 3건 받음', 9, 0);
+  assert.equal(p.el('update-bar').style.width, '100%');
+  assert.equal(p.el('update-status').textContent, '[신곡 업데이트 완료] 3건 받음');
+});
+
 test('the watch gives up after two minutes without progress', () => {
   const p = page();
   p.openUpdateModal();

@@ -2,10 +2,9 @@
 // mixer's commands and its state from the program, the external-module routing and the equalizer.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { loadPage } from './page_env.mjs';
+import { loadPage, PAGE_MODULES } from './page_env.mjs';
 
-const FILES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js',
-               'sound_panels.js'];
+const FILES = PAGE_MODULES;
 const env = { setInterval: () => 1, clearInterval() {} };
 const key = (k, extra = {}) => ({ key: k, code: '', preventDefault() {}, ...extra });
 
@@ -52,6 +51,7 @@ test('detail view: Page Up on the pitch moves by 5 and never past 24; the reply 
 
 test('mixer: cvtdrum, mutes, levels from the program and the 150 cap', () => {
   const p = loadPage(FILES, env);
+  p.saveEnv = () => {};  // the mixer's own commands only
   const levels = new Array(32).fill(100);
   levels[0] = 0;
   levels[1] = 140;

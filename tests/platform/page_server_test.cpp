@@ -439,6 +439,34 @@ TEST_F(PageServerTest, ANewerPageReplacesTheOlderOne) {
   EXPECT_EQ(RawGet("/?t=" + Token(), Host()).body, "<html>v2</html>");
 }
 
+TEST_F(PageServerTest, ABurstOfPageLoadsCostsOneBoot) {
+  // The window thread is held while the burst arrives, as a long boot holds it.
+  std::mutex hold;
+  std::unique_lock held(hold);
+  std::atomic<bool> holding{false};
+  plat::PostWindowTask([&] {
+    holding = true;
+    std::lock_guard wait(hold);
+  });
+  while (!holding) std::this_thread::yield();
+  FakePage first("http://" + Host(), PageQuery());
+  ASSERT_TRUE(first.connected());
+  for (int i = 0; i < 50; ++i) first.Send("N");
+  first.Send("Mlast-of-first");
+  FakePage second("http://" + Host(), PageQuery());
+  ASSERT_TRUE(second.connected());
+  EXPECT_TRUE(first.WaitClosed());
+  for (int i = 0; i < 50; ++i) second.Send("N");
+  second.Send("Mlast-of-second");
+  // Both pages' messages are read before the window thread runs again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  held.unlock();
+  ASSERT_TRUE(WaitFor([&] { return messages_.size() >= 1 && messages_.back() == "M:last-of-second"; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::lock_guard lock(mu_);
+  EXPECT_EQ(navigations_, 1);  // the second page's, once; the replaced page's never
+}
+
 TEST(PageServerFiles, OwnerOnlyFileIsWrittenWhole) {
   TempRoot root;
   fs::path file = root.path() / "system" / "page_url.txt";

@@ -259,6 +259,22 @@ TEST_F(CatalogTest, RegenerateEverySongTextAfterTheCatalogueWasDeleted) {
   EXPECT_NE(Log().find(U8(L"txt 2개 스캔, 2곡 반영")), std::string::npos);
 }
 
+TEST_F(CatalogTest, AFullRebuildReplacesTheCatalogueWithoutReadingIt) {
+  Text("P0012.txt", L"12\n열둘\n");
+  // A huge catalogue (sparse) and an ordinary one with rows of songs that have no text: both go.
+  for (uint64_t size : {uint64_t{0}, uint64_t{2} << 30}) {
+    root.Write("songs.csv", std::string(kSongsCsvHeader) + "\n3,old\n");
+    if (size) std::filesystem::resize_file(root.system("songs.csv"), size);
+    EXPECT_TRUE(RegenerateSongsCsv({}, false)) << size;
+    EXPECT_EQ(root.Read("songs.csv"), std::string(kSongsCsvHeader) + "\n" + BuildSongsCsvRow(12) + "\n") << size;
+  }
+  // A merge of new rows into a huge catalogue is refused and leaves it alone.
+  std::filesystem::resize_file(root.system("songs.csv"), 2ULL << 30);
+  int merged = 0;
+  EXPECT_FALSE(MergeSongsCsvRows({"h", "5,x"}, merged));
+  EXPECT_EQ(std::filesystem::file_size(root.system("songs.csv")), 2ULL << 30);
+}
+
 TEST_F(CatalogTest, RegenerateWithoutSongTextsChangesNothing) {
   EXPECT_TRUE(RegenerateSongsCsv({}, true));
   EXPECT_FALSE(std::filesystem::exists(root.system("songs.csv")));

@@ -112,3 +112,29 @@ TEST_F(SongFileCacheTest, AvailabilityReadsNothing) {
   EXPECT_FALSE(SongFileAvailable(L"C:/tavelo/system"));
   EXPECT_TRUE(SongByteCachePaths().empty());
 }
+
+TEST_F(SongFileCacheTest, AnUnplayableMidiFileIsNamedWithItsReason) {
+  std::string header = std::string("MThd") + std::string("\0\0\0\x06\0\0\0\x01\x01\xE0", 10);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    uint64_t size;  // made sparse to this size when above the bytes
+    std::wstring why;
+  } cases[] = {
+      {"P0001.MID", "", 0, L"빈 파일입니다"},
+      {"P0002.MID", "garbage that is no MIDI file", 0, L"MIDI 파일이 아닙니다"},
+      {"P0003.MID", "MThd\0\0", 0, L"MIDI 파일이 아닙니다"},
+      {"P0004.MID", header, 2ULL << 30, L"파일이 너무 큽니다: 2048 MB, 최대 64 MB"},
+      {"P0005.MID", header + "MTrk", 0, L""},
+      {"P0006.MID", "", 0, L"파일을 열 수 없습니다"},
+  };
+  for (const auto& c : cases) {
+    if (std::string(c.name) != "P0006.MID") root.Write(c.name, c.bytes);
+    if (c.size) std::filesystem::resize_file(root.system(c.name), c.size);
+    const std::wstring path = SysPath(std::wstring(c.name, c.name + 9));
+    EXPECT_EQ(MidiFileRefusal(path), c.why) << c.name;
+  }
+  // The huge file is never read into memory or the cache.
+  EXPECT_EQ(ReadSongBytesShared(SysPath(L"P0004.MID"))->size(), 0u);
+  for (const std::wstring& cached : SongByteCachePaths()) EXPECT_NE(cached, SysPath(L"P0004.MID"));
+}

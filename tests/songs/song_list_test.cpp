@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <mutex>
 #include <shared_mutex>
 
+#include "base/page_script.h"
 #include "base/text.h"
+#include "online/page_messages.h"
 #include "songs/song_catalog.h"
 #include "songs/song_list.h"
 #include "temp_root.h"
@@ -56,6 +59,30 @@ TEST_F(SongListTest, LoadKeepsRowsWithMidiInFileOrder) {
   EXPECT_NE(Log().find(U8(L"LoadSongDb: songs.csv 4행, 실제 MID 있는 곡 3개 -> 목록 반영 3곡 (MID 없어 제외 1)")),
             std::string::npos)
       << Log();
+  EXPECT_NE(Log().find(U8(L"LoadSongDb: songs.csv 열이 모자라 뺀 줄 1개 - 줄 번호 7")), std::string::npos) << Log();
+}
+
+TEST_F(SongListTest, AHugeCatalogueIsRefusedWithANoticeNamingIt) {
+  Midi({"P0012.MID"});
+  SetList({SongRecord{12}});
+  root.Write("songs.csv", std::string(kSongsCsvHeader) + "\n" + Row(12, "a") + "\n");
+  std::filesystem::resize_file(root.system("songs.csv"), 2ULL << 30);  // sparse: 2 GB of nothing
+  PagePosts posts = PostsOf([] { LoadSongDb(); });
+  EXPECT_EQ(GetSongCount(), 0);
+  const std::wstring notice = L"곡 목록을 읽을 수 없습니다: C:/tavelo/system/songs.csv (파일이 너무 큽니다: 2048 MB, 최대 256 MB)";
+  EXPECT_NE(posts.AllScripts().find(notice), std::wstring::npos);
+  EXPECT_NE(Log().find(U8(notice)), std::string::npos);
+  EXPECT_NE(StandingNoticesScript().find(notice), std::wstring::npos);  // a page that loads later sees it too
+}
+
+TEST_F(SongListTest, ALoadStoppedForClosingLeavesTheListAlone) {
+  Midi({"P0012.MID"});
+  SetList({SongRecord{7}});
+  root.Write("songs.csv", std::string(kSongsCsvHeader) + "\n" + Row(12, "a") + "\n");
+  SongLibrary.StopLoading.store(true);
+  LoadSongDb();
+  SongLibrary.StopLoading.store(false);
+  EXPECT_EQ(Ids(), std::vector<int>{7});
 }
 
 TEST_F(SongListTest, ByteOrderMarkAndCrLfLoadTheSame) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "base/settings/app_settings.h"
 #include "base/text.h"
+#include "common/posted_to_window.h"
 #include "common/temp_root.h"
 #include "platform/files.h"
 #include "ui/customer_commands.h"
@@ -16,7 +18,28 @@ std::string Log(const TempRoot& root) {
   return plat::ReadFileBytes(root.path() / "system" / "debug_log.txt").value_or("");
 }
 
+// The page scripts a handler posted, joined.
+template <class F>
+std::wstring PostedText(F handler) {
+  std::wstring all;
+  for (const std::wstring& t : PostedBy(handler)) all += t + L"\n";
+  return all;
+}
+
 }  // namespace
+
+TEST(CustomerCommands, CustomFontNamesStayInTheFontsFolder) {
+  TempRoot root;
+  std::filesystem::create_directories(root.path() / "fonts");
+  plat::WriteFileAtomic(root.path() / "fonts" / "a.ttf", "xy");
+  // names that could leave the folder: no reply at all
+  for (const wchar_t* bad : {L"../x.ttf", L"a\\b.ttf", L"sub/x.ttf", L"a..b.ttf", L""})
+    EXPECT_EQ(PostedText([&] { HandleLoadCustomFont(std::wstring(L"LOAD_CUSTOM_FONT:") + bad); }), L"") << WideToUtf8(bad);
+  EXPECT_NE(PostedText([] { HandleLoadCustomFont(L"LOAD_CUSTOM_FONT:a.ttf"); }).find(L"onCustomFontData('a.ttf', 'data:font/ttf;base64,eHk=')"),
+            std::wstring::npos);
+  EXPECT_NE(PostedText([] { HandleLoadCustomFont(L"LOAD_CUSTOM_FONT:없는.ttf"); }).find(L"alert('글꼴 파일을 읽지 못했습니다: 없는.ttf')"),
+            std::wstring::npos);
+}
 
 TEST(CustomerCommands, NumbersAreLimitedAsEachSettingAllows) {
   TempRoot root;

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/posted_to_window.h"
 #include "common/temp_root.h"
 #include "platform/message_loop.h"
 #include "playback/services.h"
@@ -17,20 +18,6 @@
 #include "ui/pc_check_commands.h"
 
 namespace {
-
-// The texts the handler posted to the window.
-template <class F>
-std::vector<std::wstring> PostedBy(F handler) {
-  plat::ResetMessageLoop();
-  std::vector<std::wstring> got;
-  plat::SetWindowProcedure([&](plat::WindowMessage& m) { got.push_back(m.text ? *m.text : L""); });
-  handler();
-  plat::PostWindowTask([] { plat::PostQuit(0); });
-  plat::RunMessageLoop();
-  plat::SetWindowProcedure(nullptr);
-  plat::ResetMessageLoop();
-  return got;
-}
 
 bool Has(const std::vector<std::wstring>& posted, std::wstring_view text) {
   for (const std::wstring& p : posted)

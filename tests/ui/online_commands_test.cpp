@@ -61,8 +61,10 @@ TEST(OnlineCommands, TwoQuickFullUpdateStartsRunOneUpdate) {
     HandleRunSongUpdate(L"RUN_SONG_UPDATE:full");
     HandleRunSongUpdate(L"RUN_SONG_UPDATE:zip");
   });
-  EXPECT_EQ(Count(scripts, L"updateDone('시작할 때 자동 업데이트가 이미 진행 중입니다. 끝난 뒤 다시 눌러주세요.',-1)"), 2);
+  EXPECT_EQ(Count(scripts, L"updateDone('시작할 때 자동 업데이트가 이미 진행 중입니다. 끝난 뒤 다시 눌러주세요.',-1,1)"), 2);
+  // the failed login is reported as a failure (the last argument), with its reason
   EXPECT_EQ(Count(scripts, L"updateDone('127.0.0.1:1 로그인에 실패했습니다.',"), 1);
+  EXPECT_EQ(Count(scripts, L",1); }"), 3);
   EXPECT_EQ(Count(scripts, L"updateDone("), 3);
   EXPECT_EQ(SongUpdateState.SongUpdateFullFlag.load(), 0);
 }

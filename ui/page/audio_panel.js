@@ -40,7 +40,7 @@ function toggleAudioPanel() {
 function testAudioToggle() { toggleAudioPanel(); }
 function openAudioPanel() {
   audioPanelOpen = true;
-  try { window.chrome.webview.postMessage('LIST_AUDIO'); } catch (e) {}
+  pagePost('LIST_AUDIO');
   var p = document.getElementById('audio-panel');
   if (p) p.style.display = 'flex';
   renderAudioPanel();

@@ -10,13 +10,8 @@ var cvGpuForce = -1, cvPcScore = -1, cvPcWeak = 0, cvPcMeasured = 0, cvGpuActive
 var cvVideoSrc = 0, cvCamList = [], cvCamLabel = '';
 var mouseLockUserOff = 0, pcIsLaptop = 1;
 
-function bgPost(cmd) {
-  try { window.chrome.webview.postMessage(cmd); } catch (e) {}
-}
 function bgRerenderSettings() {
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen && typeof renderSettingsPanel === 'function') {
-    try { renderSettingsPanel(); } catch (e) {}
-  }
+  if (settingsPanelOpen) renderSettingsPanel();
 }
 function bgEl(id) { return document.getElementById(id); }
 function bgSongLoaded() { return typeof songLoaded !== 'undefined' && !!songLoaded; }
@@ -42,8 +37,12 @@ function refreshBg() {
     }
   }
   if (corner) corner.style.display = loaded ? 'none' : 'flex';
-  var helpOff = typeof helpHidden !== 'undefined' && helpHidden;  // F12 (the help panel's switch)
-  if (help) help.style.display = !loaded && !helpOff ? '' : 'none';
+  // F12 switches the help off on the home screen, and on over a song's screen (on a dark ground)
+  var overSong = loaded && helpOverSong;
+  if (help) {
+    help.style.display = overSong || (!loaded && !helpHidden) ? '' : 'none';
+    help.style.background = overSong ? 'rgba(10,12,16,0.92)' : '';
+  }
   if (stage) { stage.style.backgroundImage = 'none'; stage.style.background = loaded ? '#fdfbf7' : 'transparent'; }
   if (lyr) { lyr.style.backgroundImage = 'none'; lyr.style.background = 'transparent'; }
 }
@@ -63,16 +62,16 @@ function setLiteMode(on, setting) {
   if (row) row.style.display = liteMode ? 'none' : 'flex';
   if (window.__customerMode && typeof cwApplyLayout === 'function') cwApplyLayout();
   if (bgSongLoaded() && typeof window.__lastTick === 'number' && typeof updateTick === 'function') {
-    try { updateTick(window.__lastTick); } catch (e) {}
+    updateTick(window.__lastTick);
   }
   bgRerenderSettings();
 }
 function setLiteMode2(v) {
   liteSet = v === 0 || v === 1 ? v : -1;
-  bgPost('SET_LITE_MODE:' + liteSet);
+  pagePost('SET_LITE_MODE:' + liteSet);
   bgRerenderSettings();
 }
-function setGpuForce(v) { cvGpuForce = v; bgPost('SET_GPU_FORCE:' + v); bgRerenderSettings(); }
+function setGpuForce(v) { cvGpuForce = v; pagePost('SET_GPU_FORCE:' + v); bgRerenderSettings(); }
 function initPcVideoInfo(gpu, score, weak, measured, active) {
   cvGpuForce = gpu; cvPcScore = score; cvPcWeak = weak; cvPcMeasured = measured; cvGpuActive = active;
   bgRerenderSettings();
@@ -87,9 +86,9 @@ function initCamList(list, source, label) {
   cvCamLabel = label == null ? '' : label;
   bgRerenderSettings();
 }
-function setCustomerVideoSrc(v) { cvVideoSrc = v === 1 ? 1 : 0; bgPost('SET_CUSTOMER_VIDEO_SRC:' + cvVideoSrc); bgRerenderSettings(); }
-function setCustomerCam(name) { bgPost('SET_CUSTOMER_CAM:' + (name == null ? '' : name)); bgRerenderSettings(); }
-function setCustomerVideo(v) { bgPost('SET_CUSTOMER_VIDEO:' + v); bgRerenderSettings(); }
+function setCustomerVideoSrc(v) { cvVideoSrc = v === 1 ? 1 : 0; pagePost('SET_CUSTOMER_VIDEO_SRC:' + cvVideoSrc); bgRerenderSettings(); }
+function setCustomerCam(name) { pagePost('SET_CUSTOMER_CAM:' + (name == null ? '' : name)); bgRerenderSettings(); }
+function setCustomerVideo(v) { pagePost('SET_CUSTOMER_VIDEO:' + v); bgRerenderSettings(); }
 
 function initBgImages(name, data, headerName, headerData) {
   mainBgName = name || null; mainBgData = data || null;
@@ -102,15 +101,15 @@ function onMainImagePicked(name, data) { mainBgName = name || null; mainBgData =
 function onHeaderImagePicked(name, data) { headerBgName = name || null; headerBgData = data || null; applyHeaderBg(); bgRerenderSettings(); }
 function setBgRandom(v) {
   bgRandomOn = v;
-  bgPost('SET_BG_RANDOM:' + v);
+  pagePost('SET_BG_RANDOM:' + v);
   if (!v) randomBgData = null;
-  else bgPost('BG_RANDOM_NEXT');
+  else pagePost('BG_RANDOM_NEXT');
   refreshBg();
   bgRerenderSettings();
 }
 function setBgRandomDisplay(v) {
   bgRandomOn = v;
-  if (v === 1 && !randomBgData) bgPost('BG_RANDOM_NEXT');
+  if (v === 1 && !randomBgData) pagePost('BG_RANDOM_NEXT');
   refreshBg();
   bgRerenderSettings();
 }
@@ -135,6 +134,10 @@ function applyMouseLockUi() {
     b.style.display = 'none';
   }
 }
+// The lock's state and badge, refreshed when a song comes up.
+function updateMouseLockDisplay() { applyMouseLockUi(); }
+// Back on the home screen the lock lets go and the operator's ALT+B release is forgotten.
+function releaseMouseLock() { mouseLockUserOff = 0; applyMouseLockUi(); }
 function toggleMouseLock() { mouseLockUserOff = mouseLockUserOff ? 0 : 1; applyMouseLockUi(); }
 ['mousedown', 'mouseup', 'click', 'dblclick', 'auxclick', 'contextmenu', 'pointerdown', 'pointerup'].forEach(function (type) {
   window.addEventListener(type, function (e) {
@@ -158,7 +161,7 @@ function ensureCustomFontLoaded(value) {
   value = value == null ? '' : String(value);
   if (value.indexOf('file:') !== 0) return;
   var name = value.substring(5);
-  if (!customFontsLoaded[name]) bgPost('LOAD_CUSTOM_FONT:' + name);
+  if (!customFontsLoaded[name]) pagePost('LOAD_CUSTOM_FONT:' + name);
 }
 function onCustomFontData(name, dataUrl) {
   try {

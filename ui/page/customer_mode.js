@@ -8,13 +8,8 @@ var customerBright = 100;
 var cwLyricsPct = 53;
 var cwScoreFillPct = 100;
 
-function cwPost(cmd) {
-  try { window.chrome.webview.postMessage(cmd); } catch (e) {}
-}
 function cwRerenderSettings() {
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen && typeof renderSettingsPanel === 'function') {
-    try { renderSettingsPanel(); } catch (e) {}
-  }
+  if (settingsPanelOpen) renderSettingsPanel();
 }
 function cwClamp(v, lo, hi) {
   v = parseInt(v, 10);
@@ -30,7 +25,7 @@ function initMonitorList(list, current, main) {
 }
 function setCustomerMonitor(n) {
   customerMonitor = n;
-  cwPost('SET_CUSTOMER_MONITOR:' + n);
+  pagePost('SET_CUSTOMER_MONITOR:' + n);
   cwRerenderSettings();
 }
 function initCustomerBright(v) { customerBright = v; cwRerenderSettings(); }
@@ -38,17 +33,17 @@ function initCwLyricsPct(v) { cwLyricsPct = v; cwRerenderSettings(); }
 function initCwScoreFill(v) { cwScoreFillPct = v; cwRerenderSettings(); }
 function adjCustomerBright(d) {
   customerBright = cwClamp(customerBright + d, 50, 200);
-  cwPost('SET_CUSTOMER_BRIGHT:' + customerBright);
+  pagePost('SET_CUSTOMER_BRIGHT:' + customerBright);
   cwRerenderSettings();
 }
 function adjCwLyricsPct(d) {
   cwLyricsPct = cwClamp(cwLyricsPct + d, 35, 62);
-  cwPost('SET_CW_LYRICS_PCT:' + cwLyricsPct);
+  pagePost('SET_CW_LYRICS_PCT:' + cwLyricsPct);
   cwRerenderSettings();
 }
 function adjCwScoreFill(d) {
   cwScoreFillPct = cwClamp(cwScoreFillPct + d, 50, 150);
-  cwPost('SET_CW_SCORE_FILL:' + cwScoreFillPct);
+  pagePost('SET_CW_SCORE_FILL:' + cwScoreFillPct);
   cwRerenderSettings();
 }
 
@@ -97,8 +92,8 @@ function cwWrap(name, after) {
   if (typeof old !== 'function') return;
   window[name] = function () {
     var r;
-    try { r = old.apply(this, arguments); } catch (e) {}
-    try { after.apply(this, arguments); } catch (e) {}
+    try { r = old.apply(this, arguments); } catch (e) { console.error(e); }
+    try { after.apply(this, arguments); } catch (e) { console.error(e); }
     return r;
   };
 }
@@ -131,7 +126,7 @@ function enterCustomerMode() {
   cwApplyLayout();
   try {
     if (document.fonts && document.fonts.ready) document.fonts.ready.then(function () { cwApplyLayout(); });
-  } catch (e) {}
+  } catch (e) { console.error(e); }
   setTimeout(function () { cwApplyLayout(); }, 600);
 }
 
@@ -164,7 +159,7 @@ function cwApplyLayout() {
     s.width = ''; s.zIndex = ''; s.background = 'transparent'; s.flex = '1 1 auto'; s.height = 'auto'; s.minHeight = '0';
     var l = lyr.style;
     l.position = ''; l.left = ''; l.top = ''; l.right = ''; l.bottom = ''; l.background = 'transparent'; l.zIndex = '1';
-    if (typeof applyStaffMode === 'function') { try { applyStaffMode(false); } catch (e) {} }
+    if (typeof applyStaffMode === 'function') { try { applyStaffMode(false); } catch (e) { console.error(e); } }
     var pct = typeof CW_LYRICS_PCT === 'number' && !isNaN(CW_LYRICS_PCT) ? CW_LYRICS_PCT : 42;
     l.height = pct + '%';
     l.minHeight = '0';
@@ -196,16 +191,16 @@ function cwApplyLayout() {
     document.documentElement.style.overflow = 'hidden';
     if (document.body) document.body.style.overflow = 'hidden';
     cwSetBright(customerBright);
-    if (typeof refreshBg === 'function') { try { refreshBg(); } catch (e) {} }
-    if (cwSongLoaded() && typeof drawPage === 'function') { try { drawPage(); } catch (e) {} }
+    if (typeof refreshBg === 'function') { try { refreshBg(); } catch (e) { console.error(e); } }
+    if (cwSongLoaded() && typeof drawPage === 'function') { try { drawPage(); } catch (e) { console.error(e); } }
     cwFitLyrics();
     requestAnimationFrame(function () {
-      if (cwSongLoaded() && typeof drawPage === 'function') { try { drawPage(); } catch (e) {} }
+      if (cwSongLoaded() && typeof drawPage === 'function') { try { drawPage(); } catch (e) { console.error(e); } }
       cwFitLyrics();
       cwReportLayout('rAF');
     });
     cwReportLayout('즉시');
-  } catch (e) {}
+  } catch (e) { console.error(e); }
 }
 
 function cwScaleChrome() {
@@ -235,11 +230,11 @@ function cwReportLayout(tag) {
     var lyr = cwEl('lyrics-stage');
     var disp = lyr ? getComputedStyle(lyr).display : '?';
     var v = function (name) { return typeof window[name] === 'undefined' ? -1 : window[name]; };
-    cwPost('CW_LAYOUT:' + tag + ' 창' + h('app-root') + ' 상단' + h('top-bar') + ' 악보칸' + h('main-stage') +
+    pagePost('CW_LAYOUT:' + tag + ' 창' + h('app-root') + ' 상단' + h('top-bar') + ' 악보칸' + h('main-stage') +
       ' 가사칸' + h('lyrics-stage') + ' 가사display=' + disp + ' 악보상자' + h('grandStaff') + ' 캔버스H' +
       v('CANVAS_H') + ' 설정%' + CW_LYRICS_PCT + ' staffMode=' + v('staffMode') + ' noteScale=' + v('noteScale') +
       ' 곡=' + (cwSongLoaded() ? '있음' : '없음'));
-  } catch (e) {}
+  } catch (e) { console.error(e); }
 }
 
 // Lyric fitting: as large as the box allows, each line kept on one row where it can be.
@@ -285,7 +280,7 @@ function cwFitLyrics() {
     }
     n = 0;
     while (big.scrollHeight > big.clientHeight + 2 && extra > 0.45 && n++ < 10) { extra *= 0.92; cwSetLyricFont(extra); }
-  } catch (e) {}
+  } catch (e) { console.error(e); }
 }
 
 // Background video and capture input of the customer page.
@@ -329,7 +324,7 @@ function cwSetVideo(on, name) {
       try { v.load(); } catch (e) {}
     }
     if (window.__customerMode) cwApplyLayout();
-  } catch (e) {}
+  } catch (e) { console.error(e); }
 }
 function cwVideoLowPc(v) { window.__cwVideoLowPc = v ? 1 : 0; }
 function cwVideoPlayState(playing) {
@@ -359,11 +354,11 @@ function cwReportCams(devices) {
     n++;
     labels.push(d.label ? d.label : '장치 ' + n);
   });
-  cwPost('CW_CAMLIST:' + labels.join('\t'));
+  pagePost('CW_CAMLIST:' + labels.join('\t'));
   return labels;
 }
 function cwListCams() {
-  if (!navigator.mediaDevices || !navigator.mediaDevices.enumerateDevices) { cwPost('CW_CAMERR:no-media'); return; }
+  if (!navigator.mediaDevices || !navigator.mediaDevices.enumerateDevices) { pagePost('CW_CAMERR:no-media'); return; }
   navigator.mediaDevices.enumerateDevices().then(cwReportCams).catch(function () {});
 }
 function cwSetCam(on, label) {
@@ -376,7 +371,7 @@ function cwSetCam(on, label) {
     return;
   }
   if (!v) return;
-  if (!navigator.mediaDevices || !navigator.mediaDevices.getUserMedia) { cwPost('CW_CAMERR:no-media'); return; }
+  if (!navigator.mediaDevices || !navigator.mediaDevices.getUserMedia) { pagePost('CW_CAMERR:no-media'); return; }
   cwStopCam();
   var req = window.__cwCamReq;
   var stale = function (stream) {
@@ -415,7 +410,7 @@ function cwSetCam(on, label) {
   }).catch(function (e) {
     if (stale(null)) return;
     window.__cwVideoOn = 0;
-    cwPost('CW_CAMERR:' + (e && e.name ? e.name : 'fail'));
+    pagePost('CW_CAMERR:' + (e && e.name ? e.name : 'fail'));
     if (window.__customerMode) cwApplyLayout();
   });
 }

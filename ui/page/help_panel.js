@@ -4,6 +4,7 @@
 
 var helpLines = [];
 var helpHidden = false;
+var helpOverSong = false;  // F12 during a song: the help shown over the song screen until F12 again or the song ends
 var helpFontPx = 20;
 var helpPageSec = 9;
 var _helpPage = 0;
@@ -22,19 +23,19 @@ function initHelpText(lines, fontPx, pageSec) {
 
 // Shows the panel exactly when no song is loaded and help is wanted.
 function helpShowState() {
-  if (pageFn('refreshBg')) { refreshBg(); return; }
-  var el = pageEl('help-panel');
-  if (el) el.style.display = !songLoaded && !helpHidden ? '' : 'none';
+  refreshBg();
 }
 function toggleHelp() {
-  helpHidden = !helpHidden;
-  if (!helpHidden) pagePost('OPEN_HELP');
+  if (songLoaded) {
+    helpOverSong = !helpOverSong;
+    if (helpOverSong) pagePost('OPEN_HELP');
+  } else {
+    helpHidden = !helpHidden;
+    if (!helpHidden) pagePost('OPEN_HELP');
+  }
   helpShowState();
 }
 
-function helpEsc(t) {
-  return t.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
-}
 // A line as runs of narrow (below U+0080) and wide characters.
 function helpRuns(line) {
   var runs = [];
@@ -130,10 +131,10 @@ function renderHelp() {
       if (r.blank) { html += '<div style="height:' + lineH + 'px;"></div>'; continue; }
       var inner = '';
       r.runs.forEach(function (run) {
-        if (run.narrow) { inner += helpEsc(run.text); return; }
+        if (run.narrow) { inner += htmlEsc(run.text); return; }
         var w = width100(run.text) * fs / 100;
         var sp = (run.cells * cell - w) / run.text.length;
-        inner += '<span style="letter-spacing:' + sp.toFixed(2) + 'px; margin-right:' + (-sp).toFixed(2) + 'px;">' + helpEsc(run.text) + '</span>';
+        inner += '<span style="letter-spacing:' + sp.toFixed(2) + 'px; margin-right:' + (-sp).toFixed(2) + 'px;">' + htmlEsc(run.text) + '</span>';
       });
       var squeeze = r.cells > colCells ? 'transform:scaleX(' + (colCells / r.cells).toFixed(4) + '); transform-origin:left;' : '';
       html += '<div class="help-row" style="height:' + lineH + 'px; break-inside:avoid; overflow:visible; white-space:pre;' + squeeze + '">' + inner + '</div>';

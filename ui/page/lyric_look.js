@@ -8,8 +8,7 @@ var lyricFontScale = 100;
 
 function lyricRerenderSettings() {
   if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) {
-    var r = pageFn('renderSettingsPanel');
-    if (r) r();
+    renderSettingsPanel();
   }
 }
 
@@ -17,14 +16,12 @@ function applyLyricFont() {
   var el = pageEl('big-lyrics');
   if (!el) return;
   var name = typeof lyricFontName !== 'undefined' ? lyricFontName : '';
-  var familyOf = pageFn('lyricFamilyOf');
-  var family = familyOf ? familyOf(name) : name;
+  var family = lyricFamilyOf(name);
   el.style.fontFamily = family ? "'" + family + "', 'Malgun Gothic', sans-serif" : "'Malgun Gothic', sans-serif";
 }
 function showLyricFont(name) {
   window.lyricFontName = name || '';
-  var ensure = pageFn('ensureCustomFontLoaded');
-  if (ensure) ensure(window.lyricFontName);
+  ensureCustomFontLoaded(window.lyricFontName);
   applyLyricFont();
 }
 function setLyricFont(name) {

@@ -1,20 +1,11 @@
 // ---- Page keys ----
 // One keydown listener holds every key binding of the main page, in a fixed order of blocks: open
-// dialogs, global keys, the block of the open panel, and last the play keys. A panel whose code is
-// not on the page is simply not open; a function that is missing is not called.
+// dialogs, global keys, the block of the open panel, and last the play keys.
 
 var rightShiftDown = false;
 var volKeyDirty = 0;
 var lastTempoLockKeyT = 0;
 
-function pkCall(name) {
-  var fn = pageFn(name);
-  if (!fn) return undefined;
-  return fn.apply(null, Array.prototype.slice.call(arguments, 1));
-}
-function pkFlag(name) {
-  return !!window[name];
-}
 function pkShown(id) {
   var el = pageEl(id);
   return !!el && !!el.style.display && el.style.display !== 'none';
@@ -60,62 +51,63 @@ function pageKeyDown(e) {
   var handled = function () { e.preventDefault(); return true; };
 
   // 1-3: dialogs that take every key.
-  if (pkFlag('rsOpen')) {
-    if (k === 'Escape') { pkCall('rsPick', -1); return handled(); }
+  if (rsOpen) {
+    if (k === 'Escape') { rsPick(-1); return handled(); }
     if (ovKeyPass(e)) return true;
     var list = window.rsList || [];
     var last = Math.max(0, list.length - 1);
-    if (k === 'ArrowUp' || k === 'ArrowLeft') { if (list.length) { window.rsSel = Math.max(0, (window.rsSel || 0) - 1); pkCall('rsRender'); } }
-    else if (k === 'ArrowDown' || k === 'ArrowRight') { window.rsSel = Math.min(last, (window.rsSel || 0) + 1); pkCall('rsRender'); }
-    else if (k === 'Home') { window.rsSel = 0; pkCall('rsRender'); }
-    else if (k === 'End') { window.rsSel = last; pkCall('rsRender'); }
+    if (k === 'ArrowUp' || k === 'ArrowLeft') { if (list.length) { window.rsSel = Math.max(0, (window.rsSel || 0) - 1); rsRender(); } }
+    else if (k === 'ArrowDown' || k === 'ArrowRight') { window.rsSel = Math.min(last, (window.rsSel || 0) + 1); rsRender(); }
+    else if (k === 'Home') { window.rsSel = 0; rsRender(); }
+    else if (k === 'End') { window.rsSel = last; rsRender(); }
     return handled();
   }
   if (pkShown('update-overlay')) {
-    if (k === 'Escape') { pkCall('closeUpdateModal'); return handled(); }
+    if (k === 'Escape') { closeUpdateModal(); return handled(); }
     if (ovKeyPass(e)) return true;
     return handled();
   }
   if (pkShown('pccheck-overlay')) {
-    if (k === 'Escape') { pkCall('closePcCheck'); return handled(); }
+    if (k === 'Escape') { closePcCheck(); return handled(); }
     if (ovKeyPass(e)) return true;
     return handled();
   }
+  if (pkShown('midi-dev-overlay')) { midiDeviceSelectKey(e); return true; }
   // 4: the right Shift arms the octave keys; the key goes on.
   if (code === 'ShiftRight') rightShiftDown = true;
 
   // 5: global ALT keys.
   if (e.altKey) {
-    if (isKey(e, 'z')) { pkCall('nextSongOrRepeat'); return handled(); }
+    if (isKey(e, 'z')) { nextSongOrRepeat(); return handled(); }
     if (isKey(e, 'a')) { pagePost('ALT_A_ACTION'); return handled(); }
-    if (isKey(e, 'r')) { if (!e.repeat) pkCall('toggleModeRandom'); return handled(); }
-    if (isKey(e, 'b')) { if (!e.repeat) pkCall('toggleMouseLock'); return handled(); }
-    if (isKey(e, 'c')) { if (!e.repeat) pkCall('cycleStaffMode'); return handled(); }
-    if (isKey(e, 'j')) { pkCall('toggleOrigLangLyrics'); return handled(); }
+    if (isKey(e, 'r')) { if (!e.repeat) toggleModeRandom(); return handled(); }
+    if (isKey(e, 'b')) { if (!e.repeat) toggleMouseLock(); return handled(); }
+    if (isKey(e, 'c')) { if (!e.repeat) cycleStaffMode(); return handled(); }
+    if (isKey(e, 'j')) { toggleOrigLangLyrics(); return handled(); }
     if (k === '[' || code === 'BracketLeft') { if (!e.repeat) pagePost('MEDLEY_MARK:0'); return handled(); }
     if (k === ']' || code === 'BracketRight') { if (!e.repeat) pagePost('MEDLEY_MARK:1'); return handled(); }
-    if (isKey(e, 'd')) { if (!e.repeat) pkCall('toggleMedleyPanel'); return handled(); }
-    if (isKey(e, 'k')) { if (pkFlag('keyEditorOpen')) pkCall('closeKeyEditor'); else pkCall('openKeyEditor'); return handled(); }
+    if (isKey(e, 'd')) { if (!e.repeat) toggleMedleyPanel(); return handled(); }
+    if (isKey(e, 'k')) { if (keyEditorOpen) closeKeyEditor(); else openKeyEditor(); return handled(); }
     if (isKey(e, 'v')) { if (!e.repeat) pagePost(e.shiftKey ? 'SONG_VOL_CLEAR' : 'SONG_VOL_SAVE'); return handled(); }
-    if (k === 'F9' || code === 'F9') { if (!e.repeat) pkCall('requestVocalExport'); return handled(); }
-    if (isKey(e, 'm')) { if (!e.repeat) pkCall('toggleEngPanel'); return handled(); }
+    if (k === 'F9' || code === 'F9') { if (!e.repeat) requestVocalExport(); return handled(); }
+    if (isKey(e, 'm')) { if (!e.repeat) toggleEngPanel(); return handled(); }
   }
   // 6-7: key editor and quit confirmation.
-  if (pkFlag('keyEditorOpen')) {
-    pkCall('keyEditorKey', e);
+  if (keyEditorOpen) {
+    keyEditorKey(e);
     return true;
   }
-  if (pkFlag('quitConfirmOpen')) {
+  if (quitConfirmOpen) {
     if (isKey(e, 'y')) pagePost('QUIT_APP');
-    else if (isKey(e, 'n') || k === 'Escape' || k === 'Enter') pkCall('hideQuitConfirm');
+    else if (isKey(e, 'n') || k === 'Escape' || k === 'Enter') hideQuitConfirm();
     return handled();
   }
   // 8: stop and equalizer.
-  if (e.altKey && isKey(e, 'x')) { pkCall('altXAction'); return handled(); }
-  if (e.ctrlKey && !e.altKey && isKey(e, 'e')) { pkCall('toggleEqPanel'); return handled(); }
+  if (e.altKey && isKey(e, 'x')) { altXAction(); return handled(); }
+  if (e.ctrlKey && !e.altKey && isKey(e, 'e')) { toggleEqPanel(); return handled(); }
   // 9: equalizer panel.
-  if (pkFlag('eqOpen')) {
-    pkCall('eqPanelKey', e);
+  if (eqOpen) {
+    eqPanelKey(e);
     return true;
   }
   // 10: function and ALT keys.
@@ -133,17 +125,17 @@ function pageKeyDown(e) {
   // 13: favourites panel.
   if (favPanelOpen) { favPanelKey(e); return true; }
   // 14-16: panels of other sections, each with its own key function.
-  var panels = [['redOpen', 'redEditorKey'], ['rchkOpen', 'rhythmCheckKey'], ['extPanelOpen', 'extPanelKey'],
-                ['medleyOpen', 'medleyPanelKey'], ['settingsPanelOpen', 'settingsPanelKey']];
+  var panels = [[redOpen, redEditorKey], [rchkOpen, rhythmCheckKey], [extPanelOpen, extPanelKey],
+                [medleyOpen, medleyPanelKey], [settingsPanelOpen, settingsPanelKey]];
   for (var i = 0; i < panels.length; i++) {
-    if (pkFlag(panels[i][0]) && pageFn(panels[i][1])) { pkCall(panels[i][1], e); return true; }
+    if (panels[i][0]) { panels[i][1](e); return true; }
   }
   // 17: history and search panels.
   if (f2PanelOpen) { historyPanelKey(e); return true; }
   if (searchPanelOpen) return searchPanelKey(e);
   // 18-24: further panels.
-  var more = [['audioPanelOpen', 'audioPanelKey'], ['soundPanelOpen', 'soundPanelKey'], ['engOpen', 'engPanelKey'],
-              ['mixerOpen', 'mixerKey'], ['scoreOpen', 'scorePanelKey']];
+  var more = [[audioPanelOpen, audioPanelKey], [soundPanelOpen, soundPanelKey], [engOpen, engPanelKey],
+              [mixerOpen, mixerKey], [scoreOpen, scorePanelKey]];
   if (f6PanelOpen) {
     if (k === 'Escape' || k === 'Enter') { closeF6Panel(); return handled(); }
     var jumps = { '1': 0, '2': 5, '3': 10, '4': 20, '5': 25, '6': 30, '8': 33, '9': 40, '0': 45 };
@@ -151,7 +143,7 @@ function pageKeyDown(e) {
     return true;
   }
   for (var j = 0; j < more.length; j++) {
-    if (pkFlag(more[j][0]) && pageFn(more[j][1])) { pkCall(more[j][1], e); return true; }
+    if (more[j][0]) { more[j][1](e); return true; }
   }
   if (f10Open) {
     if (k === 'Escape' || k === 'Enter') closeF10Panel();
@@ -180,34 +172,34 @@ function functionKey(e) {
   if (code === 'Pause' || k === 'Pause' || k === 'PrintScreen' || code === 'PrintScreen') { toggleTempoLockKey(); return true; }
   if (alt && isKey(e, 'i')) { pagePost('CHECK_SONG_UPDATE'); return true; }
   if (alt && isKey(e, 's')) { if (!e.repeat) pagePost('REMOTE_SUPPORT'); return true; }
-  if (alt && isKey(e, 'n')) { if (!e.repeat) pkCall('openUpdateModal'); return true; }
+  if (alt && isKey(e, 'n')) { if (!e.repeat) openUpdateModal(); return true; }
   if (k === 'F12' && alt) { window.__pcchkStarted = 0; pagePost('RUN_PC_CHECK'); return true; }
   if (k === 'F12' && ctrl) { pagePost('SET_CUSTOMER_MONITOR:0'); return true; }
-  if (k === 'F12') { pkCall('toggleHelp'); return true; }
+  if (k === 'F12') { toggleHelp(); return true; }
   if (k === 'F11') { pagePost('TOGGLE_FULLSCREEN'); return true; }
   if (k === 'F6') { toggleF6Panel(); return true; }
-  if (k === 'F9') { pkCall('toggleScorePanel'); return true; }
+  if (k === 'F9') { toggleScorePanel(); return true; }
   if (k === 'F10') { toggleF10Panel(); return true; }
-  if (k === 'F7') { pkCall('toggleAudioPanel'); return true; }
+  if (k === 'F7') { toggleAudioPanel(); return true; }
   if (k === 'F8') {
     window.drumSheetOn = !window.drumSheetOn;
-    if (songLoaded) pkCall('scoreRedraw');
-    pkCall('saveEnv');
+    if (songLoaded) scoreRedraw();
+    saveEnv();
     return true;
   }
   if (k === 'F1' && alt) { cycleOrOpenSearchPanelAlt(); return true; }
   if (k === 'F1') { cycleOrOpenSearchPanel(); return true; }
-  if (k === 'F4' && alt) { pkCall('toggleSoundPanel'); return true; }
-  if (k === 'F4') { pkCall('toggleMixer', 'main'); return true; }
-  if (k === 'F5' && alt) { pkCall('toggleMixer', 'cvtdrum'); return true; }
-  if (k === 'F5') { pkCall('toggleMixer', 'drum'); return true; }
+  if (k === 'F4' && alt) { toggleSoundPanel(); return true; }
+  if (k === 'F4') { toggleMixer('main'); return true; }
+  if (k === 'F5' && alt) { toggleMixer('cvtdrum'); return true; }
+  if (k === 'F5') { toggleMixer('drum'); return true; }
   if (alt && (k === '0' || code === 'Digit0')) {
-    if (settingsPanelOpen) pkCall('closeSettingsPanel'); else pkCall('openSettingsPanel');
+    if (settingsPanelOpen) closeSettingsPanel(); else openSettingsPanel();
     return true;
   }
-  if (alt && (k === '9' || code === 'Digit9')) { pkCall('toggleExtPanel'); return true; }
-  if (alt && (k === '8' || code === 'Digit8')) { pkCall('toggleRhythmCheck'); return true; }
-  if (alt && (k === '7' || code === 'Digit7')) { pkCall('toggleRedEditor'); return true; }
+  if (alt && (k === '9' || code === 'Digit9')) { toggleExtPanel(); return true; }
+  if (alt && (k === '8' || code === 'Digit8')) { toggleRhythmCheck(); return true; }
+  if (alt && (k === '7' || code === 'Digit7')) { toggleRedEditor(); return true; }
   if (k === 'F2') { if (f2PanelOpen) closeF2Panel(); else openF2Panel(); return true; }
   if (k === 'Insert' && !searchPanelOpen) { if (insInputOpen) closeInsInput(); else openInsInput(); return true; }
   return false;
@@ -232,8 +224,8 @@ function playKey(e) {
       var ns = typeof noteScale === 'number' ? noteScale : 1;
       ns = isKey(e, 'z') ? Math.max(0.45, ns - 0.05) : Math.min(1.0, ns + 0.05);
       window.noteScale = Math.round(ns * 100) / 100;
-      if (songLoaded) pkCall('scoreRedraw');
-      pkCall('saveEnv');
+      if (songLoaded) scoreRedraw();
+      saveEnv();
       e.preventDefault();
       return true;
     }
@@ -253,9 +245,9 @@ function playKey(e) {
   if (rightShiftDown && code === 'BracketLeft') return post('PITCH_DOWN_OCT');
   if (k === ',' || code === 'Comma') return post('JUMP_USERMARK_J');
   if (k === '.' || code === 'Period') return post('JUMP_USERMARK_K');
-  if (k === 'ArrowLeft' || code === 'ArrowLeft') { pkCall('sendMeasureJump', 'JUMP_PREV_MEASURE', e.repeat); e.preventDefault(); return true; }
-  if (k === 'ArrowRight' || code === 'ArrowRight') { pkCall('sendMeasureJump', 'JUMP_NEXT_MEASURE', e.repeat); e.preventDefault(); return true; }
-  if (k === 'ArrowUp' || code === 'ArrowUp') { pkCall('sendMeasureJump', 'JUMP_CUR_MEASURE', e.repeat); e.preventDefault(); return true; }
+  if (k === 'ArrowLeft' || code === 'ArrowLeft') { sendMeasureJump('JUMP_PREV_MEASURE', e.repeat); e.preventDefault(); return true; }
+  if (k === 'ArrowRight' || code === 'ArrowRight') { sendMeasureJump('JUMP_NEXT_MEASURE', e.repeat); e.preventDefault(); return true; }
+  if (k === 'ArrowUp' || code === 'ArrowUp') { sendMeasureJump('JUMP_CUR_MEASURE', e.repeat); e.preventDefault(); return true; }
   if (e.altKey || e.ctrlKey) return false;
   if (k === '[' || code === 'BracketLeft') return post('PITCH_DOWN', true);
   if (k === ']' || code === 'BracketRight') return post('PITCH_UP', true);
@@ -283,10 +275,10 @@ function playKey(e) {
       var cfg = window.scoreCfg;
       if (cfg) {
         var v = (cfg[oct[o][0]] || 0) + oct[o][1];
-        cfg[oct[o][0]] = pageFn('scoreClampOct') ? pkCall('scoreClampOct', v) : v;
-        pkCall('scoreRedraw');
-        pkCall('saveEnv');
-        pkCall('scoreOctSave');
+        cfg[oct[o][0]] = scoreClampOct(v);
+        scoreRedraw();
+        saveEnv();
+        scoreOctSave();
       }
       e.preventDefault();
       return true;
@@ -298,8 +290,8 @@ function playKey(e) {
   if (isKey(e, 'z') || isKey(e, 'x')) {
     var mp = typeof measPerPage === 'number' ? measPerPage : 4;
     window.measPerPage = isKey(e, 'z') ? Math.max(1, mp - 1) : Math.min(8, mp + 1);
-    if (songLoaded) { pkCall('recomputeBarWidth'); pkCall('scoreRedraw'); }
-    pkCall('saveEnv');
+    if (songLoaded) { recalcMeasureWidth(); scoreRedraw(); }
+    saveEnv();
     e.preventDefault();
     return true;
   }

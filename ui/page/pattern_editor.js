@@ -283,6 +283,8 @@ function toggleRedEditor() {
   else openRedEditor();
 }
 
+// The fills' keys by their place on the keyboard, so that they work whatever the typing language.
+var PATTERN_KEY_CODES = ['KeyA', 'KeyS', 'KeyD', 'KeyF'];
 function redEditorKey(e) {
   if (e.altKey) return;  // ALT combinations belong to the page
   var k = e.key || '';
@@ -298,17 +300,17 @@ function redEditorKey(e) {
     else if (low === 'r' || code === 'KeyR') redRestore(0);
     else return;
   } else if (k === 'Enter' || k === ' ') { if (!e.repeat) redToggleCell(); }
-  else if (k === '+' || k === '=') redChangeVelocity(5);
-  else if (k === '-' || k === '_') redChangeVelocity(-5);
-  else if (k === '[') redStepSound(-1);
-  else if (k === ']') redStepSound(1);
+  else if (k === '+' || k === '=' || code === 'Equal') redChangeVelocity(5);
+  else if (k === '-' || k === '_' || code === 'Minus') redChangeVelocity(-5);
+  else if (code === 'BracketLeft' || k === '[') redStepSound(-1);
+  else if (code === 'BracketRight' || k === ']') redStepSound(1);
   else if (k === 'Delete' || k === 'Backspace') redRemoveHit();
   else if (k === 'ArrowUp') redRow = Math.max(0, redRow - 1);
   else if (k === 'ArrowDown') redRow = Math.max(0, Math.min((g ? g.rows.length : 1) - 1, redRow + 1));
   else if (k === 'ArrowLeft') redMoveStep(-1);
   else if (k === 'ArrowRight') redMoveStep(1);
-  else if (k === ',') redBar = Math.max(0, redBar - 1);
-  else if (k === '.') redBar = Math.min((g ? g.bars : 1) - 1, redBar + 1);
+  else if (code === 'Comma' || k === ',') redBar = Math.max(0, redBar - 1);
+  else if (code === 'Period' || k === '.') redBar = Math.min((g ? g.bars : 1) - 1, redBar + 1);
   else if (k === 'Home') { redBar = 0; redStep = 0; }
   else if (low === 'q' || code === 'KeyQ') { if (!e.repeat) redListen(); }
   else if (low === 'm' || code === 'KeyM') { if (!e.repeat) redToggleMute(); }
@@ -316,6 +318,7 @@ function redEditorKey(e) {
   else if (k === 'PageDown') redSetTempo(-5);
   else if (/^[1-9]$/.test(k)) { if (!e.repeat) redPickStyle(Number(k)); }
   else if (k === '0') redPickPattern(redPat === 0 ? 1 : 0);
+  else if (PATTERN_KEY_CODES.indexOf(code) >= 0) redPickPattern(2 + PATTERN_KEY_CODES.indexOf(code));
   else if ('asdf'.indexOf(low) >= 0 && low.length === 1) redPickPattern(2 + 'asdf'.indexOf(low));
   else return;
   if (redSwitchGuard === guard && !/^[1-9]$/.test(k)) redSwitchGuard = 0;
@@ -346,10 +349,9 @@ function renderRedEditor() {
                     'border-radius:10px; padding:12px; overflow:auto; font-size:14px;');
   panel.id = 'red-panel';
   box.appendChild(panel);
-  var current = null;
-  redStyles.forEach(function (s) { if (s && redStyleLabel(s) === redStyle) current = s; });
+  // the style by the rhythm check's name: "디스코1 (DS1 · ALT+7)"
   panel.appendChild(redEl('div', 'font-size:20px; font-weight:bold;',
-                          '🎸 리듬 편집 - ' + (current ? current.k + '번 ' : '') + redStyle + ' (' + redStyle + ' · ALT+7)'));
+                          '🎸 리듬 편집 - ' + (RCHK_NAME[redStyle] || redStyle) + ' (' + redStyle + ' · ALT+7)'));
   var styleRow = redEl('div', 'margin-top:6px;', '리듬 고르기 ');
   redStyles.forEach(function (s) {
     var name = redStyleLabel(s);

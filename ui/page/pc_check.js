@@ -6,7 +6,7 @@ var avDetail = '';
 function initAvExcl(state, detail) {
   avState = parseInt(state, 10) || 0;
   avDetail = detail || '';
-  if (typeof renderSettingsPanel === 'function' && typeof settingsOpen !== 'undefined' && settingsOpen) renderSettingsPanel();
+  if (typeof renderSettingsPanel === 'function' && typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) renderSettingsPanel();
 }
 
 function pcchkCol(g) { return g < 0 ? '#6b7076' : ['#e74c3c', '#f1c40f', '#2ecc71'][g]; }

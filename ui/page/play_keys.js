@@ -112,8 +112,36 @@ function handleLyricsEndAutoNext() {
 
 function setPlayingState(v) {
   jsPlaying = v ? 1 : 0;
-  var ml = pageFn('applyMouseLockUi');
-  if (ml) ml();
+  applyMouseLockUi();
+}
+
+// The bar-jump keys: the first press posts at once; a held key repeats at most every 110 ms
+// (45 ms while paused, where the jump is all the operator sees).
+var lastMeasureJumpT = 0;
+function sendMeasureJump(msg, repeat) {
+  var now = nowMs();
+  if (repeat && now - lastMeasureJumpT < (jsIsPaused ? 45 : 110)) return;
+  lastMeasureJumpT = now;
+  pagePost(msg);
+}
+
+// ALT+F9: the current song's lyric syllables as "tick,first UTF-16 code,line" entries.
+function requestVocalExport() {
+  var id = curSongIdForHistory > 0 ? curSongIdForHistory : curKeySongId > 0 ? curKeySongId : 0;
+  var entries = [];
+  try {
+    var n = Math.min(allSyllablesFlat.length, syncTicks.length);
+    for (var i = 0; i < n; i++) {
+      var syl = String(allSyllablesFlat[i]);
+      if (!syl || syl === ' ' || syl === '\t') continue;
+      var line = syllableMap[i] && syllableMap[i].line >= 0 ? syllableMap[i].line : 0;
+      entries.push(syncTicks[i] + ',' + syl.charCodeAt(0) + ',' + line);
+    }
+  } catch (e) {
+    console.error(e);
+    entries = [];
+  }
+  pagePost('VOCAL_EXPORT:' + id + '|' + entries.join(';'));
 }
 
 // ---- Play modes ----
@@ -232,10 +260,8 @@ var F10_CELLS = [{ label: 'CVT-Tempo', key: 'bpm', lo: 30, hi: 300, step: 1, big
                  { label: '연주속도', key: 'spd', lo: 50, hi: 200, step: 1, big: 5 }];
 function toggleF10Panel() { if (f10Open) closeF10Panel(); else openF10Panel(); }
 function openF10Panel() {
-  var cm = pageFn('closeMixer');
-  if (cm && typeof mixerOpen !== 'undefined' && mixerOpen) cm();
-  var cs = pageFn('closeScorePanel');
-  if (cs && typeof scoreOpen !== 'undefined' && scoreOpen) cs();
+  if (mixerOpen) closeMixer();
+  if (scoreOpen) closeScorePanel();
   f10Open = true;
   f10Sel = 0;
   pagePost('F10_REQ');
@@ -293,8 +319,7 @@ function renderF10() {
 
 function saxChanged() {
   if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) {
-    var r = pageFn('renderSettingsPanel');
-    if (r) r();
+    renderSettingsPanel();
   }
 }
 function setSaxExpr(v) { saxExpr = v ? 1 : 0; pagePost('SET_SAX_EXPR:' + saxExpr); saxChanged(); }
@@ -398,8 +423,7 @@ function updateTempoPitchDisplay(tempoOff, key, skipScore) {
   if (pd) pd.innerHTML = pitchDisplayHTML();
   updateCurrentChordDisplay(lastChordRaw);
   if (!skipScore) {
-    var sr = pageFn('scoreRedraw');
-    if (sr) sr();
+    scoreRedraw();
   }
 }
 function updateMelodyMuteDisplay(muted) {

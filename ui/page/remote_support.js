@@ -6,7 +6,7 @@ var rsOpen = false;
 var rsList = [];
 
 (function buildRemoteSupportDialog() {
-  var ov = document.getElementById('rs-overlay');
+  var ov = pageEl('rs-overlay');
   if (!ov || ov.__built) return;
   ov.__built = true;
   ov.style.background = 'rgba(8,10,14,0.66)';
@@ -38,7 +38,7 @@ var rsList = [];
 })();
 
 (function buildNetBadge() {
-  var b = document.getElementById('net-badge');
+  var b = pageEl('net-badge');
   if (!b || b.__built) return;
   b.__built = true;
   b.style.width = '40px';

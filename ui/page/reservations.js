@@ -21,7 +21,7 @@ var curSongInsUsed = false;
 var f2PanelOpen = false, f2SelIdx = 0, f2ClearArm = false;
 var favPanelOpen = false, favSelIdx = 0, favClearArm = 0;
 var favInputOpen = false, favPending = [], favComposer = null, favHangulOn = true;
-var insInputOpen = false;
+var insInputOpen = false, insComposer = null, insHangulOn = true;
 var melodyRangeMap = {};
 var __lastPrewarmId = -1;
 var settingsPanelOpen = false, port1Module = 'SC8850', port2Module = 'SC8850', outputMode = 2, builtinSynthOn = 0,
@@ -141,8 +141,7 @@ function keyCellHtml(r) {
   if (p !== 0) html += ' <span style="color:#f1c40f;">' + (p > 0 ? '+' + p : String(p)) + '</span>';
   var parts = strField(r.keys).split('/');
   var name = (parts[km] !== undefined && parts[km] !== '' ? parts[km] : parts[0] || '').trim();
-  var tr = pageFn('transposeChordName');
-  if (name) html += ' ' + htmlEsc(tr ? tr(name, p) : name);
+  if (name) html += ' ' + htmlEsc(transposeChordName(name, p));
   requestMelodyRange(r.id);
   var range = melodyRangeMap[r.id];
   if (range && range.lo >= 0 && range.hi >= 0) {
@@ -177,10 +176,7 @@ function reservedRowsHtml(listId) {
 }
 
 function shortNextLabel(t) {
-  var sl = pageFn('shortLabel');
-  if (sl) return sl(t);
-  var s = strField(t).trim();
-  return s.length > 5 ? s.substring(0, 5) + '…' : s;
+  return shortLabel(t);
 }
 
 function renderReservedQueue() {
@@ -438,8 +434,7 @@ function reserveFromHistory(keepOpen) {
     reservedQueue.push(makeReservation(song));
     renderReservedQueue();
     if (keepOpen) {
-      var mt = pageFn('modeToast');
-      if (mt) mt('예약 ' + reservedQueue.length + '곡 : ' + dispTitle(song));
+      modeToast('예약 ' + reservedQueue.length + '곡 : ' + dispTitle(song));
     }
   }
   if (!keepOpen) closeF2Panel();
@@ -459,6 +454,9 @@ function openInsInput() {
   if (window.__customerMode) return;
   if (!songOnScreen()) return;
   insInputOpen = true;
+  if (!insComposer) insComposer = new HangulComposer();
+  insComposer.reset();
+  insHangulOn = true;
   var ov = ensureInsDom();
   if (ov) ov.style.display = 'block';
   var input = pageEl('ins-name-input');
@@ -711,30 +709,38 @@ function confirmFavInput() {
 
 // ---- Keys ----
 
+// Typing into a name field through the page's own Hangul composer: the language keys switch
+// between Hangul and plain letters, Backspace takes back the last part, and while Hangul is on a
+// letter key gives its jamo by its place on the keyboard. Returns whether Hangul is on after.
+function composerFieldKey(e, composer, hangulOn) {
+  var k = e.key;
+  var code = e.code || '';
+  if (LANG_KEY_CODES[code] || LANG_KEY_CODES[k]) { e.preventDefault(); return !hangulOn; }
+  if (k === 'Backspace') { e.preventDefault(); composer.backspace(); return hangulOn; }
+  if (e.ctrlKey || e.altKey || e.metaKey) return hangulOn;
+  e.preventDefault();
+  var jamo = hangulOn ? (e.shiftKey ? HG_KEY_SHIFT[code] : HG_KEY[code]) : null;
+  if (jamo) composer.input(jamo);
+  else if (k && k.length === 1) composer.input(k);
+  return hangulOn;
+}
+
+function insInputShow() {
+  var input = pageEl('ins-name-input');
+  if (input) input.value = Array.from(insComposer.value()).slice(0, 6).join('');
+}
 function insInputKey(e) {
-  if (e.key === 'Escape') { e.preventDefault(); closeInsInput(); }
-  else if (e.key === 'Enter') { e.preventDefault(); confirmInsInput(); }
-  // Every other key goes to the field.
+  if (e.key === 'Escape') { e.preventDefault(); closeInsInput(); return true; }
+  if (e.key === 'Enter') { e.preventDefault(); confirmInsInput(); return true; }
+  insHangulOn = composerFieldKey(e, insComposer, insHangulOn);
+  insInputShow();
   return true;
 }
 
 function favInputKey(e) {
-  var k = e.key;
-  var code = e.code || '';
-  if (k === 'Escape') { e.preventDefault(); closeFavInput(); return true; }
-  if (k === 'Enter') { e.preventDefault(); confirmFavInput(); return true; }
-  if (LANG_KEY_CODES[code] || LANG_KEY_CODES[k]) {
-    e.preventDefault();
-    favHangulOn = !favHangulOn;
-    favInputShow();
-    return true;
-  }
-  if (k === 'Backspace') { e.preventDefault(); favComposer.backspace(); favInputShow(); return true; }
-  if (e.ctrlKey || e.altKey || e.metaKey) return true;
-  e.preventDefault();
-  var jamo = favHangulOn ? (e.shiftKey ? HG_KEY_SHIFT[code] : HG_KEY[code]) : null;
-  if (jamo) favComposer.input(jamo);
-  else if (k && k.length === 1) favComposer.input(k);
+  if (e.key === 'Escape') { e.preventDefault(); closeFavInput(); return true; }
+  if (e.key === 'Enter') { e.preventDefault(); confirmFavInput(); return true; }
+  favHangulOn = composerFieldKey(e, favComposer, favHangulOn);
   favInputShow();
   return true;
 }

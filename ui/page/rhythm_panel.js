@@ -70,15 +70,12 @@ function updateCvtBadge(on) {
 }
 function setRhythmMult(percent) {
   jsRhythmMult = parseInt(percent, 10) || 0;
-  var redraw = pageFn('renderTempoDisplay');
-  if (redraw) redraw();
-  var progress = pageFn('updateProgressUI');
-  if (progress && songLoaded && typeof window.__lastTick === 'number') progress(window.__lastTick);
+  renderTempoDisplay();
+  if (songLoaded && typeof window.__lastTick === 'number') updateProgressUI(window.__lastTick);
 }
 function setCvtBpm(bpm) {
   jsCvtBpm = parseInt(bpm, 10) || 0;
-  var redraw = pageFn('renderTempoDisplay');
-  if (redraw) redraw();
+  renderTempoDisplay();
 }
 
 // ---- Rhythm panel ----
@@ -206,13 +203,12 @@ function beatPaint(beat, frac) {
 
 // Beats per bar and position in beats of a song tick, from the song's bars; null before a song.
 function beatSongPosition(tick) {
-  var idxOf = pageFn('tickToMeasureIdx0'), startOf = pageFn('measureStartTick'), lenOf = pageFn('measureLenAt');
-  var q = typeof tpq !== 'undefined' ? +tpq : 0;
-  if (!idxOf || !startOf || !lenOf || !(q > 0)) return null;
-  var m = idxOf(tick);
-  var bpb = Math.round(lenOf(m) / q);
+  var q = +tpq;
+  if (!(q > 0)) return null;
+  var m = tickToMeasureIdx0(tick);
+  var bpb = Math.round(measureLenAt(m) / q);
   if (!(bpb >= 2 && bpb <= 8)) bpb = 4;
-  var pos = Math.max(0, Math.min(bpb, (tick - startOf(m)) / q));
+  var pos = Math.max(0, Math.min(bpb, (tick - measureStartTick(m)) / q));
   return { bpb: bpb, pos: pos };
 }
 function beatFromSongTick(tick) {

@@ -77,12 +77,6 @@ var ENG_LAYOUT_KEYS = 6;
 // overwritten, so they are not collected.
 var ENG_REDRAW_KEYS = ['LEFT_MARGIN', 'START_X', 'END_X', 'UPPER_Y', 'LOWER_Y'];  // the last group's items are page layout values, the rest engraver constants
 
-function scorePanelPost(cmd) { if (typeof pagePost === 'function') pagePost(cmd); }
-function scorePanelCall(name) {
-  var f = typeof window !== 'undefined' ? window[name] : undefined;
-  if (typeof f === 'function') return f.apply(null, Array.prototype.slice.call(arguments, 1));
-  return undefined;
-}
 function scoreClampInt(v, lo, hi) {
   v = Math.round(+v);
   if (!isFinite(v)) v = lo;
@@ -91,7 +85,7 @@ function scoreClampInt(v, lo, hi) {
 function scoreClampOct(v) { return scoreClampInt(v, -3, 3); }
 function scoreSigned(v) { v = v | 0; return (v > 0 ? '+' : '') + v; }
 function scoreRedrawIfShown() { if (songLoaded && typeof drawPage === 'function') drawPage(); }
-function saveEnvNow() { scorePanelCall('saveEnv'); }
+function saveEnvNow() { saveEnv(); }
 
 // ---- Values from the program ----
 
@@ -116,7 +110,7 @@ function initScoreText(ls, lc, lw, lo, cs, cc, cw, co) {
   scLyr = scTextFrom(ls, lc, lw, lo);
   scChd = scTextFrom(cs, cc, cw, co);
   scoreRedrawIfShown();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) renderSettingsPanel();
 }
 
 // ---- Score panel (F9) ----
@@ -124,8 +118,8 @@ function initScoreText(ls, lc, lw, lo, cs, cc, cw, co) {
 function scoreOverlay() { return typeof document !== 'undefined' ? document.getElementById('score-overlay') : null; }
 function toggleScorePanel() { if (scoreOpen) closeScorePanel(); else openScorePanel(); }
 function openScorePanel() {
-  if (typeof mixerOpen !== 'undefined' && mixerOpen) scorePanelCall('closeMixer');
-  if (typeof f10Open !== 'undefined' && f10Open) scorePanelCall('closeF10Panel');
+  if (typeof mixerOpen !== 'undefined' && mixerOpen) closeMixer();
+  if (typeof f10Open !== 'undefined' && f10Open) closeF10Panel();
   scoreOpen = true;
   scoreSel = 0;
   renderScorePanel();
@@ -171,7 +165,7 @@ function scoreOctSave() {
   var id = typeof curKeySongId !== 'undefined' ? curKeySongId | 0 : 0;
   if (!id && typeof curSongIdForHistory !== 'undefined') id = curSongIdForHistory | 0;
   if (!songLoaded || !id) return;
-  scorePanelPost('SCORE_OCT_SAVE:' + id + ':' + (scoreCfg.tU | 0) + ':' + (scoreCfg.tL | 0) + ':' + (scoreCfg.oU | 0) + ':' + (scoreCfg.oL | 0));
+  pagePost('SCORE_OCT_SAVE:' + id + ':' + (scoreCfg.tU | 0) + ':' + (scoreCfg.tL | 0) + ':' + (scoreCfg.oU | 0) + ':' + (scoreCfg.oL | 0));
 }
 function toggleBasicSheet() {
   showBasicSheet = !showBasicSheet;
@@ -185,7 +179,7 @@ function afterSheetToggle() {
   scoreRedrawIfShown();
   saveEnvNow();
   if (scoreOpen) renderScorePanel();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) renderSettingsPanel();
 }
 function scorePanelKey(e) {
   var k = e.key, code = e.code || '';
@@ -209,7 +203,7 @@ function scoreCellValueHtml(key) {
   return v ? '<span style="color:#2ecc71;">ON</span>' : '<span style="color:#aaa;">OFF</span>';
 }
 function sheetBox(on, label, onColour, click) {
-  return '<span onclick="try{ ' + click + '(); }catch(e){}" style="cursor:pointer; margin-left:14px; color:' + (on ? onColour : '#888') + ';">' +
+  return '<span onclick="' + click + '()" style="cursor:pointer; margin-left:14px; color:' + (on ? onColour : '#888') + ';">' +
     (on ? '☑' : '☐') + label + '</span>';
 }
 function renderScorePanel() {
@@ -235,7 +229,7 @@ function renderScorePanel() {
 function cycleStaffMode() {
   staffMode = staffMode === 0 ? 1 : staffMode === 1 ? 2 : 0;
   applyStaffMode(true);
-  scorePanelPost('SET_FULL_SCORE:' + fullScoreOn);
+  pagePost('SET_FULL_SCORE:' + fullScoreOn);
   saveEnvNow();
   if (typeof modeToast === 'function') modeToast(STAFF_MODE_NAMES[staffMode]);
 }
@@ -287,7 +281,7 @@ function engSet(item, v) {
   var f = Math.pow(10, item[6]);
   v = Math.round(v * f) / f;
   if (k === 'noteScale') noteScale = v;
-  else if (k === 'measPerPage') { measPerPage = v; if (typeof recomputeBarWidth === 'function') recomputeBarWidth(); }
+  else if (k === 'measPerPage') { measPerPage = v; if (typeof recalcMeasureWidth === 'function') recalcMeasureWidth(); }
   else if (ENG_ITEMS.indexOf(item) >= ENG_ITEMS.length - ENG_LAYOUT_KEYS) window[k] = v;
   else MusicEngraver.ENG[k] = v;
   return v;
@@ -298,7 +292,7 @@ function engItemByKey(k) {
 }
 function toggleEngPanel() { if (engOpen) closeEngPanel(); else openEngPanel(); }
 function openEngPanel() {
-  if (typeof mixerOpen !== 'undefined' && mixerOpen) scorePanelCall('closeMixer');
+  if (typeof mixerOpen !== 'undefined' && mixerOpen) closeMixer();
   if (scoreOpen) closeScorePanel();
   engOpen = true;
   renderEngPanel();
@@ -376,7 +370,7 @@ function renderEngPanel() {
   if (!el || !engOpen) return;
   var h = '<div style="height:100%; overflow:auto; background:rgba(20,24,28,0.95); color:#eee; font-size:14px; padding:12px; box-sizing:border-box;">' +
     '<div style="font-size:18px; font-weight:bold; color:#f39c12;">악보 조판 (ALT+M)</div>' +
-    '<button onclick="try{ engResetAll(); }catch(e){}" style="margin:6px 0;">전체 기본값 (R)</button>' +
+    '<button onclick="engResetAll()" style="margin:6px 0;">전체 기본값 (R)</button>' +
     '<div style="font-size:12px; color:#aaa;">↑↓ 항목 · ←→ 값 · PgUp/PgDn 크게 · Space 이 항목 기본값 · Esc 닫기</div>' +
     '<div style="font-size:12px; color:#aaa; margin-bottom:6px;">연주에는 영향이 없고, 값은 자동 저장되어 설정 프리셋에 함께 담깁니다.</div>';
   for (var i = 0; i < ENG_ITEMS.length; i++) {
@@ -384,7 +378,7 @@ function renderEngPanel() {
     if (it[0]) h += '<div style="margin-top:8px; color:#8ab4f8; font-weight:bold;">' + it[0] + '</div>';
     var v = engGet(it);
     var changed = Math.abs(+v - it[7]) > 1e-9;
-    h += '<div class="eng-item" id="eng-item-' + i + '" onclick="try{ engSel=' + i + '; renderEngPanel(); }catch(e){}" style="display:flex; justify-content:space-between; padding:2px 6px; border-radius:4px; cursor:pointer; ' +
+    h += '<div class="eng-item" id="eng-item-' + i + '" onclick="engSel=' + i + '; renderEngPanel();" style="display:flex; justify-content:space-between; padding:2px 6px; border-radius:4px; cursor:pointer; ' +
       (i === engSel ? 'background:#f39c12; color:#222;' : '') + '"><span>' + it[2] +
       (changed ? ' <small style="color:#999;">(' + engValueText(it, it[7]) + ')</small>' : '') + '</span><span style="' + (changed ? 'color:#ffeb3b;' : '') + '">' +
       engValueText(it, v) + '</span></div>';
@@ -401,7 +395,7 @@ function scStyleOf(which) { return which === 'chd' ? scChd : scLyr; }
 function scTextRow(label, which) {
   var s = scStyleOf(which);
   var step = function (key, d, text) {
-    return '<button onclick="try{ scTextAdj(\'' + which + '\',\'' + key + '\',' + d + '); }catch(e){}">' + text + '</button>';
+    return '<button onclick="scTextAdj(\'' + which + '\',\'' + key + '\',' + d + ')">' + text + '</button>';
   };
   return '<div class="sc-text-row" style="display:flex; align-items:center; gap:6px;"><span style="min-width:90px;">' + label + '</span>' +
     step('size', -10, '-') + '<span>' + s.size + '%</span>' + step('size', 10, '+') +
@@ -435,29 +429,29 @@ function scTextReset() {
 function scTextChanged() {
   scoreRedrawIfShown();
   scTextSend();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) renderSettingsPanel();
 }
 function scTextSend() {
-  scorePanelPost('SET_SCORE_TEXT:' + [scLyr.size, scLyr.colour, scLyr.weight, scLyr.outline, scChd.size, scChd.colour, scChd.weight, scChd.outline].join(':'));
+  pagePost('SET_SCORE_TEXT:' + [scLyr.size, scLyr.colour, scLyr.weight, scLyr.outline, scChd.size, scChd.colour, scChd.weight, scChd.outline].join(':'));
 }
 function posAdjRow(label, fnName, value) {
   var v = value | 0;
-  var b = function (d, text) { return '<button onclick="try{ ' + fnName + '(' + d + '); }catch(e){}">' + text + '</button>'; };
+  var b = function (d, text) { return '<button onclick="' + fnName + '(' + d + ')">' + text + '</button>'; };
   return '<div class="pos-adj-row" style="display:flex; align-items:center; gap:6px;"><span style="min-width:90px;">' + label + '</span>' +
     b(-2, '▲') + '<span>' + scoreSigned(v) + 'px</span>' + b(2, '▼') + b(0, '0') + '</div>';
 }
 function adjPos(v, d) { return (d | 0) === 0 ? 0 : scoreClampInt((v | 0) + (d | 0), -100, 100); }
 function adjChordY(d) {
   chordYAdj = adjPos(chordYAdj, d);
-  scorePanelPost('SET_CHORD_Y:' + chordYAdj);
+  pagePost('SET_CHORD_Y:' + chordYAdj);
   scoreRedrawIfShown();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) renderSettingsPanel();
 }
 function adjJumpMarkY(d) {
   jumpMarkYAdj = adjPos(jumpMarkYAdj, d);
-  scorePanelPost('SET_JUMPMARK_Y:' + jumpMarkYAdj);
+  pagePost('SET_JUMPMARK_Y:' + jumpMarkYAdj);
   scoreRedrawIfShown();
-  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) scorePanelCall('renderSettingsPanel');
+  if (typeof settingsPanelOpen !== 'undefined' && settingsPanelOpen) renderSettingsPanel();
 }
 
 // A score text: an outline stroke first when the style has one, then the fill in its colour.

@@ -62,10 +62,8 @@ function initAppSettings(a, p1, p2, o, cy, jy, rv, sf, mt, nm, rs, sh, fs, cho) 
     choLevel = spNum(cho.level, -1);
     choDepth = spNum(cho.depth, -1);
   }
-  try {
-    if (pageFn('applyFullScoreLayout')) applyFullScoreLayout();
-    if (songLoaded && window.measureStarts && measureStarts.length && pageFn('drawPage')) drawPage();
-  } catch (e) {}
+  applyFullScoreLayout();
+  if (songLoaded && measureStarts.length) drawPage();
   spRefresh();
 }
 function setNumLockOffDisplay(v) {
@@ -84,15 +82,9 @@ function setMidiOpenStatus(text) {
 function spVal(name, dflt) {
   return typeof window[name] !== 'undefined' ? window[name] : dflt;
 }
-// A row of another section: its setter when that section is on the page, else the row keeps the
-// value itself and posts the command all the same.
-function spOwned(setter, variable, command, v) {
-  var fn = pageFn(setter);
-  if (fn) fn(v);
-  else {
-    window[variable] = v;
-    pagePost(command + v);
-  }
+// A row of another section: that section's setter, then the panel redrawn.
+function spOwned(setter, v) {
+  pageCall(setter, v);
   spRefresh();
 }
 
@@ -111,11 +103,11 @@ function collectEnv() {
   };
   if (typeof searchColW !== 'undefined') e.searchColW = searchColW;
   if (typeof resvColW !== 'undefined') e.resvColW = resvColW;
-  if (pageFn('collectEngCfg')) e.engCfg = collectEngCfg();
+  e.engCfg = collectEngCfg();
   return e;
 }
 function saveEnv() {
-  try { pagePost('SAVE_ENV:' + JSON.stringify(collectEnv())); } catch (e) {}
+  pagePost('SAVE_ENV:' + JSON.stringify(collectEnv()));
 }
 // Copies the numeric members whose names the target already has.
 function envCopyNumbers(target, src) {
@@ -133,30 +125,29 @@ function applyEnvSettings(e) {
     if (e.score && typeof e.score === 'object' && window.scoreCfg) {
       for (var k in e.score) if (Object.prototype.hasOwnProperty.call(window.scoreCfg, k)) window.scoreCfg[k] = e.score[k];
     }
-    if (typeof e.listFontPx === 'number') { window.listFontPx = e.listFontPx; if (pageFn('applyListFont')) applyListFont(); }
+    if (typeof e.listFontPx === 'number') { window.listFontPx = e.listFontPx; applyListFont(); }
     if (typeof e.measPerPage === 'number') {
       window.measPerPage = e.measPerPage;
-      if (pageFn('recalcMeasureWidth')) recalcMeasureWidth();
-      else if (pageFn('recomputeBarWidth')) recomputeBarWidth();
+      recalcMeasureWidth();
     }
     if (typeof e.noteScale === 'number') window.noteScale = e.noteScale;
     if (typeof e.drumSheetOn === 'boolean') window.drumSheetOn = e.drumSheetOn;
     if (typeof e.showBasicSheet === 'boolean') window.showBasicSheet = e.showBasicSheet;
     if (typeof e.staffMode === 'number' && e.staffMode >= 0 && e.staffMode <= 3) {
       window.staffMode = e.staffMode;
-      if (pageFn('applyStaffMode')) applyStaffMode(false);
+      applyStaffMode(false);
     }
     if (typeof searchColW !== 'undefined') envCopyNumbers(searchColW, e.searchColW);
     if (typeof resvColW !== 'undefined') envCopyNumbers(resvColW, e.resvColW);
-    if (e.engCfg && pageFn('applyEngCfg')) applyEngCfg(e.engCfg);
+    if (e.engCfg) applyEngCfg(e.engCfg);
     var bars = window.measureStarts;
-    if (songLoaded && bars && bars.length && pageFn('applyScoreRows') && pageFn('drawPage')) {
+    if (songLoaded && bars && bars.length) {
       applyScoreRows(Math.max(0, window.lastCurMeasureIdx | 0));
       drawPage();
-    } else if (pageFn('scoreRedraw')) {
+    } else {
       scoreRedraw();
     }
-    if (window.scoreOpen && pageFn('renderScorePanel')) renderScorePanel();
+    if (scoreOpen) renderScorePanel();
   } catch (err) {
     console.log('applyEnvSettings: ' + err);
   }
@@ -172,26 +163,11 @@ function setModule(port, text) {
   if (port === 1) port1Module = text; else port2Module = text;
   pagePost('SET_MODULE:' + port + ':' + text);
 }
-// The score rows belong to the song screen's score panels; without them the position rows still
-// post their commands.
-function spChordY(d) {
-  if (pageFn('adjChordY')) return adjChordY(d);
-  chordYAdj = d === 0 ? 0 : Math.max(-100, Math.min(100, chordYAdj + d));
-  pagePost('SET_CHORD_Y:' + chordYAdj);
-  spRefresh();
-}
-function spJumpMarkY(d) {
-  if (pageFn('adjJumpMarkY')) return adjJumpMarkY(d);
-  jumpMarkYAdj = d === 0 ? 0 : Math.max(-100, Math.min(100, jumpMarkYAdj + d));
-  pagePost('SET_JUMPMARK_Y:' + jumpMarkYAdj);
-  spRefresh();
-}
+// The score rows belong to the song screen's score panels.
+function spChordY(d) { adjChordY(d); }
+function spJumpMarkY(d) { adjJumpMarkY(d); }
 function spSheetToggle(which) {
-  var owner = which === 'drum' ? 'toggleDrumSheet' : 'toggleBasicSheet';
-  if (pageFn(owner)) return window[owner]();
-  if (which === 'drum') window.drumSheetOn = !window.drumSheetOn;
-  else window.showBasicSheet = window.showBasicSheet === false;
-  saveEnv();
+  if (which === 'drum') toggleDrumSheet(); else toggleBasicSheet();
   spRefresh();
 }
 function setQFx(v) { qFxNote = parseInt(v, 10) || 54; pagePost('SET_QFX:' + qFxNote); saveEnv(); spRefresh(); }
@@ -267,21 +243,21 @@ function spColumnDisplay() {
   h += spRow('메인 상단 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('headerBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_HEADER_IMAGE')"));
   h += spRow('바탕 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('mainBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_MAIN_IMAGE')"));
   h += spRow('큰가사 바탕 이미지', '(랜덤: ' + rootPathHtml('images/random') + ' 폴더 · 절마다 변경)',
-             optRadio('sp-bgr', !spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',0)", '단일 지정') +
-             optRadio('sp-bgr', !!spVal('bgRandomOn', 0), "spOwned('setBgRandom','bgRandomOn','SET_BG_RANDOM:',1)", '랜덤(절마다 변경)'));
+             optRadio('sp-bgr', !spVal('bgRandomOn', 0), "spOwned('setBgRandom',0)", '단일 지정') +
+             optRadio('sp-bgr', !!spVal('bgRandomOn', 0), "spOwned('setBgRandom',1)", '랜덤(절마다 변경)'));
   h += spRow('큰가사 글꼴', '', lyricFontSelect() + '<div style="font-size:12px; color:#8b9099;">' + rootPathHtml('fonts') + ' 폴더에 글꼴 파일(.ttf/.otf 등)을 넣으면 목록에 함께 보입니다(설치 불필요)</div>');
   h += spRow('큰가사 크기', '(50~200% · 기본 100%)', spStepper(['◀', 'adjLyricFontScale(-5)'], lyricFontScale + '%', ['▶', 'adjLyricFontScale(5)'], spButton('기본', 'setLyricFontScale(100)')));
   h += spRow('큰가사 색', '(부른 가사 = 흰 테두리 · 안 부른 가사 = 검정 테두리 고정)',
              '부른 가사 <input type="color" value="' + htmlEsc(lyricSungColor) + '" onchange="setLyricSungColor(this.value); spRefresh();"> ' + htmlEsc(lyricSungColor) + ' ' + spButton('기본', "setLyricSungColor('#ff2000'); spRefresh();") +
              '<br>안 부른 가사 <input type="color" value="' + htmlEsc(lyricWaitColor) + '" onchange="setLyricWaitColor(this.value); spRefresh();"> ' + htmlEsc(lyricWaitColor) + ' ' + spButton('기본', "setLyricWaitColor('#ffcc00'); spRefresh();"));
-  h += spRow('음성 출력', '', optRadio('sp-out', outputMode === 2, "spOwned('setOutput','outputMode','SET_OUTPUT:',2)", '2 OUT') +
-             optRadio('sp-out', outputMode === 4, "spOwned('setOutput','outputMode','SET_OUTPUT:',4)", '4 OUT'));
+  h += spRow('음성 출력', '', optRadio('sp-out', outputMode === 2, "spOwned('setOutput',2)", '2 OUT') +
+             optRadio('sp-out', outputMode === 4, "spOwned('setOutput',4)", '4 OUT'));
   var ak = '';
   for (var i = 0; i < 3; i++) ak += optRadio('sp-ak', autoKeyMode === i, 'setAutoKey(' + i + ')', AUTOKEY_LABELS[i]);
   h += spRow('곡 시작 자동 키', '', ak);
   h += spRow('음원 선택', '(내장음원: ' + rootPathHtml('synth') + ' 폴더에 .sf2 필요 · 정지 상태에서 즉시 전환)',
-             optRadio('sp-syn', !builtinSynthOn, "spOwned('setBuiltinSynth','builtinSynthOn','SET_BUILTIN:',0)", '외부 음원(8850 등)') +
-             optRadio('sp-syn', !!builtinSynthOn, "spOwned('setBuiltinSynth','builtinSynthOn','SET_BUILTIN:',1)", '내장음원'));
+             optRadio('sp-syn', !builtinSynthOn, "spOwned('setBuiltinSynth',0)", '외부 음원(8850 등)') +
+             optRadio('sp-syn', !!builtinSynthOn, "spOwned('setBuiltinSynth',1)", '내장음원'));
   h += spRow('실행 화면', '(차크=전체화면, 해제=창모드 · F11로도 전환)', optCheck(startFullscreen, 'setStartFullscreen(this.checked)', '실행 시 전체화면으로 시작'));
   h += spRow('숫자패드 (NumLock)', '노트북은 숫자키가 글자키와 겹쳐 꺼야 하고, 데스크톱은 곡번호 입력을 위해 켜 둡니다',
              optRadio('sp-nl', numLockOffOpt === 0, 'setNumLockOff(0)', '건드리지 않음') + optRadio('sp-nl', numLockOffOpt === 1, 'setNumLockOff(1)', '자동 - 노트북만 끔 (기본)') +
@@ -291,18 +267,15 @@ function spColumnDisplay() {
              '기타코드 ' + spStepper(['▲', 'spChordY(-2)'], spSigned(chordYAdj) + 'px', ['▼', 'spChordY(2)'], spButton('0', 'spChordY(0)')) +
              '<br>점프마크 ' + spStepper(['▲', 'spJumpMarkY(-2)'], spSigned(jumpMarkYAdj) + 'px', ['▼', 'spJumpMarkY(2)'], spButton('0', 'spJumpMarkY(0)')));
   // The score text steppers and preview are the score panels' own (scTextAdj, scTextReset).
-  if (typeof scLyr !== 'undefined' && typeof scChd !== 'undefined' && pageFn('scTextAdj')) {
-    var textRow = function (which, label, st) {
-      var step = function (key, d, text) { return spButton(text, "scTextAdj('" + which + "','" + key + "'," + d + ")"); };
-      return label + ' 크기 ' + step('size', -10, '-') + ' <b>' + st.size + '%</b> ' + step('size', 10, '+') + ' 색 ' + step('colour', 1, '▶') +
-             ' 두께 ' + step('weight', 1, '▶') + ' 테두리 ' + step('outline', 1, '▶');
-    };
-    var prev = pageFn('scTextPreviewCss');
-    h += spRow('악보 글자', '(크기 · 색 · 두께 · 테두리 · 바꾸면 바로 반영)',
-               textRow('lyr', '악보 사이 가사', scLyr) + '<br>' + textRow('chd', '기타코드', scChd) +
-               '<div style="background:#fff; color:#000; padding:6px; margin-top:4px;"><span style="' + (prev ? prev(scChd, 16) : '') + '">Am7</span> 미리보기 ' +
-               '<span style="' + (prev ? prev(scLyr, 16) : '') + '">가사 예시</span></div>' + spButton('기본값으로', 'scTextReset()'));
-  }
+  var textRow = function (which, label, st) {
+    var step = function (key, d, text) { return spButton(text, "scTextAdj('" + which + "','" + key + "'," + d + ")"); };
+    return label + ' 크기 ' + step('size', -10, '-') + ' <b>' + st.size + '%</b> ' + step('size', 10, '+') + ' 색 ' + step('colour', 1, '▶') +
+           ' 두께 ' + step('weight', 1, '▶') + ' 테두리 ' + step('outline', 1, '▶');
+  };
+  h += spRow('악보 글자', '(크기 · 색 · 두께 · 테두리 · 바꾸면 바로 반영)',
+             textRow('lyr', '악보 사이 가사', scLyr) + '<br>' + textRow('chd', '기타코드', scChd) +
+             '<div style="background:#fff; color:#000; padding:6px; margin-top:4px;"><span style="' + scTextPreviewCss(scChd, 16) + '">Am7</span> 미리보기 ' +
+             '<span style="' + scTextPreviewCss(scLyr, 16) + '">가사 예시</span></div>' + spButton('기본값으로', 'scTextReset()'));
   return h;
 }
 
@@ -324,11 +297,11 @@ function spColumnSound() {
   h += spRow('리버브 보정', '(끄면 곡 원본 그대로 · 재생 중 즉시 적용)', shape);
   h += spRow('모듈 설정', '', '1포트 ' + optModuleSelect('sp-mod1', port1Module, 1) + ' 2포트 ' + optModuleSelect('sp-mod2', port2Module, 2) +
              (midiStatusText ? '<div style="margin-top:4px; padding:4px 8px; border:1px solid #e74c3c; color:#ff6b6b;">⚠ ' + htmlEsc(midiStatusText) + '</div>' : ''));
-  h += spRow('', '', optCheck(spVal('rawSound', 0), "spOwned('setRawSound','rawSound','SET_RAW_SOUND:',this.checked?1:0)", '생소리 – 앱 이펙트/음색 보정 전부 끔 (진단용)') +
+  h += spRow('', '', optCheck(spVal('rawSound', 0), "spOwned('setRawSound',this.checked?1:0)", '생소리 – 앱 이펙트/음색 보정 전부 끔 (진단용)') +
              '<div style="font-size:12px; color:#8b9099;">곡 파일의 SysEx 만 모듈로 갑니다 · 볼륨과 키/템포는 평소대로</div>');
   h += spRow('', '', optCheck(moduleTonePreset, 'setModuleTone(this.checked)', '모듈 음색 보정 (리버브·코러스)') +
              optCheck(use8850NativeMap, 'setNativeMap(this.checked)', 'SC-8850 네이티브 음색 (8850에서만)') +
-             optCheck(spVal('ccDedupOn', 0), "spOwned('setCcDedup','ccDedupOn','SET_CC_DEDUP:',this.checked?1:0)", '중복 CC 걸러내기 (실물 모듈 드림 방지)') +
+             optCheck(spVal('ccDedupOn', 0), "spOwned('setCcDedup',this.checked?1:0)", '중복 CC 걸러내기 (실물 모듈 드림 방지)') +
              optCheck(saxExpr, 'setSaxExpr(this.checked)', '멜로디 연주 표현 (색소폰처럼)'));
   if (saxExpr) {
     var sx = '멜로디 강조 ' + spStepper(['◀', 'adjSaxBoost(-20)'], saxBoost + '%', ['▶', 'adjSaxBoost(20)'],
@@ -365,41 +338,68 @@ function spColumnSound() {
 
 function spColumnSystem() {
   var h = '';
-  var lite = spVal('liteMode', -1);
-  var liteBtn = function (label, v) { return spButton(label, "spOwned('setLiteMode2','liteMode','SET_LITE_MODE:'," + v + ")", lite === v); };
+  // the setting (자동 included) is highlighted; the line below says what is in force now
+  var liteSetting = spVal('liteSet', -1);
+  var liteBtn = function (label, v) { return spButton(label, "spOwned('setLiteMode2'," + v + ")", liteSetting === v); };
   h += spRow('성능 모드', '', liteBtn('자동', -1) + liteBtn('저사양', 1) + liteBtn('고사양', 0) +
-             '<div>지금 : ' + (spVal('liteSet', 0) === 1 ? '저사양' : '고사양') + '</div><div style="font-size:12px; color:#8b9099;">저사양 = 배경영상 · 손님악보 · 바탕그림 · 진행바를 끄고 반주와 가사만</div>');
+             '<div class="sp-lite-now">지금 : ' + (spVal('liteMode', 0) === 1 ? '저사양' : '고사양') + '</div><div style="font-size:12px; color:#8b9099;">저사양 = 배경영상 · 손님악보 · 바탕그림 · 진행바를 끄고 반주와 가사만</div>');
   var avState = spVal('avState', 0);
   var avCol = avState === 2 || avState === 3 ? '#2ecc71' : avState === 1 ? '#e67e22' : '#8b9099';
   h += spRow('백신 검사 제외', '', spButton('제외 등록', "pagePost('SET_AV_EXCLUDE:1')") + spButton('해제', "pagePost('SET_AV_EXCLUDE:0')") + spButton('확인', "pagePost('CHECK_AV')") +
              '<div style="color:' + avCol + ';">' + htmlEsc(spVal('avDetail', '') || '아직 확인 안 함') + '</div><div style="font-size:12px; color:#8b9099;">설치 폴더를 검사에서 빼면 곡 읽기가 빨라집니다 (관리자 동의 필요)</div>');
   h += spRow('손님 화면', '(배경+큰가사 70% / 아래 악보 30%)', spCustomerRows());
-  h += spRow('목록에 없는 곡 반영', '', spButton('지금 반영', "pagePost('SYNC_MISSING_SONGS')"));
-  h += spRow('팝송 한글 검색', '', spButton('다시 만들기', "pagePost('REBUILD_POPKO')"));
+  h += spRow('목록에 없는 곡 반영', '', spButton('지금 반영', "pagePost('SYNC_MISSING_SONGS')") +
+             spHint('song 폴더에 있는데 목록에 없는 곡을 찾아 목록에 넣습니다. 연주 중에는 누르지 마세요.'));
+  h += spRow('팝송 한글 검색', '', spButton('다시 만들기', "pagePost('REBUILD_POPKO')") +
+             spHint('팝송을 한글 발음으로 찾는 색인을 처음부터 다시 만듭니다. 연주 중에는 누르지 마세요.'));
   return h;
 }
 
-// The customer window's rows: its monitors and, when the customer window's section is on the
-// page, its steppers.
+function spHint(text) { return '<div class="sp-hint" style="font-size:12px; color:#8b9099;">' + htmlEsc(text) + '</div>'; }
+// A call of fn with one text argument, for an onclick attribute.
+function spCallText(fn, text) { return htmlEsc(fn + '(' + JSON.stringify(String(text)) + ')'); }
+
+// The customer window's rows: its monitors, the sizes of its page, its background video and
+// where the video comes from, the PC score and the graphics acceleration.
 function spCustomerRows() {
   var cur = spVal('customerMonitor', 0), main = spVal('mainMonitor', 0);
-  var h = spButton('사용 안 함', "spOwned('setCustomerMonitor','customerMonitor','SET_CUSTOMER_MONITOR:',0)", cur === 0);
+  var h = spButton('사용 안 함', "spOwned('setCustomerMonitor',0)", cur === 0);
   var list = spVal('monitorList', []);
   for (var i = 0; i < list.length; i++) {
     var m = list[i];
     if (!Array.isArray(m)) continue;
     var n = m[0] | 0;
     h += spButton(n + '번 (' + (m[1] | 0) + 'x' + (m[2] | 0) + (m[3] ? ' · 주' : '') + (n === main ? ' · 메인' : '') + ')',
-                  "spOwned('setCustomerMonitor','customerMonitor','SET_CUSTOMER_MONITOR:'," + n + ")", cur === n, n === main);
+                  "spOwned('setCustomerMonitor'," + n + ")", cur === n, n === main);
   }
   h += spButton('목록 다시 읽기', "pagePost('REFRESH_MONITORS')");
-  var steppers = [['밝기', 'adjCustomerBright', 'customerBright', 10], ['가사 칸', 'adjCwLyricsPct', 'cwLyricsPct', 2],
-                  ['악보 크기', 'adjCwScoreFill', 'cwScoreFillPct', 5]];
+  // steppers with their presets: [label, function, variable, step, [[preset label, value], ...]]
+  var steppers = [['밝기', 'adjCustomerBright', 'customerBright', 10, [['기본', 100]]],
+                  ['가사 칸', 'adjCwLyricsPct', 'cwLyricsPct', 2, [['기본 53', 53], ['메인과 같이 42', 42]]],
+                  ['악보 크기', 'adjCwScoreFill', 'cwScoreFillPct', 5, [['기본 100', 100], ['메인 느낌 120', 120]]]];
   for (var j = 0; j < steppers.length; j++) {
-    var st = steppers[j];
-    if (!pageFn(st[1])) continue;
-    h += '<br>' + st[0] + ' ' + spStepper(['◀', st[1] + '(-' + st[3] + ')'], spVal(st[2], ''), ['▶', st[1] + '(' + st[3] + ')']);
+    var st = steppers[j], value = +spVal(st[2], 0);
+    var presets = st[4].map(function (p) { return spButton(p[0], st[1] + '(' + (p[1] - value) + ')', value === p[1]); }).join('');
+    h += '<br>' + st[0] + ' ' + spStepper(['◀', st[1] + '(-' + st[3] + ')'], value, ['▶', st[1] + '(' + st[3] + ')'], presets);
   }
+  var videoOn = !!+spVal('cvVideoOn', 0), count = +spVal('cvVideoCount', 0);
+  h += '<br>배경 동영상 ' + spButton('켬', 'setCustomerVideo(1)', videoOn) + spButton('끔', 'setCustomerVideo(0)', !videoOn) +
+       '<span class="sp-video-state" style="margin-left:6px; color:#8b9099;">' +
+       (count > 0 ? htmlEsc(spVal('cvVideoName', '')) + ' (동영상 ' + count + '개)' : 'video 폴더에 동영상이 없습니다') + '</span>';
+  var src = spVal('cvVideoSrc', 0) === 1 ? 1 : 0;
+  h += '<br>배경 출처 ' + spButton('동영상 파일', 'setCustomerVideoSrc(0)', src === 0) + spButton('외부 입력(카메라·DVD)', 'setCustomerVideoSrc(1)', src === 1);
+  if (src === 1) {
+    var label = spVal('cvCamLabel', ''), cams = spVal('cvCamList', []);
+    h += '<br>' + spButton('자동(첫 장치)', spCallText('setCustomerCam', ''), label === '');
+    for (var c = 0; c < cams.length; c++) h += spButton(htmlEsc(cams[c]), spCallText('setCustomerCam', cams[c]), label === cams[c]);
+    h += spButton('장치 목록 다시 읽기', "pagePost('REFRESH_CAMS')");
+  }
+  var score = spVal('cvPcScore', -1);
+  h += '<br><span class="sp-pc-score">' + (score < 0 ? 'PC 점수 : 아직 ALT+F12 진단 전'
+    : 'PC 점수 : ' + score + '점' + (spVal('cvPcMeasured', 0) ? ' (ALT+F12 실측)' : ' (추정)') + (spVal('cvPcWeak', 0) ? ' · 저사양 PC' : '')) + '</span>';
+  var gpu = spVal('cvGpuForce', -1);
+  h += '<br>그래픽 가속 ' + spButton('자동', 'setGpuForce(-1)', gpu === -1) + spButton('켬', 'setGpuForce(1)', gpu === 1) +
+       spButton('끔', 'setGpuForce(0)', gpu === 0) + ' <span class="sp-gpu-now">' + (spVal('cvGpuActive', 0) ? '지금 켜짐' : '지금 꺼짐') + '</span>';
   return h;
 }
 
@@ -424,9 +424,9 @@ function openSettingsPanel() {
   settingsPanelOpen = true;
   setBoxId = 'settings-overlay';
   setSelIdx = 0;
-  try { pagePost('PRESET_INFO'); } catch (e) {}
-  try { pagePost('LIST_FONTS'); } catch (e) {}
-  try { pagePost('MIDI_STATUS'); } catch (e) {}
+  pagePost('PRESET_INFO');
+  pagePost('LIST_FONTS');
+  pagePost('MIDI_STATUS');
   renderSettingsPanel();
   var el = pageEl('settings-overlay');
   if (el) el.style.display = 'block';

@@ -23,9 +23,6 @@ var LYR_EASE = 'cubic-bezier(0.04, 0.72, 0.22, 1)';
 var ORIG_PUNCT = ' \t!?()、。，．・！？「」『』（）～…：；:;.,';
 var ORIG_JOINED = 'んンゃゅょぁぃぅぇぉっゎャュョァィゥェォッヮー';
 
-function lyrEsc(t) {
-  return String(t == null ? '' : t).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;').replace(/'/g, '&#39;');
-}
 function lyrNow() { return typeof performance !== 'undefined' && performance.now ? performance.now() : Date.now(); }
 
 // Called by initSong once the song's lyric state is in place.
@@ -226,7 +223,7 @@ function lyricLinePair(cur) {
 
 function lyrPaintChar(ch, start, end, p) {
   if (!(end > start)) end = start + tpq;
-  var c = lyrEsc(ch);
+  var c = htmlEsc(ch);
   if (p >= end) return '<span class="lyr-o lyr-sung">' + c + '</span>';
   if (p < start) return '<span class="lyr-ob lyr-wait">' + c + '</span>';
   return '<span style="position:relative; display:inline-block;"><span class="lyr-ob lyr-wait">' + c + '</span>' +
@@ -277,7 +274,7 @@ function koreanLineHtml(line, d, p) {
     if (ch === ' ' || ch === '\t') { h += '&nbsp;'; continue; }
     if (isDashChar(ch)) continue;
     if (si !== undefined && si < syncTicks.length) h += lyrPaintChar(ch, syncTicks[si], syllableEnd(si), p);
-    else h += '<span class="lyr-ob lyr-wait">' + lyrEsc(ch) + '</span>';
+    else h += '<span class="lyr-ob lyr-wait">' + htmlEsc(ch) + '</span>';
   }
   return cin + h;
 }
@@ -358,7 +355,7 @@ function origLineHtml(line, d, p) {
   for (var i = 0; i < orig.length; i++) {
     var ch = orig.charAt(i);
     if (ch === ' ' || ch === '\t') { h += '&nbsp;'; continue; }
-    h += times[i] ? lyrPaintChar(ch, times[i].s, times[i].e, p) : '<span class="lyr-ob lyr-wait">' + lyrEsc(ch) + '</span>';
+    h += times[i] ? lyrPaintChar(ch, times[i].s, times[i].e, p) : '<span class="lyr-ob lyr-wait">' + htmlEsc(ch) + '</span>';
   }
   return h;
 }
@@ -380,15 +377,15 @@ function gapHtml(cur, d) {
   var cut = label.lastIndexOf(' - ');
   var title = cut >= 0 ? label.substring(0, cut) : label, singer = cut >= 0 ? label.substring(cut + 3) : '';
   var shortT = typeof cutTitle === 'function' ? cutTitle(title, 8) : title;
-  var h = '<div style="text-align:center; color:#ffd75e;">[ ' + lyrEsc(shortT) + ' ]</div>' +
-    '<div style="text-align:center; color:#ffd75e; font-size:50%;">' + lyrEsc(singer) + '</div>';
+  var h = '<div style="text-align:center; color:#ffd75e;">[ ' + htmlEsc(shortT) + ' ]</div>' +
+    '<div style="text-align:center; color:#ffd75e; font-size:50%;">' + htmlEsc(singer) + '</div>';
   var q = typeof reservedQueue !== 'undefined' && Array.isArray(reservedQueue) ? reservedQueue : [];
   if (q.length) {
     var list = '<div style="font-size:40%;">예약 ' + q.length + '곡</div>';
     for (var i = 0; i < q.length && i < 3; i++) {
       var t = q[i] && q[i].title != null ? String(q[i].title) : '';
       var sl = typeof shortLabel === 'function' ? shortLabel(t, 5) : t.substring(0, 5);
-      list += '<div style="font-size:40%;">' + (i + 1) + '. ' + lyrEsc(sl) + '</div>';
+      list += '<div style="font-size:40%;">' + (i + 1) + '. ' + htmlEsc(sl) + '</div>';
     }
     h = '<div style="display:flex; width:100%; align-items:center;"><div class="lyr-queue" style="width:24%; color:#fff;">' + list +
       '</div><div style="flex:1;">' + h + '</div></div>';
@@ -432,7 +429,7 @@ function paintLyrics(d) {
   for (var s = 0; s < previewSpans.length; s++) {
     var sp = previewSpans[s];
     if (d >= sp.tick && d < sp.end) {
-      setLyricsHtml(big, '<div style="text-align:center; font-weight:bold; color:#16a085;">' + lyrEsc(sp.text) + '</div>');
+      setLyricsHtml(big, '<div style="text-align:center; font-weight:bold; color:#16a085;">' + htmlEsc(sp.text) + '</div>');
       lyrFitBox(big, 'p' + s);
       return;
     }

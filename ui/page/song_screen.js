@@ -57,18 +57,10 @@ function noteList(a) {
 function textList(a) {
   return Array.isArray(a) ? a.map(function (t) { return t == null ? '' : String(t); }) : [];
 }
-function screenEsc(t) {
-  return String(t == null ? '' : t).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;').replace(/'/g, '&#39;');
-}
 function staffEl(id) { return typeof document !== 'undefined' ? document.getElementById(id) : null; }
 function getCtx(id) {
   var c = staffEl(id);
   return c && c.getContext ? c.getContext('2d') : null;
-}
-function screenCall(name) {
-  var f = typeof window !== 'undefined' ? window[name] : undefined;
-  if (typeof f !== 'function') return undefined;
-  return f.apply(null, Array.prototype.slice.call(arguments, 1));
 }
 
 // ---- Bars ----
@@ -314,7 +306,7 @@ function applyScoreRows(b) {
   activeScoreRow = active;
   return changed;
 }
-function recomputeBarWidth() {
+function recalcMeasureWidth() {
   MEASURE_WIDTH = (END_X - LEFT_MARGIN) / Math.max(1, measPerPage | 0 || 4);
   if (lastCurMeasureIdx >= 0 || songLoaded) applyScoreRows(Math.max(0, lastCurMeasureIdx));
 }
@@ -344,12 +336,13 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   origKeyRootPc = ((+keyRootPc | 0) % 12 + 12) % 12;
   origKeyIsMinor = !!(+keyIsMinor);
   songLoaded = true;
+  helpOverSong = false;
   baseSongTempo = +baseTempo > 0 ? +baseTempo : 0;
   jsRhythmMult = 0;
-  screenCall('updateMouseLockDisplay');
-  screenCall('refreshBg');
+  updateMouseLockDisplay();
+  refreshBg();
   updateTempoPitchDisplay(jsTempoAdjustBpm, jsPitchTransposeSemitones, true);
-  screenCall('beginSongHistory', songId, historyTitle || title);
+  beginSongHistory(songId, historyTitle || title);
 
   measureStarts = splitMeasureStarts(measureStartsIn, tpq);
 
@@ -401,13 +394,54 @@ function initSong(title, q, notes, ch2, ch5, syncs, keyRootPc, keyIsMinor, rawCh
   }
   applyScoreRows(0);
   drawPage();
-  if (window.__customerMode) screenCall('cwRelayoutSoon');
+  if (window.__customerMode) cwRelayoutSoon();
+}
+
+// The home screen after a song: the song screen ends (title, score, lyrics, progress, tempo and
+// key display), the help panel and corner buttons come back and the mouse lock lets go. The
+// reservation queue and the rhythm panel stay as they are.
+function resetToHomeScreen() {
+  songLoaded = false;
+  helpOverSong = false;
+  jsIsPaused = false;
+  window.__startBusy = false;
+  window.__autoNextBusy = false;
+  var titleEl = staffEl('song-title');
+  if (titleEl) { titleEl.textContent = '음원 대기중'; titleEl.__full = ''; }
+  window.curSongLabel = '';
+  baseSongTempo = 0;
+  melodyNotes = [];
+  ch2Notes = [];
+  ch5Notes = [];
+  drumNotes = [];
+  jumpMarks = [];
+  measureStarts = [];
+  curMeasures = [];
+  curMeasures2 = [];
+  lastCurMeasureIdx = -1;
+  allLyricLinesOriginal = [];
+  allLyricLinesOrig = [];
+  allSyllablesFlat = [];
+  syllableMap = [];
+  syncTicks = [];
+  parsedChords = [];
+  songPreviewText = '';
+  previewSpans = [];
+  resetLyricsState();
+  var big = staffEl('big-lyrics');
+  if (big) setLyricsHtml(big, '');
+  ['grandStaff', 'grandBar', 'grandStaff2', 'grandBar2'].forEach(clearCanvas);
+  clearProgressUI();
+  updateTempoPitchDisplay(jsTempoAdjustBpm, jsPitchTransposeSemitones, true);
+  updateCurrentChordDisplay('');
+  releaseMouseLock();
+  refreshBg();
 }
 
 // The intro screen: "전주 중 입니다..." and the song's preview text below it.
 function introHtml() {
   var h = '<div style="text-align:center; color:#777;">전주 <span style="color:#ccc;">중</span> 입니다...</div>';
-  if (songPreviewText) h += '<div style="text-align:center; color:#16a085; font-size:60%;">' + screenEsc(songPreviewText) + '</div>';
+  if (songPreviewText) h += '<div style="text-align:center; color:#16a085; font-size:60%;">' + htmlEsc(songPreviewText) + '</div>';
   return h;
 }
 
@@ -669,7 +703,7 @@ function drawPage() {
   var plan = scorePlan = scoreVerticalPlan(mode, dist);
   fitScoreCanvas(canvas, sp, key, dist, plan);
   var fill = Math.max(0.45, Math.min(1.0, +noteScale || 1));
-  if (window.__customerMode && typeof cwScoreFill !== 'undefined' && +cwScoreFill > 0) fill *= +cwScoreFill / 100;
+  if (window.__customerMode && +CW_SCORE_FILL > 0) fill *= +CW_SCORE_FILL;
   var sp2 = fitStaffSp(CANVAS_H, dist, fill, plan);
   if (Math.abs(sp2 - sp) > 0.3) { sp = sp2; fitScoreCanvas(canvas, sp, key, dist, plan); }
   // a staff space kept for being near the fitted one must still not make the score taller than the canvas

@@ -8,23 +8,6 @@
 
 // ---- Shared helpers ----
 
-function pagePost(cmd) {
-  try { window.chrome.webview.postMessage(cmd); } catch (e) {}
-}
-// Text for HTML: every catalogue text and typed name goes through here before it is drawn.
-function htmlEsc(t) {
-  return String(t == null ? '' : t).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
-    .replace(/"/g, '&quot;').replace(/'/g, '&#39;');
-}
-function pageEl(id) {
-  return typeof document !== 'undefined' ? document.getElementById(id) : null;
-}
-function pageFn(name) {
-  return typeof window[name] === 'function' ? window[name] : null;
-}
-function strField(v) {
-  return v == null ? '' : String(v);
-}
 
 // ---- Consonant tables and readings ----
 
@@ -787,13 +770,12 @@ function colResizeMove(e) {
   var widths = colDrag.list === 'resv' ? resvColW : searchColW;
   var w = colDrag.w + (e.clientX - colDrag.x) / listFontPx;
   widths[colDrag.col] = Math.max(2, Math.min(60, w));
-  if (colDrag.list === 'resv') { var rq = pageFn('renderReservedQueue'); if (rq) rq(); } else renderSearchResults();
+  if (colDrag.list === 'resv') renderReservedQueue(); else renderSearchResults();
 }
 function colResizeEnd() {
   if (!colDrag) return;
   colDrag = null;
-  var se = pageFn('saveEnv');
-  if (se) se();
+  saveEnv();
 }
 if (typeof document !== 'undefined' && document.addEventListener) {
   document.addEventListener('mousemove', colResizeMove);
@@ -811,8 +793,7 @@ function applyListFont() {
 function adjustListFont(d) {
   listFontPx = Math.max(10, Math.min(28, listFontPx + d));
   applyListFont();
-  var se = pageFn('saveEnv');
-  if (se) se();
+  saveEnv();
 }
 
 // Column widths live in one style element, so a list of hundreds of rows carries only class
@@ -1058,8 +1039,7 @@ function selectSearchResult(i) {
   searchSelIdx = i;
   reservedFocused = false;
   renderSearchResults();
-  var rq = pageFn('renderReservedQueue');
-  if (rq) rq();
+  renderReservedQueue();
 }
 
 // ---- Opening, closing and modes ----
@@ -1106,8 +1086,7 @@ function openSearchPanel(style) {
   var fill = function () {
     recomputeSearchResults();
     renderSearchResults();
-    var rq = pageFn('renderReservedQueue');
-    if (rq) rq();
+    renderReservedQueue();
     var rl = pageEl('reserved-list');
     if (rl) rl.scrollTop = 0;
   };
@@ -1199,8 +1178,7 @@ function reserveSelectedSongKeepOpen() {
   searchFrozen = true;
   renderSearchResults();
   updateSearchInputMode();
-  var mt = pageFn('modeToast');
-  if (mt) mt('예약 ' + reservedQueue.length + '곡 : ' + dispTitle(s));
+  modeToast('예약 ' + reservedQueue.length + '곡 : ' + dispTitle(s));
 }
 
 // Korean composing indicator of the middle search.

@@ -5,7 +5,7 @@ var __updWatchTimer = null;
 var __updLastTick = 0;
 
 (function buildUpdateDialog() {
-  var ov = document.getElementById('update-overlay');
+  var ov = pageEl('update-overlay');
   if (!ov || ov.__built) return;
   ov.__built = true;
   ov.style.background = 'rgba(0,0,0,0.55)';
@@ -105,8 +105,9 @@ function runSongUpdate() {
     var mode = __updMode();
     updateRunning = true;
     __updSetStartEnabled(false);
+    __updBarFailed(false);
     updateModalProgress(0, '준비 중...', 0, 0);
-    window.chrome.webview.postMessage('RUN_SONG_UPDATE:' + mode);
+    pagePost('RUN_SONG_UPDATE:' + mode);
     __updStartWatch();
   } catch (e) {
     updateRunning = false;
@@ -117,7 +118,7 @@ function runSongUpdate() {
 
 function checkSongDates() {
   updateModalProgress(0, '게시판 등록일 확인 중...', 0, 0);
-  window.chrome.webview.postMessage('CHECK_SONG_DATES');
+  pagePost('CHECK_SONG_DATES');
 }
 
 function startFullUpdateAuto() {
@@ -130,7 +131,7 @@ function startFullUpdateAuto() {
       updateRunning = true;
       __updSetStartEnabled(false);
       updateModalProgress(0, '\uCC98\uC74C \uC124\uCE58 - \uC804\uCCB4\uACE1\uC744 \uBC1B\uC2B5\uB2C8\uB2E4...', 0, 0);
-      window.chrome.webview.postMessage('RUN_SONG_UPDATE:full');
+      pagePost('RUN_SONG_UPDATE:full');
       __updStartWatch();
     }
   } catch (e) {
@@ -155,11 +156,27 @@ function updateModalProgress(pct, status, done, total) {
   if (d) d.textContent = total > 0 ? ('진행: ' + done + ' / ' + total + ' 곡') : '';
 }
 
-function updateDone(msg, cnt) {
+function __updBarFailed(failed) {
+  var bar = __updEl('update-bar');
+  if (bar) bar.style.background = failed ? 'linear-gradient(90deg,#e74c3c,#c0392b)' : 'linear-gradient(90deg,#2ecc71,#27ae60)';
+}
+// The end of a run; `failed`: the run did not complete, so the bar stays where it stopped, turns
+// red and the message says why.
+function updateDone(msg, cnt, failed) {
   updateRunning = false;
   __updStopWatch();
   __updSetStartEnabled(true);
-  updateModalProgress(100, msg || '완료', 0, 0);
+  __updBarFailed(!!failed);
+  if (failed) {
+    var pct = __updEl('update-pct');
+    if (pct) pct.textContent = '실패';
+    var st = __updEl('update-status');
+    if (st) st.textContent = '실패: ' + (msg || '원인 불명');
+    var d = __updEl('update-detail');
+    if (d) d.textContent = '';
+  } else {
+    updateModalProgress(100, msg || '완료', 0, 0);
+  }
   __updSongCountText(cnt);
   if (window.__autoCloseUpdate) {
     window.__autoCloseUpdate = false;

@@ -4,10 +4,6 @@
 // output setters. Each panel keeps its state here and talks to the program only through page
 // commands; the program fills the state at boot.
 
-function spCall(name) {
-  var fn = pageFn(name);
-  if (fn) fn.apply(null, Array.prototype.slice.call(arguments, 1));
-}
 function spClamp(v, lo, hi) { return Math.max(lo, Math.min(hi, v)); }
 
 // ---- tone panel ----
@@ -342,8 +338,8 @@ function mixerScheduleFx() {
   mixerFxTimer = setTimeout(function () { mixerFxTimer = null; mixerFlushFx(); }, wait);
 }
 function openMixer(bank) {
-  spCall('closeScorePanel');
-  spCall('closeF10Panel');
+  closeScorePanel();
+  closeF10Panel();
   mixerFlushFx();
   mixerBank = bank;
   mixerOpen = true;
@@ -384,7 +380,7 @@ function mixerChange(step) {
     p.mute = false;
     mixerPostLevels(p);
   }
-  spCall('saveEnv');
+  saveEnv();
 }
 function mixerToggleMute() {
   var b = MIXER_BANKS[mixerBank];
@@ -397,7 +393,7 @@ function mixerToggleMute() {
   var parts = mixerSel === 0 ? b.parts : [b.parts[mixerSel - 1]];
   var muteAll = mixerSel === 0 ? b.parts.some(function (p) { return !p.mute; }) : !parts[0].mute;
   parts.forEach(function (p) { p.mute = muteAll; mixerPostLevels(p); });
-  spCall('saveEnv');
+  saveEnv();
 }
 function mixerKey(e) {
   var k = e.key;
@@ -654,7 +650,8 @@ function showMidiDeviceSelect(list, port1, port2, fonts, font) {
   if (!ov) {
     ov = document.createElement('div');
     ov.id = 'midi-dev-overlay';
-    ov.style.cssText = 'position:fixed; inset:0; z-index:450; background:rgba(0,0,0,0.5);';
+    // above the settings panel and the other panels, below the PC check and the agent picker
+    ov.style.cssText = 'position:fixed; inset:0; z-index:440; background:rgba(0,0,0,0.5);';
     document.body.appendChild(ov);
   }
   var options = function (current) {
@@ -681,23 +678,39 @@ function showMidiDeviceSelect(list, port1, port2, fonts, font) {
   p1.onchange = syncRow;
   p2.onchange = syncRow;
   syncRow();
-  pageEl('midi-dev-cancel').onclick = function () { ov.style.display = 'none'; };
-  pageEl('midi-dev-apply').onclick = function () {
-    var sf = sfRow.style.display === 'none' ? '' : pageEl('midi-dev-sf').value;
-    pagePost('SELECT_MIDI_DEVICES:' + p1.value + '|' + p2.value + '|' + sf);
-    ov.style.display = 'none';
-  };
+  pageEl('midi-dev-cancel').onclick = closeMidiDeviceSelect;
+  pageEl('midi-dev-apply').onclick = applyMidiDeviceSelect;
+  p1.focus();
 }
-function setMidiOpenStatus(text) { midiOpenStatus = text || ''; spCall('renderSettingsPanel'); }
-function setBuiltinSynthDisplay(v) { builtinSynthOn = v ? 1 : 0; spCall('renderSettingsPanel'); }
+function closeMidiDeviceSelect() {
+  var ov = pageEl('midi-dev-overlay');
+  if (ov) ov.style.display = 'none';
+}
+function applyMidiDeviceSelect() {
+  var sfRow = pageEl('midi-dev-sf-row');
+  var sf = sfRow.style.display === 'none' ? '' : pageEl('midi-dev-sf').value;
+  pagePost('SELECT_MIDI_DEVICES:' + pageEl('midi-dev-p1').value + '|' + pageEl('midi-dev-p2').value + '|' + sf);
+  closeMidiDeviceSelect();
+}
+// The dialog's keys: Escape closes, Enter applies (outside a list), Tab and the lists' own keys
+// reach the lists; every other key stays in the dialog.
+function midiDeviceSelectKey(e) {
+  var k = e.key;
+  if (k === 'Escape') { closeMidiDeviceSelect(); e.preventDefault(); return; }
+  if (ovKeyPass(e)) return;
+  if (k === 'Enter') applyMidiDeviceSelect();
+  e.preventDefault();
+}
+function setMidiOpenStatus(text) { midiOpenStatus = text || ''; renderSettingsPanel(); }
+function setBuiltinSynthDisplay(v) { builtinSynthOn = v ? 1 : 0; renderSettingsPanel(); }
 function setRawSoundDisplay(v) {
   rawSound = v ? 1 : 0;
   var b = pageEl('rawsound-badge');
   if (b) b.style.display = rawSound ? 'inline-block' : 'none';
-  spCall('renderSettingsPanel');
+  renderSettingsPanel();
 }
-function setCcDedupDisplay(v) { ccDedupOn = v ? 1 : 0; spCall('renderSettingsPanel'); }
+function setCcDedupDisplay(v) { ccDedupOn = v ? 1 : 0; renderSettingsPanel(); }
 function setOutput(v) { outputMode = v; pagePost('SET_OUTPUT:' + v); }
-function setBuiltinSynth(v) { builtinSynthOn = v ? 1 : 0; pagePost('SET_BUILTIN:' + builtinSynthOn); spCall('renderSettingsPanel'); }
+function setBuiltinSynth(v) { builtinSynthOn = v ? 1 : 0; pagePost('SET_BUILTIN:' + builtinSynthOn); renderSettingsPanel(); }
 function setRawSound(v) { setRawSoundDisplay(v); pagePost('SET_RAW_SOUND:' + rawSound); }
-function setCcDedup(v) { ccDedupOn = v ? 1 : 0; pagePost('SET_CC_DEDUP:' + ccDedupOn); spCall('renderSettingsPanel'); }
+function setCcDedup(v) { ccDedupOn = v ? 1 : 0; pagePost('SET_CC_DEDUP:' + ccDedupOn); renderSettingsPanel(); }

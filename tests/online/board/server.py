@@ -9,6 +9,7 @@ board.json: {"posts": [{"id": 4, "date": "2026-01-04" | null, "title": "...",
               "file": "post_4.bin", "answer": "file" | "html" | "cut" | "nolength"}],
              "pageSize": 3, "form": true, "cookie": "PHPSESSID=abc"}
 Data room files (Tavelo.zip, keysig.txt, help.txt) are served from <folder>/dataroom/.
+/bbs/huge.php?size=N&length=1|0 answers N bytes made on the fly, with or without Content-Length.
 """
 import html
 import json
@@ -118,6 +119,8 @@ class Handler(BaseHTTPRequestHandler):
                 with open(path, "rb") as f:
                     body = f.read()
             return self.send(200, body, [("Content-Type", "text/plain; charset=utf-8")])
+        if url.path == "/bbs/huge.php":
+            return self.huge(int(q.get("size", "0")), q.get("length", "1") == "1")
         if not self.logged_in(cfg):
             return self.send(200, HTML_ANSWER, [("Content-Type", "text/html")])
         board = q.get("bo_table", "")
@@ -129,6 +132,23 @@ class Handler(BaseHTTPRequestHandler):
         if url.path == "/bbs/download.php":
             return self.download(posts, int(q.get("wr_id", "0")))
         return self.send(404, b"<html><body>404</body></html>")
+
+    def huge(self, size, announce):
+        """A page of `size` bytes made as it is sent, never held whole."""
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        if announce:
+            self.send_header("Content-Length", str(size))
+        self.send_header("Connection", "close")
+        self.close_connection = True
+        self.end_headers()
+        chunk = b"<p>" + b"x" * (1024 * 1024 - 3)
+        try:
+            while size > 0:
+                self.wfile.write(chunk[:size])
+                size -= len(chunk)
+        except (OSError, ValueError):
+            pass
 
     def list_page(self, board, posts, page, size):
         ordered = sorted(posts, key=lambda p: -p["id"])
