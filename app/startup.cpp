@@ -92,8 +92,8 @@ bool BrowserRuntimePresent() {
   std::wstring version;
   if (FindPageBrowser(version) && !version.empty()) return true;
   const plat::BoxAnswer answer = ShowMessageBoxOrLog(
-      L"WebView2 런타임 필요",
-      L"이 프로그램을 실행하려면 'Microsoft Edge WebView2 런타임'이 필요합니다.\n"
+      L"브라우저 필요",
+      L"이 프로그램은 화면을 Chromium 브라우저로 보여줍니다 (chromium 패키지).\n"
       L"이 PC에는 설치되어 있지 않습니다.\n\n지금 설치 페이지를 여시겠습니까?\n"
       L"(설치가 끝난 뒤 프로그램을 다시 실행해주세요.)",
       plat::BoxButtons::kYesNo, plat::BoxIcon::kWarning, plat::BoxAnswer::kNo);
@@ -134,7 +134,7 @@ void StartWorkerThreads() {
   if (NetStatusStarted.compare_exchange_strong(expected, 1)) std::thread(NetStatusThread).detach();
   std::error_code ec;
   uint8_t idle = 0;
-  if (fs::exists(plat::RealPath(L"C:/tavelo/system/rs_resume.cfg"), ec) &&
+  if (fs::exists(plat::RealPath(L"<root>/system/rs_resume.cfg"), ec) &&
       Online.RemoteSupportActive.compare_exchange_strong(idle, 1))
     std::thread(ResumeSupportThread).detach();
   Startup.StartupLoadThread = std::thread(RunStartupLoad);
@@ -147,7 +147,7 @@ void ApplyGpuDecision(const GpuDecision& gpu) {
   Backgrounds.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   PcCheck.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   if (gpu.on) {
-    plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
+    plat::SetEnvironmentVariable("TAVELO_BROWSER_ARGS",
                                  "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");
     DebugLog(L"[BOOT] 그래픽 가속 켬 - GPU 차단 목록 무시 (" + gpu.reason + L")");
   } else {
@@ -230,7 +230,7 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
 
 // With a read-only install root nothing the operator changes is kept: said once, at start.
 static void SayIfNothingCanBeSaved() {
-  const fs::path probe = plat::RealPath(L"C:/tavelo/system/write_check.tmp");
+  const fs::path probe = plat::RealPath(L"<root>/system/write_check.tmp");
   if (probe.empty()) return;
   const int error = plat::TryCreateFile(probe);
   if (error == 0) return;
@@ -291,7 +291,10 @@ int RunTavelo(int argc, char** argv) {
   RemoveInterruptedSaveFiles();
 
   // (The 1 ms timer resolution and the COM apartment have no counterpart here.)
-  if (!BrowserRuntimePresent()) return 0;
+  if (!BrowserRuntimePresent()) {
+    std::fprintf(stderr, "tavelo: no browser to show the page (install the chromium package)\n");
+    return 1;
+  }
 
   plat::SetWindowProcedure(WndProc);
   MainWindow.MainWindowHandle.store(true);
@@ -336,7 +339,12 @@ int RunTavelo(int argc, char** argv) {
 
   StartWorkerThreads();
   ApplyGpuDecision(gpu);
-  plat::PostWindowTask([] { OpenMainPage(OnMainWebMessage, OnMainNavigationCompleted); });
+  plat::PostWindowTask([] {
+    OpenMainPage(OnMainWebMessage, [] {
+      MarkPageConnected();
+      OnMainNavigationCompleted();
+    });
+  });
 
   plat::RunMessageLoop();
 
@@ -348,5 +356,5 @@ int RunTavelo(int argc, char** argv) {
   FlushTraceLog();
   // Detached workers may still run; the process ends here without tearing down what they use.
   std::fflush(nullptr);
-  std::_Exit(0);
+  std::_Exit(plat::ProcessExitCode());
 }

@@ -31,8 +31,8 @@ std::atomic<uint64_t> DebugLogMaxBytes{kDebugLogDefaultMaxBytes};
 HandoffQueue<RealtimeLogLine, 1024>& RealtimeLines = *new HandoffQueue<RealtimeLogLine, 1024>;
 std::mutex& DebugLogDrainMutex = *new std::mutex;
 
-constexpr std::wstring_view kDebugLogPath = L"C:/tavelo/system/debug_log.txt";
-constexpr std::wstring_view kOldDebugLogPath = L"C:/tavelo/system/debug_log.old.txt";
+constexpr std::wstring_view kDebugLogPath = L"<root>/system/debug_log.txt";
+constexpr std::wstring_view kOldDebugLogPath = L"<root>/system/debug_log.old.txt";
 
 // Moves a full log aside before `adding` more bytes would pass the limit. Called under the file
 // lock; the size is asked of the file each time, since other processes (a second start) append too.

@@ -1,5 +1,5 @@
 #pragma once
-// The program-wide diagnostic log "C:/tavelo/system/debug_log.txt": UTF-8, CRLF, append only,
+// The program-wide diagnostic log "<root>/system/debug_log.txt": UTF-8, CRLF, append only,
 // every line opened by a local time stamp "[hh:mm:ss.mmm] ". A program that runs for weeks must
 // not fill the disk: when the file reaches its size limit it is moved to "debug_log.old.txt"
 // (replacing the one before) and a new file is started.

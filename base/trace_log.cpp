@@ -58,7 +58,7 @@ void WriteTraceLines() {
     }
   }
   std::lock_guard lock(TraceFileMutex);
-  plat::AppendFileBytes(plat::RealPath(L"C:/tavelo/system/altz_log.txt"), bytes);
+  plat::AppendFileBytes(plat::RealPath(L"<root>/system/altz_log.txt"), bytes);
 }
 
 void TraceWriterThread() {

@@ -39,7 +39,7 @@ constexpr const wchar_t* kNotReceived =
 
 std::wstring Num(long long n) { return std::to_wstring(n); }
 
-fs::path ExtractDir() { return plat::RealPath(L"C:/tavelo/_dl/ext"); }
+fs::path ExtractDir() { return plat::RealPath(L"<root>/_dl/ext"); }
 
 bool Exists(const fs::path& p) {
   std::error_code ec;
@@ -147,8 +147,8 @@ void KeepGuardedFiles(const fs::path& baseRoot) {
 }  // namespace
 
 bool BaseMarkerPresent() {
-  return Exists(plat::RealPath(L"C:/tavelo/pxr/DS1-P1.MID")) ||
-         Exists(plat::RealPath(L"C:/tavelo/system/DS1-P1.MID"));
+  return Exists(plat::RealPath(L"<root>/pxr/DS1-P1.MID")) ||
+         Exists(plat::RealPath(L"<root>/system/DS1-P1.MID"));
 }
 
 fs::path FindBaseRoot(const fs::path& dir, int depth) {
@@ -192,7 +192,7 @@ bool InstallBaseZip(const fs::path& zipPath) {
   bool any = false;
   std::wstring listing = ListDirEntries(ext, any);
   if (!any) {
-    DebugLog(L"프로그램 업데이트: tar 추출 결과가 비어있음 - PowerShell Expand-Archive로 재시도");
+    DebugLog(L"프로그램 업데이트: tar 추출 결과가 비어있음 - unzip 으로 재시도");
     // unzip skips "../" and absolute entry names by itself.
     plat::RunHiddenAndWaitOrEnd({"unzip", "-q", "-o", zipPath.string(), "-d", ext.string()}, kFallbackWaitMs);
     listing = ListDirEntries(ext, any);
@@ -274,7 +274,7 @@ bool DownloadBaseZip(const fs::path& destPath, std::wstring_view extraHeaders,
   }
   std::error_code ec;
   fs::remove(part, ec);
-  const std::wstring copy = L"C:/tavelo/system/debug_basezip_dl.html";
+  const std::wstring copy = L"<root>/system/debug_basezip_dl.html";
   plat::WriteFileAtomic(plat::RealPath(copy), r.body);
   DebugLog(L"기초 zip(고정 URL) 다운로드 실패 - 응답을 " + copy + L" 에 저장(HTML/권한오류/잘림 등 확인). URL=" + host +
            std::wstring(kBaseZipPath));
@@ -299,10 +299,10 @@ void RunReinstall() {
   }
   const std::wstring cookieHeader = L"Cookie: " + cookies + L"\r\n";
   std::error_code ec;
-  fs::create_directories(plat::RealPath(L"C:/tavelo/_dl"), ec);
+  fs::create_directories(plat::RealPath(L"<root>/_dl"), ec);
   PostReinstallProgress(45, L"기초파일(zip) 다운로드 중... (파일이 크면 몇 분 걸립니다)");
   DebugLog(L"zip 재설치: 고정 URL에서 기초 zip 다운로드 시작");
-  const fs::path zip = plat::RealPath(L"C:/tavelo/_dl/Tavelo.zip");
+  const fs::path zip = plat::RealPath(L"<root>/_dl/Tavelo.zip");
   if (!DownloadBaseZip(zip, cookieHeader, ReportBaseZipDownloadProgress)) {
     DebugLog(L"zip 재설치: 고정 URL 다운로드 실패 - URL/권한/파일 존재 확인 필요");
     PostUpdateDone(kNotReceived);

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr std::wstring_view kLastPostFile = L"C:/tavelo/system/song_update.cfg";
-constexpr std::wstring_view kLastDateFile = L"C:/tavelo/system/song_last_date.cfg";
-constexpr std::wstring_view kAppliedFile = L"C:/tavelo/system/applied_wrids.cfg";
+constexpr std::wstring_view kLastPostFile = L"<root>/system/song_update.cfg";
+constexpr std::wstring_view kLastDateFile = L"<root>/system/song_last_date.cfg";
+constexpr std::wstring_view kAppliedFile = L"<root>/system/applied_wrids.cfg";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

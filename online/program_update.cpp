@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const wchar_t* kProgramUpdateCfg = L"C:/tavelo/system/program_update.cfg";
+constexpr const wchar_t* kProgramUpdateCfg = L"<root>/system/program_update.cfg";
 constexpr std::wstring_view kBoard = L"tavelo_program";
 constexpr const wchar_t* kUpToDate = L"현재 최신 버전입니다. (버전 12.9)";
 constexpr int kDownloadAttempts = 3;
@@ -87,7 +87,7 @@ bool RunProgramUpdateCheck(bool manual) {
   }
   const int newest = ids.front();
   std::error_code ec;
-  fs::create_directories(plat::RealPath(L"C:/tavelo/_dl"), ec);
+  fs::create_directories(plat::RealPath(L"<root>/_dl"), ec);
   std::wstring joined;
   for (size_t i = 0; i < ids.size(); ++i) joined += (i ? L"," : L"") + Num(ids[i]);
   DebugLog(L"프로그램 업데이트: 글목록 wr_id=[" + joined + L"] 최신=" + Num(newest));
@@ -101,7 +101,7 @@ bool RunProgramUpdateCheck(bool manual) {
 
   if (!BaseMarkerPresent()) {
     DebugLog(L"프로그램 업데이트: 기초파일 없음 - 고정 URL에서 기초 zip 다운로드 시도");
-    const fs::path zip = plat::RealPath(L"C:/tavelo/_dl/Tavelo.zip");
+    const fs::path zip = plat::RealPath(L"<root>/_dl/Tavelo.zip");
     if (!DownloadBaseZip(zip, cookieHeader, {})) {
       DebugLog(L"프로그램 업데이트: 고정 URL에서 기초 zip을 받지 못함 - URL/권한/파일 존재 확인 필요");
     } else if (CheckBaseZipSignature(zip, cookieHeader) != ReleaseSignature::kGood) {
@@ -114,7 +114,7 @@ bool RunProgramUpdateCheck(bool manual) {
         DebugLog(L"프로그램 업데이트: zip은 받았으나 해제 후 DS1-P1.MID 없음(고정 URL) - zip 내용/구조 확인 필요");
       } else {
         DebugLog(L"프로그램 업데이트: 기초파일 부트스트랩 완료(고정 URL)");
-        plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/firstinstall.flag"), "1");
+        plat::WriteFileAtomic(plat::RealPath(L"<root>/system/firstinstall.flag"), "1");
         bootstrapped = true;
       }
     }
@@ -141,7 +141,7 @@ bool RunProgramUpdateCheck(bool manual) {
     DebugLog(L"프로그램 업데이트: 사용자가 '나중에' 선택 - 이번엔 건너뜀(다음 부팅 때 다시 물어봄)");
     return bootstrapped;
   }
-  const fs::path fresh = plat::RealPath(L"C:/tavelo/_dl/Tavelo_new.exe");
+  const fs::path fresh = plat::RealPath(L"<root>/_dl/Tavelo_new.exe");
   if (!DownloadProgramExe(cookieHeader, newest, exeNo, fresh)) {
     DebugLog(L"프로그램 업데이트: EXE 다운로드 실패");
     PostAlertToPage(L"업데이트 파일 다운로드에 실패했습니다.");
@@ -169,7 +169,8 @@ bool RunProgramUpdateCheck(bool manual) {
   if (!SwapProgramExe(fresh)) {
     DebugLog(L"프로그램 업데이트: EXE 교체 실패(권한/실행위치)");
     if (manual)
-      PostAlertToPage(L"프로그램 교체에 실패했습니다. EXE가 C:/tavelo 같은 쓰기 가능한 폴더에 있는지 확인해주세요.");
+      PostAlertToPage(L"프로그램 교체에 실패했습니다. 프로그램 파일이 " + plat::ShownPath(L"<root>") +
+                      L" 같은 쓰기 가능한 폴더에 있는지 확인해주세요.");
     return bootstrapped;
   }
   SaveProgramUpdateCfg(newest);
@@ -253,7 +254,7 @@ bool DownloadProgramExe(std::wstring_view cookieHeader, int postNumber, int atta
              Num(static_cast<long long>(r.contentLength)) + L"). 서버(" + host +
              L")의 다운로드 용량/시간 제한일 수 있으니 서버 설정 확인이 필요합니다.");
   } else {
-    const std::wstring copy = L"C:/tavelo/system/debug_prog_dl_no" + Num(attachmentNo) + L".html";
+    const std::wstring copy = L"<root>/system/debug_prog_dl_no" + Num(attachmentNo) + L".html";
     plat::WriteFileAtomic(plat::RealPath(copy), r.body);
     DebugLog(L"프로그램 업데이트: 받은 게 파일이 아님 - 응답을 " + copy + L" 에 저장했으니 그 내용을 확인해주세요");
   }

@@ -185,6 +185,10 @@ void SetRootDir(const fs::path& root) {
 
 namespace {
 
+// The root as the older program wrote it into its settings and lists: such paths still name
+// files under our root.
+constexpr std::wstring_view kOlderInstallRoot = L"C:/tavelo";
+
 fs::path RealPathMatching(std::wstring_view installPath,
                           const std::function<fs::path(const fs::path&, const std::string&)>& match) {
   std::wstring p(installPath);
@@ -192,11 +196,13 @@ fs::path RealPathMatching(std::wstring_view installPath,
     if (c == L'\\') c = L'/';
   fs::path result;
   std::wstring rest;
-  const std::wstring root(kInstallRoot);
-  if (p.size() >= root.size() && EqualsNoCase(p.substr(0, root.size()), root) &&
-      (p.size() == root.size() || p[root.size()] == L'/')) {
+  auto under = [&p](std::wstring_view root) {
+    return p.size() >= root.size() && EqualsNoCase(p.substr(0, root.size()), std::wstring(root)) &&
+           (p.size() == root.size() || p[root.size()] == L'/');
+  };
+  if (under(kInstallRoot) || under(kOlderInstallRoot)) {
     result = RootDir();
-    rest = p.substr(root.size());
+    rest = p.substr(under(kInstallRoot) ? kInstallRoot.size() : kOlderInstallRoot.size());
   } else if (!p.empty() && p[0] == L'/') {
     result = "/";
     rest = p;
@@ -220,6 +226,10 @@ fs::path RealPathMatching(std::wstring_view installPath,
 }  // namespace
 
 fs::path RealPath(std::wstring_view installPath) { return RealPathMatching(installPath, MatchComponent); }
+
+std::wstring ShownPath(std::wstring_view installPath) {
+  return Utf8BytesToWide(RealPath(installPath).string());
+}
 
 uint64_t CaseMatchListings() { return caseListings.load(std::memory_order_relaxed); }
 

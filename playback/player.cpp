@@ -488,8 +488,8 @@ bool Run::StartUp() {
           L"alert",
           ScriptLiteral{L"'이 곡은 2포트(17~32채널) 악기를 쓰는 곡인데, 2포트 MIDI 장치를 찾지 못했습니다.\\n\\n2포트 "
                         L"채널이 1포트의 같은 채널번호와 겹쳐 소리가 섞여 나올 수 있습니다.\\n\\nCTRL+I에서 2포트 장치를 "
-                        L"지정하거나, loopMIDI에 \\'loopMIDI Port 1\\'을 추가로 만들어 신디사이저에 연결해주세요.\\n(또는 "
-                        L"옵션에서 내장음원을 사용하면 별도 포트 없이 32채널이 모두 재생됩니다.)'"}));
+                        L"지정해주세요 (이 PC의 MIDI 출력 장치가 목록에 나옵니다).\\n또는 같은 창에서 1포트와 2포트를 "
+                        L"내장음원(FluidSynth)으로 고르면 별도 장치 없이 32채널이 모두 재생됩니다.'"}));
     }
   }
   if (PlaybackState.SetupAlreadySent.exchange(0) == 0) {

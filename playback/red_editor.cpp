@@ -24,8 +24,8 @@ RedEditorStateValues RedEditor;
 
 namespace {
 
-constexpr std::wstring_view kOrigFolder = L"C:/tavelo/pxr/_orig/";
-constexpr std::wstring_view kBakFolder = L"C:/tavelo/pxr/_bak/";
+constexpr std::wstring_view kOrigFolder = L"<root>/pxr/_orig/";
+constexpr std::wstring_view kBakFolder = L"<root>/pxr/_bak/";
 // A step beyond this would put a note past what a file's delta time can hold.
 constexpr int64_t kMaxStep = 4096;
 constexpr int64_t kMaxLength = 65535;

@@ -13,6 +13,7 @@
 #include "base/settings/app_settings.h"
 #include "base/trace_log.h"
 #include "base/realtime_thread.h"
+#include "platform/paths.h"
 #include "platform/clock.h"
 #include "platform/realtime.h"
 #include "playback/player.h"
@@ -700,7 +701,8 @@ void StartCvtRhythm() {
   if (CvtState.rhythm.load() || CvtState.RhythmStartPending.load()) return;
   if (!RhythmStyles.activeHasMain.load()) {
     PostAlertToPage(
-        L"리듬 패턴 파일(C:/tavelo/pxr/DS1-P1.MID)이 로드되지 않았습니다. 파일 위치를 확인하거나 곡을 먼저 재생해주세요.");
+        L"리듬 패턴 파일(" + plat::ShownPath(L"<root>/pxr") +
+        L"/DS1-P1.MID)이 로드되지 않았습니다. 파일 위치를 확인하거나 곡을 먼저 재생해주세요.");
     return;
   }
   RhythmEngine.EndingRequested = 0;

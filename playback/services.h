@@ -172,7 +172,6 @@ void InstallPlaybackSignals();
 // page's rhythm panel. Safe from any thread.
 void PushRhythmUi();
 
-// Not built yet (placeholders.cpp).
 void EndOriginalKeepRhythm();
 // Resend the rhythm engine's rhythm-part assignments and style tones after a module reset.
 void SendCvtToneSetup();

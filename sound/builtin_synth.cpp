@@ -257,7 +257,7 @@ std::string BindApi() {
   return missing;
 }
 
-std::filesystem::path SynthDir() { return plat::RealPath(L"C:/tavelo/synth"); }
+std::filesystem::path SynthDir() { return plat::RealPath(L"<root>/synth"); }
 
 // Loads the library once: the synth folder's candidates in order, then the system's. A failure
 // is told in the loader's own words.
@@ -286,7 +286,7 @@ bool LoadLibraryOnce() {
   }
   const std::wstring system = Utf8ToWide(plat::kSystemSynthLibrary);
   if (!triedAny) {
-    SetStatus(L"C:/tavelo/synth 폴더에 fluidsynth 라이브러리가 없고 시스템의 " + system +
+    SetStatus(Utf8ToWide(SynthDir().string()) + L" 폴더에 fluidsynth 라이브러리가 없고 시스템의 " + system +
               L"도 열 수 없습니다 (libfluidsynth3 패키지 필요): " + Utf8ToWide(sysErr.message));
   } else if (last.code == 193) {
     SetStatus(L"fluidsynth 라이브러리의 아키텍처가 이 프로그램과 다릅니다 - 같은 아키텍처용 빌드가 필요합니다: " +
@@ -306,6 +306,12 @@ bool IsBareFileName(std::wstring_view name) {
          name != L"..";
 }
 
+// What the operator reads when no SoundFont is anywhere: where to put one, which package has one.
+std::wstring NoSoundFontText() {
+  return L"사운드폰트(.sf2)가 없습니다 - " + Utf8ToWide(SynthDir().string()) +
+         L" 폴더에 넣거나 timgm6mb-soundfont 또는 fluid-soundfont-gm 패키지를 설치해주세요";
+}
+
 std::filesystem::path FirstSoundFont() {
   std::vector<std::filesystem::path> found = SoundFontFiles();
   return found.empty() ? std::filesystem::path() : found.front();
@@ -313,7 +319,7 @@ std::filesystem::path FirstSoundFont() {
 
 std::filesystem::path SoundFontPath(std::wstring_view name) {
   if (!IsBareFileName(name)) return {};
-  std::filesystem::path p = plat::RealPath(L"C:/tavelo/synth/" + std::wstring(name));
+  std::filesystem::path p = plat::RealPath(L"<root>/synth/" + std::wstring(name));
   std::error_code ec;
   if (p.empty() || !std::filesystem::is_regular_file(p, ec)) return {};
   return p;
@@ -446,7 +452,15 @@ bool StartBuiltInSynth() {
     if (sf.empty()) DebugLog(L"내장음원: 지정한 사운드폰트가 없어 첫 파일로 대체 - " + wanted);
   }
   if (sf.empty()) sf = FirstSoundFont();
-  if (sf.empty()) return Fail(L"사운드폰트(.sf2) 파일이 C:/tavelo/synth 폴더에 없습니다", synth);
+  if (sf.empty()) {
+    // None of our own: the system's General MIDI SoundFont, from Debian's packages.
+    const std::vector<std::filesystem::path> system = plat::SystemSoundFontFiles();
+    if (!system.empty()) {
+      sf = system.front();
+      DebugLog(L"내장음원: synth 폴더에 사운드폰트가 없어 시스템의 것을 씀 - " + Utf8ToWide(sf.string()));
+    }
+  }
+  if (sf.empty()) return Fail(NoSoundFontText(), synth);
   std::wstring sfText = Utf8ToWide(sf.string());
   int id = g_api.sfload(synth, sf.string().c_str(), 1);
   if (id < 0) return Fail(L"사운드폰트 로드 실패 - " + sfText, synth);

@@ -159,7 +159,8 @@ TEST(SongUpdate, AppliesOnlyTheGoodNewPostAndFetchesNothingTheSecondTime) {
   }
   result = SongUpdateResultText();
   EXPECT_EQ(result, L"게시판 글 4개, 마지막 받은 등록일 2026-01-04, 새로 받을 글 1개\n  wr_id=3: download.php가 파일 대신 HTML "
-                    L"페이지를 반환함(첨부파일이 실제로 없거나 접근 불가) - C:/tavelo/system/debug_download_3.html에 저장함\n");
+                    L"페이지를 반환함(첨부파일이 실제로 없거나 접근 불가) - " +
+                        plat::ShownPath(L"<root>/system/debug_download_3.html") + L"에 저장함\n");
 }
 
 TEST(SongUpdate, ASecondStartLeavesTheRunningOneAlone) {

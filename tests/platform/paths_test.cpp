@@ -34,7 +34,9 @@ TEST(RealPath, MapsInstallPathsUnderTheRoot) {
       {L"/usr/share", "/usr/share"},
   };
   for (const Case& c : cases) EXPECT_EQ(plat::RealPath(c.in), c.out) << fs::path(c.in);
-  EXPECT_EQ(plat::InstallPath(L"system/x"), L"C:/tavelo/system/x");
+  EXPECT_EQ(plat::InstallPath(L"system/x"), L"<root>/system/x");
+  EXPECT_EQ(plat::RealPath(L"<root>/system/p0012.mid"), root / "system" / "P0012.MID");
+  EXPECT_EQ(plat::ShownPath(L"<root>/synth"), (root / "synth").wstring());
   fs::remove_all(root);
 }
 

@@ -1144,7 +1144,7 @@ function renderSearchResults() {
   if (!box) return;
   if (songDb.length === 0) {
     searchList = null;
-    box.innerHTML = '<div style="color:#ff4d4d; font-weight:bold;">0곡 - C:/tavelo/system/songs.csv를 찾지 못했습니다</div>';
+    box.innerHTML = '<div style="color:#ff4d4d; font-weight:bold;">0곡 - ' + rootPathHtml('system/songs.csv') + '를 찾지 못했습니다</div>';
     return;
   }
   if (searchResults.length === 0) {
