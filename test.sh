@@ -10,7 +10,7 @@ if command -v ccache >/dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 fi
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVELO_TESTS=ON -DTAVELO_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 
 # A second build with AddressSanitizer and UndefinedBehaviorSanitizer runs the unit tests again;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "base/debug_log.h"
+#include "base/realtime_thread.h"
 #include "base/install.h"
 #include "base/message_box.h"
 #include "base/page_script.h"
@@ -30,7 +31,9 @@
 #include "platform/display_awake.h"
 #include "platform/files.h"
 #include "platform/hotkey.h"
+#include "platform/message_box.h"
 #include "platform/message_loop.h"
+#include "platform/page_server.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/signals.h"
@@ -54,6 +57,26 @@ constexpr const wchar_t* kBrowserDownloadPage = L"https://packages.debian.org/st
 
 std::atomic<int> NetStatusStarted{0};
 
+// After a signal the window thread closes the program; when something that no signal closes holds
+// it (an open-file dialog waits on a person), the program ends without it after this long.
+constexpr unsigned kSignalShutdownGraceMs = 2000;
+
+void EndIfWindowThreadStaysHeld() {
+  static std::atomic<bool> started{false};
+  if (started.exchange(true)) return;
+  std::thread([] {
+    plat::SleepMs(kSignalShutdownGraceMs);
+    if (!plat::MessageLoopRunning()) return;  // closed in time: the process ends on its own road
+    DebugLog(L"[WM] 종료 신호 뒤 창 스레드가 " + std::to_wstring(kSignalShutdownGraceMs) +
+             L"ms 안에 닫히지 않아(열린 대화상자 등) 그대로 끝냄");
+    EndBrowserProcesses();
+    FlushDebugLogQueue();
+    FlushTraceLog();
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }).detach();
+}
+
 std::wstring Lower(std::wstring_view s) {
   std::wstring out(s);
   for (auto& c : out) c = static_cast<wchar_t>(std::towlower(c));
@@ -69,8 +92,8 @@ bool BrowserRuntimePresent() {
   std::wstring version;
   if (FindPageBrowser(version) && !version.empty()) return true;
   const plat::BoxAnswer answer = ShowMessageBoxOrLog(
-      L"WebView2 런타임 필요",
-      L"이 프로그램을 실행하려면 'Microsoft Edge WebView2 런타임'이 필요합니다.\n"
+      L"브라우저 필요",
+      L"이 프로그램은 화면을 Chromium 브라우저로 보여줍니다 (chromium 패키지).\n"
       L"이 PC에는 설치되어 있지 않습니다.\n\n지금 설치 페이지를 여시겠습니까?\n"
       L"(설치가 끝난 뒤 프로그램을 다시 실행해주세요.)",
       plat::BoxButtons::kYesNo, plat::BoxIcon::kWarning, plat::BoxAnswer::kNo);
@@ -111,7 +134,7 @@ void StartWorkerThreads() {
   if (NetStatusStarted.compare_exchange_strong(expected, 1)) std::thread(NetStatusThread).detach();
   std::error_code ec;
   uint8_t idle = 0;
-  if (fs::exists(plat::RealPath(L"C:/tavelo/system/rs_resume.cfg"), ec) &&
+  if (fs::exists(plat::RealPath(L"<root>/system/rs_resume.cfg"), ec) &&
       Online.RemoteSupportActive.compare_exchange_strong(idle, 1))
     std::thread(ResumeSupportThread).detach();
   Startup.StartupLoadThread = std::thread(RunStartupLoad);
@@ -124,7 +147,7 @@ void ApplyGpuDecision(const GpuDecision& gpu) {
   Backgrounds.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   PcCheck.GpuAccelerationOn.store(gpu.on ? 1 : 0);
   if (gpu.on) {
-    plat::SetEnvironmentVariable("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS",
+    plat::SetEnvironmentVariable("TAVELO_BROWSER_ARGS",
                                  "--ignore-gpu-blocklist --enable-gpu-rasterization --enable-zero-copy");
     DebugLog(L"[BOOT] 그래픽 가속 켬 - GPU 차단 목록 무시 (" + gpu.reason + L")");
   } else {
@@ -183,9 +206,10 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
     const fs::path path = it->path();
     const std::wstring name = Utf8ToWide(path.filename().string());
     std::error_code sec;
-    // Links are not followed: a link to a folder above could make the walk leave the root.
-    const fs::file_status st = it->symlink_status(sec);
-    if (fs::is_directory(st)) {
+    // Links are not followed: a link to a folder above could make the walk leave the root. The
+    // entry's type comes from the listing itself: the song folder holds a hundred thousand files,
+    // and a status call for each would compete with the start.
+    if (!it->is_symlink(sec) && it->is_directory(sec)) {
       if (Lower(name) != L"song") count += DeleteStrayFiles(path, depth + 1);
       continue;
     }
@@ -206,7 +230,7 @@ int DeleteStrayFiles(const fs::path& folder, int depth) {
 
 // With a read-only install root nothing the operator changes is kept: said once, at start.
 static void SayIfNothingCanBeSaved() {
-  const fs::path probe = plat::RealPath(L"C:/tavelo/system/write_check.tmp");
+  const fs::path probe = plat::RealPath(L"<root>/system/write_check.tmp");
   if (probe.empty()) return;
   const int error = plat::TryCreateFile(probe);
   if (error == 0) return;
@@ -260,16 +284,32 @@ int RunTavelo(int argc, char** argv) {
   }
 
   if (!TakeSingleInstance()) return 0;
+  // The player and the rhythm engine must never wait for a page the kernel took back on a busy
+  // machine.
+  LockMemoryForRealtime();
   // Only now, with no other instance writing, are temporary files of a save left by a kill.
   RemoveInterruptedSaveFiles();
 
   // (The 1 ms timer resolution and the COM apartment have no counterpart here.)
-  if (!BrowserRuntimePresent()) return 0;
+  if (!BrowserRuntimePresent()) {
+    std::fprintf(stderr, "tavelo: no browser to show the page (install the chromium package)\n");
+    return 1;
+  }
 
   plat::SetWindowProcedure(WndProc);
   MainWindow.MainWindowHandle.store(true);
-  // SIGINT and SIGTERM close the main window as the close button does, ahead of queued commands.
-  plat::OnTerminationSignals([] { plat::PostUrgentWindowMessage(plat::kWmClose); });
+  // SIGINT and SIGTERM close the main window ahead of queued commands, without a question: an open
+  // question box takes its default answer, and so does every later one.
+  plat::OnTerminationSignals([] {
+    plat::CloseQuestionBoxes(true);
+    plat::PostUrgentWindowMessage(plat::kWmClose, kCloseWithoutQuestion);
+    EndIfWindowThreadStaysHeld();
+  });
+  // The page's stop of a remote support session must not wait behind the question the close
+  // button asks while a session runs: that question takes its default answer.
+  plat::SetPageMessageWatch([](std::string_view message) {
+    if (message == "REMOTE_SUPPORT_STOP") plat::CloseQuestionBoxes(false);
+  });
 
   ApplyNumLockOff();
   if (plat::RegisterPrintScreenHotkey(kTempoLockHotkeyId))
@@ -299,7 +339,12 @@ int RunTavelo(int argc, char** argv) {
 
   StartWorkerThreads();
   ApplyGpuDecision(gpu);
-  plat::PostWindowTask([] { OpenMainPage(OnMainWebMessage, OnMainNavigationCompleted); });
+  plat::PostWindowTask([] {
+    OpenMainPage(OnMainWebMessage, [] {
+      MarkPageConnected();
+      OnMainNavigationCompleted();
+    });
+  });
 
   plat::RunMessageLoop();
 
@@ -311,5 +356,5 @@ int RunTavelo(int argc, char** argv) {
   FlushTraceLog();
   // Detached workers may still run; the process ends here without tearing down what they use.
   std::fflush(nullptr);
-  std::_Exit(0);
+  std::_Exit(plat::ProcessExitCode());
 }

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/debug_log.h"
+#include "base/test_switches.h"
 #include "base/install.h"
 #include "base/settings/app_settings.h"
 #include "base/text.h"
@@ -31,8 +32,8 @@ namespace {
 
 // TAVELO_INDEX_DELAY_MS (tests): every wait before background index work, in milliseconds.
 void ApplyIndexDelaysFromEnvironment() {
-  const char* text = std::getenv("TAVELO_INDEX_DELAY_MS");
-  if (!text || !*text) return;
+  const std::string text = IndexDelaySwitch();
+  if (text.empty()) return;
   const int ms = std::max(0, LeadingInt(std::string_view(text), true));
   SongIndexes.genreBuildDelayMs = ms;
   SongIndexes.popKoBuildDelayMs = ms;
@@ -120,13 +121,16 @@ void RunStartupLoad() {
   DebugLog(L"[BOOT] 장르 인덱스 준비 끝");
 
   LoadPopKoIndex();
+  // A list with songs is final now (only an empty one is rebuilt below): the page may have it
+  // while the pop-song text files are counted and the index build is started.
+  if (GetSongCount() > 0) MarkSongListReady();
   DebugLog(L"[BOOT] 팝송 한글검색 인덱스 읽음 - E####.txt " +
            std::to_wstring(CollectPopTextSongNumbers().size()) + L"개 보유");
   StartPopKoIndexBuild();
   DebugLog(L"[BOOT] 팝송 한글검색 준비 끝");
 
-  if (GetSongCount() == 0 && !SongLibrary.StopLoading.load() && (InstallFileExists(L"C:/tavelo/pxr/DS1-P1.MID") ||
-                              InstallFileExists(L"C:/tavelo/system/DS1-P1.MID"))) {
+  if (GetSongCount() == 0 && !SongLibrary.StopLoading.load() && (InstallFileExists(L"<root>/pxr/DS1-P1.MID") ||
+                              InstallFileExists(L"<root>/system/DS1-P1.MID"))) {
     DebugLog(L"[BOOT] songs.csv 비어 있음 - txt 전체 스캔으로 재생성(오래 걸릴 수 있음)");
     RegenerateSongsCsv({}, true);
     LoadSongDb();
@@ -135,7 +139,7 @@ void RunStartupLoad() {
   MarkSongListReady();
 
   DebugLog(L"[BOOT] 수동 추가곡 동기화는 백그라운드로 미룸 - SOUNDTBL 읽기");
-  LoadUntilFileSettles(L"C:/tavelo/system/SOUNDTBL.CFG", LoadSoundTable, SoundTableIsEmpty);
+  LoadUntilFileSettles(L"<root>/system/SOUNDTBL.CFG", LoadSoundTable, SoundTableIsEmpty);
   LoadScoreOctConfig();
   DebugLog(L"[BOOT] SOUNDTBL 읽음");
 
@@ -164,8 +168,21 @@ void RunStartupLoad() {
   DebugLog(L"[BOOT] *** 시작 로드 스레드 정상 종료 ***");
 }
 
+void MarkPageConnected() {
+  {
+    std::lock_guard lock(Startup.PageConnectedMutex);
+    Startup.PageConnected = true;
+  }
+  Startup.PageConnectedChanged.notify_all();
+}
+
 void RunStartupUpdates() {
-  bool firstInstall = InstallFileExists(L"C:/tavelo/system/firstinstall.flag");
+  {
+    // A program whose browser never showed the page leaves no trace in the user's folders.
+    std::unique_lock lock(Startup.PageConnectedMutex);
+    Startup.PageConnectedChanged.wait(lock, [] { return Startup.PageConnected; });
+  }
+  bool firstInstall = InstallFileExists(L"<root>/system/firstinstall.flag");
   InstallCopyAndShortcut();
   ConfigureAutostart();
   // After a base package install the page boot starts the full song update instead.

@@ -20,6 +20,11 @@ struct StartupState {
   std::mutex SongListReadyMutex;
   std::condition_variable SongListReadyChanged;
   bool SongListReady = false;  // guarded by SongListReadyMutex
+  // Set when the main page has loaded for the first time: the update thread installs nothing
+  // (program copy, desktop and autostart entries) before the program has shown its page.
+  std::mutex PageConnectedMutex;
+  std::condition_variable PageConnectedChanged;
+  bool PageConnected = false;  // guarded by PageConnectedMutex
 };
 extern StartupState Startup;
 
@@ -36,5 +41,8 @@ void RunStartupLoad();
 int LoadUntilFileSettles(std::wstring_view installPath, const std::function<void()>& load,
                          const std::function<bool()>& empty);
 
-// Body of the start-up update thread (detached).
+// The main page has loaded: lets the update thread go on (window thread; more calls do nothing).
+void MarkPageConnected();
+
+// Body of the start-up update thread (detached). Waits for the main page's first load.
 void RunStartupUpdates();

@@ -7,6 +7,7 @@
 #include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/text.h"
+#include "online/rs_front.h"
 #include "online/services.h"
 #include "platform/browser_window.h"
 #include "platform/clock.h"
@@ -174,22 +175,31 @@ void BlockSwitchKeysAndLog() {
 
 void HandleDestroy();
 
-void HandleClose() {
-  if (Online.RemoteSupportActive.load()) {
+void HandleClose(bool withoutQuestion) {
+  if (Online.RemoteSupportActive.load() && withoutQuestion) {
+    DebugLog(L"[RS] 지원 중 종료 신호 - 프로그램을 끄고 원격도 함께 끝냅니다");
+  } else if (Online.RemoteSupportActive.load()) {
     // Without a display nobody can choose to keep the program laid down: it closes.
+    bool closedByProgram = false;
     const plat::BoxAnswer answer = ShowMessageBoxOrLog(
         L"원격지원 중입니다",
         L"지금 원격지원이 연결되어 있습니다.\n\n프로그램을 끄면 원격지원도 함께 끊어집니다.\n"
         L"폴더를 보시려는 거라면 끄지 말고 내려놓기만 하세요 -\n"
         L"원격은 그대로 이어지고, 화면은 작업표시줄에서 다시 열 수 있습니다.\n\n"
         L"[예]   프로그램을 내려놓고 원격지원을 계속합니다\n[아니오] 프로그램을 끄고 원격지원도 끝냅니다",
-        plat::BoxButtons::kYesNo, plat::BoxIcon::kQuestion, plat::BoxAnswer::kNo);
-    if (answer != plat::BoxAnswer::kNo) {
+        plat::BoxButtons::kYesNo, plat::BoxIcon::kQuestion, plat::BoxAnswer::kNo, &closedByProgram);
+    if (closedByProgram) {
+      // A stop of the session or a signal came while the question was open: the program closes
+      // and the session ends for good (no rejoin at the next start).
+      DebugLog(L"[RS] 지원 중 닫기 요청 - 답을 기다리는 동안 지원 종료/종료 신호가 와서 원격도 함께 끝냅니다");
+      StopRemoteSupport();
+    } else if (answer != plat::BoxAnswer::kNo) {
       plat::MinimizeOwnWindows();
       DebugLog(L"[RS] 지원 중 닫기 요청 - 프로그램을 내려놓고 원격을 계속합니다");
       return;
+    } else {
+      DebugLog(L"[RS] 지원 중 닫기 요청 - 사용자가 '끄기'를 골라 원격도 함께 끝냅니다");
     }
-    DebugLog(L"[RS] 지원 중 닫기 요청 - 사용자가 '끄기'를 골라 원격도 함께 끝냅니다");
   }
   HandleDestroy();  // closing destroys the window
 }
@@ -231,7 +241,7 @@ void WndProc(plat::WindowMessage& msg) {
       if (msg.wParam == kTempoLockHotkeyId) ToggleTempoLock();
       break;
     case plat::kWmClose:
-      HandleClose();
+      HandleClose(msg.wParam == kCloseWithoutQuestion);
       break;
     case plat::kWmDestroy:
       HandleDestroy();

@@ -13,6 +13,10 @@
 #include "base/program_messages.h"
 #include "platform/message_loop.h"
 
+// The close message's first value when the program is asked to end (a signal): it closes without
+// the question a running remote-support session asks.
+inline constexpr int64_t kCloseWithoutQuestion = 1;
+
 // The global hotkey (PrintScreen) that toggles the tempo lock.
 inline constexpr int kTempoLockHotkeyId = 45313;  // 0xB101
 

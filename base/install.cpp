@@ -49,9 +49,9 @@ bool SameNoCase(std::wstring a, std::wstring b) {
 }  // namespace
 
 void CreateInstallFolders() {
-  for (const wchar_t* folder : {L"C:/tavelo", L"C:/tavelo/system", L"C:/tavelo/system/system-exclive",
-                                L"C:/tavelo/system/wv2_login_cache", L"C:/tavelo/images",
-                                L"C:/tavelo/images/random", L"C:/tavelo/video"}) {
+  for (const wchar_t* folder : {L"<root>", L"<root>/system", L"<root>/system/system-exclive",
+                                L"<root>/system/wv2_login_cache", L"<root>/images",
+                                L"<root>/images/random", L"<root>/video"}) {
     std::error_code ec;
     fs::create_directory(plat::RealPath(folder), ec);  // an existing folder or a failure is ignored
   }
@@ -76,8 +76,8 @@ int RemoveInterruptedSaveFiles() {
   int count = 0;
   auto sweep = [&count](const fs::path& folder, const std::vector<std::string>& onlyFor) {
     if (folder.empty()) return;
-    for (const std::string& name : plat::ListFileNames(folder)) {
-      if (!IsInterruptedSaveFile(name)) continue;
+    // The system folder holds every song's files: only the names of temporary files are kept.
+    for (const std::string& name : plat::ListFileNames(folder, IsInterruptedSaveFile)) {
       if (!onlyFor.empty()) {
         const std::string target = name.substr(0, name.rfind(".tmp"));
         if (std::find(onlyFor.begin(), onlyFor.end(), target) == onlyFor.end()) continue;
@@ -90,8 +90,8 @@ int RemoveInterruptedSaveFiles() {
       }
     }
   };
-  for (const wchar_t* folder : {L"C:/tavelo", L"C:/tavelo/system", L"C:/tavelo/presets", L"C:/tavelo/system/ui",
-                                L"C:/tavelo/pxr", L"C:/tavelo/pxr/_bak", L"C:/tavelo/medley", L"C:/tavelo/vocal"})
+  for (const wchar_t* folder : {L"<root>", L"<root>/system", L"<root>/presets", L"<root>/system/ui",
+                                L"<root>/pxr", L"<root>/pxr/_bak", L"<root>/medley", L"<root>/vocal"})
     sweep(plat::RealPath(folder), {});
   // Folders of the user's desktop: only the temporary files of our own entries.
   const std::string task = LogonTaskEntry().filename().string();
@@ -110,7 +110,7 @@ void InstallCopyAndShortcut() {
   if (!installed.empty() && !SameNoCase(PathText(running), PathText(installed)) &&
       !fs::exists(installed, ec)) {
     bool ok = fs::copy_file(running, installed, fs::copy_options::skip_existing, ec) && !ec;
-    DebugLog(std::wstring(L"설치본 최초 복사: C:/tavelo/Tavelo.exe ") + (ok ? L"성공" : L"실패/이미있음"));
+    DebugLog(L"설치본 최초 복사: " + PathText(installed) + L" " + (ok ? L"성공" : L"실패/이미있음"));
   }
   CreateDesktopShortcut(PathText(installed), L"Tavelo");
 }
@@ -147,7 +147,7 @@ void ConfigureAutostart() {
     DebugLog(L"부팅 자동실행: EXE 경로 확인 실패 - 등록 건너뜀");
     return;
   }
-  fs::create_directory(plat::RealPath(L"C:/tavelo/system"), ec);
+  fs::create_directory(plat::RealPath(L"<root>/system"), ec);
   bool ok = false;
   bool keepRunValue = false;
   if (plat::ProcessIsElevated()) ok = RegisterLogonTask(exe, L"HighestAvailable");

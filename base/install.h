@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-inline constexpr std::wstring_view kInstalledExe = L"C:/tavelo/Tavelo.exe";
-inline constexpr std::wstring_view kAutostartOffFlag = L"C:/tavelo/system/autostart_off.flag";
+inline constexpr std::wstring_view kInstalledExe = L"<root>/Tavelo.exe";
+inline constexpr std::wstring_view kAutostartOffFlag = L"<root>/system/autostart_off.flag";
 inline constexpr std::wstring_view kLogonTaskName = L"Tavelo_AutoStart";
 inline constexpr std::wstring_view kRunValueName = L"Tavelo";
 

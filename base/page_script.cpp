@@ -11,6 +11,7 @@
 
 #include "base/debug_log.h"
 #include "base/program_messages.h"
+#include "base/realtime_thread.h"
 #include "base/settings/app_settings.h"
 #include "platform/clock.h"
 #include "platform/message_loop.h"
@@ -61,7 +62,7 @@ std::wstring GuardedScript(std::wstring_view code, std::wstring_view tag) {
 namespace {
 
 void PostText(uint32_t id, std::wstring_view text) {
-  plat::PostWindowMessage(id, 0, 0, std::make_unique<std::wstring>(text));
+  PostFromAnyThread(id, 0, 0, std::make_unique<std::wstring>(text));
 }
 
 }  // namespace

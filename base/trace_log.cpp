@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "base/text.h"
+#include "base/thread_role.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/handoff_queue.h"
 #include "platform/paths.h"
 #include "platform/sysinfo.h"
 
@@ -23,15 +25,26 @@ std::vector<std::wstring>& TraceLogQueue = *new std::vector<std::wstring>;
 std::atomic<int> TraceWriterStarted{0};
 std::atomic<bool> TraceWriterHeld{false};
 std::mutex& TraceFileMutex = *new std::mutex;
+// Lines of real-time threads: no lock, no allocation; drained under TraceDrainMutex.
+HandoffQueue<RealtimeLogLine, 4096>& RealtimeTraceLines = *new HandoffQueue<RealtimeLogLine, 4096>;
+std::mutex& TraceDrainMutex = *new std::mutex;
 
 std::atomic<uint32_t> StopwatchStart{0}, StopwatchLast{0};
+
+void StartTraceWriter();
 
 void WriteTraceLines() {
   std::vector<std::wstring> taken;
   {
+    std::lock_guard drain(TraceDrainMutex);
+    RealtimeLogLine line;
+    while (RealtimeTraceLines.TryPop(line)) taken.emplace_back(line.text, line.length);
+  }
+  {
     std::lock_guard lock(TraceLogQueueMutex);
-    if (TraceLogQueue.empty()) return;
-    taken.swap(TraceLogQueue);
+    if (TraceLogQueue.empty() && taken.empty()) return;
+    for (auto& queued : TraceLogQueue) taken.push_back(std::move(queued));
+    TraceLogQueue.clear();
   }
   // Like debugger output on Windows: seen only when a debugger is attached (asked once a pass).
   const bool debugger = plat::DebuggerAttached();
@@ -45,7 +58,7 @@ void WriteTraceLines() {
     }
   }
   std::lock_guard lock(TraceFileMutex);
-  plat::AppendFileBytes(plat::RealPath(L"C:/tavelo/system/altz_log.txt"), bytes);
+  plat::AppendFileBytes(plat::RealPath(L"<root>/system/altz_log.txt"), bytes);
 }
 
 void TraceWriterThread() {
@@ -57,12 +70,22 @@ void TraceWriterThread() {
   }
 }
 
+void StartTraceWriter() {
+  int expected = 0;
+  if (TraceWriterStarted.compare_exchange_strong(expected, 1)) {
+    try {
+      std::thread(TraceWriterThread).detach();
+    } catch (...) {
+      TraceWriterStarted.store(0);
+    }
+  }
+}
+
 }  // namespace
 
 void QueueTraceLine(std::wstring line) {
   try {
-    int expected = 0;
-    if (TraceWriterStarted.compare_exchange_strong(expected, 1)) std::thread(TraceWriterThread).detach();
+    StartTraceWriter();
     std::lock_guard lock(TraceLogQueueMutex);
     if (TraceLogQueue.size() < kMaxQueuedTraceLines) TraceLogQueue.push_back(std::move(line));
   } catch (...) {
@@ -71,6 +94,19 @@ void QueueTraceLine(std::wstring line) {
 }
 
 void TraceLog(const wchar_t* format, ...) {
+  if (OnRealtimeThread()) {
+    // Formatted into a fixed cell: nothing allocated, no lock taken.
+    RealtimeLogLine line;
+    va_list args;
+    va_start(args, format);
+    const int n = std::vswprintf(line.text, 256, format, args);
+    va_end(args);
+    line.text[255] = L'\0';
+    line.length = n >= 0 ? static_cast<unsigned>(n) : static_cast<unsigned>(std::wcslen(line.text));
+    RealtimeTraceLines.TryPush(line);
+    if (TraceWriterStarted.load(std::memory_order_relaxed) == 0) StartTraceWriter();
+    return;
+  }
   std::vector<wchar_t> buf(1024);
   for (;;) {
     va_list args;

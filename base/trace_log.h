@@ -1,5 +1,5 @@
 #pragma once
-// The technical trace log "C:/tavelo/system/altz_log.txt" for timing questions of the player, the
+// The technical trace log "<root>/system/altz_log.txt" for timing questions of the player, the
 // rhythm engine and the MIDI senders: printf-style lines without a time stamp, queued from any
 // thread (at most 40,000 wait) and written every 200 ms by a background thread, also to an
 // attached debugger. On it sits a stopwatch for song changes; the senders' own traces (the module

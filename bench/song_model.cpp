@@ -162,7 +162,7 @@ int main() {
   SongModel model;
   const RunTimes parse = TimeRuns(41, [&] { ParseSongMidiBytes(model, midi); });
   const RunTimes rebuild = TimeRuns(41, [&] {
-    auto song = RebuildSongModel(L"C:/tavelo/system/P0001.MID", L"C:/tavelo/system/P0001.txt");
+    auto song = RebuildSongModel(L"<root>/system/P0001.MID", L"<root>/system/P0001.txt");
     BuildChordTimeline(*song);
   });
   auto song = LoadedSong();

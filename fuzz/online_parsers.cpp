@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParsePostInfo(bytes, board, 7);
   }
   ExtractPostTitle(bytes);
-  int zipNo = 0, exeNo = 0;
-  ParseDownloadLinks(bytes, zipNo, exeNo);
+  int zipNo = 0, exeNo = 0, sigNo = 0;
+  ParseDownloadLinks(bytes, zipNo, exeNo, sigNo);
   int count = 0;
   std::vector<int> numbers;
   CountKeysigEntries(bytes, count, &numbers);

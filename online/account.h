@@ -1,14 +1,14 @@
 #pragma once
-// The member account of the vendor web board ("C:/tavelo/license.cfg", older copy in system/)
+// The member account of the vendor web board ("<root>/license.cfg", older copy in system/)
 // and the web login through a hidden browser.
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
 
-inline constexpr std::wstring_view kAccountFile = L"C:/tavelo/license.cfg";
-inline constexpr std::wstring_view kOldAccountFile = L"C:/tavelo/system/license.cfg";
-inline constexpr std::wstring_view kLoginProfileDir = L"C:/tavelo/system/wv2_login_cache";
+inline constexpr std::wstring_view kAccountFile = L"<root>/license.cfg";
+inline constexpr std::wstring_view kOldAccountFile = L"<root>/system/license.cfg";
+inline constexpr std::wstring_view kLoginProfileDir = L"<root>/system/wv2_login_cache";
 
 // The member id and password the login uses; set at start-up (and after a rewrite of the file).
 struct MemberAccountValues {

@@ -1,6 +1,7 @@
 #include "online/base_package.h"
 
 #include <algorithm>
+#include <set>
 #include <chrono>
 #include <thread>
 #include <cctype>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "base/debug_log.h"
+#include "base/install.h"
 #include "base/page_script.h"
 #include "base/text.h"
 #include "online/account.h"
@@ -18,6 +20,7 @@
 #include "songs/song_list.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/program_file.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
@@ -36,7 +39,7 @@ constexpr const wchar_t* kNotReceived =
 
 std::wstring Num(long long n) { return std::to_wstring(n); }
 
-fs::path ExtractDir() { return plat::RealPath(L"C:/tavelo/_dl/ext"); }
+fs::path ExtractDir() { return plat::RealPath(L"<root>/_dl/ext"); }
 
 bool Exists(const fs::path& p) {
   std::error_code ec;
@@ -63,11 +66,89 @@ void DropLinks(const fs::path& dir) {
   }
 }
 
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// A path below the install folder as the manifest and the checks compare it: forward slashes,
+// lower case, no leading "./" or "/".
+std::string ComparablePath(std::string p) {
+  std::replace(p.begin(), p.end(), '\\', '/');
+  while (p.rfind("./", 0) == 0) p.erase(0, 2);
+  while (!p.empty() && p.front() == '/') p.erase(0, 1);
+  return LowerAscii(p);
+}
+
+// The program files below the install folder: the installed copy the desktop entries start, the
+// running program and its previous copy when they lie there.
+std::set<std::string> ProgramFilesBelowRoot() {
+  std::set<std::string> out;
+  const fs::path root = plat::RootDir().lexically_normal();
+  const fs::path running = plat::ExecutablePath();
+  for (const fs::path& p : {plat::RealPath(kInstalledExe), running,
+                            running.empty() ? fs::path() : plat::PreviousProgramFile(running)}) {
+    if (p.empty()) continue;
+    const fs::path rel = p.lexically_normal().lexically_relative(root);
+    if (!rel.empty() && *rel.begin() != "..") out.insert(ComparablePath(rel.generic_string()));
+  }
+  return out;
+}
+
+// What the package's signed manifest allows it to replace; empty without a manifest.
+std::set<std::string> ManifestReplaces(const fs::path& baseRoot) {
+  constexpr size_t kManifestLimit = 1 << 20;
+  std::set<std::string> out;
+  std::error_code ec;
+  const fs::path file = baseRoot / kBaseManifestName;
+  if (!fs::is_regular_file(file, ec) || fs::file_size(file, ec) > kManifestLimit) return out;
+  const std::string text = plat::ReadFileBytes(file).value_or("");
+  ForEachTextLine(text, [&](std::string_view line) {
+    constexpr std::string_view kKey = "replace=";
+    if (line.substr(0, kKey.size()) == kKey && line.size() > kKey.size())
+      out.insert(ComparablePath(std::string(line.substr(kKey.size()))));
+  });
+  return out;
+}
+
+// The program, the member account and the settings files.
+bool IsGuardedInstallFile(const std::string& path, const std::set<std::string>& programs) {
+  if (programs.count(path) || path == "license.cfg" || path == "system/license.cfg" || path == "system/userkey.txt")
+    return true;
+  constexpr std::string_view kSystem = "system/";
+  return path.rfind(kSystem, 0) == 0 && path.find('/', kSystem.size()) == std::string::npos && path.size() > 4 &&
+         path.compare(path.size() - 4, 4, ".cfg") == 0;
+}
+
+// Takes out of the unpacked base root every guarded file its manifest does not name, and the
+// manifest itself: what is left is what the copy may write into the install folder.
+void KeepGuardedFiles(const fs::path& baseRoot) {
+  const std::set<std::string> replaces = ManifestReplaces(baseRoot);
+  std::error_code ec;
+  fs::remove(baseRoot / kBaseManifestName, ec);
+  const std::set<std::string> programs = ProgramFilesBelowRoot();
+  std::vector<fs::path> kept;
+  for (fs::recursive_directory_iterator it(baseRoot, fs::directory_options::none, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    const std::string rel = ComparablePath(it->path().lexically_relative(baseRoot).generic_string());
+    if (!IsGuardedInstallFile(rel, programs)) continue;
+    const bool allowed = replaces.count(rel) || (programs.count(rel) && replaces.count("program"));
+    if (!allowed) kept.push_back(it->path());
+  }
+  for (const fs::path& p : kept) {
+    fs::remove(p, ec);
+    DebugLog(L"프로그램 업데이트: 서명된 목록에 없는 보호 파일은 바꾸지 않음 - " +
+             Utf8ToWide(p.lexically_relative(baseRoot).generic_string()));
+  }
+}
+
 }  // namespace
 
 bool BaseMarkerPresent() {
-  return Exists(plat::RealPath(L"C:/tavelo/pxr/DS1-P1.MID")) ||
-         Exists(plat::RealPath(L"C:/tavelo/system/DS1-P1.MID"));
+  return Exists(plat::RealPath(L"<root>/pxr/DS1-P1.MID")) ||
+         Exists(plat::RealPath(L"<root>/system/DS1-P1.MID"));
 }
 
 fs::path FindBaseRoot(const fs::path& dir, int depth) {
@@ -111,7 +192,7 @@ bool InstallBaseZip(const fs::path& zipPath) {
   bool any = false;
   std::wstring listing = ListDirEntries(ext, any);
   if (!any) {
-    DebugLog(L"프로그램 업데이트: tar 추출 결과가 비어있음 - PowerShell Expand-Archive로 재시도");
+    DebugLog(L"프로그램 업데이트: tar 추출 결과가 비어있음 - unzip 으로 재시도");
     // unzip skips "../" and absolute entry names by itself.
     plat::RunHiddenAndWaitOrEnd({"unzip", "-q", "-o", zipPath.string(), "-d", ext.string()}, kFallbackWaitMs);
     listing = ListDirEntries(ext, any);
@@ -124,6 +205,7 @@ bool InstallBaseZip(const fs::path& zipPath) {
     return false;
   }
   DropLinks(root);
+  KeepGuardedFiles(root);
   plat::RunHiddenAndWaitOrEnd({"cp", "-a", "--", (root / ".").string(), plat::RootDir().string() + "/"},
                               kCopyWaitMs);
   RemoveExtractDir();
@@ -153,6 +235,11 @@ void ReportBaseZipDownloadProgress(uint64_t received, uint64_t total) {
   std::snprintf(mb, sizeof mb, "%.1f / %.1f MB", static_cast<double>(received) / 1048576.0,
                 static_cast<double>(total) / 1048576.0);
   PostReinstallProgress(percent, L"기초파일(zip) 다운로드 중... " + Utf8ToWide(mb));
+}
+
+ReleaseSignature CheckBaseZipSignature(const fs::path& zipPath, std::wstring_view extraHeaders) {
+  return FetchAndCheckReleaseSignature(zipPath, std::wstring(kBaseZipPath) + L".sig", extraHeaders,
+                                       L"기초 zip(고정 URL):");
 }
 
 bool DownloadBaseZip(const fs::path& destPath, std::wstring_view extraHeaders,
@@ -187,7 +274,7 @@ bool DownloadBaseZip(const fs::path& destPath, std::wstring_view extraHeaders,
   }
   std::error_code ec;
   fs::remove(part, ec);
-  const std::wstring copy = L"C:/tavelo/system/debug_basezip_dl.html";
+  const std::wstring copy = L"<root>/system/debug_basezip_dl.html";
   plat::WriteFileAtomic(plat::RealPath(copy), r.body);
   DebugLog(L"기초 zip(고정 URL) 다운로드 실패 - 응답을 " + copy + L" 에 저장(HTML/권한오류/잘림 등 확인). URL=" + host +
            std::wstring(kBaseZipPath));
@@ -212,13 +299,20 @@ void RunReinstall() {
   }
   const std::wstring cookieHeader = L"Cookie: " + cookies + L"\r\n";
   std::error_code ec;
-  fs::create_directories(plat::RealPath(L"C:/tavelo/_dl"), ec);
+  fs::create_directories(plat::RealPath(L"<root>/_dl"), ec);
   PostReinstallProgress(45, L"기초파일(zip) 다운로드 중... (파일이 크면 몇 분 걸립니다)");
   DebugLog(L"zip 재설치: 고정 URL에서 기초 zip 다운로드 시작");
-  const fs::path zip = plat::RealPath(L"C:/tavelo/_dl/Tavelo.zip");
+  const fs::path zip = plat::RealPath(L"<root>/_dl/Tavelo.zip");
   if (!DownloadBaseZip(zip, cookieHeader, ReportBaseZipDownloadProgress)) {
     DebugLog(L"zip 재설치: 고정 URL 다운로드 실패 - URL/권한/파일 존재 확인 필요");
     PostUpdateDone(kNotReceived);
+    return;
+  }
+  if (CheckBaseZipSignature(zip, cookieHeader) != ReleaseSignature::kGood) {
+    DebugLog(L"zip 재설치: 서명이 없거나 맞지 않아 설치하지 않음");
+    std::error_code removeError;
+    fs::remove(zip, removeError);
+    PostUpdateDone(kUnsignedBasePackage);
     return;
   }
   PostReinstallProgress(80, L"기초파일 설치(압축 해제) 중...");

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "online/https.h"
+#include "online/release_signature.h"
 
 // The install folder holds the base package (either marker file exists).
 bool BaseMarkerPresent();
@@ -40,6 +41,18 @@ void PostReinstallProgress(int percent, std::wstring_view text);
 void PostUpdateDone(std::wstring_view text);
 // The download's share of the progress: 45 to 80 percent while the total is known.
 void ReportBaseZipDownloadProgress(uint64_t received, uint64_t total);
+
+// The page's text when a base package came without the maker's signature or with a wrong one.
+inline constexpr const wchar_t* kUnsignedBasePackage =
+    L"기초파일(zip)에 제작사 서명이 없거나 맞지 않아 설치하지 않았습니다.";
+
+// Checks a downloaded base package against its signature beside it on the server ("Tavelo.zip.sig").
+ReleaseSignature CheckBaseZipSignature(const std::filesystem::path& zipPath, std::wstring_view extraHeaders);
+
+// The file in a base package's base root that lists what the package may replace of the
+// program, the member account and the settings ("replace=<path below the install folder>", one a
+// line; "replace=program" for the program file). Signed with the package, never copied.
+inline constexpr const char* kBaseManifestName = "base_manifest.txt";
 
 // Downloads the base package into `destPath`; true when a file beginning with the ZIP signature
 // was saved.

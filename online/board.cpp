@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr std::wstring_view kLastPostFile = L"C:/tavelo/system/song_update.cfg";
-constexpr std::wstring_view kLastDateFile = L"C:/tavelo/system/song_last_date.cfg";
-constexpr std::wstring_view kAppliedFile = L"C:/tavelo/system/applied_wrids.cfg";
+constexpr std::wstring_view kLastPostFile = L"<root>/system/song_update.cfg";
+constexpr std::wstring_view kLastDateFile = L"<root>/system/song_last_date.cfg";
+constexpr std::wstring_view kAppliedFile = L"<root>/system/applied_wrids.cfg";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -164,9 +164,10 @@ PostInfo ParsePostInfo(std::string_view rawPage, std::wstring_view board, int id
   return info;
 }
 
-void ParseDownloadLinks(std::string_view page, int& zipNo, int& exeNo) {
+void ParseDownloadLinks(std::string_view page, int& zipNo, int& exeNo, int& exeSigNo) {
   zipNo = -1;
   exeNo = -1;
+  exeSigNo = -1;
   static constexpr std::string_view kLink = "download.php";
   size_t pos = page.find(kLink);
   while (pos != std::string_view::npos) {
@@ -184,6 +185,9 @@ void ParseDownloadLinks(std::string_view page, int& zipNo, int& exeNo) {
         size_t exe = lower.find(".exe");
         if (zip != std::string::npos && (exe == std::string::npos || exe > zip)) {
           if (zipNo == -1) zipNo = number;
+        } else if (exe != std::string::npos && lower.compare(exe, 8, ".exe.sig") == 0) {
+          // The program file's detached signature, not a program file.
+          if (exeSigNo == -1) exeSigNo = number;
         } else if (exe != std::string::npos) {
           if (exeNo == -1) exeNo = number;
         }

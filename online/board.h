@@ -35,8 +35,9 @@ std::wstring GetPostListDate(const BoardDateMap& dates, int id);
 std::wstring ExtractPostTitle(std::string_view page);
 // The post's first attachment path and its published date.
 PostInfo ParsePostInfo(std::string_view page, std::wstring_view board, int id);
-// Attachment numbers of the first ZIP and the first program file linked from a post page.
-void ParseDownloadLinks(std::string_view postPage, int& zipNo, int& exeNo);
+// Attachment numbers of the first ZIP, the first program file and the first program file's
+// signature ("<name>.exe.sig") linked from a post page; -1 for what is not linked.
+void ParseDownloadLinks(std::string_view postPage, int& zipNo, int& exeNo, int& exeSigNo);
 
 // State files of the song update.
 void SaveLastAppliedSongPost(std::wstring_view id);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/text.h"
+#include "base/test_switches.h"
 #include "platform/https_client.h"
 
 namespace {
@@ -16,8 +17,8 @@ bool IsJsonBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c 
 }  // namespace
 
 std::wstring WebHost() {
-  const char* base = std::getenv("TAVELO_WEB_BASE");
-  if (base && *base) return Utf8ToWide(base);
+  const std::string base = WebBaseSwitch();
+  if (!base.empty()) return Utf8ToWide(base);
   return std::wstring(VendorWebHost);
 }
 

@@ -15,6 +15,7 @@
 #include "online/base_package.h"
 #include "online/board.h"
 #include "online/https.h"
+#include "online/release_signature.h"
 #include "online/services.h"
 #include "online/update_notice.h"
 #include "platform/files.h"
@@ -27,12 +28,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const wchar_t* kProgramUpdateCfg = L"C:/tavelo/system/program_update.cfg";
+constexpr const wchar_t* kProgramUpdateCfg = L"<root>/system/program_update.cfg";
 constexpr std::wstring_view kBoard = L"tavelo_program";
 constexpr const wchar_t* kUpToDate = L"현재 최신 버전입니다. (버전 12.9)";
 constexpr int kDownloadAttempts = 3;
 
 std::wstring Num(long long n) { return std::to_wstring(n); }
+
+constexpr const wchar_t* kUnsignedRelease = L"업데이트 파일에 제작사 서명이 없거나 맞지 않아 설치하지 않았습니다.";
+
+// An attachment of a post of the program board, and the header lines it is asked for with.
+std::wstring AttachmentPath(int postNumber, int attachmentNo) {
+  return L"/bbs/download.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) + L"&no=" + Num(attachmentNo);
+}
+std::wstring AttachmentHeaders(std::wstring_view cookieHeader, int postNumber) {
+  return std::wstring(cookieHeader) + L"Referer: https://" + WebHost() +
+         L"/bbs/board.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) + L"\r\n";
+}
+
+// A refused download goes: nothing of it may be started or installed later by mistake.
+void DropRefusedFile(const fs::path& file) {
+  std::error_code ec;
+  fs::remove(file, ec);
+}
 
 // Clears the busy flag on every way out.
 struct BusyRelease {
@@ -69,30 +87,34 @@ bool RunProgramUpdateCheck(bool manual) {
   }
   const int newest = ids.front();
   std::error_code ec;
-  fs::create_directories(plat::RealPath(L"C:/tavelo/_dl"), ec);
+  fs::create_directories(plat::RealPath(L"<root>/_dl"), ec);
   std::wstring joined;
   for (size_t i = 0; i < ids.size(); ++i) joined += (i ? L"," : L"") + Num(ids[i]);
   DebugLog(L"프로그램 업데이트: 글목록 wr_id=[" + joined + L"] 최신=" + Num(newest));
 
   HttpResult post = HttpsRequest(host, L"/bbs/board.php?bo_table=tavelo_program&wr_id=" + Num(newest), L"GET",
                                  cookieHeader, {}, {});
-  int zipNo = -1, exeNo = -1;
-  if (post.completed) ParseDownloadLinks(post.body, zipNo, exeNo);
+  int zipNo = -1, exeNo = -1, sigNo = -1;
+  if (post.completed) ParseDownloadLinks(post.body, zipNo, exeNo, sigNo);
   if (exeNo < 0) exeNo = 1;
   DebugLog(L"프로그램 업데이트: 최신글(wr_id=" + Num(newest) + L") 해석 zip=" + Num(zipNo) + L" exe=" + Num(exeNo));
 
   if (!BaseMarkerPresent()) {
     DebugLog(L"프로그램 업데이트: 기초파일 없음 - 고정 URL에서 기초 zip 다운로드 시도");
-    const fs::path zip = plat::RealPath(L"C:/tavelo/_dl/Tavelo.zip");
+    const fs::path zip = plat::RealPath(L"<root>/_dl/Tavelo.zip");
     if (!DownloadBaseZip(zip, cookieHeader, {})) {
       DebugLog(L"프로그램 업데이트: 고정 URL에서 기초 zip을 받지 못함 - URL/권한/파일 존재 확인 필요");
+    } else if (CheckBaseZipSignature(zip, cookieHeader) != ReleaseSignature::kGood) {
+      DebugLog(L"프로그램 업데이트: 기초 zip의 서명이 없거나 맞지 않아 설치하지 않음");
+      PostAlertToPage(kUnsignedBasePackage);
+      DropRefusedFile(zip);
     } else {
       InstallBaseZip(zip);
       if (!BaseMarkerPresent()) {
         DebugLog(L"프로그램 업데이트: zip은 받았으나 해제 후 DS1-P1.MID 없음(고정 URL) - zip 내용/구조 확인 필요");
       } else {
         DebugLog(L"프로그램 업데이트: 기초파일 부트스트랩 완료(고정 URL)");
-        plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/firstinstall.flag"), "1");
+        plat::WriteFileAtomic(plat::RealPath(L"<root>/system/firstinstall.flag"), "1");
         bootstrapped = true;
       }
     }
@@ -119,7 +141,7 @@ bool RunProgramUpdateCheck(bool manual) {
     DebugLog(L"프로그램 업데이트: 사용자가 '나중에' 선택 - 이번엔 건너뜀(다음 부팅 때 다시 물어봄)");
     return bootstrapped;
   }
-  const fs::path fresh = plat::RealPath(L"C:/tavelo/_dl/Tavelo_new.exe");
+  const fs::path fresh = plat::RealPath(L"<root>/_dl/Tavelo_new.exe");
   if (!DownloadProgramExe(cookieHeader, newest, exeNo, fresh)) {
     DebugLog(L"프로그램 업데이트: EXE 다운로드 실패");
     PostAlertToPage(L"업데이트 파일 다운로드에 실패했습니다.");
@@ -130,11 +152,25 @@ bool RunProgramUpdateCheck(bool manual) {
     PostAlertToPage(L"업데이트 파일이 올바르지 않습니다.");
     return bootstrapped;
   }
+  // Only the maker's signature lets a downloaded program run: its ".sig" beside it on the post.
+  ReleaseSignature signature = ReleaseSignature::kMissing;
+  if (sigNo >= 0)
+    signature = FetchAndCheckReleaseSignature(fresh, AttachmentPath(newest, sigNo),
+                                              AttachmentHeaders(cookieHeader, newest), L"프로그램 업데이트:");
+  else
+    DebugLog(L"프로그램 업데이트: 글에 서명 파일(.sig) 첨부가 없음");
+  if (signature != ReleaseSignature::kGood) {
+    DebugLog(L"프로그램 업데이트: 서명 " + std::wstring(ReleaseSignatureWord(signature)) + L" - 설치하지 않음");
+    PostAlertToPage(kUnsignedRelease);
+    DropRefusedFile(fresh);
+    return bootstrapped;
+  }
   // The release is recorded only once it is in place: a failed swap is offered again.
   if (!SwapProgramExe(fresh)) {
     DebugLog(L"프로그램 업데이트: EXE 교체 실패(권한/실행위치)");
     if (manual)
-      PostAlertToPage(L"프로그램 교체에 실패했습니다. EXE가 C:/tavelo 같은 쓰기 가능한 폴더에 있는지 확인해주세요.");
+      PostAlertToPage(L"프로그램 교체에 실패했습니다. 프로그램 파일이 " + plat::ShownPath(L"<root>") +
+                      L" 같은 쓰기 가능한 폴더에 있는지 확인해주세요.");
     return bootstrapped;
   }
   SaveProgramUpdateCfg(newest);
@@ -170,7 +206,7 @@ void SaveProgramUpdateCfg(int postNumber) {
 fs::path PreviousProgramPath() {
   fs::path exe = plat::ExecutablePath();
   if (exe.empty()) return {};
-  return exe.parent_path() / (exe.filename().string() + "_old");
+  return plat::PreviousProgramFile(exe);
 }
 
 bool SwapProgramExe(const fs::path& newExePath) {
@@ -184,10 +220,8 @@ bool SwapProgramExe(const fs::path& newExePath) {
 
 bool DownloadProgramExe(std::wstring_view cookieHeader, int postNumber, int attachmentNo, const fs::path& destPath) {
   const std::wstring host = WebHost();
-  const std::wstring headers = std::wstring(cookieHeader) + L"Referer: https://" + host +
-                               L"/bbs/board.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) + L"\r\n";
-  const std::wstring path = L"/bbs/download.php?bo_table=tavelo_program&wr_id=" + Num(postNumber) +
-                            L"&no=" + Num(attachmentNo);
+  const std::wstring headers = AttachmentHeaders(cookieHeader, postNumber);
+  const std::wstring path = AttachmentPath(postNumber, attachmentNo);
   // The program goes to disk as it arrives, beside its place, and is renamed there once whole.
   const fs::path part = destPath.string() + ".part";
   HttpResult r;
@@ -220,7 +254,7 @@ bool DownloadProgramExe(std::wstring_view cookieHeader, int postNumber, int atta
              Num(static_cast<long long>(r.contentLength)) + L"). 서버(" + host +
              L")의 다운로드 용량/시간 제한일 수 있으니 서버 설정 확인이 필요합니다.");
   } else {
-    const std::wstring copy = L"C:/tavelo/system/debug_prog_dl_no" + Num(attachmentNo) + L".html";
+    const std::wstring copy = L"<root>/system/debug_prog_dl_no" + Num(attachmentNo) + L".html";
     plat::WriteFileAtomic(plat::RealPath(copy), r.body);
     DebugLog(L"프로그램 업데이트: 받은 게 파일이 아님 - 응답을 " + copy + L" 에 저장했으니 그 내용을 확인해주세요");
   }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/debug_log.h"
+#include "base/test_switches.h"
 #include "base/page_script.h"
 #include "base/text.h"
 #include "online/account.h"
@@ -41,8 +42,8 @@ std::pair<std::string, std::string> HostAndPort(const std::string& text, const c
 // The public resolvers that tell whether the internet is there: TAVELO_NET_PROBE ("host:port"
 // entries separated by ";") replaces them, so tests reach only loopback.
 std::vector<std::pair<std::string, std::string>> ResolverTargets() {
-  const char* env = std::getenv("TAVELO_NET_PROBE");
-  std::string list = env && *env ? env : "1.1.1.1:53;8.8.8.8:53";
+  std::string list = NetProbeSwitch();
+  if (list.empty()) list = "1.1.1.1:53;8.8.8.8:53";
   std::vector<std::pair<std::string, std::string>> out;
   size_t start = 0;
   while (start <= list.size()) {
@@ -231,11 +232,11 @@ void RemoteSupportThread() {
 // The pause before a restart rejoins: TAVELO_RS_RESUME_DELAY_MS (milliseconds, 0 to 60000) replaces
 // the built-in one, so tests need not wait it out.
 static int ResumeDelayMs() {
-  const char* env = std::getenv("TAVELO_RS_RESUME_DELAY_MS");
-  if (!env || !*env) return RsFront.resumeDelayMs.load();
+  const std::string text = RsResumeDelaySwitch();
+  if (text.empty()) return RsFront.resumeDelayMs.load();
   char* end = nullptr;
-  long value = std::strtol(env, &end, 10);
-  if (end == env || value < 0) return RsFront.resumeDelayMs.load();
+  long value = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || value < 0) return RsFront.resumeDelayMs.load();
   return static_cast<int>(std::min<long>(value, 60000));
 }
 

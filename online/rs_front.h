@@ -10,7 +10,7 @@
 #include "online/rs_session.h"
 #include "online/rs_wire.h"
 
-inline constexpr std::wstring_view kSupportConfigFile = L"C:/tavelo/system/support.cfg";
+inline constexpr std::wstring_view kSupportConfigFile = L"<root>/system/support.cfg";
 
 struct RemoteSupportFrontState {
   // The agent index chosen in the page; -2 while no answer has come.

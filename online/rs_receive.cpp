@@ -114,7 +114,7 @@ void FinishFile(RsConnection& c, const std::function<void(const std::wstring&)>&
           std::to_wstring(received) + L"바이트)");
     fileState.received = received;
     Ack(c, 1, received);
-    if (notify) notify(L"파일을 받았습니다 - " + name + L"  (C:\\tavelo\\_recv 폴더)");
+    if (notify) notify(L"파일을 받았습니다 - " + name + L"  (" + plat::ShownPath(kRsReceiveFolder) + L" 폴더)");
   } else {
     RsLog(L"[RS] 파일 받기 실패 - 크기가 안 맞습니다(" + std::to_wstring(received) + L"/" + std::to_wstring(expected) +
           L")");

@@ -1,12 +1,12 @@
 #pragma once
 // The receive thread of a remote-support session: the agent's input, pings, settings, the end of
-// the session, and files stored into "C:/tavelo/_recv/".
+// the session, and files stored into "<root>/_recv/".
 #include <functional>
 #include <string>
 
 #include "online/rs_wire.h"
 
-inline constexpr std::wstring_view kRsReceiveFolder = L"C:/tavelo/_recv/";
+inline constexpr std::wstring_view kRsReceiveFolder = L"<root>/_recv/";
 
 // Runs until the connection breaks, the agent sends End or SessionStopFlag is set; on return no
 // file is open and SessionStopFlag is set. notify shows a short notice to the customer.

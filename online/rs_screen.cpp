@@ -54,16 +54,6 @@ std::unique_ptr<RsScreenSource> OpenSource(const RsRect& capture, int width, int
   return OpenDesktopScreenSource(capture, width, height);
 }
 
-// Whether any row of the block differs.
-bool BlockDiffers(const uint8_t* current, const uint8_t* reference, size_t stride, int x, int y, int w, int h) {
-  const size_t offset = static_cast<size_t>(x) * 4, bytes = static_cast<size_t>(w) * 4;
-  for (int row = y; row < y + h; ++row) {
-    const size_t at = static_cast<size_t>(row) * stride + offset;
-    if (std::memcmp(current + at, reference + at, bytes) != 0) return true;
-  }
-  return false;
-}
-
 // Sleeps until `until`, ending early once the session stops.
 void SleepUntil(std::chrono::steady_clock::time_point until) {
   while (!RsClient.SessionStopFlag.load()) {
@@ -76,18 +66,30 @@ void SleepUntil(std::chrono::steady_clock::time_point until) {
 }  // namespace
 
 RsBlockRect FindChangedBlocks(const uint8_t* current, const uint8_t* reference, int width, int height) {
+  // Whole rows are compared first: on a still screen (the common case) that is one long compare
+  // per row. Only a row that differs is looked at block by block, from each end, for the first
+  // and the last block it touches; the box of those blocks over all rows is the box of the
+  // changed blocks.
   const size_t stride = static_cast<size_t>(width) * 4;
   int left = width, top = height, right = 0, bottom = 0;
-  for (int by = 0; by < height; by += kRsBlockSize) {
-    const int bh = std::min(kRsBlockSize, height - by);
-    for (int bx = 0; bx < width; bx += kRsBlockSize) {
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* a = current + static_cast<size_t>(y) * stride;
+    const uint8_t* b = reference + static_cast<size_t>(y) * stride;
+    if (std::memcmp(a, b, stride) == 0) continue;
+    auto differs = [&](int bx) {
       const int bw = std::min(kRsBlockSize, width - bx);
-      if (!BlockDiffers(current, reference, stride, bx, by, bw, bh)) continue;
-      left = std::min(left, bx);
-      top = std::min(top, by);
-      right = std::max(right, bx + bw);
-      bottom = std::max(bottom, by + bh);
-    }
+      const size_t at = static_cast<size_t>(bx) * 4;
+      return std::memcmp(a + at, b + at, static_cast<size_t>(bw) * 4) != 0;
+    };
+    int first = 0;
+    while (first < left && !differs(first)) first += kRsBlockSize;
+    left = std::min(left, first);
+    int last = (width - 1) / kRsBlockSize * kRsBlockSize;
+    while (last + kRsBlockSize > right && last > 0 && !differs(last)) last -= kRsBlockSize;
+    right = std::max(right, std::min(width, last + kRsBlockSize));
+    const int band = y / kRsBlockSize * kRsBlockSize;
+    top = std::min(top, band);
+    bottom = std::max(bottom, std::min(height, band + kRsBlockSize));
   }
   if (right <= left || bottom <= top) return {};
   return {left, top, right - left, bottom - top};

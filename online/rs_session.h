@@ -18,7 +18,7 @@ inline constexpr int kRsEnded = 0;
 inline constexpr int kRsFailed = 1;
 inline constexpr int kRsLost = 2;
 
-inline constexpr std::wstring_view kRsResumeFile = L"C:/tavelo/system/rs_resume.cfg";
+inline constexpr std::wstring_view kRsResumeFile = L"<root>/system/rs_resume.cfg";
 
 // The sent image for a monitor: scaled and made even; the whole monitor when that is below 320.
 void ComputeSentSize(int monitorWidth, int monitorHeight, int scalePercent, int32_t* width, int32_t* height);

@@ -1,6 +1,6 @@
 #pragma once
-// What other subsystems call of the online services. Functions that are not built yet have a
-// body in placeholders.cpp that logs once and returns the failure value.
+// What other subsystems call of the online services; their shared state is defined in
+// online_state.cpp.
 #include <atomic>
 #include <cstdint>
 

@@ -143,7 +143,7 @@ void RunSongUpdateFromModal(bool full) {
 }
 
 void DeleteNumberedSystemFiles(std::wstring_view pattern) {
-  auto dir = plat::RealPath(L"C:/tavelo/system");
+  auto dir = plat::RealPath(L"<root>/system");
   if (dir.empty()) return;
   for (const std::string& raw : plat::ListFileNames(dir)) {
     std::wstring name = Utf8ToWide(raw);
@@ -156,7 +156,7 @@ void DeleteNumberedSystemFiles(std::wstring_view pattern) {
 void CleanSongData() {
   for (const wchar_t* p : {L"P*.MID", L"P*.txt", L"J*.txt", L"C*.txt", L"E*.txt"}) DeleteNumberedSystemFiles(p);
   for (const wchar_t* f : {L"songs.csv", L"song_update.cfg", L"applied_wrids.cfg", L"post_songs.cfg", L"song_last_date.cfg"}) {
-    auto path = plat::RealPath(std::wstring(L"C:/tavelo/system/") + f);
+    auto path = plat::RealPath(std::wstring(L"<root>/system/") + f);
     std::error_code ec;
     if (!path.empty()) std::filesystem::remove(path, ec);
   }

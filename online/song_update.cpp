@@ -27,7 +27,7 @@ SongUpdateStateValues SongUpdateState;
 
 namespace {
 
-constexpr std::wstring_view kSystemDir = L"C:/tavelo/system/";
+constexpr std::wstring_view kSystemDir = L"<root>/system/";
 constexpr int kMaxBoardPages = 500;
 constexpr size_t kPendingBatch = 200;
 
@@ -71,7 +71,7 @@ struct PackagePaths {
 // The path below the system folder for an entry name, empty when it would lead elsewhere.
 std::filesystem::path EntryPath(std::wstring_view name, PackagePaths& paths) {
   if (!IsSafeEntryName(name)) return {};
-  auto system = paths.names.RealPath(L"C:/tavelo/system").lexically_normal();
+  auto system = paths.names.RealPath(L"<root>/system").lexically_normal();
   auto path = paths.names.RealPath(std::wstring(kSystemDir) + std::wstring(name)).lexically_normal();
   if (path.empty()) return {};
   auto rel = path.lexically_relative(system);
@@ -173,7 +173,7 @@ bool WritePackageEntries(std::string_view zip, int id, PackageApplyResult& out) 
     }
   }
   // The song files reach the disk before the post can be recorded as applied.
-  if (out.filesWritten > 0 && !plat::FlushFileSystemOf(plat::RealPath(L"C:/tavelo/system"))) out.writeFailed = true;
+  if (out.filesWritten > 0 && !plat::FlushFileSystemOf(plat::RealPath(L"<root>/system"))) out.writeFailed = true;
   return true;
 }
 
@@ -272,7 +272,7 @@ namespace {
 
 void Run(bool automatic, bool& dialogOpen) {
   if (!HasMemberAccount()) {
-    SetResult(L"C:/tavelo/license.cfg에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.", true);
+    SetResult(plat::ShownPath(L"<root>/license.cfg") + L"에 mb_id/mb_pw가 모두 설정되어 있어야 합니다.", true);
     DebugLog(L"license.cfg 비어있어 리턴");
     return;
   }
@@ -361,8 +361,8 @@ void Run(bool automatic, bool& dialogOpen) {
     DebugLog(L"wr_id=" + idText + L" 첨부파일 다운로드 요청 직전");
     // The package goes to disk as it arrives; only the finished file is read back.
     std::error_code dirError;
-    std::filesystem::create_directories(plat::RealPath(L"C:/tavelo/_dl"), dirError);
-    const std::filesystem::path part = plat::RealPath(L"C:/tavelo/_dl/song_package_" + idText + L".part");
+    std::filesystem::create_directories(plat::RealPath(L"<root>/_dl"), dirError);
+    const std::filesystem::path part = plat::RealPath(L"<root>/_dl/song_package_" + idText + L".part");
     HttpResult file = HttpsDownload(WebHost(), info.downloadPath, cookieHeader, part.string(),
                                     [id, done, total](uint64_t received, uint64_t announced) {
                                       ReportSongDownloadProgress(id, done, total, received, announced);
@@ -382,7 +382,7 @@ void Run(bool automatic, bool& dialogOpen) {
       std::wstring name = L"debug_download_" + idText + L".html";
       WriteDebugFile(name, file.body);
       report << L"  wr_id=" << id << L": download.php가 파일 대신 HTML 페이지를 반환함(첨부파일이 실제로 없거나 접근 불가) - "
-             << kSystemDir << name << L"에 저장함\n";
+             << plat::ShownPath(std::wstring(kSystemDir) + name) << L"에 저장함\n";
       continue;
     }
     std::string plain = AesDecryptCbc(file.body);

@@ -15,11 +15,11 @@ namespace {
 
 constexpr std::wstring_view kKeysigPath = L"/dataroom/upload_file/pds_lirand/tavelo_program/keysig.txt";
 constexpr std::wstring_view kHelpPath = L"/dataroom/upload_file/pds_lirand/tavelo_program/help.txt";
-constexpr std::wstring_view kKeysigFile = L"C:/tavelo/system/keysig.txt";
-constexpr std::wstring_view kKeysigPrevFile = L"C:/tavelo/system/keysig_prev.txt";
-constexpr std::wstring_view kHelpFile = L"C:/tavelo/system/help.txt";
-constexpr std::wstring_view kHelpTmpFile = L"C:/tavelo/system/help.txt.tmp";
-constexpr std::wstring_view kHelpBakFile = L"C:/tavelo/system/help.txt.bak";
+constexpr std::wstring_view kKeysigFile = L"<root>/system/keysig.txt";
+constexpr std::wstring_view kKeysigPrevFile = L"<root>/system/keysig_prev.txt";
+constexpr std::wstring_view kHelpFile = L"<root>/system/help.txt";
+constexpr std::wstring_view kHelpTmpFile = L"<root>/system/help.txt.tmp";
+constexpr std::wstring_view kHelpBakFile = L"<root>/system/help.txt.bak";
 
 std::atomic<HelpTextScriptHook> helpHook{nullptr};
 

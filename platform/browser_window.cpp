@@ -26,6 +26,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 
 namespace fs = std::filesystem;
@@ -219,7 +222,33 @@ namespace {
 struct BrowserProcess {
   pid_t pid = 0;
   std::atomic<bool> endedByUs{false};
+  // The end of what it writes on standard error, kept for the report of an early end.
+  std::mutex errMu;
+  std::condition_variable errDone;
+  std::string errTail;  // under errMu
+  bool errClosed = false;  // under errMu: every writer has closed the pipe
 };
+
+constexpr size_t kStderrTailBytes = 2000;
+
+// Passes the browser's standard error on to ours and keeps its end.
+void ReadBrowserStderr(std::shared_ptr<BrowserProcess> proc, int fd) {
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    (void)!::write(STDERR_FILENO, buf, static_cast<size_t>(n));
+    std::lock_guard lock(proc->errMu);
+    proc->errTail.append(buf, static_cast<size_t>(n));
+    if (proc->errTail.size() > 2 * kStderrTailBytes)
+      proc->errTail.erase(0, proc->errTail.size() - kStderrTailBytes);
+  }
+  ::close(fd);
+  std::lock_guard lock(proc->errMu);
+  proc->errClosed = true;
+  proc->errDone.notify_all();
+}
 std::mutex browserMu;
 std::vector<std::shared_ptr<BrowserProcess>> browsers;
 
@@ -242,6 +271,10 @@ bool Executable(const fs::path& p) { return !p.empty() && ::access(p.c_str(), X_
 
 
 }  // namespace
+
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
+
 
 BrowserChoice FindBrowser() {
   BrowserChoice choice;
@@ -281,7 +314,7 @@ BrowserChoice FindBrowser() {
 namespace {
 
 pid_t StartBrowser(std::vector<std::string> args, const fs::path& profileDir, const std::string& extraArgs,
-                   std::function<void()> exited) {
+                   BrowserExited exited) {
   std::error_code ec;
   fs::create_directories(profileDir, ec);
   for (auto& a : SplitArgs(extraArgs)) args.push_back(a);
@@ -289,61 +322,89 @@ pid_t StartBrowser(std::vector<std::string> args, const fs::path& profileDir, co
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  int err[2] = {-1, -1};
+  if (::pipe2(err, O_CLOEXEC) != 0) return 0;
+  static const char kExecFailed[] = "the browser program cannot be executed\n";
   pid_t parent = ::getpid();
   pid_t pid = ::fork();
-  if (pid < 0) return 0;
+  if (pid < 0) {
+    ::close(err[0]);
+    ::close(err[1]);
+    return 0;
+  }
   if (pid == 0) {
     // Only async-signal-safe calls here. The browser dies with us, in its own process group
     // so that EndBrowserProcesses reaches its helpers too.
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(0);
+    ::dup2(err[1], STDERR_FILENO);  // dup2 clears close-on-exec on the copy
     ::execv(argv[0], argv.data());
+    (void)!::write(STDERR_FILENO, kExecFailed, sizeof kExecFailed - 1);
     ::_exit(127);
   }
+  ::close(err[1]);
   ::setpgid(pid, pid);
+  const auto started = std::chrono::steady_clock::now();
   auto proc = std::make_shared<BrowserProcess>();
   proc->pid = pid;
+  std::thread(ReadBrowserStderr, proc, err[0]).detach();
   {
     std::lock_guard lock(browserMu);
     browsers.push_back(proc);
   }
-  std::thread([proc, exited = std::move(exited)] {
+  std::thread([proc, started, exited = std::move(exited)] {
     int status = 0;
     while (::waitpid(proc->pid, &status, 0) < 0 && errno == EINTR) {
     }
+    BrowserExit how;
+    how.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    how.signaled = WIFSIGNALED(status);
+    how.code = how.signaled ? WTERMSIG(status) : WEXITSTATUS(status);
     {
       std::lock_guard lock(browserMu);
       browsers.erase(std::remove(browsers.begin(), browsers.end(), proc), browsers.end());
     }
-    if (!proc->endedByUs && exited) PostWindowTask(exited);
+    if (proc->endedByUs || !exited) return;
+    {
+      // Its helpers may hold the pipe a moment longer; the report does not wait long for them.
+      std::unique_lock lock(proc->errMu);
+      proc->errDone.wait_for(lock, std::chrono::seconds(1), [&] { return proc->errClosed; });
+      how.stderrTail = proc->errTail.size() > kStderrTailBytes
+                           ? proc->errTail.substr(proc->errTail.size() - kStderrTailBytes)
+                           : proc->errTail;
+    }
+    PostWindowTask([exited, how] { exited(how); });
   }).detach();
   return pid;
 }
 
 std::vector<std::string> AppModeArgs(const fs::path& program, const std::string& address,
                                      const fs::path& profileDir) {
-  return {program.string(),
-          "--app=" + address,
-          "--user-data-dir=" + profileDir.string(),
-          "--no-first-run",
-          "--no-default-browser-check",
-          "--disable-features=Translate",
-          "--autoplay-policy=no-user-gesture-required"};
+  std::vector<std::string> args = {program.string(),
+                                   "--app=" + address,
+                                   "--user-data-dir=" + profileDir.string(),
+                                   "--no-first-run",
+                                   "--no-default-browser-check",
+                                   "--disable-features=Translate",
+                                   "--autoplay-policy=no-user-gesture-required"};
+  // Chromium refuses to start as root with its sandbox (containers, kiosks, CI run as root).
+  if (RunningAsRoot()) args.push_back("--no-sandbox");
+  return args;
 }
 
 }  // namespace
 
 bool LaunchBrowser(const fs::path& program, const std::string& address,
                    const fs::path& profileDir, const std::string& extraArgs,
-                   std::function<void()> exited) {
+                   BrowserExited exited) {
   auto args = AppModeArgs(program, address, profileDir);
   args.insert(args.begin() + 2, "--start-maximized");
   return StartBrowser(std::move(args), profileDir, extraArgs, std::move(exited)) != 0;
 }
 
 int LaunchBrowserOnRect(const fs::path& program, const std::string& address, const fs::path& profileDir,
-                        const std::string& extraArgs, const ScreenRect& rect, std::function<void()> exited) {
+                        const std::string& extraArgs, const ScreenRect& rect, BrowserExited exited) {
   auto args = AppModeArgs(program, address, profileDir);
   // Placed on the rectangle, then full screen there: no frame, nothing else on that monitor.
   args.push_back("--window-position=" + std::to_string(rect.left) + "," + std::to_string(rect.top));

@@ -24,6 +24,19 @@ void StopWatchingOwnWindowFocus();
 
 // --- Starting the browser ---
 
+// True when this program runs as root: Chromium then starts only with --no-sandbox, which the
+// launch functions below add.
+bool RunningAsRoot();
+
+// How a browser process ended by itself.
+struct BrowserExit {
+  int code = 0;             // its exit code, or the signal number when `signaled`
+  bool signaled = false;
+  double seconds = 0;       // how long it ran
+  std::string stderrTail;   // the last lines it wrote on standard error (also passed on to ours)
+};
+using BrowserExited = std::function<void(const BrowserExit&)>;
+
 // The browser to start: "" when TAVELO_BROWSER is "none", the value of TAVELO_BROWSER when it is
 // another path, else /usr/bin/chromium (or chromium on PATH). Empty path too when none is found.
 struct BrowserChoice {
@@ -38,7 +51,7 @@ BrowserChoice FindBrowser();
 // the browser process ends by itself. False when it cannot be started.
 bool LaunchBrowser(const std::filesystem::path& program, const std::string& address,
                    const std::filesystem::path& profileDir, const std::string& extraArgs,
-                   std::function<void()> exited);
+                   BrowserExited exited);
 
 // A rectangle of the virtual screen in pixels (right and bottom exclusive).
 struct ScreenRect {
@@ -50,7 +63,7 @@ struct ScreenRect {
 // process (with its own profile). Returns its process id, 0 when it cannot be started.
 int LaunchBrowserOnRect(const std::filesystem::path& program, const std::string& address,
                         const std::filesystem::path& profileDir, const std::string& extraArgs,
-                        const ScreenRect& rect, std::function<void()> exited);
+                        const ScreenRect& rect, BrowserExited exited);
 // Ends one browser process started here (its whole group); `exited` is not called for it.
 void EndBrowserProcess(int pid);
 

@@ -2,6 +2,11 @@
 
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/pem.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -52,6 +57,47 @@ std::string HmacSha256(std::string_view key, std::string_view data) {
             data.size(), out, &length))
     return {};
   return std::string(reinterpret_cast<const char*>(out), length);
+}
+
+}  // namespace plat
+
+namespace plat {
+
+bool Ed25519VerifyFile(std::string_view publicKeyPem, const std::filesystem::path& file, std::string_view signature) {
+  constexpr size_t kSignatureBytes = 64;
+  if (signature.size() != kSignatureBytes || publicKeyPem.empty()) return false;
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(publicKeyPem.data(), static_cast<int>(publicKeyPem.size())),
+                                                BIO_free);
+  if (!bio) return false;
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr),
+                                                          EVP_PKEY_free);
+  if (!key || EVP_PKEY_id(key.get()) != EVP_PKEY_ED25519) return false;
+  // The file is mapped, not read: a base package may be hundreds of megabytes.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  void* data = nullptr;
+  if (size > 0) {
+    data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (data == MAP_FAILED) {
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
+  bool good = false;
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  static const unsigned char kEmpty = 0;
+  if (ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, key.get()) == 1)
+    good = EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+                            data ? static_cast<const unsigned char*>(data) : &kEmpty, size) == 1;
+  if (data) ::munmap(data, size);
+  return good;
 }
 
 }  // namespace plat

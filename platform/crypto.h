@@ -19,3 +19,14 @@ namespace plat {
 std::string HmacSha256(std::string_view key, std::string_view data);
 
 }  // namespace plat
+
+#include <filesystem>
+
+namespace plat {
+
+// Whether `signature` (64 bytes) is an Ed25519 signature of the whole file under the public key
+// (PEM text of an Ed25519 SubjectPublicKeyInfo). False for any other key type, a short or missing
+// file, a key that does not parse, or a signature of another length.
+bool Ed25519VerifyFile(std::string_view publicKeyPem, const std::filesystem::path& file, std::string_view signature);
+
+}  // namespace plat

@@ -161,12 +161,17 @@ std::optional<FileStamp> StatFile(const fs::path& path) {
 }
 
 std::vector<std::string> ListFileNames(const fs::path& dir) {
+  return ListFileNames(dir, [](std::string_view) { return true; });
+}
+
+std::vector<std::string> ListFileNames(const fs::path& dir, const std::function<bool(std::string_view name)>& wanted) {
   std::vector<std::string> names;
   DIR* d = ::opendir(dir.c_str());
   if (!d) return names;
   const int dfd = ::dirfd(d);
   while (const dirent* e = ::readdir(d)) {
     if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) continue;
+    if (!wanted(e->d_name)) continue;
     bool folder = e->d_type == DT_DIR;
     if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
       struct stat st {};

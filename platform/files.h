@@ -54,6 +54,9 @@ std::optional<FileStamp> StatFile(const std::filesystem::path& path);
 // the folder cannot be read. Meant for large folders: no per-entry path objects or stat calls
 // where the directory entry already tells the type.
 std::vector<std::string> ListFileNames(const std::filesystem::path& dir);
+// The same for the entries whose name `wanted` accepts; no other entry costs more than its name.
+std::vector<std::string> ListFileNames(const std::filesystem::path& dir,
+                                       const std::function<bool(std::string_view name)>& wanted);
 
 
 // Writes `text` to `path` readable by its owner only (created 0600, then renamed into place).

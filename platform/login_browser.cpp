@@ -49,6 +49,28 @@ std::string SpkiHash(const std::string& certFile) {
 
 }  // namespace
 
+std::vector<std::string> LoginBrowserArguments(const std::string& program, const std::string& profileDir,
+                                               const std::string& trustedKeyHash, bool asRoot) {
+  std::vector<std::string> args = {program,
+                                   "--headless=new",
+                                   "--remote-debugging-pipe",
+                                   "--user-data-dir=" + profileDir,
+                                   "--no-first-run",
+                                   "--no-default-browser-check",
+                                   "--disable-gpu",
+                                   "--disable-extensions",
+                                   "--disable-background-networking",
+                                   "--disable-component-update",
+                                   "--disable-sync",
+                                   "--password-store=basic",
+                                   "--use-mock-keychain"};
+  // Chromium refuses to start as root with its sandbox; any other user keeps the sandbox.
+  if (asRoot) args.push_back("--no-sandbox");
+  if (!trustedKeyHash.empty()) args.push_back("--ignore-certificate-errors-spki-list=" + trustedKeyHash);
+  args.push_back("about:blank");
+  return args;
+}
+
 std::string FindLoginBrowserProgram() {
   for (const char* p : {"/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome"})
     if (access(p, X_OK) == 0) return p;
@@ -178,25 +200,9 @@ bool LoginBrowser::Start(const std::string& profileDir, const std::string& trust
     error = "pipe failed";
     return false;
   }
-  std::vector<std::string> args = {program,
-                                   "--headless=new",
-                                   "--remote-debugging-pipe",
-                                   "--user-data-dir=" + profileDir,
-                                   "--no-first-run",
-                                   "--no-default-browser-check",
-                                   "--disable-gpu",
-                                   "--disable-extensions",
-                                   "--disable-background-networking",
-                                   "--disable-component-update",
-                                   "--disable-sync",
-                                   "--password-store=basic",
-                                   "--use-mock-keychain",
-                                   "--no-sandbox",
-                                   "about:blank"};
-  if (!trustedCert.empty()) {
-    std::string hash = SpkiHash(trustedCert);
-    if (!hash.empty()) args.push_back("--ignore-certificate-errors-spki-list=" + hash);
-  }
+  std::vector<std::string> args = LoginBrowserArguments(program, profileDir,
+                                                        trustedCert.empty() ? std::string() : SpkiHash(trustedCert),
+                                                        geteuid() == 0);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

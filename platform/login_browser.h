@@ -42,6 +42,11 @@ class LoginBrowser {
   std::unique_ptr<Impl> impl_;
 };
 
+// The login browser's command line: headless, the profile, the sandbox off only for root (Chromium
+// does not start as root with it), and a certificate trusted by its public key hash when given.
+std::vector<std::string> LoginBrowserArguments(const std::string& program, const std::string& profileDir,
+                                               const std::string& trustedKeyHash, bool asRoot);
+
 // The browser program used for logins: Chromium from the usual places; empty when none.
 std::string FindLoginBrowserProgram();
 

@@ -1,5 +1,6 @@
 #include "platform/message_loop.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -69,6 +70,13 @@ bool PostWindowTask(std::function<void()> task) {
   return Enqueue(std::move(m));
 }
 
+
+namespace {
+std::atomic<int> processExitCode{0};
+}  // namespace
+
+void SetProcessExitCode(int code) { processExitCode.store(code); }
+int ProcessExitCode() { return processExitCode.load(); }
 
 int RunMessageLoop() {
   Loop& l = TheLoop();

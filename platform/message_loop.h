@@ -47,6 +47,9 @@ bool PostWindowTask(std::function<void()> task);
 int RunMessageLoop();
 void PostQuit(int code);
 bool OnWindowThread();
+// The code the process ends with after the loop: 0 unless a failure set another.
+void SetProcessExitCode(int code);
+int ProcessExitCode();
 bool MessageLoopRunning();
 
 

@@ -8,10 +8,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <semaphore>
 #include <string>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
+#include "platform/handoff_queue.h"
+#include "platform/realtime.h"
 
 namespace plat {
 
@@ -101,6 +105,32 @@ std::unique_ptr<RtMidiOut> NewRtMidiOut() {
 
 // ---- scripted devices ---------------------------------------------------------------------
 
+class RecordingDevice;
+
+// A recorded line of a real-time thread waits here for the record writer: the sender stamps the
+// time and returns without touching the file. Lines of a device are written in their order: an
+// ordinary sender, the writer and a closing device first write what waits (under g_recordDrain).
+struct QueuedRecord {
+  RecordingDevice* device = nullptr;
+  uint16_t length = 0;
+  char text[110];
+  std::string* longText = nullptr;  // a line too long for the cell (SysEx); owned while queued
+};
+HandoffQueue<QueuedRecord, 8192>& g_records = *new HandoffQueue<QueuedRecord, 8192>;
+std::mutex& g_recordDrain = *new std::mutex;
+std::counting_semaphore<1 << 30>& g_recordWake = *new std::counting_semaphore<1 << 30>(0);
+std::once_flag g_recordWriterStarted;
+
+void DrainRecordsLocked();
+
+void RecordWriterThread() {
+  for (;;) {
+    g_recordWake.acquire();
+    std::lock_guard lock(g_recordDrain);
+    DrainRecordsLocked();
+  }
+}
+
 class RecordingDevice final : public MidiOutDevice {
  public:
   RecordingDevice(const FakeMidiOutDevice& device, std::string tag)
@@ -111,7 +141,13 @@ class RecordingDevice final : public MidiOutDevice {
     if (!device.recordFile.empty()) file_ = std::fopen(device.recordFile.c_str(), "ab");
   }
   ~RecordingDevice() override {
+    std::lock_guard lock(g_recordDrain);
+    DrainRecordsLocked();
     if (file_) std::fclose(file_);
+  }
+  void WriteLine(const char* text, size_t n) {
+    std::fwrite(text, 1, n, file_);
+    std::fflush(file_);
   }
   int Short(const uint8_t* bytes, size_t n) override {
     if (Refuses(bytes, n)) return sendError_;
@@ -146,6 +182,37 @@ class RecordingDevice final : public MidiOutDevice {
   void Record(const uint8_t* bytes, size_t n, const char* word) {
     if (!file_) return;
     static const char kHex[] = "0123456789ABCDEF";
+    if (OnRealtimeThread()) {
+      QueuedRecord r;
+      r.device = this;
+      int len = std::snprintf(r.text, sizeof r.text, "%llu %s%s%s", static_cast<unsigned long long>(NowUs()),
+                              tag_.c_str(), word ? " " : "", word ? word : "");
+      size_t at = len > 0 ? static_cast<size_t>(len) : 0;
+      if (at + n * 3 + 1 < sizeof r.text) {
+        for (size_t i = 0; i < n; ++i) {
+          r.text[at++] = ' ';
+          r.text[at++] = kHex[bytes[i] >> 4];
+          r.text[at++] = kHex[bytes[i] & 15];
+        }
+        r.text[at++] = '\n';
+        r.length = static_cast<uint16_t>(at);
+      } else {
+        // A long SysEx: rare, and its text is made here.
+        r.longText = new std::string(r.text, std::min(at, sizeof r.text - 1));
+        for (size_t i = 0; i < n; ++i) {
+          *r.longText += ' ';
+          *r.longText += kHex[bytes[i] >> 4];
+          *r.longText += kHex[bytes[i] & 15];
+        }
+        *r.longText += '\n';
+      }
+      std::call_once(g_recordWriterStarted, [] { std::thread(RecordWriterThread).detach(); });
+      if (g_records.TryPush(r))
+        g_recordWake.release();
+      else
+        delete r.longText;
+      return;
+    }
     char head[64];
     int len = std::snprintf(head, sizeof head, "%llu %s",
                             static_cast<unsigned long long>(NowUs()), tag_.c_str());
@@ -161,9 +228,9 @@ class RecordingDevice final : public MidiOutDevice {
       line += kHex[bytes[i] & 15];
     }
     line += '\n';
-    std::lock_guard lock(mu_);
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fflush(file_);
+    std::lock_guard lock(g_recordDrain);
+    DrainRecordsLocked();
+    WriteLine(line.data(), line.size());
   }
 
   std::mutex mu_;
@@ -185,6 +252,18 @@ class RecordingDevice final : public MidiOutDevice {
   bool refused_ = false;  // under mu_
   bool busy_ = false;
 };
+
+void DrainRecordsLocked() {
+  QueuedRecord r;
+  while (g_records.TryPop(r)) {
+    if (r.longText) {
+      r.device->WriteLine(r.longText->data(), r.longText->size());
+      delete r.longText;
+    } else {
+      r.device->WriteLine(r.text, r.length);
+    }
+  }
+}
 
 std::vector<FakeMidiOutDevice> ParseFakeDevices(const char* text) {
   std::vector<FakeMidiOutDevice> out;
@@ -362,6 +441,11 @@ void SetFakeMidiOutDevices(std::vector<FakeMidiOutDevice> devices) {
   std::lock_guard lock(r.mu);
   r.fakesLoaded = true;
   r.fakes = std::move(devices);
+}
+
+void FlushMidiRecords() {
+  std::lock_guard lock(g_recordDrain);
+  DrainRecordsLocked();
 }
 
 }  // namespace plat

@@ -65,5 +65,8 @@ struct FakeMidiOutDevice {
 };
 // Replaces the scripted devices (listed after the real ones). Devices already open keep working.
 void SetFakeMidiOutDevices(std::vector<FakeMidiOutDevice> devices);
+// A recording device stamps a message of a real-time thread (MarkRealtimeThread) at once and
+// leaves the file write to a writer thread; this writes what still waits.
+void FlushMidiRecords();
 
 }  // namespace plat

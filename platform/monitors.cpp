@@ -1,6 +1,8 @@
 #include "platform/monitors.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -131,6 +133,37 @@ std::optional<ScreenRect> MainWindowMonitor(int skipGroup) {
     }
   }
   return best;
+}
+
+namespace {
+
+// Whether a window manager runs on the display (it publishes its check window on the root).
+bool WindowManagerRunning() {
+  if (!DisplayAvailable()) return false;
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) return false;
+  Atom type;
+  int format;
+  unsigned long n = 0, after = 0;
+  unsigned char* data = nullptr;
+  const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+  const bool running = XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type,
+                                          &format, &n, &after, &data) == Success &&
+                       data && n == 1;
+  if (data) XFree(data);
+  XCloseDisplay(dpy);
+  return running;
+}
+
+}  // namespace
+
+std::optional<ScreenRect> MonitorToFillWithoutWindowManager() {
+  if (!DisplayAvailable() || WindowManagerRunning()) return std::nullopt;
+  const std::vector<MonitorInfo> monitors = ListMonitors();
+  auto it = std::find_if(monitors.begin(), monitors.end(), [](const MonitorInfo& m) { return m.primary; });
+  if (it == monitors.end() && !monitors.empty()) it = monitors.begin();
+  if (it == monitors.end()) return std::nullopt;
+  return it->rect;
 }
 
 }  // namespace plat

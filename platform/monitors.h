@@ -24,6 +24,10 @@ std::vector<MonitorInfo> ListMonitors();
 // `skipGroup`, the customer browser), or nothing when no window is known.
 std::optional<ScreenRect> MainWindowMonitor(int skipGroup);
 
+// The primary monitor (else the first) when the display has no window manager, which would
+// otherwise maximise the browser window: the window is then placed over it. Nothing with one.
+std::optional<ScreenRect> MonitorToFillWithoutWindowManager();
+
 // Parses the test switch's text; entries that do not parse are skipped. `mainIndex` is the
 // 0-based entry marked "@", or -1.
 std::vector<MonitorInfo> ParseMonitorList(const char* text, int& mainIndex);

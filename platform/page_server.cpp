@@ -138,6 +138,18 @@ View* FindViewByPathLocked(std::string_view path) {
   return nullptr;
 }
 
+std::mutex watchMutex;
+std::function<void(std::string_view)> messageWatch;
+
+void WatchMessage(std::string_view message) {
+  std::function<void(std::string_view)> watch;
+  {
+    std::lock_guard lock(watchMutex);
+    watch = messageWatch;
+  }
+  if (watch) watch(message);
+}
+
 // Runs `fn` with the view's handlers of the moment, on the window thread.
 void PostToView(int viewId, std::function<void(PageViewHandlers&)> fn) {
   PostWindowTask([viewId, fn = std::move(fn)] {
@@ -552,6 +564,7 @@ class ChannelSession : public std::enable_shared_from_this<ChannelSession> {
     if (kind == kFrameTextMessage || kind == kFrameValueMessage) {
       msg.erase(0, 1);
       bool isText = kind == kFrameTextMessage;
+      if (isText) WatchMessage(msg);
       PostToView(viewId_, [m = std::move(msg), isText](PageViewHandlers& h) mutable {
         if (h.message) h.message(std::move(m), isText);
       });
@@ -995,6 +1008,11 @@ void StopPageServer() {
 void MapPageMediaFolder(std::string_view prefix, const fs::path& folder) {
   std::lock_guard lock(g.mu);
   g.media[std::string(prefix)] = folder;
+}
+
+void SetPageMessageWatch(std::function<void(std::string_view message)> watch) {
+  std::lock_guard lock(watchMutex);
+  messageWatch = std::move(watch);
 }
 
 PageViewId CreatePageView(std::string_view path, PageViewHandlers handlers) {

@@ -44,6 +44,11 @@ struct PageViewHandlers {
   std::function<void()> navigationCompleted;        // the page (re)loaded and connected
 };
 
+// Called on the server's thread with every text message of every page as it arrives, before it is
+// queued for the window thread: for what must take effect while the window thread waits (an open
+// question box). Empty: nothing is called.
+void SetPageMessageWatch(std::function<void(std::string_view message)> watch);
+
 // A view is one page address ("/" for the main page, "/customer" and so on). Creating a view
 // that exists returns it again with its handlers replaced.
 using PageViewId = int;

@@ -10,6 +10,10 @@
 namespace fs = std::filesystem;
 
 namespace plat {
+
+std::filesystem::path PreviousProgramFile(const std::filesystem::path& program) {
+  return program.parent_path() / (program.filename().string() + "_old");
+}
 namespace {
 
 std::mutex hookMutex;

@@ -9,6 +9,9 @@ namespace plat {
 // True when the file begins with the ELF signature.
 bool IsProgramFile(const std::filesystem::path& file);
 
+// Where the previous copy of a program file is kept: "<program>_old" beside it.
+std::filesystem::path PreviousProgramFile(const std::filesystem::path& program);
+
 // Steps of SwapProgramFile, in order.
 enum class SwapStep {
   kStageNew,     // copy the new file beside the program (same file system), executable, flushed

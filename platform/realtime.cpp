@@ -24,7 +24,26 @@ inline void CpuRelax() {
 #endif
 }
 
+thread_local bool t_realtimeMark = false;
+
 }  // namespace
+
+void MarkRealtimeThread(bool on) { t_realtimeMark = on; }
+bool OnRealtimeThread() { return t_realtimeMark; }
+
+static_assert(sizeof(pthread_mutex_t) <= 64, "PiMutex storage too small");
+
+PiMutex::PiMutex() {
+  pthread_mutexattr_t attr;
+  pthread_mutexattr_init(&attr);
+  pthread_mutexattr_setprotocol(&attr, PTHREAD_PRIO_INHERIT);
+  pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), &attr);
+  pthread_mutexattr_destroy(&attr);
+}
+PiMutex::~PiMutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void PiMutex::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+bool PiMutex::try_lock() { return pthread_mutex_trylock(reinterpret_cast<pthread_mutex_t*>(storage_)) == 0; }
+void PiMutex::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 
 RealtimeLevel RaiseThreadRealtime(int fifoPriority, std::string* detail) {
   (void)prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);  // 1 ns: wake-ups as exact as the timer allows

@@ -17,6 +17,28 @@ RealtimeLevel RaiseThreadRealtime(int fifoPriority, std::string* detail);
 // Back to ordinary scheduling at nice 0 (for a thread that is reused).
 void LowerThreadFromRealtime();
 
+// A mutex whose holder runs at the priority of the highest thread waiting for it (priority
+// inheritance): a real-time thread that needs it never waits behind an ordinary holder that the
+// scheduler keeps off the processor. Holders should still do little under it.
+class PiMutex {
+ public:
+  PiMutex();
+  ~PiMutex();
+  PiMutex(const PiMutex&) = delete;
+  PiMutex& operator=(const PiMutex&) = delete;
+  void lock();
+  bool try_lock();
+  void unlock();
+
+ private:
+  alignas(16) unsigned char storage_[64];  // the system's mutex
+};
+
+// A mark of the calling thread: it keeps musical time, so what it would write to a file (a MIDI
+// recording, a log line) is handed to an ordinary thread instead.
+void MarkRealtimeThread(bool on);
+bool OnRealtimeThread();
+
 // Sleeps until the monotonic time `deadlineMs` (the NowMs scale) without drift: the sleep is
 // absolute, so time spent before the call does not add to it. Returns at once when it is past.
 void SleepUntilMs(double deadlineMs);

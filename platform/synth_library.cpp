@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 
 namespace plat {
@@ -47,6 +48,39 @@ void* LoadLibraryFile(const std::string& pathOrName, LibraryLoadError* error) {
 void* LibrarySymbol(void* library, const char* name) {
   if (!library || !name) return nullptr;
   return dlsym(library, name);
+}
+
+namespace {
+std::mutex soundFontDirMutex;
+std::filesystem::path soundFontDirOverride;
+}  // namespace
+
+void SetSystemSoundFontDir(const std::filesystem::path& dir) {
+  std::lock_guard lock(soundFontDirMutex);
+  soundFontDirOverride = dir;
+}
+
+std::vector<std::filesystem::path> SystemSoundFontFiles() {
+  std::filesystem::path dir = "/usr/share/sounds/sf2";
+  {
+    std::lock_guard lock(soundFontDirMutex);
+    if (!soundFontDirOverride.empty()) dir = soundFontDirOverride;
+  }
+  std::vector<std::filesystem::path> out;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code fec;
+    if (!it->is_regular_file(fec)) continue;  // follows links: default-GM.sf2 is one
+    std::string ext = it->path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".sf2") out.push_back(it->path());
+  }
+  std::sort(out.begin(), out.end());
+  // The alternatives system's choice of General MIDI SoundFont comes first.
+  std::stable_partition(out.begin(), out.end(),
+                        [](const std::filesystem::path& p) { return p.filename() == "default-GM.sf2"; });
+  return out;
 }
 
 std::string SynthRenderFileSetting() {

@@ -24,6 +24,13 @@ struct LibraryLoadError {
 void* LoadLibraryFile(const std::string& pathOrName, LibraryLoadError* error);
 void* LibrarySymbol(void* library, const char* name);
 
+// The system's General MIDI SoundFonts (Debian's timgm6mb-soundfont, fluid-soundfont-gm and the
+// like in /usr/share/sounds/sf2): the one the system names as its default first, then the others
+// in sorted order. None when the folder is missing.
+std::vector<std::filesystem::path> SystemSoundFontFiles();
+// For tests: another folder stands for the system's SoundFont folder (empty: the real one again).
+void SetSystemSoundFontDir(const std::filesystem::path& dir);
+
 // The file that the synthesizer renders into instead of a sound card ($TAVELO_SYNTH_FILE; machines
 // without sound and the tests); empty when unset.
 std::string SynthRenderFileSetting();

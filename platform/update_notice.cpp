@@ -64,7 +64,11 @@ void PressForTest(void* data) {
 
 std::optional<bool> ShowNoticeWindow(const NoticeTexts& texts) {
   if (!DisplayAvailable()) return std::nullopt;
-  std::lock_guard lock(FltkMutex());
+  // Held only while FLTK runs for this window: between rounds of events it is let go, so that a
+  // message box of the window thread is not held up by a notice nobody answers.
+  std::unique_lock lock(FltkMutex());
+  const unsigned round = QuestionBoxRound();
+  if (QuestionBoxesClosedSince(round)) return false;  // the program is ending: "나중에"
   fl_open_display();
   if (!fl_display) return std::nullopt;
   UseKoreanFltkFont();
@@ -107,7 +111,8 @@ std::optional<bool> ShowNoticeWindow(const NoticeTexts& texts) {
     KeepOnTop(window);
     if (const char* t = std::getenv("TAVELO_TEST_NOTICE_ANSWER"); t && *t)
       Fl::add_timeout(0.2, PressForTest, &run);
-    while (!run.done && window.shown()) Fl::wait(0.1);
+    // Closed by the program (it is ending): the answer stays "나중에".
+    RunFltkUntil([&] { return run.done || !window.shown(); }, round, &lock);
     Fl::remove_timeout(PressForTest, &run);
     window.hide();
     text.buffer(nullptr);

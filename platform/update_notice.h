@@ -1,6 +1,7 @@
 #pragma once
 // The new-version notice window: a heading, a read-only text and two buttons, top-most, on the
-// calling thread, which it blocks until the operator answers.
+// calling thread, which it blocks until the operator answers or the program closes its question
+// boxes (CloseQuestionBoxes: the answer is then the decline button's).
 #include <optional>
 #include <string_view>
 

@@ -66,10 +66,10 @@ bool IsMedleyFileName(const std::string& name) {
 
 }  // namespace
 
-std::wstring GetMedleyFolder() { return L"C:/tavelo/medley/"; }
+std::wstring GetMedleyFolder() { return L"<root>/medley/"; }
 
 std::vector<std::wstring> ListMedleyFiles() {
-  const std::filesystem::path folder = plat::RealPath(L"C:/tavelo/medley");
+  const std::filesystem::path folder = plat::RealPath(L"<root>/medley");
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   std::vector<std::wstring> names;

@@ -1,7 +1,7 @@
 #pragma once
 // Medleys: ordered sections of songs (a song, its first and last bar, key and tempo) collected
 // while songs play (ALT+[ and ALT+]), edited in the page's medley panel, kept as named "*.mdl"
-// files in "C:/tavelo/medley/", and played section by section. The item playing and the end tick
+// files in "<root>/medley/", and played section by section. The item playing and the end tick
 // of its section are in PlaybackState (the player reads them); the rest is window-thread state.
 #include <string>
 #include <string_view>
@@ -28,7 +28,7 @@ struct MedleyState {
 };
 extern MedleyState Medley;
 
-// "C:/tavelo/medley/".
+// "<root>/medley/".
 std::wstring GetMedleyFolder();
 // Names of the "*.mdl" files of the medley folder (created when missing), without ".mdl", sorted.
 std::vector<std::wstring> ListMedleyFiles();

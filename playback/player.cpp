@@ -16,6 +16,7 @@
 
 #include "base/debug_log.h"
 #include "base/page_script.h"
+#include "base/realtime_thread.h"
 #include "base/program_messages.h"
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
@@ -126,7 +127,7 @@ void PostTickUpdate(uint32_t tick) {
   if (!TickReportDue(now, g_lastTickPostTime.load(), inFlight && inFlight->load(), lite && lite->load())) return;
   if (inFlight) inFlight->store(1);
   g_lastTickPostTime = now;
-  plat::PostWindowMessage(WM_UPDATE_TICK, static_cast<int64_t>(tick));
+  PostFromAnyThread(WM_UPDATE_TICK, static_cast<int64_t>(tick));
 }
 
 int TransposeNote(int note, int channel, int key) {
@@ -487,8 +488,8 @@ bool Run::StartUp() {
           L"alert",
           ScriptLiteral{L"'이 곡은 2포트(17~32채널) 악기를 쓰는 곡인데, 2포트 MIDI 장치를 찾지 못했습니다.\\n\\n2포트 "
                         L"채널이 1포트의 같은 채널번호와 겹쳐 소리가 섞여 나올 수 있습니다.\\n\\nCTRL+I에서 2포트 장치를 "
-                        L"지정하거나, loopMIDI에 \\'loopMIDI Port 1\\'을 추가로 만들어 신디사이저에 연결해주세요.\\n(또는 "
-                        L"옵션에서 내장음원을 사용하면 별도 포트 없이 32채널이 모두 재생됩니다.)'"}));
+                        L"지정해주세요 (이 PC의 MIDI 출력 장치가 목록에 나옵니다).\\n또는 같은 창에서 1포트와 2포트를 "
+                        L"내장음원(FluidSynth)으로 고르면 별도 장치 없이 32채널이 모두 재생됩니다.'"}));
     }
   }
   if (PlaybackState.SetupAlreadySent.exchange(0) == 0) {
@@ -551,7 +552,7 @@ bool Run::StartUp() {
   }
   ResetActiveNoteCounts();
   std::string refused;
-  realtime_ = plat::RaiseThreadRealtime(40, &refused) == plat::RealtimeLevel::kFifo;
+  realtime_ = EnterRealtimeThread(40, &refused) == plat::RealtimeLevel::kFifo;
   if (!realtime_ && !g_priorityLogged.exchange(true))
     DebugLog(L"[SONG] 실시간 우선순위를 받지 못함(" + Utf8ToWide(refused) + L") - 가능한 만큼 높여 재생");
   base_ = plat::NowMs();
@@ -801,6 +802,7 @@ bool Run::WaitFor(uint32_t t) {
   double target = base_ + accumulated_;
   const double late = plat::NowMs() - target;
   if (late > kLateRebaseMs) {
+    PlaybackState.ClockRebases.fetch_add(1, std::memory_order_relaxed);
     base_ += late;
     target += late;
     const uint32_t now = plat::TimeGetTime();
@@ -1023,7 +1025,12 @@ void Run::EventLoop() {
     switch (e.kind) {
       case kSongEventTempo: HandleTempo(e); break;
       case kSongEventSysEx: sysex_.Filter(song_->SysExOf(e), e.port, plat::TimeGetTime()); break;
-      default: HandleChannel(i, e, false); break;
+      default:
+        // The built-in synthesizer places the event at its due time, not at the moment of sending.
+        SetSynthSendTime(base_ + accumulated_);
+        HandleChannel(i, e, false);
+        SetSynthSendTime(0);
+        break;
     }
     // A reset's settle wait held this event back: the song's grid moves on with it.
     base_ += sysex_.TakeSettleWaitMs();
@@ -1070,7 +1077,7 @@ void Run::End(bool started) {
   CvtState.PendingCarryTempoUs = 0;
   PlaybackState.startAt = 0;
   TakePendingTempoAndCarry();
-  if (realtime_) plat::LowerThreadFromRealtime();
+  LeaveRealtimeThread();
   song_.reset();
   PlaybackState.PlayerThreadAlive = 0;
   if (natural) {

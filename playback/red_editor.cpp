@@ -10,6 +10,7 @@
 #include "base/page_script.h"
 #include "base/player_signals.h"
 #include "base/text.h"
+#include "base/realtime_thread.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -23,8 +24,8 @@ RedEditorStateValues RedEditor;
 
 namespace {
 
-constexpr std::wstring_view kOrigFolder = L"C:/tavelo/pxr/_orig/";
-constexpr std::wstring_view kBakFolder = L"C:/tavelo/pxr/_bak/";
+constexpr std::wstring_view kOrigFolder = L"<root>/pxr/_orig/";
+constexpr std::wstring_view kBakFolder = L"<root>/pxr/_bak/";
 // A step beyond this would put a note past what a file's delta time can hold.
 constexpr int64_t kMaxStep = 4096;
 constexpr int64_t kMaxLength = 65535;
@@ -397,7 +398,7 @@ void RunRedPreview(MidiOutHandle port, std::vector<StyleEvent> events, int divis
   RedEditor.RedPreviewRunning = 1;
   // Exact wake-ups while it plays, below the player's and the engine's threads.
   std::string refused;
-  plat::RaiseThreadRealtime(30, &refused);
+  EnterRealtimeThread(30, &refused);
   const double msPerTick = 60000.0 / std::clamp(RedEditor.RedBpm.load(), 40, 220) / division;
   const double start = plat::NowMs();
   size_t next = 0;
@@ -412,7 +413,7 @@ void RunRedPreview(MidiOutHandle port, std::vector<StyleEvent> events, int divis
     // A step of at most 1 ms, ending at the next event when that is due sooner.
     if (next < loop.size()) plat::SleepUntilMs(std::min(now + 1.0, start + loop[next].tick * msPerTick));
   }
-  plat::LowerThreadFromRealtime();
+  LeaveRealtimeThread();
   AllSoundOff(port, 0, 15);
   RedEditor.RedPreviewRunning = 0;
   Post(PageCall(L"redPreviewDone"));

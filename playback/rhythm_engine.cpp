@@ -12,6 +12,8 @@
 #include "base/program_messages.h"
 #include "base/settings/app_settings.h"
 #include "base/trace_log.h"
+#include "base/realtime_thread.h"
+#include "platform/paths.h"
 #include "platform/clock.h"
 #include "platform/realtime.h"
 #include "playback/player.h"
@@ -585,14 +587,14 @@ double RhythmEngineRun::Step() {
                     std::to_wstring(std::lround(expected)) + L"ms, 오차 " + std::to_wstring(std::lround(interval - expected)) +
                     L"ms, 재생중=" + std::to_wstring(v.playing ? 1 : 0) + L")");
     lastBarMs_ = v.now;
-    if (CvtState.HomeAtNextBar.exchange(0)) plat::PostWindowMessage(WM_CVT_BAR_HOME, 0);
+    if (CvtState.HomeAtNextBar.exchange(0)) PostFromAnyThread(WM_CVT_BAR_HOME, 0);
     if (BarLineActions(v, d)) return 2;
     // A transition fill ends on the pattern's bar line it leads to, whatever the wall clock says:
     // that downbeat is struck by the pattern.
     RhythmEngine.FillOverlayActive = 0;
     FillRequestStep(v, d);
   } else if (CvtState.HomeAtNextBar.load() && tNow - RhythmEngine.HomeAtNextBarTime.load() > 3000) {
-    if (CvtState.HomeAtNextBar.exchange(0)) plat::PostWindowMessage(WM_CVT_BAR_HOME, 1);
+    if (CvtState.HomeAtNextBar.exchange(0)) PostFromAnyThread(WM_CVT_BAR_HOME, 1);
   }
   if (OverlayStep(v)) {
     last_ = d;
@@ -617,7 +619,7 @@ void RhythmEngineRun::Finish() {
   RhythmEngine.FillRequestPending = 0;
   RhythmEngine.FillOverlayActive = 0;
   RhythmEngine.OwnClock.store({});
-  plat::PostWindowMessage(WM_DEBUG_CHORD_INFO, 0, 0, std::make_unique<std::wstring>());
+  PostFromAnyThread(WM_DEBUG_CHORD_INFO, 0, 0, std::make_unique<std::wstring>());
   AllEngineNotesOff(port_);
   ResendChannelVolumes({6, 8, 9, 10, 11, 12, 13, 14}, false);
   shownPercent_ = shownBpm_ = -1;
@@ -658,7 +660,7 @@ bool WaitForStartAndClaim(RhythmClock& clock) {
 
 void CvtRhythmThread() {
   std::string refused;
-  plat::RaiseThreadRealtime(40, &refused);
+  EnterRealtimeThread(40, &refused);
   if (!OpenMidiPort1()) {
     std::lock_guard lock(g_lifeMutex);
     RhythmEngine.RhythmThreadAlive = 0;
@@ -684,7 +686,7 @@ void CvtRhythmThread() {
     }
     run.Finish();
   }
-  plat::LowerThreadFromRealtime();
+  LeaveRealtimeThread();
 }
 
 void ReleaseQuickEffect(MidiOutHandle port, uint32_t now) {
@@ -699,7 +701,8 @@ void StartCvtRhythm() {
   if (CvtState.rhythm.load() || CvtState.RhythmStartPending.load()) return;
   if (!RhythmStyles.activeHasMain.load()) {
     PostAlertToPage(
-        L"리듬 패턴 파일(C:/tavelo/pxr/DS1-P1.MID)이 로드되지 않았습니다. 파일 위치를 확인하거나 곡을 먼저 재생해주세요.");
+        L"리듬 패턴 파일(" + plat::ShownPath(L"<root>/pxr") +
+        L"/DS1-P1.MID)이 로드되지 않았습니다. 파일 위치를 확인하거나 곡을 먼저 재생해주세요.");
     return;
   }
   RhythmEngine.EndingRequested = 0;

@@ -9,6 +9,7 @@
 
 #include "base/debug_log.h"
 #include "base/trace_log.h"
+#include "base/realtime_thread.h"
 #include "platform/clock.h"
 #include "platform/realtime.h"
 #include "playback/rhythm_timing.h"
@@ -254,8 +255,8 @@ namespace {
 // A fill thread sends drum strokes in time beside the engine (which runs at 40): real-time just
 // below it, so that a busy machine does not hold a stroke back.
 struct FillThreadPriority {
-  FillThreadPriority() { plat::RaiseThreadRealtime(38, nullptr); }
-  ~FillThreadPriority() { plat::LowerThreadFromRealtime(); }
+  FillThreadPriority() { EnterRealtimeThread(38, nullptr); }
+  ~FillThreadPriority() { LeaveRealtimeThread(); }
 };
 
 void ManualFillThread(int index) {

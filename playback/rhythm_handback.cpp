@@ -98,7 +98,7 @@ namespace {
 void PlayEndingFlourish() {
   std::vector<StyleEvent> events;
   uint32_t length = 0;
-  LoadStylePattern(L"C:/tavelo/pxr/GG3-ED.MID", events, length);
+  LoadStylePattern(L"<root>/pxr/GG3-ED.MID", events, length);
   for (StyleEvent& e : events)
     if (e.channel == 13) e.followChord = 1;
   const auto song = LoadedSong();

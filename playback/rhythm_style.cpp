@@ -23,7 +23,7 @@ RhythmStyleStateValues RhythmStyles;
 
 namespace {
 
-constexpr std::wstring_view kStyleFolder = L"C:/tavelo/pxr/";
+constexpr std::wstring_view kStyleFolder = L"<root>/pxr/";
 
 // Bounds-checked reading of big-endian numbers and variable-length quantities.
 class ByteReader {

@@ -1,5 +1,5 @@
 #pragma once
-// Rhythm styles: the small MIDI files of "C:/tavelo/pxr/" (one per style and part) read into
+// Rhythm styles: the small MIDI files of "<root>/pxr/" (one per style and part) read into
 // event lists at the song's resolution, grouped into a style set. One set is active (played by the
 // rhythm engine thread, which alone swaps it while it runs) and one pending (filled by a loader).
 #include <array>
@@ -67,7 +67,7 @@ extern RhythmStyleStateValues RhythmStyles;
 
 // "DS1".."DS5", "SG1" (6), "DS7".."DS9"; empty for any other number.
 std::wstring StyleNameFromNumber(int n);
-// "C:/tavelo/pxr/" + style + "-" + part + ".MID" (found without regard to case).
+// "<root>/pxr/" + style + "-" + part + ".MID" (found without regard to case).
 std::wstring StylePartPath(std::wstring_view style, std::wstring_view part);
 bool FileExists(std::wstring_view installPath);
 // Style codes that have a main part: every "<code>-P1.MID" of the style folder, any case, as the

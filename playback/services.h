@@ -26,6 +26,7 @@ struct PlaybackStateValues {
   std::atomic<uint32_t> LastPlayedTick{0};      // tick of the last event the loop reached [player]
   std::atomic<uint8_t> LastPlayedValid{0};      // ... and whether it belongs to the loaded song [player, song preparation]
   std::atomic<uint32_t> SetupSignature{0};      // sound set-up signature of the previous run [player]
+  std::atomic<uint32_t> ClockRebases{0};        // times a late event moved the clock's base, since start [player]
 
   // Tempo and key.
   std::atomic<int> CurrentTempoUs{500000};     // microseconds per quarter note in force [player]
@@ -171,7 +172,6 @@ void InstallPlaybackSignals();
 // page's rhythm panel. Safe from any thread.
 void PushRhythmUi();
 
-// Not built yet (placeholders.cpp).
 void EndOriginalKeepRhythm();
 // Resend the rhythm engine's rhythm-part assignments and style tones after a module reset.
 void SendCvtToneSetup();

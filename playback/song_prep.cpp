@@ -86,18 +86,18 @@ int BassOctaveShiftFor(std::vector<int> songBass, std::vector<int> styleBass) {
 std::wstring SongMidiPath(int number) {
   std::wstring n = std::to_wstring(number < 0 ? 0 : number);
   if (n.size() < 4) n.insert(0, 4 - n.size(), L'0');
-  return L"C:/tavelo/system/P" + n + L".MID";
+  return L"<root>/system/P" + n + L".MID";
 }
 
 std::wstring SongTextPath(int number) {
   std::wstring n = std::to_wstring(number < 0 ? 0 : number);
   if (n.size() < 4) n.insert(0, 4 - n.size(), L'0');
-  return L"C:/tavelo/system/P" + n + L".txt";
+  return L"<root>/system/P" + n + L".txt";
 }
 
 bool IsHalftimeSong(std::wstring_view midiPath) {
   const std::wstring name = Lower(FileNameOf(midiPath));
-  auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/halftime_songs.txt"));
+  auto bytes = plat::ReadFileBytes(plat::RealPath(L"<root>/system/halftime_songs.txt"));
   if (!bytes) return false;
   size_t pos = 0;
   while (pos < bytes->size()) {
@@ -186,9 +186,9 @@ bool PrepareSongForPlay(const std::wstring& midi, const std::wstring& text) {
       for (auto& v : row) v.store(100);
     const bool p1 = OpenMidiPort1(), p2 = OpenMidiPort2();
     DebugLog(L"[MIDI] 1포트 " + std::wstring(p1 ? L"열림" : L"*** 닫힘 ***") + L" [" +
-             (Settings.port1Device.empty() ? std::wstring(L"loopMIDI Port") : Settings.port1Device) + L"]  /  2포트 " +
+             (Settings.port1Device.empty() ? DefaultPortName(0) : Settings.port1Device) + L"]  /  2포트 " +
              (p2 ? L"열림" : L"*** 닫힘 - 트랙17~32 무음 ***") + L" [" +
-             (Settings.port2Device.empty() ? std::wstring(L"loopMIDI Port 1") : Settings.port2Device) + L"]");
+             (Settings.port2Device.empty() ? DefaultPortName(1) : Settings.port2Device) + L"]");
     std::lock_guard lock(PlaybackState.prepared.mu);
     PlaybackState.prepared.loadedMidi = midi;
     PlaybackState.prepared.loadedText = text;

@@ -11,7 +11,7 @@
 bool PrepareSongForPlay(const std::wstring& midiPath, const std::wstring& textPath);
 // Whether the file name is listed in "halftime_songs.txt".
 bool IsHalftimeSong(std::wstring_view midiPath);
-// "C:/tavelo/system/P" + the number padded to 4 digits + ".MID" / ".txt".
+// "<root>/system/P" + the number padded to 4 digits + ".MID" / ".txt".
 std::wstring SongMidiPath(int number);
 std::wstring SongTextPath(int number);
 // All notes off, reset all controllers and sustain off on every channel of both open ports.

@@ -38,9 +38,7 @@ std::vector<std::string> ListMatchingFiles(std::wstring_view installPattern) {
   const std::filesystem::path dir = plat::RealPath(installPattern.substr(0, slash));
   if (dir.empty()) return names;
   const std::string pattern = plat::WideToUtf8Bytes(installPattern.substr(slash + 1));
-  for (std::string& name : plat::ListFileNames(dir))
-    if (MatchFileNamePattern(pattern, name)) names.push_back(std::move(name));
-  return names;
+  return plat::ListFileNames(dir, [&](std::string_view name) { return MatchFileNamePattern(pattern, name); });
 }
 
 std::optional<int> ParseDigitRun(std::string_view digits) {

@@ -1,5 +1,5 @@
 #pragma once
-// Names of the files of a folder that match a Windows-style pattern ("C:/tavelo/system/P*.MID"),
+// Names of the files of a folder that match a Windows-style pattern ("<root>/system/P*.MID"),
 // compared without regard to ASCII case as Windows does.
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // Key information of the loaded song: the operator-maintained key signature table
-// "C:/tavelo/system/keysig.txt" (per song number, the bars where the key changes), reread only
+// "<root>/system/keysig.txt" (per song number, the bars where the key changes), reread only
 // when the file changed; and the singer transpositions from the song text's key line.
 #include <cstdint>
 #include <map>
@@ -12,7 +12,7 @@
 #include "songs/chords.h"
 #include "songs/song_model.h"
 
-inline constexpr std::wstring_view kKeySigTablePath = L"C:/tavelo/system/keysig.txt";
+inline constexpr std::wstring_view kKeySigTablePath = L"<root>/system/keysig.txt";
 
 struct KeySigEntry {
   int bar = 1;  // 1-based

@@ -12,8 +12,8 @@ SongHistoryState SongHistory;
 
 namespace {
 
-constexpr const wchar_t* kHistoryPath = L"C:/tavelo/system/history.log";
-constexpr const wchar_t* kFavoritesPath = L"C:/tavelo/system/favorites.log";
+constexpr const wchar_t* kHistoryPath = L"<root>/system/history.log";
+constexpr const wchar_t* kFavoritesPath = L"<root>/system/favorites.log";
 
 // Every non-empty line, split at TAB, with one trailing CR cut.
 template <typename Fn>

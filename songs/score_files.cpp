@@ -15,8 +15,8 @@ ScoreFilesState ScoreFiles;
 
 namespace {
 
-constexpr const wchar_t* kScoreOctPath = L"C:/tavelo/system/score_oct.cfg";
-constexpr const wchar_t* kUserMarksPath = L"C:/tavelo/system/usermarks.cfg";
+constexpr const wchar_t* kScoreOctPath = L"<root>/system/score_oct.cfg";
+constexpr const wchar_t* kUserMarksPath = L"<root>/system/usermarks.cfg";
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 

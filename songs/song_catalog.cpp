@@ -404,7 +404,7 @@ bool RegenerateSongsCsv(const std::vector<int>& numbers, bool writeSongNew) {
   std::vector<int> songs = numbers;
   const bool listGiven = !numbers.empty();
   if (!listGiven) {
-    for (const std::string& name : ListMatchingFiles(L"C:/tavelo/system/P*")) {
+    for (const std::string& name : ListMatchingFiles(L"<root>/system/P*")) {
       if (name.size() < 4) continue;
       std::string ext = name.substr(name.size() - 4);
       for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));

@@ -1,5 +1,5 @@
 #pragma once
-// The song catalogue file "C:/tavelo/system/songs.csv": its rows, the song files they are built
+// The song catalogue file "<root>/system/songs.csv": its rows, the song files they are built
 // from (song texts "P0012.txt", pop-song Korean texts "E0012.txt"), the regeneration of rows and
 // the merge of new rows into the file. The in-memory song list is in songs/song_list.h.
 #include <mutex>
@@ -13,8 +13,8 @@ inline constexpr std::string_view kSongsCsvHeader =
     "compose2,singer2,line2,chosung,singer_chosung";
 inline constexpr int kSongsCsvColumns = 21;
 
-inline constexpr std::wstring_view kSongsCsvPath = L"C:/tavelo/system/songs.csv";
-inline constexpr std::wstring_view kSongNewCsvPath = L"C:/tavelo/system/song_new.csv";
+inline constexpr std::wstring_view kSongsCsvPath = L"<root>/system/songs.csv";
+inline constexpr std::wstring_view kSongNewCsvPath = L"<root>/system/song_new.csv";
 
 // A song text's bytes as UTF-8: UTF-16 with either byte-order mark is converted, text that is
 // not valid UTF-8 is read in the ANSI code page (949), anything else is returned unchanged.

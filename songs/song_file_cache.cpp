@@ -53,7 +53,7 @@ std::wstring PadSongNumber(int number) {
 }
 
 std::wstring SongFilePath(wchar_t kind, int number, std::wstring_view extension) {
-  std::wstring path = L"C:/tavelo/system/";
+  std::wstring path = L"<root>/system/";
   path += kind;
   path += PadSongNumber(number);
   path += extension;

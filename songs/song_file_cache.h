@@ -1,5 +1,5 @@
 #pragma once
-// The song files ("C:/tavelo/system/P0012.MID", "P0012.txt", "E0012.txt", ...) and the small
+// The song files ("<root>/system/P0012.MID", "P0012.txt", "E0012.txt", ...) and the small
 // process-wide cache through which every reader gets their bytes. A song is read several times in
 // a row when it starts (catalogue row, probes, text and MIDI analysis), so the last six files stay
 // in memory. A cached file is checked against its size, times and identity on every hit, so a
@@ -13,13 +13,13 @@
 // The number in decimal with "0" in front until it has at least four digits: 7 -> "0007".
 std::wstring PadSongNumber(int number);
 
-// "C:/tavelo/system/" + kind letter + padded number + extension (".MID" or ".txt").
+// "<root>/system/" + kind letter + padded number + extension (".MID" or ".txt").
 std::wstring SongFilePath(wchar_t kind, int number, std::wstring_view extension);
 
 // Largest song file read; a larger one counts as unreadable and is never read.
 inline constexpr uint64_t kSongFileMaxBytes = 64ULL << 20;
 
-// The whole file at `path` (an install path such as "C:/tavelo/system/P0012.MID"); empty when the
+// The whole file at `path` (an install path such as "<root>/system/P0012.MID"); empty when the
 // file is missing, unreadable, empty or over kSongFileMaxBytes. Callable from any thread.
 std::string ReadSongBytesCached(const std::wstring& path);
 // The same bytes shared with the cache instead of copied (never null; empty as above).

@@ -241,7 +241,7 @@ bool IsPopKoIndexCurrent() {
 
 std::vector<int> CollectPopTextSongNumbers() {
   std::unordered_set<int> numbers;
-  CollectFileNumbers(L"C:/tavelo/system/E*.txt", numbers);
+  CollectFileNumbers(L"<root>/system/E*.txt", numbers);
   std::vector<int> out(numbers.begin(), numbers.end());
   std::sort(out.begin(), out.end());
   return out;
@@ -445,8 +445,8 @@ int PatchSongsCsvFromPopKo() {
     DebugLog(L"[POPKO] songs.csv 반영: 바뀐 줄이 없어 파일을 건드리지 않았습니다");
     return 0;
   }
-  const std::filesystem::path tmp = plat::RealPath(L"C:/tavelo/system/songs.csv.tmp");
-  const std::filesystem::path bak = plat::RealPath(L"C:/tavelo/system/songs.csv.bak");
+  const std::filesystem::path tmp = plat::RealPath(L"<root>/system/songs.csv.tmp");
+  const std::filesystem::path bak = plat::RealPath(L"<root>/system/songs.csv.bak");
   if (tmp.empty() || !plat::WriteFileAtomic(tmp, "\xEF\xBB\xBF" + out)) {
     DebugLog(L"[POPKO] songs.csv.tmp 를 만들지 못했습니다");
     return 0;

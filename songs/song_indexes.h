@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr std::wstring_view kGenreIndexPath = L"C:/tavelo/system/genre.idx";
-inline constexpr std::wstring_view kPopKoIndexPath = L"C:/tavelo/system/popko.idx";
+inline constexpr std::wstring_view kGenreIndexPath = L"<root>/system/genre.idx";
+inline constexpr std::wstring_view kPopKoIndexPath = L"<root>/system/popko.idx";
 inline constexpr std::string_view kPopKoIndexHeader = "#POPKO2";
 
 // The indexes' shared state.

@@ -83,7 +83,7 @@ void CollectFileNumbers(std::wstring_view installPattern, std::unordered_set<int
 
 std::unordered_set<int> CollectMidiSongNumbers() {
   std::unordered_set<int> numbers;
-  CollectFileNumbers(L"C:/tavelo/system/P*.MID", numbers);
+  CollectFileNumbers(L"<root>/system/P*.MID", numbers);
   return numbers;
 }
 

@@ -45,11 +45,11 @@ void LoadSongDb();
 
 int GetSongCount();
 
-// Song numbers of the files "C:/tavelo/system/P*.MID".
+// Song numbers of the files "<root>/system/P*.MID".
 std::unordered_set<int> CollectMidiSongNumbers();
 
 // Adds to `numbers` the first digit run of the name of every file matching `installPattern`
-// ("C:/tavelo/system/P*.MID"); names without digits, or whose digits overflow, add nothing.
+// ("<root>/system/P*.MID"); names without digits, or whose digits overflow, add nothing.
 void CollectFileNumbers(std::wstring_view installPattern, std::unordered_set<int>& numbers);
 
 // Ascending song numbers that have a MIDI file but no record (empty while the list is empty).

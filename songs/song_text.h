@@ -1,5 +1,5 @@
 #pragma once
-// The song text beside each MIDI file ("C:/tavelo/system/P0012.txt"): header lines with the
+// The song text beside each MIDI file ("<root>/system/P0012.txt"): header lines with the
 // title, singer and key line, and a lyric section (between a ">" line and a "<" line) of lyric
 // lines and chord lines; and the optional source-language lyrics of a J or C file beside it.
 #include <string>

@@ -305,12 +305,12 @@ void ExportVocalData(std::wstring_view argument) {
   }
   const int division = model->SongPpq < 1 ? 480 : model->SongPpq;
   const VocalPairing pairing = PairVocalMarks(marks, notes, division);
-  const std::wstring base = L"C:/tavelo/vocal/vocal_" + std::to_wstring(song);
+  const std::wstring base = L"<root>/vocal/vocal_" + std::to_wstring(song);
   const std::filesystem::path txt = plat::RealPath(base + L".txt"), mid = plat::RealPath(base + L".mid");
   if (txt.empty() ||
       !plat::WriteFileAtomic(txt, BuildVocalReport(song, division, marks, notes, label, pairing, *model))) {
     DebugLogAsync(L"[노래내보내기] txt 파일을 못 만들었다");
-    ShowVocalExportNote(L"내보내기 실패: C:/tavelo/vocal 에 파일을 못 만듭니다");
+    ShowVocalExportNote(L"내보내기 실패: " + plat::ShownPath(L"<root>/vocal") + L" 에 파일을 못 만듭니다");
     return;
   }
   const bool midiWritten = !mid.empty() && plat::WriteFileAtomic(mid, BuildVocalMidi(division, marks, pairing, *model));

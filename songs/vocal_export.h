@@ -1,7 +1,7 @@
 #pragma once
 // The vocal export: for the song on screen, a table pairing each sung syllable the page shows with
 // the melody note it is sung on, written as a text report and as a one-track MIDI file with the
-// notes and the syllables as lyric events ("C:/tavelo/vocal/vocal_<number>.txt" and ".mid").
+// notes and the syllables as lyric events ("<root>/vocal/vocal_<number>.txt" and ".mid").
 #include <cstdint>
 #include <string>
 #include <string_view>

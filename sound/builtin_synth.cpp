@@ -3,16 +3,24 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/debug_log.h"
+#include "base/realtime_thread.h"
 #include "base/settings/app_settings.h"
 #include "base/text.h"
+#include "platform/clock.h"
+#include "platform/handoff_queue.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
+#include "platform/realtime.h"
 #include "platform/synth_library.h"
+#include "sound/synth_clock.h"
 
 
 namespace {
@@ -35,6 +43,14 @@ struct FluidApi {
   int (*cc)(FluidSynth*, int, int, int) = nullptr;
   int (*program_change)(FluidSynth*, int, int) = nullptr;
   // optional
+  int (*channel_pressure)(FluidSynth*, int, int) = nullptr;
+  int (*key_pressure)(FluidSynth*, int, int, int) = nullptr;
+  // the program's own rendering: into a file, or inside the audio driver's callback
+  int (*write_s16)(FluidSynth*, int, void*, int, int, void*, int, int) = nullptr;
+  int (*synth_process)(FluidSynth*, int, int, float**, int, float**) = nullptr;
+  FluidDriver* (*new_audio_driver2)(FluidSettings*, int (*)(void*, int, int, float**, int, float**), void*) = nullptr;
+  int (*settings_getint)(FluidSettings*, const char*, int*) = nullptr;
+  int (*settings_getnum)(FluidSettings*, const char*, double*) = nullptr;
   int (*settings_setnum)(FluidSettings*, const char*, double) = nullptr;
   int (*pitch_bend)(FluidSynth*, int, int) = nullptr;
   int (*sysex)(FluidSynth*, const char*, int, char*, int*, int*, int) = nullptr;
@@ -80,6 +96,104 @@ int g_loadedId = -1;         // under g_startMu
 std::mutex g_fxMu;
 SynthGsEffects g_fx;         // SynthGsEffectState
 
+// ---- Messages on the sample clock ----------------------------------------------------------
+// Short messages wait here with their send time until the audio thread reaches their frame
+// (SynthSampleClock); senders never wait on the audio thread. Used once the program renders the
+// synthesizer itself (its file output, or an audio driver that calls back into the program).
+struct TimedMessage {
+  uint64_t sentUs = 0;
+  uint8_t channel = 0, status = 0, data1 = 0, data2 = 0;
+};
+HandoffQueue<TimedMessage, 16384>& g_timed = *new HandoffQueue<TimedMessage, 16384>;  // never destroyed: the audio thread runs to the end
+std::atomic<bool> g_onSampleClock{false};
+SynthSampleClock* g_clock = nullptr;        // the audio thread's, made before it starts
+std::atomic<double> g_stallMs{0};           // benchmarks: the next file block is rendered this late
+constexpr int kFilePeriodFrames = 441;      // 10 ms at 44,100 Hz
+// The file output has no listener waiting: its look-ahead also covers a sender held up by the
+// system for up to 25 ms (the player moves its clock only past 30 ms).
+constexpr double kFileLookAheadMs = kFilePeriodFrames / 44.1 + 25.0;
+
+void ApplyShort(FluidSynth* s, int ch, uint8_t status, uint8_t d1, uint8_t d2) {
+  switch (status & 0xF0) {
+    case 0x90:
+      if (d2 > 0)
+        g_api.noteon(s, ch, d1, d2);
+      else
+        g_api.noteoff(s, ch, d1);
+      break;
+    case 0x80: g_api.noteoff(s, ch, d1); break;
+    case 0xA0:
+      if (g_api.key_pressure) g_api.key_pressure(s, ch, d1, d2);
+      break;
+    case 0xB0: g_api.cc(s, ch, d1, d2); break;
+    case 0xC0: g_api.program_change(s, ch, d1); break;
+    case 0xD0:
+      if (g_api.channel_pressure) g_api.channel_pressure(s, ch, d1);
+      break;
+    case 0xE0:
+      if (g_api.pitch_bend) g_api.pitch_bend(s, ch, d2 * 128 + d1);
+      break;
+    default: break;
+  }
+}
+
+// Renders one block of `frames` frames in pieces, applying every waiting message at its frame
+// between the pieces. `render(from, count)` renders frames [from, from + count) of the block.
+template <class Render>
+void RenderBlock(FluidSynth* s, int frames, Render&& render) {
+  g_clock->BeginBlock(plat::NowUs());
+  int done = 0;
+  while (done < frames) {
+    int until = frames;
+    while (TimedMessage* m = g_timed.Front()) {
+      const int64_t at = g_clock->OffsetInBlock(m->sentUs);
+      if (at > done) {
+        until = static_cast<int>(std::min<int64_t>(at, frames));
+        break;
+      }
+      ApplyShort(s, m->channel, m->status, m->data1, m->data2);
+      g_timed.PopFront();
+    }
+    render(done, until - done);
+    done = until;
+  }
+  g_clock->EndBlock(frames);
+}
+
+int AudioCallback(void*, int len, int nfx, float** fx, int nout, float** out) {
+  FluidSynth* s = g_synth.load(std::memory_order_acquire);
+  if (!s || len <= 0) return 0;
+  int result = 0;
+  RenderBlock(s, len, [&](int from, int count) {
+    float* fxAt[64];
+    float* outAt[64];
+    const int nf = std::min(nfx, 64), no = std::min(nout, 64);
+    for (int i = 0; i < nf; ++i) fxAt[i] = fx[i] ? fx[i] + from : nullptr;
+    for (int i = 0; i < no; ++i) outAt[i] = out[i] ? out[i] + from : nullptr;
+    if (count > 0 && g_api.synth_process(s, count, nf, fxAt, no, outAt) != 0) result = -1;
+  });
+  return result;
+}
+
+// The file output: raw 16-bit stereo, one period every 10 ms of the wall clock. A period rendered
+// late (the thread was held up) is followed by the missed ones at once, so the file keeps the
+// wall clock's length and every message its place.
+void FileRenderThread(FluidSynth* s, std::FILE* file) {
+  std::string refused;
+  EnterRealtimeThread(35, &refused);
+  int16_t buffer[kFilePeriodFrames * 2];
+  const double start = plat::NowMs();
+  for (uint64_t period = 0;; ++period) {
+    plat::SleepUntilMs(start + static_cast<double>(period) * 10.0);
+    if (const double stall = g_stallMs.exchange(0); stall > 0) plat::SleepMs(static_cast<unsigned>(stall));
+    RenderBlock(s, kFilePeriodFrames, [&](int from, int count) {
+      if (count > 0) g_api.write_s16(s, count, buffer + 2 * from, 0, 2, buffer + 2 * from, 1, 2);
+    });
+    std::fwrite(buffer, sizeof buffer, 1, file);
+    std::fflush(file);
+  }
+}
+
 void SetStatus(const std::wstring& text) {
   std::lock_guard lock(g_textMu);
   g_status = text;
@@ -111,6 +225,13 @@ std::string BindApi() {
   Need(g_api.cc, "fluid_synth_cc");
   Need(g_api.program_change, "fluid_synth_program_change");
   Bind(g_api.settings_setnum, "fluid_settings_setnum");
+  Bind(g_api.channel_pressure, "fluid_synth_channel_pressure");
+  Bind(g_api.key_pressure, "fluid_synth_key_pressure");
+  Bind(g_api.write_s16, "fluid_synth_write_s16");
+  Bind(g_api.synth_process, "fluid_synth_process");
+  Bind(g_api.new_audio_driver2, "new_fluid_audio_driver2");
+  Bind(g_api.settings_getint, "fluid_settings_getint");
+  Bind(g_api.settings_getnum, "fluid_settings_getnum");
   Bind(g_api.pitch_bend, "fluid_synth_pitch_bend");
   Bind(g_api.sysex, "fluid_synth_sysex");
   Bind(g_api.system_reset, "fluid_synth_system_reset");
@@ -136,7 +257,7 @@ std::string BindApi() {
   return missing;
 }
 
-std::filesystem::path SynthDir() { return plat::RealPath(L"C:/tavelo/synth"); }
+std::filesystem::path SynthDir() { return plat::RealPath(L"<root>/synth"); }
 
 // Loads the library once: the synth folder's candidates in order, then the system's. A failure
 // is told in the loader's own words.
@@ -165,7 +286,7 @@ bool LoadLibraryOnce() {
   }
   const std::wstring system = Utf8ToWide(plat::kSystemSynthLibrary);
   if (!triedAny) {
-    SetStatus(L"C:/tavelo/synth 폴더에 fluidsynth 라이브러리가 없고 시스템의 " + system +
+    SetStatus(Utf8ToWide(SynthDir().string()) + L" 폴더에 fluidsynth 라이브러리가 없고 시스템의 " + system +
               L"도 열 수 없습니다 (libfluidsynth3 패키지 필요): " + Utf8ToWide(sysErr.message));
   } else if (last.code == 193) {
     SetStatus(L"fluidsynth 라이브러리의 아키텍처가 이 프로그램과 다릅니다 - 같은 아키텍처용 빌드가 필요합니다: " +
@@ -185,6 +306,12 @@ bool IsBareFileName(std::wstring_view name) {
          name != L"..";
 }
 
+// What the operator reads when no SoundFont is anywhere: where to put one, which package has one.
+std::wstring NoSoundFontText() {
+  return L"사운드폰트(.sf2)가 없습니다 - " + Utf8ToWide(SynthDir().string()) +
+         L" 폴더에 넣거나 timgm6mb-soundfont 또는 fluid-soundfont-gm 패키지를 설치해주세요";
+}
+
 std::filesystem::path FirstSoundFont() {
   std::vector<std::filesystem::path> found = SoundFontFiles();
   return found.empty() ? std::filesystem::path() : found.front();
@@ -192,7 +319,7 @@ std::filesystem::path FirstSoundFont() {
 
 std::filesystem::path SoundFontPath(std::wstring_view name) {
   if (!IsBareFileName(name)) return {};
-  std::filesystem::path p = plat::RealPath(L"C:/tavelo/synth/" + std::wstring(name));
+  std::filesystem::path p = plat::RealPath(L"<root>/synth/" + std::wstring(name));
   std::error_code ec;
   if (p.empty() || !std::filesystem::is_regular_file(p, ec)) return {};
   return p;
@@ -297,6 +424,7 @@ bool StartBuiltInSynth() {
     DebugLog(L"내장음원: " + GetSynthStatusText());
     return false;
   }
+  plat::LockMappedFiles();  // the library's code stays in memory like the program's
   if (const std::string missing = BindApi(); !missing.empty())
     return Fail(L"fluidsynth 함수 해석 실패 - 라이브러리가 fluidsynth 본체가 아니거나 버전이 너무 다릅니다 (없는 함수: " +
                     Utf8ToWide(missing) + L")",
@@ -324,14 +452,28 @@ bool StartBuiltInSynth() {
     if (sf.empty()) DebugLog(L"내장음원: 지정한 사운드폰트가 없어 첫 파일로 대체 - " + wanted);
   }
   if (sf.empty()) sf = FirstSoundFont();
-  if (sf.empty()) return Fail(L"사운드폰트(.sf2) 파일이 C:/tavelo/synth 폴더에 없습니다", synth);
+  if (sf.empty()) {
+    // None of our own: the system's General MIDI SoundFont, from Debian's packages.
+    const std::vector<std::filesystem::path> system = plat::SystemSoundFontFiles();
+    if (!system.empty()) {
+      sf = system.front();
+      DebugLog(L"내장음원: synth 폴더에 사운드폰트가 없어 시스템의 것을 씀 - " + Utf8ToWide(sf.string()));
+    }
+  }
+  if (sf.empty()) return Fail(NoSoundFontText(), synth);
   std::wstring sfText = Utf8ToWide(sf.string());
   int id = g_api.sfload(synth, sf.string().c_str(), 1);
   if (id < 0) return Fail(L"사운드폰트 로드 실패 - " + sfText, synth);
 
   std::vector<std::string> drivers = {"pipewire", "pulseaudio", "alsa"};
   if (g_renderFile.empty()) g_renderFile = Utf8ToWide(plat::SynthRenderFileSetting());
-  if (!g_renderFile.empty()) {
+  std::FILE* ownFile = nullptr;
+  if (!g_renderFile.empty() && g_api.write_s16) {
+    drivers.clear();
+    if (g_api.settings_setnum) g_api.settings_setnum(g_settings, "synth.sample-rate", 44100.0);
+    ownFile = std::fopen(WideToUtf8(g_renderFile).c_str(), "wb");
+    if (!ownFile) return Fail(L"출력 파일을 열 수 없습니다 - " + g_renderFile, synth);
+  } else if (!g_renderFile.empty()) {
     drivers = {"file"};
     g_api.settings_setstr(g_settings, "audio.file.name", WideToUtf8(g_renderFile).c_str());
     g_api.settings_setstr(g_settings, "audio.file.type", "raw");
@@ -340,12 +482,28 @@ bool StartBuiltInSynth() {
     g_api.settings_setint(g_settings, "audio.period-size", 441);
     if (g_api.settings_setnum) g_api.settings_setnum(g_settings, "synth.sample-rate", 44100.0);
   }
+  // With a driver that calls back into the program, the program renders and every message plays
+  // at its own frame; otherwise messages go in as they come.
+  const bool callback = g_api.new_audio_driver2 && g_api.synth_process;
+  if (callback && !ownFile) {
+    int period = 64, periods = 16;
+    if (g_api.settings_getint) {
+      g_api.settings_getint(g_settings, "audio.period-size", &period);
+      g_api.settings_getint(g_settings, "audio.periods", &periods);
+    }
+    double rate = 44100;
+    if (g_api.settings_getnum) g_api.settings_getnum(g_settings, "synth.sample-rate", &rate);
+    // The device's buffer, and 10 ms for a sender that woke late.
+    const double lookAhead = std::clamp(1000.0 * period * periods / rate + 10.0, 15.0, 150.0);
+    g_clock = new SynthSampleClock(rate, lookAhead);
+  }
   for (const auto& d : drivers) {
     g_api.settings_setstr(g_settings, "audio.driver", d.c_str());
-    g_driver = g_api.new_audio_driver(g_settings, synth);
+    g_driver = callback ? g_api.new_audio_driver2(g_settings, &AudioCallback, nullptr)
+                        : g_api.new_audio_driver(g_settings, synth);
     if (g_driver) break;
   }
-  if (!g_driver) return Fail(L"오디오 드라이버(pipewire/pulseaudio/alsa) 열기 실패", synth);
+  if (!g_driver && !ownFile) return Fail(L"오디오 드라이버(pipewire/pulseaudio/alsa) 열기 실패", synth);
 
   g_loadedId = id;
   {
@@ -361,6 +519,11 @@ bool StartBuiltInSynth() {
     if (Settings.reverbLevel >= 0) g_fx.reverbLevel = Settings.reverbLevel;
   }
   g_synth.store(synth);
+  if (ownFile) {
+    g_clock = new SynthSampleClock(44100, kFileLookAheadMs);
+    std::thread(FileRenderThread, synth, ownFile).detach();
+  }
+  g_onSampleClock.store(ownFile != nullptr || (callback && g_driver));
   ApplySynthEffects();
   Sound.BuiltInSynthState.store(1);
   bool reverbControl = (g_api.reverb_roomsize && g_api.reverb_damp && g_api.reverb_width &&
@@ -494,25 +657,27 @@ void SendSysExToSynth(int port, const uint8_t* bytes, size_t length) {
                 nullptr, nullptr, 0);
 }
 
+thread_local double t_sendTimeMs = 0;
+
+void SetSynthSendTime(double atMs) { t_sendTimeMs = atMs; }
+
 void SendShortToSynth(int ch, uint8_t status, uint8_t d1, uint8_t d2) {
   FluidSynth* s = g_synth.load(std::memory_order_acquire);
   if (!s || Sound.BuiltInSynthState.load(std::memory_order_acquire) != 1) return;
-  switch (status & 0xF0) {
-    case 0x90:
-      if (d2 > 0)
-        g_api.noteon(s, ch, d1, d2);
-      else
-        g_api.noteoff(s, ch, d1);
-      break;
-    case 0x80: g_api.noteoff(s, ch, d1); break;
-    case 0xB0: g_api.cc(s, ch, d1, d2); break;
-    case 0xC0: g_api.program_change(s, ch, d1); break;
-    case 0xE0:
-      if (g_api.pitch_bend) g_api.pitch_bend(s, ch, d2 * 128 + d1);
-      break;
-    default: break;
+  if (g_onSampleClock.load(std::memory_order_acquire)) {
+    // The event's own time when the sender gave one (a time still to come counts as now).
+    const uint64_t now = plat::NowUs();
+    const uint64_t at = t_sendTimeMs > 0 ? std::min<uint64_t>(now, static_cast<uint64_t>(t_sendTimeMs * 1000.0)) : now;
+    TimedMessage m{at, static_cast<uint8_t>(ch), status, d1, d2};
+    if (g_timed.TryPush(m)) return;
+    // A full queue (the audio thread has stopped): the message goes in at once rather than never.
   }
+  ApplyShort(s, ch, status, d1, d2);
 }
+
+void DelayNextSynthFileBlock(double ms) { g_stallMs.store(ms); }
+
+double SynthLookAheadMs() { return g_onSampleClock.load() && g_clock ? g_clock->LookAheadMs() : 0; }
 
 int SynthChannelBank(int channel) {
   FluidSynth* s = g_synth.load();

@@ -32,8 +32,18 @@ void SetSynthDrumChannels();
 void ApplySynthEffects();
 // The synthesizer's SysEx entry (port 0 or 1).
 void SendSysExToSynth(int port, const uint8_t* bytes, size_t length);
-// Short message to synthesizer channel (0-31). Nothing when the synthesizer is not running.
+// Short message to synthesizer channel (0-31): notes, key and channel pressure, controllers,
+// programs and pitch bend. Nothing when the synthesizer is not running. Once the program renders
+// the synthesizer itself, the message plays at the frame of its send time plus the look-ahead.
 void SendShortToSynth(int synthChannel, uint8_t status, uint8_t data1, uint8_t data2);
+// The time (plat::NowMs scale) that the calling thread's next messages to the synthesizer stand
+// for: a sequencer that woke a little late for an event gives the event's own time, which the
+// look-ahead absorbs. 0 (the default) stands for the moment of sending.
+void SetSynthSendTime(double atMs);
+// The delay from a message's send time to its frame; 0 when messages go in as they come.
+double SynthLookAheadMs();
+// Benchmarks: the file output renders its next block `ms` late (a render stall).
+void DelayNextSynthFileBlock(double ms);
 
 // The bank a synthesizer channel plays from (128 on drum channels), -1 when unknown.
 int SynthChannelBank(int channel);
@@ -41,6 +51,7 @@ int SynthChannelBank(int channel);
 // The ".sf2" files of the synth folder, sorted.
 std::vector<std::filesystem::path> SoundFontFiles();
 
-// For tests: set before the start, the synthesizer writes raw 16-bit stereo into this file
-// (FluidSynth's "file" driver) instead of playing on an audio device.
+// For tests: set before the start, the synthesizer writes raw 16-bit stereo at 44,100 Hz into
+// this file, one 10 ms block after another on the wall clock, instead of playing on an audio
+// device.
 void SetSynthRenderFile(std::wstring_view path);

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr std::wstring_view kSoundSelPath = L"C:/tavelo/system/soundsel.cfg";
+constexpr std::wstring_view kSoundSelPath = L"<root>/system/soundsel.cfg";
 
 std::atomic<PresetKeyWriter> presetKeyWriter{nullptr};
 

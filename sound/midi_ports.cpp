@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/debug_log.h"
+#include "base/page_script.h"
 #include "base/settings/app_settings.h"
 #include "base/text.h"
 #include "platform/paths.h"
@@ -21,6 +22,7 @@ namespace {
 std::mutex g_statusMu;
 std::wstring g_portStatus;  // MidiPortStatusText
 bool g_port1MissingLogged = false;  // under port 1's slot lock
+bool g_synthFallbackTold = false;   // under port 1's slot lock: the fallback was told once
 int g_port1LastOpenError = -1;      // under port 1's slot lock
 
 void SetPortStatus(std::wstring text) {
@@ -48,14 +50,41 @@ void SilenceAndEmpty(MidiSlot& slot) {
 }
 
 
-const std::vector<std::wstring>& Port1FallbackNames() {
-  static const std::vector<std::wstring> names = {L"loopMIDI Port", L"SC-88Pro", L"SC-88",
-                                                  L"SC-8850",       L"SC-8820",  L"Roland",
-                                                  L"UM-ONE",        L"USB MIDI"};
+// The automatic search of port 1: the machine's first output port, then the usual modules.
+std::vector<std::wstring> Port1FallbackNames() {
+  std::vector<std::wstring> names = {L"SC-88Pro", L"SC-88",  L"SC-8850", L"SC-8820",
+                                     L"Roland",   L"UM-ONE", L"USB MIDI"};
+  if (std::wstring first = DefaultPortName(0); !first.empty()) names.insert(names.begin(), first);
   return names;
 }
 
+// The page's device line and the log say once that port 1 plays on the built-in synthesizer
+// because no device was there. Caller holds port 1's slot lock.
+void TellSynthFallback(const std::wstring& configured) {
+  if (g_synthFallbackTold) return;
+  g_synthFallbackTold = true;
+  const std::wstring text = L"1포트: " +
+                            (configured.empty() ? std::wstring(L"MIDI 출력 장치가 없어")
+                                                : L"지정한 MIDI 장치 [" + configured + L"]가 없어") +
+                            L" 내장음원으로 재생합니다 (사운드폰트 " + LoadedSoundFontName() + L")";
+  SetPortStatus(text);
+  DebugLog(L"[MIDI] " + text);
+  PostScriptToPage(PageCall(L"setMidiOpenStatus", text));
+}
+
 }  // namespace
+
+std::wstring DefaultPortName(int port) {
+  int seen = 0;
+  const unsigned count = plat::MidiOutDeviceCount();
+  for (unsigned i = 0; i < count; ++i) {
+    std::wstring name;
+    // A through port only passes messages on to other programs: nothing sounds there.
+    if (!plat::MidiOutDeviceName(i, &name) || name.find(L"Midi Through") != std::wstring::npos) continue;
+    if (seen++ == port) return TrimBlanks(name);
+  }
+  return {};
+}
 
 std::wstring GetMidiPortStatusText() {
   std::lock_guard lock(g_statusMu);
@@ -81,11 +110,22 @@ bool OpenMidiPort1() {
   bool found = !configured.empty() && FindMidiOutDevice({configured}, &index);
   if (!found) found = FindMidiOutDevice(Port1FallbackNames(), &index);
   if (!found) {
+    // No device: the built-in synthesizer sounds instead (the settings stay as they are, so a
+    // device that is there at the next start is used again).
+    if (StartBuiltInSynth()) {
+      slot.value->store(BUILTIN_SYNTH_PORT1);
+      ClearCcCache();
+      TellSynthFallback(configured);
+      return true;
+    }
     if (!g_port1MissingLogged) {
       g_port1MissingLogged = true;
-      SetPortStatus(L"1포트: MIDI 출력 장치를 찾지 못했습니다 (무음 상태)");
-      DebugLog(L"[MIDI] 1포트 열기 실패 - 출력 장치 없음. 무음 모드로 재생합니다 (가상음원/loopMIDI 가 "
-               L"실행 중인지, ALT+0 옵션의 1포트 지정이 맞는지 확인)");
+      const std::wstring synth = GetSynthStatusText();
+      SetPortStatus(L"1포트: MIDI 출력 장치를 찾지 못했습니다 (무음 상태)" +
+                    (synth.empty() ? std::wstring() : L" - 내장음원도 쓸 수 없음: " + synth));
+      DebugLog(L"[MIDI] 1포트 열기 실패 - 출력 장치 없음. 무음 모드로 재생합니다 (MIDI 장치가 연결돼 있는지, "
+               L"ALT+0 옵션의 1포트 지정이 맞는지 확인" +
+               (synth.empty() ? std::wstring() : L". 내장음원: " + synth) + L")");
     }
     return false;
   }
@@ -122,10 +162,17 @@ bool OpenMidiPort2() {
   std::wstring configured = GetSettingText(&AppSettings::port2Device);
   unsigned index = 0;
   bool found = !configured.empty() && FindMidiOutDevice({configured}, &index);
-  if (!found) found = FindMidiOutDevice({L"loopMIDI Port 1"}, &index);
+  const std::wstring fallback = DefaultPortName(1);
+  if (!found && !fallback.empty()) found = FindMidiOutDevice({fallback}, &index);
   if (!found) {
+    // Port 1 plays on the synthesizer for want of a device: port 2 joins it (channels 17-32).
+    if (IsSynthMarker(Sound.MidiOutPort1.load()) && StartBuiltInSynth()) {
+      slot.value->store(BUILTIN_SYNTH_PORT2);
+      ClearCcCache();
+      return true;
+    }
     DebugLog(L"[MIDI] 2포트 장치 없음 - 트랙 17~32 를 쓰는 곡은 그 파트가 소리나지 않습니다 (32채널 곡을 "
-             L"쓰려면 loopMIDI 에 포트를 하나 더 만들고 ALT+0 옵션에서 2포트로 지정)");
+             L"쓰려면 CTRL+I 에서 2포트에 이 PC의 다른 MIDI 출력 장치를 지정하거나 내장음원을 고르세요)");
     Sound.Port2OpenTried.store(1);
     return false;
   }
@@ -142,7 +189,7 @@ bool OpenMidiPort2() {
   }
   DebugLog(L"[MIDI] 2포트 열기 실패 - 오류 " + std::to_wstring(err) + L" (" + text + L"), 장치번호 " +
            std::to_wstring(index) + L", 지정이름 [" +
-           (configured.empty() ? std::wstring(L"loopMIDI Port 1") : configured) + L"]" +
+           (configured.empty() ? fallback : configured) + L"]" +
            L" - 트랙 17~32 파트가 소리나지 않습니다");
   Sound.Port2OpenTried.store(1);
   return false;

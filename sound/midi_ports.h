@@ -26,6 +26,11 @@ bool SendSysExToPort(int port, const std::vector<uint8_t>& message);
 std::wstring GetMidiPortStatusText();
 
 
+// The device name port 1 (0) or port 2 (1) looks for when none is set: the machine's first and
+// second MIDI output ports, through ports left out. Empty when there is no such port.
+std::wstring DefaultPortName(int port);
+
+// Open the slot (a device, or the built-in synthesizer when it is chosen or no device is there).
 bool OpenMidiPort1();
 bool OpenMidiPort2();
 // The slot for a song event's output port: port 1 -> port 2 when it opens, else port 1.

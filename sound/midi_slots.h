@@ -11,11 +11,12 @@
 #include <mutex>
 
 #include "platform/midi_out.h"
+#include "platform/realtime.h"
 
 #include "sound/sound_state.h"
 
 struct MidiSlot {
-  std::mutex mu;
+  plat::PiMutex mu;  // the player and the rhythm engine send under it: its holder runs at their priority
   std::atomic<MidiOutHandle>* value;
   plat::MidiOutDevice* dev = nullptr;  // under mu
   int row;                             // controller cache row: 0 port 1, 1 port 2, 2 module

@@ -246,7 +246,7 @@ void LoadMixerConfig() {
     }
   for (auto& r : Mixer.RhythmChannelPercent) r = 100;
   for (auto& m : Mixer.MixerGroupMaster) m = 100;
-  if (auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/mixer.cfg"))) {
+  if (auto bytes = plat::ReadFileBytes(plat::RealPath(L"<root>/system/mixer.cfg"))) {
     int maxPct = Settings.mixerMaxPct;
     std::istringstream file(*bytes);
     std::string line;
@@ -290,7 +290,7 @@ void SaveMixerConfig() {
   for (int p = 0; p < 2; ++p)
     for (int c = 0; c < 16; ++c)
       if (Mixer.ChorusSendOffset[p][c] != 0) line("CH", {p, c, Mixer.ChorusSendOffset[p][c]});
-  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/mixer.cfg"), out);
+  plat::WriteFileAtomic(plat::RealPath(L"<root>/system/mixer.cfg"), out);
 }
 
 std::wstring BuildMixerInitScript() {

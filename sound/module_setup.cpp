@@ -146,11 +146,11 @@ void SaveEqConfig() {
   EqSettingsValues eq = EqSettings;
   std::string line = "EQ " + std::to_string(eq.lowFreq) + " " + std::to_string(eq.lowGain) + " " +
                      std::to_string(eq.highFreq) + " " + std::to_string(eq.highGain) + "\n";
-  plat::WriteFileAtomic(plat::RealPath(L"C:/tavelo/system/eq.cfg"), line);
+  plat::WriteFileAtomic(plat::RealPath(L"<root>/system/eq.cfg"), line);
 }
 
 void LoadEqConfig() {
-  auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/eq.cfg"));
+  auto bytes = plat::ReadFileBytes(plat::RealPath(L"<root>/system/eq.cfg"));
   if (!bytes) return;
   std::istringstream in(bytes->substr(0, bytes->find('\n')));
   std::string word;

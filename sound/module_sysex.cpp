@@ -19,7 +19,7 @@ std::map<std::wstring, std::vector<SysExMessage>> g_syxCache;  // entries are ne
 std::vector<SysExMessage> ReadSyxFile(std::wstring_view fileName) {
   if (fileName.find_first_of(L"/\\") != std::wstring_view::npos) return {};
   auto bytes = plat::ReadFileBytes(
-      plat::RealPath(L"C:/tavelo/system/system-exclive/" + std::wstring(fileName)));
+      plat::RealPath(L"<root>/system/system-exclive/" + std::wstring(fileName)));
   if (!bytes) return {};
   return SplitSysEx(*bytes);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The GS module's SysEx: DT1 parameter messages, the setup files of
-// "C:/tavelo/system/system-exclive/", and the list of the song setup's messages that is replayed
+// "<root>/system/system-exclive/", and the list of the song setup's messages that is replayed
 // after a module reset in the song.
 #include <cstdint>
 #include <mutex>
@@ -19,7 +19,7 @@ struct ModuleReplay {
 extern ModuleReplay ModuleReplayList;
 
 SysExMessage BuildGsDt1(uint8_t a1, uint8_t a2, uint8_t a3, const std::vector<uint8_t>& data);
-// The cached messages of a file of "C:/tavelo/system/system-exclive/".
+// The cached messages of a file of "<root>/system/system-exclive/".
 const std::vector<SysExMessage>& GetSyxMessages(std::wstring_view fileName);
 // The messages of such a file read now (no cache); empty when the name is not a bare file name or
 // the file cannot be read.

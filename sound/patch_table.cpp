@@ -38,7 +38,7 @@ bool ReadInt(const std::wstring& text, size_t& pos, int& out) {
 
 void LoadPatchTable() {
   PatchTable.PatchSubstitutions.clear();
-  auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/PATCHTBL.CFG"));
+  auto bytes = plat::ReadFileBytes(plat::RealPath(L"<root>/system/PATCHTBL.CFG"));
   if (!bytes) {
     DebugLog(L"[음색표] PATCHTBL.CFG 없음 - 음색 바꿔치기 안 함");
     return;

@@ -1,6 +1,5 @@
 #pragma once
-// What the rest of the program calls in the MIDI output and sound control. Functions that are not
-// built yet have a body in placeholders.cpp that logs once and returns the failure value.
+// What the rest of the program calls in the MIDI output and sound control.
 #include <array>
 #include <atomic>
 #include <cstdint>

@@ -96,7 +96,7 @@ std::vector<SoundTableEntry> ParseSoundTable(std::string_view bytes) {
 
 void LoadSoundTable() {
   std::vector<SoundTableEntry> table;
-  if (auto bytes = plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/SOUNDTBL.CFG"))) table = ParseSoundTable(*bytes);
+  if (auto bytes = plat::ReadFileBytes(plat::RealPath(L"<root>/system/SOUNDTBL.CFG"))) table = ParseSoundTable(*bytes);
   std::lock_guard lock(tableLock);
   soundTable = std::move(table);
 }

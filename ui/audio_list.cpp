@@ -46,7 +46,7 @@ std::wstring BuildAudioFileListFrom(std::vector<std::wstring> names) {
 }
 
 std::wstring BuildAudioFileList() {
-  const auto folder = plat::RealPath(L"C:/tavelo/audio");
+  const auto folder = plat::RealPath(L"<root>/audio");
   std::vector<std::wstring> names;
   if (!folder.empty())
     for (const auto& n : plat::ListFileNames(folder)) names.push_back(Utf8ToWide(n));

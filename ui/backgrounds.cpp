@@ -54,7 +54,7 @@ std::vector<std::wstring> FilesOf(std::wstring_view folder) {
 
 std::vector<std::wstring> VideosWhere(bool playable) {
   std::vector<std::wstring> out;
-  for (auto& name : FilesOf(L"C:/tavelo/video")) {
+  for (auto& name : FilesOf(L"<root>/video")) {
     const std::wstring ext = LowerExtOf(name);
     const bool ok = OneOf(ext, {L"mp4", L"webm", L"m4v", L"mov"});
     const bool other = OneOf(ext, {L"wmv", L"avi", L"mkv", L"flv", L"asf", L"mpg", L"mpeg", L"divx", L"rm",
@@ -119,7 +119,7 @@ std::vector<std::wstring> ListOtherVideos() { return VideosWhere(false); }
 
 long long GetVideoFileSizeMb(const std::wstring& name) {
   if (name.empty() || name.find(L'/') != std::wstring::npos || name.find(L'\\') != std::wstring::npos) return 0;
-  const fs::path real = plat::RealPath(L"C:/tavelo/video/" + name);
+  const fs::path real = plat::RealPath(L"<root>/video/" + name);
   if (real.empty()) return 0;
   const auto stamp = plat::StatFile(real);
   return stamp ? static_cast<long long>(stamp->size / 1048576ull) : 0;
@@ -150,7 +150,7 @@ std::wstring BuildLiteModeScript() {
 std::wstring BuildBgImagesScript() {
   auto picture = [](const std::wstring& base, std::wstring& name, std::wstring& data) {
     name = FindBackgroundImageFile(base);
-    data = name.empty() ? std::wstring() : MakeDataUrl(L"C:/tavelo/images/" + name);
+    data = name.empty() ? std::wstring() : MakeDataUrl(L"<root>/images/" + name);
   };
   std::wstring mainName, mainData, headerName, headerData;
   picture(L"main_bg", mainName, mainData);
@@ -200,7 +200,7 @@ void ApplyCustomerBackground() {
 
 std::wstring FindBackgroundImageFile(const std::wstring& base) {
   const std::wstring prefix = base + L".";
-  for (const auto& name : FilesOf(L"C:/tavelo/images")) {
+  for (const auto& name : FilesOf(L"<root>/images")) {
     if (StartsWithNoCase(name, prefix) && IsPictureExt(LowerExtOf(name))) return name;
   }
   return {};
@@ -213,7 +213,7 @@ std::wstring InstallBackgroundImage(const std::wstring& base, const fs::path& pi
   for (auto& c : ext)
     if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
   if (ext.find(L'/') != std::wstring::npos) return {};
-  const fs::path folder = plat::RealPath(L"C:/tavelo/images");
+  const fs::path folder = plat::RealPath(L"<root>/images");
   if (folder.empty()) return {};
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -227,7 +227,7 @@ std::wstring InstallBackgroundImage(const std::wstring& base, const fs::path& pi
     return {};
   }
   const std::wstring target = base + ext;
-  for (const auto& name : FilesOf(L"C:/tavelo/images")) {
+  for (const auto& name : FilesOf(L"<root>/images")) {
     if (StartsWithNoCase(name, base + L".") && name != target) fs::remove(folder / WideToUtf8(name), ec);
   }
   fs::rename(temp, folder / WideToUtf8(target), ec);
@@ -263,7 +263,7 @@ bool HasBattery() {
 
 std::vector<std::wstring> ListRandomPictures() {
   std::vector<std::wstring> out;
-  for (auto& name : FilesOf(L"C:/tavelo/images/random"))
+  for (auto& name : FilesOf(L"<root>/images/random"))
     if (IsPictureExt(LowerExtOf(name))) out.push_back(std::move(name));
   std::sort(out.begin(), out.end());
   return out;

@@ -30,7 +30,7 @@ bool PcIsWeak();
 // Lite mode from the setting (1 lite, 0 full, else lite on a weak PC).
 bool LiteFromSetting(int liteMode, bool weak);
 
-// Videos of "C:/tavelo/video" (names only, sorted by character code): playable ones, and those
+// Videos of "<root>/video" (names only, sorted by character code): playable ones, and those
 // the page cannot play.
 std::vector<std::wstring> ListPlayableVideos();
 std::vector<std::wstring> ListOtherVideos();
@@ -60,5 +60,5 @@ void SetBackgroundCopyForTest(std::function<bool(const std::filesystem::path&, c
 // True when the PC has a system battery; asked once per run.
 bool HasBattery();
 
-// The random-picture files of "C:/tavelo/images/random" (names, folder order).
+// The random-picture files of "<root>/images/random" (names, folder order).
 std::vector<std::wstring> ListRandomPictures();

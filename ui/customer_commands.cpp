@@ -41,7 +41,7 @@ void PostFirstVideo() {
 void PostPickedPicture(const wchar_t* base, const wchar_t* function) {
   const std::wstring name = PickBackgroundImage(base);
   if (name.empty()) return;
-  const std::wstring data = MakeDataUrl(L"C:/tavelo/images/" + name);
+  const std::wstring data = MakeDataUrl(L"<root>/images/" + name);
   PostScriptToPage(GuardedScript(std::wstring(function) + L"('" + EscapeForScript(name) + L"', '" + data + L"');", function));
 }
 
@@ -113,7 +113,7 @@ void HandleSetCustomerVideo(const std::wstring& m) {
   if (Settings.customerVideo != 0) {
     const auto others = ListOtherVideos();
     if (videos.empty() && others.empty()) {
-      ShowPageBadge(L"C:/tavelo/video 폴더에 동영상(mp4)을 넣어주세요");
+      ShowPageBadge(plat::ShownPath(L"<root>/video") + L" 폴더에 동영상(mp4)을 넣어주세요");
     } else if (videos.empty()) {
       ShowPageBadge(others.front() + L" - 이 형식(wmv/avi 등)은 재생할 수 없습니다. mp4 로 바꿔 넣어주세요");
       DebugLog(L"[CW] 배경 동영상: 재생 불가 형식만 " + std::to_wstring(others.size()) + L"개 (" + others.front() +
@@ -193,15 +193,16 @@ void HandleSetBgRandom(const std::wstring& m) {
     RunCustomerScript(GuardedScript(L"bgRandomOn = 0; randomBgData = null; refreshBg();", L"refreshBg"));
   }
   std::error_code ec;
-  const auto random = plat::RealPath(L"C:/tavelo/images/random");
+  const auto random = plat::RealPath(L"<root>/images/random");
   if (!random.empty()) std::filesystem::create_directories(random, ec);
   if (on && !random.empty()) {
     bool any = false;
     for (std::filesystem::directory_iterator it(random, ec), end; !ec && it != end && !any; it.increment(ec))
       any = !it->is_directory(ec);
     if (!any)
-      PostScriptToPage(GuardedScript(L"alert('랜덤 바탕 이미지 폴더가 비어 있습니다.\\n\\nC:/tavelo/images/random 폴더에 "
-                                     L"이미지 파일(jpg/png 등)을 넣어주세요.');",
+      PostScriptToPage(GuardedScript(L"alert('랜덤 바탕 이미지 폴더가 비어 있습니다.\\n\\n" +
+                                         EscapeForScript(plat::ShownPath(L"<root>/images/random")) +
+                                         L" 폴더에 이미지 파일(jpg/png 등)을 넣어주세요.');",
                                      L"alert"));
   }
 }
@@ -219,7 +220,7 @@ void HandleBgRandomNext(const std::wstring&) {
   // The guard's catch as GuardedScript writes it, in UTF-8.
   static constexpr std::string_view kTail = "'); }catch(e){console.error('onRandomBgApplied',e)}";
   std::string text(kHead);
-  if (!AppendDataUrlUtf8(text, L"C:/tavelo/images/random/" + pictures[static_cast<size_t>(index)], kTail.size()))
+  if (!AppendDataUrlUtf8(text, L"<root>/images/random/" + pictures[static_cast<size_t>(index)], kTail.size()))
     return;
   text += kTail;
   const auto script = std::make_shared<const std::string>(std::move(text));

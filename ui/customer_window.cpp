@@ -55,7 +55,7 @@ void ResetMonitorSetting() {
 // The page copy the customer view serves: a byte-order mark and the page text as UTF-8.
 bool WritePageCopy(std::string& bytes) {
   bytes = "\xEF\xBB\xBF" + WideToUtf8(PageHost.PageSource);
-  const auto file = plat::RealPath(L"C:/tavelo/system/ui/page.html");
+  const auto file = plat::RealPath(L"<root>/system/ui/page.html");
   return !file.empty() && plat::WriteFileAtomic(file, bytes);
 }
 
@@ -76,18 +76,25 @@ bool StartCustomerBrowser(PageView& view, uint64_t generation) {
   plat::BrowserChoice browser = plat::FindBrowser();
   if (browser.none) {
     const std::string address = view.Address();
-    const auto file = plat::RealPath(L"C:/tavelo/system/customer_url.txt");
+    const auto file = plat::RealPath(L"<root>/system/customer_url.txt");
     if (file.empty() || !plat::WriteOwnerOnlyFile(file, address + "\n"))
       DebugLog(L"[CW] 손님 화면 주소 파일을 쓰지 못함");
     std::cout << "customer: " << address << std::endl;
     return true;
   }
   if (browser.program.empty()) return false;
-  const auto profile = plat::RealPath(L"C:/tavelo/system/browser/customer");
+  const auto profile = plat::RealPath(L"<root>/system/browser/customer");
   WriteCameraPolicy(profile);
-  const char* extra = std::getenv("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS");
+  const char* extra = std::getenv("TAVELO_BROWSER_ARGS");
   const int pid = plat::LaunchBrowserOnRect(browser.program, view.OneTimeAddress(), profile, extra ? extra : "",
-                                            CustomerWindow.CustomerWindowRect, [generation] {
+                                            CustomerWindow.CustomerWindowRect,
+                                            [generation, program = Utf8ToWide(browser.program.string())](
+                                                const plat::BrowserExit& e) {
+                                              if (e.seconds < 10) {
+                                                const std::wstring why = DescribeBrowserExit(program, e);
+                                                DebugLog(L"[CW] " + why);
+                                                std::cerr << "tavelo: " << WideToUtf8(why) << std::endl;
+                                              }
                                               // The customer browser went away by itself (the operator
                                               // closed it): the window counts as closed, on the window
                                               // thread that owns its state.

@@ -126,5 +126,5 @@ std::wstring MakeFontDataUrl(std::wstring_view fileName) {
   if (fileName.empty() || fileName.find(L'/') != std::wstring_view::npos ||
       fileName.find(L'\\') != std::wstring_view::npos || fileName == L"." || fileName == L"..")
     return {};
-  return DataUrl(FontMimeFromExt(fileName), ReadFileBytes(L"C:/tavelo/fonts/" + std::wstring(fileName)));
+  return DataUrl(FontMimeFromExt(fileName), ReadFileBytes(L"<root>/fonts/" + std::wstring(fileName)));
 }

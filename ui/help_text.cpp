@@ -50,18 +50,14 @@ const wchar_t* const kDefaultLines[] = {
     L"Z / X     화면 마디 수 줄이기/늘리기",
     L"CTRL+Z/X  음표 작게/크게",
     L"",
-    L"* 이 도움말은 C:/tavelo/system/help.txt 를 메모장으로 열어 수정할 수 있습니다.",
 };
 
 }  // namespace
 
-const std::wstring& DefaultHelpText() {
-  static const std::wstring text = [] {
-    std::wstring t;
-    for (const wchar_t* line : kDefaultLines) t += std::wstring(line) + L"\r\n";
-    return t;
-  }();
-  return text;
+std::wstring DefaultHelpText() {
+  std::wstring t;
+  for (const wchar_t* line : kDefaultLines) t += std::wstring(line) + L"\r\n";
+  return t + L"* 이 도움말은 " + plat::ShownPath(HelpTextFilePath) + L" 를 텍스트 편집기로 열어 수정할 수 있습니다.\r\n";
 }
 
 std::wstring LoadHelpText() {

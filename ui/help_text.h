@@ -3,10 +3,10 @@
 // its built-in default.
 #include <string>
 
-inline constexpr std::wstring_view HelpTextFilePath = L"C:/tavelo/system/help.txt";
+inline constexpr std::wstring_view HelpTextFilePath = L"<root>/system/help.txt";
 
 // The built-in text: 41 lines, each ended with CR LF.
-const std::wstring& DefaultHelpText();
+std::wstring DefaultHelpText();
 // The text of help.txt without its byte-order mark; when the file is missing it is written
 // (byte-order mark + the default) and the default is returned.
 std::wstring LoadHelpText();

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/text.h"
+#include "platform/fonts.h"
 #include "platform/paths.h"
 
 namespace {
@@ -25,7 +26,7 @@ bool IsFontExt(const std::wstring& ext) {
 }  // namespace
 
 std::wstring ListFontFiles() {
-  std::filesystem::path folder = plat::RealPath(L"C:/tavelo/fonts");
+  std::filesystem::path folder = plat::RealPath(L"<root>/fonts");
   std::wstring out = L"[";
   if (folder.empty()) return out + L"]";
   std::error_code ec;
@@ -38,6 +39,15 @@ std::wstring ListFontFiles() {
     if (!first) out += L',';
     first = false;
     out += L"'" + EscapeForScript(name) + L"'";
+  }
+  return out + L"]";
+}
+
+std::wstring ListInstalledFontFamilies() {
+  std::wstring out = L"[";
+  for (const std::string& family : plat::InstalledFontFamilies()) {
+    if (out.size() > 1) out += L',';
+    out += L"'" + EscapeForScript(Utf8ToWide(family)) + L"'";
   }
   return out + L"]";
 }

@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr std::wstring_view kFirstInstallFlag = L"C:/tavelo/system/firstinstall.flag";
+constexpr std::wstring_view kFirstInstallFlag = L"<root>/system/firstinstall.flag";
 
 PageBootHooks BootHooks;  // set at start, before the page exists
 std::atomic<bool> FullscreenDone{false};
@@ -103,6 +103,7 @@ std::wstring BuildBootFirstScript() {
   js += PageCall(L"setLyricSungColorDisplay", sungColor);
   js += PageCall(L"setLyricFontScaleDisplay", s.lyricFontScale);
   js += PageCall(L"initCustomFonts", ScriptLiteral{ListFontFiles()});
+  js += PageCall(L"initLyricFonts", ScriptLiteral{ListInstalledFontFamilies()});
   js += PageCall(L"initEqFromApp", EqSettings.lowFreq, EqSettings.lowGain, EqSettings.highFreq,
                  EqSettings.highGain);
   return js;

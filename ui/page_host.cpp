@@ -81,9 +81,9 @@ void OpenMainPage(PageMessageHandler onMessage, std::function<void()> onLoaded) 
   options.acceleratorKeys = false;
   PageHost.MainPageView = std::make_unique<PageView>("main", options);
 
-  MapMediaFolder(kImagesHostName, L"C:\\tavelo\\images");
-  MapMediaFolder(kAudioHostName, L"C:\\tavelo\\audio");
-  MapMediaFolder(kVideoHostName, L"C:\\tavelo\\video");
+  MapMediaFolder(kImagesHostName, L"<root>/images");
+  MapMediaFolder(kAudioHostName, L"<root>/audio");
+  MapMediaFolder(kVideoHostName, L"<root>/video");
 
   PageHost.MainPageView->SetMessageHandler(std::move(onMessage));
   PageHost.MainPageView->SetLoadedHandler(std::move(onLoaded));

@@ -10,6 +10,7 @@
 #include "base/debug_log.h"
 #include "base/text.h"
 #include "platform/message_loop.h"
+#include "platform/monitors.h"
 #include "platform/browser_window.h"
 #include "platform/files.h"
 #include "platform/page_server.h"
@@ -23,6 +24,12 @@ std::string EnvText(const char* name) {
   const char* v = std::getenv(name);
   return v ? v : "";
 }
+
+// Set once the main page has loaded and connected (window thread).
+bool mainPageEverLoaded = false;
+
+// A browser that ends this soon after its start failed to start.
+constexpr double kEarlyExitSeconds = 10;
 
 std::string ViewPath(const std::string& windowName) {
   return windowName == "main" ? "/" : "/" + windowName;
@@ -38,7 +45,21 @@ std::string ChannelPrelude(const PageViewOptions& o) {
   prelude += flag(o.contextMenus);
   prelude += ",acceleratorKeys:";
   prelude += flag(o.acceleratorKeys);
-  prelude += "};\n";
+  // The install root as this machine names it, for the page's texts (a JS string that cannot end
+  // the script element).
+  prelude += ",root:\"";
+  for (unsigned char c : plat::RootDir().string()) {
+    if (c == '"' || c == '\\') prelude += '\\';
+    if (c < 0x20 || c == '<') {
+      static const char* hex = "0123456789abcdef";
+      prelude += "\\u00";
+      prelude += hex[c >> 4];
+      prelude += hex[c & 15];
+    } else {
+      prelude += static_cast<char>(c);
+    }
+  }
+  prelude += "\"};\n";
   const auto& files = EmbeddedPageFiles();
   if (auto it = files.find("webview-shim.js"); it != files.end()) prelude += it->second;
   prelude += "</script>";
@@ -74,11 +95,22 @@ std::string WithPrelude(std::string html, const std::string& prelude) {
 
 // The address of the main page, for whoever opens it when no browser is started.
 void PublishPageAddress(const std::string& address) {
-  std::filesystem::path file = plat::RealPath(L"C:/tavelo/system/page_url.txt");
+  std::filesystem::path file = plat::RealPath(L"<root>/system/page_url.txt");
   if (file.empty() || !plat::WriteOwnerOnlyFile(file, address + "\n")) {
     DebugLog(L"[PAGE] 화면 주소 파일을 쓰지 못함");
   }
   std::cout << "page: " << address << std::endl;
+}
+
+// The log and standard error say why a browser failed; without the main page the program then
+// ends with a non-zero code.
+void ReportBrowserFailure(bool isMain, const std::wstring& reason) {
+  DebugLog(L"[PAGE] " + reason);
+  std::cerr << "tavelo: " << WideToUtf8(reason) << std::endl;
+  if (isMain && !mainPageEverLoaded) {
+    plat::SetProcessExitCode(1);
+    plat::PostWindowMessage(plat::kWmClose);
+  }
 }
 
 void OpenBrowserWindow(const std::string& windowName, int view) {
@@ -87,24 +119,45 @@ void OpenBrowserWindow(const std::string& windowName, int view) {
     if (windowName == "main") PublishPageAddress(plat::PageViewAddress(view));
     return;
   }
+  bool isMain = windowName == "main";
   if (browser.program.empty()) {
-    DebugLog(L"[PAGE] 브라우저를 찾지 못해 화면을 열 수 없음");
+    ReportBrowserFailure(isMain, L"브라우저를 찾지 못해 화면을 열 수 없음 (chromium 패키지 필요)");
     return;
   }
-  std::string args = EnvText("WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS");
+  if (plat::RunningAsRoot())
+    DebugLog(L"[PAGE] root 로 실행 중 - 브라우저에 --no-sandbox 를 붙여 시작 (Chromium 은 root 에서 샌드박스로 뜨지 않음)");
+  std::string args = EnvText("TAVELO_BROWSER_ARGS");
   std::filesystem::path profile =
-      plat::RealPath(L"C:/tavelo/system/browser/" + Utf8ToWide(windowName));
-  bool isMain = windowName == "main";
+      plat::RealPath(L"<root>/system/browser/" + Utf8ToWide(windowName));
+  // Maximising is the window manager's job; without one (bare X server, kiosk) the main window is
+  // placed over the primary monitor instead.
+  if (const auto fill = isMain ? plat::MonitorToFillWithoutWindowManager() : std::nullopt) {
+    args += " --window-position=" + std::to_string(fill->left) + "," + std::to_string(fill->top) +
+            " --window-size=" + std::to_string(fill->right - fill->left) + "," + std::to_string(fill->bottom - fill->top);
+    DebugLog(L"[PAGE] 창 관리자가 없어 브라우저 창을 모니터 크기로 맞춤");
+  }
   // Other users can read a command line: the browser gets a key that opens the page once.
   std::string address = plat::PageViewOneTimeAddress(view);
-  bool started = plat::LaunchBrowser(browser.program, address, profile, args, [isMain] {
+  const std::wstring program = Utf8ToWide(browser.program.string());
+  bool started = plat::LaunchBrowser(browser.program, address, profile, args, [isMain, program](const plat::BrowserExit& e) {
+    if (e.seconds < kEarlyExitSeconds || (isMain && !mainPageEverLoaded))
+      ReportBrowserFailure(isMain, DescribeBrowserExit(program, e));
     // The main window's browser was closed: close the program as its window would.
     if (isMain) plat::PostWindowMessage(plat::kWmClose);
   });
-  if (!started) DebugLog(L"[PAGE] 브라우저를 시작하지 못함 - " + Utf8ToWide(browser.program.string()));
+  if (!started) ReportBrowserFailure(isMain, L"브라우저를 시작하지 못함 - " + program);
 }
 
 }  // namespace
+
+std::wstring DescribeBrowserExit(const std::wstring& program, const plat::BrowserExit& e) {
+  std::wstring text = L"브라우저가 " + std::to_wstring(static_cast<int>(e.seconds)) + L"초 만에 끝남 (" + program +
+                      L", " + (e.signaled ? L"신호 " : L"종료 코드 ") + std::to_wstring(e.code) + L")";
+  std::string tail = e.stderrTail;
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
+  if (!tail.empty()) text += L" - 표준 오류 끝부분:\n" + Utf8ToWide(tail);
+  return text;
+}
 
 bool FindPageBrowser(std::wstring& version) {
   plat::BrowserChoice browser = plat::FindBrowser();
@@ -142,6 +195,7 @@ PageView::PageView(std::string windowName, PageViewOptions options)
     onMessage_(&text);
   };
   handlers.navigationCompleted = [this] {
+    if (windowName_ == "main") mainPageEverLoaded = true;
     if (onLoaded_) onLoaded_();
   };
   view_ = plat::CreatePageView(ViewPath(windowName_), std::move(handlers));

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/browser_window.h"
+
 // How the page's end of the channel sets up the page.
 struct PageViewOptions {
   bool zoom = true;             // Ctrl+wheel and Ctrl+plus/minus zoom the page
@@ -72,11 +74,15 @@ class PageView {
 bool FindPageBrowser(std::wstring& version);
 
 // Starts the page server; false when it cannot listen. The switches in the environment variable
-// "WEBVIEW2_ADDITIONAL_BROWSER_ARGUMENTS" go to every browser window started later.
+// "TAVELO_BROWSER_ARGS" go to every browser window started later.
 bool StartPageHost();
 
 // Files of `folder` (an install path) are served to the pages at "/<hostName>/<file>".
 void MapMediaFolder(std::wstring_view hostName, std::wstring_view folder);
+
+// How a browser ended, in the words of the log: how long it ran, its exit status and the end
+// of its standard error.
+std::wstring DescribeBrowserExit(const std::wstring& program, const plat::BrowserExit& exit);
 
 // Ends the browser processes the program started (the shutdown of the main window).
 void EndBrowserProcesses();

@@ -128,7 +128,7 @@ PcCheckItem GradeDisk(int seek, double readMs, double freeGiB, double totalGiB) 
   if (space == 0) Set(it, grade, L"여유 공간이 부족합니다 - 신곡 업데이트가 실패할 수 있습니다(20GB 이상 권장)");
   else if (speed == 0)
     Set(it, grade, seek == 1 || type == L"SSD(추정)"
-                       ? L"SSD 인데 읽기가 느립니다 - 백신 실시간 검사에서 C:\\tavelo 을 제외해 보세요(eMMC 일 수도 있습니다)"
+                       ? L"SSD 인데 읽기가 느립니다 - eMMC 이거나 다른 프로그램이 디스크를 바쁘게 쓰고 있을 수 있습니다"
                        : L"디스크가 느립니다 - 곡이 늦게 걸립니다. SSD 를 권합니다");
   else if (grade == 1)
     Set(it, grade, space == 1 ? L"여유 공간이 빠듯합니다 - 정리하거나 늘려 주세요"
@@ -141,7 +141,7 @@ PcCheckItem GradePageRoundTrip(double averageMs) {
   PcCheckItem it = Item(L"화면 응답", 1);
   if (averageMs < 0) {
     it.value = L"응답 없음";
-    Set(it, 0, L"화면(WebView2)이 응답하지 않습니다");
+    Set(it, 0, L"화면(브라우저)이 응답하지 않습니다");
     return it;
   }
   it.value = L"왕복 " + FormatOneDecimal(averageMs) + L"ms";
@@ -196,15 +196,15 @@ PcCheckItem GradeAntivirus(int code, const std::wstring& text) {
   switch (code) {
     case 2: Set(it, 2, L"곡 폴더가 검사에서 빠져 있습니다 - 곡이 빨리 걸립니다"); break;
     case 3: Set(it, 2, L"실시간 검사가 꺼져 있어 검사로 인한 지연은 없습니다"); break;
-    case 1: Set(it, 1, L"C:\\tavelo 을 제외하면 곡 읽기가 빨라집니다 - ALT+0 에서 [제외 등록]"); break;
-    case 4: Set(it, -1, L"쓰시는 백신 프로그램에서 C:\\tavelo 폴더를 직접 제외해 주세요"); break;
-    default: Set(it, -1, L"설정을 읽지 못했습니다(파워셸 차단 등) - 손으로 확인해 주세요"); break;
+    case 1: Set(it, 1, plat::ShownPath(L"<root>") + L" 을 제외하면 곡 읽기가 빨라집니다 - ALT+0 에서 [제외 등록]"); break;
+    case 4: Set(it, -1, L"쓰시는 백신 프로그램에서 " + plat::ShownPath(L"<root>") + L" 폴더를 직접 제외해 주세요"); break;
+    default: Set(it, -1, L"이 PC에는 백신 실시간 검사 서비스가 없습니다 - 제외할 것이 없습니다"); break;
   }
   return it;
 }
 
 PcCheckItem GradeSystem(bool read, const std::string& release, const std::string& machine) {
-  PcCheckItem it = Item(L"윈도우", 1);
+  PcCheckItem it = Item(L"운영체제", 1);
   if (!read) {
     it.value = L"확인 불가";
     Set(it, -1, L"버전을 읽지 못했습니다");
@@ -306,9 +306,9 @@ double MeasurePageRoundTrip() {
 // Opens every 37th song MIDI file (at most 24) and reads its first 4 KB; milliseconds per file.
 double MeasureSongFileOpenMs(int& count) {
   count = 0;
-  const std::vector<std::string> names = ListMatchingFiles(L"C:/tavelo/system/P*.MID");
+  const std::vector<std::string> names = ListMatchingFiles(L"<root>/system/P*.MID");
   std::vector<std::filesystem::path> picked;
-  const std::filesystem::path dir = plat::RealPath(L"C:/tavelo/system");
+  const std::filesystem::path dir = plat::RealPath(L"<root>/system");
   for (size_t i = 0; i < names.size() && picked.size() < 24; i += 37) picked.push_back(dir / names[i]);
   const double t0 = plat::NowMs();
   char buf[4096];
@@ -384,7 +384,7 @@ std::vector<PcCheckItem> MeasureItems() {
     if (id >= 1) {
       const uint32_t a = plat::TimeGetTime();
       const std::optional<std::string> data =
-          plat::ReadFileBytes(plat::RealPath(L"C:/tavelo/system/P" + PadSongNumber(id) + L".MID"));
+          plat::ReadFileBytes(plat::RealPath(L"<root>/system/P" + PadSongNumber(id) + L".MID"));
       ms = plat::TimeGetTime() - a;
       bytes = data ? (long long)data->size() : 0;
     }
@@ -432,7 +432,7 @@ void RunPcCheck() {
   const std::vector<PcCheckItem> items = MeasureItems();
   const PcCheckResult result = ScorePcCheck(items);
   PostScriptToPage(BuildShowPcCheckScript(items, result));
-  if (const std::filesystem::path report = plat::RealPath(L"C:/tavelo/system/pc_check.txt"); !report.empty())
+  if (const std::filesystem::path report = plat::RealPath(L"<root>/system/pc_check.txt"); !report.empty())
     plat::WriteFileAtomic(report, BuildPcCheckReport(items, result));
   DebugLog(L"[PCCHK] 진단 완료 - 종합 " + result.letter + L" (" + std::to_wstring(result.score) +
            L"점), 결과는 system/pc_check.txt");

@@ -2,7 +2,7 @@
 // The PC check (ALT+F12): measures in about ten seconds, without sounding a note, what decides
 // whether this PC keeps time while it paints lyrics and score, grades twelve items, scores the PC
 // from 0 to 100 with a letter, shows the result in the page's panel, writes
-// "C:/tavelo/system/pc_check.txt" and stores the score as `pcScore`.
+// "<root>/system/pc_check.txt" and stores the score as `pcScore`.
 #include <atomic>
 #include <cstdint>
 #include <string>

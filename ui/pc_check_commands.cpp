@@ -28,8 +28,8 @@ void HandlePcCheckPong(const std::wstring&) { PcCheck.PcCheckPongFlag.store(1); 
 void HandleSetAvExclude(const std::wstring& m) {
   const bool add = LeadingInt(ArgOf(m)) != 0;
   SetDefenderExclusion(add);
-  ShowPageBadge(add ? L"관리자 확인(UAC) 창에서 [예]를 눌러주세요 - 잠시 뒤 상태를 다시 읽습니다"
-                    : L"제외를 해제합니다 - 관리자 확인 창에서 [예]를 눌러주세요");
+  ShowPageBadge(add ? L"이 PC에는 백신 서비스도 관리자 확인(UAC) 창도 없어 등록할 것이 없습니다 - 잠시 뒤 상태를 다시 읽습니다"
+                    : L"이 PC에는 백신 서비스가 없어 해제할 것이 없습니다");
   StartAvExclusionCheck(true);
 }
 

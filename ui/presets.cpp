@@ -60,7 +60,7 @@ int SlotArgument(const std::wstring& message) {
 
 }  // namespace
 
-std::wstring PresetPath(int slot) { return L"C:/tavelo/presets/p" + std::to_wstring(slot) + L".cfg"; }
+std::wstring PresetPath(int slot) { return L"<root>/presets/p" + std::to_wstring(slot) + L".cfg"; }
 
 std::string StripPortDeviceLines(std::string_view text, bool keepDeviceLines) {
   std::string out;

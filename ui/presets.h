@@ -12,14 +12,14 @@ struct PresetSection {
 
 // The sections of a preset, in the order of saving and loading.
 inline constexpr std::array<PresetSection, 5> PresetSections{{
-    {"app", L"C:/tavelo/system/app_settings.cfg"},
-    {"env", L"C:/tavelo/system/env_settings.cfg"},
-    {"mixer", L"C:/tavelo/system/mixer.cfg"},
-    {"eq", L"C:/tavelo/system/eq.cfg"},
-    {"sound", L"C:/tavelo/system/soundsel.cfg"},
+    {"app", L"<root>/system/app_settings.cfg"},
+    {"env", L"<root>/system/env_settings.cfg"},
+    {"mixer", L"<root>/system/mixer.cfg"},
+    {"eq", L"<root>/system/eq.cfg"},
+    {"sound", L"<root>/system/soundsel.cfg"},
 }};
 
-// "C:/tavelo/presets/p" + N + ".cfg".
+// "<root>/presets/p" + N + ".cfg".
 std::wstring PresetPath(int slot);
 
 // Lines split at LF, one trailing CR removed, empty lines dropped; keeps only the output-device

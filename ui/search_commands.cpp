@@ -48,7 +48,7 @@ void HandleDumpSong(const std::wstring& message) {
 
   bool hit = false;
   std::wstring idxTitle, idxSinger;
-  std::filesystem::path index = plat::RealPath(L"C:/tavelo/system/popko.idx");
+  std::filesystem::path index = plat::RealPath(L"<root>/system/popko.idx");
   if (!index.empty()) {
     plat::ReadFileLines(index, [&](std::string_view line) {
       if (hit) return;

@@ -97,7 +97,7 @@ std::wstring PickOldUserKeyFile() {
   d.title = L"옛 Quellor 남/여키 파일(USERKEY.CFG) 선택";
   d.filters = {{L"Quellor 키 파일 (USERKEY.CFG)", L"USERKEY.CFG;*.CFG"}, {L"모든 파일 (*.*)", L"*.*"}};
   d.fileName = L"USERKEY.CFG";
-  d.startFolder = plat::RealPath(L"C:/tavelo/system").wstring();
+  d.startFolder = plat::RealPath(L"<root>/system").wstring();
   return PickFile(d);
 }
 

@@ -9,6 +9,7 @@
 #include "base/settings/app_settings.h"
 #include "base/settings/song_settings.h"
 #include "base/text.h"
+#include "platform/paths.h"
 #include "playback/sax_melody.h"
 #include "playback/services.h"
 #include "songs/song_model.h"
@@ -133,7 +134,9 @@ void HandleSetBuiltin(const std::wstring& m) {
   Settings.builtinSynth = 0;
   SaveAppSettings();
   PostGuarded(L"setBuiltinSynthDisplay(0); alert('내장음원을 열지 못했습니다.\\n\\n원인: " + EscapeForScript(SynthReason()) +
-              L"\\n\\nC:/tavelo/synth 폴더에 fluidsynth 배포판 bin 폴더의 DLL 전부와 사운드폰트(.sf2) 1개가 필요합니다.')");
+              L"\\n\\n" + EscapeForScript(plat::ShownPath(L"<root>/synth")) +
+              L" 폴더에 사운드폰트(.sf2)를 넣거나 timgm6mb-soundfont 패키지를 설치해주세요 (FluidSynth 는 "
+              L"libfluidsynth3 패키지).')");
 }
 
 void HandleSetChPct(const std::wstring& m) {

@@ -5,15 +5,13 @@
 #include <thread>
 
 #include "base/text.h"
+#include "base/test_switches.h"
 #include "ui/script_channel.h"
 
 namespace {
 
 bool TestCommandsOn() {
-  static const bool on = [] {
-    const char* v = std::getenv("TAVELO_TEST_COMMANDS");
-    return v && std::string_view(v) == "1";
-  }();
+  static const bool on = TestCommandsSwitch();
   return on;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The application settings: every value of "C:/tavelo/system/app_settings.cfg" as one member of
+// The application settings: every value of "<root>/system/app_settings.cfg" as one member of
 // the process-wide `Settings`. A member's initializer is its default; nothing else supplies
 // defaults. Handlers set a member and call SaveAppSettings at once, so the file mirrors the values.
 //
@@ -144,7 +144,7 @@ struct AppSettings {
   SettingInt lyricFontScale = 100;
 };
 
-inline constexpr std::wstring_view AppSettingsFilePath = L"C:/tavelo/system/app_settings.cfg";
+inline constexpr std::wstring_view AppSettingsFilePath = L"<root>/system/app_settings.cfg";
 
 // The one set of values of the running program.
 extern AppSettings Settings;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-// The lock of one install path ("C:/tavelo/system/x.cfg"); the same path always gives the same
+// The lock of one install path ("<root>/system/x.cfg"); the same path always gives the same
 // mutex, whatever its case or slash style.
 std::mutex& SettingsFileLock(std::wstring_view installPath);
 

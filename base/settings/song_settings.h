@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-inline constexpr std::wstring_view UserKeyFilePath = L"C:/tavelo/system/userkey.txt";
-inline constexpr std::wstring_view SongGainFilePath = L"C:/tavelo/system/song_gain.cfg";
-inline constexpr std::wstring_view SongTempoFilePath = L"C:/tavelo/system/song_tempo.cfg";
-inline constexpr std::wstring_view EnvSettingsFilePath = L"C:/tavelo/system/env_settings.cfg";
+inline constexpr std::wstring_view UserKeyFilePath = L"<root>/system/userkey.txt";
+inline constexpr std::wstring_view SongGainFilePath = L"<root>/system/song_gain.cfg";
+inline constexpr std::wstring_view SongTempoFilePath = L"<root>/system/song_tempo.cfg";
+inline constexpr std::wstring_view EnvSettingsFilePath = L"<root>/system/env_settings.cfg";
 
 // Male and female key offsets in semitones; 99 means no key.
 struct UserKey {

@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-pid_t StartTavelo(const fs::path& root, const char* browser = "none", bool successor = false) {
+pid_t StartTavelo(const fs::path& root, const char* browser = "none", bool successor = false,
+                  const fs::path& stderrFile = {}) {
   pid_t pid = fork();
   if (pid == 0) {
     if (successor) setenv("TAVELO_SUCCESSOR_OF", "1", 1);
@@ -28,6 +29,7 @@ pid_t StartTavelo(const fs::path& root, const char* browser = "none", bool succe
     setenv("XDG_DESKTOP_DIR", (root / "desk").c_str(), 1);
     unsetenv("DISPLAY");
     freopen("/dev/null", "w", stdout);
+    if (!stderrFile.empty()) freopen(stderrFile.c_str(), "w", stderr);
     const std::string bin = std::string(TAVELO_BINARY_DIR) + "/tavelo";
     execl(bin.c_str(), bin.c_str(), nullptr);
     _exit(127);
@@ -114,8 +116,39 @@ TEST(SingleInstance, SigintClosesTheWindowToo) {
 TEST(StartUp, WithoutABrowserTheBoxIsLoggedAndTheProgramEnds) {
   TempRoot root;
   pid_t pid = StartTavelo(root.path(), "/no/such/browser");
-  EXPECT_EQ(WaitExit(pid, 20000), 0);
-  EXPECT_NE(Log(root.path()).find("[WebView2 "), std::string::npos);
+  EXPECT_EQ(WaitExit(pid, 20000), 1);
+  EXPECT_NE(Log(root.path()).find("[브라우저 필요"), std::string::npos);
   EXPECT_FALSE(fs::exists(root.path() / "system" / "page_url.txt"));
   EXPECT_TRUE(fs::is_directory(root.path() / "images" / "random"));  // the folders came first
+}
+
+// A browser that ends at once (here a stand-in that says why on its standard error and exits 1):
+// the program ends too, with a non-zero code and the reason on standard error and in the log,
+// and has installed nothing (no program copy, no desktop or autostart entry).
+TEST(StartUp, ABrowserThatEndsAtOnceEndsTheProgramWithTheReasonAndNothingInstalled) {
+  TempRoot root;
+  const fs::path browser = root.path() / "browser.sh", args = root.path() / "browser_args";
+  ASSERT_TRUE(plat::WriteFileAtomic(browser, "#!/bin/sh\necho \"$@\" > '" + args.string() +
+                                                 "'\necho 'cannot open display' >&2\nexit 1\n"));
+  fs::permissions(browser, fs::perms::owner_all);
+  const fs::path err = root.path() / "stderr.txt";
+  const double before = plat::NowMs();
+  pid_t pid = StartTavelo(root.path(), browser.c_str(), false, err);
+  const int code = WaitExit(pid, 10000);
+  EXPECT_NE(code, -1) << "still running after 10 s";
+  EXPECT_NE(code, 0);
+  EXPECT_LT(plat::NowMs() - before, 10000.0);
+  if (code == -1) kill(pid, SIGKILL), WaitExit(pid, 5000);
+  const std::string said = plat::ReadFileBytes(err).value_or("");
+  EXPECT_NE(said.find("tavelo: "), std::string::npos) << said;
+  EXPECT_NE(said.find("종료 코드 1"), std::string::npos) << said;
+  EXPECT_NE(said.find("cannot open display"), std::string::npos) << said;
+  EXPECT_NE(Log(root.path()).find("[PAGE] 브라우저가 0초 만에 끝남"), std::string::npos);
+  // As root Chromium needs --no-sandbox; the program adds it and says so.
+  const std::string given = plat::ReadFileBytes(args).value_or("");
+  EXPECT_EQ(given.find("--no-sandbox") != std::string::npos, geteuid() == 0) << given;
+  EXPECT_EQ(Log(root.path()).find("--no-sandbox") != std::string::npos, geteuid() == 0);
+  EXPECT_FALSE(fs::exists(root.path() / "cfg" / "autostart"));
+  EXPECT_FALSE(fs::exists(root.path() / "desk"));
+  EXPECT_FALSE(fs::exists(root.path() / "tavelo"));
 }

@@ -285,7 +285,7 @@ TEST_F(WindowTest, DestroyRunsTheShutdownOrderOnceAndEndsTheLoop) {
   ASSERT_TRUE(plat::WriteFileAtomic(browser, "#!/bin/sh\ntrap 'echo ended > \"" + ended.string() +
                                                  "\"; exit 0' TERM\nwhile :; do sleep 0.05; done\n"));
   std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
-  ASSERT_TRUE(plat::LaunchBrowser(browser, "http://127.0.0.1:1/", root.path() / "profile", "", [] {}));
+  ASSERT_TRUE(plat::LaunchBrowser(browser, "http://127.0.0.1:1/", root.path() / "profile", "", [](const plat::BrowserExit&) {}));
   plat::SleepMs(200);  // the shell has set its trap
 
   Post(plat::kWmClose);

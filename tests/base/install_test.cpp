@@ -63,7 +63,7 @@ TEST_F(InstallTest, InstallCopiesTheProgramOnceAndNeverOverwrites) {
   const fs::path installed = root.path() / "tavelo";  // the Windows "Tavelo.exe" here
   ASSERT_TRUE(fs::exists(installed));
   EXPECT_EQ(fs::file_size(installed), fs::file_size(plat::ExecutablePath()));
-  EXPECT_NE(Log().find("C:/tavelo/Tavelo.exe \xEC\x84\xB1\xEA\xB3\xB5"), std::string::npos);  // 성공
+  EXPECT_NE(Log().find(installed.string() + " \xEC\x84\xB1\xEA\xB3\xB5"), std::string::npos);  // 성공
   plat::WriteFileAtomic(installed, "old copy");
   InstallCopyAndShortcut();
   EXPECT_EQ(Read(installed), "old copy");

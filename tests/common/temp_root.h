@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/paths.h"
+#include "platform/synth_library.h"
 
 class TempRoot {
  public:
@@ -14,6 +15,8 @@ class TempRoot {
             ("tavelo_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
     std::filesystem::create_directories(path_ / "system");
     plat::SetRootDir(path_);
+    // The machine's own SoundFonts stay out of a test unless it puts one in place.
+    plat::SetSystemSoundFontDir(path_ / "system-soundfonts");
   }
   ~TempRoot() {
     std::error_code ec;

@@ -70,20 +70,24 @@ TEST(BoardScanners, PostTitleAndInfo) {
 TEST(BoardScanners, ParseDownloadLinksTakesTheFirstOfEachKind) {
   struct Case {
     std::string page;
-    int zip, exe;
+    int zip, exe, sig;
   } cases[] = {
-      {"download.php?no=0\">base.ZIP</a> download.php?no=1\">Tavelo.exe</a>", 0, 1},
-      {"download.php?no=2\">a.exe download.php?no=3\">b.exe", -1, 2},
-      {"download.php?no=-1\">a.exe download.php?x\">b.exe", -1, -1},
-      {"download.php?no=4\">readme.txt", -1, -1},
-      {"download.php?no=5\">x.exe.zip", -1, 5},
-      {"no download links", -1, -1},
+      {"download.php?no=0\">base.ZIP</a> download.php?no=1\">Tavelo.exe</a>", 0, 1, -1},
+      {"download.php?no=2\">a.exe download.php?no=3\">b.exe", -1, 2, -1},
+      {"download.php?no=-1\">a.exe download.php?x\">b.exe", -1, -1, -1},
+      {"download.php?no=4\">readme.txt", -1, -1, -1},
+      {"download.php?no=5\">x.exe.zip", -1, 5, -1},
+      {"download.php?no=6\">Tavelo.EXE.SIG</a> download.php?no=7\">Tavelo.exe</a>", -1, 7, 6},
+      {"download.php?no=0\">Tavelo.exe</a> download.php?no=1\">Tavelo.exe.sig download.php?no=2\">b.exe.sig",
+       -1, 0, 1},
+      {"no download links", -1, -1, -1},
   };
   for (const auto& c : cases) {
-    int zip = 9, exe = 9;
-    ParseDownloadLinks(c.page, zip, exe);
+    int zip = 9, exe = 9, sig = 9;
+    ParseDownloadLinks(c.page, zip, exe, sig);
     EXPECT_EQ(zip, c.zip) << c.page;
     EXPECT_EQ(exe, c.exe) << c.page;
+    EXPECT_EQ(sig, c.sig) << c.page;
   }
 }
 

@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/program_file.h"
 #include "platform/xvfb.h"
+#include "release_signer.h"
 #include "stand_in_board.h"
 
 namespace {
@@ -49,13 +50,30 @@ struct UpdateRoot {
 
 std::string ReleaseBytes() { return plat::ReadFileBytes(TAVELO_FAKE_RELEASE).value_or(""); }
 
-std::vector<BoardPost> Releases() {
+// Release 6 is the newest; its signature attachment holds `signature` (none when empty).
+std::vector<BoardPost> Releases(const std::string& signature) {
   BoardPost older{4, "2026-11-01", "file", "old release"};
   BoardPost newest{6, "2026-12-01", "file", ReleaseBytes()};
   newest.shownName = "Tavelo.exe";
   newest.content = "<p>New &amp; better</p>";
+  newest.signature = signature;
   older.shownName = "Tavelo.exe";
   return {older, newest};
+}
+
+// A base package made with Python's zipfile: the entries below a wrapping folder.
+std::string BaseZip(const fs::path& scratch, const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string script = "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w')\n";
+  std::vector<std::string> args = {"python3", "-c", "", (scratch / "made.zip").string()};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    script += "z.writestr(sys.argv[" + std::to_string(2 + 2 * i) + "], sys.argv[" + std::to_string(3 + 2 * i) + "])\n";
+    args.push_back("Tavelo/" + entries[i].first);
+    args.push_back(entries[i].second);
+  }
+  script += "z.close()\n";
+  args[2] = script;
+  EXPECT_EQ(plat::RunHiddenAndWait(args, 30000), 0);
+  return FileText(scratch / "made.zip");
 }
 
 struct NoticeAnswer {
@@ -70,8 +88,9 @@ TEST(ProgramUpdateFlow, ANewerReleaseIsSwappedInAndStarted) {
   if (!x.ready()) GTEST_SKIP() << "no Xvfb";
   ::setenv("DISPLAY", x.display().c_str(), 1);
   UpdateRoot r;
+  ReleaseSigner signer;
   StandInBoard board({});
-  board.SetPosts(Releases(), true, 15, "tavelo_program");
+  board.SetPosts(Releases(signer.Sign(ReleaseBytes())), true, 15, "tavelo_program");
 
   {
     NoticeAnswer later("decline");
@@ -105,8 +124,9 @@ TEST(ProgramUpdateFlow, AFailedSwapRecordsNothingAndKeepsTheProgram) {
   if (!x.ready()) GTEST_SKIP() << "no Xvfb";
   ::setenv("DISPLAY", x.display().c_str(), 1);
   UpdateRoot r;
+  ReleaseSigner signer;
   StandInBoard board({});
-  board.SetPosts(Releases(), true, 15, "tavelo_program");
+  board.SetPosts(Releases(signer.Sign(ReleaseBytes())), true, 15, "tavelo_program");
   fs::permissions(r.program.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
   NoticeAnswer now("accept");
   PagePosts posts = PostsOf([] { CheckAndApplyProgramUpdate(true); });
@@ -122,7 +142,7 @@ TEST(ProgramUpdateFlow, FirstCheckRecordsTheNewestAndNonFilesAreRefused) {
   UpdateRoot r;
   fs::remove(r.root.path() / "system" / "program_update.cfg");
   StandInBoard board({});
-  std::vector<BoardPost> releases = Releases();
+  std::vector<BoardPost> releases = Releases("");
   board.SetPosts(releases, true, 15, "tavelo_program");
   PagePosts first = PostsOf([] { CheckAndApplyProgramUpdate(true); });
   EXPECT_EQ(r.Cfg(), "6");
@@ -152,27 +172,106 @@ TEST(ProgramUpdateFlow, DownloadsJudgeTheAnswer) {
   EXPECT_FALSE(plat::IsProgramFile(dest));
 }
 
-TEST(ProgramUpdateFlow, ReinstallOfAWrappedBasePackage) {
+TEST(ProgramUpdateFlow, OnlyTheMakersSignatureLetsAReleaseOrABasePackageIn) {
+  Xvfb x;
+  if (!x.ready()) GTEST_SKIP() << "no Xvfb";
+  ::setenv("DISPLAY", x.display().c_str(), 1);
   UpdateRoot r;
-  fs::remove_all(r.root.path() / "pxr");
+  ReleaseSigner signer;
+  fs::remove_all(r.root.path() / "pxr");  // the check bootstraps the base package first
   StandInBoard board({});
-  const fs::path zip = r.root.path() / "made.zip";
-  ASSERT_EQ(plat::RunHiddenAndWait({"python3", "-c",
-                                    "import sys, zipfile\n"
-                                    "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-                                    "z.writestr('Tavelo/pxr/DS1-P1.MID', 'style')\n"
-                                    "z.writestr('Tavelo/system/help.txt', 'help')\n"
-                                    "z.close()\n",
-                                    zip.string()},
-                                   30000),
-            0);
-  board.SetDataRoomFile("Tavelo.zip", FileText(zip));
-  PagePosts posts = PostsOf([] { ForceReinstallBaseZip(); });
-  EXPECT_EQ(FileText(r.root.path() / "pxr" / "DS1-P1.MID"), "style");
-  size_t done = 0;
-  for (const auto& s : posts.scripts) done += s.find(L"updateDone(") != std::wstring::npos;
-  EXPECT_EQ(done, 1u);
-  EXPECT_NE(posts.AllScripts().find(L"기초파일(zip) 설치가 완료되었습니다."), std::wstring::npos);
+  const std::string zip = BaseZip(r.root.path(), {{"pxr/DS1-P1.MID", "style"}});
+  board.SetDataRoomFile("Tavelo.zip", zip);
+  NoticeAnswer now("accept");
+  const std::string garbage(64, 'Z');
+  const struct {
+    const char* what;
+    std::string programSignature, zipSignature;
+  } refused[] = {
+      {"unsigned", "", ""},
+      {"another key", signer.Sign(ReleaseBytes(), true), signer.Sign(zip, true)},
+      {"not a signature of these bytes", garbage, garbage},
+  };
+  for (const auto& c : refused) {
+    board.SetPosts(Releases(c.programSignature), true, 15, "tavelo_program");
+    if (c.zipSignature.empty()) board.RemoveDataRoomFile("Tavelo.zip.sig");
+    else board.SetDataRoomFile("Tavelo.zip.sig", c.zipSignature);
+    PagePosts posts = PostsOf([] { EXPECT_FALSE(CheckAndApplyProgramUpdate(true)); });
+    EXPECT_EQ(FileText(r.program), kOldProgram) << c.what;
+    EXPECT_EQ(r.Cfg(), "5") << c.what;
+    EXPECT_FALSE(BaseMarkerPresent()) << c.what;
+    EXPECT_FALSE(fs::exists(r.root.path() / "system" / "firstinstall.flag")) << c.what;
+    EXPECT_FALSE(fs::exists(r.root.path() / "_dl" / "tavelo_new")) << c.what;
+    EXPECT_FALSE(fs::exists(r.root.path() / "_dl" / "Tavelo.zip")) << c.what;
+    EXPECT_EQ(posts.alerts, (std::vector<std::wstring>{L"기초파일(zip)에 제작사 서명이 없거나 맞지 않아 설치하지 않았습니다.",
+                                                       L"업데이트 파일에 제작사 서명이 없거나 맞지 않아 설치하지 않았습니다."}))
+        << c.what;
+  }
+
+  board.SetPosts(Releases(signer.Sign(ReleaseBytes())), true, 15, "tavelo_program");
+  board.SetDataRoomFile("Tavelo.zip.sig", signer.Sign(zip));
+  PagePosts posts = PostsOf([] { EXPECT_TRUE(CheckAndApplyProgramUpdate(true)); });
+  EXPECT_TRUE(posts.alerts.empty());
+  EXPECT_TRUE(BaseMarkerPresent());
+  EXPECT_EQ(FileText(r.root.path() / "system" / "firstinstall.flag"), "1");
+  EXPECT_EQ(FileText(r.program), ReleaseBytes());
+  EXPECT_EQ(r.Cfg(), "6");
+  ::unsetenv("DISPLAY");
+}
+
+TEST(ProgramUpdateFlow, ReinstallTakesASignedPackageAndOnlyWhatItsManifestNamesOfTheGuardedFiles) {
+  UpdateRoot r;
+  ReleaseSigner signer;
+  fs::remove_all(r.root.path() / "pxr");
+  const fs::path root = r.root.path();
+  const std::string account = "mb_id=kim\r\nmb_pw=pw\r\n";
+  plat::WriteFileAtomic(root / "system" / "app_settings.cfg", "mine=1\n");
+  plat::WriteFileAtomic(root / "tavelo", "installed copy");
+  StandInBoard board({});
+  const std::vector<std::pair<std::string, std::string>> content = {
+      {"pxr/DS1-P1.MID", "style"},         {"system/help.txt", "help"},
+      {"license.cfg", "mb_id=attacker\r\n"}, {"system/app_settings.cfg", "theirs=1\n"},
+      {"tavelo", "their program"},          {"bin/tavelo", "their program"}};
+  const std::string zip = BaseZip(root, content);
+  board.SetDataRoomFile("Tavelo.zip", zip);
+  auto reinstall = [] {
+    PagePosts posts = PostsOf([] { ForceReinstallBaseZip(); });
+    size_t done = 0;
+    for (const auto& s : posts.scripts) done += s.find(L"updateDone(") != std::wstring::npos;
+    EXPECT_EQ(done, 1u);
+    return posts.AllScripts();
+  };
+
+  for (const std::string& signature : {std::string(), signer.Sign(zip, true)}) {
+    if (signature.empty()) board.RemoveDataRoomFile("Tavelo.zip.sig");
+    else board.SetDataRoomFile("Tavelo.zip.sig", signature);
+    EXPECT_NE(reinstall().find(L"기초파일(zip)에 제작사 서명이 없거나 맞지 않아 설치하지 않았습니다."), std::wstring::npos);
+    EXPECT_FALSE(BaseMarkerPresent());
+    EXPECT_FALSE(fs::exists(root / "system" / "help.txt"));
+  }
+
+  // Signed: the base content lands, the program, the account and the settings stay.
+  board.SetDataRoomFile("Tavelo.zip.sig", signer.Sign(zip));
+  EXPECT_NE(reinstall().find(L"기초파일(zip) 설치가 완료되었습니다."), std::wstring::npos);
+  EXPECT_EQ(FileText(root / "pxr" / "DS1-P1.MID"), "style");
+  EXPECT_EQ(FileText(root / "system" / "help.txt"), "help");
+  EXPECT_EQ(FileText(root / "license.cfg"), account);
+  EXPECT_EQ(FileText(root / "system" / "app_settings.cfg"), "mine=1\n");
+  EXPECT_EQ(FileText(root / "tavelo"), "installed copy");
+  EXPECT_EQ(FileText(r.program), kOldProgram);
+
+  // A manifest that names the account and the program lets those in, and nothing else guarded.
+  std::vector<std::pair<std::string, std::string>> named = content;
+  named.push_back({kBaseManifestName, "replace=license.cfg\r\nreplace=program\r\n"});
+  const std::string zip2 = BaseZip(root, named);
+  board.SetDataRoomFile("Tavelo.zip", zip2);
+  board.SetDataRoomFile("Tavelo.zip.sig", signer.Sign(zip2));
+  EXPECT_NE(reinstall().find(L"기초파일(zip) 설치가 완료되었습니다."), std::wstring::npos);
+  EXPECT_EQ(FileText(root / "license.cfg"), "mb_id=attacker\r\n");
+  EXPECT_EQ(FileText(root / "tavelo"), "their program");
+  EXPECT_EQ(FileText(r.program), "their program");
+  EXPECT_EQ(FileText(root / "system" / "app_settings.cfg"), "mine=1\n");
+  EXPECT_FALSE(fs::exists(root / kBaseManifestName));
 
   // Busy: refused at once with its own text.
   Online.UpdateBusyFlag.store(1);

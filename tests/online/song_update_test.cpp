@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include "base/debug_log.h"
@@ -97,8 +98,13 @@ TEST(WebLogin, APageWithoutTheFormEndsAtTheLimitWithNoBrowserLeft) {
   TempRoot root;
   StandInBoard board({}, /*form=*/false);
   WriteAccount("mb_id=a\nmb_pw=b\n");
+  // The time-out is what this test waits for: a shorter one than the other login tests run with.
+  const std::string raised = std::getenv("TAVELO_LOGIN_TIMEOUT_S") ? std::getenv("TAVELO_LOGIN_TIMEOUT_S") : "";
+  ::setenv("TAVELO_LOGIN_TIMEOUT_S", "30", 1);
   std::wstring diagnostics;
   std::wstring cookies = GnuboardLoginViaWebView2(diagnostics);
+  if (raised.empty()) ::unsetenv("TAVELO_LOGIN_TIMEOUT_S");
+  else ::setenv("TAVELO_LOGIN_TIMEOUT_S", raised.c_str(), 1);
   EXPECT_EQ(cookies, L"");
   EXPECT_NE(diagnostics.find(L"\"NO_FORM\""), std::wstring::npos) << WideToUtf8(diagnostics);
   EXPECT_NE(diagnostics.find(L"타임아웃(20초)"), std::wstring::npos);
@@ -153,7 +159,8 @@ TEST(SongUpdate, AppliesOnlyTheGoodNewPostAndFetchesNothingTheSecondTime) {
   }
   result = SongUpdateResultText();
   EXPECT_EQ(result, L"게시판 글 4개, 마지막 받은 등록일 2026-01-04, 새로 받을 글 1개\n  wr_id=3: download.php가 파일 대신 HTML "
-                    L"페이지를 반환함(첨부파일이 실제로 없거나 접근 불가) - C:/tavelo/system/debug_download_3.html에 저장함\n");
+                    L"페이지를 반환함(첨부파일이 실제로 없거나 접근 불가) - " +
+                        plat::ShownPath(L"<root>/system/debug_download_3.html") + L"에 저장함\n");
 }
 
 TEST(SongUpdate, ASecondStartLeavesTheRunningOneAlone) {

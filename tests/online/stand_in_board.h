@@ -73,6 +73,7 @@ struct BoardPost {
   std::string package; // bytes served as the attachment
   std::string shownName = {};  // the attachment's name on the post page (default: the stored file's)
   std::string content = {};    // the post's text (HTML) in its content element
+  std::string signature = {};  // bytes of a second attachment "<shown name>.sig"; none when empty
 };
 
 class StandInBoard {
@@ -115,11 +116,13 @@ class StandInBoard {
       const auto& p = posts[i];
       std::string file = "post_" + std::to_string(p.id) + ".bin";
       std::ofstream(dir_ / file, std::ios::binary) << p.package;
+      const std::string sig = p.signature.empty() ? "" : "post_" + std::to_string(p.id) + ".sig";
+      if (!sig.empty()) std::ofstream(dir_ / sig, std::ios::binary) << p.signature;
       json << (i ? "," : "") << "{\"id\": " << p.id << ", \"date\": "
            << (p.date.empty() ? std::string("null") : "\"" + p.date + "\"") << ", \"title\": \"post " << p.id
            << "\", \"file\": \"" << file << "\", \"answer\": \"" << (p.answer.empty() ? "file" : p.answer)
            << "\", \"shown\": \"" << (p.shownName.empty() ? file : p.shownName) << "\", \"content\": \"" << p.content
-           << "\"}";
+           << "\", \"sig\": \"" << sig << "\"}";
     }
     json << "]}";
     std::ofstream(dir_ / "board.json.tmp") << json.str();
@@ -127,6 +130,10 @@ class StandInBoard {
   }
   void SetDataRoomFile(const std::string& name, const std::string& bytes) {
     std::ofstream(dir_ / "dataroom" / name, std::ios::binary) << bytes;
+  }
+  void RemoveDataRoomFile(const std::string& name) {
+    std::error_code ec;
+    fs::remove(dir_ / "dataroom" / name, ec);
   }
   // The request lines the server saw ("GET /bbs/..."), in order.
   std::vector<std::string> Requests() const {

@@ -25,6 +25,7 @@ function page() {
     setTimeout: (fn, ms) => { timers.push([fn, ms]); return timers.length; },
     AUDIO_HOST: 'audio.tavelo',
     mediaUrl: (host, f) => '/' + host + '/' + encodeURIComponent(f),
+    rootPath: (rel) => '/srv/tavelo/' + rel,
   });
   return { p, els, timers };
 }
@@ -80,7 +81,7 @@ test('the end of the last file stops and shows the done badge for 1.5 s', () => 
 test('edge cases: nothing to play, Space without a file, a shrinking list', () => {
   const { p, els } = page();
   p.playAudioFrom(0);
-  assert.equal(badge(els), '오디오 폴더에 파일이 없습니다 · C:/tavelo/audio');
+  assert.equal(badge(els), '오디오 폴더에 파일이 없습니다 · /srv/tavelo/audio');
   p.hideTestBadge();
   p.audioPauseToggle();
   assert.equal(badge(els), null);

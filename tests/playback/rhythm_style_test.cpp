@@ -157,7 +157,7 @@ TEST(StyleNames, NumbersAndDefaults) {
   const std::vector<std::pair<int, std::wstring>> names = {{1, L"DS1"}, {5, L"DS5"}, {6, L"SG1"}, {7, L"DS7"},
                                                            {9, L"DS9"}, {0, L""},    {10, L""},   {-1, L""}};
   for (const auto& [n, name] : names) EXPECT_EQ(StyleNameFromNumber(n), name) << n;
-  EXPECT_EQ(StylePartPath(L"DS3", L"P2"), L"C:/tavelo/pxr/DS3-P2.MID");
+  EXPECT_EQ(StylePartPath(L"DS3", L"P2"), L"<root>/pxr/DS3-P2.MID");
   EXPECT_EQ(DefaultStyleForSong(0), L"DS1");
   EXPECT_EQ(DefaultStyleForSong(1), L"SG1");
   EXPECT_EQ(DefaultStyleForSong(99), L"SG1");

@@ -129,8 +129,10 @@ TEST_F(SongSysExTest, APortTwoResetNeverReachesPortOne) {
     std::filesystem::remove(root_.path() / "p1.rec");
     std::filesystem::remove(root_.path() / "p2.rec");
     Settings.port2Device = c.port2Open ? L"P2" : L"none";
-    plat::SetFakeMidiOutDevices({{L"P1", root_.path() / "p1.rec", 0, false, false},
-                                 {L"P2", root_.path() / "p2.rec", 0, false, false}});
+    // Without its device port 2 would take the machine's second port: there is none then.
+    std::vector<plat::FakeMidiOutDevice> devices = {{L"P1", root_.path() / "p1.rec", 0, false, false}};
+    if (c.port2Open) devices.push_back({L"P2", root_.path() / "p2.rec", 0, false, false});
+    plat::SetFakeMidiOutDevices(devices);
     ASSERT_TRUE(OpenMidiPort1());
     {
       SongSysExPath path;

@@ -9,7 +9,7 @@
 
 namespace {
 
-std::wstring SysPath(const std::wstring& name) { return L"C:/tavelo/system/" + name; }
+std::wstring SysPath(const std::wstring& name) { return L"<root>/system/" + name; }
 
 class SongFileCacheTest : public ::testing::Test {
  protected:
@@ -34,7 +34,7 @@ TEST(PadSongNumber, PadsToFourDigits) {
     std::wstring text;
   } cases[] = {{7, L"0007"}, {123, L"0123"}, {1234, L"1234"}, {12345, L"12345"}, {0, L"0000"}};
   for (const auto& c : cases) EXPECT_EQ(PadSongNumber(c.number), c.text) << c.number;
-  EXPECT_EQ(SongFilePath(L'E', 12, L".txt"), L"C:/tavelo/system/E0012.txt");
+  EXPECT_EQ(SongFilePath(L'E', 12, L".txt"), L"<root>/system/E0012.txt");
 }
 
 TEST_F(SongFileCacheTest, SeventhFileEvictsTheFirstAndHitsDoNotRefresh) {

@@ -127,6 +127,53 @@ TEST_F(SoundTest, ALibraryMissingARequiredFunctionFailsTheStartAndFallsBack) {
   EXPECT_EXIT(checks(), ::testing::ExitedWithCode(0), "");
 }
 
+// Every kind of channel message reaches the synthesizer, key and channel pressure included, on
+// both ports (port 2 is synthesizer channels 16 to 31). The library is a stand-in that writes
+// down each call; like above, the checks run in a fresh copy of this program.
+TEST_F(SoundTest, EveryChannelMessageKindReachesTheSynthesizer) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto checks = [this] {
+    std::filesystem::create_directories(root_.path() / "synth");
+    std::filesystem::copy_file(TAVELO_RECORDING_SYNTH_LIB, root_.path() / "synth" / "librecordingfluidsynth.so");
+    std::ofstream(root_.path() / "synth" / "any.sf2") << "x";
+    const auto calls = root_.path() / "calls.txt";
+    setenv("FAKE_SYNTH_CALLS", calls.c_str(), 1);
+    Settings.builtinSynth = 1;
+    if (!OpenMidiPort1() || !OpenMidiPort2() || !IsSynthMarker(Sound.MidiOutPort2.load())) {
+      std::fprintf(stderr, "no synthesizer: %s\n", WideToUtf8(GetSynthStatusText()).c_str());
+      std::_Exit(2);
+    }
+    std::ofstream(calls, std::ios::trunc).close();
+    const struct {
+      int port;
+      uint32_t message;
+      const char* call;
+    } cases[] = {
+        {0, PackMidi(0x92, 60, 100), "noteon 2 60 100"},
+        {0, PackMidi(0xA2, 60, 45), "key_pressure 2 60 45"},
+        {0, PackMidi(0xD2, 77), "channel_pressure 2 77 0"},
+        {1, PackMidi(0xA5, 64, 127), "key_pressure 21 64 127"},
+        {1, PackMidi(0xD5, 12), "channel_pressure 21 12 0"},
+        {0, PackMidi(0xE2, 0, 80), "bend 2 10240 0"},
+        {0, PackMidi(0xC2, 5), "program 2 5 0"},
+        {0, PackMidi(0x82, 60, 0), "noteoff 2 60 0"},
+    };
+    for (const auto& c : cases) SendShortMidi(c.port == 0 ? Sound.MidiOutPort1.load() : Sound.MidiOutPort2.load(), c.message);
+    std::ifstream in(calls);
+    std::vector<std::string> got;
+    for (std::string line; std::getline(in, line);) got.push_back(line);
+    int failures = got.size() == std::size(cases) ? 0 : 1;
+    for (size_t i = 0; i < std::size(cases); ++i)
+      if (i >= got.size() || got[i] != cases[i].call) {
+        std::fprintf(stderr, "call %zu: want \"%s\", got \"%s\"\n", i, cases[i].call, i < got.size() ? got[i].c_str() : "");
+        ++failures;
+      }
+    std::fflush(stderr);
+    std::_Exit(failures == 0 ? 0 : 1);
+  };
+  EXPECT_EXIT(checks(), ::testing::ExitedWithCode(0), "");
+}
+
 // A library the loader refuses is reported in the loader's own words.
 TEST_F(SoundTest, ALibraryThatCannotBeLoadedIsToldInTheLoadersWords) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -56,7 +56,7 @@ TEST(StageOneHandlers, BusyJobsRefusedAndReplies) {
 
   HandlePcCheckPong(L"PCCHK_PONG");
   EXPECT_EQ(PcCheck.PcCheckPongFlag.load(), 1);
-  EXPECT_TRUE(Has(PostedBy([] { HandleSetAvExclude(L"SET_AV_EXCLUDE:5"); }), L"관리자 확인(UAC) 창에서 [예]를 눌러주세요"));
-  EXPECT_TRUE(Has(PostedBy([] { HandleSetAvExclude(L"SET_AV_EXCLUDE:0"); }), L"제외를 해제합니다"));
+  EXPECT_TRUE(Has(PostedBy([] { HandleSetAvExclude(L"SET_AV_EXCLUDE:5"); }), L"이 PC에는 백신 서비스도 관리자 확인(UAC) 창도 없어 등록할 것이 없습니다"));
+  EXPECT_TRUE(Has(PostedBy([] { HandleSetAvExclude(L"SET_AV_EXCLUDE:0"); }), L"해제할 것이 없습니다"));
 }
 

@@ -45,7 +45,7 @@ TEST_F(PageBootTest, FirstScriptCallsThePageInItsOrder) {
       L"setCcDedupDisplay", L"setRawSoundDisplay", L"setSaxExprDisplay", L"setSaxLayerDisplay",
       L"setSaxBoostDisplay", L"setSaxInsFxDisplay", L"setSaxPlayDisplay", L"setBuiltinSynthDisplay",
       L"setPcIsLaptop", L"setBgRandomDisplay", L"setLyricFontDisplay", L"setLyricWaitColorDisplay",
-      L"setLyricSungColorDisplay", L"setLyricFontScaleDisplay", L"initCustomFonts", L"initEqFromApp"};
+      L"setLyricSungColorDisplay", L"setLyricFontScaleDisplay", L"initCustomFonts", L"initLyricFonts", L"initEqFromApp"};
   ExpectCallOrder(js, calls);
   // The song list travels as a table of its own, ahead of this script.
   EXPECT_EQ(js.find(L"initSongDb"), std::wstring::npos);
@@ -68,7 +68,8 @@ TEST_F(PageBootTest, FirstScriptCallsThePageInItsOrder) {
   // help.txt is missing: the built-in text, ending with a line end (so a last empty line).
   EXPECT_NE(js.find(L"try{ initHelpText(['[ Tavelo 도움말 ]','',"), std::wstring::npos);
   EXPECT_NE(js.find(L"수정할 수 있습니다.',''],20,9); }catch(e){console.error('initHelpText',e)}"), std::wstring::npos);
-  EXPECT_TRUE(js.ends_with(L"try{ initCustomFonts([]); }catch(e){console.error('initCustomFonts',e)}try{ initEqFromApp(0,64,0,64); }catch(e){console.error('initEqFromApp',e)}"));
+  EXPECT_NE(js.find(L"try{ initCustomFonts([]); }catch(e){console.error('initCustomFonts',e)}try{ initLyricFonts(["), std::wstring::npos);
+  EXPECT_TRUE(js.ends_with(L"}catch(e){console.error('initLyricFonts',e)}try{ initEqFromApp(0,64,0,64); }catch(e){console.error('initEqFromApp',e)}"));
 }
 
 TEST_F(PageBootTest, FirstScriptEscapesTextsAndCarriesValues) {

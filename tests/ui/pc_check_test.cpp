@@ -61,7 +61,7 @@ TEST(PcCheck, GradesOfTheItems) {
        L"여유 공간이 부족합니다 - 신곡 업데이트가 실패할 수 있습니다(20GB 이상 권장)"},
       {"guessed SSD", GradeDisk(255, 1.2, 50, 100), 2, L"SSD(추정) · 여유 50GB / 100GB · 읽기 1.2ms", L"빠르고 여유도 넉넉합니다"},
       {"SSD but slow", GradeDisk(1, 9, 50, 100), 0, L"SSD · 여유 50GB / 100GB · 읽기 9.0ms",
-       L"SSD 인데 읽기가 느립니다 - 백신 실시간 검사에서 C:\\tavelo 을 제외해 보세요(eMMC 일 수도 있습니다)"},
+       L"SSD 인데 읽기가 느립니다 - eMMC 이거나 다른 프로그램이 디스크를 바쁘게 쓰고 있을 수 있습니다"},
       {"slow rotating disk", GradeDisk(0, 9, 50, 100), 0, L"HDD · 여유 50GB / 100GB · 읽기 9.0ms",
        L"디스크가 느립니다 - 곡이 늦게 걸립니다. SSD 를 권합니다"},
       {"unknown disk", GradeDisk(255, -1, -1, -1), 1, L"종류 미상", L"여유 공간이 빠듯합니다 - 정리하거나 늘려 주세요"},
@@ -117,7 +117,7 @@ TEST(PcCheck, ScoreLetterAndReport) {
   for (size_t at = 0; (at = report.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
   EXPECT_EQ(lines, 14u);
   EXPECT_NE(report.find(WideToUtf8(L"종합 A (100점) - 이 PC 로 공연해도 좋습니다\r\n")), std::string::npos);
-  EXPECT_NE(report.find(WideToUtf8(L"[미측정] 백신 검사 제외 : 확인 불가   설정을 읽지 못했습니다")), std::string::npos);
+  EXPECT_NE(report.find(WideToUtf8(L"[미측정] 백신 검사 제외 : 확인 불가   이 PC에는 백신 실시간 검사 서비스가 없습니다")), std::string::npos);
   const std::wstring script = BuildShowPcCheckScript(items, r);
   EXPECT_TRUE(script.starts_with(L"try{ showPcCheck([{n:'타이머 정확도',v:'평균 1.1ms / 최대 2.0ms',t:'"));
   EXPECT_NE(script.find(L"],100,'A','이 PC 로 공연해도 좋습니다'); }catch(e){console.error('showPcCheck',e)}"), std::wstring::npos) << WideToUtf8(script);

@@ -45,8 +45,8 @@ TEST(StripPortDeviceLines, KeepsOrDropsTheDeviceLines) {
 }
 
 TEST(PresetPath, SlotNumberInDecimal) {
-  EXPECT_EQ(PresetPath(1), L"C:/tavelo/presets/p1.cfg");
-  EXPECT_EQ(PresetPath(6), L"C:/tavelo/presets/p6.cfg");
+  EXPECT_EQ(PresetPath(1), L"<root>/presets/p1.cfg");
+  EXPECT_EQ(PresetPath(6), L"<root>/presets/p6.cfg");
 }
 
 TEST_F(PresetsTest, SaveWritesEverySectionWithoutDeviceLines) {

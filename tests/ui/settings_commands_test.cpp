@@ -96,7 +96,7 @@ TEST_F(SettingsCommandsTest, HelpTextFile) {
   for (size_t at = 0; (at = DefaultHelpText().find(L"\r\n", at)) != std::wstring::npos; at += 2) ++lines;
   EXPECT_EQ(lines, 41u);
   EXPECT_EQ(got[0].rfind(L"try{ initHelpText(['[ Tavelo 도움말 ]',''", 0), 0u) << WideToUtf8(got[0]);
-  EXPECT_NE(got[0].find(L"help.txt 를 메모장으로 열어 수정할 수 있습니다.',''],20,9); }catch(e){console.error('initHelpText',e)}"), std::wstring::npos);
+  EXPECT_NE(got[0].find(L"help.txt 를 텍스트 편집기로 열어 수정할 수 있습니다.',''],20,9); }catch(e){console.error('initHelpText',e)}"), std::wstring::npos);
 
   struct Case {
     std::string bytes;

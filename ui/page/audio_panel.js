@@ -6,7 +6,6 @@ var audioSel = 0;
 var audioPlayIdx = -1;
 var audioCurEl = 0;
 var audioPaused = false;
-var AUDIO_FOLDER = 'C:/tavelo/audio';
 
 function audioEl(i) { return document.getElementById(i ? 'aud1' : 'aud0'); }
 function audioUrl(i) { return mediaUrl(AUDIO_HOST, audioList[i].f); }
@@ -71,7 +70,7 @@ function audioSilence(el) {
 }
 
 function playAudioFrom(i) {
-  if (!audioList.length) { showTestBadge('오디오 폴더에 파일이 없습니다 · ' + AUDIO_FOLDER); return; }
+  if (!audioList.length) { showTestBadge('오디오 폴더에 파일이 없습니다 · ' + rootPath('audio')); return; }
   i = Math.max(0, Math.min(audioList.length - 1, i | 0));
   audioSilence(audioEl(0));
   audioSilence(audioEl(1));
@@ -186,7 +185,7 @@ function renderAudioPanel() {
   p.appendChild(list);
   if (!audioList.length) {
     var empty = document.createElement('div');
-    empty.textContent = AUDIO_FOLDER + ' 폴더에 오디오 파일이 없습니다.';
+    empty.textContent = rootPath('audio') + ' 폴더에 오디오 파일이 없습니다.';
     empty.style.padding = '10px';
     list.appendChild(empty);
     return;

@@ -31,7 +31,7 @@ function pcchkEnsure() {
       '<div id="pcchk-body"></div>' +
       '<div style="color:#7d8288; font-size:12px; margin-top:18px;">검사는 소리를 한 음도 내지 않습니다. ' +
       '연주 중에는 돌아가지 않습니다(재는 것 자체가 부하입니다).<br>결과는 ' +
-      '<b style="color:#9aa0a6;">C:\\tavelo\\system\\pc_check.txt</b> 에도 저장됩니다.</div></div>';
+      '<b style="color:#9aa0a6;">' + rootPathHtml('system/pc_check.txt') + '</b> 에도 저장됩니다.</div></div>';
   }
   return ov;
 }

@@ -20,7 +20,6 @@ var RCHK_NAME = { DS1: '디스코1', DS2: '디스코2', DS3: '디스코3', DS4: 
                   DS8: '디스코8', DS9: '디스코9', SG1: '슬로우고고1' };
 var RCHK_FT = ['없음', '전용', '빌림', 'F1대신'];
 var RCHK_FT_COLOR = ['#7f8c8d', '#27ae60', '#2980b9', '#d35400'];
-var RCHK_FOLDER = 'C:/tavelo/pxr/';
 var QFX_LIST = [[54, '탬버린'], [49, '오픈 심벌'], [71, '호루라기(짧게)'], [72, '호루라기(길게)'], [56, '카우벨'],
                 [39, '박수'], [81, '트라이앵글'], [69, '카바사'], [70, '마라카스'], [67, '아고고'], [75, '클라베'],
                 [55, '스플래시 심벌'], [52, '징']];
@@ -426,7 +425,7 @@ function renderRhythmCheck() {
   head.appendChild(rhyEl('span', '', '지금 스타일 ' + rchkName(rchkCur) + ' (' + rchkCur + ')'));
   head.appendChild(rhyEl('span', '', '패턴 P' + rchkVar));
   head.appendChild(rhyEl('span', rchkOn ? 'color:#ff9f1a;' : '', '리듬 ' + (rchkOn ? '가동 중' : '정지')));
-  head.appendChild(rhyEl('span', 'color:#bbb;', RCHK_FOLDER));
+  head.appendChild(rhyEl('span', 'color:#bbb;', rootPath('pxr/')));
   var last = rhyEl('span', '', '마지막 누른 키 : ' + (rchkLast || '-'));
   last.id = 'rchk-last';
   head.appendChild(last);

@@ -23,7 +23,11 @@ var midiStatusText = '';
 var qFxNote = 54;
 var Q_FX_LIST = [[54, '탬버린'], [49, '오픈 심벌'], [71, '호루라기(짧게)'], [72, '호루라기(길게)'], [56, '카우벨'], [39, '박수'],
                  [81, '트라이앵글'], [69, '카바사'], [70, '마라카스'], [67, '아고고'], [75, '클라베'], [55, '스플래시 심벌'], [52, '징']];
-var LYRIC_FONTS = ['맑은 고딕', '굴림', '돋움', '바탕', '궁서', 'HY견고딕', 'HY헤드라인M', '휴먼둥근헤드라인', '나눔고딕'];
+// The lyric fonts to choose from: the families installed on this machine, Korean ones first.
+var LYRIC_FONTS = [];
+function initLyricFonts(list) {
+  LYRIC_FONTS = Array.isArray(list) ? list.filter(function (f) { return typeof f === 'string' && f !== ''; }) : [];
+}
 var oldCfgKeyFn = null;
 
 function spRefresh() {
@@ -221,7 +225,7 @@ function spDefaultOr(v) { return v < 0 ? '모듈 기본' : String(v); }
 
 function lyricFontSelect() {
   var cur = typeof lyricFontName !== 'undefined' ? lyricFontName : '';
-  var h = '<select onchange="setLyricFont(this.value)"><option value=""' + (cur === '' ? ' selected' : '') + '>(기본 - 맑은 고딕)</option>';
+  var h = '<select onchange="setLyricFont(this.value)"><option value=""' + (cur === '' ? ' selected' : '') + '>(기본 글꼴)</option>';
   for (var i = 0; i < LYRIC_FONTS.length; i++) {
     var f = LYRIC_FONTS[i];
     h += '<option value="' + htmlEsc(f) + '"' + (cur === f ? ' selected' : '') + ' style="font-family:\'' + htmlEsc(f) + '\'">' + htmlEsc(f) + '</option>';
@@ -238,10 +242,10 @@ function spColumnDisplay() {
   var h = '';
   h += spRow('메인 상단 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('headerBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_HEADER_IMAGE')"));
   h += spRow('바탕 이미지', '', '<input type="text" readonly placeholder="(지정 안 됨)" value="' + htmlEsc(String(spVal('mainBgName', '') || '').replace(/'/g, '')) + '"> ' + spButton('📁 찾아보기', "pagePost('PICK_MAIN_IMAGE')"));
-  h += spRow('큰가사 바탕 이미지', '(랜덤: C:/tavelo/images/random 폴더 · 절마다 변경)',
+  h += spRow('큰가사 바탕 이미지', '(랜덤: ' + rootPathHtml('images/random') + ' 폴더 · 절마다 변경)',
              optRadio('sp-bgr', !spVal('bgRandomOn', 0), "spOwned('setBgRandom',0)", '단일 지정') +
              optRadio('sp-bgr', !!spVal('bgRandomOn', 0), "spOwned('setBgRandom',1)", '랜덤(절마다 변경)'));
-  h += spRow('큰가사 글꼴', '', lyricFontSelect() + '<div style="font-size:12px; color:#8b9099;">C:/tavelo/fonts 폴더에 글꼴 파일(.ttf/.otf 등)을 넣으면 목록에 함께 보입니다(설치 불필요)</div>');
+  h += spRow('큰가사 글꼴', '', lyricFontSelect() + '<div style="font-size:12px; color:#8b9099;">' + rootPathHtml('fonts') + ' 폴더에 글꼴 파일(.ttf/.otf 등)을 넣으면 목록에 함께 보입니다(설치 불필요)</div>');
   h += spRow('큰가사 크기', '(50~200% · 기본 100%)', spStepper(['◀', 'adjLyricFontScale(-5)'], lyricFontScale + '%', ['▶', 'adjLyricFontScale(5)'], spButton('기본', 'setLyricFontScale(100)')));
   h += spRow('큰가사 색', '(부른 가사 = 흰 테두리 · 안 부른 가사 = 검정 테두리 고정)',
              '부른 가사 <input type="color" value="' + htmlEsc(lyricSungColor) + '" onchange="setLyricSungColor(this.value); spRefresh();"> ' + htmlEsc(lyricSungColor) + ' ' + spButton('기본', "setLyricSungColor('#ff2000'); spRefresh();") +
@@ -251,7 +255,7 @@ function spColumnDisplay() {
   var ak = '';
   for (var i = 0; i < 3; i++) ak += optRadio('sp-ak', autoKeyMode === i, 'setAutoKey(' + i + ')', AUTOKEY_LABELS[i]);
   h += spRow('곡 시작 자동 키', '', ak);
-  h += spRow('음원 선택', '(내장음원: C:/tavelo/synth 폴더에 DLL과 .sf2 필요 · 정지 상태에서 즉시 전환)',
+  h += spRow('음원 선택', '(내장음원: ' + rootPathHtml('synth') + ' 폴더에 .sf2 필요 · 정지 상태에서 즉시 전환)',
              optRadio('sp-syn', !builtinSynthOn, "spOwned('setBuiltinSynth',0)", '외부 음원(8850 등)') +
              optRadio('sp-syn', !!builtinSynthOn, "spOwned('setBuiltinSynth',1)", '내장음원'));
   h += spRow('실행 화면', '(차크=전체화면, 해제=창모드 · F11로도 전환)', optCheck(startFullscreen, 'setStartFullscreen(this.checked)', '실행 시 전체화면으로 시작'));

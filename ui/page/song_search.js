@@ -177,39 +177,49 @@ function initSongDb(arr) {
   songDb = out;
   songDbGen++;
   pagePost('DB_READY:' + songDb.length + ':' + Math.round(performance.now() - t0) + 'ms');
-  // The first F1 should not wait for the sort: the default list and its orderings are made once
-  // ahead, when the browser is idle.
-  var gen = songDbGen;
-  setTimeout(function () { prepareSearchAhead(gen); }, 3000);
+  // The first keys should not wait for the sorts: the orderings and the default list are made
+  // ahead, in short slices whenever the browser is idle, from now on.
+  prepareSearchAhead(songDbGen);
 }
 
 // The per-song texts, collation ranks and orders of the searches, made ahead in slices while the
-// browser is idle, so that a key pressed meanwhile waits for one slice at most.
+// browser is idle, what the first keys of a search need first. A key pressed meanwhile waits for
+// one slice at most, and a search that needs a part not made yet finishes that part's work (what
+// the slices did is kept).
+var AHEAD_SLICE_MS = 4;
 function prepareSearchAhead(gen) {
   var at = 0;
   var steps = [
-    function () {
-      var end = Math.min(songDb.length, at + 2000);
-      for (; at < end; at++) prepareSongTexts(songDb[at]);
+    function (until) { return rankJob('title').step(until); },
+    function () { ensureModePlaces(0); return true; },
+    function () { songsByNumber(); return true; },
+    function (until) {
+      while (at < songDb.length) {
+        var end = Math.min(songDb.length, at + 256);
+        for (; at < end; at++) prepareSongTexts(songDb[at]);
+        if (performance.now() >= until) break;
+      }
       if (at < songDb.length) return false;
       derivedGen = songDbGen;
       return true;
     },
-    function () { ensureRanks('title'); return true; },
-    function () { ensureRanks('singer'); return true; },
-    function () { ensureRanks('line1'); return true; },
-    function () { ensureModePlaces(0); return true; },
+    function () { firstCharCodes(0); return true; },
+    function (until) { return rankJob('singer').step(until); },
     function () { ensureModePlaces(1); return true; },
+    function () { firstCharCodes(1); return true; },
+    function (until) { return rankJob('line1').step(until); },
     function () { ensureModePlaces(2); return true; },
-    function () { songsByNumber(); songsWithIdText(''); return true; },
-    function () { for (var m = 0; m < 3; m++) firstCharCodes(m); return true; },
+    function () { firstCharCodes(2); return true; },
+    function () { songsWithIdText(''); return true; },
     function () { topSongList(); return true; },
   ];
+  // One short slice per idle period: a key that arrives meanwhile is handled next.
   var run = function (deadline) {
     if (gen !== songDbGen) return;
+    var until = performance.now() + Math.min(AHEAD_SLICE_MS, deadline ? deadline.timeRemaining() : AHEAD_SLICE_MS);
     do {
-      if (steps[0]()) steps.shift();
-    } while (steps.length && deadline && deadline.timeRemaining() > 2);
+      if (steps[0](until)) steps.shift();
+    } while (steps.length && performance.now() < until);
     if (steps.length) later();
   };
   var later = function () {
@@ -274,27 +284,120 @@ function koCompare(a, b) {
 // instead of calling the collator thousands of times per key press. Equal texts are ranked once.
 var rankGen = { title: -1, singer: -1, line1: -1 };
 function ensureRanks(field) {
-  if (rankGen[field] === songDbGen) return;
+  if (rankGen[field] !== songDbGen) rankJob(field).step(Infinity);
+}
+// The ranking of one field as work that can stop and go on: the songs grouped by text, the texts
+// sorted (runs sorted, then merged pass by pass), the ranks written. step(until) works until the
+// time `until` (performance.now) and says whether the ranks are done.
+var rankJobs = { title: null, singer: null, line1: null };
+var RANK_RUN = 256;
+function rankJob(field) {
+  var job = rankJobs[field];
+  if (job && job.gen === songDbGen) return job;
+  var gen = songDbGen;
   var n = songDb.length;
-  var groups = new Map();  // text -> indexes of the songs that have it
-  for (var i = 0; i < n; i++) {
-    var t = songDb[i][field] || '';
-    var g = groups.get(t);
-    if (g === undefined) groups.set(t, i); else if (typeof g === 'number') groups.set(t, [g, i]); else g.push(i);
+  var groups = new Map();  // text -> index of the song that has it, or the indexes of all of them
+  var texts = null;
+  var other = null;
+  var phase = 0;
+  var at = 0;
+  var width = RANK_RUN;
+  var lo = 0, i = 0, j = 0, k = 0, mid = 0, hi = 0;
+  var rank = 0, seen = 0;
+  function group(until) {
+    while (at < n) {
+      var end = Math.min(n, at + 1024);
+      for (; at < end; at++) {
+        var t = songDb[at][field] || '';
+        var g = groups.get(t);
+        if (g === undefined) groups.set(t, at); else if (typeof g === 'number') groups.set(t, [g, at]); else g.push(at);
+      }
+      if (performance.now() >= until) return false;
+    }
+    texts = Array.from(groups.keys());
+    other = new Array(texts.length);
+    at = 0;
+    return true;
   }
-  var texts = Array.from(groups.keys());
-  texts.sort(koCompare);
-  var rk = RANK_FIELDS[field];
-  var rank = 0;
-  var seen = 0;
-  for (var j = 0; j < texts.length; j++) {
-    if (j > 0 && koCompare(texts[j - 1], texts[j]) !== 0) rank = seen;
-    var members = groups.get(texts[j]);
-    if (typeof members === 'number') { songDb[members][rk] = rank; seen++; continue; }
-    for (var k = 0; k < members.length; k++) songDb[members[k]][rk] = rank;
-    seen += members.length;
+  function sortRuns(until) {
+    while (at < texts.length) {
+      var end = Math.min(texts.length, at + RANK_RUN);
+      var run = texts.slice(at, end).sort(koCompare);
+      for (var r = 0; r < run.length; r++) texts[at + r] = run[r];
+      at = end;
+      if (performance.now() >= until) return false;
+    }
+    lo = 0;
+    k = -1;
+    return true;
   }
-  rankGen[field] = songDbGen;
+  // One merge pass after another, each merging neighbouring runs of `width` texts into `other`;
+  // ties keep the left run's text first.
+  function merge(until) {
+    var m = texts.length;
+    while (width < m) {
+      while (lo < m) {
+        if (k < 0) {
+          mid = Math.min(m, lo + width);
+          hi = Math.min(m, lo + 2 * width);
+          i = lo;
+          j = mid;
+          k = lo;
+        }
+        var stop = k + 512;
+        while (k < hi && k < stop) {
+          if (i < mid && (j >= hi || koCompare(texts[i], texts[j]) <= 0)) other[k++] = texts[i++];
+          else other[k++] = texts[j++];
+        }
+        if (k < hi) {
+          if (performance.now() >= until) return false;
+          continue;
+        }
+        lo = hi;
+        k = -1;
+        if (performance.now() >= until && lo < m) return false;
+      }
+      var swap = texts;
+      texts = other;
+      other = swap;
+      width *= 2;
+      lo = 0;
+      k = -1;
+      if (performance.now() >= until && width < m) return false;
+    }
+    at = 0;
+    return true;
+  }
+  function assign(until) {
+    var rk = RANK_FIELDS[field];
+    while (at < texts.length) {
+      var end = Math.min(texts.length, at + 1024);
+      for (; at < end; at++) {
+        if (at > 0 && koCompare(texts[at - 1], texts[at]) !== 0) rank = seen;
+        var members = groups.get(texts[at]);
+        if (typeof members === 'number') { songDb[members][rk] = rank; seen++; continue; }
+        for (var q = 0; q < members.length; q++) songDb[members[q]][rk] = rank;
+        seen += members.length;
+      }
+      if (performance.now() >= until) return false;
+    }
+    rankGen[field] = gen;
+    return true;
+  }
+  var phases = [group, sortRuns, merge, assign];
+  job = {
+    gen: gen,
+    step: function (until) {
+      if (gen !== songDbGen) return true;  // the list changed: a later search starts afresh
+      while (phase < phases.length) {
+        if (!phases[phase](until)) return false;
+        phase++;
+      }
+      return true;
+    },
+  };
+  rankJobs[field] = job;
+  return job;
 }
 function modeSortField(mode) {
   return mode === 1 ? 'singer' : mode === 2 ? 'line1' : 'title';
@@ -318,27 +421,55 @@ function modeCompare(a, b) {
 
 // Every song's place in a mode's order (modeCompare, ties in list order) as `_o0`, `_o1` or
 // `_o2`, made once per list change: the filters order their hits by these places with one numeric
-// sort instead of comparing songs.
+// sort instead of comparing songs. The ranks are below the list length, so the order is two
+// counting sorts: by the title's rank, then (a stable pass) by the mode's own rank.
 var modePlacesGen = [-1, -1, -1];
+function placesByRank(rk, order, n) {
+  var start = new Uint32Array(n + 1);
+  var i;
+  for (i = 0; i < n; i++) start[(songDb[i][rk] || 0) + 1]++;
+  for (i = 1; i <= n; i++) start[i] += start[i - 1];
+  var out = new Uint32Array(n);
+  for (i = 0; i < n; i++) {
+    var s = order ? order[i] : i;
+    out[start[songDb[s][rk] || 0]++] = s;
+  }
+  return out;
+}
 function ensureModePlaces(mode) {
   if (modePlacesGen[mode] === songDbGen) return;
   ensureRanks('title');
   if (mode !== 0) ensureRanks(modeSortField(mode));
   var n = songDb.length;
-  var keys = new Float64Array(n);
-  var idx = new Uint32Array(n);
-  for (var i = 0; i < n; i++) { keys[i] = modeKeyIn(songDb[i], mode); idx[i] = i; }
-  idx.sort(function (a, b) { return keys[a] - keys[b] || a - b; });
+  var order = placesByRank(RANK_FIELDS.title, null, n);
+  if (mode !== 0) order = placesByRank(RANK_FIELDS[modeSortField(mode)], order, n);
   var place = PLACE_FIELDS[mode];
-  for (var j = 0; j < n; j++) songDb[idx[j]][place] = j;
+  for (var j = 0; j < n; j++) songDb[order[j]][place] = j;
   modePlacesGen[mode] = songDbGen;
 }
-// The list in ascending song number (ties in list order), for the number search.
+// The list in ascending song number (ties in list order), for the number search. The numbers are
+// sorted as one typed array of number × a power of two above the list length + place in the list.
 var idOrder = { gen: -1, songs: [], ids: null };
 function songsByNumber() {
   if (idOrder.gen === songDbGen) return idOrder.songs;
-  var songs = songDb.slice();
-  songs.sort(function (a, b) { return a.id - b.id; });
+  var n = songDb.length;
+  var scale = 1;
+  while (scale < n) scale *= 2;
+  var keys = new Float64Array(n);
+  var fits = true;
+  for (var k = 0; k < n; k++) {
+    keys[k] = songDb[k].id * scale + k;
+    if (Math.abs(songDb[k].id) * scale >= 9007199254740992 / 2) fits = false;
+  }
+  var songs;
+  if (fits) {
+    keys.sort();
+    songs = new Array(n);
+    for (var p = 0; p < n; p++) songs[p] = songDb[((keys[p] % scale) + scale) % scale];
+  } else {
+    songs = songDb.slice();
+    songs.sort(function (a, b) { return a.id - b.id; });
+  }
   var ids = new Float64Array(songs.length);
   for (var i = 0; i < songs.length; i++) { songs[i]._idText = String(songs[i].id); ids[i] = songs[i].id; }
   idOrder = { gen: songDbGen, songs: songs, ids: ids };
@@ -1013,7 +1144,7 @@ function renderSearchResults() {
   if (!box) return;
   if (songDb.length === 0) {
     searchList = null;
-    box.innerHTML = '<div style="color:#ff4d4d; font-weight:bold;">0곡 - C:/tavelo/system/songs.csv를 찾지 못했습니다</div>';
+    box.innerHTML = '<div style="color:#ff4d4d; font-weight:bold;">0곡 - ' + rootPathHtml('system/songs.csv') + '를 찾지 못했습니다</div>';
     return;
   }
   if (searchResults.length === 0) {

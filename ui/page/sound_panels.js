@@ -122,7 +122,7 @@ function soundRender() {
   } else {
     var list = soundList();
     html += '<div id="soundtbl-list-wrap" style="max-height:220px; overflow:auto;">';
-    if (!soundTbl.length) html += '<div>0개 - C:/tavelo/system/SOUNDTBL.CFG를 찾지 못했습니다</div>';
+    if (!soundTbl.length) html += '<div>0개 - ' + rootPathHtml('system/SOUNDTBL.CFG') + '를 찾지 못했습니다</div>';
     list.forEach(function (it, i) {
       html += '<div class="soundtbl-item" data-i="' + i + '" style="padding:2px 8px;' +
         (i === soundSel ? ' background:#2f7de1;' : '') + '">' + htmlEsc(it.e.name) + '</div>';
@@ -667,7 +667,7 @@ function showMidiDeviceSelect(list, port1, port2, fonts, font) {
     '<div>1포트 (채널 1~16) <select id="midi-dev-p1">' + options(port1) + '</select></div>' +
     '<div>2포트 (채널 17~32, 32채널 곡용) <select id="midi-dev-p2">' + options(port2) + '</select></div>' +
     '<div id="midi-dev-sf-row">사운드폰트 (가상음원) <select id="midi-dev-sf">' + fontOptions + '</select>' +
-    '<div style="font-size:12px;">C:\\tavelo\\synth 폴더의 .sf2 파일입니다. 파일을 넣고 이 창을 다시 열면 목록에 나타납니다.</div></div>' +
+    '<div style="font-size:12px;">' + rootPathHtml('synth') + ' 폴더의 .sf2 파일입니다. 파일을 넣고 이 창을 다시 열면 목록에 나타납니다.</div></div>' +
     '<div><button id="midi-dev-cancel">취소</button> <button id="midi-dev-apply">적용</button></div></div>';
   ov.style.display = 'block';
   var p1 = pageEl('midi-dev-p1'), p2 = pageEl('midi-dev-p2'), sfRow = pageEl('midi-dev-sf-row');

@@ -6,7 +6,8 @@ Usage: server.py <folder>   The folder holds cert.pem, key.pem and board.json; t
 the port it listens on to <folder>/port and appends every request line to <folder>/requests.log.
 
 board.json: {"posts": [{"id": 4, "date": "2026-01-04" | null, "title": "...",
-              "file": "post_4.bin", "answer": "file" | "html" | "cut" | "nolength"}],
+              "file": "post_4.bin", "answer": "file" | "html" | "cut" | "nolength",
+              "sig": "post_4.sig" (optional: a second attachment, shown as the first's name + ".sig")}],
              "pageSize": 3, "form": true, "cookie": "PHPSESSID=abc"}
 Data room files (Tavelo.zip, keysig.txt, help.txt) are served from <folder>/dataroom/.
 /bbs/huge.php?size=N&length=1|0 answers N bytes made on the fly, with or without Content-Length.
@@ -130,7 +131,7 @@ class Handler(BaseHTTPRequestHandler):
         if url.path == "/bbs/board.php":
             return self.list_page(board, posts, int(q.get("page", "1")), cfg.get("pageSize", 15))
         if url.path == "/bbs/download.php":
-            return self.download(posts, int(q.get("wr_id", "0")))
+            return self.download(posts, int(q.get("wr_id", "0")), int(q.get("no", "0")))
         return self.send(404, b"<html><body>404</body></html>")
 
     def huge(self, size, announce):
@@ -168,14 +169,24 @@ class Handler(BaseHTTPRequestHandler):
             return self.send(404, b"<html><body>no post</body></html>")
         page = ('<!doctype html><html><head><meta name="title" content="%s">'
                 '<meta itemprop="datePublished" content="%sT10:00:00+09:00"></head><body>'
-                '<a href="https://example/bbs/download.php?bo_table=%s&amp;wr_id=%d&amp;no=0">%s</a>'
+                '<a href="https://example/bbs/download.php?bo_table=%s&amp;wr_id=%d&amp;no=0">%s</a>%s'
                 '<div id="bo_v_con">%s</div></body></html>') % (
                     html.escape(post.get("title", "")), post.get("date") or "", board, wr_id,
-                    html.escape(post.get("shown", post.get("file", ""))), post.get("content", ""))
+                    html.escape(post.get("shown", post.get("file", ""))), self.signature_link(board, post),
+                    post.get("content", ""))
         self.send(200, page.encode(), [("Content-Type", "text/html; charset=utf-8")])
 
-    def download(self, posts, wr_id):
+    def signature_link(self, board, post):
+        if not post.get("sig"):
+            return ""
+        return ' <a href="https://example/bbs/download.php?bo_table=%s&amp;wr_id=%d&amp;no=1">%s.sig</a>' % (
+            board, post["id"], html.escape(post.get("shown", post.get("file", ""))))
+
+    def download(self, posts, wr_id, no):
         post = next((p for p in posts if p["id"] == wr_id), None)
+        if post and no == 1 and post.get("sig"):
+            with open(os.path.join(FOLDER, post["sig"]), "rb") as f:
+                return self.send(200, f.read(), [("Content-Type", "application/octet-stream")])
         answer = post.get("answer", "file") if post else "html"
         if answer == "html":
             return self.send(200, HTML_ANSWER, [("Content-Type", "text/html")])
