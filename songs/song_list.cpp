@@ -116,7 +116,7 @@ void LoadSongDb() {
   if (const std::optional<plat::FileStamp> stamp = csvPath.empty() ? std::nullopt : plat::StatFile(csvPath);
       stamp && stamp->size > kSongsCsvMaxBytes) {
     // Far beyond any real catalogue: reading it would take minutes and gigabytes.
-    ShowPageNotice(L"곡 목록을 읽을 수 없습니다: " + std::wstring(kSongsCsvPath) + L" (파일이 너무 큽니다: " +
+    ShowPageNotice(L"곡 목록을 읽을 수 없습니다: " + plat::ShownPath(kSongsCsvPath) + L" (파일이 너무 큽니다: " +
                    std::to_wstring(stamp->size >> 20) + L" MB, 최대 " + std::to_wstring(kSongsCsvMaxBytes >> 20) +
                    L" MB)");
     midiListing.wait();

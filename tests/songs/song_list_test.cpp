@@ -7,6 +7,7 @@
 #include "base/page_script.h"
 #include "base/text.h"
 #include "online/page_messages.h"
+#include "platform/paths.h"
 #include "songs/song_catalog.h"
 #include "songs/song_list.h"
 #include "temp_root.h"
@@ -32,6 +33,11 @@ class SongListTest : public ::testing::Test {
     std::vector<int> ids;
     for (const auto& s : SongLibrary.SongList) ids.push_back(s.id);
     return ids;
+  }
+  static SongRecord Numbered(int id) {
+    SongRecord song;
+    song.id = id;
+    return song;
   }
   void SetList(std::vector<SongRecord> songs) {
     std::unique_lock lock(SongLibrary.SongListMutex);
@@ -64,12 +70,13 @@ TEST_F(SongListTest, LoadKeepsRowsWithMidiInFileOrder) {
 
 TEST_F(SongListTest, AHugeCatalogueIsRefusedWithANoticeNamingIt) {
   Midi({"P0012.MID"});
-  SetList({SongRecord{12}});
+  SetList({Numbered(12)});
   root.Write("songs.csv", std::string(kSongsCsvHeader) + "\n" + Row(12, "a") + "\n");
   std::filesystem::resize_file(root.system("songs.csv"), 2ULL << 30);  // sparse: 2 GB of nothing
   PagePosts posts = PostsOf([] { LoadSongDb(); });
   EXPECT_EQ(GetSongCount(), 0);
-  const std::wstring notice = L"곡 목록을 읽을 수 없습니다: C:/tavelo/system/songs.csv (파일이 너무 큽니다: 2048 MB, 최대 256 MB)";
+  const std::wstring notice = L"곡 목록을 읽을 수 없습니다: " + plat::ShownPath(L"<root>/system/songs.csv") +
+                              L" (파일이 너무 큽니다: 2048 MB, 최대 256 MB)";
   EXPECT_NE(posts.AllScripts().find(notice), std::wstring::npos);
   EXPECT_NE(Log().find(U8(notice)), std::string::npos);
   EXPECT_NE(StandingNoticesScript().find(notice), std::wstring::npos);  // a page that loads later sees it too
@@ -77,7 +84,7 @@ TEST_F(SongListTest, AHugeCatalogueIsRefusedWithANoticeNamingIt) {
 
 TEST_F(SongListTest, ALoadStoppedForClosingLeavesTheListAlone) {
   Midi({"P0012.MID"});
-  SetList({SongRecord{7}});
+  SetList({Numbered(7)});
   root.Write("songs.csv", std::string(kSongsCsvHeader) + "\n" + Row(12, "a") + "\n");
   SongLibrary.StopLoading.store(true);
   LoadSongDb();
