@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string_view>
+#include <vector>
 
 #include "base/settings/old_imports.h"
 #include "ui/old_config_import.h"
@@ -14,7 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const OldConfigMap map = ParseOldConfigText(bytes);
   for (const auto& [key, value] : map)
     if (key.empty() || key != ToLowerNarrow(key)) __builtin_trap();
-  (void)ApplyOldConfig(map, false, true);
+  // A small tone table of every part type, so the rhythm tone lines are walked too.
+  static const std::vector<SoundTableEntry> table = {
+      {L"Kit", 0, 0, 0, 0, 0, 36, 0}, {L"Snare", 1, 0, 2, 0, 16, 38, 0}, {L"Finger", 2, 0, 3, 0, 33, 0, 0},
+      {L"Steel", 3, 0, 0, 0, 25, 0, 0}, {L"Hat", 4, 0, 0, 0, 0, 42, 0}};
+  (void)ApplyOldConfig(map, false, table);
 
   std::map<int, UserKey> keys{{1, {0, 0}}};
   int skipped = 0;
