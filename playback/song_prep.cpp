@@ -127,7 +127,7 @@ void PanicAllChannels() {
 namespace {
 
 void RefuseSongFile(const std::wstring& midi, const std::wstring& why) {
-  ShowPageNotice(L"곡 파일을 읽을 수 없습니다: " + midi + L" (" + why + L")");
+  ShowPageNotice(L"곡 파일을 읽을 수 없습니다: " + plat::ShownPath(midi) + L" (" + why + L")");
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ test('a song file too large or not MIDI is refused by name when started from the
     // The page's own guard against a double start holds Enter for a moment after the last start.
     await waitFor(() => page.evaluate(() => !startBusy()), 'the page ready for a start', 20000);
     await page.keyboard.press('Enter');
-    const notice = `곡 파일을 읽을 수 없습니다: C:/tavelo/system/P${c.song}.MID (${c.why})`;
+    const notice = `곡 파일을 읽을 수 없습니다: ${fs.realpathSync(root)}/system/P${c.song}.MID (${c.why})`;
     await waitFor(async () => (await badge(page)).includes(notice), notice);
     assert.ok(readLog(root).includes(notice), 'the log names it too');
     assert.equal(await page.evaluate(() => songLoaded), false, 'nothing plays');
