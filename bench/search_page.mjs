@@ -13,7 +13,11 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const pageDir = path.join(here, '..', 'ui', 'page');
 const SONGS = Number(process.argv[2]) || 60000;
 const ROUNDS = Number(process.argv[3]) || 20;
-const MODULES = ['hangul_composer.js', 'song_search.js', 'reservations.js', 'play_keys.js', 'page_keys.js'];
+// Every page module, in the page host's order: the key handling reaches into most of them.
+const MODULES = (() => {
+  const src = fs.readFileSync(path.join(here, '..', 'ui', 'page_host.cpp'), 'utf8');
+  return [.../kPageModules\[\] = \{([^}]*)\}/.exec(src)[1].matchAll(/L"([^"]+)"/g)].map((m) => m[1]);
+})();
 
 // A catalogue of made-up songs: Korean titles and singers, some English titles, lyric lines.
 function catalogue(n) {
@@ -51,6 +55,7 @@ fs.writeFileSync(file, html);
 const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', headless: true, args: ['--no-sandbox', '--disable-gpu'] });
 try {
   const page = await browser.newPage({ viewport: { width: 1600, height: 900 } });
+  page.on('pageerror', (e) => console.error('page error:', e.message));
   await page.goto('file://' + file);
   const songs = catalogue(SONGS);
   await page.evaluate((list) => { window.__list = list; }, songs);
