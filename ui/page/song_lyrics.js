@@ -495,7 +495,7 @@ function lyrFitBox(big, what, lines) {
   var stage = big.parentNode;
   big.style.zoom = '';
   for (i = 0; i < lines.length; i++) lines[i].style.transform = '';
-  if (stage && stage.clientHeight > 0 && typeof getComputedStyle === 'function') {
+  if (stage && stage.clientHeight > 0) {
     var cs = getComputedStyle(stage);
     var availH = stage.clientHeight - (parseFloat(cs.paddingTop) || 0) - (parseFloat(cs.paddingBottom) || 0);
     var h = big.scrollHeight;
