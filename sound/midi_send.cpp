@@ -165,6 +165,7 @@ void RecordLoadTrace(MidiOutHandle handle, uint8_t status, uint8_t d1, uint8_t d
   LoadTraceRecords.records[n] = {plat::NowMs() - LoadTraceRecords.armedAtMs.load(), handle,
                                  static_cast<uint8_t>(channel), static_cast<uint8_t>(traceKind),
                                  static_cast<uint8_t>(value & 0x7F)};
+  LoadTraceRecords.stored[n].store(LoadTraceRecords.generation.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
 // The volume watch over the rhythm engine's channels. A volume sent to port 1's side is traced

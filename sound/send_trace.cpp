@@ -76,6 +76,7 @@ void PerfMonitorThread() {
 
 void ArmLoadTrace() {
   LoadTraceRecords.armed.store(0);
+  LoadTraceRecords.generation.fetch_add(1);
   LoadTraceRecords.count.store(0);
   LoadTraceRecords.armedAtMs.store(plat::NowMs());
   LoadTraceRecords.armed.store(1);
@@ -83,7 +84,11 @@ void ArmLoadTrace() {
 
 void ReportChannelLoad() {
   if (!LoadTraceRecords.armed.exchange(0)) return;
-  const int n = std::min(LoadTraceRecords.count.load(), LoadTraceState::kCapacity);
+  int n = std::min(LoadTraceRecords.count.load(), LoadTraceState::kCapacity);
+  // A sender still writing its record ends the report before it.
+  const uint32_t generation = LoadTraceRecords.generation.load();
+  for (int i = 0; i < n; ++i)
+    if (LoadTraceRecords.stored[i].load(std::memory_order_acquire) != generation) n = i;
   if (n <= 0) {
     TraceLog(L"[LOAD] ===== (%ls) 기록된 뱅크/프로그램/리셋이 하나도 없음 =====\n", kLoadSpan);
     return;

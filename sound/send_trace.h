@@ -21,7 +21,11 @@ struct LoadTraceState {
   std::atomic<uint8_t> armed{0};
   std::atomic<double> armedAtMs{0};  // NowMs at arming
   std::atomic<int> count{0};  // records claimed; only indexes below kCapacity are stored
+  std::atomic<uint32_t> generation{0};  // counts the armings
   LoadTraceRecord records[kCapacity];
+  // The arming a record was written under, stored once the record is whole: the report reads a
+  // record only after its stamp, while other senders may still be writing theirs.
+  std::atomic<uint32_t> stored[kCapacity] = {};
 };
 extern LoadTraceState LoadTraceRecords;
 
